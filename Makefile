@@ -1,0 +1,41 @@
+# The two commands of the README: `make run` and `make test`. Both install what is missing first.
+BUILD_DIR    := build
+ASAN_DIR     := build/asan
+FUZZ_DIR     := build/fuzz
+FUZZ_SECONDS ?= 120
+JOBS         ?= $(shell nproc)
+
+.PHONY: all setup build run test unit fuzz bench clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+# Release programs into build/bin/.
+build: setup
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@scripts/main-job.sh $(BUILD_DIR)/bin
+
+# Every test suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzzers.
+test: setup unit fuzz
+
+unit:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVALIS_SANITIZE=ON -DORVALIS_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DORVALIS_FUZZ=ON -DORVALIS_TESTS=OFF -DORVALIS_BENCH=OFF -DORVALIS_UI=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	scripts/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS)
+
+bench: build
+	@scripts/run-benchmarks.sh $(BUILD_DIR)/bin
+
+clean:
+	rm -rf $(BUILD_DIR)

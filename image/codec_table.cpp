@@ -1,0 +1,25 @@
+#include "image/codec_table.h"
+
+#include <algorithm>
+
+#include "image/codec_bmp.h"
+
+namespace orvalis {
+
+namespace {
+
+constexpr CodecEntry kCodecs[] = {
+    {ImageFormat::Bmp, &EncodeWith<RasterImageBmp>, &DecodeWith<RasterImageBmp>},
+};
+
+}  // namespace
+
+std::span<const CodecEntry> Codecs() { return kCodecs; }
+
+const CodecEntry* FindCodec(uint32_t format) {
+  const auto it = std::find_if(std::begin(kCodecs), std::end(kCodecs),
+                               [format](const CodecEntry& c) { return c.format == format; });
+  return it == std::end(kCodecs) ? nullptr : &*it;
+}
+
+}  // namespace orvalis

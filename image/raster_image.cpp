@@ -1,0 +1,606 @@
+#include "image/raster_image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "image/byte_order.h"
+#include "image/codec_table.h"
+
+namespace orvalis {
+
+void BITMAPINFOHEADER::WriteTo(uint8_t* at) const {
+  StoreLE32(at + 0, biSize);
+  StoreLE32(at + 4, static_cast<uint32_t>(biWidth));
+  StoreLE32(at + 8, static_cast<uint32_t>(biHeight));
+  StoreLE16(at + 12, biPlanes);
+  StoreLE16(at + 14, biBitCount);
+  StoreLE32(at + 16, biCompression);
+  StoreLE32(at + 20, biSizeImage);
+  StoreLE32(at + 24, static_cast<uint32_t>(biXPelsPerMeter));
+  StoreLE32(at + 28, static_cast<uint32_t>(biYPelsPerMeter));
+  StoreLE32(at + 32, biClrUsed);
+  StoreLE32(at + 36, biClrImportant);
+}
+
+BITMAPINFOHEADER BITMAPINFOHEADER::ReadFrom(const uint8_t* at) {
+  BITMAPINFOHEADER h;
+  h.biSize = LoadLE32(at + 0);
+  h.biWidth = static_cast<int32_t>(LoadLE32(at + 4));
+  h.biHeight = static_cast<int32_t>(LoadLE32(at + 8));
+  h.biPlanes = LoadLE16(at + 12);
+  h.biBitCount = LoadLE16(at + 14);
+  h.biCompression = LoadLE32(at + 16);
+  h.biSizeImage = LoadLE32(at + 20);
+  h.biXPelsPerMeter = static_cast<int32_t>(LoadLE32(at + 24));
+  h.biYPelsPerMeter = static_cast<int32_t>(LoadLE32(at + 28));
+  h.biClrUsed = LoadLE32(at + 32);
+  h.biClrImportant = LoadLE32(at + 36);
+  return h;
+}
+
+int32_t PelsPerMeterFromDpi(int32_t dpi) {
+  return static_cast<int32_t>(std::floor(dpi * 39.37007874015748 + 0.5));
+}
+
+namespace {
+
+uint32_t PaletteSizeForDepth(uint32_t bitsPerPixel) {
+  return bitsPerPixel <= 8 ? (1u << bitsPerPixel) : 0u;
+}
+
+uint32_t RoundDepth(uint32_t bitsPerPixel) {
+  if (bitsPerPixel <= 1) return 1;
+  if (bitsPerPixel <= 4) return 4;
+  if (bitsPerPixel <= 8) return 8;
+  return 24;
+}
+
+}  // namespace
+
+// ---- Lifetime and ownership ----
+
+RasterImage::RasterImage(uint32_t format) {
+  info_.sourceFormat = format;
+  SetResolutionX(96);
+  SetResolutionY(96);
+}
+
+RasterImage::~RasterImage() { Release(); }
+
+bool RasterImage::Release() {
+  if (info_.viewOf != nullptr) return false;
+  ownedBlock_.reset();
+  ownedAlpha_.reset();
+  bitmapBlock_ = nullptr;
+  alphaPlane_ = nullptr;
+  info_.pixelRows = nullptr;
+  return true;
+}
+
+uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel,
+                             uint32_t format) {
+  if (!Release()) return nullptr;
+  if (width == 0 || height == 0) {
+    SetErrorText("RasterImage::Create : width and height must be greater than zero");
+    return nullptr;
+  }
+  const uint32_t depth = RoundDepth(bitsPerPixel);
+  // The 32-bit product of the original layout is kept as a limit: anything that does not fit
+  // in 32 bits, or more than 2^31 bits of pixels, is refused before allocating.
+  const uint64_t bits = static_cast<uint64_t>(width) * height * depth;
+  if (bits > UINT32_MAX || (bits & ~uint64_t{7}) > RASTERIMAGE_MAX_MEMORY_BITS) {
+    SetErrorText("RASTERIMAGE_MAX_MEMORY exceeded");
+    return nullptr;
+  }
+  const uint32_t stride = static_cast<uint32_t>(((uint64_t{width} * depth + 31) / 32) * 4);
+
+  BITMAPINFOHEADER h;
+  h.biSize = BITMAPINFOHEADER::kSize;
+  h.biWidth = static_cast<int32_t>(width);
+  h.biHeight = static_cast<int32_t>(height);
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(depth);
+  h.biCompression = 0;
+  h.biSizeImage = stride * height;
+  h.biClrUsed = PaletteSizeForDepth(depth);
+  h.biXPelsPerMeter = PelsPerMeterFromDpi(info_.dpiX);
+  h.biYPelsPerMeter = PelsPerMeterFromDpi(info_.dpiY);
+  h.biClrImportant = header_.biClrImportant;
+  header_ = h;
+  info_.rowStride = stride;
+  info_.sourceFormat = format;
+
+  ownedBlock_.reset(new (std::nothrow) uint8_t[BlockSize()]);
+  if (!ownedBlock_) {
+    SetErrorText("RasterImage::Create can't allocate memory");
+    return nullptr;
+  }
+  bitmapBlock_ = ownedBlock_.get();
+  std::memset(bitmapBlock_ + BITMAPINFOHEADER::kSize, 0, PaletteBytes());
+  header_.WriteTo(bitmapBlock_);
+  info_.pixelRows = bitmapBlock_ + BITMAPINFOHEADER::kSize + PaletteBytes();
+  InvalidateNearestCache();
+  return bitmapBlock_;
+}
+
+void RasterImage::CopyInfoFrom(const RasterImage& other) {
+  if (bitmapBlock_ == nullptr) info_ = other.info_;
+}
+
+bool RasterImage::TakeOver(RasterImage& other) {
+  if (!Release()) return false;
+  header_ = other.header_;
+  info_ = other.info_;
+  ownedBlock_ = std::move(other.ownedBlock_);
+  ownedAlpha_ = std::move(other.ownedAlpha_);
+  bitmapBlock_ = other.bitmapBlock_;
+  alphaPlane_ = other.alphaPlane_;
+  other.bitmapBlock_ = nullptr;
+  other.alphaPlane_ = nullptr;
+  other.header_ = {};
+  other.info_ = {};
+  return true;
+}
+
+void RasterImage::MakeViewOf(const RasterImage& other) {
+  Release();
+  header_ = other.header_;
+  info_ = other.info_;
+  bitmapBlock_ = other.bitmapBlock_;
+  alphaPlane_ = other.alphaPlane_;
+  info_.viewOf = &other;
+}
+
+// ---- Queries ----
+
+uint32_t RasterImage::BlockSize() const {
+  return header_.biSize + PaletteBytes() + header_.biSizeImage;
+}
+
+RGBQUAD* RasterImage::PaletteData() const {
+  if (bitmapBlock_ == nullptr || ColorCount() == 0) return nullptr;
+  return reinterpret_cast<RGBQUAD*>(bitmapBlock_ + BITMAPINFOHEADER::kSize);
+}
+
+uint8_t* RasterImage::RowAddress(uint32_t y) const {
+  if (info_.pixelRows == nullptr || y >= Height()) return nullptr;
+  return info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
+}
+
+bool RasterImage::Contains(int64_t x, int64_t y) const {
+  return x >= 0 && y >= 0 && x < header_.biWidth && y < header_.biHeight;
+}
+
+void RasterImage::SetErrorText(std::string_view message) {
+  info_.errorText.assign(message.substr(0, 255));
+}
+
+void RasterImage::WriteHeaderToBlock() {
+  if (bitmapBlock_ != nullptr) header_.WriteTo(bitmapBlock_);
+}
+
+// ---- Palette ----
+
+RGBQUAD RasterImage::PaletteEntryAt(uint32_t index) const {
+  index &= 0xFF;
+  const RGBQUAD* palette = PaletteData();
+  if (palette == nullptr || index >= ColorCount()) return {};
+  return palette[index];
+}
+
+bool RasterImage::PaletteRgbAt(uint32_t index, uint8_t* red, uint8_t* green,
+                               uint8_t* blue) const {
+  const RGBQUAD* palette = PaletteData();
+  if (palette == nullptr || index >= ColorCount()) return false;
+  *red = palette[index].rgbRed;
+  *green = palette[index].rgbGreen;
+  *blue = palette[index].rgbBlue;
+  return true;
+}
+
+void RasterImage::SetPaletteEntry(uint32_t index, uint8_t red, uint8_t green, uint8_t blue,
+                                  uint8_t reserved) {
+  SetPaletteEntryPacked(index, RGBQUAD{blue, green, red, reserved});
+}
+
+void RasterImage::SetPaletteEntryPacked(uint32_t index, RGBQUAD color) {
+  RGBQUAD* palette = PaletteData();
+  if (palette == nullptr || index >= ColorCount()) return;
+  palette[index] = color;
+  InvalidateNearestCache();
+}
+
+void RasterImage::ReplacePalette(const RGBQUAD* entries, uint32_t count) {
+  RGBQUAD* palette = PaletteData();
+  if (entries == nullptr || palette == nullptr) return;
+  std::memcpy(palette, entries, std::min<uint64_t>(uint64_t{count} * 4, PaletteBytes()));
+  InvalidateNearestCache();
+}
+
+void RasterImage::ApplyGrayRamp() {
+  RGBQUAD* palette = PaletteData();
+  if (palette == nullptr || ColorCount() < 2) return;
+  const uint32_t step = 255 / (ColorCount() - 1);
+  for (uint32_t i = 0; i < ColorCount(); ++i) {
+    const auto v = static_cast<uint8_t>(i * step);
+    palette[i].rgbBlue = palette[i].rgbGreen = palette[i].rgbRed = v;
+  }
+  InvalidateNearestCache();
+}
+
+bool RasterImage::HasGrayRamp() const {
+  const RGBQUAD* palette = PaletteData();
+  if (palette == nullptr) return false;
+  for (uint32_t i = 0; i < ColorCount(); ++i) {
+    const RGBQUAD& e = palette[i];
+    if (e.rgbBlue != i || e.rgbGreen != i || e.rgbRed != i) return false;
+  }
+  return true;
+}
+
+void RasterImage::SwapPaletteEntries(uint8_t i, uint8_t j) {
+  RGBQUAD* palette = PaletteData();
+  if (palette == nullptr || i >= ColorCount() || j >= ColorCount()) return;
+  std::swap(palette[i], palette[j]);
+  for (uint32_t y = 0; y < Height(); ++y) {
+    for (uint32_t x = 0; x < Width(); ++x) {
+      const uint8_t v = IndexAtUnchecked(x, y);
+      if (v == i) SetIndexAtUnchecked(x, y, j);
+      else if (v == j) SetIndexAtUnchecked(x, y, i);
+    }
+  }
+  InvalidateNearestCache();
+}
+
+void RasterImage::SetSignificantColors(uint32_t n) {
+  if (n == 0 || n > 256) {
+    header_.biClrImportant = 0;
+    return;
+  }
+  switch (BitsPerPixel()) {
+    case 1: header_.biClrImportant = std::min(n, 2u); break;
+    case 4: header_.biClrImportant = std::min(n, 16u); break;
+    case 8: header_.biClrImportant = n; break;
+    default: break;
+  }
+}
+
+uint8_t RasterImage::ClosestPaletteIndex(RGBQUAD color) {
+  const RGBQUAD* palette = PaletteData();
+  if (palette == nullptr) return 0;
+  ImageInfo::NearestCache& cache = info_.nearestCache;
+  if (cache.valid && cache.color == color) return cache.index;
+  cache.color = color;
+  cache.valid = true;
+
+  uint32_t n = header_.biClrImportant != 0 ? header_.biClrImportant : ColorCount();
+  n = std::min(n, ColorCount());
+  int64_t best = 200000;
+  uint8_t bestIndex = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const int64_t dr = int64_t{palette[i].rgbRed} - color.rgbRed;
+    const int64_t dg = int64_t{palette[i].rgbGreen} - color.rgbGreen;
+    const int64_t db = int64_t{palette[i].rgbBlue} - color.rgbBlue;
+    const int64_t distance = dr * dr + dg * dg + db * db;
+    if (distance == 0) {
+      bestIndex = static_cast<uint8_t>(i);
+      break;
+    }
+    if (distance < best) {
+      best = distance;
+      bestIndex = static_cast<uint8_t>(i);
+    }
+  }
+  cache.index = bestIndex;
+  return bestIndex;
+}
+
+int RasterImage::LuminanceCompare(RGBQUAD a, RGBQUAD b) {
+  const auto luma = [](RGBQUAD c) {
+    return (306 * c.rgbRed + 601 * c.rgbGreen + 117 * c.rgbBlue) >> 10;
+  };
+  return luma(a) - luma(b);
+}
+
+// ---- Pixels ----
+
+uint8_t RasterImage::IndexAtUnchecked(uint32_t x, uint32_t y) const {
+  const uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
+  switch (BitsPerPixel()) {
+    case 8: return row[x];
+    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    default: return 0;
+  }
+}
+
+uint8_t RasterImage::IndexAt(int64_t x, int64_t y) const {
+  if (bitmapBlock_ == nullptr || ColorCount() == 0) return 0;
+  if (Contains(x, y)) return IndexAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+  if (info_.transparentIndex >= 0) return static_cast<uint8_t>(info_.transparentIndex);
+  return IndexAtUnchecked(0, 0);
+}
+
+void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
+  uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
+  switch (BitsPerPixel()) {
+    case 8: row[x] = index; break;
+    case 4: {
+      uint8_t& b = row[x >> 1];
+      b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (index & 0x0F))
+                  : static_cast<uint8_t>((b & 0x0F) | ((index & 0x0F) << 4));
+      break;
+    }
+    case 1: {
+      const uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
+      uint8_t& b = row[x >> 3];
+      b = (index & 1) ? (b | mask) : static_cast<uint8_t>(b & ~mask);
+      break;
+    }
+    default: break;
+  }
+}
+
+void RasterImage::SetIndexAt(int64_t x, int64_t y, uint8_t index) {
+  if (bitmapBlock_ == nullptr || ColorCount() == 0 || !Contains(x, y)) return;
+  SetIndexAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), index);
+}
+
+RGBQUAD RasterImage::ColorAtUnchecked(uint32_t x, uint32_t y, bool withAlpha) const {
+  RGBQUAD c;
+  if (BitsPerPixel() == 24) {
+    const uint8_t* p = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride + x * 3u;
+    c = RGBQUAD{p[0], p[1], p[2], 0};
+  } else {
+    c = PaletteData()[IndexAtUnchecked(x, y)];
+  }
+  if (withAlpha && alphaPlane_ != nullptr) c.rgbReserved = AlphaAtUnchecked(x, y);
+  return c;
+}
+
+RGBQUAD RasterImage::ColorAt(int64_t x, int64_t y, bool withAlpha) const {
+  if (bitmapBlock_ == nullptr) return info_.transparentColor;
+  if (Contains(x, y))
+    return ColorAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), withAlpha);
+  if (info_.transparentIndex >= 0) {
+    return ColorCount() != 0 ? PaletteEntryAt(static_cast<uint32_t>(info_.transparentIndex))
+                             : info_.transparentColor;
+  }
+  return ColorAtUnchecked(0, 0, true);
+}
+
+void RasterImage::SetColorAtUnchecked(uint32_t x, uint32_t y, RGBQUAD color, bool setAlpha) {
+  if (BitsPerPixel() == 24) {
+    uint8_t* p = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride + x * 3u;
+    p[0] = color.rgbBlue;
+    p[1] = color.rgbGreen;
+    p[2] = color.rgbRed;
+  } else {
+    SetIndexAtUnchecked(x, y, ClosestPaletteIndex(color));
+  }
+  if (setAlpha) SetAlphaAt(x, y, color.rgbReserved);
+}
+
+void RasterImage::SetColorAt(int64_t x, int64_t y, RGBQUAD color, bool setAlpha) {
+  if (bitmapBlock_ == nullptr || !Contains(x, y)) return;
+  SetColorAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), color, setAlpha);
+}
+
+void RasterImage::FillBytes(uint8_t value) {
+  if (info_.pixelRows == nullptr) return;
+  if (BitsPerPixel() == 1 && value != 0) value = 255;
+  if (BitsPerPixel() == 4) value = static_cast<uint8_t>((value & 15) * 17);
+  std::memset(info_.pixelRows, value, header_.biSizeImage);
+}
+
+bool RasterImage::FlipRows(bool alsoAlpha) {
+  if (bitmapBlock_ == nullptr) return false;
+  const uint32_t height = Height();
+  std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[info_.rowStride]);
+  if (!scratch) return false;
+  for (uint32_t y = 0; y < height / 2; ++y) {
+    uint8_t* a = RowAddress(y);
+    uint8_t* b = RowAddress(height - 1 - y);
+    std::memcpy(scratch.get(), a, info_.rowStride);
+    std::memcpy(a, b, info_.rowStride);
+    std::memcpy(b, scratch.get(), info_.rowStride);
+  }
+  if (alsoAlpha && alphaPlane_ != nullptr) {
+    const size_t width = Width();
+    for (uint32_t y = 0; y < height / 2; ++y) {
+      std::swap_ranges(alphaPlane_ + y * width, alphaPlane_ + (y + 1) * width,
+                       alphaPlane_ + (height - 1 - y) * width);
+    }
+  }
+  return true;
+}
+
+void RasterImage::SwapRedBlueInRow(uint8_t* buffer, uint32_t length) const {
+  if (buffer == nullptr || BitsPerPixel() != 24) return;
+  const uint32_t n = std::min({length, info_.rowStride, Width() * 3});
+  for (uint32_t i = 0; i + 2 < n; i += 3) std::swap(buffer[i], buffer[i + 2]);
+}
+
+// ---- Alpha plane ----
+
+bool RasterImage::AllocateAlpha() {
+  if (alphaPlane_ == nullptr && bitmapBlock_ != nullptr && info_.viewOf == nullptr) {
+    const size_t size = size_t{Width()} * Height();
+    ownedAlpha_.reset(new (std::nothrow) uint8_t[size]);
+    if (ownedAlpha_) std::memset(ownedAlpha_.get(), 255, size);
+    alphaPlane_ = ownedAlpha_.get();
+  }
+  return alphaPlane_ != nullptr;
+}
+
+void RasterImage::ZeroAlpha() {
+  if (alphaPlane_ != nullptr) std::memset(alphaPlane_, 0, size_t{Width()} * Height());
+}
+
+void RasterImage::DropAlpha() {
+  if (info_.viewOf != nullptr) return;
+  ownedAlpha_.reset();
+  alphaPlane_ = nullptr;
+}
+
+void RasterImage::InvertAlpha() {
+  if (alphaPlane_ == nullptr) return;
+  const size_t size = size_t{Width()} * Height();
+  for (size_t i = 0; i < size; ++i) alphaPlane_[i] = static_cast<uint8_t>(255 - alphaPlane_[i]);
+}
+
+void RasterImage::CopyAlphaFrom(const RasterImage& other) {
+  if (other.alphaPlane_ == nullptr || other.Width() != Width() || other.Height() != Height())
+    return;
+  if (!AllocateAlpha()) return;
+  std::memcpy(alphaPlane_, other.alphaPlane_, size_t{Width()} * Height());
+}
+
+uint8_t RasterImage::AlphaAtUnchecked(uint32_t x, uint32_t y) const {
+  return alphaPlane_[size_t{y} * Width() + x];
+}
+
+uint8_t RasterImage::AlphaAt(int64_t x, int64_t y) const {
+  if (alphaPlane_ == nullptr || !Contains(x, y)) return 0;
+  return AlphaAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+}
+
+void RasterImage::SetAlphaAt(int64_t x, int64_t y, uint8_t value) {
+  if (uint8_t* p = AlphaAddress(x, y)) *p = value;
+}
+
+uint8_t* RasterImage::AlphaAddress(int64_t x, int64_t y) const {
+  if (alphaPlane_ == nullptr || !Contains(x, y)) return nullptr;
+  return alphaPlane_ + static_cast<size_t>(y) * Width() + static_cast<size_t>(x);
+}
+
+// ---- Transparency ----
+
+void RasterImage::SetTransparentIndex(int32_t index) {
+  info_.transparentIndex = index < static_cast<int64_t>(ColorCount()) ? index : 0;
+}
+
+void RasterImage::SetTransparentColor(RGBQUAD color) {
+  color.rgbReserved = 0;
+  info_.transparentColor = color;
+}
+
+RGBQUAD RasterImage::TransparentColorOf() const {
+  if (BitsPerPixel() == 24 || info_.transparentIndex < 0) return info_.transparentColor;
+  return PaletteEntryAt(static_cast<uint32_t>(info_.transparentIndex));
+}
+
+// ---- Resolution, quality, encoder options ----
+
+void RasterImage::SetResolutionX(int32_t dpi) {
+  if (dpi <= 0) dpi = 96;
+  info_.dpiX = dpi;
+  header_.biXPelsPerMeter = PelsPerMeterFromDpi(dpi);
+  if (bitmapBlock_ != nullptr)
+    StoreLE32(bitmapBlock_ + 24, static_cast<uint32_t>(header_.biXPelsPerMeter));
+}
+
+void RasterImage::SetResolutionY(int32_t dpi) {
+  if (dpi <= 0) dpi = 96;
+  info_.dpiY = dpi;
+  header_.biYPelsPerMeter = PelsPerMeterFromDpi(dpi);
+  if (bitmapBlock_ != nullptr)
+    StoreLE32(bitmapBlock_ + 28, static_cast<uint32_t>(header_.biYPelsPerMeter));
+}
+
+void RasterImage::SetQuality(uint32_t quality) { info_.quality = static_cast<float>(quality & 0xFF); }
+
+namespace {
+uint32_t OptionSlot(uint32_t format, uint32_t sourceFormat) {
+  if (format != 0 && format < ImageFormat::Count) return format;
+  return sourceFormat < ImageFormat::Count ? sourceFormat : 0;
+}
+}  // namespace
+
+void RasterImage::SetEncoderOption(uint32_t word, uint32_t format) {
+  info_.encoderOptions[OptionSlot(format, info_.sourceFormat)] = word;
+}
+
+uint32_t RasterImage::EncoderOption(uint32_t format) const {
+  return info_.encoderOptions[OptionSlot(format, info_.sourceFormat)];
+}
+
+// ---- Files and streams ----
+
+bool RasterImage::CheckBeforeEncode(ByteStream* stream) {
+  if (stream == nullptr) {
+    SetErrorText("null file handler");
+    return false;
+  }
+  if (!IsValid()) {
+    SetErrorText("null image!!!");
+    return false;
+  }
+  return true;
+}
+
+bool RasterImage::DecodeFile(const std::string& path, uint32_t format, bool* opened) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  *opened = file != nullptr;
+  if (!file) return false;
+  FileStream stream(file.get());
+  return Decode(&stream, format);
+}
+
+bool RasterImage::Load(const std::string& path, uint32_t format) {
+  bool opened = false;
+  if (format >= 1 && format < ImageFormat::Count) {
+    if (DecodeFile(path, format, &opened)) return true;
+    if (!opened) return false;
+  }
+  // Second attempt: detect the format by content; the first attempt's message wins.
+  const std::string firstError = info_.errorText;
+  const bool ok = DecodeFile(path, ImageFormat::None, &opened);
+  if (!ok && opened && format != ImageFormat::None) info_.errorText = firstError;
+  return ok;
+}
+
+bool RasterImage::Save(const std::string& path, uint32_t format) {
+  UniqueFile file(std::fopen(path.c_str(), "wb"));
+  if (!file) return false;
+  FileStream stream(file.get());
+  return Encode(&stream, format);
+}
+
+bool RasterImage::Encode(ByteStream* stream, uint32_t format) {
+  const CodecEntry* codec = FindCodec(format);
+  if (codec == nullptr || codec->encode == nullptr) {
+    SetErrorText("Encode: Unknown format");
+    return false;
+  }
+  return codec->encode(*this, stream);
+}
+
+bool RasterImage::Decode(ByteStream* stream, uint32_t format) {
+  if (stream == nullptr) {
+    SetErrorText("null file handler");
+    return false;
+  }
+  if (format == ImageFormat::None) {
+    const int64_t start = stream->Position();
+    bool first = true;
+    for (const CodecEntry& codec : Codecs()) {
+      if (codec.decode == nullptr) continue;
+      if (!first) stream->SeekTo(start, kSeekStart);
+      first = false;
+      if (codec.decode(*this, stream)) return true;
+    }
+    SetErrorText("Decode: Unknown or wrong format");
+    return false;
+  }
+  const CodecEntry* codec = FindCodec(format);
+  if (codec == nullptr || codec->decode == nullptr) {
+    SetErrorText("Decode: Unknown or wrong format");
+    return false;
+  }
+  return codec->decode(*this, stream);
+}
+
+}  // namespace orvalis
