@@ -1,0 +1,80 @@
+#include "engine/converter.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <new>
+
+#include "engine/image_converter.h"
+#include "engine/pipelines.h"
+#include "engine/tiff_pipeline.h"
+
+namespace orvalis {
+
+namespace {
+
+// Relative paths are taken against the process's current folder.
+std::string AbsolutePath(const char* path) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? std::string(path) : absolute.lexically_normal().string();
+}
+
+void SetPathOption(std::string& field, const char* text) {
+  if (text != nullptr && text[0] != '\0') field = AbsolutePath(text);
+}
+
+}  // namespace
+
+ConverterHandle ConverterCreate() { return new (std::nothrow) ImageConverter(); }
+
+int ConverterAddFile(ConverterHandle job, const char* path) {
+  if (job == nullptr) return 0;
+  job->inputFiles.push_back(path != nullptr && path[0] != '\0' ? AbsolutePath(path) : "");
+  return 1;
+}
+
+int ConverterSetOption(ConverterHandle job, int option, const char* text, int value) {
+  if (job == nullptr) return 0;
+  switch (option) {
+    case OptOutputPath: SetPathOption(job->outputPath, text); break;
+    case OptMultiPagePath: SetPathOption(job->multiPagePath, text); break;
+    case OptFormat: job->format = value >= Bmp && value <= Jpc ? value : Jpeg; break;
+    case OptBitDepth: job->requestedDepth = value; break;
+    case OptXDpi: job->xDpi = std::clamp(value, 72, 600); break;
+    case OptYDpi: job->yDpi = std::clamp(value, 72, 600); break;
+    case OptQuality: job->quality = value; break;
+    case OptCompression: job->compression = value; break;
+    case OptMultiPage: job->multiPage = value != 0; break;
+    case OptGrayscale: job->grayscale = value != 0; break;
+    case OptWidth: if (value > 0) job->width = value; break;
+    case OptHeight: if (value > 0) job->height = value; break;
+    case OptAngle: if (value > 0) job->angle = value; break;
+    default: break;  // unknown ids are accepted and change nothing
+  }
+  return 1;
+}
+
+int ConverterRun(ConverterHandle job) {
+  if (job == nullptr) return 0;
+  if (job->hasRun) {
+    job->RecordError("The job has already run");
+    return 1;
+  }
+  job->hasRun = true;
+  DecideColorDepth(*job);
+  RunPipeline(*job);
+  return 1;
+}
+
+int ConverterDestroy(ConverterHandle job) {
+  if (job == nullptr) return 0;
+  FinishMultiPageTiff(*job);
+  delete job;
+  return 1;
+}
+
+const char* ConverterGetError(ConverterHandle job) {
+  return job == nullptr ? "" : job->error.c_str();
+}
+
+}  // namespace orvalis

@@ -1,0 +1,54 @@
+#pragma once
+// The conversion engine's plain-function boundary: one job per output file (or per merged TIFF)
+// behind an opaque handle. Every operation refuses a null handle by returning 0.
+
+namespace orvalis {
+
+struct ImageConverter;
+using ConverterHandle = ImageConverter*;
+
+// Option identifiers of ConverterSetOption.
+enum ConverterOption : int {
+  OptOutputPath = 1,
+  OptMultiPagePath = 2,
+  OptFormat = 5,
+  OptBitDepth = 6,
+  OptXDpi = 7,
+  OptYDpi = 8,
+  OptQuality = 9,
+  OptCompression = 10,
+  OptMultiPage = 11,
+  OptGrayscale = 12,
+  OptWidth = 13,
+  OptHeight = 14,
+  OptAngle = 15,
+};
+
+// The engine's output format numbers.
+enum OutputFormat : int {
+  Bmp = 1,
+  Emf = 2,
+  Wmf = 3,
+  Jpeg = 4,
+  Png = 5,
+  Gif = 6,
+  Tiff = 7,
+  Pcx = 8,
+  Tga = 9,
+  Jp2 = 10,
+  Ras = 11,
+  Jpc = 12,
+};
+
+ConverterHandle ConverterCreate();
+int ConverterAddFile(ConverterHandle handle, const char* path);
+int ConverterSetOption(ConverterHandle handle, int option, const char* text, int value);
+// Returns 1 whether or not the outputs were written; ConverterGetError tells which.
+int ConverterRun(ConverterHandle handle);
+// Finishes a merged TIFF (renamed into place holding the pages that were written) and frees the job.
+int ConverterDestroy(ConverterHandle handle);
+// Empty when every output the job was asked for was written; otherwise the first failure, in
+// words for the user. Valid until the next call on the job; "" for a null handle.
+const char* ConverterGetError(ConverterHandle handle);
+
+}  // namespace orvalis

@@ -1,0 +1,39 @@
+#pragma once
+// The per-format pipelines that turn one loaded page into an output file, and the engine's
+// own colour and rotation steps they share.
+
+#include <cstdint>
+
+#include "engine/image_converter.h"
+#include "image/raster_image.h"
+
+namespace orvalis {
+
+// Decides paletteDepth (and gray for JPEG) from the requested depth and the format.
+void DecideColorDepth(ImageConverter& job);
+
+// Runs the pipeline of job.format on the job's inputs.
+void RunPipeline(ImageConverter& job);
+
+// Reduces the page to an optimal palette of 2, 16 or 256 entries (depth 1, 4, 8).
+bool ReduceColors(RasterImage& image, int paletteDepth);
+
+// Quarter turns for 90, 180 and 270 degrees, RotateByAngle for any other non-zero angle.
+bool ApplyRotation(RasterImage& image, int angle);
+
+// The TIFF compression code for an engine compression code and a page depth (1, 4, 8 or 24).
+uint32_t TiffCompressionCode(int compression, int depth, bool gray);
+
+// Encodes `image` into the job's output file through a temporary that is renamed into place
+// only when the encoder succeeded. Records the failure in the job otherwise.
+bool WriteOutput(ImageConverter& job, RasterImage& image, uint32_t imageFormat);
+
+// Loads an input page as BMP; records the failure in the job when it cannot be read.
+bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path);
+
+bool ResizeStep(ImageConverter& job, RasterImage& image);
+
+// Records "what: the image's error text" when a step failed, and returns `ok`.
+bool CheckStep(ImageConverter& job, const RasterImage& image, bool ok, const char* what);
+
+}  // namespace orvalis
