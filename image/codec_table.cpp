@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "image/codec_bmp.h"
+#include "image/codec_jpeg2000.h"
+#include "image/codec_ras.h"
 
 namespace orvalis {
 
@@ -10,6 +12,9 @@ namespace {
 
 constexpr CodecEntry kCodecs[] = {
     {ImageFormat::Bmp, &EncodeWith<RasterImageBmp>, &DecodeWith<RasterImageBmp>},
+    {ImageFormat::Jp2, &EncodeWith<RasterImageJp2>, nullptr},
+    {ImageFormat::Jpc, &EncodeWith<RasterImageJpc>, nullptr},
+    {ImageFormat::Ras, &EncodeWith<RasterImageRas>, nullptr},
 };
 
 }  // namespace

@@ -1,0 +1,198 @@
+#include "image/codec_jpeg2000.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace orvalis {
+
+namespace {
+
+struct CodecDeleter {
+  void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
+};
+struct StreamDeleter {
+  void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
+};
+struct ImageDeleter {
+  void operator()(opj_image_t* image) const { opj_image_destroy(image); }
+};
+using UniqueCodec = std::unique_ptr<opj_codec_t, CodecDeleter>;
+using UniqueStream = std::unique_ptr<opj_stream_t, StreamDeleter>;
+using UniqueImage = std::unique_ptr<opj_image_t, ImageDeleter>;
+
+// OpenJPEG buffers this many bytes before handing them to the write function.
+constexpr OPJ_SIZE_T kStreamChunk = OPJ_J2K_STREAM_CHUNK_SIZE;
+// OpenJPEG's default number of resolution levels (five wavelet decompositions).
+constexpr int kMaxResolutions = 6;
+
+// OpenJPEG seeks to absolute offsets counted from where it started writing; the ByteStream may
+// already hold bytes before that point.
+struct StreamBinding {
+  ByteStream* stream;
+  int64_t origin;
+};
+
+OPJ_SIZE_T WriteToByteStream(void* buffer, OPJ_SIZE_T count, void* user) {
+  auto* binding = static_cast<StreamBinding*>(user);
+  const size_t written = binding->stream->WriteBytes(buffer, 1, count);
+  // OpenJPEG retries a short write with the rest, so a stream that stops accepting bytes must
+  // answer with an error rather than 0, or the flush would never end.
+  return written == 0 && count != 0 ? static_cast<OPJ_SIZE_T>(-1) : written;
+}
+
+OPJ_OFF_T SkipInByteStream(OPJ_OFF_T count, void* user) {
+  auto* binding = static_cast<StreamBinding*>(user);
+  return binding->stream->SeekTo(count, kSeekCurrent) ? count : -1;
+}
+
+OPJ_BOOL SeekInByteStream(OPJ_OFF_T offset, void* user) {
+  auto* binding = static_cast<StreamBinding*>(user);
+  return binding->stream->SeekTo(binding->origin + offset, kSeekStart) ? OPJ_TRUE : OPJ_FALSE;
+}
+
+void CollectMessage(const char* message, void* user) {
+  static_cast<std::string*>(user)->append(message);
+}
+
+void IgnoreMessage(const char*, void*) {}
+
+// The largest number of resolution levels the picture allows: each wavelet decomposition
+// halves the smaller side, which must keep at least one sample.
+int ResolutionLevels(uint32_t width, uint32_t height) {
+  uint32_t side = std::min(width, height);
+  int levels = 1;
+  while (levels < kMaxResolutions && side >= 2) {
+    side >>= 1;
+    ++levels;
+  }
+  return levels;
+}
+
+int EncoderThreads() {
+  if (!opj_has_thread_support()) return 1;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
+UniqueImage CreateOpenJpegImage(uint32_t width, uint32_t height, bool gray) {
+  opj_image_cmptparm_t params[3] = {};
+  const uint32_t components = gray ? 1 : 3;
+  for (uint32_t c = 0; c < components; ++c) {
+    params[c].dx = 1;
+    params[c].dy = 1;
+    params[c].w = width;
+    params[c].h = height;
+    params[c].x0 = 0;
+    params[c].y0 = 0;
+    params[c].prec = 8;
+    params[c].sgnd = 0;
+  }
+  UniqueImage image(
+      opj_image_create(components, params, gray ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB));
+  if (image) {
+    image->x0 = 0;
+    image->y0 = 0;
+    image->x1 = width;
+    image->y1 = height;
+  }
+  return image;
+}
+
+}  // namespace
+
+double Jpeg2000TargetRate(float quality) {
+  // The rate is what "%.3f" prints for quality x 0.01 in single precision.
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(quality * 0.01f));
+  return std::strtod(text, nullptr);
+}
+
+float Jpeg2000CompressionRatio(double rate) {
+  if (rate >= 1.0) return 0.0f;
+  return static_cast<float>(1.0 / std::max(rate, 0.001));
+}
+
+bool RasterImageOpenJpeg::Fail(const char* message) {
+  SetErrorText(message);
+  return false;
+}
+
+bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
+  libraryMessages_.clear();
+  if (!CheckBeforeEncode(stream)) return false;
+  if (ColorCount() != 0 && !HasGrayRamp()) {
+    return Fail("OpenJPEG can save only RGB or GrayScale images");
+  }
+  const bool gray = ColorCount() != 0;
+
+  UniqueCodec codec(
+      opj_create_compress(codecFormat_ == ImageFormat::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  if (!codec) return Fail("cannot initialize openjpeg");
+  // OpenJPEG prints nothing of its own: errors and warnings are kept, progress is dropped.
+  opj_set_info_handler(codec.get(), &IgnoreMessage, nullptr);
+  opj_set_warning_handler(codec.get(), &CollectMessage, &libraryMessages_);
+  opj_set_error_handler(codec.get(), &CollectMessage, &libraryMessages_);
+
+  StreamBinding binding{stream, std::max<int64_t>(stream->Position(), 0)};
+  UniqueStream output(opj_stream_create(kStreamChunk, OPJ_FALSE));
+  if (!output) return Fail("error: cannot open standard output");
+  opj_stream_set_write_function(output.get(), &WriteToByteStream);
+  opj_stream_set_skip_function(output.get(), &SkipInByteStream);
+  opj_stream_set_seek_function(output.get(), &SeekInByteStream);
+  // No free function: the ByteStream belongs to the caller and stays open.
+  opj_stream_set_user_data(output.get(), &binding, nullptr);
+
+  UniqueImage image = CreateOpenJpegImage(Width(), Height(), gray);
+  if (!image) return Fail("error : opj_image_create");
+  CopyPixelsTo(image.get(), gray);
+
+  opj_cparameters_t params;
+  opj_set_default_encoder_parameters(&params);
+  params.tcp_numlayers = 1;
+  params.tcp_rates[0] = Jpeg2000CompressionRatio(Jpeg2000TargetRate(Info().quality));
+  params.cp_disto_alloc = 1;
+  params.irreversible = 0;  // the reversible 5/3 wavelet
+  params.numresolution = ResolutionLevels(Width(), Height());
+  params.tcp_mct = gray ? 0 : 1;
+
+  if (!opj_setup_encoder(codec.get(), &params, image.get()) ||
+      !opj_codec_set_threads(codec.get(), EncoderThreads()) ||
+      !opj_start_compress(codec.get(), image.get(), output.get()) ||
+      !opj_encode(codec.get(), output.get()) || !opj_end_compress(codec.get(), output.get())) {
+    return Fail("error: cannot encode image");
+  }
+  return true;
+}
+
+// Hands the rows over from the top of the picture: stored row y is picture row height-1-y.
+void RasterImageOpenJpeg::CopyPixelsTo(opj_image* image, bool gray) const {
+  const uint32_t width = Width();
+  const uint32_t height = Height();
+  for (uint32_t y = 0; y < height; ++y) {
+    const size_t top = static_cast<size_t>(height - 1 - y) * width;
+    const uint8_t* row = RowAddress(y);
+    if (gray) {
+      OPJ_INT32* level = image->comps[0].data + top;
+      if (BitsPerPixel() == 8) {
+        for (uint32_t x = 0; x < width; ++x) level[x] = row[x];
+      } else {
+        for (uint32_t x = 0; x < width; ++x) level[x] = IndexAtUnchecked(x, y);
+      }
+      continue;
+    }
+    OPJ_INT32* red = image->comps[0].data + top;
+    OPJ_INT32* green = image->comps[1].data + top;
+    OPJ_INT32* blue = image->comps[2].data + top;
+    for (uint32_t x = 0; x < width; ++x, row += 3) {
+      blue[x] = row[0];
+      green[x] = row[1];
+      red[x] = row[2];
+    }
+  }
+}
+
+}  // namespace orvalis

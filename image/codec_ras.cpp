@@ -1,0 +1,77 @@
+#include "image/codec_ras.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "image/byte_order.h"
+
+namespace orvalis {
+
+namespace {
+
+constexpr uint32_t kRasMagic = 0x59a66a95;
+constexpr uint32_t kRasHeaderSize = 32;
+constexpr uint32_t kRtStandard = 1;
+constexpr uint32_t kRmtNone = 0;
+
+std::vector<uint8_t> RasHeader(uint32_t width, uint32_t height, uint32_t depth,
+                               uint32_t dataLength) {
+  std::vector<uint8_t> header;
+  header.reserve(kRasHeaderSize);
+  PutBE32(header, kRasMagic);
+  PutBE32(header, width);
+  PutBE32(header, height);
+  PutBE32(header, depth);
+  PutBE32(header, dataLength);
+  PutBE32(header, kRtStandard);
+  PutBE32(header, kRmtNone);
+  PutBE32(header, 0);  // colour map length
+  return header;
+}
+
+}  // namespace
+
+bool RasterImageRas::Encode(ByteStream* stream) {
+  if (!CheckBeforeEncode(stream)) return false;
+  if (ColorCount() != 0 && !HasGrayRamp()) {
+    SetErrorText("Sun raster can save only RGB or GrayScale images");
+    return false;
+  }
+  const bool gray = ColorCount() != 0;
+  const uint32_t width = Width();
+  const uint32_t height = Height();
+  const uint32_t depth = gray ? 8 : 24;
+  const uint64_t stride = (uint64_t{width} * depth + 15) / 16 * 2;
+  const uint64_t dataLength = stride * height;
+  if (dataLength > UINT32_MAX) {
+    SetErrorText("Sun raster: image data exceeds the 4 GiB the header can describe");
+    return false;
+  }
+
+  const std::vector<uint8_t> header =
+      RasHeader(width, height, depth, static_cast<uint32_t>(dataLength));
+  if (stream->WriteBytes(header.data(), 1, header.size()) != header.size()) {
+    SetErrorText("error: cannot encode image");
+    return false;
+  }
+  // The padding bytes at the end of a row stay zero.
+  std::vector<uint8_t> line(stride, 0);
+  for (uint32_t top = 0; top < height; ++top) {
+    const uint32_t y = height - 1 - top;
+    const uint8_t* row = RowAddress(y);
+    if (!gray) {
+      std::copy(row, row + size_t{width} * 3, line.begin());
+    } else if (BitsPerPixel() == 8) {
+      std::copy(row, row + width, line.begin());
+    } else {
+      for (uint32_t x = 0; x < width; ++x) line[x] = IndexAtUnchecked(x, y);
+    }
+    if (stream->WriteBytes(line.data(), 1, line.size()) != line.size()) {
+      SetErrorText("error: cannot encode image");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace orvalis
