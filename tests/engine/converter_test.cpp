@@ -1,0 +1,354 @@
+#include "engine/converter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/image_converter.h"
+#include "engine/pipelines.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_pages.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Owns a job for the length of a test.
+struct Job {
+  ConverterHandle handle = ConverterCreate();
+  ~Job() {
+    if (handle) ConverterDestroy(handle);
+  }
+  ImageConverter& operator*() const { return *handle; }
+  ImageConverter* operator->() const { return handle; }
+  void Set(int option, int value) { ConverterSetOption(handle, option, nullptr, value); }
+  void SetText(int option, const std::string& text) {
+    ConverterSetOption(handle, option, text.c_str(), 0);
+  }
+  std::string Run() {
+    ConverterRun(handle);
+    return ConverterGetError(handle);
+  }
+  std::string RunAndDestroy() {
+    std::string error = Run();
+    ConverterDestroy(handle);
+    handle = nullptr;
+    return error;
+  }
+};
+
+TEST(ConverterOptions, ClampsAndIgnoresAsDocumented) {
+  Job job;
+  EXPECT_EQ(job->format, Jpeg);
+  EXPECT_EQ(job->xDpi, 150);
+  EXPECT_EQ(job->quality, 75);
+  EXPECT_EQ(job->compression, 2);
+  for (int format : {0, 13, -1}) {
+    job.Set(OptFormat, Png);
+    job.Set(OptFormat, format);
+    EXPECT_EQ(job->format, Jpeg) << format;
+  }
+  struct Dpi {
+    int given, stored;
+  };
+  for (const Dpi d : {Dpi{50, 72}, Dpi{700, 600}, Dpi{96, 96}, Dpi{72, 72}, Dpi{600, 600}}) {
+    job.Set(OptXDpi, d.given);
+    job.Set(OptYDpi, d.given);
+    EXPECT_EQ(job->xDpi, d.stored);
+    EXPECT_EQ(job->yDpi, d.stored);
+  }
+  for (int option : {OptWidth, OptHeight, OptAngle}) {
+    job.Set(option, 640);
+    job.Set(option, 0);
+    job.Set(option, -5);
+  }
+  EXPECT_EQ(job->width, 640);
+  EXPECT_EQ(job->height, 640);
+  EXPECT_EQ(job->angle, 640);
+  EXPECT_EQ(ConverterSetOption(job.handle, 3, nullptr, 9), 1);
+  EXPECT_EQ(ConverterSetOption(job.handle, 99, nullptr, 9), 1);
+}
+
+TEST(ConverterOptions, PathsBecomeAbsoluteAndEmptyTextKeepsTheOldOne) {
+  Job job;
+  job.SetText(OptOutputPath, "page.png");
+  EXPECT_EQ(job->outputPath, (fs::current_path() / "page.png").string());
+  job.SetText(OptOutputPath, "");
+  ConverterSetOption(job.handle, OptOutputPath, nullptr, 0);
+  EXPECT_EQ(job->outputPath, (fs::current_path() / "page.png").string());
+  job.SetText(OptMultiPagePath, "/tmp/x/../all.tif");
+  EXPECT_EQ(job->multiPagePath, "/tmp/all.tif");
+}
+
+TEST(ConverterOptions, NullHandleIsRefusedEverywhere) {
+  EXPECT_EQ(ConverterAddFile(nullptr, "a.bmp"), 0);
+  EXPECT_EQ(ConverterSetOption(nullptr, OptFormat, nullptr, 1), 0);
+  EXPECT_EQ(ConverterRun(nullptr), 0);
+  EXPECT_EQ(ConverterDestroy(nullptr), 0);
+  EXPECT_STREQ(ConverterGetError(nullptr), "");
+}
+
+TEST(ConverterRun, DecidesThePaletteDepth) {
+  struct Case {
+    int format, requested;
+    bool gray;
+    int paletteDepth;
+    bool grayAfter;
+  };
+  const Case cases[] = {
+      {Gif, 24, false, 8, false},  {Gif, 4, false, 4, false},  {Gif, 1, true, 1, true},
+      {Jpeg, 8, false, 8, true},   {Jpeg, 24, true, 8, true},  {Jpeg, 4, false, 0, false},
+      {Tga, 4, false, 0, false},   {Tga, 1, false, 0, false},  {Tga, 8, false, 8, false},
+      {Jp2, 8, false, 0, false},   {Ras, 24, true, 8, true},   {Jpc, 1, false, 0, false},
+      {Png, 4, false, 4, false},   {Bmp, 16, false, 0, false}, {Tiff, 1, false, 1, false},
+      {Pcx, 8, true, 8, true},
+  };
+  for (const Case& c : cases) {
+    ImageConverter job;
+    job.format = c.format;
+    job.requestedDepth = c.requested;
+    job.grayscale = c.gray;
+    DecideColorDepth(job);
+    EXPECT_EQ(job.paletteDepth, c.paletteDepth) << c.format << "/" << c.requested;
+    EXPECT_EQ(job.grayscale, c.grayAfter) << c.format << "/" << c.requested;
+  }
+}
+
+TEST(ConverterRun, TiffCompressionTable) {
+  // Columns: depth 1, 4, 8 colour, 8 gray, 24.
+  struct Row {
+    int compression;
+    uint32_t codes[5];
+  };
+  const Row rows[] = {
+      {0, {1, 1, 1, 1, 1}},           {1, {5, 5, 5, 5, 5}},
+      {2, {4, 5, 5, 19999, 19999}},   {3, {4, 32773, 32773, 32773, 32773}},
+      {4, {4, 5, 5, 5, 19999}},       {5, {3, 5, 5, 5, 19999}},
+      {6, {2, 5, 5, 5, 19999}},       {7, {4, 5, 5, 5, 19999}},
+      {-3, {4, 5, 5, 5, 19999}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TiffCompressionCode(row.compression, 1, false), row.codes[0]) << row.compression;
+    EXPECT_EQ(TiffCompressionCode(row.compression, 4, false), row.codes[1]) << row.compression;
+    EXPECT_EQ(TiffCompressionCode(row.compression, 8, false), row.codes[2]) << row.compression;
+    EXPECT_EQ(TiffCompressionCode(row.compression, 8, true), row.codes[3]) << row.compression;
+    EXPECT_EQ(TiffCompressionCode(row.compression, 24, false), row.codes[4]) << row.compression;
+  }
+}
+
+// ---- Whole jobs on pages made in code ----
+
+class ConverterJobs : public ::testing::Test {
+ protected:
+  std::string Page(const std::string& name, uint32_t width, uint32_t height) {
+    const std::string path = dir.File(name);
+    EXPECT_TRUE(test::WriteTestPage(path, width, height));
+    return path;
+  }
+  test::OracleImage Decoded(const std::string& path, int frame = 0) {
+    std::string error;
+    std::optional<test::OracleImage> image = test::PillowDecode(path, frame, &error);
+    EXPECT_TRUE(image.has_value()) << path << ": " << error;
+    return image.value_or(test::OracleImage{});
+  }
+  test::TempDir dir;
+};
+
+void ExpectPatternPixel(const test::OracleImage& image, int x, int yFromTop, uint32_t sx,
+                        uint32_t sy, uint32_t w, uint32_t h) {
+  const RGBQUAD expected = test::TestPatternAt(sx, sy, w, h);
+  const auto got = image.At(x, yFromTop);
+  EXPECT_EQ(got[0], expected.rgbRed) << x << "," << yFromTop;
+  EXPECT_EQ(got[1], expected.rgbGreen) << x << "," << yFromTop;
+  EXPECT_EQ(got[2], expected.rgbBlue) << x << "," << yFromTop;
+}
+
+TEST_F(ConverterJobs, BmpKeepsPixelsSetsResolutionAndIgnoresTheAngle) {
+  Job job;
+  job.Set(OptFormat, Bmp);
+  job.Set(OptXDpi, 300);
+  job.Set(OptYDpi, 200);
+  job.Set(OptAngle, 90);
+  job.SetText(OptOutputPath, dir.File("out.bmp"));
+  ConverterAddFile(job.handle, Page("page.bmp", 47, 33).c_str());
+  EXPECT_EQ(job.Run(), "");
+  const test::OracleImage out = Decoded(dir.File("out.bmp"));
+  ASSERT_EQ(out.width, 47);
+  ASSERT_EQ(out.height, 33);
+  EXPECT_NE(out.info.at("dpi").find("300"), std::string::npos) << out.info.at("dpi");
+  for (int y = 0; y < 33; y += 8)
+    for (int x = 0; x < 47; x += 9) ExpectPatternPixel(out, x, y, x, 32 - y, 47, 33);
+}
+
+TEST_F(ConverterJobs, RotationTurnsClockwiseForPositiveAngles) {
+  const uint32_t w = 5, h = 3;
+  const std::string page = Page("page.bmp", w, h);
+  // A TIFF without compression shows the turned pixels exactly.
+  for (int angle : {90, 180, 270}) {
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.Set(OptCompression, 0);
+    job.Set(OptAngle, angle);
+    const std::string out = dir.File("turned" + std::to_string(angle) + ".tif");
+    job.SetText(OptOutputPath, out);
+    ConverterAddFile(job.handle, page.c_str());
+    ASSERT_EQ(job.Run(), "") << angle;
+    const test::OracleImage image = Decoded(out);
+    // Source (sx, sy) with sy from the bottom; result coordinates from the top.
+    for (uint32_t sy = 0; sy < h; ++sy) {
+      for (uint32_t sx = 0; sx < w; ++sx) {
+        const uint32_t top = h - 1 - sy;  // source row counted from the top
+        int x = 0, y = 0;
+        if (angle == 90) { x = static_cast<int>(h - 1 - top); y = static_cast<int>(sx); }
+        if (angle == 180) { x = static_cast<int>(w - 1 - sx); y = static_cast<int>(h - 1 - top); }
+        if (angle == 270) { x = static_cast<int>(top); y = static_cast<int>(w - 1 - sx); }
+        ExpectPatternPixel(image, x, y, sx, sy, w, h);
+      }
+    }
+  }
+}
+
+TEST_F(ConverterJobs, ColourDecisionsReachTheFiles) {
+  struct Case {
+    int format;
+    int depth;
+    const char* ext;
+    const char* mode;  // Pillow's mode of the output
+  };
+  const Case cases[] = {
+      {Gif, 24, "gif", "P"}, {Jpeg, 8, "jpg", "L"}, {Tga, 4, "tga", "RGB"},
+      {Jp2, 8, "jp2", "RGB"}, {Png, 1, "png", "P"},  {Bmp, 4, "bmp", "P"},
+  };
+  const std::string page = Page("page.bmp", 40, 30);
+  for (const Case& c : cases) {
+    Job job;
+    job.Set(OptFormat, c.format);
+    job.Set(OptBitDepth, c.depth);
+    const std::string out = dir.File(std::string("out.") + c.ext);
+    job.SetText(OptOutputPath, out);
+    ConverterAddFile(job.handle, page.c_str());
+    ASSERT_EQ(job.Run(), "") << c.ext;
+    EXPECT_EQ(Decoded(out).mode, c.mode) << c.ext;
+  }
+}
+
+TEST_F(ConverterJobs, QualityReachesTheEncoderAsItsLowByte) {
+  const std::string page = Page("page.bmp", 64, 48);
+  Job job;
+  job.Set(OptQuality, 300);
+  job.SetText(OptOutputPath, dir.File("q300.jpg"));
+  ConverterAddFile(job.handle, page.c_str());
+  ASSERT_EQ(job.Run(), "");
+
+  RasterImage direct;
+  ASSERT_TRUE(direct.Load(page, ImageFormat::Bmp));
+  direct.SetEncoderOption(24, ImageFormat::Jpeg);
+  direct.SetResolutionX(150);
+  direct.SetResolutionY(150);
+  direct.SetQuality(44);
+  ASSERT_TRUE(direct.Save(dir.File("q44.jpg"), ImageFormat::Jpeg));
+  EXPECT_EQ(test::ReadFileBytes(dir.File("q300.jpg")), test::ReadFileBytes(dir.File("q44.jpg")));
+}
+
+TEST_F(ConverterJobs, SinglePageFormatsWriteOnlyTheFirstInput) {
+  Job job;
+  job.Set(OptFormat, Png);
+  job.SetText(OptOutputPath, dir.File("out.png"));
+  ConverterAddFile(job.handle, Page("p1.bmp", 10, 10).c_str());
+  ConverterAddFile(job.handle, Page("p2.bmp", 20, 20).c_str());
+  EXPECT_EQ(job.Run(), "");
+  EXPECT_EQ(Decoded(dir.File("out.png")).width, 10);
+}
+
+TEST_F(ConverterJobs, MergedTiffHoldsEveryPageInOrder) {
+  const std::string out = dir.File("all.tif");
+  {
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.Set(OptCompression, 1);
+    job.SetText(OptMultiPagePath, out);
+    job.Set(OptMultiPage, 1);
+    for (uint32_t k = 1; k <= 3; ++k)
+      ConverterAddFile(job.handle, Page("p" + std::to_string(k) + ".bmp", 10 * k, 8).c_str());
+    EXPECT_EQ(job.Run(), "");
+    EXPECT_FALSE(fs::exists(out)) << "the merged file appears only when the job ends";
+  }
+  for (int k = 0; k < 3; ++k) {
+    const test::OracleImage page = Decoded(out, k);
+    EXPECT_EQ(page.frames, 3);
+    EXPECT_EQ(page.width, 10 * (k + 1));
+  }
+}
+
+TEST_F(ConverterJobs, MergedTiffLeavesOutUnreadablePagesAndSaysSo) {
+  const std::string out = dir.File("all.tif");
+  Job job;
+  job.Set(OptFormat, Tiff);
+  job.SetText(OptMultiPagePath, out);
+  job.Set(OptMultiPage, 1);
+  ConverterAddFile(job.handle, Page("p1.bmp", 10, 8).c_str());
+  ConverterAddFile(job.handle, dir.File("missing.bmp").c_str());
+  ConverterAddFile(job.handle, Page("p3.bmp", 30, 8).c_str());
+  const std::string error = job.RunAndDestroy();
+  EXPECT_NE(error.find("missing.bmp"), std::string::npos) << error;
+  EXPECT_EQ(Decoded(out, 0).frames, 2);
+  EXPECT_EQ(Decoded(out, 1).width, 30);
+}
+
+TEST_F(ConverterJobs, MergedJobDestroyedWithoutRunCreatesNoFile) {
+  {
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.SetText(OptMultiPagePath, dir.File("all.tif"));
+    job.Set(OptMultiPage, 1);
+    ConverterAddFile(job.handle, Page("p1.bmp", 10, 8).c_str());
+  }
+  EXPECT_FALSE(fs::exists(dir.File("all.tif")));
+}
+
+// A failed job names the problem, writes nothing, and leaves an older file alone.
+TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
+  const std::string page = Page("page.bmp", 12, 9);
+  std::ofstream(dir.File("not-a-page.bmp")) << "this is text, not a picture";
+  std::ofstream(dir.File("a-file")) << "x";
+  // A page wider than GIF's 16-bit size field: the encoder refuses it.
+  const std::string wide = Page("wide.bmp", 70000, 1);
+
+  struct Case {
+    const char* name;
+    std::string input;
+    int format;
+    std::string output;
+    const char* mentions;
+  };
+  const Case cases[] = {
+      {"missing page", dir.File("missing.bmp"), Png, dir.File("old.png"), "missing.bmp"},
+      {"not a picture", dir.File("not-a-page.bmp"), Png, dir.File("old.png"), "not-a-page.bmp"},
+      {"folder missing", page, Png, dir.File("no/such/dir/out.png"), "out.png"},
+      {"folder is a file", page, Png, dir.File("a-file/out.png"), "out.png"},
+      {"encoder refuses", wide, Gif, dir.File("old.gif"), "old.gif"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir.File("old.png")) << "older file";
+    std::ofstream(dir.File("old.gif")) << "older file";
+    Job job;
+    job.Set(OptFormat, c.format);
+    job.SetText(OptOutputPath, c.output);
+    ConverterAddFile(job.handle, c.input.c_str());
+    const std::string error = job.RunAndDestroy();
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << c.name << ": " << error;
+    if (fs::path(c.output).filename().string().rfind("old", 0) == 0) {
+      EXPECT_EQ(test::ReadFileBytes(c.output).size(), 10u) << c.name;
+    } else {
+      EXPECT_FALSE(fs::exists(c.output)) << c.name;
+    }
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+      EXPECT_NE(entry.path().extension(), ".part") << c.name << ": temporary left behind";
+  }
+}
+
+}  // namespace
+}  // namespace orvalis
