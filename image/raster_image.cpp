@@ -95,6 +95,12 @@ uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPi
     return nullptr;
   }
   const uint32_t stride = static_cast<uint32_t>(((uint64_t{width} * depth + 31) / 32) * 4);
+  // The rows' padding counts too: a narrow, very tall image (1 x 2^30 at 1 bit) passes the test
+  // above, yet its padded rows would need 4 GiB, and biSizeImage would wrap to 0 in 32 bits.
+  if (uint64_t{stride} * height * 8 > RASTERIMAGE_MAX_MEMORY_BITS) {
+    SetErrorText("RASTERIMAGE_MAX_MEMORY exceeded");
+    return nullptr;
+  }
 
   BITMAPINFOHEADER h;
   h.biSize = BITMAPINFOHEADER::kSize;

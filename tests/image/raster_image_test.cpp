@@ -37,7 +37,9 @@ TEST(RasterImageCreate, RefusesZeroSizesAndTheMemoryCeiling) {
            Case{0, 10, 24, "RasterImage::Create : width and height must be greater than zero"},
            Case{10, 0, 24, "RasterImage::Create : width and height must be greater than zero"},
            Case{20000, 20000, 8, tooBig}, Case{65536, 32768, 24, tooBig},
-           Case{static_cast<uint32_t>(-5), 10, 8, tooBig}, Case{16384, 16384, 8, nullptr}}) {
+           Case{static_cast<uint32_t>(-5), 10, 8, tooBig}, Case{16384, 16384, 8, nullptr},
+           // Padded rows count: 4 bytes per row would wrap biSizeImage to 0.
+           Case{1, 1u << 30, 1, tooBig}, Case{33, (1u << 25) + 1, 1, tooBig}}) {
     RasterImage image;
     uint8_t* block = image.Create(c.width, c.height, c.bpp, 0);
     if (c.message == nullptr) {
