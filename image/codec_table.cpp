@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "image/codec_bmp.h"
+#include "image/codec_jpeg.h"
 #include "image/codec_jpeg2000.h"
+#include "image/codec_png.h"
 #include "image/codec_ras.h"
 
 namespace orvalis {
@@ -12,6 +14,8 @@ namespace {
 
 constexpr CodecEntry kCodecs[] = {
     {ImageFormat::Bmp, &EncodeWith<RasterImageBmp>, &DecodeWith<RasterImageBmp>},
+    {ImageFormat::Jpeg, &EncodeWith<RasterImageJpeg>, nullptr},
+    {ImageFormat::Png, &EncodeWith<RasterImagePng>, nullptr},
     {ImageFormat::Jp2, &EncodeWith<RasterImageJp2>, nullptr},
     {ImageFormat::Jpc, &EncodeWith<RasterImageJpc>, nullptr},
     {ImageFormat::Ras, &EncodeWith<RasterImageRas>, nullptr},

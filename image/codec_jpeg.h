@@ -1,0 +1,50 @@
+#pragma once
+// JPEG writer over libjpeg (libjpeg-turbo, 6b interface).
+// Format: ITU-T T.81 (https://www.w3.org/Graphics/JPEG/itu-t81.pdf) in a JFIF 1.01 file
+// (https://www.w3.org/Graphics/JPEG/jfif3.pdf).
+//
+// A true-colour image becomes a three-component YCbCr JPEG; an image with the identity gray
+// palette becomes a one-component gray JPEG. Colour palette images are refused. The JFIF header
+// carries the image's resolution in dots per inch.
+
+#include <cstdint>
+
+#include "image/raster_image.h"
+
+namespace orvalis {
+
+// Bits of the JPEG encoder option word (EncoderOption(ImageFormat::Jpeg)); others are ignored.
+namespace JpegOption {
+inline constexpr uint32_t ForceBaseline = 1;     // 8-bit quantisation tables at any quality
+inline constexpr uint32_t Arithmetic = 2;        // arithmetic instead of Huffman coding
+inline constexpr uint32_t GrayOutput = 4;        // one gray component, even from colour input
+inline constexpr uint32_t OptimizeTables = 8;    // Huffman tables fitted to the image
+inline constexpr uint32_t Progressive = 16;      // libjpeg's simple progressive scan script
+inline constexpr uint32_t Smoothing = 64;        // input smoothing at Smoothing() strength
+inline constexpr uint32_t Sampling422 = 4096;    // luma 2 x 1 instead of 2 x 2
+inline constexpr uint32_t Sampling444 = 8192;    // no chroma subsampling; wins over 4:2:2
+}  // namespace JpegOption
+
+// libjpeg stores sizes in 16 bits and refuses anything above this many pixels a side.
+inline constexpr uint32_t kJpegMaxDimension = 65500;
+
+class RasterImageJpeg : public RasterImage {
+ public:
+  // Input smoothing strength used when the option word asks for smoothing: libjpeg's scale of
+  // 1 (barely) to 100 (strongest). A light setting that takes the edge off dithered pages
+  // without blurring text.
+  static constexpr int kDefaultSmoothing = 10;
+
+  RasterImageJpeg() : RasterImage(ImageFormat::Jpeg) {}
+
+  bool Encode(ByteStream* stream);
+
+  // Values outside 1..100 are clamped.
+  void SetSmoothing(int strength);
+  int Smoothing() const { return smoothing_; }
+
+ private:
+  int smoothing_ = kDefaultSmoothing;
+};
+
+}  // namespace orvalis

@@ -1,0 +1,233 @@
+#include "image/codec_png.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <vector>
+
+#include <png.h>
+
+namespace orvalis {
+
+namespace {
+
+// Everything libpng is handed for one file, worked out before libpng starts. Plain data only:
+// libpng's errors jump back into WritePng across libpng's frames and ours, and no destructor
+// may be skipped on the way.
+struct PngPlan {
+  const RasterImage* image;
+  ByteStream* stream;
+  png_structp png;
+  png_infop info;
+
+  png_uint_32 width;
+  png_uint_32 height;
+  int bitDepth;
+  int colorType;
+  int interlace;
+  bool swapRedBlue;  // stored true-colour rows are blue, green, red
+
+  png_color_16 background;
+  png_uint_32 pelsPerMeterX;
+  png_uint_32 pelsPerMeterY;
+
+  bool writePalette;
+  int paletteCount;
+  png_color palette[256];
+
+  bool writeTransparency;
+  int transparencyCount;
+  png_byte transparencyAlpha[256];
+  png_color_16 transparencyColor;
+
+  png_bytep rowBuffer;  // rows with an alpha channel are assembled here
+};
+
+enum class PngResult { Written, NoWriteStruct, NoInfoStruct, LibpngError };
+
+void WriteToStream(png_structp png, png_bytep data, png_size_t length) {
+  auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
+  if (stream == nullptr || stream->WriteBytes(data, 1, length) != length) png_error(png, "Write Error");
+}
+
+void FlushStream(png_structp png) {
+  auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
+  if (stream == nullptr || !stream->FlushBuffers()) png_error(png, "Flush Error");
+}
+
+// One picture row (stored row y) with its alpha channel: R, G, B, A or gray, A.
+void FillAlphaRow(const PngPlan& plan, uint32_t y) {
+  const RasterImage& image = *plan.image;
+  const bool color = (plan.colorType & PNG_COLOR_MASK_COLOR) != 0;
+  png_bytep out = plan.rowBuffer;
+  for (uint32_t x = 0; x < plan.width; ++x) {
+    const RGBQUAD c = image.ColorAtUnchecked(x, y, true);
+    if (color) {
+      *out++ = c.rgbRed;
+      *out++ = c.rgbGreen;
+      *out++ = c.rgbBlue;
+    } else {
+      *out++ = c.rgbBlue;
+    }
+    *out++ = image.AlphaAtUnchecked(x, y);
+  }
+}
+
+void SetHeaderChunks(PngPlan* plan) {
+  png_structp png = plan->png;
+  png_infop info = plan->info;
+  png_set_bKGD(png, info, &plan->background);
+  png_set_pHYs(png, info, plan->pelsPerMeterX, plan->pelsPerMeterY, PNG_RESOLUTION_METER);
+  png_set_IHDR(png, info, plan->width, plan->height, plan->bitDepth, plan->colorType,
+               plan->interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (plan->writeTransparency) {
+    png_set_tRNS(png, info, plan->transparencyAlpha, plan->transparencyCount,
+                 &plan->transparencyColor);
+  }
+  if (plan->writePalette) png_set_PLTE(png, info, plan->palette, plan->paletteCount);
+}
+
+// Runs libpng from creation to destruction. This frame holds plain data only.
+PngResult WritePng(PngPlan* plan) {
+  plan->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (plan->png == nullptr) return PngResult::NoWriteStruct;
+  plan->info = png_create_info_struct(plan->png);
+  if (plan->info == nullptr) {
+    png_destroy_write_struct(&plan->png, nullptr);
+    return PngResult::NoInfoStruct;
+  }
+  if (setjmp(png_jmpbuf(plan->png)) != 0) {
+    png_destroy_write_struct(&plan->png, &plan->info);
+    return PngResult::LibpngError;
+  }
+  // libpng's default guard stops at a million pixels a side; a large poster is still a valid PNG.
+  png_set_user_limits(plan->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_write_fn(plan->png, plan->stream, &WriteToStream, &FlushStream);
+  SetHeaderChunks(plan);
+  png_write_info(plan->png, plan->info);
+  if (plan->swapRedBlue) png_set_bgr(plan->png);
+
+  const int passes = png_set_interlace_handling(plan->png);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (uint32_t row = plan->height; row-- > 0;) {
+      if (plan->rowBuffer != nullptr) {
+        FillAlphaRow(*plan, row);
+        png_write_row(plan->png, plan->rowBuffer);
+      } else {
+        png_write_row(plan->png, plan->image->RowAddress(row));
+      }
+    }
+  }
+  png_write_end(plan->png, plan->info);
+  png_destroy_write_struct(&plan->png, &plan->info);
+  return PngResult::Written;
+}
+
+// Highest palette index any pixel uses.
+uint32_t HighestIndexUsed(const RasterImage& image) {
+  uint32_t highest = 0;
+  for (uint32_t y = 0; y < image.Height(); ++y)
+    for (uint32_t x = 0; x < image.Width(); ++x)
+      highest = std::max<uint32_t>(highest, image.IndexAtUnchecked(x, y));
+  return highest;
+}
+
+}  // namespace
+
+bool RasterImagePng::Encode(ByteStream* stream) {
+  if (!CheckBeforeEncode(stream)) return false;
+
+  PngPlan plan{};
+  plan.image = this;
+  plan.stream = stream;
+  plan.width = Width();
+  plan.height = Height();
+  plan.interlace = EncoderOption(ImageFormat::Png) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+
+  // Only the 8-bit identity ramp is written as gray: a 1- or 4-bit identity ramp holds the
+  // levels 0..1 or 0..15, which a gray PNG of that depth would stretch to black..white.
+  const bool palette = ColorCount() != 0;
+  const bool gray = palette && BitsPerPixel() == 8 && HasGrayRamp();
+  int channels = BitsPerPixel() > 8 ? 3 : 1;
+  plan.bitDepth = static_cast<int>(BitsPerPixel()) / channels;
+  plan.colorType = !palette ? PNG_COLOR_TYPE_RGB : gray ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
+  if (HasAlpha()) {
+    // A palette image with alpha asks for colour type 7, which libpng refuses below.
+    plan.colorType |= PNG_COLOR_MASK_ALPHA;
+    channels += 1;
+    plan.bitDepth = 8;
+  }
+  plan.swapRedBlue = !palette && !HasAlpha();
+
+  plan.background.red = plan.background.green = plan.background.blue = 255;
+  if (IsTransparent()) {
+    const RGBQUAD t = TransparentColorOf();
+    plan.background.red = t.rgbRed;
+    plan.background.green = t.rgbGreen;
+    plan.background.blue = t.rgbBlue;
+  }
+  plan.pelsPerMeterX = static_cast<png_uint_32>(Header().biXPelsPerMeter);
+  plan.pelsPerMeterY = static_cast<png_uint_32>(Header().biYPelsPerMeter);
+
+  // The transparent entry of a colour palette moves to index 0 for the file's one-entry tRNS;
+  // it moves back afterwards whatever the outcome, so the image never stays renumbered.
+  const int32_t transparent = TransparentIndex();
+  const bool swapped = palette && !gray && transparent > 0;
+  if (swapped) SwapPaletteEntries(0, static_cast<uint8_t>(transparent));
+
+  // An alpha channel already says what is transparent; PNG forbids tRNS beside it.
+  if (IsTransparent() && !HasAlpha()) {
+    plan.writeTransparency = true;
+    plan.transparencyCount = 1;
+    plan.transparencyAlpha[0] = 0;
+    const RGBQUAD t = TransparentColorOf();
+    plan.transparencyColor.gray = static_cast<png_uint_16>(transparent);
+    plan.transparencyColor.red = t.rgbRed;
+    plan.transparencyColor.green = t.rgbGreen;
+    plan.transparencyColor.blue = t.rgbBlue;
+  }
+
+  if (palette) {
+    plan.writePalette = !gray;
+    uint32_t count = SignificantColors() != 0 ? SignificantColors() : ColorCount();
+    // A palette shorter than the indices in use would make an invalid file.
+    if (count < ColorCount()) count = std::max(count, HighestIndexUsed(*this) + 1);
+    plan.paletteCount = static_cast<int>(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      const RGBQUAD e = PaletteEntryAt(i);
+      plan.palette[i] = {e.rgbRed, e.rgbGreen, e.rgbBlue};
+    }
+    if (Info().paletteAlpha != 0 && plan.colorType == PNG_COLOR_TYPE_PALETTE) {
+      plan.writeTransparency = true;
+      plan.transparencyCount = plan.paletteCount;
+      for (uint32_t i = 0; i < count; ++i) plan.transparencyAlpha[i] = PaletteEntryAt(i).rgbReserved;
+    }
+  }
+
+  if (HasAlpha() && !palette && IsTransparent()) {
+    const RGBQUAD t = TransparentColorOf();
+    for (uint32_t y = 0; y < Height(); ++y)
+      for (uint32_t x = 0; x < Width(); ++x) {
+        const RGBQUAD c = ColorAtUnchecked(x, y);
+        if (c.rgbRed == t.rgbRed && c.rgbGreen == t.rgbGreen && c.rgbBlue == t.rgbBlue)
+          SetAlphaAt(x, y, 0);
+      }
+  }
+
+  std::vector<png_byte> rowBuffer;
+  if (HasAlpha()) {
+    rowBuffer.resize(static_cast<size_t>(channels) * Width());
+    plan.rowBuffer = rowBuffer.data();
+  }
+
+  const PngResult result = WritePng(&plan);
+  if (swapped) SwapPaletteEntries(0, static_cast<uint8_t>(transparent));
+  switch (result) {
+    case PngResult::Written: return true;
+    case PngResult::NoWriteStruct: SetErrorText("Failed to create PNG structure"); break;
+    case PngResult::NoInfoStruct: SetErrorText("Failed to initialize PNG info structure"); break;
+    case PngResult::LibpngError: SetErrorText("Error saving PNG file"); break;
+  }
+  return false;
+}
+
+}  // namespace orvalis
