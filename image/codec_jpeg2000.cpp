@@ -59,8 +59,6 @@ void CollectMessage(const char* message, void* user) {
   static_cast<std::string*>(user)->append(message);
 }
 
-void IgnoreMessage(const char*, void*) {}
-
 // The largest number of resolution levels the picture allows: each wavelet decomposition
 // halves the smaller side, which must keep at least one sample.
 int ResolutionLevels(uint32_t width, uint32_t height) {
@@ -132,8 +130,9 @@ bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
   UniqueCodec codec(
       opj_create_compress(codecFormat_ == ImageFormat::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
   if (!codec) return Fail("cannot initialize openjpeg");
-  // OpenJPEG prints nothing of its own: errors and warnings are kept, progress is dropped.
-  opj_set_info_handler(codec.get(), &IgnoreMessage, nullptr);
+  // OpenJPEG prints nothing of its own: its texts are kept for diagnosis. Failed stream writes
+  // are reported at the information level, so that level is kept too.
+  opj_set_info_handler(codec.get(), &CollectMessage, &libraryMessages_);
   opj_set_warning_handler(codec.get(), &CollectMessage, &libraryMessages_);
   opj_set_error_handler(codec.get(), &CollectMessage, &libraryMessages_);
 

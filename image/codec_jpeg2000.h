@@ -30,8 +30,8 @@ float Jpeg2000CompressionRatio(double rate);
 class RasterImageOpenJpeg : public RasterImage {
  public:
   bool Encode(ByteStream* stream);
-  // OpenJPEG's own error and warning texts from the last Encode, one per line. They are kept
-  // for diagnosis only; the error text holds this codec's own message.
+  // What OpenJPEG reported during the last Encode (errors, warnings, notes), one per line. It
+  // is kept for diagnosis only; the error text holds this codec's own message.
   const std::string& LibraryMessages() const { return libraryMessages_; }
 
  protected:
