@@ -1,17 +1,483 @@
 #include "image/codec_bmp.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "image/bmp_rle.h"
+#include "image/byte_order.h"
+
 namespace orvalis {
 
-// Placeholder until the BMP codec lands; refuses honestly instead of pretending.
-bool RasterImageBmp::Decode(ByteStream*) {
-  SetErrorText("BMP decoder not built yet");
-  return false;
+namespace {
+
+constexpr uint16_t kBmpMagic = 0x4D42;  // "BM"
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kOs2HeaderSize = 64;
+constexpr uint32_t kMaskBytes = 12;
+
+// biCompression values.
+constexpr uint32_t kRgb = 0;
+constexpr uint32_t kRle8 = 1;
+constexpr uint32_t kRle4 = 2;
+constexpr uint32_t kBitfields = 3;
+
+// The 32-bit reader and the alpha writer stage at most this many pixels at a time, so their
+// scratch memory stays small whatever width a file claims.
+constexpr uint64_t kChunkPixels = 1u << 16;
+
+bool ReadExactly(ByteStream* stream, uint8_t* buffer, size_t count) {
+  return stream->ReadBytes(buffer, 1, count) == count;
+}
+
+bool WriteAll(ByteStream* stream, const uint8_t* data, size_t count) {
+  return count == 0 || stream->WriteBytes(data, 1, count) == count;
+}
+
+// Moves to an absolute offset; a stream already there is not asked to seek at all.
+void MoveTo(ByteStream* stream, int64_t offset) {
+  if (stream->Position() != offset) stream->SeekTo(offset, kSeekStart);
+}
+
+bool IsSupportedDepth(uint32_t bitsPerPixel) {
+  switch (bitsPerPixel) {
+    case 1: case 4: case 8: case 16: case 24: case 32: return true;
+    default: return false;
+  }
+}
+
+// The message for a depth/compression pair the reader refuses, or nullptr.
+const char* CompressionRefusal(const BITMAPINFOHEADER& file) {
+  switch (file.biBitCount) {
+    case 1: case 4: case 8:
+      return file.biCompression <= kRle4 ? nullptr : "compression type not supported";
+    case 24: return file.biCompression == kRgb ? nullptr : "unknown compression";
+    case 32:
+      return file.biCompression == kRgb || file.biCompression == kBitfields
+                 ? nullptr
+                 : "unknown compression";
+    default: return nullptr;  // 16 bits: any compression but bit fields reads as 5-5-5
+  }
+}
+
+// A header longer than 40 bytes (other than the 64-byte OS/2 one) is trusted only when its
+// image size covers the uncompressed rows, it has one plane and no explicit palette size.
+bool LargeHeaderAccepted(const BITMAPINFOHEADER& h) {
+  const int64_t rowBytes = (int64_t{h.biBitCount} * h.biWidth + 31) / 32 * 4;
+  int64_t needed = 0;
+  if (__builtin_mul_overflow(rowBytes, int64_t{h.biHeight}, &needed)) {
+    needed = (rowBytes < 0) != (h.biHeight < 0) ? INT64_MIN : INT64_MAX;
+  }
+  return int64_t{h.biSizeImage} >= needed && h.biPlanes == 1 && h.biClrUsed == 0;
+}
+
+uint32_t AbsoluteHeight(int32_t height) {
+  return height < 0 ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);
+}
+
+void Normalise(BITMAPINFOHEADER& h) {
+  if (h.biSizeImage == 0) {
+    // Unsigned arithmetic wraps instead of overflowing for absurd sizes; such a header fails
+    // later, in Create.
+    const uint64_t width = static_cast<uint64_t>(static_cast<int64_t>(h.biWidth));
+    const uint64_t rowBytes = ((uint64_t{h.biBitCount} * width + 31) >> 3) & ~uint64_t{3};
+    h.biSizeImage = static_cast<uint32_t>(rowBytes * AbsoluteHeight(h.biHeight));
+  }
+  if (h.biClrUsed == 0 && h.biBitCount <= 8) h.biClrUsed = 1u << h.biBitCount;
+}
+
+int32_t DpiFromPelsPerMeter(int32_t pelsPerMeter) {
+  return static_cast<int32_t>(std::floor(pelsPerMeter * 0.0254 + 0.5));
+}
+
+// One colour channel of a 16-bit pixel. The field is shifted down to bit 0 and scaled to 8
+// bits by its span (highest minus lowest set bit, plus one): 5 bits are shifted up by 3, 6 by
+// 2, fields wider than 8 bits keep their top 8. Every shift stays within 0..31, whatever masks
+// a file holds; a zero mask gives 0.
+class MaskChannel {
+ public:
+  explicit MaskChannel(uint32_t mask) : mask_(mask & 0xFFFF) {
+    if (mask_ != 0) {
+      low_ = static_cast<uint32_t>(std::countr_zero(mask_));
+      span_ = 32 - static_cast<uint32_t>(std::countl_zero(mask_)) - low_;
+    }
+  }
+  uint8_t Of(uint32_t pixel) const {
+    const uint32_t field = (pixel & mask_) >> low_;
+    return static_cast<uint8_t>(span_ <= 8 ? field << (8 - span_) : field >> (span_ - 8));
+  }
+
+ private:
+  uint32_t mask_;
+  uint32_t low_ = 0;
+  uint32_t span_ = 0;
+};
+
+// Which byte of a 32-bit pixel a mask selects: the number of whole bytes below its top byte.
+uint32_t MaskByteIndex(uint32_t mask) {
+  uint32_t index = 0;
+  for (uint32_t shift : {8u, 16u, 24u}) {
+    if ((mask >> shift) != 0) ++index;
+  }
+  return index;
+}
+
+std::vector<uint8_t> FileHeader(uint32_t fileSize, uint32_t pixelOffset) {
+  std::vector<uint8_t> out;
+  out.reserve(kFileHeaderSize);
+  PutLE16(out, kBmpMagic);
+  PutLE32(out, fileSize);
+  PutLE16(out, 0);
+  PutLE16(out, 0);
+  PutLE32(out, pixelOffset);
+  return out;
+}
+
+}  // namespace
+
+// Where the parts of the file lie: the file's first byte, the DIB header and, from the file
+// header, the pixel data (0 in a file without file header).
+struct RasterImageBmp::FileLayout {
+  int64_t start = 0;
+  int64_t dibStart = 0;
+  uint32_t pixelOffset = 0;
+
+  // A file header says where the pixels are. A packed DIB keeps them right after the header,
+  // the masks that follow a 40-byte header and the whole colour table, including entries
+  // beyond what the image's palette can hold.
+  int64_t PixelStart(const BITMAPINFOHEADER& file) const {
+    if (pixelOffset != 0) return start + pixelOffset;
+    int64_t at = dibStart + int64_t{file.biSize};
+    const bool maskedDepth = file.biBitCount == 16 || file.biBitCount == 32;
+    if (file.biSize == BITMAPINFOHEADER::kSize && maskedDepth && file.biCompression == kBitfields)
+      at += kMaskBytes;
+    return at + int64_t{file.biClrUsed} * (file.biSize == kCoreHeaderSize ? 3 : 4);
+  }
+};
+
+bool RasterImageBmp::ReadInfoHeader(ByteStream* stream, BITMAPINFOHEADER* header) {
+  if (stream == nullptr || header == nullptr) return false;
+  uint8_t raw[BITMAPINFOHEADER::kSize];
+  if (!ReadExactly(stream, raw, 4)) return false;
+  const uint32_t size = LoadLE32(raw);
+  BITMAPINFOHEADER h;
+  if (size == kCoreHeaderSize) {
+    if (!ReadExactly(stream, raw + 4, kCoreHeaderSize - 4)) return false;
+    h.biSize = kCoreHeaderSize;
+    h.biWidth = LoadLE16(raw + 4);
+    h.biHeight = LoadLE16(raw + 6);
+    h.biPlanes = LoadLE16(raw + 8);
+    h.biBitCount = LoadLE16(raw + 10);
+  } else if (size >= BITMAPINFOHEADER::kSize) {
+    if (!ReadExactly(stream, raw + 4, BITMAPINFOHEADER::kSize - 4)) return false;
+    h = BITMAPINFOHEADER::ReadFrom(raw);
+    if (size == kOs2HeaderSize) {
+      stream->SeekTo(kOs2HeaderSize - BITMAPINFOHEADER::kSize, kSeekCurrent);
+    } else if (size > BITMAPINFOHEADER::kSize) {
+      if (!LargeHeaderAccepted(h)) return false;
+      // A compressed image's masks sit at bytes 40-51 of such a header: stay there for them.
+      if (h.biCompression == kRgb)
+        stream->SeekTo(int64_t{size} - BITMAPINFOHEADER::kSize, kSeekCurrent);
+    }
+  } else {
+    return false;
+  }
+  Normalise(h);
+  *header = h;
+  return true;
+}
+
+bool RasterImageBmp::Decode(ByteStream* stream) {
+  if (stream == nullptr) {
+    SetErrorText("null file handler");
+    return false;
+  }
+  FileLayout layout;
+  layout.start = std::max<int64_t>(stream->Position(), 0);
+  uint8_t fileHeader[kFileHeaderSize];
+  if (!ReadExactly(stream, fileHeader, kFileHeaderSize)) {
+    SetErrorText("Not a BMP");
+    return false;
+  }
+  if (LoadLE16(fileHeader) == kBmpMagic) {
+    layout.pixelOffset = LoadLE32(fileHeader + 10);
+    layout.dibStart = layout.start + kFileHeaderSize;
+  } else {
+    stream->SeekTo(layout.start, kSeekStart);
+    layout.dibStart = layout.start;
+  }
+
+  BITMAPINFOHEADER file;
+  if (!ReadInfoHeader(stream, &file)) {
+    SetErrorText("Error reading BMP info");
+    return false;
+  }
+  if (!IsSupportedDepth(file.biBitCount)) {
+    SetErrorText("BMP bit depth " + std::to_string(file.biBitCount) +
+                 " not supported (1, 4, 8, 16, 24 or 32)");
+    return false;
+  }
+  // Refused before Create, so that a file we cannot read costs no pixel memory.
+  if (const char* refusal = CompressionRefusal(file)) {
+    SetErrorText(refusal);
+    return false;
+  }
+  const bool topDown = file.biHeight < 0;
+  if (Create(static_cast<uint32_t>(file.biWidth), AbsoluteHeight(file.biHeight), file.biBitCount,
+             ImageFormat::Bmp) == nullptr) {
+    return false;  // Create's own message stays
+  }
+  SetResolutionX(DpiFromPelsPerMeter(file.biXPelsPerMeter));
+  SetResolutionY(DpiFromPelsPerMeter(file.biYPelsPerMeter));
+  if (ColorCount() != 0) ReadPalette(stream, file, layout);
+  if (!ReadPixels(stream, file, layout)) {
+    Release();
+    return false;
+  }
+  if (topDown) FlipRows(true);
+  return true;
+}
+
+void RasterImageBmp::ReadPalette(ByteStream* stream, const BITMAPINFOHEADER& file,
+                                 const FileLayout& layout) {
+  // The colour table follows the whole header, whatever part of it the header reader skipped.
+  MoveTo(stream, layout.dibStart + int64_t{file.biSize});
+  const size_t entrySize = file.biSize == kCoreHeaderSize ? 3 : 4;
+  // Entries beyond the palette's size are not read here; PixelStart skips them.
+  const uint32_t wanted = std::min(file.biClrUsed, ColorCount());
+  uint8_t raw[256 * 4];
+  const size_t got = stream->ReadBytes(raw, entrySize, wanted);
+  RGBQUAD* palette = PaletteData();
+  for (size_t i = 0; i < got; ++i) {
+    const uint8_t* entry = raw + i * entrySize;
+    palette[i] = RGBQUAD{entry[0], entry[1], entry[2], 0};
+  }
+}
+
+bool RasterImageBmp::ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file,
+                                const FileLayout& layout) {
+  switch (file.biBitCount) {
+    case 1: case 4: case 8:
+      MoveTo(stream, layout.PixelStart(file));
+      if (file.biCompression == kRgb) ReadPlainRows(stream);
+      else ReadRle(stream, file.biCompression);
+      return true;
+    case 24:
+      MoveTo(stream, layout.PixelStart(file));
+      ReadPlainRows(stream);
+      return true;
+    default: break;
+  }
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (file.biBitCount == 32) {
+    masks[0] = 0xFF0000;
+    masks[1] = 0x00FF00;
+    masks[2] = 0x0000FF;
+  }
+  if (file.biCompression == kBitfields) {
+    uint8_t raw[kMaskBytes] = {};  // masks missing from a short file read as 0
+    stream->ReadBytes(raw, 1, kMaskBytes);
+    for (int i = 0; i < 3; ++i) masks[i] = LoadLE32(raw + 4 * i);
+  }
+  MoveTo(stream, layout.PixelStart(file));
+  if (file.biBitCount == 16) {
+    Read16BitRows(stream, masks);
+    return true;
+  }
+  return Read32BitRows(stream, masks, file.biCompression == kRgb);
+}
+
+// Rows stored as they are in memory: one read straight into the pixel rows. Whatever the file
+// does not supply is cleared.
+void RasterImageBmp::ReadPlainRows(ByteStream* stream) {
+  const size_t size = Header().biSizeImage;
+  const size_t got = stream->ReadBytes(PixelRows(), 1, size);
+  std::memset(PixelRows() + got, 0, size - got);
+}
+
+void RasterImageBmp::ReadRle(ByteStream* stream, uint32_t compression) {
+  std::memset(PixelRows(), 0, Header().biSizeImage);
+  const RlePixels target{PixelRows(), Header().biSizeImage, RowStride(), Height()};
+  if (compression == kRle8) DecodeRle8(*stream, target);
+  else DecodeRle4(*stream, target);
+}
+
+// 16-bit rows (2 bytes a pixel, padded to 4) are read into the start of the pixel memory and
+// expanded in place: a 16-bit row never needs more bytes than the 24-bit row of the same index.
+void RasterImageBmp::Read16BitRows(ByteStream* stream, const uint32_t masks[3]) {
+  const uint64_t sourceStride = (uint64_t{Width()} + 1) / 2 * 4;
+  const size_t size = Header().biSizeImage;
+  const size_t got = stream->ReadBytes(PixelRows(), 1, sourceStride * Height());
+  std::memset(PixelRows() + got, 0, size - got);
+  // Rows the file did not reach are already 0; only rows with data are expanded.
+  const auto rows = static_cast<uint32_t>((got + sourceStride - 1) / sourceStride);
+  UnpackMaskedPixels(PixelRows(), masks[0], masks[1], masks[2], 16, 0, rows);
+}
+
+// 32-bit pixels are staged a chunk at a time. Without masks (BI_RGB) the fourth byte of each
+// pixel fills the alpha plane; a file whose fourth bytes are all 0 did not use them as alpha,
+// so the plane is then made fully opaque.
+bool RasterImageBmp::Read32BitRows(ByteStream* stream, const uint32_t masks[3], bool withAlpha) {
+  const uint64_t total = uint64_t{Width()} * Height();
+  const uint64_t chunk = std::min(total, kChunkPixels);
+  std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[chunk * 4]);
+  if (!staging) {
+    SetErrorText("can't allocate memory");
+    return false;
+  }
+  uint8_t* alpha = withAlpha && AllocateAlpha() ? AlphaPlane() : nullptr;
+  const uint32_t index[3] = {MaskByteIndex(masks[0]), MaskByteIndex(masks[1]),
+                             MaskByteIndex(masks[2])};
+  uint8_t alphaSeen = 0;
+  uint64_t done = 0;
+  while (done < total) {
+    const uint64_t count = std::min(chunk, total - done);
+    const size_t got = stream->ReadBytes(staging.get(), 1, count * 4);
+    const uint64_t pixels = got / 4;
+    UnpackPixelRun32(staging.get(), done, pixels, index);
+    if (alpha != nullptr) {
+      for (uint64_t i = 0; i < pixels; ++i) {
+        alpha[done + i] = staging[i * 4 + 3];
+        alphaSeen |= staging[i * 4 + 3];
+      }
+    }
+    done += pixels;
+    if (pixels < count) break;
+  }
+  ClearPixelsFrom(done);
+  if (alpha != nullptr) {
+    std::memset(alpha + done, 0, total - done);
+    if (alphaSeen == 0) InvertAlpha();
+  }
+  return true;
+}
+
+// Pixels from index `first` (counted row by row from row 0) to the end become 0.
+void RasterImageBmp::ClearPixelsFrom(uint64_t first) {
+  const uint64_t total = uint64_t{Width()} * Height();
+  if (first >= total) return;
+  const auto y = static_cast<uint32_t>(first / Width());
+  const auto x = static_cast<uint32_t>(first % Width());
+  uint8_t* from = RowAddress(y) + size_t{x} * 3;
+  std::memset(from, 0, static_cast<size_t>(PixelRows() + Header().biSizeImage - from));
+}
+
+void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
+                                        uint32_t greenMask, uint32_t blueMask,
+                                        uint32_t bitsPerPixel) {
+  UnpackMaskedPixels(source, redMask, greenMask, blueMask, bitsPerPixel, 0, Height());
+}
+
+void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
+                                        uint32_t greenMask, uint32_t blueMask,
+                                        uint32_t bitsPerPixel, uint32_t firstRow,
+                                        uint32_t rowCount) {
+  if (source == nullptr || BitsPerPixel() != 24 || firstRow >= Height()) return;
+  rowCount = std::min(rowCount, Height() - firstRow);
+  if (bitsPerPixel == 32) {
+    const uint32_t index[3] = {MaskByteIndex(redMask), MaskByteIndex(greenMask),
+                               MaskByteIndex(blueMask)};
+    UnpackPixelRun32(source, uint64_t{firstRow} * Width(), uint64_t{rowCount} * Width(), index);
+    return;
+  }
+  if (bitsPerPixel != 16) return;
+  const MaskChannel red(redMask), green(greenMask), blue(blueMask);
+  const uint64_t sourceStride = (uint64_t{Width()} + 1) / 2 * 4;
+  const uint32_t width = Width();
+  // From the top row down and from the right end of each row, so that expanding in place never
+  // overwrites a source pixel that is still to be read.
+  for (uint32_t y = firstRow + rowCount; y-- > firstRow;) {
+    const uint8_t* from = source + (y - firstRow) * sourceStride;
+    uint8_t* to = RowAddress(y);
+    for (uint32_t x = width; x-- > 0;) {
+      const uint32_t pixel = LoadLE16(from + size_t{x} * 2);
+      uint8_t* out = to + size_t{x} * 3;
+      out[0] = blue.Of(pixel);
+      out[1] = green.Of(pixel);
+      out[2] = red.Of(pixel);
+    }
+    std::memset(to + size_t{width} * 3, 0, RowStride() - size_t{width} * 3);
+  }
+}
+
+// Expands `count` packed 32-bit pixels, the first being pixel number `first` counted row by
+// row from row 0; `index` gives the byte of red, green and blue. Row padding is cleared.
+void RasterImageBmp::UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count,
+                                      const uint32_t index[3]) {
+  if (count == 0) return;
+  const uint32_t width = Width();
+  auto y = static_cast<uint32_t>(first / width);
+  auto x = static_cast<uint32_t>(first % width);
+  uint8_t* to = RowAddress(y) + size_t{x} * 3;
+  for (uint64_t i = 0; i < count; ++i, source += 4) {
+    to[0] = source[index[2]];
+    to[1] = source[index[1]];
+    to[2] = source[index[0]];
+    to += 3;
+    if (++x == width) {
+      std::memset(to, 0, RowStride() - size_t{width} * 3);
+      x = 0;
+      to = RowAddress(++y);
+    }
+  }
 }
 
 bool RasterImageBmp::Encode(ByteStream* stream) {
   if (!CheckBeforeEncode(stream)) return false;
-  SetErrorText("BMP encoder not built yet");
-  return false;
+  bool written = false;
+  if (ColorCount() != 0 || !HasAlpha()) {
+    // The block is a packed DIB already: file header, then the block in one write.
+    const std::vector<uint8_t> fileHeader =
+        FileHeader(BlockSize() + kFileHeaderSize,
+                   PaletteBytes() + BITMAPINFOHEADER::kSize + kFileHeaderSize);
+    WriteHeaderToBlock();
+    written = WriteAll(stream, fileHeader.data(), fileHeader.size()) &&
+              WriteAll(stream, BitmapBlock(), BlockSize());
+  } else {
+    written = WriteWithAlpha(stream);
+  }
+  if (!written) SetErrorText("BMP write failed");
+  return written;
+}
+
+// A 24-bit image with an alpha plane becomes a 32-bit BI_RGB file: blue, green, red, alpha.
+bool RasterImageBmp::WriteWithAlpha(ByteStream* stream) {
+  BITMAPINFOHEADER h = Header();
+  h.biBitCount = 32;
+  h.biCompression = kRgb;
+  h.biSizeImage = Width() * Height() * 4;  // within 32 bits: Create's ceiling is lower
+  const uint32_t headersSize = BITMAPINFOHEADER::kSize + kFileHeaderSize;
+  const std::vector<uint8_t> fileHeader = FileHeader(h.biSizeImage + headersSize, headersSize);
+  uint8_t info[BITMAPINFOHEADER::kSize];
+  h.WriteTo(info);
+  if (!WriteAll(stream, fileHeader.data(), fileHeader.size()) ||
+      !WriteAll(stream, info, sizeof info)) {
+    return false;
+  }
+  const uint32_t width = Width();
+  const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(width, kChunkPixels));
+  std::vector<uint8_t> out(size_t{chunk} * 4);
+  for (uint32_t y = 0; y < Height(); ++y) {
+    const uint8_t* pixel = RowAddress(y);
+    const uint8_t* alpha = AlphaAddress(0, y);
+    for (uint32_t x = 0; x < width; x += chunk) {
+      const uint32_t n = std::min(chunk, width - x);
+      for (uint32_t i = 0; i < n; ++i, pixel += 3) {
+        out[i * 4 + 0] = pixel[0];
+        out[i * 4 + 1] = pixel[1];
+        out[i * 4 + 2] = pixel[2];
+        out[i * 4 + 3] = alpha[x + i];
+      }
+      if (!WriteAll(stream, out.data(), size_t{n} * 4)) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace orvalis
