@@ -1,0 +1,335 @@
+#include "batch/batch_converter.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "batch/page_folder.h"
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// Stops a rendering that runs longer than its limit, from a thread of its own.
+class RenderWatchdog {
+ public:
+  RenderWatchdog(PageRenderer& renderer, int handle, int seconds) {
+    if (seconds <= 0) return;
+    thread_ = std::thread([this, &renderer, handle, seconds] {
+      std::unique_lock lock(mutex_);
+      if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
+        expired_ = true;
+        renderer.Abort(handle);
+      }
+    });
+  }
+  ~RenderWatchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Expired() {
+    std::lock_guard lock(mutex_);
+    return expired_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  bool expired_ = false;
+  std::thread thread_;
+};
+
+// Owns one engine job.
+struct JobHandle {
+  ConverterHandle handle = ConverterCreate();
+  ~JobHandle() {
+    if (handle != nullptr) ConverterDestroy(handle);
+  }
+  // Destroys the job now (a merged TIFF is completed at this point).
+  void Finish() {
+    ConverterDestroy(handle);
+    handle = nullptr;
+  }
+};
+
+std::string PageFileName(const std::string& folder, const std::string& baseName, size_t page) {
+  char number[32];
+  std::snprintf(number, sizeof number, "_%03zu.bmp", page);
+  return folder + baseName + number;
+}
+
+}  // namespace
+
+struct BatchConverter::RowPlan {
+  std::string source;
+  std::string baseName;
+  std::string target;    // output folder, ending in '/'
+  std::string conflict;  // why the row may not write its outputs, "" when it may
+};
+
+struct BatchConverter::RenderOutcome {
+  bool rendered = false;  // the renderer opened and ran
+  std::string error;      // why the rendering failed, "" when it finished cleanly
+};
+
+BatchConverter::BatchConverter(const ConversionSettings& settings, PageRenderer& renderer,
+                               BatchView& view, BatchOptions options)
+    : settings_(settings),
+      renderer_(renderer),
+      view_(view),
+      options_(options),
+      format_(FormatFromType(0)) {}
+
+BatchConverter::~BatchConverter() {
+  RequestStop();
+  Wait();
+}
+
+void BatchConverter::StartOrStop() {
+  if (running_.load() != 0) {
+    RequestStop();
+    return;
+  }
+  Wait();
+  running_ = 1;
+  view_.SetRunning(true);
+  worker_ = std::thread([this] { ConvertAll(); });
+}
+
+void BatchConverter::RequestStop() {
+  if (running_.load() == 0) return;
+  stopRequested_ = 1;
+  std::lock_guard lock(activeMutex_);
+  for (int handle : activeRenders_) renderer_.Abort(handle);
+}
+
+void BatchConverter::Wait() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void BatchConverter::ConvertAll() {
+  running_ = 1;
+  wasStopped_ = false;
+  view_.SetSelectedLabel("Selected: 1");
+  format_ = FormatFromType(settings_.type);
+  const int rowCount = view_.RowCount();
+  if (rowCount > 0) ConvertRows(PlanRows(rowCount));
+  wasStopped_ = stopRequested_.load() != 0;
+  stopRequested_ = 0;
+  running_ = 0;
+  view_.SetRunning(false);
+  view_.SelectRow(0);
+}
+
+// Decides every row's output folder before anything is converted. Two different sources whose
+// outputs would carry the same names in the same folder would destroy each other's images: the
+// later row of the list is refused, whatever order the rows finish in.
+std::vector<BatchConverter::RowPlan> BatchConverter::PlanRows(int rowCount) const {
+  std::vector<RowPlan> plans(static_cast<size_t>(rowCount));
+  std::map<std::pair<std::string, std::string>, std::string> firstSource;
+  for (int row = 0; row < rowCount; ++row) {
+    RowPlan& plan = plans[static_cast<size_t>(row)];
+    plan.source = view_.RowPath(row);
+    const fs::path source(plan.source);
+    plan.baseName = source.stem().string();
+    std::string folder = settings_.mode == 0 ? WithTrailingSlash(source.parent_path().string())
+                                             : WithTrailingSlash(settings_.output);
+    if (settings_.each == 1) folder += plan.baseName + "/";
+    plan.target = folder;
+
+    std::error_code ec;
+    const std::string identity = fs::weakly_canonical(source, ec).string();
+    const std::string key = fs::path(folder).lexically_normal().string();
+    const auto [it, inserted] = firstSource.try_emplace({key, plan.baseName}, identity);
+    if (!inserted && it->second != identity) {
+      plan.conflict = "Its images would replace those of " + it->second + " in " + folder +
+                      "; convert into one folder per file (each source in its own sub-folder)";
+    }
+  }
+  return plans;
+}
+
+void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
+  const int rowCount = static_cast<int>(plans.size());
+  std::atomic<int> next{0};
+  auto work = [&] {
+    for (int row = next++; row < rowCount && !StopRequested(); row = next++) {
+      RowResult result = ConvertRow(row, rowCount, plans[static_cast<size_t>(row)]);
+      view_.SetRowStatus(row, result.status);
+      view_.RowFinished(row, result);
+      if (result.status == kStatusAborted) RequestStop();
+    }
+  };
+  const int workers = std::clamp(options_.jobs, 1, rowCount);
+  std::vector<std::thread> helpers;
+  for (int i = 1; i < workers; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan) {
+  view_.SelectRow(row);
+  view_.SetProgress(100 * (row + 1) / rowCount);
+  view_.SetRowStatus(row, "Converting.");
+  Pause(options_.pacing.afterFirstDot);
+  view_.SetRowStatus(row, "Converting..");
+  if (!plan.conflict.empty()) return {kStatusFailed, plan.conflict, {}};
+
+  std::string error;
+  const std::unique_ptr<PageFolder> pageFolder = PageFolder::Create(&error);
+  if (!pageFolder) return {kStatusFailed, error, {}};
+  const RenderOutcome render = RenderPages(plan, pageFolder->Path());
+  const std::vector<std::string> pageFiles = CollectPages(pageFolder->Path());
+  view_.SetRowStatus(row, "Converting...");
+  Pause(options_.pacing.afterRendering);
+
+  if (StopRequested()) return {kStatusAborted, "", {}};
+  if (!render.rendered) return {kStatusFailed, render.error, {}};
+  if (pageFiles.empty()) {
+    return {kStatusFailed, render.error.empty() ? "The file produced no page" : render.error, {}};
+  }
+
+  std::error_code ec;
+  fs::create_directories(plan.target, ec);
+  if (!fs::is_directory(plan.target)) {
+    return {kStatusFailed,
+            "Cannot create the folder " + plan.target + (ec ? ": " + ec.message() : ""),
+            {}};
+  }
+  view_.SetRowStatus(row, "Converting....");
+  RowResult result = format_.format == Tiff && settings_.multpage == 1
+                         ? ConvertMerged(plan, pageFolder->Path(), pageFiles.size(), plan.target)
+                         : ConvertPages(plan, pageFolder->Path(), pageFiles, plan.target);
+  // Pages an interpreter left before it failed are converted, but the file did not convert.
+  if (result.status == kStatusSucceed && !render.error.empty()) {
+    result.status = kStatusFailed;
+    result.reason = render.error;
+  }
+  return result;
+}
+
+BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
+                                                          const std::string& pageFolder) {
+  const int handle = renderer_.Open();
+  if (handle <= 0) return {false, "The page renderer could not be started"};
+  {
+    std::lock_guard lock(activeMutex_);
+    activeRenders_.insert(handle);
+  }
+  // A stop that came in before the handle was registered must still end this rendering.
+  if (StopRequested()) renderer_.Abort(handle);
+  RenderOutcome outcome{true, ""};
+  {
+    RenderWatchdog watchdog(renderer_, handle, options_.timeoutSeconds);
+    const bool ok = renderer_.Render(handle, plan.source, pageFolder + plan.baseName + "_%03d.bmp",
+                                     settings_.xdpi, settings_.ydpi);
+    if (watchdog.Expired()) {
+      outcome = {false, "Rendering took longer than " + std::to_string(options_.timeoutSeconds) +
+                            " s and was stopped"};
+    } else if (!ok) {
+      outcome.error = renderer_.LastError(handle);
+      if (outcome.error.empty()) outcome.error = "The interpreter could not render the file";
+    }
+  }
+  {
+    std::lock_guard lock(activeMutex_);
+    activeRenders_.erase(handle);
+  }
+  renderer_.Close(handle);
+  return outcome;
+}
+
+RowResult BatchConverter::ConvertPages(const RowPlan&, const std::string&,
+                                       const std::vector<std::string>& pageFiles,
+                                       const std::string& target) {
+  RowResult result{kStatusSucceed, "", {}};
+  for (const std::string& page : pageFiles) {
+    if (StopRequested()) return {kStatusAborted, "", std::move(result.outputs)};
+    JobHandle job;
+    if (job.handle == nullptr) continue;
+    const std::string output = target + fs::path(page).stem().string() + format_.extension;
+    ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
+    ConverterAddFile(job.handle, page.c_str());
+    ApplySettings(job.handle, format_.format, settings_);
+    ConverterRun(job.handle);
+    const std::string error = ConverterGetError(job.handle);
+    if (error.empty()) {
+      result.outputs.push_back(output);
+    } else if (result.reason.empty()) {
+      result.status = kStatusFailed;
+      result.reason = error;
+    }
+  }
+  return result;
+}
+
+RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& pageFolder,
+                                        size_t pageCount, const std::string& target) {
+  JobHandle job;
+  if (job.handle == nullptr) return {kStatusFailed, "Out of memory", {}};
+  const std::string output = target + plan.baseName + ".tif";
+  ConverterSetOption(job.handle, OptMultiPagePath, output.c_str(), 0);
+  ConverterSetOption(job.handle, OptMultiPage, nullptr, 1);
+  for (size_t page = 1; page <= pageCount; ++page) {
+    if (StopRequested()) return {kStatusAborted, "", {}};
+    const std::string file = PageFileName(pageFolder, plan.baseName, page);
+    ConverterAddFile(job.handle, file.c_str());
+  }
+  ApplySettings(job.handle, Tiff, settings_);
+  ConverterRun(job.handle);
+  const std::string error = ConverterGetError(job.handle);
+  job.Finish();
+  RowResult result{error.empty() ? kStatusSucceed : kStatusFailed, error, {}};
+  if (fs::exists(output)) result.outputs.push_back(output);
+  return result;
+}
+
+void BatchConverter::ApplySettings(ConverterHandle job, int format,
+                                   const ConversionSettings& settings) {
+  if (settings.resize == 1) {
+    ConverterSetOption(job, OptWidth, nullptr, settings.width);
+    ConverterSetOption(job, OptHeight, nullptr, settings.height);
+  }
+  if (settings.angle > 0) ConverterSetOption(job, OptAngle, nullptr, settings.angle);
+  ConverterSetOption(job, OptXDpi, nullptr, settings.xdpi);
+  ConverterSetOption(job, OptYDpi, nullptr, settings.ydpi);
+  ConverterSetOption(job, OptFormat, nullptr, format);
+  if (format == Jpeg) ConverterSetOption(job, OptQuality, nullptr, settings.JQu);
+  if (format == Tiff) {
+    ConverterSetOption(job, OptCompression, nullptr, EngineCompressionCode(settings.compress));
+    ConverterSetOption(job, OptQuality, nullptr, settings.TJQu);
+  }
+  const ColorOptions color = ColorOptionsFor(ColorNameFor(settings, format));
+  if (color.grayscale) ConverterSetOption(job, OptGrayscale, nullptr, 1);
+  ConverterSetOption(job, OptBitDepth, nullptr, color.bitDepth);
+}
+
+void BatchConverter::Pause(std::chrono::milliseconds duration) const {
+  if (duration.count() > 0) std::this_thread::sleep_for(duration);
+}
+
+std::vector<std::string> CollectPages(const std::string& folder) {
+  std::vector<std::string> pages;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_directory(ec)) pages.push_back(entry.path().string());
+  }
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+}  // namespace orvalis

@@ -1,0 +1,38 @@
+#pragma once
+// The driver's window onto the list: the main window and the command line both implement it.
+// Calls arrive on the driver's worker threads; an implementation hands them to its own thread
+// as it needs to.
+
+#include <string>
+#include <vector>
+
+namespace orvalis {
+
+// Statuses a row shows.
+inline constexpr char kStatusSucceed[] = "Succeed";
+inline constexpr char kStatusFailed[] = "Failed";
+inline constexpr char kStatusAborted[] = "Aborted";
+
+struct RowResult {
+  std::string status;                // "Succeed", "Failed" or "Aborted"
+  std::string reason;                // why it failed, "" otherwise
+  std::vector<std::string> outputs;  // files written, in page order
+};
+
+class BatchView {
+ public:
+  virtual ~BatchView() = default;
+  virtual int RowCount() const = 0;
+  virtual std::string RowPath(int row) const = 0;
+  // Progress texts ("Converting." ...) and the final status.
+  virtual void SetRowStatus(int row, const std::string& status) = 0;
+  // The row's outcome, after its final status was set.
+  virtual void RowFinished(int row, const RowResult& result) = 0;
+  virtual void SelectRow(int row) = 0;
+  virtual void SetProgress(int percent) = 0;
+  virtual void SetSelectedLabel(const std::string& text) = 0;
+  // Start button ("Stop Converting" / "Start Converting") and the controls a run locks.
+  virtual void SetRunning(bool running) = 0;
+};
+
+}  // namespace orvalis

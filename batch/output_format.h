@@ -1,0 +1,46 @@
+#pragma once
+// The batch driver's tables: the output format list, how a list text picks the engine format
+// and extension, the colour names with their engine options, and the TIFF compression codes.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvalis {
+
+// The texts of the window's format list, in order; the setting "type" indexes it.
+std::span<const std::string_view> FormatListTexts();
+
+struct FormatChoice {
+  int format;             // engine OutputFormat
+  std::string extension;  // ".jpg", ...
+  std::string colorKey;   // settings key of the format's colour name; "" for EMF and WMF
+};
+
+// Searches `itemText` for every known extension (after its first character); the last match in
+// table order wins; no match gives JPEG.
+FormatChoice FormatFromItemText(std::string_view itemText);
+
+// The format chosen by the setting "type" (an index out of range gives JPEG).
+FormatChoice FormatFromType(int type);
+
+struct ColorOptions {
+  int bitDepth;    // OptBitDepth
+  bool grayscale;  // OptGrayscale set to 1
+};
+
+// Engine options of a colour name, compared without regard to case; any other text gives
+// 24-bit colour.
+ColorOptions ColorOptionsFor(std::string_view colorName);
+
+// The six colour names, as the settings store and the pages write them.
+std::span<const std::string_view> ColorNames();
+
+// The colour names the settings page of `format` offers (empty for EMF and WMF).
+std::span<const std::string_view> ColorNamesOffered(int format);
+
+// Engine compression code of the setting "compress" (an index in the TIFF page's list).
+int EngineCompressionCode(int compressIndex);
+
+}  // namespace orvalis

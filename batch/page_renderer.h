@@ -1,0 +1,25 @@
+#pragma once
+// What the batch driver needs from a page renderer: open a handle, render one PostScript file
+// into numbered BMP pages, close, and stop a rendering from another thread.
+
+#include <string>
+
+namespace orvalis {
+
+class PageRenderer {
+ public:
+  virtual ~PageRenderer() = default;
+  // A handle greater than 0, or 0 / a negative value on failure.
+  virtual int Open() = 0;
+  // Renders every page of `psPath` into files named by `pattern` (one "%03d" for the page
+  // number, counted from 1). True when the interpreter finished without error.
+  virtual bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
+                      int yDpi) = 0;
+  virtual void Close(int handle) = 0;
+  // Ends a running Render at once; callable from any thread.
+  virtual void Abort(int handle) = 0;
+  // What the interpreter reported when the last Render failed.
+  virtual std::string LastError(int handle) = 0;
+};
+
+}  // namespace orvalis

@@ -1,0 +1,89 @@
+#include "cli/console_view.h"
+
+#include <filesystem>
+
+namespace orvalis {
+
+ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool progressBar)
+    : sources_(std::move(sources)),
+      results_(sources_.size()),
+      quiet_(quiet),
+      progressBar_(progressBar && !quiet) {}
+
+std::string DescribeOutputs(const std::vector<std::string>& outputs) {
+  if (outputs.empty()) return "nothing written";
+  if (outputs.size() <= 3) {
+    std::string text;
+    for (const std::string& output : outputs) text += (text.empty() ? "" : ", ") + output;
+    return text;
+  }
+  return outputs.front() + " ... " + std::filesystem::path(outputs.back()).filename().string() +
+         " (" + std::to_string(outputs.size()) + " files)";
+}
+
+void ConsoleView::RowFinished(int row, const RowResult& result) {
+  std::lock_guard lock(mutex_);
+  results_[static_cast<size_t>(row)] = result;
+  ++finished_;
+  const std::string& source = sources_[static_cast<size_t>(row)];
+  if (result.status == kStatusSucceed) {
+    if (!quiet_) PrintLine("Succeed  " + source + " -> " + DescribeOutputs(result.outputs), stdout);
+  } else if (result.status == kStatusFailed) {
+    std::string line = "Failed   " + source + ": " + result.reason;
+    if (!result.outputs.empty()) line += " (written: " + DescribeOutputs(result.outputs) + ")";
+    PrintLine(line, stdout);
+  } else {
+    PrintLine("Aborted  " + source, stdout);
+  }
+  DrawProgress();
+}
+
+void ConsoleView::PrintLine(const std::string& line, FILE* stream) {
+  if (progressBar_) std::fputs("\r\033[K", stderr);
+  std::fprintf(stream, "%s\n", line.c_str());
+  std::fflush(stream);
+}
+
+void ConsoleView::DrawProgress() {
+  if (!progressBar_) return;
+  constexpr int kWidth = 30;
+  const int total = RowCount();
+  const int filled = total == 0 ? kWidth : kWidth * finished_ / total;
+  std::fprintf(stderr, "\r[%s%s] %d/%d files", std::string(static_cast<size_t>(filled), '#').c_str(),
+               std::string(static_cast<size_t>(kWidth - filled), ' ').c_str(), finished_, total);
+  std::fflush(stderr);
+}
+
+void ConsoleView::PrintSummary(double seconds) {
+  std::lock_guard lock(mutex_);
+  int succeeded = 0, failed = 0, aborted = 0;
+  size_t images = 0;
+  for (size_t row = 0; row < results_.size(); ++row) {
+    RowResult& result = results_[row];
+    if (result.status.empty()) {
+      result.status = kStatusAborted;
+      PrintLine("Aborted  " + sources_[row] + " (not started)", stdout);
+    }
+    images += result.outputs.size();
+    if (result.status == kStatusSucceed) ++succeeded;
+    else if (result.status == kStatusFailed) ++failed;
+    else ++aborted;
+  }
+  if (progressBar_) std::fputs("\r\033[K", stderr);
+  if (quiet_) return;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "%zu file%s: %d succeeded, %d failed, %d aborted; %zu image%s written in %.1f s",
+                results_.size(), results_.size() == 1 ? "" : "s", succeeded, failed, aborted,
+                images, images == 1 ? "" : "s", seconds);
+  std::printf("%s\n", line);
+}
+
+bool ConsoleView::AllSucceeded() const {
+  std::lock_guard lock(mutex_);
+  for (const RowResult& result : results_)
+    if (result.status != kStatusSucceed) return false;
+  return true;
+}
+
+}  // namespace orvalis
