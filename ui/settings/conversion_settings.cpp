@@ -1,0 +1,208 @@
+#include "ui/settings/conversion_settings.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/profile_ini.h"
+#include "ui/settings/app_paths.h"
+#include "ui/settings/settings_keys.h"
+
+namespace orvalis {
+
+namespace {
+
+// Cuts `text` to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string CutText(std::string text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
+int32_t CheckedNumber(const SettingKey& entry, int32_t value) {
+  switch (entry.check) {
+    case SettingCheck::kResolution:
+      return std::clamp(value, kMinResolution, kMaxResolution);
+    case SettingCheck::kOutputMode:
+      return (value == 0 || value == 1) ? value : 1;
+    default:
+      return value;
+  }
+}
+
+std::string CheckedText(const SettingKey& entry, std::optional<std::string> value) {
+  switch (entry.check) {
+    case SettingCheck::kFolder:
+      if (!value || value->empty()) return DefaultText(entry);
+      if (value->back() != '/') *value += '/';
+      return std::move(*value);
+    case SettingCheck::kColorText:
+      return CutText(value ? std::move(*value) : DefaultText(entry), kMaxColorBytes);
+    default:
+      return value ? std::move(*value) : DefaultText(entry);
+  }
+}
+
+// Stores the value a file holds for `entry` (nullopt: the key is missing) into its field, as a
+// load does: integers parsed, empty integers and missing keys defaulted, checks applied.
+void StoreValue(ConversionSettings& settings, const SettingKey& entry,
+                std::optional<std::string> value) {
+  if (entry.number != nullptr) {
+    const int32_t number =
+        (value && !value->empty()) ? ParseProfileInt(*value) : entry.numberDefault;
+    settings.*entry.number = CheckedNumber(entry, number);
+  } else if (entry.text != nullptr) {
+    settings.*entry.text = CheckedText(entry, std::move(value));
+  }
+}
+
+void LoadGroup(const std::string& profilePath, SettingGroup group, ConversionSettings& settings) {
+  ProfileDocument document;
+  if (!LoadProfileDocument(profilePath, &document)) document = ProfileDocument();
+  for (const SettingKey& entry : SettingKeys()) {
+    if (entry.group == group) StoreValue(settings, entry, document.Find(kSettingsSection, entry.key));
+  }
+}
+
+std::string Decimal(int32_t value) { return std::to_string(value); }
+
+bool WriteEntries(const std::string& profilePath, const std::vector<ProfileEntry>& entries,
+                  std::string* error) {
+  return WriteProfileStrings(profilePath, kSettingsSection, entries, error);
+}
+
+bool IsColorPageKey(std::string_view key) {
+  static constexpr std::string_view kKeys[] = {"bmpc", "pngc", "pcxc", "gifc",
+                                               "tgac", "jp2c", "rasc", "jpcc"};
+  return std::find(std::begin(kKeys), std::end(kKeys), key) != std::end(kKeys);
+}
+
+bool IsWritableFolder(const std::string& folder) {
+  struct stat info {};
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::access(folder.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+std::string ProfilePathFor(const std::string& programFolder) {
+  if (IsWritableFolder(programFolder)) return programFolder + std::string(kProfileFileName);
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  const std::string base = (configHome != nullptr && configHome[0] == '/')
+                               ? std::string(configHome) + "/"
+                               : AppPaths::DocumentsFolder() + ".config/";
+  AppPaths::CreateFolderChain(base);
+  const std::string folder = base + "kestrune-orvalis";
+  ::mkdir(folder.c_str(), 0700);
+  return folder + "/" + std::string(kProfileFileName);
+}
+
+std::string DefaultProfilePath() { return ProfilePathFor(AppPaths::ModuleFilePath("")); }
+
+void LoadWindowSettings(const std::string& profilePath, ConversionSettings& settings) {
+  LoadGroup(profilePath, SettingGroup::kWindow, settings);
+}
+
+bool SaveWindowSettings(const std::string& profilePath, int32_t type, int32_t mode,
+                        std::string_view output, std::string* error) {
+  const std::string typeText = Decimal(type);
+  const std::string modeText = Decimal(mode);
+  return WriteEntries(profilePath, {{"output", output}, {"type", typeText}, {"mode", modeText}},
+                      error);
+}
+
+void LoadConversionOptions(const std::string& profilePath, ConversionSettings& settings) {
+  // The option fields are cleared as a block first, so nothing of an earlier load survives.
+  for (const SettingKey& entry : SettingKeys()) {
+    if (entry.group != SettingGroup::kOption) continue;
+    if (entry.number != nullptr) settings.*entry.number = 0;
+    if (entry.text != nullptr) (settings.*entry.text).clear();
+  }
+  LoadGroup(profilePath, SettingGroup::kOption, settings);
+}
+
+bool WriteCommonPageKeys(const std::string& profilePath, const CommonPageKeys& keys,
+                         std::string* error) {
+  const std::string resize = Decimal(keys.resize);
+  const std::string each = Decimal(keys.each);
+  std::vector<ProfileEntry> entries;
+  if (keys.angle) entries.emplace_back("angle", *keys.angle);
+  entries.insert(entries.end(), {{"width", keys.width},
+                                 {"height", keys.height},
+                                 {"resize", resize},
+                                 {"each", each},
+                                 {"xdpi", keys.xdpi},
+                                 {"ydpi", keys.ydpi}});
+  return WriteEntries(profilePath, entries, error);
+}
+
+bool WriteColorPageKey(const std::string& profilePath, std::string_view colorKey,
+                       std::optional<std::string_view> colorText, std::string* error) {
+  if (!IsColorPageKey(colorKey)) {
+    if (error != nullptr) *error = "\"" + std::string(colorKey) + "\" is not a colour page key";
+    return false;
+  }
+  if (!colorText) return true;
+  return WriteEntries(profilePath, {{colorKey, *colorText}}, error);
+}
+
+bool WriteJpegPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
+                       int32_t quality, std::string* error) {
+  const std::string qualityText = Decimal(quality);
+  std::vector<ProfileEntry> entries;
+  if (colorText) entries.emplace_back("jpgc", *colorText);
+  entries.emplace_back("JQu", qualityText);
+  return WriteEntries(profilePath, entries, error);
+}
+
+bool WriteTiffPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
+                       int32_t quality, int32_t compress, int32_t multpage, std::string* error) {
+  const std::string qualityText = Decimal(quality);
+  const std::string compressText = Decimal(compress);
+  const std::string multpageText = Decimal(multpage);
+  std::vector<ProfileEntry> entries;
+  if (colorText) entries.emplace_back("tifc", *colorText);
+  entries.insert(entries.end(),
+                 {{"TJQu", qualityText}, {"compress", compressText}, {"multpage", multpageText}});
+  return WriteEntries(profilePath, entries, error);
+}
+
+std::string LoadAddFileFolder(const std::string& profilePath) {
+  ProfileDocument document;
+  if (!LoadProfileDocument(profilePath, &document)) document = ProfileDocument();
+  std::optional<std::string> folder = document.Find(kSettingsSection, kAddFileKey);
+  if (!folder || folder->empty()) return AppPaths::DocumentsFolder();
+  return std::move(*folder);
+}
+
+bool SaveAddFileFolder(const std::string& profilePath, std::string_view folder,
+                       std::string* error) {
+  return WriteEntries(profilePath, {{kAddFileKey, folder}}, error);
+}
+
+std::optional<std::string> SettingText(const ConversionSettings& settings, std::string_view key) {
+  const SettingKey* entry = FindSettingKey(key);
+  if (entry == nullptr || entry->text == nullptr) return std::nullopt;
+  return settings.*entry->text;
+}
+
+std::optional<int32_t> SettingNumber(const ConversionSettings& settings, std::string_view key) {
+  const SettingKey* entry = FindSettingKey(key);
+  if (entry == nullptr || entry->number == nullptr) return std::nullopt;
+  return settings.*entry->number;
+}
+
+bool SetSettingFromText(ConversionSettings& settings, std::string_view key,
+                        std::string_view text) {
+  const SettingKey* entry = FindSettingKey(key);
+  if (entry == nullptr || (entry->number == nullptr && entry->text == nullptr)) return false;
+  StoreValue(settings, *entry, std::string(text));
+  return true;
+}
+
+}  // namespace orvalis
