@@ -55,6 +55,10 @@ void ExitWithMessage(j_common_ptr common) {
   std::longjmp(error->jump, 1);
 }
 
+// libjpeg's warnings and trace notes (such as "tables too coarse for baseline" at low quality)
+// would go to the program's stderr; none of them changes the file, so they are dropped.
+void DiscardMessage(j_common_ptr) {}
+
 JpegDestination* DestinationOf(j_compress_ptr compressor) {
   return reinterpret_cast<JpegDestination*>(compressor->dest);
 }
@@ -134,6 +138,7 @@ bool CompressImage(JpegJob* job, ByteStream* stream) {
   j_compress_ptr compressor = &job->compressor;
   compressor->err = jpeg_std_error(&job->error.manager);
   job->error.manager.error_exit = &ExitWithMessage;
+  job->error.manager.output_message = &DiscardMessage;
   if (setjmp(job->error.jump) != 0) {
     jpeg_destroy_compress(compressor);
     return false;
