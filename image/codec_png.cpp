@@ -49,10 +49,19 @@ void WriteToStream(png_structp png, png_bytep data, png_size_t length) {
   if (stream == nullptr || stream->WriteBytes(data, 1, length) != length) png_error(png, "Write Error");
 }
 
+// A stream in error after the flush lost bytes it had accepted earlier (a full disk shows up
+// only when the buffered file is written out).
 void FlushStream(png_structp png) {
   auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
-  if (stream == nullptr || !stream->FlushBuffers()) png_error(png, "Flush Error");
+  if (stream == nullptr || !stream->FlushBuffers() || stream->HasError() != 0) {
+    png_error(png, "Flush Error");
+  }
 }
+
+// libpng's messages are not kept: the caller gets "Error saving PNG file". Only the jump
+// back into WritePng remains of libpng's default error handling, without its printing.
+[[noreturn]] void JumpBack(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void IgnoreWarning(png_structp, png_const_charp) {}
 
 // One picture row (stored row y) with its alpha channel: R, G, B, A or gray, A.
 void FillAlphaRow(const PngPlan& plan, uint32_t y) {
@@ -88,7 +97,7 @@ void SetHeaderChunks(PngPlan* plan) {
 
 // Runs libpng from creation to destruction. This frame holds plain data only.
 PngResult WritePng(PngPlan* plan) {
-  plan->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  plan->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &JumpBack, &IgnoreWarning);
   if (plan->png == nullptr) return PngResult::NoWriteStruct;
   plan->info = png_create_info_struct(plan->png);
   if (plan->info == nullptr) {
@@ -118,6 +127,9 @@ PngResult WritePng(PngPlan* plan) {
     }
   }
   png_write_end(plan->png, plan->info);
+  // libpng does not flush after IEND; without this a write that fails in the stream's own
+  // buffer would go unnoticed and a truncated file would count as saved.
+  FlushStream(plan->png);
   png_destroy_write_struct(&plan->png, &plan->info);
   return PngResult::Written;
 }
