@@ -55,6 +55,23 @@ OPJ_BOOL SeekInByteStream(OPJ_OFF_T offset, void* user) {
   return binding->stream->SeekTo(binding->origin + offset, kSeekStart) ? OPJ_TRUE : OPJ_FALSE;
 }
 
+// A memory stream that refuses to grow past a size, so that a trial encode that cannot meet
+// the target stops early instead of filling memory.
+class CappedMemoryStream : public MemoryStream {
+ public:
+  explicit CappedMemoryStream(int64_t cap) : cap_(cap) {}
+  size_t WriteBytes(const void* source, size_t itemSize, size_t itemCount) override {
+    if (Position() < 0 ||
+        static_cast<uint64_t>(Position()) + itemSize * itemCount > static_cast<uint64_t>(cap_)) {
+      return 0;
+    }
+    return MemoryStream::WriteBytes(source, itemSize, itemCount);
+  }
+
+ private:
+  int64_t cap_;
+};
+
 void CollectMessage(const char* message, void* user) {
   static_cast<std::string*>(user)->append(message);
 }
@@ -89,8 +106,7 @@ UniqueImage CreateOpenJpegImage(uint32_t width, uint32_t height, bool gray) {
     params[c].prec = 8;
     params[c].sgnd = 0;
   }
-  UniqueImage image(
-      opj_image_create(components, params, gray ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB));
+  UniqueImage image(opj_image_create(components, params, gray ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB));
   if (image) {
     image->x0 = 0;
     image->y0 = 0;
@@ -126,10 +142,35 @@ bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
     return Fail("OpenJPEG can save only RGB or GrayScale images");
   }
   const bool gray = ColorCount() != 0;
+  const double rate = Jpeg2000TargetRate(Info().quality);
+  const float ratio = Jpeg2000CompressionRatio(rate);
 
+  // OpenJPEG meets a size target by searching for the cut-off among the coding passes, a
+  // single-threaded search that costs a third of the time on a rendered page, which nearly
+  // always compresses far below the target anyway. So a lossless code stream is tried first,
+  // in memory and capped at the target; when it fits, it is the best answer the target allows.
+  if (ratio > 0.0f) {
+    const double rawBytes = static_cast<double>(Width()) * Height() * (gray ? 1 : 3);
+    CappedMemoryStream trial(static_cast<int64_t>(rawBytes * rate));
+    if (trial.OpenEmpty() && RunOpenJpeg(&trial, 0.0f, gray) == nullptr) {
+      const size_t length = static_cast<size_t>(trial.Length());
+      if (stream->WriteBytes(trial.DetachBuffer(false), 1, length) != length) {
+        return Fail("error: cannot encode image");
+      }
+      return true;
+    }
+    libraryMessages_.clear();
+  }
+  const char* failure = RunOpenJpeg(stream, ratio, gray);
+  return failure == nullptr ? true : Fail(failure);
+}
+
+// One run of OpenJPEG over the whole picture into `stream`: nullptr on success, otherwise the
+// message of the step that failed.
+const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bool gray) {
   UniqueCodec codec(
       opj_create_compress(codecFormat_ == ImageFormat::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
-  if (!codec) return Fail("cannot initialize openjpeg");
+  if (!codec) return "cannot initialize openjpeg";
   // OpenJPEG prints nothing of its own: its texts are kept for diagnosis. Failed stream writes
   // are reported at the information level, so that level is kept too.
   opj_set_info_handler(codec.get(), &CollectMessage, &libraryMessages_);
@@ -138,21 +179,22 @@ bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
 
   StreamBinding binding{stream, std::max<int64_t>(stream->Position(), 0)};
   UniqueStream output(opj_stream_create(kStreamChunk, OPJ_FALSE));
-  if (!output) return Fail("error: cannot open standard output");
+  if (!output) return "error: cannot open standard output";
   opj_stream_set_write_function(output.get(), &WriteToByteStream);
   opj_stream_set_skip_function(output.get(), &SkipInByteStream);
   opj_stream_set_seek_function(output.get(), &SeekInByteStream);
   // No free function: the ByteStream belongs to the caller and stays open.
   opj_stream_set_user_data(output.get(), &binding, nullptr);
 
+  // A fresh image for every run: with a single tile OpenJPEG transforms the samples in place.
   UniqueImage image = CreateOpenJpegImage(Width(), Height(), gray);
-  if (!image) return Fail("error : opj_image_create");
+  if (!image) return "error : opj_image_create";
   CopyPixelsTo(image.get(), gray);
 
   opj_cparameters_t params;
   opj_set_default_encoder_parameters(&params);
   params.tcp_numlayers = 1;
-  params.tcp_rates[0] = Jpeg2000CompressionRatio(Jpeg2000TargetRate(Info().quality));
+  params.tcp_rates[0] = ratio;  // 0: every coding pass, lossless
   params.cp_disto_alloc = 1;
   params.irreversible = 0;  // the reversible 5/3 wavelet
   params.numresolution = ResolutionLevels(Width(), Height());
@@ -162,9 +204,9 @@ bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
       !opj_codec_set_threads(codec.get(), EncoderThreads()) ||
       !opj_start_compress(codec.get(), image.get(), output.get()) ||
       !opj_encode(codec.get(), output.get()) || !opj_end_compress(codec.get(), output.get())) {
-    return Fail("error: cannot encode image");
+    return "error: cannot encode image";
   }
-  return true;
+  return nullptr;
 }
 
 // Hands the rows over from the top of the picture: stored row y is picture row height-1-y.

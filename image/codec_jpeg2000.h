@@ -5,7 +5,8 @@
 // A true-colour image becomes three 8-bit unsigned components in sRGB, an image with the
 // identity gray palette one 8-bit component in gray whose samples are the palette indices.
 // The reversible 5/3 wavelet is used; the image quality sets a target size (see
-// Jpeg2000TargetRate). Every byte goes through the ByteStream; it stays open afterwards.
+// Jpeg2000TargetRate), and a picture whose lossless code stream fits the target is written
+// lossless. Every byte goes through the ByteStream; it stays open afterwards.
 
 #include <cstdint>
 #include <string>
@@ -39,6 +40,7 @@ class RasterImageOpenJpeg : public RasterImage {
 
  private:
   bool Fail(const char* message);
+  const char* RunOpenJpeg(ByteStream* stream, float ratio, bool gray);
   void CopyPixelsTo(opj_image* image, bool gray) const;
 
   uint32_t codecFormat_;

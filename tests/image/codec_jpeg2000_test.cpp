@@ -27,10 +27,10 @@ void FillPattern(RasterImage& image) {
       if (image.ColorCount() != 0) {
         image.SetIndexAt(x, y, static_cast<uint8_t>(x * 5 + y * 9));
       } else {
-        image.SetColorAt(x, y,
-                         RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3),
-                                 static_cast<uint8_t>(y * 11 + x), static_cast<uint8_t>(x * x + y * 5),
-                                 0});
+        image.SetColorAt(
+            x, y,
+            RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3), static_cast<uint8_t>(y * 11 + x),
+                    static_cast<uint8_t>(x * x + y * 5), 0});
       }
     }
   }
@@ -106,8 +106,14 @@ CodeStreamFields ReadCodeStream(const std::vector<uint8_t>& bytes) {
   EXPECT_NE(codAt, std::string::npos);
   if (codAt == std::string::npos) return {};
   const uint8_t* cod = bytes.data() + codAt;
-  return {LoadBE32(siz + 6), LoadBE32(siz + 10), LoadBE16(siz + 38), siz[40],
-          LoadBE16(cod + 6), cod[8], cod[9], cod[13]};
+  return {LoadBE32(siz + 6),
+          LoadBE32(siz + 10),
+          LoadBE16(siz + 38),
+          siz[40],
+          LoadBE16(cod + 6),
+          cod[8],
+          cod[9],
+          cod[13]};
 }
 
 class RefusingStream : public MemoryStream {
@@ -134,7 +140,9 @@ struct Shape {
   uint32_t width, height, bpp;
 };
 
-const char* Extension(uint32_t format) { return format == ImageFormat::Jp2 ? ".jp2" : ".j2k"; }
+const char* Extension(uint32_t format) {
+  return format == ImageFormat::Jp2 ? ".jp2" : ".j2k";
+}
 
 TEST(Jpeg2000Rate, QualityBecomesRateAndCompressionRatio) {
   struct Case {
@@ -142,9 +150,9 @@ TEST(Jpeg2000Rate, QualityBecomesRateAndCompressionRatio) {
     double rate;
     float ratio;  // 0: lossless
   };
-  for (const Case c : {Case{75, 0.75, 1.0f / 0.75f}, Case{50, 0.5, 2.0f}, Case{90, 0.9, 1.0f / 0.9f},
-                       Case{1, 0.01, 100.0f}, Case{100, 1.0, 0.0f}, Case{255, 2.55, 0.0f},
-                       Case{0, 0.0, 1000.0f}}) {
+  for (const Case c : {Case{75, 0.75, 1.0f / 0.75f}, Case{50, 0.5, 2.0f},
+                       Case{90, 0.9, 1.0f / 0.9f}, Case{1, 0.01, 100.0f}, Case{100, 1.0, 0.0f},
+                       Case{255, 2.55, 0.0f}, Case{0, 0.0, 1000.0f}}) {
     SCOPED_TRACE(c.quality);
     EXPECT_DOUBLE_EQ(Jpeg2000TargetRate(c.quality), c.rate);
     EXPECT_FLOAT_EQ(Jpeg2000CompressionRatio(Jpeg2000TargetRate(c.quality)), c.ratio);
@@ -158,8 +166,8 @@ TEST(Jpeg2000Encode, LosslessRoundTripThroughPillowAndOpenJpegTools) {
   for (const uint32_t format : {ImageFormat::Jp2, ImageFormat::Jpc}) {
     for (const Shape s : {Shape{47, 33, 24}, Shape{47, 33, 8}, Shape{1, 1, 24}, Shape{3, 70, 8},
                           Shape{70, 2, 24}, Shape{17, 9, 4}}) {
-      SCOPED_TRACE(testing::Message() << "format " << format << ", " << s.width << "x"
-                                      << s.height << "x" << s.bpp);
+      SCOPED_TRACE(testing::Message()
+                   << "format " << format << ", " << s.width << "x" << s.height << "x" << s.bpp);
       auto image = MakeImage(s.width, s.height, s.bpp);
       image->SetQuality(100);
       const std::string path = dir.File("page" + std::to_string(s.bpp) + Extension(format));
@@ -176,8 +184,8 @@ TEST(Jpeg2000Encode, LosslessRoundTripThroughPillowAndOpenJpegTools) {
       const auto run = RunCommand({"opj_decompress", "-quiet", "-i", path, "-o", pnmPath});
       ASSERT_EQ(run.exitCode, 0) << run.err;
       const std::vector<uint8_t> pnmBytes = test::ReadFileBytes(pnmPath);
-      const auto pnm = test::ParsePnm({reinterpret_cast<const char*>(pnmBytes.data()),
-                                       pnmBytes.size()});
+      const auto pnm =
+          test::ParsePnm({reinterpret_cast<const char*>(pnmBytes.data()), pnmBytes.size()});
       ASSERT_TRUE(pnm);
       EXPECT_EQ(pnm->pixels, TopDownSamples(*image));
     }
@@ -263,6 +271,36 @@ TEST(Jpeg2000Encode, QualityLimitsTheSizeWithinAStatedError) {
   }
 }
 
+// A page that compresses below the target (as rendered pages do) keeps every coding pass.
+// Noise just above the lossless size must still be cut to the target.
+TEST(Jpeg2000Encode, ATargetAboveTheLosslessSizeKeepsEveryPixel) {
+  TempDir dir;
+  for (const uint32_t format : {ImageFormat::Jp2, ImageFormat::Jpc}) {
+    for (const uint32_t bpp : {24u, 8u}) {
+      for (const uint32_t quality : {90u, 40u}) {
+        SCOPED_TRACE(testing::Message()
+                     << "format " << format << ", bpp " << bpp << ", quality " << quality);
+        auto image = MakeImage(128, 96, bpp);
+        image->SetQuality(quality);
+        const std::string path = dir.File(std::string("smooth") + Extension(format));
+        ASSERT_TRUE(image->Save(path, format)) << image->ErrorText();
+        const auto pillow = PillowDecode(path);
+        ASSERT_TRUE(pillow);
+        EXPECT_EQ(pillow->pixels, TopDownRgb(*image));
+      }
+    }
+  }
+  auto noise = MakeImage(128, 96, 24);
+  FillNoise(*noise, 99);
+  noise->SetQuality(99);
+  const std::string path = dir.File("noise99.jp2");
+  ASSERT_TRUE(noise->Save(path, ImageFormat::Jp2)) << noise->ErrorText();
+  EXPECT_LE(std::filesystem::file_size(path), 128u * 96 * 3 * 99 / 100 + 200);
+  const auto pillow = PillowDecode(path);
+  ASSERT_TRUE(pillow);
+  EXPECT_NE(pillow->pixels, TopDownRgb(*noise));
+}
+
 TEST(Jpeg2000Encode, KeepsBytesBeforeItAndLeavesTheStreamOpen) {
   auto image = MakeImage(47, 33, 24);
   image->SetQuality(100);
@@ -332,31 +370,44 @@ TEST(Jpeg2000Encode, StreamFailuresAreReportedAndOpenJpegStaysQuiet) {
     uint32_t format;
     size_t acceptBytes;
     bool seekable;
+    bool smoothSucceeds;  // written in one piece from memory, so seeking is not needed
   };
-  for (const Case c : {Case{ImageFormat::Jp2, 0, true}, Case{ImageFormat::Jp2, 100, true},
-                       Case{ImageFormat::Jpc, 0, true}, Case{ImageFormat::Jpc, 300, true},
-                       Case{ImageFormat::Jp2, SIZE_MAX, false}}) {
+  for (const Case c :
+       {Case{ImageFormat::Jp2, 0, true, false}, Case{ImageFormat::Jp2, 100, true, false},
+        Case{ImageFormat::Jpc, 0, true, false}, Case{ImageFormat::Jpc, 300, true, false},
+        Case{ImageFormat::Jp2, SIZE_MAX, false, true}}) {
     SCOPED_TRACE(testing::Message() << "format " << c.format << ", accept " << c.acceptBytes
                                     << ", seekable " << c.seekable);
-    auto image = MakeImage(64, 64, 24);
-    FillNoise(*image, 7);
-    RefusingStream stream(c.acceptBytes, c.seekable);
-    std::unique_ptr<RasterImageOpenJpeg> codec;
-    if (c.format == ImageFormat::Jp2) {
-      codec = std::make_unique<RasterImageJp2>();
-    } else {
-      codec = std::make_unique<RasterImageJpc>();
+    // Noise misses the target losslessly, so OpenJPEG itself meets the refusing stream; the
+    // smooth picture is encoded in memory first and fails when it is handed over.
+    for (const bool noise : {true, false}) {
+      auto image = MakeImage(64, 64, 24);
+      if (noise) FillNoise(*image, 7);
+      RefusingStream stream(c.acceptBytes, c.seekable);
+      std::unique_ptr<RasterImageOpenJpeg> codec;
+      if (c.format == ImageFormat::Jp2) {
+        codec = std::make_unique<RasterImageJp2>();
+      } else {
+        codec = std::make_unique<RasterImageJpc>();
+      }
+      codec->MakeViewOf(*image);
+      testing::internal::CaptureStderr();
+      testing::internal::CaptureStdout();
+      const bool ok = codec->Encode(&stream);
+      const std::string printed =
+          testing::internal::GetCapturedStderr() + testing::internal::GetCapturedStdout();
+      EXPECT_EQ(printed, "");
+      if (!noise && c.smoothSucceeds) {
+        EXPECT_TRUE(ok) << codec->ErrorText();
+        EXPECT_GT(stream.Length(), 0);
+        continue;
+      }
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(codec->ErrorText(), "error: cannot encode image");
+      if (noise) {
+        EXPECT_FALSE(codec->LibraryMessages().empty());
+      }
     }
-    codec->MakeViewOf(*image);
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    const bool ok = codec->Encode(&stream);
-    const std::string printed =
-        testing::internal::GetCapturedStderr() + testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(codec->ErrorText(), "error: cannot encode image");
-    EXPECT_FALSE(codec->LibraryMessages().empty());
-    EXPECT_EQ(printed, "");
   }
 }
 

@@ -30,10 +30,10 @@ std::unique_ptr<RasterImage> MakeImage(uint32_t width, uint32_t height, uint32_t
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
       if (bpp == 24) {
-        image->SetColorAt(x, y,
-                          RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3),
-                                  static_cast<uint8_t>(y * 11 + x),
-                                  static_cast<uint8_t>(x * x + y * 5), 0});
+        image->SetColorAt(
+            x, y,
+            RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3), static_cast<uint8_t>(y * 11 + x),
+                    static_cast<uint8_t>(x * x + y * 5), 0});
       } else {
         image->SetIndexAt(x, y, static_cast<uint8_t>(x * 5 + y * 9));
       }
@@ -88,7 +88,7 @@ struct Shape {
 
 constexpr Shape kShapes[] = {
     {47, 33, 24, 24, 142}, {47, 33, 8, 8, 48}, {48, 2, 24, 24, 144}, {1, 1, 24, 24, 4},
-    {1, 5, 8, 8, 2},       {6, 3, 8, 8, 6},   {9, 4, 4, 8, 10},
+    {1, 5, 8, 8, 2},       {6, 3, 8, 8, 6},    {9, 4, 4, 8, 10},
 };
 
 TEST(SunRasterEncode, HeaderRowsAndPaddingAreAsPublished) {
@@ -102,8 +102,14 @@ TEST(SunRasterEncode, HeaderRowsAndPaddingAreAsPublished) {
     const std::vector<uint8_t> bytes(data, data + stream.Length());
     ASSERT_EQ(bytes.size(), 32u + s.stride * s.height);
 
-    const uint32_t expected[8] = {0x59a66a95, s.width, s.height, s.depth, s.stride * s.height,
-                                  1 /* RT_STANDARD */, 0 /* no colour map */, 0};
+    const uint32_t expected[8] = {0x59a66a95,
+                                  s.width,
+                                  s.height,
+                                  s.depth,
+                                  s.stride * s.height,
+                                  1 /* RT_STANDARD */,
+                                  0 /* no colour map */,
+                                  0};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(LoadBE32(&bytes[i * 4]), expected[i]) << "field " << i;
 
     const std::vector<uint8_t> samples = TopDownSamples(*image);
@@ -119,7 +125,8 @@ TEST(SunRasterEncode, HeaderRowsAndPaddingAreAsPublished) {
           ASSERT_EQ(row[i + 2], samples[top * rowBytes + i]);
         }
       }
-      for (uint32_t i = rowBytes; i < s.stride; ++i) EXPECT_EQ(row[i], 0) << "padding of row " << top;
+      for (uint32_t i = rowBytes; i < s.stride; ++i)
+        EXPECT_EQ(row[i], 0) << "padding of row " << top;
     }
   }
 }

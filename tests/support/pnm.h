@@ -26,8 +26,8 @@ inline std::optional<PnmImage> ParsePnm(std::string_view bytes) {
   size_t at = 2;
   int* fields[] = {&image.width, &image.height, &image.maxValue};
   for (int* field : fields) {
-    while (at < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[at])) ||
-                                 bytes[at] == '#')) {
+    while (at < bytes.size() &&
+           (std::isspace(static_cast<unsigned char>(bytes[at])) || bytes[at] == '#')) {
       if (bytes[at] == '#') {
         while (at < bytes.size() && bytes[at] != '\n') ++at;
       } else {

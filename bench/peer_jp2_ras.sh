@@ -1,0 +1,55 @@
+#!/bin/bash
+# Times the JPEG 2000 and Sun raster writers beside their peers on the same rendered pages:
+# OpenJPEG's own opj_compress (same library, same settings: one layer, reversible 5/3, six
+# resolutions, the engine's default rate 0.900 = ratio 1.111) and ImageMagick's convert for Sun
+# raster. Each peer reads the BMP page and writes a file, so the comparison on our side is the
+# benchmark's FileToFile case (read the same BMP, encode, write the file).
+#
+# Usage: bench/peer_jp2_ras.sh [release build folder, default build/jp2ras-rel]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/jp2ras-rel}
+pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
+export ORVALIS_BENCH_PAGE_DIR=$pages
+tiger=$root/../shared/corpus/ps/tiger.ps
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+# /usr/bin/convert is ImageMagick's own program, whatever else PATH may put first.
+convert=/usr/bin/convert
+threads=$(nproc)
+
+mkdir -p "$pages"
+for dpi in 150 300; do
+  page=$pages/tiger_$dpi.bmp
+  [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
+done
+
+cmake --build "$build" --target bench_jp2_ras >/dev/null
+"$build/bin/bench_jp2_ras" --benchmark_filter='FileToFile|Encode/' --benchmark_min_time=1 \
+  --benchmark_format=json >"$out/ours.json"
+
+for dpi in 150 300; do
+  page=$pages/tiger_$dpi.bmp
+  hyperfine --warmup 1 --min-runs 5 --export-json "$out/peer_$dpi.json" \
+    -n "opj_compress jp2 1 thread $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads 1" \
+    -n "opj_compress jp2 $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads $threads" \
+    -n "convert ras $dpi" "$convert $page $out/p.ras" >/dev/null
+done
+
+/usr/bin/python3 - "$out" <<'EOF'
+import json, sys, os
+out = sys.argv[1]
+ours = {b["name"]: b["real_time"] / 1000.0 for b in json.load(open(os.path.join(out, "ours.json")))["benchmarks"]}
+print(f"{'case':44} {'seconds':>9} {'ours/peer':>10}")
+for dpi in (150, 300):
+    peers = {r["command"]: r["mean"] for r in json.load(open(os.path.join(out, f"peer_{dpi}.json")))["results"]}
+    jp2 = ours[f"BM_Jp2FileToFile/{dpi}/real_time"]
+    ras = ours[f"BM_RasFileToFile/{dpi}/real_time"]
+    print(f"{'ours: JP2 file to file ' + str(dpi):44} {jp2:9.3f}")
+    print(f"{'ours: RAS file to file ' + str(dpi):44} {ras:9.3f}")
+    for name, seconds in peers.items():
+        mine = ras if name.startswith("convert") else jp2
+        print(f"{name:44} {seconds:9.3f} {mine / seconds:10.2f}")
+EOF
