@@ -1,12 +1,148 @@
 #include "engine/metafile_pipeline.h"
 
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/pipelines.h"
+#include "platform/gdi.h"
+
 namespace orvalis {
 
-// Metafile output is not built yet: the job fails with a message instead of writing nothing
-// silently.
+namespace {
+
+// Application name "www", an empty picture name, and the closing NUL.
+constexpr std::string_view kDescription{"www\0\0", 5};
+
+struct PictureSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// W x H: the job's width and height when both are set, otherwise the page's own size.
+bool DecidePictureSize(ImageConverter& job, const RasterImage& image, PictureSize* size) {
+  if (job.width > 0 && job.height > 0) {
+    *size = {job.width, job.height};
+    return true;
+  }
+  constexpr uint32_t kMax = std::numeric_limits<int32_t>::max();
+  if (image.Width() > kMax || image.Height() > kMax) {
+    job.RecordError("Cannot write " + Quoted(job.outputPath) +
+                    ": the page is too large for a metafile");
+    return false;
+  }
+  *size = {static_cast<int32_t>(image.Width()), static_cast<int32_t>(image.Height())};
+  return true;
+}
+
+// The picture's extent in 0.01 mm at the reference device's millimetres per pixel.
+gdi::RECT FrameFor(const PictureSize& size, gdi::HDC reference) {
+  const auto extent = [](int32_t pixels, int millimeters, int devicePixels) {
+    if (devicePixels <= 0) return int32_t{0};
+    const int64_t product = int64_t{pixels} * millimeters;
+    return static_cast<int32_t>(static_cast<double>(product) * 100.0 / devicePixels);
+  };
+  return {0, 0,
+          extent(size.width, gdi::GetDeviceCaps(reference, gdi::HORZSIZE),
+                 gdi::GetDeviceCaps(reference, gdi::HORZRES)),
+          extent(size.height, gdi::GetDeviceCaps(reference, gdi::VERTSIZE),
+                 gdi::GetDeviceCaps(reference, gdi::VERTRES))};
+}
+
+// The white background: a white pen one unit wide and a white solid brush over (0, 0, W, H).
+void RecordWhiteRectangle(gdi::HDC dc, const PictureSize& size) {
+  constexpr gdi::COLORREF kWhite = gdi::RGB(255, 255, 255);
+  gdi::UniqueGdiObject pen(gdi::CreatePen(gdi::PS_SOLID, 1, kWhite));
+  gdi::UniqueGdiObject brush(gdi::CreateSolidBrush(kWhite));
+  gdi::HGDIOBJ previousPen = gdi::SelectObject(dc, pen.get());
+  gdi::HGDIOBJ previousBrush = gdi::SelectObject(dc, brush.get());
+  gdi::Rectangle(dc, 0, 0, size.width, size.height);
+  gdi::SelectObject(dc, previousPen);
+  gdi::SelectObject(dc, previousBrush);
+  pen.reset();
+  brush.reset();
+}
+
+// Loads the page and turns it by any non-zero angle; quarter turns go through RotateByAngle
+// too, as the metafile pages always have.
+bool PreparePage(ImageConverter& job, RasterImage& image, PictureSize* size) {
+  if (!LoadPage(job, image, job.inputFiles.front())) return false;
+  if (job.angle != 0 &&
+      !CheckStep(job, image, image.RotateByAngle(static_cast<float>(job.angle)),
+                 "Cannot rotate the page")) {
+    return false;
+  }
+  return DecidePictureSize(job, image, size);
+}
+
+void RecordGdiFailure(ImageConverter& job) {
+  job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " + gdi::GetLastErrorText());
+}
+
+}  // namespace
+
 void RunMetafilePipeline(ImageConverter& job) {
-  job.RecordError(job.format == Emf ? "EMF output is not available in this build"
-                                    : "WMF output is not available in this build");
+  if (job.format == Emf) {
+    RunEmfPipeline(job);
+  } else {
+    RunWmfPipeline(job);
+  }
+}
+
+void RunEmfPipeline(ImageConverter& job) {
+  RasterImage image;
+  PictureSize size;
+  if (!PreparePage(job, image, &size)) return;
+
+  gdi::ScreenDC screen;
+  const gdi::RECT frame = FrameFor(size, screen.get());
+  std::string error;
+  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  if (!output) {
+    job.RecordError(error);
+    return;
+  }
+  gdi::UniqueMetafileDC dc(
+      gdi::CreateEnhMetaFileOnFile(screen.get(), output->File(), &frame, kDescription));
+  if (!dc) return RecordGdiFailure(job);
+
+  RecordWhiteRectangle(dc.get(), size);
+  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  image.Release();
+
+  gdi::HENHMETAFILE metafile = gdi::CloseEnhMetaFile(dc.release());
+  if (metafile == nullptr) return RecordGdiFailure(job);
+  gdi::DeleteEnhMetaFile(metafile);
+  if (!output->Commit(&error)) job.RecordError(error);
+}
+
+void RunWmfPipeline(ImageConverter& job) {
+  RasterImage image;
+  PictureSize size;
+  if (!PreparePage(job, image, &size)) return;
+
+  std::string error;
+  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  if (!output) {
+    job.RecordError(error);
+    return;
+  }
+  gdi::UniqueMetafileDC dc(gdi::CreateMetaFileOnFile(output->File()));
+  if (!dc) return RecordGdiFailure(job);
+
+  RecordWhiteRectangle(dc.get(), size);
+  // The bitmap stored in the metafile carries the job's resolution.
+  image.SetResolutionX(job.xDpi);
+  image.SetResolutionY(job.yDpi);
+  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  image.Release();
+
+  gdi::HMETAFILE metafile = gdi::CloseMetaFile(dc.release());
+  if (metafile == nullptr) return RecordGdiFailure(job);
+  gdi::DeleteMetaFile(metafile);
+  if (!output->Commit(&error)) job.RecordError(error);
 }
 
 }  // namespace orvalis

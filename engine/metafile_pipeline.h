@@ -1,10 +1,15 @@
 #pragma once
-// The EMF and WMF pipelines: the page drawn into an enhanced or classic metafile.
+// The EMF and WMF pipelines: the page drawn over a white rectangle into an enhanced or a
+// classic metafile, recorded through the platform's GDI layer.
 
 #include "engine/image_converter.h"
 
 namespace orvalis {
 
+// Runs the EMF or WMF pipeline (by job.format) on the first input, writing job.outputPath.
 void RunMetafilePipeline(ImageConverter& job);
+
+void RunEmfPipeline(ImageConverter& job);
+void RunWmfPipeline(ImageConverter& job);
 
 }  // namespace orvalis

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "image/byte_stream.h"
+#include "platform/gdi.h"
 
 namespace orvalis {
 
@@ -208,6 +209,12 @@ class RasterImage {
   bool ToGrayscale();
   bool DecreaseBpp(uint32_t bitsPerPixel, bool errorDiffusion, const RGBQUAD* palette = nullptr,
                    uint32_t colorCount = 0);
+
+  // ---- Drawing (draw_to_device.cpp) ----
+  // Stretches the whole picture into (x, y, width, height) of the context with StretchDIBits,
+  // in COLORONCOLOR mode; false only for an empty image or no context.
+  bool DrawToDevice(gdi::HDC dc, int32_t x, int32_t y, int32_t width, int32_t height,
+                    uint32_t rasterOp);
 
   // ---- Geometry (geometry.cpp) ----
   bool RotateRight90(RasterImage* destination = nullptr);

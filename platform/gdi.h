@@ -161,7 +161,9 @@ std::string GetLastErrorText();
 class ScreenDC {
  public:
   ScreenDC() : dc_(GetDC(nullptr)) {}
-  ~ScreenDC() { ReleaseDC(nullptr, dc_); }
+  ~ScreenDC() {
+    if (dc_ != nullptr) ReleaseDC(nullptr, dc_);
+  }
   ScreenDC(const ScreenDC&) = delete;
   ScreenDC& operator=(const ScreenDC&) = delete;
   HDC get() const { return dc_; }
@@ -174,11 +176,18 @@ class ScreenDC {
 class UniqueGdiObject {
  public:
   explicit UniqueGdiObject(HGDIOBJ object) : object_(object) {}
-  ~UniqueGdiObject() { DeleteObject(object_); }
+  ~UniqueGdiObject() {
+    if (object_ != nullptr) DeleteObject(object_);
+  }
   UniqueGdiObject(const UniqueGdiObject&) = delete;
   UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
   HGDIOBJ get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
+  // Deletes the object now.
+  void reset() {
+    if (object_ != nullptr) DeleteObject(object_);
+    object_ = nullptr;
+  }
 
  private:
   HGDIOBJ object_;
@@ -188,7 +197,9 @@ class UniqueGdiObject {
 class UniqueMetafileDC {
  public:
   explicit UniqueMetafileDC(HDC dc) : dc_(dc) {}
-  ~UniqueMetafileDC() { DiscardMetaFile(dc_); }
+  ~UniqueMetafileDC() {
+    if (dc_ != nullptr) DiscardMetaFile(dc_);
+  }
   UniqueMetafileDC(const UniqueMetafileDC&) = delete;
   UniqueMetafileDC& operator=(const UniqueMetafileDC&) = delete;
   HDC get() const { return dc_; }

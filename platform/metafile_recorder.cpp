@@ -1,5 +1,7 @@
 #include "platform/metafile_recorder.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -87,7 +89,11 @@ std::unique_ptr<RecordSink> RecordSink::CreateFile(const char* fileName, std::st
     *error = std::string("Cannot create '") + fileName + "': " + std::strerror(errno);
     return nullptr;
   }
-  return std::unique_ptr<RecordSink>(new RecordSink(file, true, fileName, 0));
+  // Only a regular file is removed when the recording fails: a device or pipe named as the
+  // target is never unlinked.
+  struct stat status {};
+  const bool regular = ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+  return std::unique_ptr<RecordSink>(new RecordSink(file, true, regular, fileName, 0));
 }
 
 std::unique_ptr<RecordSink> RecordSink::Borrow(std::FILE* file, std::string* error) {
@@ -96,7 +102,7 @@ std::unique_ptr<RecordSink> RecordSink::Borrow(std::FILE* file, std::string* err
     *error = "The metafile was given no writable, seekable file";
     return nullptr;
   }
-  return std::unique_ptr<RecordSink>(new RecordSink(file, false, "", start));
+  return std::unique_ptr<RecordSink>(new RecordSink(file, false, false, "", start));
 }
 
 RecordSink::~RecordSink() { Discard(); }
@@ -136,7 +142,7 @@ bool RecordSink::Finish(std::string* error) {
     if (!closed && ok) reason = errno;
     ok = ok && closed;
     file_ = nullptr;
-    if (!ok) std::remove(fileName_.c_str());
+    if (!ok && removable_) std::remove(fileName_.c_str());
   }
   file_ = nullptr;
   if (!ok) *error = std::string("Cannot write the metafile: ") + std::strerror(reason ? reason : EIO);
@@ -147,7 +153,7 @@ void RecordSink::Discard() {
   if (file_ == nullptr) return;
   if (owned_) {
     std::fclose(file_);
-    std::remove(fileName_.c_str());
+    if (removable_) std::remove(fileName_.c_str());
   }
   file_ = nullptr;
 }

@@ -87,12 +87,17 @@ class RecordSink {
   const std::string& FileName() const { return fileName_; }
 
  private:
-  RecordSink(std::FILE* file, bool owned, std::string fileName, int64_t start)
-      : file_(file), owned_(owned), fileName_(std::move(fileName)), start_(start) {}
+  RecordSink(std::FILE* file, bool owned, bool removable, std::string fileName, int64_t start)
+      : file_(file),
+        owned_(owned),
+        removable_(removable),
+        fileName_(std::move(fileName)),
+        start_(start) {}
   bool WriteFailed();
 
   std::FILE* file_;
   bool owned_;
+  bool removable_;  // a regular file the sink created: removed when the recording fails
   std::string fileName_;
   int64_t start_;  // where the metafile begins in a borrowed file
   uint64_t size_ = 0;
