@@ -7,6 +7,7 @@
 #include "image/codec_jpeg2000.h"
 #include "image/codec_png.h"
 #include "image/codec_ras.h"
+#include "image/codec_tiff.h"
 
 namespace orvalis {
 
@@ -16,6 +17,7 @@ constexpr CodecEntry kCodecs[] = {
     {ImageFormat::Bmp, &EncodeWith<RasterImageBmp>, &DecodeWith<RasterImageBmp>},
     {ImageFormat::Jpeg, &EncodeWith<RasterImageJpeg>, nullptr},
     {ImageFormat::Png, &EncodeWith<RasterImagePng>, nullptr},
+    {ImageFormat::Tiff, &EncodeWith<RasterImageTIF>, nullptr},
     {ImageFormat::Jp2, &EncodeWith<RasterImageJp2>, nullptr},
     {ImageFormat::Jpc, &EncodeWith<RasterImageJpc>, nullptr},
     {ImageFormat::Ras, &EncodeWith<RasterImageRas>, nullptr},

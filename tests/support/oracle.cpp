@@ -89,6 +89,8 @@ std::optional<OracleImage> PillowDecode(const std::string& path, int frame, std:
       for (int v; values >> v;) image.palette.push_back(v);
     } else if (key.rfind("info.", 0) == 0) {
       image.info[key.substr(5)] = value;
+    } else if (key.rfind("tag.", 0) == 0) {
+      image.tags[std::stoi(key.substr(4))] = value;
     }
   }
   const std::string pixels = run.out.substr(separator + 4);

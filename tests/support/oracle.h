@@ -30,6 +30,7 @@ struct OracleImage {
   int channels = 3;                          // 3 (RGB) or 4 (RGBA) in `pixels`
   std::vector<int> palette;                  // Pillow's palette for mode "P", r g b r g b ...
   std::map<std::string, std::string> info;   // Pillow's info, values as JSON text
+  std::map<int, std::string> tags;           // TIFF: the frame's tags by number, values as JSON
   std::vector<uint8_t> pixels;               // rows from the top of the picture
 
   // Colour of the pixel at x, y with y counted from the top row: red, green, blue, alpha.

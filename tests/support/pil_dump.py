@@ -2,15 +2,30 @@
 """Decodes an image file with Pillow and prints what Pillow saw, for the C++ tests.
 
 Usage: pil_dump.py FILE [FRAME]. Output: "key=value" lines (format, mode, width, height, frames,
-channels, palette as space-separated numbers, and one "info.KEY=JSON" line per entry of Pillow's
-info), a line "--", then the pixels of the frame as raw bytes: RGBA when the frame has
-transparency or alpha, otherwise RGB, rows from the top of the picture.
+channels, palette as space-separated numbers, one "info.KEY=JSON" line per entry of Pillow's
+info and, for TIFF, one "tag.NUMBER=JSON" line per tag of the frame's directory), a line "--",
+then the pixels of the frame as raw bytes: RGBA when the frame has transparency or alpha,
+otherwise RGB, rows from the top of the picture.
 Exits with 1 and the error on stderr when Pillow cannot read the file.
 """
 import json
 import sys
 
 from PIL import Image
+
+
+def plain(value):
+    """A TIFF tag value as something json can write: rationals become floats."""
+    if isinstance(value, (tuple, list)):
+        return [plain(v) for v in value]
+    if isinstance(value, (bytes, bytearray)):
+        return value.hex()
+    if isinstance(value, (int, str)):
+        return value
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        return str(value)
 
 
 def main():
@@ -20,6 +35,10 @@ def main():
     with Image.open(path) as im:
         frames = getattr(im, "n_frames", 1)
         im.seek(frame)
+        if im.format == "TIFF" and im.mode not in ("P", "PA"):
+            # Pillow 9.4 keeps the palette of an earlier palette page when it seeks straight
+            # to a later page of another mode, and then fails to load that page.
+            im.palette = None
         im.load()
         has_alpha = im.mode in ("RGBA", "LA", "PA") or "transparency" in im.info
         pixels = im.convert("RGBA" if has_alpha else "RGB")
@@ -41,6 +60,9 @@ def main():
             except TypeError:
                 text = json.dumps(str(value))
             lines.append(f"info.{key}={text}")
+        if im.format == "TIFF":
+            for tag, value in sorted(im.tag_v2.items()):
+                lines.append(f"tag.{tag}={json.dumps(plain(value))}")
         out.write(("\n".join(lines) + "\n--\n").encode())
         out.write(pixels.tobytes())
 

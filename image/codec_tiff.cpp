@@ -1,0 +1,290 @@
+#include "image/codec_tiff.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace orvalis {
+
+namespace {
+
+constexpr uint32_t kOptionLzw = 5;
+constexpr uint32_t kOptionJpeg = 7;
+constexpr uint32_t kOptionGroup4 = 4;
+constexpr uint32_t kOptionNone = 1;
+
+// Option 0 picks the usual compression for the depth.
+uint32_t ResolveOption(uint32_t option, uint32_t bitsPerPixel) {
+  if (option != 0) return option;
+  switch (bitsPerPixel) {
+    case 1: return kOptionGroup4;
+    case 4:
+    case 8: return kOptionLzw;
+    case 24:
+    case 32: return RasterImageTIF::kJpegYCbCrOption;
+    default: return kOptionNone;
+  }
+}
+
+uint16_t CompressionTagFor(uint32_t option) {
+  if (option == RasterImageTIF::kJpegYCbCrOption) return COMPRESSION_JPEG;
+  return static_cast<uint16_t>(option & 0xFFFF);
+}
+
+// Allocates a zeroed buffer; false instead of an exception when memory runs out.
+bool Allocate(std::vector<uint8_t>& buffer, size_t size) {
+  try {
+    buffer.assign(size, 0);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+struct RasterImageTIF::PageLayout {
+  uint32_t option = 0;        // the option word, with 0 resolved by depth
+  uint16_t compression = 1;   // the Compression tag
+  uint32_t bitsPerPixel = 0;  // 32 for a 24-bit page written with its alpha
+  uint16_t samples = 1;
+  uint16_t bitsPerSample = 1;
+  uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+  bool alpha = false;  // an alpha sample follows the colour samples
+};
+
+RasterImageTIF::~RasterImageTIF() { EndDocument(); }
+
+bool RasterImageTIF::EndDocument() {
+  if (!tiffDocument_) return true;
+  ByteStream* stream = tiffDocument_->Stream();
+  ResetDocument();
+  return stream->FlushBuffers();
+}
+
+void RasterImageTIF::ResetDocument() {
+  tiffDocument_.reset();
+  isMultiPage_ = false;
+  pagesWritten_ = 0;
+}
+
+bool RasterImageTIF::Fail(const char* message) {
+  if (message != nullptr && *message != '\0') {
+    std::string text = message;
+    if (tiffDocument_ && !tiffDocument_->Diagnostic().empty())
+      text += ": " + tiffDocument_->Diagnostic();
+    SetErrorText(text);
+  }
+  if (tiffDocument_) tiffDocument_->Abandon();
+  ResetDocument();
+  return false;
+}
+
+bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
+  if (!CheckBeforeEncode(stream)) return Fail(nullptr);
+  if (tiffDocument_ && tiffDocument_->Stream() != stream) EndDocument();
+  if (!tiffDocument_) {
+    std::string diagnostic;
+    tiffDocument_ = TiffDocument::Open(stream, &diagnostic);
+    if (!tiffDocument_) {
+      SetErrorText(diagnostic.empty() ? "initialization fail" : "initialization fail: " + diagnostic);
+      return Fail(nullptr);
+    }
+    // Pages already in the stream (a document reopened after a failed page) keep their
+    // places: numbering continues after them.
+    pagesWritten_ = tiffDocument_->PagesFound();
+  }
+  tiffDocument_->ClearDiagnostic();
+  if (append || pagesWritten_ > 0) isMultiPage_ = true;
+  ++pagesWritten_;
+  if (!WritePage(isMultiPage_, pagesWritten_)) return Fail("Error saving TIFF file");
+  if (!TIFFWriteDirectory(tiffDocument_->Handle())) return Fail("Error saving TIFF directory");
+  if (!stream->FlushBuffers()) return Fail("Error saving TIFF file");
+  if (!append) ResetDocument();
+  return true;
+}
+
+bool RasterImageTIF::WritePage(bool multiPage, uint32_t pageNumber) {
+  PageLayout layout;
+  layout.option = ResolveOption(EncoderOption(ImageFormat::Tiff), BitsPerPixel());
+  layout.compression = CompressionTagFor(layout.option);
+  // JPEG keeps no alpha: such a page is written as its colours alone.
+  const bool keepAlpha = HasAlpha() && layout.compression != COMPRESSION_JPEG;
+
+  layout.bitsPerPixel = BitsPerPixel();
+  layout.samples = (layout.bitsPerPixel == 24) ? 3 : 1;
+  if (layout.bitsPerPixel == 24 && keepAlpha) {
+    layout.bitsPerPixel = 32;
+    layout.samples = 4;
+    layout.alpha = true;
+  }
+  layout.bitsPerSample = static_cast<uint16_t>(layout.bitsPerPixel / layout.samples);
+
+  switch (layout.bitsPerPixel) {
+    case 1: {
+      // White is zero: a palette whose entry 0 is the darker one is exchanged, and the bits
+      // inverted with it, so the picture stays the same.
+      const RGBQUAD first = PaletteEntryAt(0), second = PaletteEntryAt(1);
+      if (LuminanceCompare(first, second) < 0) {
+        SetPaletteEntryPacked(0, second);
+        SetPaletteEntryPacked(1, first);
+        uint8_t* bytes = PixelRows();
+        const size_t size = static_cast<size_t>(RowStride()) * Height();
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
+      }
+      layout.photometric = PHOTOMETRIC_MINISWHITE;
+      break;
+    }
+    case 4:
+    case 8:
+      // Black is zero only when the samples are the gray levels themselves: the identity
+      // ramp of an 8-bit page. Any other palette, including every 4-bit one, goes to a
+      // colour map, which shows the picture exactly.
+      layout.photometric =
+          (layout.bitsPerPixel == 8 && HasGrayRamp()) ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+      break;
+    case 24:
+    case 32: layout.photometric = PHOTOMETRIC_RGB; break;
+    default: layout.photometric = PHOTOMETRIC_MINISWHITE; break;
+  }
+  if (keepAlpha && layout.bitsPerPixel == 8) {
+    layout.samples = 2;
+    layout.alpha = true;
+  }
+  if (!WriteTags(layout, multiPage, pageNumber)) return false;
+  return WriteRows(layout);
+}
+
+bool RasterImageTIF::WriteTags(PageLayout& layout, bool multiPage, uint32_t pageNumber) {
+  TIFF* tiff = tiffDocument_->Handle();
+  bool ok = true;
+  ok = ok && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, Width());
+  ok = ok && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, Height());
+  ok = ok && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<double>(ResolutionX()));
+  ok = ok && TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<double>(ResolutionY()));
+  if (layout.alpha) {
+    const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    ok = ok && TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+  }
+  if (multiPage) {
+    const std::string pageName = "Page " + std::to_string(pageNumber);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_PAGENUMBER, pageNumber, pageNumber);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_PAGENAME, pageName.c_str());
+  } else {
+    ok = ok && TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, 0);
+  }
+  if (layout.photometric == PHOTOMETRIC_PALETTE) {
+    // 8-bit palette entries widened to 16 bits; libtiff writes the first 2^bits of each.
+    std::array<uint16_t, 256> red{}, green{}, blue{};
+    for (uint32_t i = 0; i < std::min<uint32_t>(ColorCount(), 256); ++i) {
+      const RGBQUAD entry = PaletteEntryAt(i);
+      red[i] = static_cast<uint16_t>(entry.rgbRed * 257);
+      green[i] = static_cast<uint16_t>(entry.rgbGreen * 257);
+      blue[i] = static_cast<uint16_t>(entry.rgbBlue * 257);
+    }
+    ok = ok && TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+  }
+  ok = ok && TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+  const int quality = Quality() & 0xFF;
+  if (layout.compression == COMPRESSION_LZW && layout.bitsPerPixel >= 8) {
+    ok = ok && TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  }
+  if (layout.option == kOptionJpeg) {
+    ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, quality);
+  } else if (layout.option == kJpegYCbCrOption && layout.photometric == PHOTOMETRIC_RGB) {
+    layout.photometric = PHOTOMETRIC_YCBCR;
+    ycbcrTables_.Fill();
+    ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RAW);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_REFERENCEBLACKWHITE, ycbcrTables_.referenceBlackWhite.data());
+    ok = ok && TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, ycbcrTables_.subsampling[0],
+                            ycbcrTables_.subsampling[1]);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_YCBCRPOSITIONING, YCBCRPOSITION_CENTERED);
+    ok = ok && TIFFSetField(tiff, TIFFTAG_YCBCRCOEFFICIENTS, ycbcrTables_.lumaCoefficients.data());
+    ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, quality);
+  } else if (layout.option == kJpegYCbCrOption) {
+    ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, quality);
+  }
+  ok = ok && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
+  ok = ok && TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
+                          TIFFDefaultStripSize(tiff, static_cast<uint32_t>(-1)));
+  return ok;
+}
+
+bool RasterImageTIF::WriteRows(const PageLayout& layout) {
+  if (layout.photometric == PHOTOMETRIC_YCBCR) return WriteYCbCrStrips();
+  return WriteScanlines(layout);
+}
+
+bool RasterImageTIF::WriteScanlines(const PageLayout& layout) {
+  TIFF* tiff = tiffDocument_->Handle();
+  const uint32_t width = Width(), height = Height();
+  size_t rowBytes = RowStride();
+  if (layout.alpha) rowBytes = static_cast<size_t>(width) * layout.samples;
+  // libtiff's predictor and some codecs change the row they are given, so the image's own
+  // rows are always copied first.
+  std::vector<uint8_t> row;
+  if (!Allocate(row, rowBytes)) return false;
+  for (uint32_t line = 0; line < height; ++line) {
+    const uint32_t y = height - 1 - line;  // the top picture row goes first
+    const uint8_t* source = RowAddress(y);
+    const uint8_t* alpha = layout.alpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr;
+    uint8_t* out = row.data();
+    if (layout.bitsPerPixel == 32) {
+      for (uint32_t x = 0; x < width; ++x, source += 3, out += 4) {
+        out[0] = source[2];
+        out[1] = source[1];
+        out[2] = source[0];
+        out[3] = alpha[x];
+      }
+    } else if (layout.alpha) {  // 8-bit index followed by its alpha
+      for (uint32_t x = 0; x < width; ++x, out += 2) {
+        out[0] = source[x];
+        out[1] = alpha[x];
+      }
+    } else {
+      std::memcpy(out, source, RowStride());
+      if (layout.bitsPerPixel == 24) SwapRedBlueInRow(out, RowStride());
+    }
+    if (TIFFWriteScanline(tiff, row.data(), line, 0) == -1) return false;
+  }
+  return true;
+}
+
+bool RasterImageTIF::WriteYCbCrStrips() {
+  TIFF* tiff = tiffDocument_->Handle();
+  const uint32_t width = Width(), height = Height();
+  uint32_t rowsPerStrip = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) || rowsPerStrip == 0)
+    rowsPerStrip = height;
+  const uint32_t stripRows = std::min(rowsPerStrip, height);
+  const size_t lineBytes = static_cast<size_t>(width) * 3;
+  std::vector<uint8_t> strip, rgb;
+  if (!Allocate(strip, lineBytes * stripRows) || !Allocate(rgb, RowStride())) return false;
+
+  uint32_t remaining = height;
+  for (uint32_t stripIndex = 0; remaining > 0; ++stripIndex) {
+    const uint32_t rows = std::min(stripRows, remaining);
+    for (uint32_t i = 0; i < rows; ++i) {
+      // Strip rows run from the top: the next picture row is stored row remaining - 1 - i.
+      std::memcpy(rgb.data(), RowAddress(remaining - 1 - i), RowStride());
+      SwapRedBlueInRow(rgb.data(), RowStride());
+      ycbcrTables_.ConvertRow(rgb.data(), width, strip.data() + lineBytes * i);
+    }
+    if (TIFFWriteEncodedStrip(tiff, stripIndex, strip.data(),
+                              static_cast<tmsize_t>(lineBytes * rows)) == -1)
+      return false;
+    remaining -= rows;
+  }
+  return true;
+}
+
+}  // namespace orvalis
