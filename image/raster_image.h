@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "image/byte_stream.h"
@@ -204,6 +205,14 @@ class RasterImage {
   bool Encode(ByteStream* stream, uint32_t format);
   bool Decode(ByteStream* stream, uint32_t format);
   bool CheckBeforeEncode(ByteStream* stream);
+
+  // ---- Animation frames: the images an animated picture carries (frameCount of them). Nothing
+  // in the converter fills the list; the GIF encoder writes it as an animation when present ----
+  const std::vector<std::unique_ptr<RasterImage>>& FrameList() const { return frameList_; }
+  void AppendFrame(std::unique_ptr<RasterImage> frame) {
+    frameList_.push_back(std::move(frame));
+    info_.frameCount = static_cast<int32_t>(frameList_.size());
+  }
 
   // ---- Colour reduction (colour_reduction.cpp) ----
   bool ToGrayscale();

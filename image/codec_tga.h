@@ -1,0 +1,22 @@
+#pragma once
+// Truevision TGA writer: uncompressed, origin at the lower left; 8-bit images colour-mapped with
+// a 256-entry map of 24-bit entries, 24-bit images as blue, green, red (32-bit with alpha).
+// Format: https://www.dca.fee.unicamp.br/~martino/disciplinas/ea978/tgaffs.pdf
+
+#include <cstdint>
+
+#include "image/raster_image.h"
+
+namespace orvalis {
+
+class RasterImageTga : public RasterImage {
+ public:
+  RasterImageTga() : RasterImage(ImageFormat::Tga) {}
+
+  bool Encode(ByteStream* stream);
+
+  // Width and height are 16-bit header fields.
+  static constexpr uint32_t kMaxSide = 65535;
+};
+
+}  // namespace orvalis

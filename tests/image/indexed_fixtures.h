@@ -1,0 +1,117 @@
+#pragma once
+// Pictures made in code for the GIF, PCX and TGA encoder tests, a check that Pillow decodes a
+// file to exactly the colours an image holds, and a stream that stops accepting bytes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/byte_stream.h"
+#include "image/raster_image.h"
+#include "tests/support/oracle.h"
+
+namespace orvalis::test {
+
+// A palette image of 1, 4 or 8 bits whose rows mix long runs, short runs, gradients and noise,
+// so that every path of a run-length or dictionary coder is taken. Palette entries are distinct.
+inline void FillIndexed(RasterImage& image) {
+  const uint32_t colors = image.ColorCount();
+  for (uint32_t i = 0; i < colors; ++i) {
+    image.SetPaletteEntry(i, static_cast<uint8_t>(i * 37 + 11), static_cast<uint8_t>(i * 91 + 5),
+                          static_cast<uint8_t>(255 - i * 13));
+  }
+  if (colors == 2) {
+    image.SetPaletteEntry(0, 0, 0, 0);
+    image.SetPaletteEntry(1, 255, 255, 255);
+  }
+  uint32_t noise = 12345;
+  for (uint32_t y = 0; y < image.Height(); ++y) {
+    for (uint32_t x = 0; x < image.Width(); ++x) {
+      noise = noise * 1103515245u + 12345u;
+      uint32_t v = 0;
+      switch (y % 5) {
+        case 0: v = 1; break;                       // one long run
+        case 1: v = (x / 9 + y) % colors; break;    // runs of nine
+        case 2: v = (noise >> 16) % colors; break;  // noise
+        case 3: v = x % 3 == 0 ? 0 : 1; break;      // one pixel, then a run of two
+        default: v = (x * 7 + y) % colors; break;   // a gradient
+      }
+      image.SetIndexAt(x, y, static_cast<uint8_t>(v % colors));
+    }
+  }
+}
+
+inline void MakeIndexed(RasterImage& image, uint32_t width, uint32_t height, uint32_t bpp) {
+  ASSERT_NE(image.Create(width, height, bpp, ImageFormat::Bmp), nullptr);
+  FillIndexed(image);
+}
+
+// A 24-bit picture where neighbouring pixels differ, with a few flat areas.
+inline void MakeTrueColor(RasterImage& image, uint32_t width, uint32_t height) {
+  ASSERT_NE(image.Create(width, height, 24, ImageFormat::Bmp), nullptr);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const bool flat = (x / 8 + y / 8) % 4 == 0;
+      const RGBQUAD c{static_cast<uint8_t>(flat ? 200 : (x * 13 + y * 7)),
+                      static_cast<uint8_t>(flat ? 30 : (y * 255 / height)),
+                      static_cast<uint8_t>(flat ? 90 : (x * 255 / width)), 0};
+      image.SetColorAt(x, y, c);
+    }
+  }
+}
+
+// Pillow decodes `path` (frame `frame`) to exactly the colours of `image`, pixel for pixel.
+inline void ExpectPillowReads(const std::string& path, const RasterImage& image, int frame = 0) {
+  std::string error;
+  const auto decoded = PillowDecode(path, frame, &error);
+  ASSERT_TRUE(decoded.has_value()) << error;
+  ASSERT_EQ(decoded->width, static_cast<int>(image.Width()));
+  ASSERT_EQ(decoded->height, static_cast<int>(image.Height()));
+  int mismatches = 0;
+  for (uint32_t top = 0; top < image.Height(); ++top) {
+    for (uint32_t x = 0; x < image.Width(); ++x) {
+      const RGBQUAD want = image.ColorAt(x, image.Height() - 1 - top);
+      const auto got = decoded->At(static_cast<int>(x), static_cast<int>(top));
+      if (got[0] != want.rgbRed || got[1] != want.rgbGreen || got[2] != want.rgbBlue) {
+        if (++mismatches <= 3) {
+          ADD_FAILURE() << path << ": pixel (" << x << ", " << top << " from the top) is "
+                        << int{got[0]} << "," << int{got[1]} << "," << int{got[2]}
+                        << ", expected " << int{want.rgbRed} << "," << int{want.rgbGreen} << ","
+                        << int{want.rgbBlue};
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0) << path;
+}
+
+// A memory stream that accepts `limit` bytes and then writes nothing more, reporting the short
+// count as fwrite does when a disk is full.
+class StoppingStream : public MemoryStream {
+ public:
+  explicit StoppingStream(int64_t limit) : limit_(limit) { OpenEmpty(); }
+
+  size_t WriteBytes(const void* source, size_t itemSize, size_t itemCount) override {
+    if (itemSize == 0) return 0;
+    const int64_t room = std::max<int64_t>(limit_ - Position(), 0);
+    const size_t items = std::min<size_t>(itemCount, static_cast<size_t>(room) / itemSize);
+    return items == 0 ? 0 : MemoryStream::WriteBytes(source, itemSize, items);
+  }
+  bool PutByte(uint8_t value) override { return Position() < limit_ && MemoryStream::PutByte(value); }
+
+ private:
+  int64_t limit_;
+};
+
+// The bytes a MemoryStream holds.
+inline std::vector<uint8_t> StreamBytes(MemoryStream& stream) {
+  const uint8_t* data = stream.DetachBuffer(false);
+  const int64_t length = stream.Length();
+  if (data == nullptr || length <= 0) return {};
+  return {data, data + length};
+}
+
+}  // namespace orvalis::test
