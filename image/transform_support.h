@@ -1,0 +1,42 @@
+#pragma once
+// Shared steps of every operation that rebuilds an image's pixels: the result is built in a
+// temporary image that starts from the source's settings (resolution, quality, encoder options,
+// transparency), then moves into the source or into a destination the caller names. Until that
+// move the source is untouched, so a failure anywhere before it leaves the source as it was.
+
+#include <cstdint>
+
+#include "image/raster_image.h"
+
+namespace orvalis {
+
+// True when a block of this size, padded rows included, fits the 32-bit sizes of the bitmap
+// header. The memory ceiling counts unpadded bits, so a very tall 1-bit image (4 bytes per row
+// for a single pixel) can pass it while its padded rows overflow biSizeImage.
+inline bool PaddedBlockFits(uint32_t width, uint32_t height, uint32_t bitsPerPixel) {
+  const uint64_t depth = bitsPerPixel <= 1 ? 1 : bitsPerPixel <= 4 ? 4 : bitsPerPixel <= 8 ? 8 : 24;
+  const uint64_t stride = ((uint64_t{width} * depth + 31) / 32) * 4;
+  const uint64_t palette = depth <= 8 ? (uint64_t{1} << depth) * 4 : 0;
+  return BITMAPINFOHEADER::kSize + palette + stride * height <= UINT32_MAX;
+}
+
+// Prepares `temp` (constructed with format 0) as the result of a transform of `source`: takes
+// over the source's settings and creates a blank image of the given size and depth in the
+// source's format. False, with the message in temp's error text, when it cannot be created.
+inline bool CreateTemporaryFor(RasterImage& temp, const RasterImage& source, uint32_t width,
+                               uint32_t height, uint32_t bitsPerPixel) {
+  temp.CopyInfoFrom(source);
+  if (width != 0 && height != 0 && !PaddedBlockFits(width, height, bitsPerPixel)) {
+    temp.SetErrorText("RASTERIMAGE_MAX_MEMORY exceeded");
+    return false;
+  }
+  return temp.Create(width, height, bitsPerPixel, source.SourceFormat()) != nullptr;
+}
+
+// Moves a finished result into the destination, or into the source when there is none.
+inline bool CommitTemporary(RasterImage& temp, RasterImage& source, RasterImage* destination) {
+  RasterImage& target = destination != nullptr ? *destination : source;
+  return target.TakeOver(temp);
+}
+
+}  // namespace orvalis
