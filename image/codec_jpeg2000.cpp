@@ -55,8 +55,8 @@ OPJ_BOOL SeekInByteStream(OPJ_OFF_T offset, void* user) {
   return binding->stream->SeekTo(binding->origin + offset, kSeekStart) ? OPJ_TRUE : OPJ_FALSE;
 }
 
-// A memory stream that refuses to grow past a size, so that a trial encode that cannot meet
-// the target stops early instead of filling memory.
+// A memory stream that refuses to grow past a size: a trial code stream that misses the target
+// fails at its first write beyond it and never holds more than the target in memory.
 class CappedMemoryStream : public MemoryStream {
  public:
   explicit CappedMemoryStream(int64_t cap) : cap_(cap) {}
