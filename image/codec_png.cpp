@@ -200,9 +200,12 @@ bool RasterImagePng::Encode(ByteStream* stream) {
 
   if (palette) {
     plan.writePalette = !gray;
-    uint32_t count = SignificantColors() != 0 ? SignificantColors() : ColorCount();
-    // A palette shorter than the indices in use would make an invalid file.
-    if (count < ColorCount()) count = std::max(count, HighestIndexUsed(*this) + 1);
+    // The header's significant-colour count is trusted no further than the palette it describes,
+    // and a palette shorter than the indices in use would make an invalid file.
+    const uint32_t entries = std::min<uint32_t>(ColorCount(), 256);
+    const uint32_t significant = SignificantColors();
+    uint32_t count = significant != 0 && significant < entries ? significant : entries;
+    if (count < entries) count = std::max(count, HighestIndexUsed(*this) + 1);
     plan.paletteCount = static_cast<int>(count);
     for (uint32_t i = 0; i < count; ++i) {
       const RGBQUAD e = PaletteEntryAt(i);

@@ -277,24 +277,33 @@ TEST(PngEncoder, TransparentColourClearsTheAlphaPlaneInsteadOfATrnsChunk) {
   EXPECT_TRUE(decoded->pixels == Expected(*image, 4));
 }
 
+// Sets the header's significant-colour count as a file would, without SetSignificantColors'
+// clamping.
+class RawHeaderImage : public RasterImage {
+ public:
+  void SetClrImportant(uint32_t n) { MutableHeader().biClrImportant = n; }
+};
+
 TEST(PngEncoder, PaletteHoldsTheSignificantColoursButNeverFewerThanTheIndicesInUse) {
   struct Case {
     uint32_t significant, highestIndex;
     size_t entries;
   };
-  for (const Case c : {Case{4, 3, 4}, Case{4, 9, 10}, Case{0, 3, 256}}) {
-    auto image = MakeImage(8, Palette::Colors);
-    for (uint32_t y = 0; y < image->Height(); ++y)
-      for (uint32_t x = 0; x < image->Width(); ++x)
-        image->SetIndexAt(x, y, static_cast<uint8_t>((x + y) % 4));
-    image->SetIndexAt(46, 0, static_cast<uint8_t>(c.highestIndex));
-    image->SetSignificantColors(c.significant);
+  for (const Case c : {Case{4, 3, 4}, Case{4, 9, 10}, Case{0, 3, 256}, Case{1000, 3, 256}}) {
+    auto source = MakeImage(8, Palette::Colors);
+    for (uint32_t y = 0; y < source->Height(); ++y)
+      for (uint32_t x = 0; x < source->Width(); ++x)
+        source->SetIndexAt(x, y, static_cast<uint8_t>((x + y) % 4));
+    source->SetIndexAt(46, 0, static_cast<uint8_t>(c.highestIndex));
+    RawHeaderImage image;
+    image.MakeViewOf(*source);
+    image.SetClrImportant(c.significant);
     TempDir dir;
-    ASSERT_TRUE(image->Save(dir.File("s.png"), ImageFormat::Png));
+    ASSERT_TRUE(image.Save(dir.File("s.png"), ImageFormat::Png));
     EXPECT_EQ(Chunks(test::ReadFileBytes(dir.File("s.png"))).at("PLTE").size(), c.entries * 3);
     const auto decoded = PillowDecode(dir.File("s.png"));
     ASSERT_TRUE(decoded);
-    EXPECT_TRUE(decoded->pixels == Expected(*image, 3));
+    EXPECT_TRUE(decoded->pixels == Expected(*source, 3));
   }
 }
 
