@@ -18,14 +18,18 @@ constexpr uint32_t kTileHeight = 15;
 
 // The LZW code size of the image data: the depth, except that 1-bit images use 2 (the smallest
 // size the format allows).
-int InitialCodeSize(uint32_t bitsPerPixel) { return bitsPerPixel < 2 ? 2 : static_cast<int>(bitsPerPixel); }
+int InitialCodeSize(uint32_t bitsPerPixel) {
+  return bitsPerPixel < 2 ? 2 : static_cast<int>(bitsPerPixel);
+}
 
 // The palette indices of stored row y, one byte each.
 void UnpackRow(const RasterImage& image, uint32_t y, uint8_t* out) {
   const uint8_t* row = image.RowAddress(y);
   const uint32_t width = image.Width();
   switch (image.BitsPerPixel()) {
-    case 8: std::memcpy(out, row, width); break;
+    case 8:
+      std::memcpy(out, row, width);
+      break;
     case 4:
       for (uint32_t x = 0; x < width; ++x)
         out[x] = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
@@ -36,7 +40,9 @@ void UnpackRow(const RasterImage& image, uint32_t y, uint8_t* out) {
   }
 }
 
-uint32_t Rgb(RGBQUAD c) { return c.Packed() & 0xFFFFFFu; }
+uint32_t Rgb(RGBQUAD c) {
+  return c.Packed() & 0xFFFFFFu;
+}
 
 }  // namespace
 
@@ -67,8 +73,7 @@ void RasterImageGIF::PutColorTable(const RasterImage& image) {
   }
 }
 
-void RasterImageGIF::PutGraphicControl(int32_t transparentIndex, uint32_t delay,
-                                       uint8_t disposal) {
+void RasterImageGIF::PutGraphicControl(int32_t transparentIndex, uint32_t delay, uint8_t disposal) {
   const auto packed =
       static_cast<uint8_t>((transparentIndex != -1 ? 1 : 0) | ((disposal & 7) << 2));
   out_.insert(out_.end(), {0x21, 0xF9, 4, packed});
@@ -85,8 +90,8 @@ void RasterImageGIF::PutComment() {
   out_.push_back(0);
 }
 
-void RasterImageGIF::PutImageDescriptor(int32_t left, int32_t top, uint32_t width,
-                                        uint32_t height, uint8_t packed) {
+void RasterImageGIF::PutImageDescriptor(int32_t left, int32_t top, uint32_t width, uint32_t height,
+                                        uint8_t packed) {
   out_.push_back(0x2C);
   PutLE16(out_, static_cast<uint16_t>(left));
   PutLE16(out_, static_cast<uint16_t>(top));
@@ -258,8 +263,8 @@ bool RasterImageGIF::EncodeFrames(ByteStream* stream, RasterImage* const* images
   PutLogicalScreen(*frame);
   PutColorTable(*frame);
   if (loopCount_ != 1) {
-    static constexpr uint8_t kLoop[] = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P',
-                                        'E',  '2',  '.', '0', 3,  1};
+    static constexpr uint8_t kLoop[] = {0x21, 0xFF, 11,  'N', 'E', 'T', 'S', 'C',
+                                        'A',  'P',  'E', '2', '.', '0', 3,   1};
     out_.insert(out_.end(), std::begin(kLoop), std::end(kLoop));
     PutLE16(out_, static_cast<uint16_t>(std::clamp(loopCount_ - 1, 0, 65535)));
     out_.push_back(0);

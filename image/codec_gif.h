@@ -52,8 +52,7 @@ class RasterImageGIF : public RasterImage {
   // Writes the initial code size, the data sub-blocks of the image's indices (rows from the top
   // of the picture) and the block terminator.
   void WriteImageData(ByteStream* stream, const RasterImage& image);
-  void WriteTileData(ByteStream* stream, const uint8_t* indices, uint32_t width,
-                     uint32_t height);
+  void WriteTileData(ByteStream* stream, const uint8_t* indices, uint32_t width, uint32_t height);
   // Flushes the stream; false with "Write Error in GIF file" when any write failed.
   bool CheckWrites(ByteStream* stream);
 

@@ -83,9 +83,12 @@ bool Append(ByteStream* body, const std::vector<uint8_t>& bytes) {
 
 uint32_t RasterImagePcx::Planes() const {
   switch (BitsPerPixel()) {
-    case 8: return 1;
-    case 24: return HasAlpha() ? 4 : 3;
-    default: return ColorCount() == 16 ? 4 : 1;
+    case 8:
+      return 1;
+    case 24:
+      return HasAlpha() ? 4 : 3;
+    default:
+      return ColorCount() == 16 ? 4 : 1;
   }
 }
 
@@ -98,8 +101,8 @@ bool RasterImagePcx::FitsFormat() {
   const uint32_t maxWidth = MaxWidth(BitsPerPixel());
   if (Width() <= maxWidth && Height() <= kMaxHeight) return true;
   SetErrorText("PCX cannot hold a " + std::to_string(Width()) + " x " + std::to_string(Height()) +
-               " image: at most " + std::to_string(maxWidth) + " x " +
-               std::to_string(kMaxHeight) + " pixels at this depth");
+               " image: at most " + std::to_string(maxWidth) + " x " + std::to_string(kMaxHeight) +
+               " pixels at this depth");
   return false;
 }
 
@@ -199,9 +202,12 @@ bool RasterImagePcx::EncodePlanarRows(ByteStream* body) {
 
 bool RasterImagePcx::EncodeBody(ByteStream* body) {
   switch (BitsPerPixel()) {
-    case 24: return EncodeTrueColorRows(body);
-    case 8: return EncodeIndexedRows(body);
-    default: return EncodePlanarRows(body);
+    case 24:
+      return EncodeTrueColorRows(body);
+    case 8:
+      return EncodeIndexedRows(body);
+    default:
+      return EncodePlanarRows(body);
   }
 }
 

@@ -10,7 +10,9 @@ namespace {
 constexpr int kMaxBits = 12;
 constexpr int kTableLimit = 1 << kMaxBits;  // 4096 codes
 
-int HighestCodeOfWidth(int width) { return width >= kMaxBits ? kTableLimit : (1 << width) - 1; }
+int HighestCodeOfWidth(int width) {
+  return width >= kMaxBits ? kTableLimit : (1 << width) - 1;
+}
 
 }  // namespace
 
@@ -97,8 +99,12 @@ void GifDataEncoder::Begin(ByteStream* stream, int k, Method method) {
   method_ = method;
   packer_.Start(stream, k, method == Method::RunLength ? 255 : 254);
   switch (method_) {
-    case Method::Lzw: LzwBegin(); break;
-    case Method::Literal: packer_.Emit(packer_.ClearCode()); break;
+    case Method::Lzw:
+      LzwBegin();
+      break;
+    case Method::Literal:
+      packer_.Emit(packer_.ClearCode());
+      break;
     case Method::RunLength:
       rleK_ = k;
       RleReset();
@@ -110,7 +116,9 @@ void GifDataEncoder::Begin(ByteStream* stream, int k, Method method) {
   }
 }
 
-void GifDataEncoder::Put(uint8_t pixel) { PutRow(&pixel, 1); }
+void GifDataEncoder::Put(uint8_t pixel) {
+  PutRow(&pixel, 1);
+}
 
 void GifDataEncoder::PutRow(const uint8_t* pixels, size_t count) {
   switch (method_) {
@@ -128,16 +136,24 @@ void GifDataEncoder::PutRow(const uint8_t* pixels, size_t count) {
 
 bool GifDataEncoder::Finish() {
   switch (method_) {
-    case Method::Lzw: LzwFinish(); break;
-    case Method::Literal: packer_.Emit(packer_.EndCode()); break;
-    case Method::RunLength: RleFinish(); break;
+    case Method::Lzw:
+      LzwFinish();
+      break;
+    case Method::Literal:
+      packer_.Emit(packer_.EndCode());
+      break;
+    case Method::RunLength:
+      RleFinish();
+      break;
   }
   return packer_.WritesSucceeded();
 }
 
 // ---- LZW: the classic open-addressed hash of 5003 slots ----
 
-void GifDataEncoder::ClearTable() { std::fill(hashKeys_.begin(), hashKeys_.end(), -1); }
+void GifDataEncoder::ClearTable() {
+  std::fill(hashKeys_.begin(), hashKeys_.end(), -1);
+}
 
 void GifDataEncoder::LzwBegin() {
   ClearTable();

@@ -117,7 +117,8 @@ std::vector<uint8_t> PackCodes(const std::vector<int>& codes, const std::vector<
   for (size_t i = 0; i < codes.size(); ++i) {
     accumulator |= static_cast<uint32_t>(codes[i]) << bits;
     bits += widths[i];
-    for (; bits >= 8; bits -= 8, accumulator >>= 8) out.push_back(static_cast<uint8_t>(accumulator));
+    for (; bits >= 8; bits -= 8, accumulator >>= 8)
+      out.push_back(static_cast<uint8_t>(accumulator));
   }
   if (bits > 0) out.push_back(static_cast<uint8_t>(accumulator));
   return out;
@@ -145,8 +146,8 @@ TEST(GifEncoder, PillowReadsEveryDepthWithEachDataEncoding) {
         RasterImage image;
         MakeIndexed(image, size.width, size.height, bpp);
         image.SetEncoderOption(option, ImageFormat::Gif);
-        const std::string path = dir.File("p" + std::to_string(bpp) + std::to_string(option) +
-                                          "_" + std::to_string(size.width) + ".gif");
+        const std::string path = dir.File("p" + std::to_string(bpp) + std::to_string(option) + "_" +
+                                          std::to_string(size.width) + ".gif");
         ASSERT_TRUE(image.Save(path, ImageFormat::Gif)) << image.ErrorText();
         ExpectPillowReads(path, image);
       }
@@ -170,7 +171,7 @@ TEST(GifEncoder, LongRunsAndFullTablesDecode) {
     image.SetPaletteEntry(1, 250, 240, 230);
     image.FillBytes(0);
     if (c.width < 1000) test::FillIndexed(image);  // plus noise: codes at every width
-    image.SetIndexAt(c.width - 1, 0, 1);            // the last pixel ends the long run
+    image.SetIndexAt(c.width - 1, 0, 1);           // the last pixel ends the long run
     image.SetEncoderOption(c.option, ImageFormat::Gif);
     const std::string path = dir.File("long.gif");
     ASSERT_TRUE(image.Save(path, ImageFormat::Gif)) << image.ErrorText();
@@ -341,8 +342,7 @@ TEST(GifEncoder, GraphicControlCarriesTransparencyDelayAndDisposal) {
   EXPECT_EQ(ParseGif(EncodeToMemory(image)).controls.at(0),
             (std::vector<uint8_t>{0x00, 0, 0, 0xFF}));
   image.SetTransparentIndex(3);
-  EXPECT_EQ(ParseGif(EncodeToMemory(image)).controls.at(0),
-            (std::vector<uint8_t>{0x01, 0, 0, 3}));
+  EXPECT_EQ(ParseGif(EncodeToMemory(image)).controls.at(0), (std::vector<uint8_t>{0x01, 0, 0, 3}));
 }
 
 TEST(GifEncoder, CommentIsWrittenWhenSetAndCutTo255Bytes) {
@@ -429,14 +429,16 @@ TEST(GifEncoder, FrameChecksRefuseWithTheirMessages) {
       {&stream, {nullptr, &good}, 2, "multipage GIF, no images!"},
       {&stream, {&good, nullptr}, 2, "Bad image pointer"},
       {&stream, {&good, &empty}, 2, "Empty image"},
-      {&stream, {&good, &trueColour}, 2,
+      {&stream,
+       {&good, &trueColour},
+       2,
        "RasterImageGIF::Encode cannot create animated GIFs with a true color frame. Use "
        "DecreaseBpp before"},
   };
   for (const Case& c : cases) {
     RasterImageGIF gif;
-    EXPECT_FALSE(gif.EncodeFrames(c.stream, c.images.empty() ? nullptr : c.images.data(),
-                                  c.count, false, false));
+    EXPECT_FALSE(gif.EncodeFrames(c.stream, c.images.empty() ? nullptr : c.images.data(), c.count,
+                                  false, false));
     EXPECT_EQ(gif.ErrorText(), c.message);
   }
   EXPECT_EQ(stream.Length(), 0);

@@ -176,9 +176,9 @@ TEST(PcxEncoder, PagesBeyondTheHeaderFieldsAreRefused) {
     uint32_t width, height, bpp;
     bool fits;
   };
-  for (const Case c : {Case{65534, 1, 8, true}, Case{65535, 1, 8, false},
-                       Case{65535, 1, 24, false}, Case{65536, 1, 1, true},
-                       Case{65537, 1, 4, false}, Case{2, 65537, 1, false}}) {
+  for (const Case c :
+       {Case{65534, 1, 8, true}, Case{65535, 1, 8, false}, Case{65535, 1, 24, false},
+        Case{65536, 1, 1, true}, Case{65537, 1, 4, false}, Case{2, 65537, 1, false}}) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
     RasterImage image;
     ASSERT_NE(image.Create(c.width, c.height, c.bpp, 0), nullptr);

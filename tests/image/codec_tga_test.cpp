@@ -54,8 +54,9 @@ TEST(TgaEncoder, AlphaMakesThirtyTwoBitPixels) {
   EXPECT_EQ(file[16], 32);
   EXPECT_EQ(file[17], 0);
   const RGBQUAD bottomLeft = image.ColorAt(0, 0);
-  EXPECT_EQ(std::vector<uint8_t>(file.begin() + 18, file.begin() + 22),
-            (std::vector<uint8_t>{bottomLeft.rgbBlue, bottomLeft.rgbGreen, bottomLeft.rgbRed, 255}));
+  EXPECT_EQ(
+      std::vector<uint8_t>(file.begin() + 18, file.begin() + 22),
+      (std::vector<uint8_t>{bottomLeft.rgbBlue, bottomLeft.rgbGreen, bottomLeft.rgbRed, 255}));
   std::string error;
   const auto decoded = test::PillowDecode(path, 0, &error);
   ASSERT_TRUE(decoded.has_value()) << error;

@@ -33,11 +33,21 @@ inline void FillIndexed(RasterImage& image) {
       noise = noise * 1103515245u + 12345u;
       uint32_t v = 0;
       switch (y % 5) {
-        case 0: v = 1; break;                       // one long run
-        case 1: v = (x / 9 + y) % colors; break;    // runs of nine
-        case 2: v = (noise >> 16) % colors; break;  // noise
-        case 3: v = x % 3 == 0 ? 0 : 1; break;      // one pixel, then a run of two
-        default: v = (x * 7 + y) % colors; break;   // a gradient
+        case 0:
+          v = 1;
+          break;  // one long run
+        case 1:
+          v = (x / 9 + y) % colors;
+          break;  // runs of nine
+        case 2:
+          v = (noise >> 16) % colors;
+          break;  // noise
+        case 3:
+          v = x % 3 == 0 ? 0 : 1;
+          break;  // one pixel, then a run of two
+        default:
+          v = (x * 7 + y) % colors;
+          break;  // a gradient
       }
       image.SetIndexAt(x, y, static_cast<uint8_t>(v % colors));
     }
@@ -78,8 +88,8 @@ inline void ExpectPillowReads(const std::string& path, const RasterImage& image,
       if (got[0] != want.rgbRed || got[1] != want.rgbGreen || got[2] != want.rgbBlue) {
         if (++mismatches <= 3) {
           ADD_FAILURE() << path << ": pixel (" << x << ", " << top << " from the top) is "
-                        << int{got[0]} << "," << int{got[1]} << "," << int{got[2]}
-                        << ", expected " << int{want.rgbRed} << "," << int{want.rgbGreen} << ","
+                        << int{got[0]} << "," << int{got[1]} << "," << int{got[2]} << ", expected "
+                        << int{want.rgbRed} << "," << int{want.rgbGreen} << ","
                         << int{want.rgbBlue};
         }
       }
@@ -100,7 +110,9 @@ class StoppingStream : public MemoryStream {
     const size_t items = std::min<size_t>(itemCount, static_cast<size_t>(room) / itemSize);
     return items == 0 ? 0 : MemoryStream::WriteBytes(source, itemSize, items);
   }
-  bool PutByte(uint8_t value) override { return Position() < limit_ && MemoryStream::PutByte(value); }
+  bool PutByte(uint8_t value) override {
+    return Position() < limit_ && MemoryStream::PutByte(value);
+  }
 
  private:
   int64_t limit_;
