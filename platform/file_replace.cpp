@@ -28,7 +28,8 @@ std::string ResolveLinks(std::string path) {
     if (!fs::is_symlink(path, ec)) break;
     fs::path target = fs::read_symlink(path, ec);
     if (ec) break;
-    path = target.is_absolute() ? target.string() : (fs::path(path).parent_path() / target).string();
+    path =
+        target.is_absolute() ? target.string() : (fs::path(path).parent_path() / target).string();
   }
   return path;
 }

@@ -25,7 +25,9 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -35,7 +37,9 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool IsQuote(char c) { return c == '"' || c == '\''; }
+bool IsQuote(char c) {
+  return c == '"' || c == '\'';
+}
 
 // A reader removes one pair of quotes when the value starts with a quote and ends with the same.
 bool ReaderStripsQuotes(std::string_view value) {
@@ -53,7 +57,8 @@ bool HasLineBreakOrNul(std::string_view text) {
 
 bool IsStorableName(std::string_view name, std::string_view forbidden) {
   return !name.empty() && !HasLineBreakOrNul(name) && Trim(name).size() == name.size() &&
-         name.front() != '[' && name.find_first_of(forbidden) == std::string_view::npos;
+         name.front() != '[' && name.front() != ';' && name.front() != '#' &&
+         name.find_first_of(forbidden) == std::string_view::npos;
 }
 
 // The text that reads back as `value`: quoted when blanks at its ends would be trimmed away or
@@ -90,7 +95,8 @@ ProfileDocument::Line ProfileDocument::ParseLine(std::string text) {
       line.name = std::string(Trim(body.substr(1, close - 1)));
     }
   }
-  if (line.kind == LineKind::kOther && !body.empty()) {
+  const bool comment = !body.empty() && (body.front() == ';' || body.front() == '#');
+  if (line.kind == LineKind::kOther && !body.empty() && !comment) {
     const size_t equals = body.find('=');
     line.kind = LineKind::kEntry;
     line.name = std::string(Trim(body.substr(0, equals)));

@@ -2,9 +2,9 @@
 // Private-profile (INI) files: "[section]" header lines, each followed by key=value lines.
 // Reading follows the classic private-profile functions: section and key names match without
 // regard to case, the first occurrence wins, blanks around names and values are dropped and
-// one pair of matching quotes around a value is removed. Writing changes only the line of the
-// key it sets (or adds one), keeps every other line as it was, and replaces the file on disk
-// atomically.
+// one pair of matching quotes around a value is removed; lines starting with ';' or '#' are
+// comments. Writing changes only the line of the key it sets (or adds one), keeps every other
+// line as it was, and replaces the file on disk atomically.
 
 #include <cstdint>
 #include <optional>
@@ -41,9 +41,9 @@ class ProfileDocument {
 
   // Sets `key` to `value`, adding the key (and the section) when needed. Refuses, returning
   // false and changing nothing, what one line cannot hold: a line break or NUL anywhere, an
-  // empty name, a name with '=' (key) or ']' (section), a name starting with '[' or with blanks
-  // around it. A value with blanks at either end, or one that a reader would strip quotes from,
-  // is written in double quotes so that it reads back exactly.
+  // empty name, a name with '=' (key) or ']' (section), a name starting with '[', ';' or '#', a
+  // name with blanks around it. A value with blanks at either end, or one that a reader would strip
+  // quotes from, is written in double quotes so that it reads back exactly.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
 
   // The file's bytes: the original lines (the one set replaced, new ones added), each ended

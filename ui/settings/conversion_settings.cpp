@@ -65,11 +65,14 @@ void LoadGroup(const std::string& profilePath, SettingGroup group, ConversionSet
   ProfileDocument document;
   if (!LoadProfileDocument(profilePath, &document)) document = ProfileDocument();
   for (const SettingKey& entry : SettingKeys()) {
-    if (entry.group == group) StoreValue(settings, entry, document.Find(kSettingsSection, entry.key));
+    if (entry.group == group)
+      StoreValue(settings, entry, document.Find(kSettingsSection, entry.key));
   }
 }
 
-std::string Decimal(int32_t value) { return std::to_string(value); }
+std::string Decimal(int32_t value) {
+  return std::to_string(value);
+}
 
 bool WriteEntries(const std::string& profilePath, const std::vector<ProfileEntry>& entries,
                   std::string* error) {
@@ -102,7 +105,9 @@ std::string ProfilePathFor(const std::string& programFolder) {
   return folder + "/" + std::string(kProfileFileName);
 }
 
-std::string DefaultProfilePath() { return ProfilePathFor(AppPaths::ModuleFilePath("")); }
+std::string DefaultProfilePath() {
+  return ProfilePathFor(AppPaths::ModuleFilePath(""));
+}
 
 void LoadWindowSettings(const std::string& profilePath, ConversionSettings& settings) {
   LoadGroup(profilePath, SettingGroup::kWindow, settings);
@@ -197,8 +202,7 @@ std::optional<int32_t> SettingNumber(const ConversionSettings& settings, std::st
   return settings.*entry->number;
 }
 
-bool SetSettingFromText(ConversionSettings& settings, std::string_view key,
-                        std::string_view text) {
+bool SetSettingFromText(ConversionSettings& settings, std::string_view key, std::string_view text) {
   const SettingKey* entry = FindSettingKey(key);
   if (entry == nullptr || (entry->number == nullptr && entry->text == nullptr)) return false;
   StoreValue(settings, *entry, std::string(text));

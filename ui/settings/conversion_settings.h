@@ -40,11 +40,11 @@ struct ConversionSettings {
   int32_t resize = 0;  // 1 = resize every page to width x height pixels
   int32_t width = 0;
   int32_t height = 0;
-  int32_t angle = 0;   // 0, 90, 180 or 270 degrees
-  int32_t xdpi = 0;    // 72..600 after a load
-  int32_t ydpi = 0;    // 72..600 after a load
-  int32_t each = 0;    // 1 = one sub-folder per source file
-  std::string bmpc;    // colour texts, at most 31 bytes
+  int32_t angle = 0;  // 0, 90, 180 or 270 degrees
+  int32_t xdpi = 0;   // 72..600 after a load
+  int32_t ydpi = 0;   // 72..600 after a load
+  int32_t each = 0;   // 1 = one sub-folder per source file
+  std::string bmpc;   // colour texts, at most 31 bytes
   std::string pngc;
   std::string pcxc;
   std::string gifc;
@@ -53,7 +53,7 @@ struct ConversionSettings {
   std::string rasc;
   std::string jpcc;
   std::string jpgc;
-  int32_t JQu = 0;     // JPEG quality 1..100 as the JPEG page sets it
+  int32_t JQu = 0;  // JPEG quality 1..100 as the JPEG page sets it
   std::string tifc;
   int32_t compress = 0;  // index in the TIFF page's compression list
   int32_t TJQu = 0;      // quality of JPEG inside TIFF

@@ -61,7 +61,9 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::span<const SettingKey> SettingKeys() { return kKeys; }
+std::span<const SettingKey> SettingKeys() {
+  return kKeys;
+}
 
 const SettingKey* FindSettingKey(std::string_view key) {
   for (const SettingKey& entry : kKeys) {

@@ -12,8 +12,8 @@
 namespace orvalis {
 
 enum class SettingGroup {
-  kWindow,    // loaded by LoadWindowSettings, saved by SaveWindowSettings
-  kOption,    // loaded by LoadConversionOptions, written by the settings pages
+  kWindow,      // loaded by LoadWindowSettings, saved by SaveWindowSettings
+  kOption,      // loaded by LoadConversionOptions, written by the settings pages
   kStandalone,  // in the file, not in the record ("AddFile")
 };
 
@@ -35,8 +35,8 @@ inline constexpr size_t kMaxColorBytes = 31;
 struct SettingKey {
   std::string_view key;
   SettingGroup group;
-  int32_t ConversionSettings::*number;     // integer field, or nullptr
-  std::string ConversionSettings::*text;   // text field, or nullptr
+  int32_t ConversionSettings::*number;    // integer field, or nullptr
+  std::string ConversionSettings::*text;  // text field, or nullptr
   int32_t numberDefault;
   std::string_view textDefault;
   SettingDefault dynamicDefault;

@@ -1,0 +1,65 @@
+#include "batch/renderer_loader.h"
+
+#include <dlfcn.h>
+
+#include "ui/settings/app_paths.h"
+
+namespace orvalis {
+
+namespace {
+
+template <typename Function>
+bool LookUp(void* library, const char* name, Function* function, std::string* detail) {
+  *function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (*function == nullptr && detail != nullptr) {
+    *detail = std::string("the entry point ") + name + " is missing";
+  }
+  return *function != nullptr;
+}
+
+}  // namespace
+
+void RendererLibrary::LibraryCloser::operator()(void* library) const {
+  ::dlclose(library);
+}
+
+std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std::string* detail,
+                                                       const std::string& folder) {
+  auto fail = [&]() -> std::unique_ptr<RendererLibrary> {
+    if (message != nullptr) *message = kRendererLoadFailedMessage;
+    return nullptr;
+  };
+  std::string path = folder.empty() ? AppPaths::ModuleFilePath("") : folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += kRendererLibraryName;
+
+  LibraryHandle library(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!library) {
+    const char* reason = ::dlerror();
+    if (detail != nullptr) *detail = reason != nullptr ? reason : "cannot load " + path;
+    return fail();
+  }
+  auto renderer = std::make_unique<RendererLibrary>(std::move(library));
+  void* handle = renderer->library_.get();
+  if (!LookUp(handle, "RendererOpen", &renderer->open_, detail) ||
+      !LookUp(handle, "RenderToBitmaps", &renderer->render_, detail) ||
+      !LookUp(handle, "RendererClose", &renderer->close_, detail) ||
+      !LookUp(handle, "RendererAbort", &renderer->abort_, detail) ||
+      !LookUp(handle, "RendererLastError", &renderer->lastError_, detail)) {
+    return fail();
+  }
+  const int probe = renderer->open_();
+  if (probe <= 0) {
+    if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";
+    return fail();
+  }
+  renderer->close_(probe);
+  return renderer;
+}
+
+std::string RendererLibrary::LastError(int handle) {
+  const char* text = lastError_(handle);
+  return text != nullptr ? text : "";
+}
+
+}  // namespace orvalis

@@ -1,0 +1,69 @@
+#pragma once
+// Loads the page renderer plug-in, libtavrinx.so, from the program's own folder (dlopen with
+// the full path, so no other copy is picked up) and looks up its entry points by name. The
+// loaded library is a PageRenderer for the batch driver.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "batch/page_renderer.h"
+#include "renderer/tavrinx.h"
+
+namespace orvalis {
+
+inline constexpr std::string_view kRendererLibraryName = "libtavrinx.so";
+// The start-up message when the library, one of its entry points or the interpreter is missing.
+inline constexpr std::string_view kRendererLoadFailedMessage =
+    "Load libtavrinx.so failed, please reinstall!";
+
+class RendererLibrary : public PageRenderer {
+ public:
+  // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
+  // finds RendererOpen, RenderToBitmaps, RendererClose, RendererAbort and RendererLastError, and
+  // checks that the renderer can open a handle (that is, that gs can be found). On failure:
+  // nullptr, `message` gets kRendererLoadFailedMessage and `detail` (when given) what exactly
+  // was missing.
+  static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
+                                               const std::string& folder = {});
+
+  // Unloads the library; every handle must be closed before.
+  ~RendererLibrary() override = default;
+  RendererLibrary(const RendererLibrary&) = delete;
+  RendererLibrary& operator=(const RendererLibrary&) = delete;
+
+  // PageRenderer.
+  int Open() override { return open_(); }
+  bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
+              int yDpi) override {
+    return RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi) == TAVRINX_RENDER_SUCCEEDED;
+  }
+  void Close(int handle) override { close_(handle); }
+  void Abort(int handle) override { abort_(handle); }
+  std::string LastError(int handle) override;
+
+  // The plug-in's own result: TAVRINX_RENDER_SUCCEEDED, _FAILED or _ABORTED.
+  int RenderToBitmaps(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
+                      int yDpi) {
+    return render_(handle, psPath.c_str(), pattern.c_str(), xDpi, yDpi);
+  }
+
+ private:
+  struct LibraryCloser {
+    void operator()(void* library) const;
+  };
+  using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+ public:
+  explicit RendererLibrary(LibraryHandle library) : library_(std::move(library)) {}
+
+ private:
+  LibraryHandle library_;
+  RendererOpenFn open_ = nullptr;
+  RenderToBitmapsFn render_ = nullptr;
+  RendererCloseFn close_ = nullptr;
+  RendererAbortFn abort_ = nullptr;
+  RendererLastErrorFn lastError_ = nullptr;
+};
+
+}  // namespace orvalis

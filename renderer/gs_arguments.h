@@ -1,0 +1,29 @@
+#pragma once
+// The Ghostscript command line: where gs is, how the output pattern is written for it, and the
+// exact argument list.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvalis::renderer {
+
+// The first executable regular file named `program` in the colon-separated `searchPath`. Empty
+// and relative entries are skipped, so a gs lying in the working folder is never picked up.
+std::optional<std::string> FindProgramOnPath(std::string_view program, std::string_view searchPath);
+// The same with $PATH (or "/usr/local/bin:/usr/bin:/bin" when PATH is not set).
+std::optional<std::string> FindProgramOnPath(std::string_view program);
+
+// The pattern as Ghostscript must see it: the page-number conversion ("%d" or "%0<n>d", the last
+// one in the file-name part) kept, every other '%' doubled so that it is taken literally.
+// nullopt when the file-name part has no page-number conversion.
+std::optional<std::string> EscapeOutputPattern(std::string_view pattern);
+
+// gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r<x>x<y> -dTextAlphaBits=4
+// -dGraphicsAlphaBits=4 -sOutputFile=<escapedPattern> -f <psPath>, with `gsPath` as argv[0].
+std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
+                                              const std::string& escapedPattern, int xdpi,
+                                              int ydpi);
+
+}  // namespace orvalis::renderer

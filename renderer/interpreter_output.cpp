@@ -1,0 +1,137 @@
+#include "renderer/interpreter_output.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace orvalis::renderer {
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsErrorLine(std::string_view line) {
+  return StartsWith(line, "Error:");
+}
+
+bool IsSummaryLine(std::string_view line) {
+  return IsErrorLine(line) || line.find("Unrecoverable error") != std::string_view::npos ||
+         StartsWith(line, "Last OS error:") || StartsWith(line, "****");
+}
+
+bool IsBlankLine(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// Length of the valid UTF-8 sequence starting at `at`, or 0.
+size_t Utf8SequenceLength(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  uint32_t minimum = 0;
+  uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    minimum = 0x80;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    minimum = 0x800;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    minimum = 0x10000;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
+}
+
+}  // namespace
+
+std::string PrintableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c < 0x80) {
+      out += (c >= 0x20 && c != 0x7F) || c == '\t' ? static_cast<char>(c) : '?';
+      ++at;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) {
+      out += '?';
+      ++at;
+    } else {
+      out += text.substr(at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
+void InterpreterOutput::Append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const size_t end = bytes.find('\n');
+    const std::string_view piece = bytes.substr(0, end);
+    // Bytes past the limit of a line are dropped; the line itself is kept.
+    const size_t room = kMaxLineBytes + 4 - std::min(partial_.size(), kMaxLineBytes + 4);
+    partial_.append(piece.substr(0, room));
+    if (end == std::string_view::npos) return;
+    EndLine();
+    bytes.remove_prefix(end + 1);
+  }
+}
+
+void InterpreterOutput::Finish() {
+  if (!partial_.empty()) EndLine();
+}
+
+void InterpreterOutput::EndLine() {
+  if (!partial_.empty() && partial_.back() == '\r') partial_.pop_back();
+  std::string line = PrintableText(partial_);
+  if (line.size() > kMaxLineBytes) {
+    // Cut at a character boundary (continuation bytes are 10xxxxxx).
+    size_t cut = kMaxLineBytes;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    line.resize(cut);
+  }
+  partial_.clear();
+  if (firstError_.empty() && IsErrorLine(line)) firstError_ = line;
+  lines_.push_back(std::move(line));
+  if (lines_.size() > kKeptLines) lines_.pop_front();
+}
+
+std::string InterpreterOutput::Summary() const {
+  std::vector<std::string_view> chosen;
+  if (!firstError_.empty()) chosen.push_back(firstError_);
+  for (const std::string& line : lines_) {
+    if (chosen.size() >= kMaxSummaryLines) break;
+    if (IsSummaryLine(line) && std::find(chosen.begin(), chosen.end(), line) == chosen.end()) {
+      chosen.push_back(line);
+    }
+  }
+  if (chosen.empty()) {
+    for (auto it = lines_.rbegin(); it != lines_.rend() && chosen.size() < 3; ++it) {
+      if (!IsBlankLine(*it)) chosen.insert(chosen.begin(), *it);
+    }
+  }
+  std::string summary;
+  for (std::string_view line : chosen) {
+    if (!summary.empty()) summary += '\n';
+    summary += line;
+  }
+  return summary;
+}
+
+}  // namespace orvalis::renderer

@@ -1,0 +1,245 @@
+#include "renderer/render_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "renderer/child_process.h"
+#include "renderer/gs_arguments.h"
+#include "renderer/interpreter_output.h"
+#include "renderer/tavrinx.h"
+
+extern char** environ;
+
+namespace orvalis::renderer {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMinResolution = 72;
+constexpr int kMaxResolution = 600;
+constexpr const char* kStoppedMessage = "the rendering was stopped";
+
+// A private folder beside the pages for everything the interpreter writes besides them (its
+// temporary files, and whatever a document writes into its temporary folder), removed with its
+// contents when the rendering ends, so the page folder holds only pages.
+class ScratchFolder {
+ public:
+  static std::unique_ptr<ScratchFolder> Create(const fs::path& parent, std::string* error) {
+    std::string name = (parent / ".tavrinx_XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) {
+      *error = "cannot create a private folder in " + parent.string() + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    return std::make_unique<ScratchFolder>(std::move(name));
+  }
+  explicit ScratchFolder(std::string path) : path_(std::move(path)) {}
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The caller's environment, with the temporary folder pointed at `scratch` and GS_OPTIONS
+// dropped (it could switch SAFER off).
+std::vector<std::string> ChildEnvironment(const std::string& scratch) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    if (name == "TMPDIR" || name == "TMP" || name == "TEMP" || name == "GS_OPTIONS") continue;
+    environment.emplace_back(text);
+  }
+  for (const char* name : {"TMPDIR=", "TMP=", "TEMP="}) environment.push_back(name + scratch);
+  return environment;
+}
+
+// Checks that the source can be read and is not a folder, for a clearer message than the
+// interpreter's.
+std::optional<std::string> SourceProblem(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
+  struct stat info {};
+  const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  ::close(fd);
+  if (folder) return path + " is a folder, not a PostScript file";
+  return std::nullopt;
+}
+
+// Reads what is waiting in the output pipe. False once the pipe is closed.
+bool DrainOutput(int fd, InterpreterOutput& output) {
+  char buffer[8192];
+  for (int round = 0; round < 64; ++round) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      output.Append(std::string_view(buffer, static_cast<size_t>(n)));
+    } else if (n == 0) {
+      return false;
+    } else if (errno != EINTR) {
+      return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+  }
+  return true;
+}
+
+// Follows the child until it ends: collects its output, and on a wake-up from Abort ends its
+// process group (SIGTERM, then SIGKILL after the grace). Returns the wait status.
+int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, bool* stopped) {
+  bool outputOpen = true;
+  bool killed = false;
+  Clock::time_point killAt{};
+  for (;;) {
+    pollfd fds[2] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int timeout = outputOpen ? 50 : 5;
+    if (*stopped && !killed) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(killAt - Clock::now());
+      timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, timeout));
+    }
+    ::poll(fds, 2, timeout);
+    if ((fds[1].revents & POLLIN) != 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
+      if (!*stopped) {
+        *stopped = true;
+        child.SignalGroup(SIGTERM);
+        killAt = Clock::now() + RenderSession::kKillGrace;
+      }
+    }
+    if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      outputOpen = DrainOutput(child.OutputFd(), output);
+    }
+    if (*stopped && !killed && Clock::now() >= killAt) {
+      child.SignalGroup(SIGKILL);
+      killed = true;
+    }
+    if (child.HasExited()) {
+      if (outputOpen) DrainOutput(child.OutputFd(), output);
+      break;
+    }
+  }
+  output.Finish();
+  return child.Reap();
+}
+
+std::string FailureMessage(int status, const std::string& summary) {
+  const std::string ending = "Ghostscript " + DescribeWaitStatus(status);
+  if (summary.empty()) return ending;
+  if (WIFEXITED(status) && summary.find("Unrecoverable error") != std::string::npos) {
+    return summary;
+  }
+  return summary + "\n" + ending;
+}
+
+}  // namespace
+
+int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int ydpi) {
+  int wakeFd = -1;
+  {
+    std::lock_guard lock(mutex_);
+    if (busy_) return TAVRINX_RENDER_FAILED;  // the running rendering keeps its own message
+    if (aborted_) {
+      lastError_ = kStoppedMessage;
+      return TAVRINX_RENDER_ABORTED;
+    }
+    wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+      lastError_ = std::string("cannot create an event descriptor: ") + std::strerror(errno);
+      return TAVRINX_RENDER_FAILED;
+    }
+    busy_ = true;
+    wakeFd_ = wakeFd;
+    lastError_.clear();
+  }
+
+  Outcome outcome{TAVRINX_RENDER_FAILED, {}};
+  if (psPath == nullptr || psPath[0] == '\0') {
+    outcome.message = "no PostScript file given";
+  } else if (pattern == nullptr || pattern[0] == '\0') {
+    outcome.message = "no output file pattern given";
+  } else {
+    outcome = RunInterpreter(psPath, pattern, xdpi, ydpi, wakeFd);
+  }
+
+  std::lock_guard lock(mutex_);
+  ::close(wakeFd);
+  wakeFd_ = -1;
+  busy_ = false;
+  lastError_ = std::move(outcome.message);
+  return outcome.result;
+}
+
+RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
+                                                     const std::string& pattern, int xdpi, int ydpi,
+                                                     int wakeFd) {
+  // Absolute paths: a name starting with '-' or '@' is then never read as an option, and the
+  // child can work in its own folder.
+  std::error_code sourceError;
+  std::error_code patternError;
+  const std::string source = fs::absolute(psPath, sourceError).string();
+  const fs::path outputPattern = fs::absolute(pattern, patternError);
+  if (sourceError || patternError) {
+    return {TAVRINX_RENDER_FAILED, "cannot make the paths absolute: " +
+                                       (sourceError ? sourceError : patternError).message()};
+  }
+  if (std::optional<std::string> problem = SourceProblem(source)) {
+    return {TAVRINX_RENDER_FAILED, *problem};
+  }
+  const std::optional<std::string> escaped = EscapeOutputPattern(outputPattern.string());
+  if (!escaped) {
+    return {TAVRINX_RENDER_FAILED,
+            "the output pattern " + outputPattern.string() + " has no page number (%d or %03d)"};
+  }
+  std::string error;
+  const std::unique_ptr<ScratchFolder> scratch =
+      ScratchFolder::Create(outputPattern.parent_path(), &error);
+  if (!scratch) return {TAVRINX_RENDER_FAILED, error};
+
+  SpawnRequest request;
+  request.arguments = GhostscriptArguments(gsPath_, source, *escaped,
+                                           std::clamp(xdpi, kMinResolution, kMaxResolution),
+                                           std::clamp(ydpi, kMinResolution, kMaxResolution));
+  request.environment = ChildEnvironment(scratch->Path());
+  request.workingFolder = scratch->Path();
+  request.addressSpaceLimit = kAddressSpaceLimit;
+  request.fileSizeLimit = kFileSizeLimit;
+  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error);
+  if (!child) return {TAVRINX_RENDER_FAILED, error};
+
+  InterpreterOutput output;
+  bool stopped = false;
+  const int status = FollowChild(*child, wakeFd, output, &stopped);
+  if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
+  return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
+}
+
+void RenderSession::Abort() {
+  std::lock_guard lock(mutex_);
+  aborted_ = true;
+  if (wakeFd_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  }
+}
+
+}  // namespace orvalis::renderer

@@ -1,0 +1,51 @@
+#pragma once
+// One renderer handle: renders PostScript files through a gs child process, can be stopped from
+// another thread, and keeps the reason of its last failure.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace orvalis::renderer {
+
+class RenderSession {
+ public:
+  // Cap on the interpreter's address space: generous for a 600 dpi page, small enough that a
+  // hostile document cannot exhaust the machine.
+  static constexpr uint64_t kAddressSpaceLimit = uint64_t{4} << 30;
+  // A BMP file cannot be larger than its 32-bit size field; nothing bigger is worth writing.
+  static constexpr uint64_t kFileSizeLimit = (uint64_t{4} << 30) - 1;
+  // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.
+  static constexpr std::chrono::milliseconds kKillGrace{250};
+
+  explicit RenderSession(std::string gsPath) : gsPath_(std::move(gsPath)) {}
+  RenderSession(const RenderSession&) = delete;
+  RenderSession& operator=(const RenderSession&) = delete;
+
+  // Renders every page of `psPath` into BMP files named by `pattern`; returns one of the
+  // TAVRINX_RENDER_* results.
+  int Render(const char* psPath, const char* pattern, int xdpi, int ydpi);
+  // Ends the running rendering at once, and refuses later ones. Callable from any thread.
+  void Abort();
+  // The reason of the last failure or stop; "" after a success.
+  const char* LastError() const { return lastError_.c_str(); }
+
+ private:
+  struct Outcome {
+    int result;
+    std::string message;
+  };
+
+  Outcome RunInterpreter(const std::string& psPath, const std::string& pattern, int xdpi, int ydpi,
+                         int wakeFd);
+
+  const std::string gsPath_;
+  std::mutex mutex_;
+  bool busy_ = false;
+  bool aborted_ = false;
+  int wakeFd_ = -1;  // eventfd that wakes the running rendering, or -1
+  std::string lastError_;
+};
+
+}  // namespace orvalis::renderer

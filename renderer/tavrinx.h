@@ -1,0 +1,69 @@
+#ifndef ORVALIS_RENDERER_TAVRINX_H_
+#define ORVALIS_RENDERER_TAVRINX_H_
+/* libtavrinx.so: the page renderer. It renders one PostScript file at a time into numbered BMP
+ * pages by running Ghostscript's gs as a child process (never through a shell):
+ *   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r<x>x<y> -dTextAlphaBits=4
+ *      -dGraphicsAlphaBits=4 -sOutputFile=<pattern> -f <file>
+ * The child runs in its own process group, with its address space capped, its temporary folder
+ * (TMPDIR, TMP, TEMP) and working folder inside a private folder next to the pages that is
+ * removed afterwards, and everything it prints captured.
+ *
+ * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
+ * loads the library with dlopen and finds these entry points by name with dlsym. All strings are
+ * NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TAVRINX_EXPORT __attribute__((visibility("default")))
+
+/* Results of RenderToBitmaps. */
+#define TAVRINX_RENDER_SUCCEEDED 1  /* gs ended normally; every page is written */
+#define TAVRINX_RENDER_FAILED 0     /* gs failed (pages before the failure may be there) */
+#define TAVRINX_RENDER_ABORTED (-1) /* RendererAbort or RendererClose ended the rendering */
+
+/* Opens a renderer handle. Returns a handle greater than 0, or 0 when the interpreter (gs, searched
+ * on PATH, absolute entries only) cannot be found. */
+TAVRINX_EXPORT int RendererOpen(void);
+
+/* Renders every page of the PostScript file psPath into BMP files (24 bits per pixel) named by
+ * outputPattern, which holds one page-number conversion "%d" or "%0<n>d" in its file-name part
+ * (the last one there counts): page 7 with "/tmp/mtmp_x/report_%03d.bmp" becomes
+ * /tmp/mtmp_x/report_007.bmp; numbers above 999 keep all their digits. Every other '%' of the
+ * pattern is taken literally. The folder of the pattern must exist. Resolutions are clamped to
+ * 72..600 dots per inch. Blocks until the interpreter has ended.
+ * Returns TAVRINX_RENDER_SUCCEEDED, TAVRINX_RENDER_FAILED (with the reason in RendererLastError;
+ * also for an invalid handle, a missing file or a pattern without a page number) or
+ * TAVRINX_RENDER_ABORTED. One rendering at a time per handle: a second call while one runs
+ * fails. */
+TAVRINX_EXPORT int RenderToBitmaps(int handle, const char* psPath, const char* outputPattern,
+                                   int xdpi, int ydpi);
+
+/* Ends a rendering of this handle at once, from any thread: the interpreter's process group gets
+ * SIGTERM, then SIGKILL after a short grace. RenderToBitmaps then returns TAVRINX_RENDER_ABORTED,
+ * and so does every later call with this handle. Unknown handles are ignored. */
+TAVRINX_EXPORT void RendererAbort(int handle);
+
+/* Releases the handle; a rendering still running with it is aborted first. */
+TAVRINX_EXPORT void RendererClose(int handle);
+
+/* Why the last RenderToBitmaps of this handle failed or was aborted: the interpreter's error
+ * lines (its "Error: ..." line and its closing message), or our own reason; "" after a success
+ * or before any rendering. Printable text: control characters and invalid UTF-8 are replaced by
+ * '?'. The pointer stays valid until the next RenderToBitmaps or RendererClose with the handle.
+ * An unknown handle gives a static message. */
+TAVRINX_EXPORT const char* RendererLastError(int handle);
+
+/* Entry-point types, for dlsym. */
+typedef int (*RendererOpenFn)(void);
+typedef int (*RenderToBitmapsFn)(int, const char*, const char*, int, int);
+typedef void (*RendererAbortFn)(int);
+typedef void (*RendererCloseFn)(int);
+typedef const char* (*RendererLastErrorFn)(int);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVALIS_RENDERER_TAVRINX_H_ */

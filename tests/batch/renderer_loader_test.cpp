@@ -1,0 +1,55 @@
+// Loading libtavrinx.so: from the program's folder, or a folder given by the caller; the
+// start-up message when the library or an entry point is missing.
+
+#include "batch/renderer_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/temp_dir.h"
+#include "ui/settings/app_paths.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(RendererLoader, LoadsFromTheProgramFolder) {
+  std::string message, detail;
+  const std::unique_ptr<RendererLibrary> library = RendererLibrary::Load(&message, &detail);
+  ASSERT_NE(library, nullptr) << detail;
+  EXPECT_TRUE(message.empty());
+  PageRenderer& renderer = *library;
+  const int handle = renderer.Open();
+  EXPECT_GT(handle, 0);
+  renderer.Close(handle);
+}
+
+TEST(RendererLoader, FailsWithTheStartUpMessage) {
+  test::TempDir empty;
+  test::TempDir garbage;
+  std::ofstream(garbage.File("libtavrinx.so")) << "not a shared library";
+  const struct {
+    std::string folder;
+    const char* detail;
+  } cases[] = {
+      {empty.Path().string(), "libtavrinx.so"},
+      {garbage.Path().string() + "/", "libtavrinx.so"},
+      {ORVALIS_PARTIAL_RENDERER_DIR, "RenderToBitmaps"},
+  };
+  for (const auto& c : cases) {
+    std::string message, detail;
+    EXPECT_EQ(RendererLibrary::Load(&message, &detail, c.folder), nullptr) << c.folder;
+    EXPECT_EQ(message, "Load libtavrinx.so failed, please reinstall!");
+    EXPECT_NE(detail.find(c.detail), std::string::npos) << detail;
+  }
+  // The folder given is the only place looked in, with or without a trailing '/'.
+  std::string message;
+  const std::string programFolder = fs::path(AppPaths::ModuleFilePath("x")).parent_path().string();
+  EXPECT_NE(RendererLibrary::Load(&message, nullptr, programFolder), nullptr);
+}
+
+}  // namespace
+}  // namespace orvalis

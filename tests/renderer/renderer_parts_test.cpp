@@ -1,0 +1,104 @@
+// The renderer's inner parts: the gs command line, the output pattern, the search for gs, and
+// what is kept of the interpreter's output.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "renderer/gs_arguments.h"
+#include "renderer/interpreter_output.h"
+#include "tests/support/temp_dir.h"
+
+namespace orvalis::renderer {
+namespace {
+
+TEST(EscapeOutputPattern, KeepsThePageNumberAndDoublesEveryOtherPercent) {
+  const struct {
+    const char* pattern;
+    const char* escaped;
+  } cases[] = {
+      {"/tmp/mtmp_1/report_%03d.bmp", "/tmp/mtmp_1/report_%03d.bmp"},
+      {"/tmp/100% done/50%_%03d.bmp", "/tmp/100%% done/50%%_%03d.bmp"},
+      {"/tmp/%d dir/a%d_%03d.bmp", "/tmp/%%d dir/a%%d_%03d.bmp"},  // the last one counts
+      {"/tmp/x/%s%x%%_%d.bmp", "/tmp/x/%%s%%x%%%%_%d.bmp"},
+      {"/tmp/x/a%%03d.bmp", "/tmp/x/a%%%03d.bmp"},
+      {"rel_%12d.bmp", "rel_%12d.bmp"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeOutputPattern(c.pattern), c.escaped) << c.pattern;
+  // Without a page number in the file name every page would overwrite the last one.
+  for (const char* pattern : {"/tmp/x/report.bmp", "/tmp/%03d/report.bmp", "/tmp/x/a_%03x.bmp",
+                              "/tmp/x/a_%-3d.bmp", ""}) {
+    EXPECT_EQ(EscapeOutputPattern(pattern), std::nullopt) << pattern;
+  }
+}
+
+TEST(GhostscriptArguments, AreExactlyTheRendererCommandLine) {
+  const std::vector<std::string> expected = {"/usr/bin/gs",
+                                             "-q",
+                                             "-dSAFER",
+                                             "-dBATCH",
+                                             "-dNOPAUSE",
+                                             "-sDEVICE=bmp16m",
+                                             "-r150x300",
+                                             "-dTextAlphaBits=4",
+                                             "-dGraphicsAlphaBits=4",
+                                             "-sOutputFile=/t/a b_%03d.bmp",
+                                             "-f",
+                                             "/t/-x \"q\".ps"};
+  EXPECT_EQ(GhostscriptArguments("/usr/bin/gs", "/t/-x \"q\".ps", "/t/a b_%03d.bmp", 150, 300),
+            expected);
+}
+
+TEST(FindProgramOnPath, TakesTheFirstExecutableAndSkipsRelativeEntries) {
+  test::TempDir dir;
+  const std::string a = dir.File("a"), b = dir.File("b");
+  std::filesystem::create_directories(a);
+  std::filesystem::create_directories(b);
+  std::ofstream(a + "/tool") << "not executable";
+  std::ofstream(b + "/tool") << "#!/bin/sh\n";
+  chmod((b + "/tool").c_str(), 0755);
+  EXPECT_EQ(FindProgramOnPath("tool", a + ":" + b), b + "/tool");
+  EXPECT_EQ(FindProgramOnPath("tool", "::" + a), std::nullopt);
+  EXPECT_EQ(FindProgramOnPath("tool", "."), std::nullopt);
+  EXPECT_EQ(FindProgramOnPath("tool", ""), std::nullopt);
+  EXPECT_EQ(FindProgramOnPath("sh", "/nonexistent:/bin"), "/bin/sh");
+}
+
+TEST(InterpreterOutput, SummaryNamesTheErrorEvenAfterALongStackDump) {
+  InterpreterOutput output;
+  output.Append("page 1\nError: /undefined in fo");
+  output.Append("o\nOperand stack:\n");
+  for (int i = 0; i < 500; ++i) output.Append("   --nostringval--   %stopped_push\n");
+  output.Append("Last OS error: No such file or directory\r\n");
+  output.Append("GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1");
+  output.Finish();
+  EXPECT_EQ(output.Summary(),
+            "Error: /undefined in foo\nLast OS error: No such file or directory\n"
+            "GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1");
+  EXPECT_EQ(output.LastLines().size(), InterpreterOutput::kKeptLines);
+}
+
+TEST(InterpreterOutput, StaysBoundedAndPrintable) {
+  InterpreterOutput output;
+  const std::string endless(1 << 20, 'x');
+  output.Append(endless);
+  output.Append("\n\x1b]0;title\x07 \xff\xfe caf\xc3\xa9\n\n");
+  output.Finish();
+  ASSERT_EQ(output.LastLines().size(), 3u);
+  EXPECT_EQ(output.LastLines()[0].size(), InterpreterOutput::kMaxLineBytes);
+  EXPECT_EQ(output.LastLines()[1], "?]0;title? ?? caf\xc3\xa9");
+  // Without error lines the summary is the last non-blank lines.
+  EXPECT_EQ(output.Summary(), output.LastLines()[0] + "\n" + output.LastLines()[1]);
+}
+
+TEST(PrintableText, ReplacesControlsAndInvalidUtf8) {
+  EXPECT_EQ(PrintableText("a\tb\x1b[31m\x7f"), "a\tb?[31m?");
+  EXPECT_EQ(PrintableText("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"),
+            "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+  EXPECT_EQ(PrintableText("\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82"), "?? ??? ???? ??");
+}
+
+}  // namespace
+}  // namespace orvalis::renderer

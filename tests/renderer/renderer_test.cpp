@@ -1,0 +1,308 @@
+// libtavrinx.so with the real Ghostscript, loaded the way the program loads it: pages named by
+// the pattern, awkward file names, failures part-way, stopping an endless document, and
+// documents that try to reach the user's files.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include "batch/renderer_loader.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using test::TempDir;
+
+// A document of `pages` pages of 2 x 1 inches; page k is filled with red k * 40. A page listed
+// in `failOn` runs an undefined operator before its showpage.
+std::string Document(int pages, int failOn = 0) {
+  std::string ps = "%!PS-Adobe-3.0\n<< /PageSize [144 72] >> setpagedevice\n";
+  for (int k = 1; k <= pages; ++k) {
+    ps += std::to_string(k * 40) + " 255 div 0 0 setrgbcolor 0 0 144 72 rectfill\n";
+    if (k == failOn) ps += "nosuchoperator\n";
+    ps += "showpage\n";
+  }
+  return ps;
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class RendererTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string message, detail;
+    library_ = RendererLibrary::Load(&message, &detail).release();
+    ASSERT_NE(library_, nullptr) << message << ": " << detail;
+  }
+  static void TearDownTestSuite() {
+    delete library_;
+    library_ = nullptr;
+  }
+
+  // Renders `psPath` with a fresh handle; the result and the handle's last error.
+  std::pair<int, std::string> Render(const std::string& psPath, const std::string& pattern,
+                                     int xdpi = 72, int ydpi = 72) {
+    const int handle = library_->Open();
+    EXPECT_GT(handle, 0);
+    const int result = library_->RenderToBitmaps(handle, psPath, pattern, xdpi, ydpi);
+    std::string error = library_->LastError(handle);
+    library_->Close(handle);
+    return {result, error};
+  }
+
+  static RendererLibrary* library_;
+  TempDir dir_;
+};
+
+RendererLibrary* RendererTest::library_ = nullptr;
+
+TEST_F(RendererTest, EveryPageBecomesOneBmpNamedByThePattern) {
+  const fs::path pages = dir_.Path() / "mtmp_1";
+  fs::create_directory(pages);
+  WriteText(dir_.Path() / "report.ps", Document(3));
+  const auto [result, error] =
+      Render(dir_.File("report.ps"), (pages / "report_%03d.bmp").string(), 144, 72);
+  EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << error;
+  EXPECT_EQ(error, "");
+  // Nothing but the pages: the interpreter's private folder is gone.
+  ASSERT_EQ(Entries(pages),
+            (std::vector<std::string>{"report_001.bmp", "report_002.bmp", "report_003.bmp"}));
+  for (int k = 1; k <= 3; ++k) {
+    const auto image = test::PillowDecode((pages / Entries(pages)[k - 1]).string());
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->format, "BMP");
+    EXPECT_EQ(image->width, 288);  // 2 inches at 144 dpi
+    EXPECT_EQ(image->height, 72);  // 1 inch at 72 dpi
+    EXPECT_NEAR(image->At(144, 36)[0], k * 40, 1) << "page " << k;
+    EXPECT_EQ(image->At(144, 36)[1], 0);
+  }
+}
+
+TEST_F(RendererTest, AwkwardNamesWorkForSourceFolderAndPages) {
+  const std::string names[] = {"with space",
+                               "quote\"d 'single'",
+                               "100% %d %s %03d",
+                               "-leading dash",
+                               "@at",
+                               "\xC3\xBCn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93",
+                               "semi;colon|pipe&$(x)`y`"};
+  for (const std::string& name : names) {
+    const fs::path source = dir_.Path() / ("src " + name);
+    const fs::path pages = dir_.Path() / ("pages " + name);
+    fs::create_directories(source);
+    fs::create_directories(pages);
+    WriteText(source / (name + ".ps"), Document(2));
+    const auto [result, error] =
+        Render((source / (name + ".ps")).string(), (pages / (name + "_%03d.bmp")).string());
+    EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << name << ": " << error;
+    EXPECT_EQ(Entries(pages), (std::vector<std::string>{name + "_001.bmp", name + "_002.bmp"}))
+        << name;
+  }
+  // A relative path starting with '-' is not taken for an option either.
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir_.Path() / "src -leading dash");
+  const auto [result, error] = Render("-leading dash.ps", "-out_%03d.bmp");
+  fs::current_path(previous);
+  EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << error;
+  EXPECT_TRUE(fs::exists(dir_.Path() / "src -leading dash" / "-out_002.bmp"));
+}
+
+TEST_F(RendererTest, ErrorOnPageThreeKeepsPagesOneAndTwoAndSaysWhy) {
+  WriteText(dir_.Path() / "broken.ps", Document(5, 3));
+  fs::create_directory(dir_.Path() / "pages");
+  const auto [result, error] = Render(dir_.File("broken.ps"), dir_.File("pages/broken_%03d.bmp"));
+  EXPECT_EQ(result, TAVRINX_RENDER_FAILED);
+  EXPECT_EQ(Entries(dir_.Path() / "pages"),
+            (std::vector<std::string>{"broken_001.bmp", "broken_002.bmp"}));
+  EXPECT_NE(error.find("Error: /undefined in nosuchoperator"), std::string::npos) << error;
+  EXPECT_NE(error.find("Unrecoverable error"), std::string::npos) << error;
+}
+
+TEST_F(RendererTest, FilesThatAreNotDocumentsFailWithAReason) {
+  const struct {
+    const char* name;
+    std::string content;
+    const char* expected;
+  } cases[] = {
+      {"random.ps", std::string("\x89\x01\xff\x10garbage\x7f", 13), "Error:"},
+      {"syntax.ps", "%!PS\n(unclosed string\n", "Error: /syntaxerror"},
+  };
+  for (const auto& c : cases) {
+    WriteText(dir_.Path() / c.name, c.content);
+    const auto [result, error] = Render(dir_.File(c.name), dir_.File("p_%03d.bmp"));
+    EXPECT_EQ(result, TAVRINX_RENDER_FAILED) << c.name;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
+    for (char ch : error)
+      EXPECT_TRUE(ch == '\n' || ch == '\t' || static_cast<unsigned char>(ch) >= 0x20);
+  }
+  const auto [missing, missingError] = Render(dir_.File("missing.ps"), dir_.File("p_%03d.bmp"));
+  EXPECT_EQ(missing, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(missingError.find("No such file"), std::string::npos) << missingError;
+  const auto [folder, folderError] = Render(dir_.Path().string(), dir_.File("p_%03d.bmp"));
+  EXPECT_EQ(folder, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(folderError.find("folder"), std::string::npos) << folderError;
+
+  WriteText(dir_.Path() / "ok.ps", Document(1));
+  const auto [noNumber, noNumberError] = Render(dir_.File("ok.ps"), dir_.File("page.bmp"));
+  EXPECT_EQ(noNumber, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(noNumberError.find("page number"), std::string::npos) << noNumberError;
+  const auto [noFolder, noFolderError] = Render(dir_.File("ok.ps"), dir_.File("none/p_%03d.bmp"));
+  EXPECT_EQ(noFolder, TAVRINX_RENDER_FAILED);
+  EXPECT_FALSE(noFolderError.empty());
+
+  // An empty file is a document without pages: no failure, no page.
+  fs::create_directory(dir_.Path() / "empty");
+  WriteText(dir_.Path() / "empty.ps", "");
+  EXPECT_EQ(Render(dir_.File("empty.ps"), dir_.File("empty/e_%03d.bmp")).first,
+            TAVRINX_RENDER_SUCCEEDED);
+  EXPECT_TRUE(Entries(dir_.Path() / "empty").empty());
+}
+
+TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
+  WriteText(dir_.Path() / "endless.ps", "%!PS\n{ 1 pop } loop\n");
+  fs::create_directory(dir_.Path() / "pages");
+  const int handle = library_->Open();
+  ASSERT_GT(handle, 0);
+  Clock::time_point aborted;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    aborted = Clock::now();
+    library_->Abort(handle);
+  });
+  const int result = library_->RenderToBitmaps(handle, dir_.File("endless.ps"),
+                                               dir_.File("pages/e_%03d.bmp"), 72, 72);
+  const auto returned = Clock::now();
+  stopper.join();
+  EXPECT_EQ(result, TAVRINX_RENDER_ABORTED);
+  EXPECT_LT(returned - aborted, std::chrono::milliseconds(1000));
+  EXPECT_EQ(library_->LastError(handle), "the rendering was stopped");
+  EXPECT_TRUE(Entries(dir_.Path() / "pages").empty());
+  // The handle stays stopped: a later rendering does not start.
+  WriteText(dir_.Path() / "ok.ps", Document(1));
+  EXPECT_EQ(
+      library_->RenderToBitmaps(handle, dir_.File("ok.ps"), dir_.File("pages/o_%03d.bmp"), 72, 72),
+      TAVRINX_RENDER_ABORTED);
+  EXPECT_TRUE(Entries(dir_.Path() / "pages").empty());
+  library_->Close(handle);
+}
+
+TEST_F(RendererTest, CloseFromAnotherThreadAlsoEndsTheRendering) {
+  WriteText(dir_.Path() / "endless.ps", "%!PS\n{ 1 pop } loop\n");
+  const int handle = library_->Open();
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    library_->Close(handle);
+  });
+  const auto started = Clock::now();
+  const int result =
+      library_->RenderToBitmaps(handle, dir_.File("endless.ps"), dir_.File("e_%03d.bmp"), 72, 72);
+  closer.join();
+  EXPECT_EQ(result, TAVRINX_RENDER_ABORTED);
+  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1500));
+  EXPECT_EQ(library_->LastError(handle), "invalid renderer handle");
+}
+
+TEST_F(RendererTest, DocumentsCannotReachTheUsersFiles) {
+  // The user's temporary folder is where Ghostscript's SAFER mode would still let a document
+  // read, write and delete files; here it is a folder of the test.
+  TempDir userTmp;
+  const ScopedEnv tmpdir("TMPDIR", userTmp.Path().string());
+  const ScopedEnv options("GS_OPTIONS", "-dNOSAFER");  // must not switch SAFER off
+  const std::string victim = userTmp.File("victim.txt");
+  WriteText(victim, "precious");
+  const std::string made = userTmp.File("made.txt");
+  const std::string ran = userTmp.File("ran.txt");
+
+  const std::string attacks =
+      "%!PS\n"
+      "{ (" +
+      victim +
+      ") deletefile } stopped pop\n"
+      "{ (" +
+      made +
+      ") (w) file dup (x) writestring closefile } stopped pop\n"
+      "{ (%pipe%touch " +
+      ran +
+      ") (w) file closefile } stopped pop\n"
+      "{ (" +
+      victim +
+      ") (r) file } stopped { 0 } { 1 } ifelse 0 0 setrgbcolor\n"
+      "0 0 100 100 rectfill showpage\n";
+  WriteText(dir_.Path() / "attack.ps", attacks);
+  fs::create_directory(dir_.Path() / "pages");
+  const auto [result, error] = Render(dir_.File("attack.ps"), dir_.File("pages/a_%03d.bmp"));
+  EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << error;
+  EXPECT_EQ(test::ReadFileBytes(victim).size(), 8u);
+  EXPECT_FALSE(fs::exists(made));
+  EXPECT_FALSE(fs::exists(ran));
+  ASSERT_EQ(Entries(dir_.Path() / "pages"), std::vector<std::string>{"a_001.bmp"});
+  const auto page = test::PillowDecode(dir_.File("pages/a_001.bmp"));
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->At(10, page->height - 10)[0], 0) << "the document could read the user's file";
+
+  WriteText(dir_.Path() / "passwd.ps", "%!PS\n(/etc/passwd) (r) file 100 string readstring\n");
+  const auto [readResult, readError] =
+      Render(dir_.File("passwd.ps"), dir_.File("pages/p_%03d.bmp"));
+  EXPECT_EQ(readResult, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(readError.find("invalidfileaccess"), std::string::npos) << readError;
+}
+
+TEST_F(RendererTest, WithoutGhostscriptNothingOpens) {
+  TempDir emptyBin;
+  const ScopedEnv path("PATH", emptyBin.Path().string());
+  EXPECT_EQ(library_->Open(), 0);
+  std::string message, detail;
+  EXPECT_EQ(RendererLibrary::Load(&message, &detail), nullptr);
+  EXPECT_EQ(message, "Load libtavrinx.so failed, please reinstall!");
+  EXPECT_NE(detail.find("gs"), std::string::npos) << detail;
+}
+
+TEST_F(RendererTest, UnknownHandlesAreRefused) {
+  EXPECT_EQ(library_->RenderToBitmaps(987654, dir_.File("x.ps"), dir_.File("x_%03d.bmp"), 72, 72),
+            TAVRINX_RENDER_FAILED);
+  EXPECT_EQ(library_->LastError(987654), "invalid renderer handle");
+  library_->Abort(987654);
+  library_->Close(987654);
+}
+
+}  // namespace
+}  // namespace orvalis
