@@ -77,6 +77,21 @@ bool PreparePage(ImageConverter& job, RasterImage& image, PictureSize* size) {
   return DecidePictureSize(job, image, size);
 }
 
+// Classic metafile records count in 16-bit coordinates: a picture or page beyond 32767 pixels
+// would be cut short, so it is refused before anything is written.
+bool FitsClassicMetafile(ImageConverter& job, const RasterImage& image, const PictureSize& size) {
+  constexpr uint32_t kLimit = 32767;
+  if (static_cast<uint32_t>(size.width) <= kLimit && static_cast<uint32_t>(size.height) <= kLimit &&
+      image.Width() <= kLimit && image.Height() <= kLimit) {
+    return true;
+  }
+  job.RecordError("Cannot write " + Quoted(job.outputPath) +
+                  ": a WMF file holds pictures of at most 32767 x 32767 pixels; this one is " +
+                  std::to_string(size.width) + " x " + std::to_string(size.height) + " (page " +
+                  std::to_string(image.Width()) + " x " + std::to_string(image.Height()) + ")");
+  return false;
+}
+
 void RecordGdiFailure(ImageConverter& job) {
   job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " + gdi::GetLastErrorText());
 }
@@ -121,7 +136,7 @@ void RunEmfPipeline(ImageConverter& job) {
 void RunWmfPipeline(ImageConverter& job) {
   RasterImage image;
   PictureSize size;
-  if (!PreparePage(job, image, &size)) return;
+  if (!PreparePage(job, image, &size) || !FitsClassicMetafile(job, image, size)) return;
 
   std::string error;
   std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
