@@ -40,9 +40,15 @@ bool RenderPage(const std::filesystem::path& bmp, int dpi) {
   std::filesystem::create_directories(bmp.parent_path());
   const std::filesystem::path tiger =
       std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps";
-  std::vector<std::string> argv = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                   "-sDEVICE=bmp16m", "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + bmp.string(), tiger.string()};
+  std::vector<std::string> argv = {"gs",
+                                   "-q",
+                                   "-dSAFER",
+                                   "-dBATCH",
+                                   "-dNOPAUSE",
+                                   "-sDEVICE=bmp16m",
+                                   "-r" + std::to_string(dpi),
+                                   "-sOutputFile=" + bmp.string(),
+                                   tiger.string()};
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -62,7 +68,8 @@ const RasterImage& Page(int dpi) {
     const std::filesystem::path path = PagePath(dpi);
     if ((!std::filesystem::exists(path) && !RenderPage(path, dpi)) ||
         !page->Load(path.string(), ImageFormat::Bmp)) {
-      std::fprintf(stderr, "cannot render or read %s: %s\n", path.c_str(), page->ErrorText().c_str());
+      std::fprintf(stderr, "cannot render or read %s: %s\n", path.c_str(),
+                   page->ErrorText().c_str());
       std::exit(1);
     }
   }
@@ -75,7 +82,8 @@ struct Settings {
   uint32_t quality;
 };
 
-constexpr Settings kJpegEngine{ImageFormat::Jpeg, JpegOption::OptimizeTables | JpegOption::Progressive, 75};
+constexpr Settings kJpegEngine{ImageFormat::Jpeg,
+                               JpegOption::OptimizeTables | JpegOption::Progressive, 75};
 constexpr Settings kJpegBaseline{ImageFormat::Jpeg, 0, 75};
 constexpr Settings kPng{ImageFormat::Png, 0, 90};
 constexpr Settings kPngAdam7{ImageFormat::Png, 1, 90};
@@ -99,31 +107,45 @@ void Encode(benchmark::State& state, const Settings& settings) {
     benchmark::DoNotOptimize(stream.DetachBuffer(false));
   }
   state.counters["bytes"] = static_cast<double>(outputBytes);
-  state.counters["Mpixel/s"] = benchmark::Counter(
-      static_cast<double>(page.Width()) * page.Height() / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["Mpixel/s"] =
+      benchmark::Counter(static_cast<double>(page.Width()) * page.Height() / 1e6,
+                         benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void FileToFile(benchmark::State& state, const Settings& settings) {
   const int dpi = static_cast<int>(state.range(0));
   Page(dpi);  // renders the page when missing
-  const std::string output = (PageDir() / ("bench_out_" + std::to_string(dpi) + "_" +
-                                           std::to_string(settings.format)))
-                                 .string();
+  const std::string output =
+      (PageDir() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(settings.format)))
+          .string();
   for (auto _ : state) {
     RasterImage image;
-    if (!image.Load(PagePath(dpi).string(), ImageFormat::Bmp)) state.SkipWithError("cannot read the page");
+    if (!image.Load(PagePath(dpi).string(), ImageFormat::Bmp))
+      state.SkipWithError("cannot read the page");
     Apply(image, settings);
     if (!image.Save(output, settings.format)) state.SkipWithError(image.ErrorText().c_str());
   }
   std::filesystem::remove(output);
 }
 
-void BM_JpegEncode(benchmark::State& state) { Encode(state, kJpegEngine); }
-void BM_JpegEncodeBaseline(benchmark::State& state) { Encode(state, kJpegBaseline); }
-void BM_PngEncode(benchmark::State& state) { Encode(state, kPng); }
-void BM_PngEncodeAdam7(benchmark::State& state) { Encode(state, kPngAdam7); }
-void BM_JpegFileToFile(benchmark::State& state) { FileToFile(state, kJpegEngine); }
-void BM_PngFileToFile(benchmark::State& state) { FileToFile(state, kPng); }
+void BM_JpegEncode(benchmark::State& state) {
+  Encode(state, kJpegEngine);
+}
+void BM_JpegEncodeBaseline(benchmark::State& state) {
+  Encode(state, kJpegBaseline);
+}
+void BM_PngEncode(benchmark::State& state) {
+  Encode(state, kPng);
+}
+void BM_PngEncodeAdam7(benchmark::State& state) {
+  Encode(state, kPngAdam7);
+}
+void BM_JpegFileToFile(benchmark::State& state) {
+  FileToFile(state, kJpegEngine);
+}
+void BM_PngFileToFile(benchmark::State& state) {
+  FileToFile(state, kPng);
+}
 
 BENCHMARK(BM_JpegEncode)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegEncodeBaseline)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -10,7 +10,8 @@
 #include <jpeglib.h>
 
 #ifndef JCS_EXTENSIONS
-#error "libjpeg-turbo is required: true-colour rows are handed over in their stored blue-green-red order"
+#error \
+    "libjpeg-turbo is required: true-colour rows are handed over in their stored blue-green-red order"
 #endif
 
 namespace orvalis {
@@ -173,11 +174,15 @@ bool CompressImage(JpegJob* job, ByteStream* stream) {
   return true;
 }
 
-UINT16 DensityOf(int32_t dpi) { return static_cast<UINT16>(std::clamp<int32_t>(dpi, 0, 65535)); }
+UINT16 DensityOf(int32_t dpi) {
+  return static_cast<UINT16>(std::clamp<int32_t>(dpi, 0, 65535));
+}
 
 }  // namespace
 
-void RasterImageJpeg::SetSmoothing(int strength) { smoothing_ = std::clamp(strength, 1, 100); }
+void RasterImageJpeg::SetSmoothing(int strength) {
+  smoothing_ = std::clamp(strength, 1, 100);
+}
 
 bool RasterImageJpeg::Encode(ByteStream* stream) {
   if (!CheckBeforeEncode(stream)) return false;

@@ -15,14 +15,14 @@ namespace orvalis {
 
 // Bits of the JPEG encoder option word (EncoderOption(ImageFormat::Jpeg)); others are ignored.
 namespace JpegOption {
-inline constexpr uint32_t ForceBaseline = 1;     // 8-bit quantisation tables at any quality
-inline constexpr uint32_t Arithmetic = 2;        // arithmetic instead of Huffman coding
-inline constexpr uint32_t GrayOutput = 4;        // one gray component, even from colour input
-inline constexpr uint32_t OptimizeTables = 8;    // Huffman tables fitted to the image
-inline constexpr uint32_t Progressive = 16;      // libjpeg's simple progressive scan script
-inline constexpr uint32_t Smoothing = 64;        // input smoothing at Smoothing() strength
-inline constexpr uint32_t Sampling422 = 4096;    // luma 2 x 1 instead of 2 x 2
-inline constexpr uint32_t Sampling444 = 8192;    // no chroma subsampling; wins over 4:2:2
+inline constexpr uint32_t ForceBaseline = 1;   // 8-bit quantisation tables at any quality
+inline constexpr uint32_t Arithmetic = 2;      // arithmetic instead of Huffman coding
+inline constexpr uint32_t GrayOutput = 4;      // one gray component, even from colour input
+inline constexpr uint32_t OptimizeTables = 8;  // Huffman tables fitted to the image
+inline constexpr uint32_t Progressive = 16;    // libjpeg's simple progressive scan script
+inline constexpr uint32_t Smoothing = 64;      // input smoothing at Smoothing() strength
+inline constexpr uint32_t Sampling422 = 4096;  // luma 2 x 1 instead of 2 x 2
+inline constexpr uint32_t Sampling444 = 8192;  // no chroma subsampling; wins over 4:2:2
 }  // namespace JpegOption
 
 // libjpeg stores sizes in 16 bits and refuses anything above this many pixels a side.

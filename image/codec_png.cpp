@@ -1,10 +1,10 @@
 #include "image/codec_png.h"
 
+#include <png.h>
+
 #include <algorithm>
 #include <csetjmp>
 #include <vector>
-
-#include <png.h>
 
 namespace orvalis {
 
@@ -46,7 +46,8 @@ enum class PngResult { Written, NoWriteStruct, NoInfoStruct, LibpngError };
 
 void WriteToStream(png_structp png, png_bytep data, png_size_t length) {
   auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
-  if (stream == nullptr || stream->WriteBytes(data, 1, length) != length) png_error(png, "Write Error");
+  if (stream == nullptr || stream->WriteBytes(data, 1, length) != length)
+    png_error(png, "Write Error");
 }
 
 // A stream in error after the flush lost bytes it had accepted earlier (a full disk shows up
@@ -60,7 +61,9 @@ void FlushStream(png_structp png) {
 
 // libpng's messages are not kept: the caller gets "Error saving PNG file". Only the jump
 // back into WritePng remains of libpng's default error handling, without its printing.
-[[noreturn]] void JumpBack(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void JumpBack(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void IgnoreWarning(png_structp, png_const_charp) {}
 
 // One picture row (stored row y) with its alpha channel: R, G, B, A or gray, A.
@@ -161,7 +164,9 @@ bool RasterImagePng::Encode(ByteStream* stream) {
   const bool gray = palette && BitsPerPixel() == 8 && HasGrayRamp();
   int channels = BitsPerPixel() > 8 ? 3 : 1;
   plan.bitDepth = static_cast<int>(BitsPerPixel()) / channels;
-  plan.colorType = !palette ? PNG_COLOR_TYPE_RGB : gray ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
+  plan.colorType = !palette ? PNG_COLOR_TYPE_RGB
+                   : gray   ? PNG_COLOR_TYPE_GRAY
+                            : PNG_COLOR_TYPE_PALETTE;
   if (HasAlpha()) {
     // A palette image with alpha asks for colour type 7, which libpng refuses below.
     plan.colorType |= PNG_COLOR_MASK_ALPHA;
@@ -214,7 +219,8 @@ bool RasterImagePng::Encode(ByteStream* stream) {
     if (Info().paletteAlpha != 0 && plan.colorType == PNG_COLOR_TYPE_PALETTE) {
       plan.writeTransparency = true;
       plan.transparencyCount = plan.paletteCount;
-      for (uint32_t i = 0; i < count; ++i) plan.transparencyAlpha[i] = PaletteEntryAt(i).rgbReserved;
+      for (uint32_t i = 0; i < count; ++i)
+        plan.transparencyAlpha[i] = PaletteEntryAt(i).rgbReserved;
     }
   }
 
@@ -237,10 +243,17 @@ bool RasterImagePng::Encode(ByteStream* stream) {
   const PngResult result = WritePng(&plan);
   if (swapped) SwapPaletteEntries(0, static_cast<uint8_t>(transparent));
   switch (result) {
-    case PngResult::Written: return true;
-    case PngResult::NoWriteStruct: SetErrorText("Failed to create PNG structure"); break;
-    case PngResult::NoInfoStruct: SetErrorText("Failed to initialize PNG info structure"); break;
-    case PngResult::LibpngError: SetErrorText("Error saving PNG file"); break;
+    case PngResult::Written:
+      return true;
+    case PngResult::NoWriteStruct:
+      SetErrorText("Failed to create PNG structure");
+      break;
+    case PngResult::NoInfoStruct:
+      SetErrorText("Failed to initialize PNG info structure");
+      break;
+    case PngResult::LibpngError:
+      SetErrorText("Error saving PNG file");
+      break;
   }
   return false;
 }

@@ -41,18 +41,24 @@ RGBQUAD PatternColor(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
 std::unique_ptr<RasterImage> MakeImage(Kind kind, uint32_t width = 47, uint32_t height = 33) {
   static constexpr uint32_t kDepth[] = {24, 8, 4, 1, 8, 1};
   auto image = std::make_unique<RasterImage>();
-  EXPECT_NE(image->Create(width, height, kDepth[static_cast<int>(kind)], ImageFormat::Bmp), nullptr);
+  EXPECT_NE(image->Create(width, height, kDepth[static_cast<int>(kind)], ImageFormat::Bmp),
+            nullptr);
   const uint32_t colors = image->ColorCount();
   for (uint32_t i = 0; i < colors; ++i) {
-    if (kind == Kind::ColorPalette8) image->SetPaletteEntry(i, i, 255 - i, i / 2);
-    else if (kind == Kind::BlackWhite1) image->SetPaletteEntry(i, i * 255, i * 255, i * 255);
-    else image->SetPaletteEntry(i, i, i, i);  // the identity ramp 0..colors-1
+    if (kind == Kind::ColorPalette8)
+      image->SetPaletteEntry(i, i, 255 - i, i / 2);
+    else if (kind == Kind::BlackWhite1)
+      image->SetPaletteEntry(i, i * 255, i * 255, i * 255);
+    else
+      image->SetPaletteEntry(i, i, i, i);  // the identity ramp 0..colors-1
   }
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
       const RGBQUAD c = PatternColor(x, y, width, height);
-      if (colors == 0) image->SetColorAt(x, y, c);
-      else image->SetIndexAt(x, y, static_cast<uint8_t>((c.rgbRed + c.rgbGreen) / 2 * colors / 256));
+      if (colors == 0)
+        image->SetColorAt(x, y, c);
+      else
+        image->SetIndexAt(x, y, static_cast<uint8_t>((c.rgbRed + c.rgbGreen) / 2 * colors / 256));
     }
   }
   return image;
@@ -94,11 +100,11 @@ std::vector<uint8_t> Decoded(const test::OracleImage& image, bool gray) {
 // The markers before the first scan, as a decoder sees them.
 // Marker layout: ITU-T T.81 annex B; JFIF APP0: JFIF 1.02 section "JPEG File Interchange Format".
 struct JpegHeaders {
-  uint8_t frameMarker = 0;                    // second byte of the SOFn marker
+  uint8_t frameMarker = 0;                     // second byte of the SOFn marker
   std::vector<std::array<int, 3>> components;  // id, horizontal, vertical sampling
   int densityUnit = -1, densityX = -1, densityY = -1;
-  int lumaPrecision = -1, lumaFirst = -1;     // first quantisation table: Pq and its DC entry
-  bool standardLumaDcTable = false;           // first Huffman table is T.81's table K.3
+  int lumaPrecision = -1, lumaFirst = -1;  // first quantisation table: Pq and its DC entry
+  bool standardLumaDcTable = false;        // first Huffman table is T.81's table K.3
 };
 
 JpegHeaders ParseHeaders(const std::vector<uint8_t>& bytes) {
@@ -234,9 +240,9 @@ TEST(JpegEncoder, QualityScalesTheTablesAndBit0KeepsThemBaseline) {
     uint32_t quality, options;
     int precision, first;
   };
-  for (const Case c : {Case{50, 0, 0, 16}, Case{75, 0, 0, 8}, Case{100, 0, 0, 1},
-                       Case{356, 0, 0, 1}, Case{1, 0, 1, 800}, Case{1, 1, 0, 255},
-                       Case{0, 0, 1, 800}}) {
+  for (const Case c :
+       {Case{50, 0, 0, 16}, Case{75, 0, 0, 8}, Case{100, 0, 0, 1}, Case{356, 0, 0, 1},
+        Case{1, 0, 1, 800}, Case{1, 1, 0, 255}, Case{0, 0, 1, 800}}) {
     SCOPED_TRACE(testing::Message() << "quality " << c.quality << " options " << c.options);
     auto image = MakeImage(Kind::Color);
     image->SetQuality(c.quality);
@@ -319,9 +325,9 @@ TEST(JpegEncoder, StreamThatStopsAcceptingBytesGivesLibjpegsWriteError) {
   };
   // Nothing at all; part of the first buffer; part of a later one; all but the last byte; all
   // bytes but a failing flush.
-  for (const Case c : {Case{0, false}, Case{100, false}, Case{5000, false},
-                       Case{static_cast<int64_t>(total) - 1, false},
-                       Case{static_cast<int64_t>(total), true}}) {
+  for (const Case c :
+       {Case{0, false}, Case{100, false}, Case{5000, false},
+        Case{static_cast<int64_t>(total) - 1, false}, Case{static_cast<int64_t>(total), true}}) {
     SCOPED_TRACE(testing::Message() << "limit " << c.limit << " flush fails " << c.flushFails);
     FailingStream stream(c.limit, c.flushFails);
     EXPECT_FALSE(image->Encode(&stream, ImageFormat::Jpeg));

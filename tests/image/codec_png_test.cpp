@@ -33,12 +33,16 @@ std::unique_ptr<RasterImage> MakeImage(uint32_t bpp, Palette palette, bool alpha
   const uint32_t colors = image->ColorCount();
   for (uint32_t i = 0; i < colors; ++i) {
     switch (palette) {
-      case Palette::BlackWhite: image->SetPaletteEntry(i, i * 255, i * 255, i * 255); break;
-      case Palette::Colors:
-        image->SetPaletteEntry(i, static_cast<uint8_t>(i * 37 + 11), static_cast<uint8_t>(200 - i * 3),
-                               static_cast<uint8_t>(i * i + 5));
+      case Palette::BlackWhite:
+        image->SetPaletteEntry(i, i * 255, i * 255, i * 255);
         break;
-      default: image->SetPaletteEntry(i, i, i, i); break;
+      case Palette::Colors:
+        image->SetPaletteEntry(i, static_cast<uint8_t>(i * 37 + 11),
+                               static_cast<uint8_t>(200 - i * 3), static_cast<uint8_t>(i * i + 5));
+        break;
+      default:
+        image->SetPaletteEntry(i, i, i, i);
+        break;
     }
   }
   for (uint32_t y = 0; y < height; ++y) {
@@ -46,16 +50,18 @@ std::unique_ptr<RasterImage> MakeImage(uint32_t bpp, Palette palette, bool alpha
       if (colors != 0) {
         image->SetIndexAt(x, y, static_cast<uint8_t>((x * 5 + y * 9 + x * y) % colors));
       } else {
-        image->SetColorAt(x, y,
-                          RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3), static_cast<uint8_t>(y * 11 + x),
-                                  static_cast<uint8_t>(x * x + y * 5), 0});
+        image->SetColorAt(
+            x, y,
+            RGBQUAD{static_cast<uint8_t>(x * 7 + y * 3), static_cast<uint8_t>(y * 11 + x),
+                    static_cast<uint8_t>(x * x + y * 5), 0});
       }
     }
   }
   if (alpha) {
     EXPECT_TRUE(image->AllocateAlpha());
     for (uint32_t y = 0; y < height; ++y)
-      for (uint32_t x = 0; x < width; ++x) image->SetAlphaAt(x, y, static_cast<uint8_t>(x * 13 + y * 29));
+      for (uint32_t x = 0; x < width; ++x)
+        image->SetAlphaAt(x, y, static_cast<uint8_t>(x * 13 + y * 29));
   }
   return image;
 }
@@ -265,8 +271,10 @@ TEST(PngEncoder, TransparentColourClearsTheAlphaPlaneInsteadOfATrnsChunk) {
     for (uint32_t x = 0; x < image->Width(); ++x) {
       const bool isKey = image->ColorAt(x, y) == key;
       cleared += isKey;
-      if (isKey) EXPECT_EQ(image->AlphaAt(x, y), 0);
-      else EXPECT_EQ(image->AlphaAt(x, y), static_cast<uint8_t>(x * 13 + y * 29));
+      if (isKey)
+        EXPECT_EQ(image->AlphaAt(x, y), 0);
+      else
+        EXPECT_EQ(image->AlphaAt(x, y), static_cast<uint8_t>(x * 13 + y * 29));
     }
   }
   EXPECT_GE(cleared, 1u);
@@ -332,10 +340,10 @@ TEST(PngEncoder, StreamThatStopsAcceptingBytesGivesTheSaveError) {
   };
   // Nothing; inside the signature; inside PLTE; inside the image data; all but the last byte;
   // everything written but the flush refused.
-  for (const Case c : {Case{0, false}, Case{5, false}, Case{60, false},
-                       Case{static_cast<int64_t>(total) / 2, false},
-                       Case{static_cast<int64_t>(total) - 1, false},
-                       Case{static_cast<int64_t>(total), true}}) {
+  for (const Case c :
+       {Case{0, false}, Case{5, false}, Case{60, false},
+        Case{static_cast<int64_t>(total) / 2, false}, Case{static_cast<int64_t>(total) - 1, false},
+        Case{static_cast<int64_t>(total), true}}) {
     SCOPED_TRACE(testing::Message() << "limit " << c.limit << " flush fails " << c.flushFails);
     FailingStream stream(c.limit, c.flushFails);
     EXPECT_FALSE(image->Encode(&stream, ImageFormat::Png));
