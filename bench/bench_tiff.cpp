@@ -46,12 +46,13 @@ void PaintColourPage(RasterImage& image) {
 void PaintPalettePage(RasterImage& image) {
   image.Create(kWidth, kHeight, 8, ImageFormat::Bmp);
   for (uint32_t i = 0; i < 252; ++i)
-    image.SetPaletteEntry(i, static_cast<uint8_t>(i / 42 * 51), static_cast<uint8_t>(i / 6 % 7 * 42),
-                          static_cast<uint8_t>(i % 6 * 51));
+    image.SetPaletteEntry(i, static_cast<uint8_t>(i / 42 * 51),
+                          static_cast<uint8_t>(i / 6 % 7 * 42), static_cast<uint8_t>(i % 6 * 51));
   for (uint32_t y = 0; y < kHeight; ++y) {
     for (uint32_t x = 0; x < kWidth; ++x) {
       const RGBQUAD c = PagePixel(x, y);
-      image.SetIndexAtUnchecked(x, y, static_cast<uint8_t>(c.rgbRed / 51 * 42 + c.rgbGreen / 42 * 6 + c.rgbBlue / 51));
+      image.SetIndexAtUnchecked(
+          x, y, static_cast<uint8_t>(c.rgbRed / 51 * 42 + c.rgbGreen / 42 * 6 + c.rgbBlue / 51));
     }
   }
   image.SetResolutionX(300);

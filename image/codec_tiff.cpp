@@ -20,12 +20,16 @@ constexpr uint32_t kOptionNone = 1;
 uint32_t ResolveOption(uint32_t option, uint32_t bitsPerPixel) {
   if (option != 0) return option;
   switch (bitsPerPixel) {
-    case 1: return kOptionGroup4;
+    case 1:
+      return kOptionGroup4;
     case 4:
-    case 8: return kOptionLzw;
+    case 8:
+      return kOptionLzw;
     case 24:
-    case 32: return RasterImageTIF::kJpegYCbCrOption;
-    default: return kOptionNone;
+    case 32:
+      return RasterImageTIF::kJpegYCbCrOption;
+    default:
+      return kOptionNone;
   }
 }
 
@@ -56,7 +60,9 @@ struct RasterImageTIF::PageLayout {
   bool alpha = false;  // an alpha sample follows the colour samples
 };
 
-RasterImageTIF::~RasterImageTIF() { EndDocument(); }
+RasterImageTIF::~RasterImageTIF() {
+  EndDocument();
+}
 
 bool RasterImageTIF::EndDocument() {
   if (!tiffDocument_) return true;
@@ -90,7 +96,8 @@ bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
     std::string diagnostic;
     tiffDocument_ = TiffDocument::Open(stream, &diagnostic);
     if (!tiffDocument_) {
-      SetErrorText(diagnostic.empty() ? "initialization fail" : "initialization fail: " + diagnostic);
+      SetErrorText(diagnostic.empty() ? "initialization fail"
+                                      : "initialization fail: " + diagnostic);
       return Fail(nullptr);
     }
     // Pages already in the stream (a document reopened after a failed page) keep their
@@ -143,12 +150,16 @@ bool RasterImageTIF::WritePage(bool multiPage, uint32_t pageNumber) {
       // Black is zero only when the samples are the gray levels themselves: the identity
       // ramp of an 8-bit page. Any other palette, including every 4-bit one, goes to a
       // colour map, which shows the picture exactly.
-      layout.photometric =
-          (layout.bitsPerPixel == 8 && HasGrayRamp()) ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+      layout.photometric = (layout.bitsPerPixel == 8 && HasGrayRamp()) ? PHOTOMETRIC_MINISBLACK
+                                                                       : PHOTOMETRIC_PALETTE;
       break;
     case 24:
-    case 32: layout.photometric = PHOTOMETRIC_RGB; break;
-    default: layout.photometric = PHOTOMETRIC_MINISWHITE; break;
+    case 32:
+      layout.photometric = PHOTOMETRIC_RGB;
+      break;
+    default:
+      layout.photometric = PHOTOMETRIC_MINISWHITE;
+      break;
   }
   if (keepAlpha && layout.bitsPerPixel == 8) {
     layout.samples = 2;
@@ -204,7 +215,8 @@ bool RasterImageTIF::WriteTags(PageLayout& layout, bool multiPage, uint32_t page
     layout.photometric = PHOTOMETRIC_YCBCR;
     ycbcrTables_.Fill();
     ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RAW);
-    ok = ok && TIFFSetField(tiff, TIFFTAG_REFERENCEBLACKWHITE, ycbcrTables_.referenceBlackWhite.data());
+    ok = ok &&
+         TIFFSetField(tiff, TIFFTAG_REFERENCEBLACKWHITE, ycbcrTables_.referenceBlackWhite.data());
     ok = ok && TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, ycbcrTables_.subsampling[0],
                             ycbcrTables_.subsampling[1]);
     ok = ok && TIFFSetField(tiff, TIFFTAG_YCBCRPOSITIONING, YCBCRPOSITION_CENTERED);

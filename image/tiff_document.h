@@ -24,8 +24,9 @@ namespace orvalis {
 class TiffDocument {
  public:
   // Opens a document at the start of `stream`. nullptr when libtiff refuses it (the stream
-  // holds something that is not a TIFF file, or libtiff cannot write the header); the reason,
-  // when libtiff gave one, is stored in `diagnostic`.
+  // holds something that is not a TIFF file or a TIFF file whose directory chain is broken, or
+  // libtiff cannot write the header); the reason, when libtiff gave one, is stored in
+  // `diagnostic`.
   static std::unique_ptr<TiffDocument> Open(ByteStream* stream, std::string* diagnostic);
 
   ~TiffDocument();

@@ -6,7 +6,8 @@
 // {0, 255, 128, 255, 128, 255}, YCbCrCoefficients {0.299, 0.587, 0.114} and 1 x 1 subsampling.
 // With these references the codes are those of JFIF, so every JPEG decoder that converts
 // YCbCr to RGB gets the picture back.
-// TIFF 6.0, section 21 (YCbCr images): https://www.itu.int/itudoc/itu-t/com16/tiff-fx/docs/tiff6.pdf
+// TIFF 6.0, section 21 (YCbCr images):
+// https://www.itu.int/itudoc/itu-t/com16/tiff-fx/docs/tiff6.pdf
 
 #include <array>
 #include <cstdint>
@@ -24,9 +25,9 @@ struct YCbCrTables {
   std::array<float, 256> redLuma{};
   std::array<float, 256> greenLuma{};
   std::array<float, 256> blueLuma{};
-  float cbScale = 0.0f;  // 1 / (2 - 2 x blue weight)
-  float crScale = 0.0f;  // 1 / (2 - 2 x red weight)
-  int lumaZeroCode = 0;  // code of luminance 0
+  float cbScale = 0.0f;              // 1 / (2 - 2 x blue weight)
+  float crScale = 0.0f;              // 1 / (2 - 2 x red weight)
+  int lumaZeroCode = 0;              // code of luminance 0
   std::array<int, 2> subsampling{};  // horizontal, vertical
 
   // Fills every field for the references and weights above.

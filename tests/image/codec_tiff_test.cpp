@@ -29,22 +29,31 @@ enum class Kind { Bilevel, Color16, Color256, Gray256, Rgb };
 
 const char* KindName(Kind kind) {
   switch (kind) {
-    case Kind::Bilevel: return "1-bit";
-    case Kind::Color16: return "4-bit palette";
-    case Kind::Color256: return "8-bit palette";
-    case Kind::Gray256: return "8-bit gray";
-    case Kind::Rgb: return "24-bit";
+    case Kind::Bilevel:
+      return "1-bit";
+    case Kind::Color16:
+      return "4-bit palette";
+    case Kind::Color256:
+      return "8-bit palette";
+    case Kind::Gray256:
+      return "8-bit gray";
+    case Kind::Rgb:
+      return "24-bit";
   }
   return "?";
 }
 
 uint32_t BitsOf(Kind kind) {
   switch (kind) {
-    case Kind::Bilevel: return 1;
-    case Kind::Color16: return 4;
+    case Kind::Bilevel:
+      return 1;
+    case Kind::Color16:
+      return 4;
     case Kind::Color256:
-    case Kind::Gray256: return 8;
-    case Kind::Rgb: return 24;
+    case Kind::Gray256:
+      return 8;
+    case Kind::Rgb:
+      return 24;
   }
   return 0;
 }
@@ -61,7 +70,8 @@ void Paint(RasterImage& image, Kind kind, uint32_t width, uint32_t height, bool 
       break;
     case Kind::Color16:
       for (uint32_t i = 0; i < 16; ++i)
-        image.SetPaletteEntry(i, static_cast<uint8_t>(i * 16 + 3), static_cast<uint8_t>(255 - i * 15),
+        image.SetPaletteEntry(i, static_cast<uint8_t>(i * 16 + 3),
+                              static_cast<uint8_t>(255 - i * 15),
                               static_cast<uint8_t>(i * 37 % 256));
       break;
     case Kind::Color256:
@@ -69,8 +79,11 @@ void Paint(RasterImage& image, Kind kind, uint32_t width, uint32_t height, bool 
         image.SetPaletteEntry(i, static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7 % 256),
                               static_cast<uint8_t>(255 - i));
       break;
-    case Kind::Gray256: image.ApplyGrayRamp(); break;
-    case Kind::Rgb: break;
+    case Kind::Gray256:
+      image.ApplyGrayRamp();
+      break;
+    case Kind::Rgb:
+      break;
   }
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
@@ -100,7 +113,7 @@ void Paint(RasterImage& image, Kind kind, uint32_t width, uint32_t height, bool 
 struct Difference {
   double meanAbs = 0;  // mean absolute difference per colour sample
   int maxAbs = 0;
-  double psnr = 0;     // dB; infinity when identical
+  double psnr = 0;  // dB; infinity when identical
 };
 
 // Compares the picture Pillow read with the image's own colours (alpha left out).
@@ -171,8 +184,12 @@ class LimitedStream : public MemoryStream {
 // Every test checks that libtiff printed nothing and never reached the process-wide handlers:
 // its messages belong to the document that caused them.
 int globalMessages = 0;
-void CountGlobal(const char*, const char*, va_list) { ++globalMessages; }
-void CountGlobalExt(thandle_t, const char*, const char*, va_list) { ++globalMessages; }
+void CountGlobal(const char*, const char*, va_list) {
+  ++globalMessages;
+}
+void CountGlobalExt(thandle_t, const char*, const char*, va_list) {
+  ++globalMessages;
+}
 
 class TiffEncoderTest : public ::testing::Test {
  protected:
@@ -476,7 +493,8 @@ TEST_F(TiffEncoderTest, JpegPageCarriesYCbCrTagsAndFollowsQuality) {
   const OracleImage readFine = Decode(fine), readCoarse = Decode(coarse);
   EXPECT_EQ(TagOf(readFine, TIFFTAG_YCBCRSUBSAMPLING), "[1, 1]");
   EXPECT_EQ(TagOf(readFine, TIFFTAG_YCBCRPOSITIONING), "1");
-  EXPECT_EQ(TagOf(readFine, TIFFTAG_REFERENCEBLACKWHITE), "[0.0, 255.0, 128.0, 255.0, 128.0, 255.0]");
+  EXPECT_EQ(TagOf(readFine, TIFFTAG_REFERENCEBLACKWHITE),
+            "[0.0, 255.0, 128.0, 255.0, 128.0, 255.0]");
   // Rationals of the single-precision weights 0.299, 0.587, 0.114.
   EXPECT_EQ(TagOf(readFine, TIFFTAG_YCBCRCOEFFICIENTS).rfind("[0.2989", 0), 0u)
       << TagOf(readFine, TIFFTAG_YCBCRCOEFFICIENTS);
@@ -498,14 +516,10 @@ TEST_F(TiffEncoderTest, AlphaBecomesAnUnassociatedExtraSampleExceptUnderJpeg) {
     const char* extra;    // ExtraSamples, "" when absent
   };
   const Case cases[] = {
-      {Kind::Rgb, 5, "RGBA", "4", "[2]"},
-      {Kind::Rgb, 1, "RGBA", "4", "[2]"},
-      {Kind::Rgb, 32773, "RGBA", "4", "[2]"},
-      {Kind::Color256, 5, "PA", "2", "[2]"},
-      {Kind::Gray256, 1, "LA", "2", "[2]"},
-      {Kind::Rgb, 19999, "RGB", "3", ""},
-      {Kind::Rgb, 0, "RGB", "3", ""},
-      {Kind::Rgb, 7, "RGB", "3", ""},
+      {Kind::Rgb, 5, "RGBA", "4", "[2]"},     {Kind::Rgb, 1, "RGBA", "4", "[2]"},
+      {Kind::Rgb, 32773, "RGBA", "4", "[2]"}, {Kind::Color256, 5, "PA", "2", "[2]"},
+      {Kind::Gray256, 1, "LA", "2", "[2]"},   {Kind::Rgb, 19999, "RGB", "3", ""},
+      {Kind::Rgb, 0, "RGB", "3", ""},         {Kind::Rgb, 7, "RGB", "3", ""},
       {Kind::Gray256, 19999, "L", "1", ""},
   };
   for (const Case& c : cases) {
@@ -688,16 +702,49 @@ TEST_F(TiffEncoderTest, MissingStreamOrPixelsFailWithTheirMessages) {
   EXPECT_FALSE(tiff.IsDocumentOpen());
 }
 
-TEST_F(TiffEncoderTest, StreamHoldingSomethingElseIsNotOverwritten) {
+TEST_F(TiffEncoderTest, StreamHoldingSomethingElseIsRefusedAndLeftAsItIs) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
   const std::string text = "this is not a TIFF file at all";
-  std::vector<uint8_t> bytes(text.begin(), text.end());
-  MemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-  RasterImageTIF tiff;
-  Paint(tiff, Kind::Gray256, 4, 4);
-  EXPECT_FALSE(tiff.SaveToStream(&stream, true));
-  EXPECT_EQ(tiff.ErrorText().rfind("initialization fail", 0), 0u) << tiff.ErrorText();
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
-  EXPECT_FALSE(tiff.IsDocumentOpen());
+  const Case cases[] = {
+      {"text", std::vector<uint8_t>(text.begin(), text.end())},
+      // One directory whose next-directory offset points back at itself.
+      {"looping chain",
+       {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 4, 0, 1, 0, 0, 0, 5, 0, 0, 0, 8, 0, 0, 0}},
+      {"chain leaving the stream", {'M', 'M', 0, 42, 0x7F, 0xFF, 0xFF, 0xF0, 0, 0}},
+      {"directory longer than the stream", {'I', 'I', 42, 0, 8, 0, 0, 0, 0xFF, 0xFF, 0, 0}},
+      {"BigTIFF chain leaving the stream",
+       {'I', 'I', 43, 0, 8, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0x10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = c.bytes;
+    MemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+    RasterImageTIF tiff;
+    Paint(tiff, Kind::Gray256, 4, 4);
+    EXPECT_FALSE(tiff.SaveToStream(&stream, true));
+    EXPECT_EQ(tiff.ErrorText().rfind("initialization fail", 0), 0u) << tiff.ErrorText();
+    EXPECT_EQ(bytes, c.bytes);
+    EXPECT_FALSE(tiff.IsDocumentOpen());
+  }
+}
+
+TEST_F(TiffEncoderTest, DocumentAlreadyInTheStreamGetsMorePages) {
+  MemoryStream stream;
+  ASSERT_TRUE(stream.OpenEmpty());
+  std::vector<std::unique_ptr<RasterImage>> written;
+  {
+    RasterImageTIF first;
+    AppendPages(first, &stream, {{Kind::Gray256, 5, 9, 4}}, &written);
+  }
+  RasterImageTIF second;
+  AppendPages(second, &stream, {{Kind::Rgb, 1, 3, 8}}, &written);
+  EXPECT_EQ(second.PagesWritten(), 2u);
+  second.EndDocument();
+  test::WriteFileBytes(dir_.File("more.tif"), BytesOf(stream));
+  ExpectPages(dir_.File("more.tif"), written);
 }
 
 TEST_F(TiffEncoderTest, StreamThatFillsUpOrCannotFlushIsReportedAsFailure) {
