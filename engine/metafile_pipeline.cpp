@@ -69,9 +69,8 @@ void RecordWhiteRectangle(gdi::HDC dc, const PictureSize& size) {
 // too, as the metafile pages always have.
 bool PreparePage(ImageConverter& job, RasterImage& image, PictureSize* size) {
   if (!LoadPage(job, image, job.inputFiles.front())) return false;
-  if (job.angle != 0 &&
-      !CheckStep(job, image, image.RotateByAngle(static_cast<float>(job.angle)),
-                 "Cannot rotate the page")) {
+  if (job.angle != 0 && !CheckStep(job, image, image.RotateByAngle(static_cast<float>(job.angle)),
+                                   "Cannot rotate the page")) {
     return false;
   }
   return DecidePictureSize(job, image, size);

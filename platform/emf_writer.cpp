@@ -139,8 +139,8 @@ bool EmfWriter::SelectSlot(uint32_t slot) {
 }
 
 bool EmfWriter::SelectStock(int stockIndex) {
-  return WriteRecord(
-      IndexRecord(emf::EMR_SELECTOBJECT, emf::kStockObjectFlag | static_cast<uint32_t>(stockIndex)));
+  return WriteRecord(IndexRecord(emf::EMR_SELECTOBJECT,
+                                 emf::kStockObjectFlag | static_cast<uint32_t>(stockIndex)));
 }
 
 bool EmfWriter::DeleteSlot(uint32_t slot) {
@@ -189,10 +189,10 @@ bool EmfWriter::StretchDIBits(const StretchArgs& args, const DibLayout& dib) {
   }
   for (int32_t v : {args.xDest, args.yDest, args.xSrc, args.ySrc, args.srcWidth, args.srcHeight})
     PutLE32(record, static_cast<uint32_t>(v));
-  PutLE32(record, kFixedBytes);                                       // offBmiSrc
-  PutLE32(record, static_cast<uint32_t>(dib.info.size()));            // cbBmiSrc
+  PutLE32(record, kFixedBytes);                                           // offBmiSrc
+  PutLE32(record, static_cast<uint32_t>(dib.info.size()));                // cbBmiSrc
   PutLE32(record, kFixedBytes + static_cast<uint32_t>(dib.info.size()));  // offBitsSrc
-  PutLE32(record, static_cast<uint32_t>(dib.bits.size()));            // cbBitsSrc
+  PutLE32(record, static_cast<uint32_t>(dib.bits.size()));                // cbBitsSrc
   PutLE32(record, args.usage);
   PutLE32(record, args.rasterOp);
   PutLE32(record, static_cast<uint32_t>(args.destWidth));
@@ -209,8 +209,8 @@ bool EmfWriter::End(uint32_t tableSize) {
   PutLE32(eof, 16);  // offPalEntries: where a palette would start
   PutLE32(eof, 20);  // SizeLast
   if (!WriteRecord(eof)) return false;
-  if (hasBounds_ && !(FitsInt32(boundsLeft_) && FitsInt32(boundsTop_) &&
-                      FitsInt32(boundsRight_) && FitsInt32(boundsBottom_))) {
+  if (hasBounds_ && !(FitsInt32(boundsLeft_) && FitsInt32(boundsTop_) && FitsInt32(boundsRight_) &&
+                      FitsInt32(boundsBottom_))) {
     return Fail("the drawing lies outside the enhanced metafile's coordinates");
   }
   return Overwrite(0, Header(tableSize));

@@ -95,9 +95,8 @@ DeviceContext* RecordingContext(Registry& gdi, HDC dc, ContextKind kind, const c
 
 HDC StartRecording(Registry& gdi, ContextKind kind, const ReferenceDevice& device,
                    std::unique_ptr<RecordSink> sink, std::unique_ptr<RecordWriter> writer) {
-  auto context = std::make_unique<DeviceContext>(kind, device, gdi.DefaultPen(),
-                                                 gdi.DefaultBrush(), std::move(sink),
-                                                 std::move(writer));
+  auto context = std::make_unique<DeviceContext>(kind, device, gdi.DefaultPen(), gdi.DefaultBrush(),
+                                                 std::move(sink), std::move(writer));
   std::string error;
   if (!context->Begin(&error)) return Failed(error, static_cast<HDC>(nullptr));
   HDC handle = context.get();
@@ -167,8 +166,8 @@ bool SetScreenDevice(const ReferenceDevice& device) {
 HDC GetDC(std::nullptr_t) {
   Registry& gdi = Gdi();
   std::lock_guard lock(gdi.mutex);
-  auto context = std::make_unique<DeviceContext>(ContextKind::Screen, gdi.screen,
-                                                 gdi.DefaultPen(), gdi.DefaultBrush());
+  auto context = std::make_unique<DeviceContext>(ContextKind::Screen, gdi.screen, gdi.DefaultPen(),
+                                                 gdi.DefaultBrush());
   HDC handle = context.get();
   gdi.contexts.emplace(handle, std::move(context));
   return handle;
@@ -192,13 +191,20 @@ int GetDeviceCaps(HDC dc, int index) {
   if (context == nullptr) return Failed("GetDeviceCaps: the handle is not a device context", 0);
   const ReferenceDevice& device = context->Device();
   switch (index) {
-    case HORZSIZE: return device.widthMillimeters;
-    case VERTSIZE: return device.heightMillimeters;
-    case HORZRES: return device.widthPixels;
-    case VERTRES: return device.heightPixels;
-    case LOGPIXELSX: return LogicalPixelsPerInch(device.widthPixels, device.widthMillimeters);
-    case LOGPIXELSY: return LogicalPixelsPerInch(device.heightPixels, device.heightMillimeters);
-    default: return Failed("GetDeviceCaps: unknown index " + std::to_string(index), 0);
+    case HORZSIZE:
+      return device.widthMillimeters;
+    case VERTSIZE:
+      return device.heightMillimeters;
+    case HORZRES:
+      return device.widthPixels;
+    case VERTRES:
+      return device.heightPixels;
+    case LOGPIXELSX:
+      return LogicalPixelsPerInch(device.widthPixels, device.widthMillimeters);
+    case LOGPIXELSY:
+      return LogicalPixelsPerInch(device.heightPixels, device.heightMillimeters);
+    default:
+      return Failed("GetDeviceCaps: unknown index " + std::to_string(index), 0);
   }
 }
 
@@ -264,8 +270,8 @@ HMETAFILE CloseMetaFile(HDC dc) {
   Registry& gdi = Gdi();
   std::lock_guard lock(gdi.mutex);
   auto metafile = std::make_unique<Metafile>();
-  if (!FinishRecording(gdi, dc, ContextKind::ClassicMetafile, "CloseMetaFile",
-                       &metafile->fileName, &metafile->bytes)) {
+  if (!FinishRecording(gdi, dc, ContextKind::ClassicMetafile, "CloseMetaFile", &metafile->fileName,
+                       &metafile->bytes)) {
     return nullptr;
   }
   HMETAFILE handle = metafile.get();
@@ -371,15 +377,15 @@ int SetStretchBltMode(HDC dc, int mode) {
   return previous != 0 ? previous : Failed("SetStretchBltMode: " + error, 0);
 }
 
-int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
-                  int ySrc, int srcWidth, int srcHeight, const void* bits,
-                  const void* bitmapInfo, uint32_t usage, uint32_t rasterOp) {
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const void* bitmapInfo,
+                  uint32_t usage, uint32_t rasterOp) {
   Registry& gdi = Gdi();
   std::lock_guard lock(gdi.mutex);
   DeviceContext* context = gdi.Context(dc);
   if (context == nullptr) return Failed("StretchDIBits: unknown device context", 0);
-  const StretchArgs args{xDest, yDest, destWidth, destHeight, xSrc,
-                         ySrc,  srcWidth, srcHeight, usage, rasterOp};
+  const StretchArgs args{xDest, yDest,    destWidth, destHeight, xSrc,
+                         ySrc,  srcWidth, srcHeight, usage,      rasterOp};
   std::string error;
   int rows = 0;
   if (!context->StretchDIBits(args, bits, bitmapInfo, &rows, &error)) {
@@ -388,6 +394,8 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
   return rows;
 }
 
-std::string GetLastErrorText() { return lastError; }
+std::string GetLastErrorText() {
+  return lastError;
+}
 
 }  // namespace orvalis::gdi

@@ -148,9 +148,9 @@ int SetStretchBltMode(HDC dc, int mode);
 // `bitmapInfo` is a packed BITMAPINFO as it lies in memory: a 40-byte little-endian
 // BITMAPINFOHEADER (uncompressed, 1, 4, 8, 16, 24 or 32 bits per pixel) and its colour table.
 // `bits` holds the rows it describes. Returns the number of rows drawn, 0 on failure.
-int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
-                  int ySrc, int srcWidth, int srcHeight, const void* bits,
-                  const void* bitmapInfo, uint32_t usage, uint32_t rasterOp);
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const void* bitmapInfo,
+                  uint32_t usage, uint32_t rasterOp);
 
 // Why the last failing call of this thread failed.
 std::string GetLastErrorText();

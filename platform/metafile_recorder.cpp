@@ -105,7 +105,9 @@ std::unique_ptr<RecordSink> RecordSink::Borrow(std::FILE* file, std::string* err
   return std::unique_ptr<RecordSink>(new RecordSink(file, false, false, "", start));
 }
 
-RecordSink::~RecordSink() { Discard(); }
+RecordSink::~RecordSink() {
+  Discard();
+}
 
 bool RecordSink::WriteFailed() {
   if (file_ != nullptr) std::clearerr(file_);
@@ -145,7 +147,8 @@ bool RecordSink::Finish(std::string* error) {
     if (!ok && removable_) std::remove(fileName_.c_str());
   }
   file_ = nullptr;
-  if (!ok) *error = std::string("Cannot write the metafile: ") + std::strerror(reason ? reason : EIO);
+  if (!ok)
+    *error = std::string("Cannot write the metafile: ") + std::strerror(reason ? reason : EIO);
   return ok;
 }
 
@@ -178,8 +181,7 @@ DeviceContext::DeviceContext(ContextKind kind, const ReferenceDevice& device,
 
 DeviceContext::DeviceContext(ContextKind kind, const ReferenceDevice& device,
                              const GdiObject* defaultPen, const GdiObject* defaultBrush,
-                             std::unique_ptr<RecordSink> sink,
-                             std::unique_ptr<RecordWriter> writer)
+                             std::unique_ptr<RecordSink> sink, std::unique_ptr<RecordWriter> writer)
     : kind_(kind),
       device_(device),
       pen_(defaultPen),
@@ -187,10 +189,13 @@ DeviceContext::DeviceContext(ContextKind kind, const ReferenceDevice& device,
       sink_(std::move(sink)),
       writer_(std::move(writer)) {}
 
-DeviceContext::~DeviceContext() { Discard(); }
+DeviceContext::~DeviceContext() {
+  Discard();
+}
 
 bool DeviceContext::Spoil(std::string* error) {
-  if (spoiled_.empty()) spoiled_ = writer_->Error().empty() ? "the recording failed" : writer_->Error();
+  if (spoiled_.empty())
+    spoiled_ = writer_->Error().empty() ? "the recording failed" : writer_->Error();
   *error = spoiled_;
   return false;
 }
@@ -213,7 +218,9 @@ bool DeviceContext::CheckRecording(std::string* error) {
   return true;
 }
 
-bool DeviceContext::Begin(std::string* error) { return writer_->Begin() || Spoil(error); }
+bool DeviceContext::Begin(std::string* error) {
+  return writer_->Begin() || Spoil(error);
+}
 
 std::optional<uint32_t> DeviceContext::SlotOf(const GdiObject* object) const {
   for (size_t i = 0; i < slots_.size(); ++i)
@@ -295,8 +302,8 @@ int DeviceContext::SetStretchBltMode(int mode, std::string* error) {
   return previous;
 }
 
-bool DeviceContext::StretchDIBits(const StretchArgs& args, const void* bits,
-                                  const void* bitmapInfo, int* rows, std::string* error) {
+bool DeviceContext::StretchDIBits(const StretchArgs& args, const void* bits, const void* bitmapInfo,
+                                  int* rows, std::string* error) {
   if (!CheckRecording(error)) return false;
   if (args.usage != DIB_RGB_COLORS) {
     return Spoil("only colour tables of RGB values can be recorded", error);

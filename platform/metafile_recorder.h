@@ -169,8 +169,8 @@ class DeviceContext {
   bool Rectangle(const RECT& box, std::string* error);
   int SetStretchBltMode(int mode, std::string* error);
   // A bitmap the format cannot store spoils the recording like any other lost drawing.
-  bool StretchDIBits(const StretchArgs& args, const void* bits, const void* bitmapInfo,
-                     int* rows, std::string* error);
+  bool StretchDIBits(const StretchArgs& args, const void* bits, const void* bitmapInfo, int* rows,
+                     std::string* error);
   // Finishes the recording; on failure the file the context created is removed.
   bool Close(std::string* fileName, uint64_t* bytes, std::string* error);
   void Discard();

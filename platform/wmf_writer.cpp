@@ -58,7 +58,9 @@ std::vector<uint8_t> WmfWriter::Header(uint32_t tableSize) const {
   return header;
 }
 
-bool WmfWriter::Begin() { return Append(Header(0)); }
+bool WmfWriter::Begin() {
+  return Append(Header(0));
+}
 
 bool WmfWriter::CreatePen(uint32_t, const LogPen& pen) {
   if (!FitsInt16(pen.width)) return Fail("a metafile pen is at most 32767 units wide");

@@ -94,9 +94,8 @@ test::WmfFile ReadWmf(const std::string& path) {
 }
 
 const std::vector<uint32_t> kEmfSequence = {1, 38, 37, 39, 37, 43, 37, 37, 40, 40, 21, 81, 14};
-const std::vector<uint32_t> kWmfSequence = {0x02FA, 0x012D, 0x02FC, 0x012D, 0x041B,
-                                            0x02FA, 0x012D, 0x02FC, 0x012D, 0x01F0,
-                                            0x01F0, 0x0107, 0x0F43, 0x0000};
+const std::vector<uint32_t> kWmfSequence = {0x02FA, 0x012D, 0x02FC, 0x012D, 0x041B, 0x02FA, 0x012D,
+                                            0x02FC, 0x012D, 0x01F0, 0x01F0, 0x0107, 0x0F43, 0x0000};
 
 // Checks an EMF holding the white rectangle and `page` stretched into width x height.
 void ExpectEmfPicture(const std::vector<MetaRecord>& records, const Page& page, int width,
@@ -127,9 +126,9 @@ void ExpectWmfPicture(const test::WmfFile& wmf, const Page& page, int width, int
   ASSERT_EQ(TypesOf(wmf.records), kWmfSequence);
   EXPECT_EQ(wmf.objects, 4);
   const MetaRecord& rectangle = wmf.records[4];
-  EXPECT_EQ((std::vector<int>{rectangle.I16(6), rectangle.I16(8), rectangle.I16(10),
-                              rectangle.I16(12)}),
-            (std::vector<int>{height, width, 0, 0}));
+  EXPECT_EQ(
+      (std::vector<int>{rectangle.I16(6), rectangle.I16(8), rectangle.I16(10), rectangle.I16(12)}),
+      (std::vector<int>{height, width, 0, 0}));
   const MetaRecord& stretch = wmf.records[12];
   std::vector<int> fields;
   for (size_t at = 12; at < 28; at += 2) fields.push_back(stretch.I16(at));
@@ -192,10 +191,11 @@ TEST(EmfPipeline, WidthAndHeightStretchThePageAndSizeTheFrame) {
   ASSERT_TRUE(test::WriteTestPage(input, 300, 400));
   const std::string output = dir.File("page.emf");
   // Gray and depth options play no part: the page keeps its 24 bits.
-  ASSERT_EQ(Convert(Emf, input, output,
-                    {{OptWidth, 595}, {OptHeight, 842}, {OptGrayscale, 1}, {OptBitDepth, 8},
-                     {OptXDpi, 300}}),
-            "");
+  ASSERT_EQ(
+      Convert(
+          Emf, input, output,
+          {{OptWidth, 595}, {OptHeight, 842}, {OptGrayscale, 1}, {OptBitDepth, 8}, {OptXDpi, 300}}),
+      "");
   // The resolution is not set for EMF: the bitmap keeps the page's own.
   ExpectEmfPicture(ReadEmf(output), LoadPage(input), 595, 842, {0, 0, 15742, 22297});
 
@@ -241,10 +241,10 @@ TEST(WmfPipeline, ThePageCarriesTheJobsResolution) {
   const std::string input = dir.File("page.bmp");
   ASSERT_TRUE(test::WriteTestPage(input, 47, 33));
   const std::string output = dir.File("page.wmf");
-  ASSERT_EQ(Convert(Wmf, input, output,
-                    {{OptXDpi, 300}, {OptYDpi, 200}, {OptWidth, 94}, {OptHeight, 66},
-                     {OptGrayscale, 1}}),
-            "");
+  ASSERT_EQ(
+      Convert(Wmf, input, output,
+              {{OptXDpi, 300}, {OptYDpi, 200}, {OptWidth, 94}, {OptHeight, 66}, {OptGrayscale, 1}}),
+      "");
   const std::vector<uint8_t> file = ReadFileBytes(output);
   const test::WmfFile wmf = ReadWmf(output);
   EXPECT_EQ(wmf.type, 1);
@@ -308,7 +308,11 @@ TEST(MetafilePipelines, FailuresAreReportedAndLeaveNoFile) {
       {"unreadable page", Wmf, garbage, dir.File("a.wmf"), {}, "Cannot read page"},
       {"no folder", Emf, page, dir.File("no/such/folder/a.emf"), {}, "Cannot create"},
       {"wmf too wide", Wmf, wide, dir.File("wide.wmf"), {}, "32767"},
-      {"wmf stretched too far", Wmf, page, dir.File("far.wmf"), {{OptWidth, 40000}, {OptHeight, 9}},
+      {"wmf stretched too far",
+       Wmf,
+       page,
+       dir.File("far.wmf"),
+       {{OptWidth, 40000}, {OptHeight, 9}},
        "32767"},
   };
   for (const Case& c : cases) {

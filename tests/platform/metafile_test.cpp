@@ -114,12 +114,12 @@ TEST(EnhancedMetafile, RecordsThePictureOverAWhiteRectangle) {
   std::string error;
   const std::vector<MetaRecord> records = test::ReadEmfRecords(file, &error);
   ASSERT_FALSE(records.empty()) << error;
-  EXPECT_EQ(TypesOf(records), (std::vector<uint32_t>{1, 38, 37, 39, 37, 43, 37, 37, 40, 40, 21,
-                                                     81, 14}));
+  EXPECT_EQ(TypesOf(records),
+            (std::vector<uint32_t>{1, 38, 37, 39, 37, 43, 37, 37, 40, 40, 21, 81, 14}));
 
   const MetaRecord& header = records[0];
-  EXPECT_EQ(header.U32(4), 120u);                                          // 108 + description
-  EXPECT_EQ(Ints(header, 8, 4), (std::vector<int32_t>{0, 0, 6, 3}));       // bounds, inclusive
+  EXPECT_EQ(header.U32(4), 120u);                                           // 108 + description
+  EXPECT_EQ(Ints(header, 8, 4), (std::vector<int32_t>{0, 0, 6, 3}));        // bounds, inclusive
   EXPECT_EQ(Ints(header, 24, 4), (std::vector<int32_t>{0, 0, 1234, 567}));  // frame as given
   EXPECT_EQ(header.U32(40), 0x464D4520u);
   EXPECT_EQ(header.U32(44), 0x00010000u);
@@ -244,13 +244,12 @@ TEST(EnhancedMetafile, FrameFollowsTheDrawingWhenNoneIsGiven) {
 TEST(ReferenceDevice, ScreenFiguresAndTheirReplacement) {
   {
     ScreenDC screen;
-    EXPECT_EQ((std::vector<int>{GetDeviceCaps(screen.get(), HORZSIZE),
-                                GetDeviceCaps(screen.get(), VERTSIZE),
-                                GetDeviceCaps(screen.get(), HORZRES),
-                                GetDeviceCaps(screen.get(), VERTRES),
-                                GetDeviceCaps(screen.get(), LOGPIXELSX),
-                                GetDeviceCaps(screen.get(), LOGPIXELSY)}),
-              (std::vector<int>{508, 286, 1920, 1080, 96, 96}));
+    EXPECT_EQ(
+        (std::vector<int>{
+            GetDeviceCaps(screen.get(), HORZSIZE), GetDeviceCaps(screen.get(), VERTSIZE),
+            GetDeviceCaps(screen.get(), HORZRES), GetDeviceCaps(screen.get(), VERTRES),
+            GetDeviceCaps(screen.get(), LOGPIXELSX), GetDeviceCaps(screen.get(), LOGPIXELSY)}),
+        (std::vector<int>{508, 286, 1920, 1080, 96, 96}));
     EXPECT_EQ(GetDeviceCaps(screen.get(), 12345), 0);
   }
   EXPECT_FALSE(SetScreenDevice({0, 1024, 320, 256}));
@@ -311,9 +310,9 @@ TEST(Metafile, ARecordingThatCannotBeCompletedLeavesNoFile) {
       {"emf-long-colour-table", true, stretch(longPalette), "colour table"},
       {"emf-no-bitmap", true,
        [](HDC dc) {
-         EXPECT_EQ(StretchDIBits(dc, 0, 0, 1, 1, 0, 0, 1, 1, nullptr, nullptr, DIB_RGB_COLORS,
-                                 SRCCOPY),
-                   0);
+         EXPECT_EQ(
+             StretchDIBits(dc, 0, 0, 1, 1, 0, 0, 1, 1, nullptr, nullptr, DIB_RGB_COLORS, SRCCOPY),
+             0);
        },
        "no bitmap"},
   };
