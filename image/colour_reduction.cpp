@@ -564,7 +564,10 @@ bool OctreeQuantizer::AddBitmapColors(const uint8_t* block) {
   const BITMAPINFOHEADER h = BITMAPINFOHEADER::ReadFrom(block);
   const uint32_t bpp = h.biBitCount;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return false;
-  if (h.biWidth <= 0 || h.biHeight <= 0) return false;
+  // A block of this library always has the 40-byte header and at most 256 entries; anything else
+  // would place the rows where they are not.
+  if (h.biWidth <= 0 || h.biHeight <= 0 || h.biSize < BITMAPINFOHEADER::kSize || h.biClrUsed > 256)
+    return false;
   const uint32_t width = static_cast<uint32_t>(h.biWidth);
   const uint32_t height = static_cast<uint32_t>(h.biHeight);
   const size_t stride = ((size_t{width} * bpp + 31) / 32) * 4;

@@ -72,8 +72,8 @@ class OctreeQuantizer {
 
   // Adds every pixel of a packed bitmap block (header, palette, bottom-up rows padded to 4
   // bytes): palette depths through their palette entries (reserved byte as alpha), 24-bit pixels
-  // with alpha 0. False, nothing added, for depths other than 1, 4, 8 and 24 or a block without
-  // pixels.
+  // with alpha 0. False, nothing added, for depths other than 1, 4, 8 and 24, a block without
+  // pixels, or a header no image of this library has (shorter than 40 bytes, over 256 entries).
   bool AddBitmapColors(const uint8_t* block);
 
   // Writes one entry per leaf (LeafCount() entries) in octree-path order: the average colour of

@@ -24,36 +24,72 @@ bool BeginResult(RasterImage& temp, RasterImage& source, uint32_t width, uint32_
   return true;
 }
 
-// Fills `result` (result x, y) from `source` (map(x, y) -> source x, y), in 64 x 64 tiles of
-// result pixels: columns in steps of 64 outside, rows in steps of 64 inside.
-template <class Map>
-void FillTurned(const RasterImage& source, RasterImage& result, Map map) {
-  const uint32_t width = result.Width();
-  const uint32_t height = result.Height();
-  const uint32_t depth = source.BitsPerPixel();
-  if (depth == 1) result.FillBytes(0);
-  const bool alpha = result.HasAlpha() && source.HasAlpha();
+// Calls visit(x, y) for every pixel of a width x height picture in 64 x 64 tiles: columns in
+// steps of 64 outside, rows in steps of 64 inside, so that reads and writes stay in cache-sized
+// pieces whichever way the other image is walked. Inside a tile, columns are visited one by one.
+template <class Visit>
+void ForEachTiled(uint32_t width, uint32_t height, Visit visit) {
   for (uint32_t tileX = 0; tileX < width; tileX += kTile) {
     const uint32_t endX = std::min(width, tileX + kTile);
     for (uint32_t tileY = 0; tileY < height; tileY += kTile) {
       const uint32_t endY = std::min(height, tileY + kTile);
-      for (uint32_t y = tileY; y < endY; ++y) {
-        uint8_t* out = result.RowAddress(y);
-        for (uint32_t x = tileX; x < endX; ++x) {
-          const auto [sx, sy] = map(x, y);
-          switch (depth) {
-            case 24: std::memcpy(out + size_t{x} * 3, source.RowAddress(sy) + size_t{sx} * 3, 3);
-              break;
-            case 8: out[x] = source.RowAddress(sy)[sx]; break;
-            case 4: result.SetIndexAtUnchecked(x, y, source.IndexAtUnchecked(sx, sy)); break;
-            default:
-              if (source.IndexAtUnchecked(sx, sy) != 0) result.SetIndexAtUnchecked(x, y, 1);
-              break;
-          }
-          if (alpha) *result.AlphaAddress(x, y) = source.AlphaAtUnchecked(sx, sy);
-        }
-      }
+      for (uint32_t x = tileX; x < endX; ++x)
+        for (uint32_t y = tileY; y < endY; ++y) visit(x, y);
     }
+  }
+}
+
+// Fills `result` from `source`: result pixel (x, y) takes source pixel map(x, y).
+template <class Map>
+void FillTurned(const RasterImage& source, RasterImage& result, Map map) {
+  const uint32_t width = result.Width();
+  const uint32_t height = result.Height();
+  const uint8_t* in = source.PixelRows();
+  uint8_t* out = result.PixelRows();
+  const size_t inStride = source.RowStride();
+  const size_t outStride = result.RowStride();
+  switch (source.BitsPerPixel()) {
+    case 24:
+      ForEachTiled(width, height, [&](uint32_t x, uint32_t y) {
+        const auto [sx, sy] = map(x, y);
+        const uint8_t* p = in + sy * inStride + size_t{sx} * 3;
+        uint8_t* q = out + y * outStride + size_t{x} * 3;
+        q[0] = p[0];
+        q[1] = p[1];
+        q[2] = p[2];
+      });
+      break;
+    case 8:
+      ForEachTiled(width, height, [&](uint32_t x, uint32_t y) {
+        const auto [sx, sy] = map(x, y);
+        out[y * outStride + x] = in[sy * inStride + sx];
+      });
+      break;
+    case 4:
+      ForEachTiled(width, height, [&](uint32_t x, uint32_t y) {
+        const auto [sx, sy] = map(x, y);
+        const uint8_t b = in[sy * inStride + (sx >> 1)];
+        const uint8_t v = (sx & 1) ? (b & 0x0F) : (b >> 4);
+        uint8_t& o = out[y * outStride + (x >> 1)];
+        o = (x & 1) ? static_cast<uint8_t>((o & 0xF0) | v) : static_cast<uint8_t>((o & 0x0F) | v << 4);
+      });
+      break;
+    default:
+      result.FillBytes(0);
+      ForEachTiled(width, height, [&](uint32_t x, uint32_t y) {
+        const auto [sx, sy] = map(x, y);
+        if ((in[sy * inStride + (sx >> 3)] >> (7 - (sx & 7))) & 1)
+          out[y * outStride + (x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      });
+      break;
+  }
+  if (source.HasAlpha() && result.HasAlpha()) {
+    const uint8_t* alphaIn = source.AlphaPlane();
+    uint8_t* alphaOut = result.AlphaPlane();
+    ForEachTiled(width, height, [&](uint32_t x, uint32_t y) {
+      const auto [sx, sy] = map(x, y);
+      alphaOut[size_t{y} * width + x] = alphaIn[size_t{sy} * source.Width() + sx];
+    });
   }
 }
 
@@ -103,14 +139,14 @@ Outside OutsideValue(const RasterImage& source) {
 bool RasterImage::RotateRight90(RasterImage* destination) {
   const uint32_t lastX = Width() - 1;
   return QuarterTurn(*this, destination, [lastX](uint32_t x, uint32_t y) {
-    return std::pair<uint32_t, uint32_t>{lastX - y, x};
+    return std::pair<size_t, size_t>{lastX - y, x};
   });
 }
 
 bool RasterImage::RotateLeft90(RasterImage* destination) {
   const uint32_t lastY = Height() - 1;
   return QuarterTurn(*this, destination, [lastY](uint32_t x, uint32_t y) {
-    return std::pair<uint32_t, uint32_t>{y, lastY - x};
+    return std::pair<size_t, size_t>{y, lastY - x};
   });
 }
 
@@ -166,35 +202,50 @@ bool RasterImage::RotateByAngle(float degrees, RasterImage* destination) {
   const Outside outside = OutsideValue(*this);
   FillBackground(temp, outside.color, outside.index);
 
-  const bool trueColor = BitsPerPixel() == 24;
-  const bool alpha = temp.HasAlpha();
+  // Result pixel (x - trunc(minX), y - trunc(minY)) samples the source at the turned-back
+  // position of (x, y); columns and rows beyond the canvas are dropped. The visiting order does
+  // not change any pixel, so the canvas is walked in tiles to keep the source reads local.
   const int64_t firstX = static_cast<int64_t>(std::trunc(f.minX));
-  const int64_t lastX = static_cast<int64_t>(std::trunc(f.maxX));
   const int64_t firstY = static_cast<int64_t>(std::trunc(f.minY));
-  const int64_t lastY = std::min<int64_t>(static_cast<int64_t>(std::trunc(f.maxY)),
-                                          firstY + int64_t{newHeight} - 1);
-  const int64_t lastKeptX = std::min<int64_t>(lastX, firstX + int64_t{newWidth} - 1);
-  for (int64_t y = firstY; y <= lastY; ++y) {
-    const auto ry = static_cast<uint32_t>(y - firstY);
-    uint8_t* out = temp.RowAddress(ry);
-    for (int64_t x = firstX; x <= lastKeptX; ++x) {
-      const auto rx = static_cast<uint32_t>(x - firstX);
-      const double fx = static_cast<double>(x);
-      const double fy = static_cast<double>(y);
-      const double sxf = std::trunc(fx * f.ca + fy * f.sa + 0.5);
-      const double syf = std::trunc(fy * f.ca - fx * f.sa + 0.5);
-      const bool inside = sxf >= 0 && syf >= 0 && sxf < Width() && syf < Height();
-      if (!inside) continue;  // the background is already there
-      const auto sx = static_cast<uint32_t>(sxf);
-      const auto sy = static_cast<uint32_t>(syf);
-      if (trueColor) {
-        std::memcpy(out + size_t{rx} * 3, RowAddress(sy) + size_t{sx} * 3, 3);
-      } else {
-        temp.SetIndexAtUnchecked(rx, ry, IndexAtUnchecked(sx, sy));
+  const auto keptWidth = static_cast<uint32_t>(
+      std::min<int64_t>(static_cast<int64_t>(std::trunc(f.maxX)) - firstX + 1, newWidth));
+  const auto keptHeight = static_cast<uint32_t>(
+      std::min<int64_t>(static_cast<int64_t>(std::trunc(f.maxY)) - firstY + 1, newHeight));
+  const int64_t sourceWidth = Width();
+  const int64_t sourceHeight = Height();
+  const uint8_t* in = PixelRows();
+  uint8_t* out = temp.PixelRows();
+  const size_t inStride = RowStride();
+  const size_t outStride = temp.RowStride();
+  const uint8_t* alphaIn = AlphaPlane();
+  uint8_t* alphaOut = temp.AlphaPlane();
+  const uint32_t depth = BitsPerPixel();
+  ForEachTiled(keptWidth, keptHeight, [&](uint32_t rx, uint32_t ry) {
+    const auto x = static_cast<double>(firstX + rx);
+    const auto y = static_cast<double>(firstY + ry);
+    // Conversion to an integer truncates toward zero; the sums stay far inside 64 bits.
+    const auto sxi = static_cast<int64_t>(x * f.ca + y * f.sa + 0.5);
+    const auto syi = static_cast<int64_t>(y * f.ca - x * f.sa + 0.5);
+    if (sxi < 0 || syi < 0 || sxi >= sourceWidth || syi >= sourceHeight) return;  // background
+    const auto sx = static_cast<size_t>(sxi);
+    const auto sy = static_cast<size_t>(syi);
+    switch (depth) {
+      case 24: {
+        const uint8_t* p = in + sy * inStride + sx * 3;
+        uint8_t* q = out + ry * outStride + size_t{rx} * 3;
+        q[0] = p[0];
+        q[1] = p[1];
+        q[2] = p[2];
+        break;
       }
-      if (alpha) *temp.AlphaAddress(rx, ry) = AlphaAtUnchecked(sx, sy);
+      case 8: out[ry * outStride + rx] = in[sy * inStride + sx]; break;
+      default:
+        temp.SetIndexAtUnchecked(rx, ry, IndexAtUnchecked(static_cast<uint32_t>(sx),
+                                                          static_cast<uint32_t>(sy)));
+        break;
     }
-  }
+    if (alphaOut != nullptr) alphaOut[size_t{ry} * newWidth + rx] = alphaIn[sy * Width() + sx];
+  });
   return CommitTemporary(temp, *this, destination);
 }
 
@@ -231,30 +282,50 @@ bool RasterImage::Resize(uint32_t width, uint32_t height, int mode, RasterImage*
   const RGBQUAD outsideColor = ColorAt(-1, -1, true);
   const uint8_t outsideIndex = LinearNearestIndex(palette, ColorCount(), outsideColor);
 
-  const bool trueColor = BitsPerPixel() == 24;
-  const bool alpha = temp.HasAlpha();
+  // Source column and row of a result position: the product is formed in double precision from
+  // the float factor and truncated (conversion to an integer truncates; both are non-negative).
+  // Rounding can carry the last position past the edge, which then samples the outside value.
+  const auto sourceIndex = [](uint32_t v, float scale) {
+    return static_cast<uint64_t>(static_cast<double>(v) * scale);
+  };
+  const uint32_t depth = BitsPerPixel();
+  uint8_t* alphaOut = temp.AlphaPlane();
   for (uint32_t y = 0; y < height; ++y) {
-    const double syf = std::trunc(static_cast<double>(y) * yScale);
-    const bool rowInside = syf < Height();
-    const auto sy = static_cast<uint32_t>(rowInside ? syf : 0);
+    const uint64_t sy = sourceIndex(y, yScale);
+    const bool rowInside = sy < Height();
+    const uint8_t* in = rowInside ? RowAddress(static_cast<uint32_t>(sy)) : nullptr;
     uint8_t* out = temp.RowAddress(y);
     for (uint32_t x = 0; x < width; ++x) {
-      const double sxf = std::trunc(static_cast<double>(x) * xScale);
-      const bool inside = rowInside && sxf < Width();
-      const auto sx = static_cast<uint32_t>(inside ? sxf : 0);
-      if (trueColor) {
-        uint8_t* p = out + size_t{x} * 3;
-        if (inside) {
-          std::memcpy(p, RowAddress(sy) + size_t{sx} * 3, 3);
-        } else {
-          p[0] = outsideColor.rgbBlue;
-          p[1] = outsideColor.rgbGreen;
-          p[2] = outsideColor.rgbRed;
+      const uint64_t sx = sourceIndex(x, xScale);
+      const bool inside = rowInside && sx < Width();
+      switch (depth) {
+        case 24: {
+          uint8_t* q = out + size_t{x} * 3;
+          if (inside) {
+            const uint8_t* p = in + sx * 3;
+            q[0] = p[0];
+            q[1] = p[1];
+            q[2] = p[2];
+          } else {
+            q[0] = outsideColor.rgbBlue;
+            q[1] = outsideColor.rgbGreen;
+            q[2] = outsideColor.rgbRed;
+          }
+          break;
         }
-      } else {
-        temp.SetIndexAtUnchecked(x, y, inside ? lowestEntry[IndexAtUnchecked(sx, sy)] : outsideIndex);
+        case 8: out[x] = inside ? lowestEntry[in[sx]] : outsideIndex; break;
+        default:
+          temp.SetIndexAtUnchecked(
+              x, y,
+              inside ? lowestEntry[IndexAtUnchecked(static_cast<uint32_t>(sx),
+                                                    static_cast<uint32_t>(sy))]
+                     : outsideIndex);
+          break;
       }
-      if (alpha) *temp.AlphaAddress(x, y) = inside ? AlphaAtUnchecked(sx, sy) : 0;
+      if (alphaOut != nullptr) {
+        alphaOut[size_t{y} * width + x] =
+            inside ? AlphaAtUnchecked(static_cast<uint32_t>(sx), static_cast<uint32_t>(sy)) : 0;
+      }
     }
   }
   return CommitTemporary(temp, *this, destination);

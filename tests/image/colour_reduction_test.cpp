@@ -471,6 +471,16 @@ TEST(OctreeQuantizer, RefusesBlocksItCannotRead) {
     EXPECT_FALSE(quantizer.AddBitmapColors(block)) << bpp;
     EXPECT_EQ(quantizer.LeafCount(), 0u);
   }
+  h.biBitCount = 8;
+  for (const auto& [clrUsed, size, height] : {std::tuple{300u, 40u, 2}, std::tuple{2u, 12u, 2},
+                                              std::tuple{2u, 40u, -2}}) {
+    h.biClrUsed = clrUsed;
+    h.biSize = size;
+    h.biHeight = height;
+    h.WriteTo(block);
+    OctreeQuantizer quantizer(256, 7);
+    EXPECT_FALSE(quantizer.AddBitmapColors(block)) << clrUsed << " " << size << " " << height;
+  }
   OctreeQuantizer quantizer(256, 7);
   EXPECT_FALSE(quantizer.AddBitmapColors(nullptr));
 }
@@ -483,7 +493,12 @@ TEST(OctreeQuantizer, FeedsDecreaseBppTheWayTheEngineDoes) {
     ASSERT_TRUE(quantizer.AddBitmapColors(image.BitmapBlock()));
     std::vector<RGBQUAD> palette(maxColors);
     quantizer.WritePalette(palette.data());
+    RasterImage linear;
+    FillRandom(linear, 47, 33, 24, depth);
     ASSERT_TRUE(image.DecreaseBpp(depth, false, palette.data(), maxColors));
+    ASSERT_TRUE(DecreaseBppUsing(linear, depth, false, palette.data(), maxColors,
+                                 PaletteSearch::Linear));
+    EXPECT_EQ(RawPixels(image), RawPixels(linear));
     EXPECT_EQ(image.BitsPerPixel(), depth);
     for (uint32_t i = 0; i < maxColors; ++i)
       EXPECT_EQ(image.PaletteEntryAt(i).Packed(), palette[i].Packed());
