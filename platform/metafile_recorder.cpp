@@ -109,15 +109,10 @@ RecordSink::~RecordSink() {
   Discard();
 }
 
-bool RecordSink::WriteFailed() {
-  if (file_ != nullptr) std::clearerr(file_);
-  return false;
-}
-
 bool RecordSink::Append(std::span<const uint8_t> bytes) {
   if (file_ == nullptr) return false;
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-    return WriteFailed();
+    return false;
   size_ += bytes.size();
   return true;
 }
@@ -126,10 +121,10 @@ bool RecordSink::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
   if (file_ == nullptr || offset + bytes.size() > size_) return false;
   const auto at = static_cast<long>(start_ + static_cast<int64_t>(offset));
   const auto end = static_cast<long>(start_ + static_cast<int64_t>(size_));
-  if (std::fseek(file_, at, SEEK_SET) != 0) return WriteFailed();
+  if (std::fseek(file_, at, SEEK_SET) != 0) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
   const bool back = std::fseek(file_, end, SEEK_SET) == 0;
-  return (written && back) || WriteFailed();
+  return written && back;
 }
 
 bool RecordSink::Finish(std::string* error) {

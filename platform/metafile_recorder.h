@@ -93,7 +93,6 @@ class RecordSink {
         removable_(removable),
         fileName_(std::move(fileName)),
         start_(start) {}
-  bool WriteFailed();
 
   std::FILE* file_;
   bool owned_;
