@@ -228,7 +228,7 @@ bool RasterImageBmp::Decode(ByteStream* stream) {
     SetErrorText(refusal);
     return false;
   }
-  const bool topDown = file.biHeight < 0;
+  topDown_ = file.biHeight < 0;
   if (Create(static_cast<uint32_t>(file.biWidth), AbsoluteHeight(file.biHeight), file.biBitCount,
              ImageFormat::Bmp) == nullptr) {
     return false;  // Create's own message stays
@@ -236,12 +236,10 @@ bool RasterImageBmp::Decode(ByteStream* stream) {
   SetResolutionX(DpiFromPelsPerMeter(file.biXPelsPerMeter));
   SetResolutionY(DpiFromPelsPerMeter(file.biYPelsPerMeter));
   if (ColorCount() != 0) ReadPalette(stream, file, layout);
-  if (!ReadPixels(stream, file, layout)) {
-    Release();
-    return false;
-  }
-  if (topDown) FlipRows(true);
-  return true;
+  const bool read = ReadPixels(stream, file, layout);
+  topDown_ = false;
+  if (!read) Release();
+  return read;
 }
 
 void RasterImageBmp::ReadPalette(ByteStream* stream, const BITMAPINFOHEADER& file,
@@ -265,8 +263,12 @@ bool RasterImageBmp::ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file
   switch (file.biBitCount) {
     case 1: case 4: case 8:
       MoveTo(stream, layout.PixelStart(file));
-      if (file.biCompression == kRgb) ReadPlainRows(stream);
-      else ReadRle(stream, file.biCompression);
+      if (file.biCompression == kRgb) {
+        ReadPlainRows(stream);
+      } else {
+        ReadRle(stream, file.biCompression);
+        if (topDown_) FlipRows(false);
+      }
       return true;
     case 24:
       MoveTo(stream, layout.PixelStart(file));
@@ -287,18 +289,47 @@ bool RasterImageBmp::ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file
   }
   MoveTo(stream, layout.PixelStart(file));
   if (file.biBitCount == 16) {
-    Read16BitRows(stream, masks);
+    // Expanding in place needs the rows bottom-up; a top-down file is turned afterwards.
+    if (Read16BitRows(stream, masks) > 0 && topDown_) FlipRows(false);
     return true;
   }
   return Read32BitRows(stream, masks, file.biCompression == kRgb);
 }
 
-// Rows stored as they are in memory: one read straight into the pixel rows. Whatever the file
-// does not supply is cleared.
+// Row `row` of the file, counted in the order the file stores rows: from the bottom of the
+// picture, or from the top in a top-down file. Reading straight into these rows spares turning
+// the picture afterwards.
+uint8_t* RasterImageBmp::FileRow(uint32_t row) const {
+  return RowAddress(topDown_ ? Height() - 1 - row : row);
+}
+
+// Clears, in a plane of `stride`-byte rows laid out like the pixel rows, the bytes from
+// `byteInRow` of file row `row` to the end of the file's rows: what a short file did not supply.
+void RasterImageBmp::ClearFileRowsFrom(uint8_t* plane, size_t stride, uint32_t row,
+                                       size_t byteInRow) const {
+  if (row >= Height()) return;
+  const size_t at = size_t{topDown_ ? Height() - 1 - row : row} * stride;
+  std::memset(plane + at + byteInRow, 0, stride - byteInRow);
+  const size_t later = size_t{Height() - 1 - row} * stride;  // the rows after it in the file
+  std::memset(topDown_ ? plane : plane + at + stride, 0, later);
+}
+
+// Rows stored as they are in memory. A bottom-up file takes one read straight into the pixel
+// rows; a top-down file one read per row. Whatever the file does not supply is cleared.
 void RasterImageBmp::ReadPlainRows(ByteStream* stream) {
-  const size_t size = Header().biSizeImage;
-  const size_t got = stream->ReadBytes(PixelRows(), 1, size);
-  std::memset(PixelRows() + got, 0, size - got);
+  if (!topDown_) {
+    const size_t size = Header().biSizeImage;
+    const size_t got = stream->ReadBytes(PixelRows(), 1, size);
+    std::memset(PixelRows() + got, 0, size - got);
+    return;
+  }
+  for (uint32_t row = 0; row < Height(); ++row) {
+    const size_t got = stream->ReadBytes(FileRow(row), 1, RowStride());
+    if (got < RowStride()) {
+      ClearFileRowsFrom(PixelRows(), RowStride(), row, got);
+      return;
+    }
+  }
 }
 
 void RasterImageBmp::ReadRle(ByteStream* stream, uint32_t compression) {
@@ -310,7 +341,8 @@ void RasterImageBmp::ReadRle(ByteStream* stream, uint32_t compression) {
 
 // 16-bit rows (2 bytes a pixel, padded to 4) are read into the start of the pixel memory and
 // expanded in place: a 16-bit row never needs more bytes than the 24-bit row of the same index.
-void RasterImageBmp::Read16BitRows(ByteStream* stream, const uint32_t masks[3]) {
+// Returns the number of rows the file supplied, in part or in full.
+uint32_t RasterImageBmp::Read16BitRows(ByteStream* stream, const uint32_t masks[3]) {
   const uint64_t sourceStride = (uint64_t{Width()} + 1) / 2 * 4;
   const size_t size = Header().biSizeImage;
   const size_t got = stream->ReadBytes(PixelRows(), 1, sourceStride * Height());
@@ -318,11 +350,12 @@ void RasterImageBmp::Read16BitRows(ByteStream* stream, const uint32_t masks[3]) 
   // Rows the file did not reach are already 0; only rows with data are expanded.
   const auto rows = static_cast<uint32_t>((got + sourceStride - 1) / sourceStride);
   UnpackMaskedPixels(PixelRows(), masks[0], masks[1], masks[2], 16, 0, rows);
+  return rows;
 }
 
 // 32-bit pixels are staged a chunk at a time. Without masks (BI_RGB) the fourth byte of each
 // pixel fills the alpha plane; a file whose fourth bytes are all 0 did not use them as alpha,
-// so the plane is then made fully opaque.
+// so the plane is then fully opaque.
 bool RasterImageBmp::Read32BitRows(ByteStream* stream, const uint32_t masks[3], bool withAlpha) {
   const uint64_t total = uint64_t{Width()} * Height();
   const uint64_t chunk = std::min(total, kChunkPixels);
@@ -331,41 +364,27 @@ bool RasterImageBmp::Read32BitRows(ByteStream* stream, const uint32_t masks[3], 
     SetErrorText("can't allocate memory");
     return false;
   }
-  uint8_t* alpha = withAlpha && AllocateAlpha() ? AlphaPlane() : nullptr;
-  const uint32_t index[3] = {MaskByteIndex(masks[0]), MaskByteIndex(masks[1]),
-                             MaskByteIndex(masks[2])};
-  uint8_t alphaSeen = 0;
+  PixelRun32 run;
+  run.index[0] = MaskByteIndex(masks[0]);
+  run.index[1] = MaskByteIndex(masks[1]);
+  run.index[2] = MaskByteIndex(masks[2]);
+  run.alpha = withAlpha && AllocateAlpha() ? AlphaPlane() : nullptr;
   uint64_t done = 0;
   while (done < total) {
     const uint64_t count = std::min(chunk, total - done);
-    const size_t got = stream->ReadBytes(staging.get(), 1, count * 4);
-    const uint64_t pixels = got / 4;
-    UnpackPixelRun32(staging.get(), done, pixels, index);
-    if (alpha != nullptr) {
-      for (uint64_t i = 0; i < pixels; ++i) {
-        alpha[done + i] = staging[i * 4 + 3];
-        alphaSeen |= staging[i * 4 + 3];
-      }
-    }
+    const uint64_t pixels = stream->ReadBytes(staging.get(), 4, count);
+    UnpackPixelRun32(staging.get(), done, pixels, run);
     done += pixels;
     if (pixels < count) break;
   }
-  ClearPixelsFrom(done);
-  if (alpha != nullptr) {
-    std::memset(alpha + done, 0, total - done);
-    if (alphaSeen == 0) InvertAlpha();
+  const auto row = static_cast<uint32_t>(done / Width());
+  const auto column = static_cast<uint32_t>(done % Width());
+  ClearFileRowsFrom(PixelRows(), RowStride(), row, size_t{column} * 3);
+  if (run.alpha != nullptr) {
+    if (run.alphaSeen == 0) std::memset(run.alpha, 255, total);
+    else ClearFileRowsFrom(run.alpha, Width(), row, column);
   }
   return true;
-}
-
-// Pixels from index `first` (counted row by row from row 0) to the end become 0.
-void RasterImageBmp::ClearPixelsFrom(uint64_t first) {
-  const uint64_t total = uint64_t{Width()} * Height();
-  if (first >= total) return;
-  const auto y = static_cast<uint32_t>(first / Width());
-  const auto x = static_cast<uint32_t>(first % Width());
-  uint8_t* from = RowAddress(y) + size_t{x} * 3;
-  std::memset(from, 0, static_cast<size_t>(PixelRows() + Header().biSizeImage - from));
 }
 
 void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
@@ -381,9 +400,11 @@ void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
   if (source == nullptr || BitsPerPixel() != 24 || firstRow >= Height()) return;
   rowCount = std::min(rowCount, Height() - firstRow);
   if (bitsPerPixel == 32) {
-    const uint32_t index[3] = {MaskByteIndex(redMask), MaskByteIndex(greenMask),
-                               MaskByteIndex(blueMask)};
-    UnpackPixelRun32(source, uint64_t{firstRow} * Width(), uint64_t{rowCount} * Width(), index);
+    PixelRun32 run;
+    run.index[0] = MaskByteIndex(redMask);
+    run.index[1] = MaskByteIndex(greenMask);
+    run.index[2] = MaskByteIndex(blueMask);
+    UnpackPixelRun32(source, uint64_t{firstRow} * Width(), uint64_t{rowCount} * Width(), run);
     return;
   }
   if (bitsPerPixel != 16) return;
@@ -406,24 +427,33 @@ void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
   }
 }
 
-// Expands `count` packed 32-bit pixels, the first being pixel number `first` counted row by
-// row from row 0; `index` gives the byte of red, green and blue. Row padding is cleared.
+// Expands `count` packed 32-bit pixels, the first being pixel number `first` counted in file
+// order; the run's byte indices pick red, green and blue. With an alpha plane the fourth bytes
+// go there. Row padding is cleared.
 void RasterImageBmp::UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count,
-                                      const uint32_t index[3]) {
+                                      PixelRun32& run) {
   if (count == 0) return;
   const uint32_t width = Width();
-  auto y = static_cast<uint32_t>(first / width);
+  auto row = static_cast<uint32_t>(first / width);
   auto x = static_cast<uint32_t>(first % width);
-  uint8_t* to = RowAddress(y) + size_t{x} * 3;
+  uint8_t* to = FileRow(row) + size_t{x} * 3;
+  uint8_t* alpha = run.alpha ? run.alpha + (to - PixelRows()) / RowStride() * width : nullptr;
   for (uint64_t i = 0; i < count; ++i, source += 4) {
-    to[0] = source[index[2]];
-    to[1] = source[index[1]];
-    to[2] = source[index[0]];
+    to[0] = source[run.index[2]];
+    to[1] = source[run.index[1]];
+    to[2] = source[run.index[0]];
     to += 3;
-    if (++x == width) {
+    if (alpha != nullptr) {
+      alpha[x] = source[3];
+      run.alphaSeen |= source[3];
+    }
+    if (++x == width && i + 1 < count) {
       std::memset(to, 0, RowStride() - size_t{width} * 3);
       x = 0;
-      to = RowAddress(++y);
+      to = FileRow(++row);
+      if (alpha != nullptr) alpha = run.alpha + (to - PixelRows()) / RowStride() * width;
+    } else if (x == width) {
+      std::memset(to, 0, RowStride() - size_t{width} * 3);
     }
   }
 }

@@ -9,6 +9,7 @@
 // The writer stores the image's own block (1, 4, 8 or 24 bits), or a 32-bit file for a 24-bit
 // image with an alpha plane.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/raster_image.h"
@@ -40,16 +41,25 @@ class RasterImageBmp : public RasterImage {
 
  private:
   struct FileLayout;
+  // Byte indices of red, green and blue in a 32-bit pixel, and where the fourth bytes go.
+  struct PixelRun32 {
+    uint32_t index[3] = {2, 1, 0};
+    uint8_t* alpha = nullptr;
+    uint8_t alphaSeen = 0;  // OR of every fourth byte stored
+  };
+
   void ReadPalette(ByteStream* stream, const BITMAPINFOHEADER& file, const FileLayout& layout);
   bool ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file, const FileLayout& layout);
   void ReadPlainRows(ByteStream* stream);
   void ReadRle(ByteStream* stream, uint32_t compression);
-  void Read16BitRows(ByteStream* stream, const uint32_t masks[3]);
+  uint32_t Read16BitRows(ByteStream* stream, const uint32_t masks[3]);
   bool Read32BitRows(ByteStream* stream, const uint32_t masks[3], bool withAlpha);
-  void UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count,
-                        const uint32_t index[3]);
-  void ClearPixelsFrom(uint64_t first);
+  void UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count, PixelRun32& run);
+  uint8_t* FileRow(uint32_t row) const;
+  void ClearFileRowsFrom(uint8_t* plane, size_t stride, uint32_t row, size_t byteInRow) const;
   bool WriteWithAlpha(ByteStream* stream);
+
+  bool topDown_ = false;  // while decoding: the file stores its top row first
 };
 
 }  // namespace orvalis

@@ -615,24 +615,46 @@ TEST(BmpDecode, HostileInput) {
   }
 }
 
-// A truncated file keeps what it supplied and clears the rest.
+// A truncated file keeps what it supplied and clears the rest, bottom-up or top-down.
 TEST(BmpDecode, TruncatedFilesKeepWhatTheySupply) {
   struct Case {
     uint16_t depth;
     Bytes pixels;
-    Rgb first;  // bottom-left pixel
+    Rgb first;  // the file's first pixel: bottom-left, or top-left in a top-down file
   };
-  for (const Case& c : {Case{24, {1, 2, 3}, {3, 2, 1}}, Case{16, {0x1F, 0x00}, {0, 0, 248}},
-                        Case{32, {4, 5, 6, 0}, {6, 5, 4}}, Case{32, {4, 5, 6}, {0, 0, 0}}}) {
-    const auto image =
-        DecodeBytes(WithFileHeader(Concat({Info{5, 4, c.depth}.Encode(), c.pixels}), 40));
-    ASSERT_TRUE(image->IsValid());
-    const RGBQUAD first = image->ColorAt(0, 0);
-    EXPECT_EQ((Rgb{first.rgbRed, first.rgbGreen, first.rgbBlue}), c.first) << c.depth;
-    for (uint32_t y = 0; y < 4; ++y)
-      for (uint32_t x = y == 0 ? 1 : 0; x < 5; ++x)
-        EXPECT_EQ(image->ColorAt(x, y).Packed(), 0u) << c.depth << " " << x << "," << y;
+  for (const bool topDown : {false, true}) {
+    for (const Case& c : {Case{24, {1, 2, 3}, {3, 2, 1}}, Case{16, {0x1F, 0x00}, {0, 0, 248}},
+                          Case{32, {4, 5, 6, 0}, {6, 5, 4}}, Case{32, {4, 5, 6}, {0, 0, 0}},
+                          Case{8, {1}, {255, 255, 255}}}) {
+      SCOPED_TRACE(testing::Message() << c.depth << (topDown ? " top-down" : ""));
+      const Bytes palette = c.depth == 8 ? Palette({{0, 0, 0}, {255, 255, 255}}) : Bytes{};
+      const Bytes file = WithFileHeader(
+          Concat({Info{5, topDown ? -4 : 4, c.depth, 0, 0, 0, 0, c.depth == 8 ? 2u : 0u}.Encode(),
+                  palette, c.pixels}),
+          40 + palette.size());
+      const auto image = DecodeBytes(file);
+      ASSERT_TRUE(image->IsValid());
+      const uint32_t firstRow = topDown ? 3 : 0;
+      const RGBQUAD first = image->ColorAt(0, firstRow);
+      EXPECT_EQ((Rgb{first.rgbRed, first.rgbGreen, first.rgbBlue}), c.first);
+      for (uint32_t y = 0; y < 4; ++y) {
+        for (uint32_t x = y == firstRow ? 1 : 0; x < 5; ++x) {
+          if (c.depth == 8) EXPECT_EQ(image->IndexAt(x, y), 0) << x << "," << y;
+          else EXPECT_EQ(image->ColorAt(x, y).Packed(), 0u) << x << "," << y;
+        }
+      }
+    }
   }
+  // A top-down 32-bit file cut in its second row: alpha as stored where supplied, 0 elsewhere.
+  const Bytes px{1, 1, 1, 9, 2, 2, 2, 8, 3, 3, 3, 7};
+  const auto cut = DecodeBytes(WithFileHeader(Concat({Info{2, -3, 32}.Encode(), px}), 40));
+  EXPECT_EQ(cut->AlphaAt(0, 2), 9);
+  EXPECT_EQ(cut->AlphaAt(1, 2), 8);
+  EXPECT_EQ(cut->AlphaAt(0, 1), 7);
+  EXPECT_EQ(cut->ColorAt(0, 1), (RGBQUAD{3, 3, 3, 0}));
+  EXPECT_EQ(cut->AlphaAt(1, 1), 0);
+  EXPECT_EQ(cut->AlphaAt(0, 0), 0);
+  EXPECT_EQ(cut->ColorAt(1, 1).Packed(), 0u);
 }
 
 // ---- Encoder ----
