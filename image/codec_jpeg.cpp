@@ -106,7 +106,11 @@ void ApplySettings(JpegJob* job) {
   const uint32_t options = job->options;
   jpeg_set_defaults(compressor);
   if (options & JpegOption::Arithmetic) compressor->arith_code = TRUE;
-  if (options & JpegOption::OptimizeTables) compressor->optimize_coding = TRUE;
+  // Optimised tables are a Huffman matter; arithmetic coding adapts by itself, and libjpeg
+  // refuses the pair ("Requested features are incompatible") instead of ignoring the request.
+  if ((options & JpegOption::OptimizeTables) && !(options & JpegOption::Arithmetic)) {
+    compressor->optimize_coding = TRUE;
+  }
   if (options & JpegOption::GrayOutput) jpeg_set_colorspace(compressor, JCS_GRAYSCALE);
   if (options & JpegOption::Smoothing) compressor->smoothing_factor = job->smoothing;
   jpeg_set_quality(compressor, job->quality, (options & JpegOption::ForceBaseline) ? TRUE : FALSE);

@@ -164,6 +164,7 @@ TEST(JpegEncoder, PillowDecodesColourAndGrayCloseToWhatWeHeld) {
       {"colour", Kind::Color, 0, false, 27.0},
       {"colour, engine options", Kind::Color, 24, false, 27.0},
       {"colour, arithmetic", Kind::Color, JpegOption::Arithmetic, false, 27.0},
+      {"colour, arithmetic + engine", Kind::Color, JpegOption::Arithmetic | 24, false, 27.0},
       {"colour, 4:4:4", Kind::Color, JpegOption::Sampling444, false, 30.5},
       {"colour to gray", Kind::Color, JpegOption::GrayOutput, true, 33.0},
       {"8-bit gray", Kind::Gray8, 0, true, 33.0},
@@ -209,6 +210,9 @@ TEST(JpegEncoder, OptionBitsChooseCodingScansAndSampling) {
       {Kind::Color, 24, 0xC2, s420, false},
       {Kind::Color, JpegOption::Arithmetic, 0xC9, s420, false},
       {Kind::Color, JpegOption::Arithmetic | JpegOption::Progressive, 0xCA, s420, false},
+      // Arithmetic coding with the engine's word: optimised tables do not apply to it.
+      {Kind::Color, JpegOption::Arithmetic | 24, 0xCA, s420, false},
+      {Kind::Color, JpegOption::Arithmetic | JpegOption::OptimizeTables, 0xC9, s420, false},
       {Kind::Color, JpegOption::Sampling422, 0xC0, s422, true},
       {Kind::Color, JpegOption::Sampling444 | 24, 0xC2, s444, false},
       {Kind::Color, JpegOption::Sampling444 | JpegOption::Sampling422, 0xC0, s444, true},
