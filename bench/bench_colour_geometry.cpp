@@ -64,8 +64,8 @@ void CopyPage(RasterImage& copy) {
   Page().Resize(kWidth, kHeight, 1, &copy);
 }
 
-void ReduceColours(benchmark::State& state, uint32_t maxColors, uint32_t colorBits,
-                   uint32_t depth, PaletteSearch search) {
+void ReduceColours(benchmark::State& state, uint32_t maxColors, uint32_t colorBits, uint32_t depth,
+                   PaletteSearch search) {
   for (auto _ : state) {
     state.PauseTiming();
     RasterImage image;

@@ -27,12 +27,18 @@ std::array<uint32_t, 3> HueColour(uint32_t hue) {
   const uint32_t rise = ((hue % 60) * 255 + 30) / 60;
   const uint32_t fall = 255 - rise;
   switch (sector) {
-    case 0: return {255, rise, 0};
-    case 1: return {fall, 255, 0};
-    case 2: return {0, 255, rise};
-    case 3: return {0, fall, 255};
-    case 4: return {rise, 0, 255};
-    default: return {255, 0, fall};
+    case 0:
+      return {255, rise, 0};
+    case 1:
+      return {fall, 255, 0};
+    case 2:
+      return {0, 255, rise};
+    case 3:
+      return {0, fall, 255};
+    case 4:
+      return {rise, 0, 255};
+    default:
+      return {255, 0, fall};
   }
 }
 
@@ -110,7 +116,9 @@ void WriteRowIndices(RasterImage& image, uint32_t y, const std::vector<uint8_t>&
   uint8_t* row = image.RowAddress(y);
   const uint32_t width = image.Width();
   switch (image.BitsPerPixel()) {
-    case 8: std::copy(indices.begin(), indices.begin() + width, row); break;
+    case 8:
+      std::copy(indices.begin(), indices.begin() + width, row);
+      break;
     case 4:
       for (uint32_t x = 0; x < width; x += 2) {
         const uint8_t low = x + 1 < width ? (indices[x + 1] & 0x0F) : 0;
@@ -125,7 +133,8 @@ void WriteRowIndices(RasterImage& image, uint32_t y, const std::vector<uint8_t>&
         row[x >> 3] = byte;
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -168,8 +177,9 @@ class DiffusionSource {
 
   RGBQUAD Stored(RGBQUAD color) {
     if (palette_ == nullptr) return color;
-    const uint8_t i = search_ == PaletteSearch::Linear ? LinearNearestIndex(palette_, entries_, color)
-                                                       : indexed_.Find(color);
+    const uint8_t i = search_ == PaletteSearch::Linear
+                          ? LinearNearestIndex(palette_, entries_, color)
+                          : indexed_.Find(color);
     RGBQUAD stored = palette_[i];
     if (source_.HasAlpha()) stored.rgbReserved = color.rgbReserved;
     return stored;
@@ -256,10 +266,14 @@ void RenderDiffused(const RasterImage& source, RasterImage& result, PaletteSearc
 std::span<const RGBQUAD> StandardPalette(uint32_t bitsPerPixel) {
   static const std::array<RGBQUAD, 256> palette8 = BuildStandardPalette8();
   switch (bitsPerPixel) {
-    case 1: return kStandardPalette1;
-    case 4: return kStandardPalette4;
-    case 8: return palette8;
-    default: return {};
+    case 1:
+      return kStandardPalette1;
+    case 4:
+      return kStandardPalette4;
+    case 8:
+      return palette8;
+    default:
+      return {};
   }
 }
 
@@ -501,8 +515,8 @@ void OctreeQuantizer::AddColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t
     node = root_;
     for (uint32_t level = 0; !nodes_[node].isLeaf; ++level) {
       const uint32_t shift = 7 - level;
-      const uint32_t child = (((red >> shift) & 1u) << 2) | (((green >> shift) & 1u) << 1) |
-                             ((blue >> shift) & 1u);
+      const uint32_t child =
+          (((red >> shift) & 1u) << 2) | (((green >> shift) & 1u) << 1) | ((blue >> shift) & 1u);
       uint32_t next = nodes_[node].children[child];
       if (next == 0) {
         next = NewNode(level + 1);
@@ -588,10 +602,18 @@ bool OctreeQuantizer::AddBitmapColors(const uint8_t* block) {
     const uint8_t* row = rows + y * stride;
     for (uint32_t x = 0; x < width; ++x) {
       switch (bpp) {
-        case 24: AddColor(row[3 * x + 2], row[3 * x + 1], row[3 * x], 0); break;
-        case 8: addIndex(row[x]); break;
-        case 4: addIndex((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4)); break;
-        default: addIndex((row[x >> 3] >> (7 - (x & 7))) & 1); break;
+        case 24:
+          AddColor(row[3 * x + 2], row[3 * x + 1], row[3 * x], 0);
+          break;
+        case 8:
+          addIndex(row[x]);
+          break;
+        case 4:
+          addIndex((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4));
+          break;
+        default:
+          addIndex((row[x >> 3] >> (7 - (x & 7))) & 1);
+          break;
       }
     }
   }
@@ -604,8 +626,8 @@ void OctreeQuantizer::WriteLeaves(uint32_t node, RGBQUAD* destination, uint32_t*
     const auto average = [&](uint64_t sum) {
       return static_cast<uint8_t>(n.pixelCount != 0 ? sum / n.pixelCount : 0);
     };
-    destination[(*written)++] = RGBQUAD{average(n.blueSum), average(n.greenSum),
-                                        average(n.redSum), average(n.alphaSum)};
+    destination[(*written)++] =
+        RGBQUAD{average(n.blueSum), average(n.greenSum), average(n.redSum), average(n.alphaSum)};
     return;
   }
   for (uint32_t child : n.children) {

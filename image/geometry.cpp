@@ -71,7 +71,8 @@ void FillTurned(const RasterImage& source, RasterImage& result, Map map) {
         const uint8_t b = in[sy * inStride + (sx >> 1)];
         const uint8_t v = (sx & 1) ? (b & 0x0F) : (b >> 4);
         uint8_t& o = out[y * outStride + (x >> 1)];
-        o = (x & 1) ? static_cast<uint8_t>((o & 0xF0) | v) : static_cast<uint8_t>((o & 0x0F) | v << 4);
+        o = (x & 1) ? static_cast<uint8_t>((o & 0xF0) | v)
+                    : static_cast<uint8_t>((o & 0x0F) | v << 4);
       });
       break;
     default:
@@ -107,10 +108,17 @@ bool QuarterTurn(RasterImage& source, RasterImage* destination, Map map) {
 // sampling does not reach keeps the uninitialised bytes of Create.
 void FillBackground(RasterImage& result, RGBQUAD color, uint8_t index) {
   switch (result.BitsPerPixel()) {
-    case 8: result.FillBytes(index); return;
-    case 4: result.FillBytes(index & 15); return;
-    case 1: result.FillBytes(index & 1); return;
-    default: break;
+    case 8:
+      result.FillBytes(index);
+      return;
+    case 4:
+      result.FillBytes(index & 15);
+      return;
+    case 1:
+      result.FillBytes(index & 1);
+      return;
+    default:
+      break;
   }
   for (uint32_t y = 0; y < result.Height(); ++y) {
     uint8_t* row = result.RowAddress(y);
@@ -238,10 +246,12 @@ bool RasterImage::RotateByAngle(float degrees, RasterImage* destination) {
         q[2] = p[2];
         break;
       }
-      case 8: out[ry * outStride + rx] = in[sy * inStride + sx]; break;
+      case 8:
+        out[ry * outStride + rx] = in[sy * inStride + sx];
+        break;
       default:
-        temp.SetIndexAtUnchecked(rx, ry, IndexAtUnchecked(static_cast<uint32_t>(sx),
-                                                          static_cast<uint32_t>(sy)));
+        temp.SetIndexAtUnchecked(
+            rx, ry, IndexAtUnchecked(static_cast<uint32_t>(sx), static_cast<uint32_t>(sy)));
         break;
     }
     if (alphaOut != nullptr) alphaOut[size_t{ry} * newWidth + rx] = alphaIn[sy * Width() + sx];
@@ -313,13 +323,14 @@ bool RasterImage::Resize(uint32_t width, uint32_t height, int mode, RasterImage*
           }
           break;
         }
-        case 8: out[x] = inside ? lowestEntry[in[sx]] : outsideIndex; break;
+        case 8:
+          out[x] = inside ? lowestEntry[in[sx]] : outsideIndex;
+          break;
         default:
-          temp.SetIndexAtUnchecked(
-              x, y,
-              inside ? lowestEntry[IndexAtUnchecked(static_cast<uint32_t>(sx),
-                                                    static_cast<uint32_t>(sy))]
-                     : outsideIndex);
+          temp.SetIndexAtUnchecked(x, y,
+                                   inside ? lowestEntry[IndexAtUnchecked(static_cast<uint32_t>(sx),
+                                                                         static_cast<uint32_t>(sy))]
+                                          : outsideIndex);
           break;
       }
       if (alphaOut != nullptr) {

@@ -15,7 +15,9 @@ namespace {
 using test::FillRandom;
 using test::RawPixels;
 
-RGBQUAD Rgb(uint32_t rrggbb) { return RGBQUAD::FromPacked(rrggbb & 0xFFFFFF); }
+RGBQUAD Rgb(uint32_t rrggbb) {
+  return RGBQUAD::FromPacked(rrggbb & 0xFFFFFF);
+}
 
 // A one-row image showing the given colours, at the given depth (palette images get the colours
 // as their palette, in order, with `reserved` as each entry's reserved byte).
@@ -63,9 +65,10 @@ std::vector<RGBQUAD> RandomPaletteWithDuplicates(uint32_t size, uint32_t seed) {
 // ---- ToGrayscale ----
 
 TEST(ToGrayscale, GrayLevelsFromEveryDepth) {
-  const std::vector<RGBQUAD> colours = {Rgb(0xFF0000), Rgb(0x00FF00), Rgb(0x0000FF), Rgb(0xFFFFFF),
-                                        Rgb(0x000000), Rgb(0x102030)};
-  const std::vector<uint32_t> expected = {76, 149, 29, 255, 0, (306 * 16 + 601 * 32 + 117 * 48) >> 10};
+  const std::vector<RGBQUAD> colours = {Rgb(0xFF0000), Rgb(0x00FF00), Rgb(0x0000FF),
+                                        Rgb(0xFFFFFF), Rgb(0x000000), Rgb(0x102030)};
+  const std::vector<uint32_t> expected = {76,  149, 29,
+                                          255, 0,   (306 * 16 + 601 * 32 + 117 * 48) >> 10};
   for (uint32_t bpp : {24u, 8u, 4u}) {
     SCOPED_TRACE(bpp);
     RasterImage image;
@@ -153,8 +156,8 @@ TEST(DecreaseBpp, DepthRules) {
     uint32_t count;
     bool rerendered;
   };
-  for (const Case c : {Case{0, 0, false}, Case{10, 256, false}, Case{0, 2, true},
-                       Case{10, 5, true}}) {
+  for (const Case c :
+       {Case{0, 0, false}, Case{10, 256, false}, Case{0, 2, true}, Case{10, 5, true}}) {
     RasterImage image;
     FillRandom(image, 5, 3, 8, 2);
     image.SetSignificantColors(c.significant);
@@ -300,19 +303,19 @@ TEST(DecreaseBpp, IndexedSearchMatchesLinearSearch) {
   uint32_t seed = 10;
   for (const Case& c : cases) {
     ++seed;
-    SCOPED_TRACE(testing::Message() << c.sourceBpp << "->" << c.target << " palette "
-                                    << c.paletteSize << " count " << c.count << " diffusion "
-                                    << c.diffusion);
+    SCOPED_TRACE(testing::Message()
+                 << c.sourceBpp << "->" << c.target << " palette " << c.paletteSize << " count "
+                 << c.count << " diffusion " << c.diffusion);
     const std::vector<RGBQUAD> palette = RandomPaletteWithDuplicates(c.paletteSize, seed);
     const RGBQUAD* given = c.paletteSize != 0 ? palette.data() : nullptr;
     RasterImage linear, indexed, source;
     FillRandom(linear, 47, 33, c.sourceBpp, seed);
     FillRandom(indexed, 47, 33, c.sourceBpp, seed);
     FillRandom(source, 47, 33, c.sourceBpp, seed);
-    ASSERT_TRUE(DecreaseBppUsing(linear, c.target, c.diffusion, given, c.count,
-                                 PaletteSearch::Linear));
-    ASSERT_TRUE(DecreaseBppUsing(indexed, c.target, c.diffusion, given, c.count,
-                                 PaletteSearch::Indexed));
+    ASSERT_TRUE(
+        DecreaseBppUsing(linear, c.target, c.diffusion, given, c.count, PaletteSearch::Linear));
+    ASSERT_TRUE(
+        DecreaseBppUsing(indexed, c.target, c.diffusion, given, c.count, PaletteSearch::Indexed));
     EXPECT_EQ(RawPixels(linear), RawPixels(indexed));
 
     RasterImage reference;
@@ -443,8 +446,9 @@ TEST(OctreeQuantizer, ManyColoursStayWithinTheLimit) {
   RasterImage image;
   ASSERT_NE(image.Create(20, 15, 24, 0), nullptr);
   for (uint32_t i = 0; i < 300; ++i) {
-    image.SetColorAt(i % 20, i / 20, RGBQUAD{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i),
-                                             static_cast<uint8_t>(i * 91 + 5), 0});
+    image.SetColorAt(i % 20, i / 20,
+                     RGBQUAD{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i),
+                             static_cast<uint8_t>(i * 91 + 5), 0});
   }
   for (uint32_t maxColors : {256u, 16u}) {
     OctreeQuantizer quantizer(maxColors, maxColors == 256 ? 7 : 8);
@@ -472,8 +476,8 @@ TEST(OctreeQuantizer, RefusesBlocksItCannotRead) {
     EXPECT_EQ(quantizer.LeafCount(), 0u);
   }
   h.biBitCount = 8;
-  for (const auto& [clrUsed, size, height] : {std::tuple{300u, 40u, 2}, std::tuple{2u, 12u, 2},
-                                              std::tuple{2u, 40u, -2}}) {
+  for (const auto& [clrUsed, size, height] :
+       {std::tuple{300u, 40u, 2}, std::tuple{2u, 12u, 2}, std::tuple{2u, 40u, -2}}) {
     h.biClrUsed = clrUsed;
     h.biSize = size;
     h.biHeight = height;
@@ -496,8 +500,8 @@ TEST(OctreeQuantizer, FeedsDecreaseBppTheWayTheEngineDoes) {
     RasterImage linear;
     FillRandom(linear, 47, 33, 24, depth);
     ASSERT_TRUE(image.DecreaseBpp(depth, false, palette.data(), maxColors));
-    ASSERT_TRUE(DecreaseBppUsing(linear, depth, false, palette.data(), maxColors,
-                                 PaletteSearch::Linear));
+    ASSERT_TRUE(
+        DecreaseBppUsing(linear, depth, false, palette.data(), maxColors, PaletteSearch::Linear));
     EXPECT_EQ(RawPixels(image), RawPixels(linear));
     EXPECT_EQ(image.BitsPerPixel(), depth);
     for (uint32_t i = 0; i < maxColors; ++i)

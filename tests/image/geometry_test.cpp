@@ -21,7 +21,8 @@ using test::RawPixels;
 
 // An image of the given depth whose pixels hold the given values (indices for palette depths,
 // packed colours for 24 bits), rows listed from the TOP of the picture as displayed.
-void MakeFromRows(RasterImage& image, uint32_t bpp, const std::vector<std::vector<uint32_t>>& rows) {
+void MakeFromRows(RasterImage& image, uint32_t bpp,
+                  const std::vector<std::vector<uint32_t>>& rows) {
   const auto height = static_cast<uint32_t>(rows.size());
   const auto width = static_cast<uint32_t>(rows[0].size());
   ASSERT_NE(image.Create(width, height, bpp, ImageFormat::Bmp), nullptr);
@@ -76,7 +77,8 @@ TEST(QuarterTurns, ThreeByTwoExample) {
 // turns make the half turn, and a right turn undone by a left turn gives the picture back.
 TEST(QuarterTurns, FollowTheMappingAtEveryDepth) {
   for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
-    for (const auto& [width, height] : {std::pair{47u, 33u}, std::pair{130u, 70u}, std::pair{1u, 9u}}) {
+    for (const auto& [width, height] :
+         {std::pair{47u, 33u}, std::pair{130u, 70u}, std::pair{1u, 9u}}) {
       SCOPED_TRACE(testing::Message() << bpp << " bits " << width << "x" << height);
       RasterImage source, right, left;
       FillRandom(source, width, height, bpp, bpp + width, true);
@@ -307,8 +309,8 @@ TEST(Resize, EdgeSizes) {
   EXPECT_EQ(copy.SignificantColors(), 40u);
 
   // Beyond the memory ceiling the message of Create comes back and nothing changes.
-  for (const auto& [width, height] : {std::pair{100000u, 100000u}, std::pair{UINT32_MAX, 2u},
-                                     std::pair{(1u << 28) + 1, 1u}}) {
+  for (const auto& [width, height] :
+       {std::pair{100000u, 100000u}, std::pair{UINT32_MAX, 2u}, std::pair{(1u << 28) + 1, 1u}}) {
     EXPECT_FALSE(image.Resize(width, height, 1));
     EXPECT_EQ(image.ErrorText(), "RASTERIMAGE_MAX_MEMORY exceeded");
     EXPECT_EQ(image.Width(), 6u);
