@@ -106,12 +106,13 @@ void BatchConverter::StartOrStop() {
   }
   Wait();
   running_ = 1;
+  stopRequested_ = 0;
   view_.SetRunning(true);
   worker_ = std::thread([this] { ConvertAll(); });
 }
 
+// A request made just before the run begins counts too: the run then stops at its first check.
 void BatchConverter::RequestStop() {
-  if (running_.load() == 0) return;
   stopRequested_ = 1;
   std::lock_guard lock(activeMutex_);
   for (int handle : activeRenders_) renderer_.Abort(handle);
@@ -313,7 +314,9 @@ void BatchConverter::ApplySettings(ConverterHandle job, int format,
     ConverterSetOption(job, OptCompression, nullptr, EngineCompressionCode(settings.compress));
     ConverterSetOption(job, OptQuality, nullptr, settings.TJQu);
   }
-  const ColorOptions color = ColorOptionsFor(ColorNameFor(settings, format));
+  const std::string_view colorKey = ColorKeyOf(format);
+  const ColorOptions color =
+      ColorOptionsFor(colorKey.empty() ? "" : SettingText(settings, colorKey).value_or(""));
   if (color.grayscale) ConverterSetOption(job, OptGrayscale, nullptr, 1);
   ConverterSetOption(job, OptBitDepth, nullptr, color.bitDepth);
 }

@@ -65,6 +65,12 @@ FormatChoice FormatFromType(int type) {
   return FormatFromItemText(kFormatListTexts[type]);
 }
 
+std::string_view ColorKeyOf(int format) {
+  for (const ExtensionEntry& entry : kExtensions)
+    if (entry.format == format) return entry.colorKey;
+  return {};
+}
+
 ColorOptions ColorOptionsFor(std::string_view colorName) {
   for (size_t i = 0; i < std::size(kColorNames); ++i)
     if (EqualsIgnoringCase(colorName, kColorNames[i])) return kColorOptions[i];

@@ -30,6 +30,9 @@ struct ColorOptions {
   bool grayscale;  // OptGrayscale set to 1
 };
 
+// The settings key of the format's colour name ("" for EMF and WMF).
+std::string_view ColorKeyOf(int format);
+
 // Engine options of a colour name, compared without regard to case; any other text gives
 // 24-bit colour.
 ColorOptions ColorOptionsFor(std::string_view colorName);

@@ -256,7 +256,7 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
   const std::string wanted = Lower(*o.color);
   for (std::string_view name : offered) {
     if (Lower(name) == wanted) {
-      SetColorName(s, format.format, std::string(name));
+      SetSettingFromText(s, ColorKeyOf(format.format), name);
       return true;
     }
   }

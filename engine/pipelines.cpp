@@ -195,7 +195,8 @@ bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path) 
 
 bool WriteOutput(ImageConverter& job, RasterImage& image, uint32_t imageFormat) {
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  // Read access too: the TIFF encoder looks for an existing header before it writes.
+  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "w+b", &error);
   if (!output) {
     job.RecordError(error);
     return false;

@@ -1,0 +1,83 @@
+// orvalis-cli: converts PostScript files into images from the command line, with the same
+// settings, driver and engine as the window. See kCliHelp for the options.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "batch/batch_converter.h"
+#include "batch/renderer_loader.h"
+#include "cli/cli_options.h"
+#include "cli/console_view.h"
+#include "cli/interrupt_watcher.h"
+
+namespace {
+
+using namespace orvalis;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "orvalis-cli: %s\n%s", message.c_str(), kCliUsage);
+  return kExitUsage;
+}
+
+int DefaultJobs() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? 1 : static_cast<int>(processors);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const std::optional<CliOptions> options = ParseCommandLine(argc, argv, &error);
+  if (!options) return UsageError(error);
+  if (options->help) {
+    std::printf("%s\n%s", kCliUsage, kCliHelp);
+    return 0;
+  }
+  if (options->version) {
+    std::printf("orvalis-cli (Kestrune Orvalis) 0.1.0\n");
+    return 0;
+  }
+
+  const std::string profile = options->profile.empty() ? DefaultProfilePath() : options->profile;
+  ConversionSettings settings;
+  LoadWindowSettings(profile, settings);
+  LoadConversionOptions(profile, settings);
+  if (!ApplyOverrides(*options, settings, &error)) return UsageError(error);
+  const std::optional<std::vector<std::string>> sources = ExpandSources(options->paths, &error);
+  if (!sources) return UsageError(error);
+
+  std::string detail;
+  const std::unique_ptr<RendererLibrary> renderer = RendererLibrary::Load(&error, &detail);
+  if (!renderer) {
+    std::fprintf(stderr, "orvalis-cli: %s%s%s\n", error.c_str(), detail.empty() ? "" : " (",
+                 detail.empty() ? "" : (detail + ")").c_str());
+    return kExitFailed;
+  }
+
+  ConsoleView view(*sources, options->quiet, ::isatty(STDERR_FILENO) == 1);
+  BatchOptions batchOptions;
+  batchOptions.pacing = kNoPacing;
+  batchOptions.jobs = options->jobs > 0 ? options->jobs : DefaultJobs();
+  batchOptions.timeoutSeconds = options->timeoutSeconds;
+  BatchConverter converter(settings, *renderer, view, batchOptions);
+
+  const auto start = std::chrono::steady_clock::now();
+  bool interrupted = false;
+  {
+    InterruptWatcher watcher([&converter] { converter.RequestStop(); });
+    converter.ConvertAll();
+    interrupted = watcher.Interrupted();
+  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  view.PrintSummary(elapsed.count());
+  if (interrupted) return kExitInterrupted;
+  return view.AllSucceeded() ? 0 : kExitFailed;
+}
