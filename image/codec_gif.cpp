@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 
 #include "image/byte_order.h"
 
@@ -257,11 +256,11 @@ bool RasterImageGIF::EncodeFrames(ByteStream* stream, RasterImage* const* images
     if (!FitsFormat(*image)) return false;
   }
 
+  // The first image gives the logical screen and the global colour table; every frame is read
+  // in place, with its own settings.
   writesOk_ = true;
-  auto frame = std::make_unique<RasterImageGIF>();
-  frame->MakeViewOf(*images[0]);
-  PutLogicalScreen(*frame);
-  PutColorTable(*frame);
+  PutLogicalScreen(*images[0]);
+  PutColorTable(*images[0]);
   if (loopCount_ != 1) {
     static constexpr uint8_t kLoop[] = {0x21, 0xFF, 11,  'N', 'E', 'T', 'S', 'C',
                                         'A',  'P',  'E', '2', '.', '0', 3,   1};
@@ -270,17 +269,16 @@ bool RasterImageGIF::EncodeFrames(ByteStream* stream, RasterImage* const* images
     out_.push_back(0);
   }
   for (int32_t i = 0; i < count; ++i) {
-    if (i > 0) frame->MakeViewOf(*images[i]);
-    const ImageInfo& info = frame->Info();
+    const RasterImage& frame = *images[i];
+    const ImageInfo& info = frame.Info();
     PutGraphicControl(info.transparentIndex, info.frameDelay,
                       ownDisposal ? info.disposalMethod : Info().disposalMethod);
-    const bool localTable = i > 0 && localColorTables;
     if (i == 0) PutComment();
-    const uint8_t packed =
-        localTable ? static_cast<uint8_t>(0x80 | (frame->BitsPerPixel() - 1)) : 0;
-    PutImageDescriptor(info.frameLeft, info.frameTop, frame->Width(), frame->Height(), packed);
-    if (localTable) PutColorTable(*frame);
-    WriteImageData(stream, *frame);
+    const bool localTable = i > 0 && localColorTables;
+    const uint8_t packed = localTable ? static_cast<uint8_t>(0x80 | (frame.BitsPerPixel() - 1)) : 0;
+    PutImageDescriptor(info.frameLeft, info.frameTop, frame.Width(), frame.Height(), packed);
+    if (localTable) PutColorTable(frame);
+    WriteImageData(stream, frame);
     if (!CheckWrites(stream)) return false;
   }
   out_.push_back(kTrailer);
