@@ -400,8 +400,11 @@ bool RasterImage::ToGrayscale() {
       GrayValue(transparentEntry.rgbRed, transparentEntry.rgbGreen, transparentEntry.rgbBlue);
 
   if (BitsPerPixel() == 8) {
-    uint8_t* pixels = PixelRows();
-    for (uint32_t i = 0; i < header_.biSizeImage; ++i) pixels[i] = gray[pixels[i]];
+    // Pixel bytes only: the row padding stays as it was.
+    for (uint32_t y = 0; y < height; ++y) {
+      uint8_t* row = RowAddress(y);
+      for (uint32_t x = 0; x < width; ++x) row[x] = gray[row[x]];
+    }
     ApplyGrayRamp();
     // Every index is now a gray level; a limit on the searched entries no longer applies.
     SetSignificantColors(0);

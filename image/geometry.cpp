@@ -110,12 +110,15 @@ void FillBackground(RasterImage& result, RGBQUAD color, uint8_t index) {
   switch (result.BitsPerPixel()) {
     case 8:
       result.FillBytes(index);
+      ClearRowPadding(result);
       return;
     case 4:
       result.FillBytes(index & 15);
+      ClearRowPadding(result);
       return;
     case 1:
       result.FillBytes(index & 1);
+      ClearRowPadding(result);
       return;
     default:
       break;

@@ -5,6 +5,7 @@
 // move the source is untouched, so a failure anywhere before it leaves the source as it was.
 
 #include <cstdint>
+#include <cstring>
 
 #include "image/raster_image.h"
 
@@ -20,9 +21,26 @@ inline bool PaddedBlockFits(uint32_t width, uint32_t height, uint32_t bitsPerPix
   return BITMAPINFOHEADER::kSize + palette + stride * height <= UINT32_MAX;
 }
 
+// Clears every bit of every row that belongs to no pixel: the padding to 4 bytes and the unused
+// low bits of a partly used last byte of 1- and 4-bit rows. Create leaves pixel bytes
+// uninitialised and results are filled pixel by pixel, so without this the padding would carry
+// stale heap bytes into files.
+inline void ClearRowPadding(RasterImage& image) {
+  const size_t bits = size_t{image.Width()} * image.BitsPerPixel();
+  const size_t whole = bits / 8;
+  const size_t stride = image.RowStride();
+  const auto keep = static_cast<uint8_t>(0xFF00 >> (bits % 8));  // used high bits of the last byte
+  for (uint32_t y = 0; y < image.Height() && whole < stride; ++y) {
+    uint8_t* row = image.RowAddress(y);
+    row[whole] &= keep;
+    std::memset(row + whole + 1, 0, stride - whole - 1);
+  }
+}
+
 // Prepares `temp` (constructed with format 0) as the result of a transform of `source`: takes
-// over the source's settings and creates a blank image of the given size and depth in the
-// source's format. False, with the message in temp's error text, when it cannot be created.
+// over the source's settings and creates an image of the given size and depth in the source's
+// format, its row padding cleared. False, with the message in temp's error text, when it cannot be
+// created.
 inline bool CreateTemporaryFor(RasterImage& temp, const RasterImage& source, uint32_t width,
                                uint32_t height, uint32_t bitsPerPixel) {
   temp.CopyInfoFrom(source);
@@ -30,7 +48,9 @@ inline bool CreateTemporaryFor(RasterImage& temp, const RasterImage& source, uin
     temp.SetErrorText("RASTERIMAGE_MAX_MEMORY exceeded");
     return false;
   }
-  return temp.Create(width, height, bitsPerPixel, source.SourceFormat()) != nullptr;
+  if (temp.Create(width, height, bitsPerPixel, source.SourceFormat()) == nullptr) return false;
+  ClearRowPadding(temp);
+  return true;
 }
 
 // Moves a finished result into the destination, or into the source when there is none.

@@ -321,7 +321,9 @@ TEST(Resize, EdgeSizes) {
 
 // ---- Every transform keeps the settings that travel with the image ----
 
-TEST(Transforms, KeepResolutionQualityOptionsAndTransparency) {
+// Results are built pixel by pixel into fresh memory: nothing of it may stay in the row padding,
+// which files carry.
+TEST(Transforms, KeepResolutionQualityOptionsTransparencyAndClearPadding) {
   const std::vector<std::pair<const char*, std::function<bool(RasterImage&)>>> transforms = {
       {"RotateRight90", [](RasterImage& i) { return i.RotateRight90(); }},
       {"RotateLeft90", [](RasterImage& i) { return i.RotateLeft90(); }},
@@ -329,8 +331,12 @@ TEST(Transforms, KeepResolutionQualityOptionsAndTransparency) {
       {"RotateByAngle 90", [](RasterImage& i) { return i.RotateByAngle(90); }},
       {"Resize up", [](RasterImage& i) { return i.Resize(61, 45, 1); }},
       {"Resize down", [](RasterImage& i) { return i.Resize(20, 11, 1); }},
+      {"Resize odd", [](RasterImage& i) { return i.Resize(13, 7, 1); }},
+      {"RotateByAngle 33", [](RasterImage& i) { return i.RotateByAngle(33); }},
       {"ToGrayscale", [](RasterImage& i) { return i.ToGrayscale(); }},
       {"DecreaseBpp 1", [](RasterImage& i) { return i.DecreaseBpp(1, true, nullptr, 2); }},
+      {"DecreaseBpp 4",  // (a 1-bit image stays as it is)
+       [](RasterImage& i) { return i.BitsPerPixel() == 1 || i.DecreaseBpp(4, false, nullptr, 9); }},
   };
   for (const auto& [name, transform] : transforms) {
     for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
@@ -345,6 +351,7 @@ TEST(Transforms, KeepResolutionQualityOptionsAndTransparency) {
       EXPECT_TRUE(image.IsTransparent());
       EXPECT_TRUE(image.HasAlpha());
       EXPECT_EQ(image.Info().transparentColor.Packed(), 0x102030u);
+      EXPECT_TRUE(test::PaddingIsClear(image));
     }
   }
 }

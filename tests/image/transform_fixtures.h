@@ -16,6 +16,7 @@ namespace orvalis::test {
 inline void FillRandom(RasterImage& image, uint32_t width, uint32_t height, uint32_t bpp,
                        uint32_t seed, bool alpha = false) {
   ASSERT_NE(image.Create(width, height, bpp, ImageFormat::Bmp), nullptr) << image.ErrorText();
+  image.FillBytes(0);
   std::mt19937 rng(seed);
   for (uint32_t i = 0; i < image.ColorCount(); ++i) {
     image.SetPaletteEntryPacked(i, RGBQUAD::FromPacked(rng() & 0xFFFFFF));
@@ -60,6 +61,19 @@ inline std::vector<uint32_t> PaletteValues(const RasterImage& image) {
   std::vector<uint32_t> out;
   for (uint32_t i = 0; i < image.ColorCount(); ++i) out.push_back(image.PaletteEntryAt(i).Packed());
   return out;
+}
+
+// True when every bit of every row that belongs to no pixel is 0 (row padding to 4 bytes and
+// the unused low bits of a partly used last byte).
+inline bool PaddingIsClear(const RasterImage& image) {
+  const size_t bits = size_t{image.Width()} * image.BitsPerPixel();
+  for (uint32_t y = 0; y < image.Height(); ++y) {
+    const uint8_t* row = image.RowAddress(y);
+    if (bits % 8 != 0 && (row[bits / 8] & (0xFF >> (bits % 8))) != 0) return false;
+    for (size_t i = (bits + 7) / 8; i < image.RowStride(); ++i)
+      if (row[i] != 0) return false;
+  }
+  return true;
 }
 
 // Settings that must survive every transform: resolution, quality, encoder options, format.
