@@ -21,6 +21,24 @@ std::string DescribeOutputs(const std::vector<std::string>& outputs) {
          " (" + std::to_string(outputs.size()) + " files)";
 }
 
+namespace {
+
+// The interpreter's message may span lines; each file keeps to one line of output.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      if (!line.empty()) line += "; ";
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  while (line.size() >= 2 && line.compare(line.size() - 2, 2, "; ") == 0) line.resize(line.size() - 2);
+  return line;
+}
+
+}  // namespace
+
 void ConsoleView::RowFinished(int row, const RowResult& result) {
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
@@ -29,7 +47,7 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
   if (result.status == kStatusSucceed) {
     if (!quiet_) PrintLine("Succeed  " + source + " -> " + DescribeOutputs(result.outputs), stdout);
   } else if (result.status == kStatusFailed) {
-    std::string line = "Failed   " + source + ": " + result.reason;
+    std::string line = "Failed   " + source + ": " + OneLine(result.reason);
     if (!result.outputs.empty()) line += " (written: " + DescribeOutputs(result.outputs) + ")";
     PrintLine(line, stdout);
   } else {

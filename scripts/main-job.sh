@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
-# The program's main job. Until the command-line converter lands this shows the programs built.
+# The program's main job: converts the sample PostScript documents in samples/ into PNG images
+# in out/ of the checkout, with every other setting as saved in Profile.ini, then lists what it
+# wrote.
 set -euo pipefail
-bindir=$1
-echo "Built programs in $bindir:"
-ls -1 "$bindir"
+bindir=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$top/out"
+status=0
+"$bindir/orvalis-cli" -f png -o "$top/out" "$top/samples" || status=$?
+echo
+echo "Written into $top/out:"
+ls -l "$top/out"
+exit $status

@@ -1,0 +1,222 @@
+// orvalis-cli end to end, with the real Ghostscript behind the renderer plug-in.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string CliPath() { return std::string(std::getenv("ORVALIS_BIN_DIR")) + "/orvalis-cli"; }
+
+// Pages that differ in colour, so their order shows.
+std::string ThreePages() {
+  return "%!PS\n/Helvetica findfont 24 scalefont setfont\n"
+         "1 1 3 { /n exch def n 0.3 mul 0 0 setrgbcolor 100 100 200 200 rectfill\n"
+         "0 setgray 72 700 moveto (Page ) show n 3 string cvs show showpage } for\n";
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& relative, const std::string& text) {
+    const fs::path path = dir.Path() / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+  // Runs orvalis-cli with a settings file of its own and the page folders under our tmp.
+  test::CommandResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"env", "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini")});
+    return test::RunCommand(args);
+  }
+  std::string Tmp() {
+    fs::create_directories(dir.File("tmp"));
+    return dir.File("tmp");
+  }
+  bool TmpIsEmpty() { return fs::is_empty(Tmp()); }
+  test::TempDir dir;
+};
+
+TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
+  const std::string doc = Write("doc.ps", ThreePages());
+  const std::string text = Write("notes.txt", "x");
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{}, "no PostScript file"},
+      {{"--frobnicate", doc}, "unknown option --frobnicate"},
+      {{"-f", "webp", doc}, "unknown format"},
+      {{"--dpi", "50", doc}, "72 to 600"},
+      {{"--angle", "45", doc}, "0, 90, 180 or 270"},
+      {{"--resize", "100", doc}, "WIDTHxHEIGHT"},
+      {{"-f", "gif", "--color", "True Color", doc}, "256 Color, 256 Grays, 16 Color, 16 Grays, B&W"},
+      {{"-f", "emf", "--color", "b&w", doc}, "no colour choice"},
+      {{"--compression", "zip", doc}, "unknown compression"},
+      {{"--jobs", "0", doc}, "--jobs"},
+      {{text}, "not a .ps file"},
+      {{dir.File("missing.ps")}, "no such file"},
+  };
+  for (const Case& c : cases) {
+    const test::CommandResult result = Run(c.args);
+    EXPECT_EQ(result.exitCode, 2) << c.says;
+    EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("usage: orvalis-cli"), std::string::npos);
+  }
+  EXPECT_EQ(Run({"--help"}).exitCode, 0);
+  EXPECT_NE(Run({"--version"}).out.find("orvalis-cli"), std::string::npos);
+}
+
+TEST_F(Cli, ThreePagesBesideTheSourceIntoAFolderAndPerFile) {
+  const std::string doc = Write("docs/report.ps", ThreePages());
+  const test::CommandResult beside = Run({"-f", "jpg", "--beside", "--dpi", "72", doc});
+  ASSERT_EQ(beside.exitCode, 0) << beside.out << beside.err;
+  EXPECT_NE(beside.out.find("Succeed"), std::string::npos);
+  for (const char* name : {"report_001.jpg", "report_002.jpg", "report_003.jpg"}) {
+    const auto jpg = test::PillowDecode((dir.Path() / "docs" / name).string());
+    ASSERT_TRUE(jpg) << name;
+    EXPECT_EQ(jpg->width, 595);
+  }
+  const test::CommandResult each =
+      Run({"-f", "png", "-o", dir.File("out"), "--each", "--dpi", "72", dir.File("docs")});
+  ASSERT_EQ(each.exitCode, 0) << each.out << each.err;
+  EXPECT_TRUE(fs::exists(dir.File("out/report/report_003.png")));
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(Cli, MergedTiffKeepsPageOrder) {
+  const std::string doc = Write("report.ps", ThreePages());
+  const test::CommandResult run = Run({"-f", "tif", "--merge", "--compression", "lzw", "-o",
+                                       dir.File("out"), "--dpi", "72", doc});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  for (int page = 0; page < 3; ++page) {
+    const auto tif = test::PillowDecode(dir.File("out/report.tif"), page);
+    ASSERT_TRUE(tif);
+    EXPECT_EQ(tif->frames, 3);
+    // The square's red grows with the page number.
+    EXPECT_NEAR(tif->At(200, 842 - 200)[0], (page + 1) * 0.3 * 255, 2) << page;
+  }
+}
+
+TEST_F(Cli, EveryFormatOnce) {
+  const std::string doc = Write("report.ps", ThreePages());
+  struct Format {
+    const char* name;
+    const char* pillowFormat;  // nullptr: not a Pillow format
+  };
+  const Format formats[] = {{"jpg", "JPEG"}, {"tif", "TIFF"}, {"bmp", "BMP"}, {"png", "PNG"},
+                            {"gif", "GIF"},  {"pcx", "PCX"},  {"tga", "TGA"}, {"jp2", "JPEG2000"},
+                            {"jpc", "JPEG2000"}, {"ras", "SUN"}, {"wmf", nullptr}, {"emf", nullptr}};
+  for (const Format& f : formats) {
+    const std::string out = dir.File(std::string("out-") + f.name);
+    const test::CommandResult run = Run({"-f", f.name, "-o", out, "--dpi", "72", doc});
+    ASSERT_EQ(run.exitCode, 0) << f.name << ": " << run.out << run.err;
+    const std::string first = out + "/report_001." + f.name;
+    ASSERT_TRUE(fs::exists(first)) << first;
+    if (f.pillowFormat != nullptr) {
+      const auto image = test::PillowDecode(first);
+      ASSERT_TRUE(image) << first;
+      EXPECT_EQ(image->format, f.pillowFormat);
+      EXPECT_EQ(image->width, 595) << f.name;
+    }
+  }
+}
+
+TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
+  const char* names[] = {"my report.ps", "it's \"quoted\".ps", "100%d.ps", "-dash.ps",
+                         "r\xC3\xA9sum\xC3\xA9.ps"};
+  for (const char* name : names) Write(std::string("odd/") + name, ThreePages());
+  const test::CommandResult run = Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs",
+                                       "2", dir.File("odd")});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  for (const char* name : names) {
+    const std::string base = fs::path(name).stem().string();
+    EXPECT_TRUE(fs::exists(dir.File("out/" + base + "_003.png"))) << name;
+  }
+  // A leading dash after "--" is a file, not an option.
+  const test::CommandResult dash =
+      Run({"-f", "bmp", "-o", dir.File("dash"), "--dpi", "72", "--", dir.File("odd/-dash.ps")});
+  EXPECT_EQ(dash.exitCode, 0) << dash.err;
+}
+
+TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
+  const std::string marker = dir.File("written-by-postscript");
+  Write("a-text.ps", "This is not PostScript at all.\n");
+  Write("b-syntax.ps", "%!PS\n/x { 1 2 add\nshowpage\n");
+  Write("c-nopage.ps", "%!PS\n% nothing is shown\n");
+  Write("d-reads.ps", "%!PS\n(/etc/passwd) (r) file 100 string readstring pop pop showpage\n");
+  Write("e-writes.ps", "%!PS\n(" + marker + ") (w) file (x) writestring showpage\n");
+  Write("f-good.ps", ThreePages());
+  const test::CommandResult run =
+      Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "1", dir.File("")});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  for (const char* name : {"a-text.ps", "b-syntax.ps", "c-nopage.ps", "d-reads.ps", "e-writes.ps"})
+    EXPECT_NE(run.out.find("Failed   " + dir.File(name) + ": "), std::string::npos)
+        << name << "\n" << run.out;
+  EXPECT_NE(run.out.find("Succeed  " + dir.File("f-good.ps")), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("invalidfileaccess"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(Cli, EndlessFileIsStoppedByTheTimeout) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  const auto start = std::chrono::steady_clock::now();
+  const test::CommandResult run =
+      Run({"-f", "png", "-o", dir.File("out"), "--timeout", "2", loop});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.out.find("longer than 2 s"), std::string::npos) << run.out;
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  const std::string tmp = "TMPDIR=" + Tmp();
+  const std::string cli = CliPath();
+  const std::string profile = dir.File("p.ini");
+  const std::string out = dir.File("out");
+  std::vector<char*> argv;
+  for (const std::string* a : {&tmp, &cli}) argv.push_back(const_cast<char*>(a->c_str()));
+  std::string args[] = {"--profile", profile, "-f", "png", "-o", out, loop, loop};
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string env = "env";
+  argv.insert(argv.begin(), env.data());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawnp(&pid, "env", &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
+  const std::string printed(bytes.begin(), bytes.end());
+  EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+}  // namespace
+}  // namespace orvalis
