@@ -30,7 +30,7 @@ for dpi in 150 300; do
     -n "wmf $dpi" "$job --format wmf --out $out/page_$dpi.wmf $page" \
     -n "bmp $dpi" "$job --format bmp --out $out/page_$dpi.bmp $page" \
     -n "gs render $dpi" "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile=$out/gs_$dpi.bmp $tiger" \
-    >/dev/null
+    >/dev/null 2>&1
   /usr/bin/python3 - "$out/times_$dpi.json" "$out" "$dpi" <<'PY'
 import json, os, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
@@ -38,11 +38,15 @@ out, dpi = sys.argv[2], sys.argv[3]
 bmp = results[f"bmp {dpi}"]["mean"]
 for name in ("emf", "wmf", "bmp", "gs render"):
     r = results[f"{name} {dpi}"]
-    line = f"{name:>9} {dpi} dpi: {r['mean'] * 1000:8.2f} ms +- {r['stddev'] * 1000:5.2f}"
+    cpu = r["user"] + r["system"]
+    line = (f"{name:>9} {dpi} dpi: {r['mean'] * 1000:8.2f} ms +- {r['stddev'] * 1000:5.2f}"
+            f" (cpu {cpu * 1000:7.2f} ms)")
     if name in ("emf", "wmf"):
         size = os.path.getsize(f"{out}/page_{dpi}.{name}")
         page = os.path.getsize(f"{out}/page_{dpi}.bmp")
-        line += f"   x{r['mean'] / bmp:5.2f} of bmp   {size} bytes (bmp {page}, +{size - page})"
+        bmpCpu = results[f"bmp {dpi}"]["user"] + results[f"bmp {dpi}"]["system"]
+        line += (f"   x{r['mean'] / bmp:5.2f} of bmp (cpu x{cpu / bmpCpu:5.2f})"
+                 f"   {size} bytes (bmp {page}, +{size - page})")
     print(line)
 PY
 done
