@@ -50,14 +50,24 @@ bool Allocate(std::vector<uint8_t>& buffer, size_t size) {
 
 }  // namespace
 
+// Where the samples of a written row come from.
+enum class RowSource {
+  Stored,      // the stored row as it is (1-, 4- and 8-bit indices or gray levels)
+  GrayLevels,  // palette indices looked up as gray levels, one byte per pixel
+  Rgb,         // red, green, blue per pixel (24-bit pixels, or palette colours looked up)
+  RgbAlpha,    // red, green, blue, alpha per pixel
+  IndexAlpha,  // 8-bit index, alpha per pixel
+};
+
 struct RasterImageTIF::PageLayout {
   uint32_t option = 0;        // the option word, with 0 resolved by depth
   uint16_t compression = 1;   // the Compression tag
-  uint32_t bitsPerPixel = 0;  // 32 for a 24-bit page written with its alpha
+  uint32_t bitsPerPixel = 0;  // as written: 32 for colour with alpha
   uint16_t samples = 1;
   uint16_t bitsPerSample = 1;
   uint16_t photometric = PHOTOMETRIC_MINISWHITE;
   bool alpha = false;  // an alpha sample follows the colour samples
+  RowSource source = RowSource::Stored;
 };
 
 RasterImageTIF::~RasterImageTIF() {
@@ -118,18 +128,27 @@ bool RasterImageTIF::WritePage(bool multiPage, uint32_t pageNumber) {
   PageLayout layout;
   layout.option = ResolveOption(EncoderOption(ImageFormat::Tiff), BitsPerPixel());
   layout.compression = CompressionTagFor(layout.option);
+  if (layout.compression == COMPRESSION_JPEG && BitsPerPixel() <= 8)
+    ChooseJpegPaletteLayout(layout);
+  else
+    ChooseLayout(layout);
+  if (!WriteTags(layout, multiPage, pageNumber)) return false;
+  return WriteRows(layout);
+}
+
+void RasterImageTIF::ChooseLayout(PageLayout& layout) {
   // JPEG keeps no alpha: such a page is written as its colours alone.
   const bool keepAlpha = HasAlpha() && layout.compression != COMPRESSION_JPEG;
-
   layout.bitsPerPixel = BitsPerPixel();
   layout.samples = (layout.bitsPerPixel == 24) ? 3 : 1;
+  layout.source = (layout.bitsPerPixel == 24) ? RowSource::Rgb : RowSource::Stored;
   if (layout.bitsPerPixel == 24 && keepAlpha) {
     layout.bitsPerPixel = 32;
     layout.samples = 4;
     layout.alpha = true;
+    layout.source = RowSource::RgbAlpha;
   }
   layout.bitsPerSample = static_cast<uint16_t>(layout.bitsPerPixel / layout.samples);
-
   switch (layout.bitsPerPixel) {
     case 1: {
       // White is zero: a palette whose entry 0 is the darker one is exchanged, and the bits
@@ -164,9 +183,24 @@ bool RasterImageTIF::WritePage(bool multiPage, uint32_t pageNumber) {
   if (keepAlpha && layout.bitsPerPixel == 8) {
     layout.samples = 2;
     layout.alpha = true;
+    layout.source = RowSource::IndexAlpha;
   }
-  if (!WriteTags(layout, multiPage, pageNumber)) return false;
-  return WriteRows(layout);
+}
+
+void RasterImageTIF::ChooseJpegPaletteLayout(PageLayout& layout) {
+  // JPEG takes neither palettes nor samples below 8 bits: the page goes as the colours its
+  // indices stand for, as gray levels when every palette entry is gray (a gray page reduced
+  // to an optimised palette), otherwise as red, green and blue.
+  bool gray = true;
+  for (uint32_t i = 0; i < ColorCount() && gray; ++i) {
+    const RGBQUAD entry = PaletteEntryAt(i);
+    gray = entry.rgbRed == entry.rgbGreen && entry.rgbGreen == entry.rgbBlue;
+  }
+  layout.bitsPerPixel = gray ? 8 : 24;
+  layout.samples = gray ? 1 : 3;
+  layout.bitsPerSample = 8;
+  layout.photometric = gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+  layout.source = gray ? RowSource::GrayLevels : RowSource::Rgb;
 }
 
 bool RasterImageTIF::WriteTags(PageLayout& layout, bool multiPage, uint32_t pageNumber) {
@@ -236,36 +270,71 @@ bool RasterImageTIF::WriteRows(const PageLayout& layout) {
   return WriteScanlines(layout);
 }
 
-bool RasterImageTIF::WriteScanlines(const PageLayout& layout) {
-  TIFF* tiff = tiffDocument_->Handle();
-  const uint32_t width = Width(), height = Height();
-  size_t rowBytes = RowStride();
-  if (layout.alpha) rowBytes = static_cast<size_t>(width) * layout.samples;
-  // libtiff's predictor and some codecs change the row they are given, so the image's own
-  // rows are always copied first.
-  std::vector<uint8_t> row;
-  if (!Allocate(row, rowBytes)) return false;
-  for (uint32_t line = 0; line < height; ++line) {
-    const uint32_t y = height - 1 - line;  // the top picture row goes first
+void RasterImageTIF::ReadRowRgb(uint32_t y, uint8_t* rgb) const {
+  const uint32_t width = Width();
+  if (BitsPerPixel() == 24) {
     const uint8_t* source = RowAddress(y);
-    const uint8_t* alpha = layout.alpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr;
-    uint8_t* out = row.data();
-    if (layout.bitsPerPixel == 32) {
+    for (uint32_t x = 0; x < width; ++x, source += 3, rgb += 3) {
+      rgb[0] = source[2];
+      rgb[1] = source[1];
+      rgb[2] = source[0];
+    }
+    return;
+  }
+  const RGBQUAD* palette = PaletteData();
+  for (uint32_t x = 0; x < width; ++x, rgb += 3) {
+    const RGBQUAD& entry = palette[IndexAtUnchecked(x, y)];
+    rgb[0] = entry.rgbRed;
+    rgb[1] = entry.rgbGreen;
+    rgb[2] = entry.rgbBlue;
+  }
+}
+
+void RasterImageTIF::FillRow(const PageLayout& layout, uint32_t y, uint8_t* out) const {
+  const uint32_t width = Width();
+  const uint8_t* source = RowAddress(y);
+  const uint8_t* alpha = layout.alpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr;
+  switch (layout.source) {
+    case RowSource::Stored:
+      std::memcpy(out, source, RowStride());
+      break;
+    case RowSource::GrayLevels: {
+      const RGBQUAD* palette = PaletteData();
+      for (uint32_t x = 0; x < width; ++x) out[x] = palette[IndexAtUnchecked(x, y)].rgbRed;
+      break;
+    }
+    case RowSource::Rgb:
+      ReadRowRgb(y, out);
+      break;
+    case RowSource::RgbAlpha:
       for (uint32_t x = 0; x < width; ++x, source += 3, out += 4) {
         out[0] = source[2];
         out[1] = source[1];
         out[2] = source[0];
         out[3] = alpha[x];
       }
-    } else if (layout.alpha) {  // 8-bit index followed by its alpha
+      break;
+    case RowSource::IndexAlpha:
       for (uint32_t x = 0; x < width; ++x, out += 2) {
         out[0] = source[x];
         out[1] = alpha[x];
       }
-    } else {
-      std::memcpy(out, source, RowStride());
-      if (layout.bitsPerPixel == 24) SwapRedBlueInRow(out, RowStride());
-    }
+      break;
+  }
+}
+
+bool RasterImageTIF::WriteScanlines(const PageLayout& layout) {
+  TIFF* tiff = tiffDocument_->Handle();
+  const uint32_t height = Height();
+  const size_t rowBytes = layout.source == RowSource::Stored
+                              ? RowStride()
+                              : static_cast<size_t>(Width()) * layout.samples;
+  // libtiff's predictor and some codecs change the row they are given, so the image's own
+  // rows are always copied first.
+  std::vector<uint8_t> row;
+  if (!Allocate(row, rowBytes)) return false;
+  for (uint32_t line = 0; line < height; ++line) {
+    FillRow(layout, height - 1 - line, row.data());  // the top picture row goes first
     if (TIFFWriteScanline(tiff, row.data(), line, 0) == -1) return false;
   }
   return true;
@@ -280,15 +349,14 @@ bool RasterImageTIF::WriteYCbCrStrips() {
   const uint32_t stripRows = std::min(rowsPerStrip, height);
   const size_t lineBytes = static_cast<size_t>(width) * 3;
   std::vector<uint8_t> strip, rgb;
-  if (!Allocate(strip, lineBytes * stripRows) || !Allocate(rgb, RowStride())) return false;
+  if (!Allocate(strip, lineBytes * stripRows) || !Allocate(rgb, lineBytes)) return false;
 
   uint32_t remaining = height;
   for (uint32_t stripIndex = 0; remaining > 0; ++stripIndex) {
     const uint32_t rows = std::min(stripRows, remaining);
     for (uint32_t i = 0; i < rows; ++i) {
       // Strip rows run from the top: the next picture row is stored row remaining - 1 - i.
-      std::memcpy(rgb.data(), RowAddress(remaining - 1 - i), RowStride());
-      SwapRedBlueInRow(rgb.data(), RowStride());
+      ReadRowRgb(remaining - 1 - i, rgb.data());
       ycbcrTables_.ConvertRow(rgb.data(), width, strip.data() + lineBytes * i);
     }
     if (TIFFWriteEncodedStrip(tiff, stripIndex, strip.data(),

@@ -10,10 +10,12 @@
 //   7      JPEG at Quality()         32773  PackBits
 //   19999  JPEG at Quality(); colour pages converted to YCbCr by this encoder
 //   other  its low 16 bits, written as the Compression tag unchanged
-// A code the page cannot take (CCITT on a page deeper than 1 bit, JPEG on a palette or 1- or
-// 4-bit page, a scheme libtiff does not know) fails with "Error saving TIFF file".
-// JPEG pages carry no alpha sample: a page with alpha is written as its colours alone. Other
-// pages with alpha get an ExtraSamples tag (unassociated alpha).
+// A code the page cannot take (CCITT on a page deeper than 1 bit, a scheme libtiff does not
+// know) fails with "Error saving TIFF file".
+// JPEG carries neither palettes nor alpha: a palette page under JPEG is written as the colours
+// of its pixels (8-bit gray when every palette entry is gray, otherwise RGB, which 19999 turns
+// into YCbCr), and a page with alpha as its colours alone. Other pages with alpha get an
+// ExtraSamples tag (unassociated alpha).
 //
 // Multi-page documents: SaveToStream(stream, true) appends the page as a new directory of a
 // document that stays open between calls. The document is ended by EndDocument() or by the
@@ -68,8 +70,13 @@ class RasterImageTIF : public RasterImage {
   bool Fail(const char* message);
   void ResetDocument();
   bool WritePage(bool multiPage, uint32_t pageNumber);
+  void ChooseLayout(PageLayout& layout);
+  void ChooseJpegPaletteLayout(PageLayout& layout);
   bool WriteTags(PageLayout& layout, bool multiPage, uint32_t pageNumber);
   bool WriteRows(const PageLayout& layout);
+  // Stored row y as red, green, blue bytes, for 24-bit and palette pages alike.
+  void ReadRowRgb(uint32_t y, uint8_t* rgb) const;
+  void FillRow(const PageLayout& layout, uint32_t y, uint8_t* out) const;
   bool WriteScanlines(const PageLayout& layout);
   bool WriteYCbCrStrips();
 
