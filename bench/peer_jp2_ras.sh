@@ -5,11 +5,17 @@
 # raster. Each peer reads the BMP page and writes a file, so the comparison on our side is the
 # benchmark's FileToFile case (read the same BMP, encode, write the file).
 #
-# Usage: bench/peer_jp2_ras.sh [release build folder, default build/jp2ras-rel]
+# Usage: bench/peer_jp2_ras.sh [release build folder or its bin/ folder, default build/jp2ras-rel]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/jp2ras-rel}
+where=${1:-$root/build/jp2ras-rel}
+if [[ -x $where/bench_jp2_ras ]]; then
+  bin=$where
+else
+  cmake --build "$where" --target bench_jp2_ras >/dev/null
+  bin=$where/bin
+fi
 pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
 export ORVALIS_BENCH_PAGE_DIR=$pages
 tiger=$root/../shared/corpus/ps/tiger.ps
@@ -26,8 +32,7 @@ for dpi in 150 300; do
   [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
 done
 
-cmake --build "$build" --target bench_jp2_ras >/dev/null
-"$build/bin/bench_jp2_ras" --benchmark_filter=FileToFile --benchmark_min_time=1 \
+"$bin/bench_jp2_ras" --benchmark_filter=FileToFile --benchmark_min_time=1 \
   --benchmark_format=json >"$out/ours.json"
 
 for dpi in 150 300; do
