@@ -284,6 +284,52 @@ TEST(MetafilePipelines, IndependentReadersRenderThePage) {
   if (auto image = EmbeddedImage(emfSvg, dir.File("emf.png"))) ExpectTestPattern(*image, 47, 33);
 }
 
+// Pages keep the depth they were loaded with: an 8-bit page goes in with its colour table.
+TEST(MetafilePipelines, APalettePageKeepsItsDepth) {
+  TempDir dir;
+  const std::string input = dir.File("gray.bmp");
+  {
+    RasterImage gray;
+    ASSERT_NE(gray.Create(21, 13, 8, ImageFormat::Bmp), nullptr);
+    gray.ApplyGrayRamp();
+    for (uint32_t y = 0; y < 13; ++y)
+      for (uint32_t x = 0; x < 21; ++x) gray.SetIndexAt(x, y, static_cast<uint8_t>(x * 12 + y));
+    ASSERT_TRUE(gray.Save(input, ImageFormat::Bmp));
+  }
+  const Page page = LoadPage(input);
+  ASSERT_EQ(page.info.size(), 40u + 1024u);
+  const std::string emf = dir.File("gray.emf");
+  ASSERT_EQ(Convert(Emf, input, emf, {{OptBitDepth, 1}}), "");
+  ExpectEmfPicture(ReadEmf(emf), page, 21, 13, {0, 0, 555, 344});
+  const std::string wmf = dir.File("gray.wmf");
+  ASSERT_EQ(Convert(Wmf, input, wmf, {{OptXDpi, 96}, {OptYDpi, 96}}), "");
+  ExpectWmfPicture(ReadWmf(wmf), page, 21, 13);
+
+  const std::string wmfSvg = dir.File("gray-wmf.svg");
+  const test::CommandResult libwmf = test::RunCommand({"wmf2svg", "--inline", "-o", wmfSvg, wmf});
+  ASSERT_EQ(libwmf.exitCode, 0) << libwmf.err;
+  const std::string emfSvg = dir.File("gray-emf.svg");
+  const test::CommandResult libemf2svg =
+      test::RunCommand({"emf2svg-conv", "-i", emf, "-o", emfSvg});
+  ASSERT_EQ(libemf2svg.exitCode, 0) << libemf2svg.err;
+  for (const std::string& svg : {wmfSvg, emfSvg}) {
+    SCOPED_TRACE(svg);
+    auto image = EmbeddedImage(svg, svg + ".png");
+    if (!image) continue;
+    ASSERT_EQ(image->width, 21);
+    ASSERT_EQ(image->height, 13);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 13; ++y) {
+      for (uint32_t x = 0; x < 21; ++x) {
+        const auto v = static_cast<uint8_t>(x * 12 + y);
+        const auto got = image->At(static_cast<int>(x), static_cast<int>(12 - y));
+        if (got[0] != v || got[1] != v || got[2] != v) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 // A job that cannot write its metafile says why and leaves no file, and nothing in place of
 // an older file of the same name.
 TEST(MetafilePipelines, FailuresAreReportedAndLeaveNoFile) {
