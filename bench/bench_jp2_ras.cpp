@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/byte_order.h"
@@ -79,14 +80,16 @@ std::filesystem::path PagePath(int dpi) {
   return PageDir() / ("tiger_" + std::to_string(dpi) + ".bmp");
 }
 
-// The rendered page, read once per resolution.
-const RasterImage& Page(int dpi) {
-  static std::map<int, std::unique_ptr<RasterImage>> pages;
-  auto& page = pages[dpi];
+// The rendered page, read once per resolution; with `gray`, turned to 256 grays as the engine
+// does for gray output.
+const RasterImage& Page(int dpi, bool gray = false) {
+  static std::map<std::pair<int, bool>, std::unique_ptr<RasterImage>> pages;
+  auto& page = pages[{dpi, gray}];
   if (!page) {
     page = std::make_unique<RasterImage>();
     const std::filesystem::path path = PagePath(dpi);
-    if ((!std::filesystem::exists(path) && !RenderPage(path, dpi)) || !ReadPageBmp(path, *page)) {
+    if ((!std::filesystem::exists(path) && !RenderPage(path, dpi)) || !ReadPageBmp(path, *page) ||
+        (gray && !page->ToGrayscale())) {
       std::fprintf(stderr, "cannot render or read %s\n", path.c_str());
       std::exit(1);
     }
@@ -96,8 +99,8 @@ const RasterImage& Page(int dpi) {
 
 constexpr uint32_t kEngineQuality = 90;  // the image's default quality: rate 0.900
 
-void Encode(benchmark::State& state, uint32_t format, uint32_t quality) {
-  const RasterImage& page = Page(static_cast<int>(state.range(0)));
+void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gray = false) {
+  const RasterImage& page = Page(static_cast<int>(state.range(0)), gray);
   RasterImage view;
   view.MakeViewOf(page);
   view.SetQuality(quality);
@@ -112,7 +115,8 @@ void Encode(benchmark::State& state, uint32_t format, uint32_t quality) {
   state.counters["bytes"] = static_cast<double>(outputBytes);
   state.counters["ratio"] =
       static_cast<double>(page.RowStride()) * page.Height() / static_cast<double>(outputBytes);
-  state.SetBytesProcessed(state.iterations() * int64_t{page.Width()} * page.Height() * 3);
+  state.SetBytesProcessed(state.iterations() * int64_t{page.Width()} * page.Height() *
+                          (gray ? 1 : 3));
 }
 
 void FileToFile(benchmark::State& state, uint32_t format, uint32_t quality) {
@@ -144,6 +148,12 @@ void BM_JpcEncode(benchmark::State& state) {
 void BM_RasEncode(benchmark::State& state) {
   Encode(state, ImageFormat::Ras, kEngineQuality);
 }
+void BM_Jp2EncodeGray(benchmark::State& state) {
+  Encode(state, ImageFormat::Jp2, kEngineQuality, true);
+}
+void BM_RasEncodeGray(benchmark::State& state) {
+  Encode(state, ImageFormat::Ras, kEngineQuality, true);
+}
 void BM_Jp2FileToFile(benchmark::State& state) {
   FileToFile(state, ImageFormat::Jp2, kEngineQuality);
 }
@@ -156,6 +166,8 @@ BENCHMARK(BM_Jp2EncodeLossless)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecon
 BENCHMARK(BM_Jp2EncodeQuality75)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpcEncode)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RasEncode)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Jp2EncodeGray)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RasEncodeGray)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Jp2FileToFile)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RasFileToFile)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 
