@@ -37,18 +37,23 @@ bool DecidePictureSize(ImageConverter& job, const RasterImage& image, PictureSiz
   return true;
 }
 
-// The picture's extent in 0.01 mm at the reference device's millimetres per pixel.
-gdi::RECT FrameFor(const PictureSize& size, gdi::HDC reference) {
-  const auto extent = [](int32_t pixels, int millimeters, int devicePixels) {
-    if (devicePixels <= 0) return int32_t{0};
+// The picture's extent in 0.01 mm at the reference device's millimetres per pixel: the
+// integer product of pixels and millimetres, times 100, divided by the device's pixels in
+// floating point and cut toward zero. False when an extent does not fit the frame's 32 bits.
+bool FrameFor(const PictureSize& size, gdi::HDC reference, gdi::RECT* frame) {
+  const auto extent = [](int32_t pixels, int millimeters, int devicePixels, int32_t* out) {
+    if (devicePixels <= 0) return false;
     const int64_t product = int64_t{pixels} * millimeters;
-    return static_cast<int32_t>(static_cast<double>(product) * 100.0 / devicePixels);
+    const double value = static_cast<double>(product) * 100.0 / devicePixels;
+    if (!(value >= 0.0 && value <= std::numeric_limits<int32_t>::max())) return false;
+    *out = static_cast<int32_t>(value);
+    return true;
   };
-  return {0, 0,
-          extent(size.width, gdi::GetDeviceCaps(reference, gdi::HORZSIZE),
-                 gdi::GetDeviceCaps(reference, gdi::HORZRES)),
-          extent(size.height, gdi::GetDeviceCaps(reference, gdi::VERTSIZE),
-                 gdi::GetDeviceCaps(reference, gdi::VERTRES))};
+  *frame = {};
+  return extent(size.width, gdi::GetDeviceCaps(reference, gdi::HORZSIZE),
+                gdi::GetDeviceCaps(reference, gdi::HORZRES), &frame->right) &&
+         extent(size.height, gdi::GetDeviceCaps(reference, gdi::VERTSIZE),
+                gdi::GetDeviceCaps(reference, gdi::VERTRES), &frame->bottom);
 }
 
 // The white background: a white pen one unit wide and a white solid brush over (0, 0, W, H).
@@ -111,7 +116,13 @@ void RunEmfPipeline(ImageConverter& job) {
   if (!PreparePage(job, image, &size)) return;
 
   gdi::ScreenDC screen;
-  const gdi::RECT frame = FrameFor(size, screen.get());
+  gdi::RECT frame;
+  if (!FrameFor(size, screen.get(), &frame)) {
+    job.RecordError("Cannot write " + Quoted(job.outputPath) + ": a picture of " +
+                    std::to_string(size.width) + " x " + std::to_string(size.height) +
+                    " pixels is too large for an EMF frame");
+    return;
+  }
   std::string error;
   std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
   if (!output) {

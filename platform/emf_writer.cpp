@@ -31,9 +31,11 @@ std::vector<uint8_t> IndexRecord(uint32_t type, uint32_t index) {
   return record;
 }
 
-// 0.01 mm for a device pixel coordinate.
-int64_t ToFrameUnits(int64_t pixels, int32_t millimeters, int32_t devicePixels) {
-  return static_cast<int64_t>(static_cast<double>(pixels) * millimeters * 100.0 / devicePixels);
+// 0.01 mm for a device pixel coordinate, held to the 32 bits of a frame coordinate.
+int32_t ToFrameUnits(int64_t pixels, int32_t millimeters, int32_t devicePixels) {
+  const double units = static_cast<double>(pixels) * millimeters * 100.0 / devicePixels;
+  return static_cast<int32_t>(std::clamp<double>(units, std::numeric_limits<int32_t>::min(),
+                                                 std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
@@ -92,10 +94,10 @@ std::vector<uint8_t> EmfWriter::Header(uint32_t handles) const {
 RECT EmfWriter::FrameFromBounds() const {
   if (!hasBounds_) return {0, 0, 0, 0};
   const auto x = [&](int64_t v) {
-    return static_cast<int32_t>(ToFrameUnits(v, device_.widthMillimeters, device_.widthPixels));
+    return ToFrameUnits(v, device_.widthMillimeters, device_.widthPixels);
   };
   const auto y = [&](int64_t v) {
-    return static_cast<int32_t>(ToFrameUnits(v, device_.heightMillimeters, device_.heightPixels));
+    return ToFrameUnits(v, device_.heightMillimeters, device_.heightPixels);
   };
   return {x(boundsLeft_), y(boundsTop_), x(boundsRight_), y(boundsBottom_)};
 }

@@ -360,6 +360,12 @@ TEST(MetafilePipelines, FailuresAreReportedAndLeaveNoFile) {
        dir.File("far.wmf"),
        {{OptWidth, 40000}, {OptHeight, 9}},
        "32767"},
+      {"emf frame beyond 32 bits",
+       Emf,
+       page,
+       dir.File("huge.emf"),
+       {{OptWidth, 100000000}, {OptHeight, 9}},
+       "too large for an EMF frame"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
