@@ -155,6 +155,30 @@ TEST(GifEncoder, PillowReadsEveryDepthWithEachDataEncoding) {
   }
 }
 
+// Single pixels, single rows and columns, and pictures one pixel past a tile.
+TEST(GifEncoder, TinyAndTileEdgeSizesDecode) {
+  TempDir dir;
+  struct Size {
+    uint32_t width, height;
+  };
+  uint32_t option = 0;
+  for (const Size size : {Size{1, 1}, Size{1, 40}, Size{40, 1}, Size{17, 15}, Size{18, 16}}) {
+    for (const uint32_t bpp : {1u, 8u, 24u}) {
+      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
+                   std::to_string(bpp) + ", option " + std::to_string(option));
+      RasterImage image;
+      test::MakeImage(image, size.width, size.height, bpp);
+      image.SetEncoderOption(option, ImageFormat::Gif);
+      option = (option + 1) % 3;
+      const std::string path = dir.File("tiny.gif");
+      ASSERT_TRUE(image.Save(path, ImageFormat::Gif)) << image.ErrorText();
+      const int tiles =
+          bpp == 24 ? static_cast<int>(((size.width + 16) / 17) * ((size.height + 14) / 15)) : 1;
+      ExpectPillowReads(path, image, tiles - 1);
+    }
+  }
+}
+
 // Codes widen to 12 bits and the table fills and clears many times over.
 TEST(GifEncoder, FullTablesDecode) {
   TempDir dir;

@@ -8,6 +8,7 @@
 #include "image/byte_order.h"
 #include "tests/image/indexed_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pnm.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {
@@ -29,7 +30,30 @@ std::vector<uint8_t> Body(const std::vector<uint8_t>& file) {
   return {file.begin() + 128, file.end()};
 }
 
-TEST(PcxEncoder, PillowReadsEveryDepth) {
+// netpbm's decoder, a second reader besides Pillow: the pixels must be exactly the image's.
+void ExpectPcxtoppmReads(const std::string& path, const RasterImage& image) {
+  const auto run = test::RunCommand({"pcxtoppm", path});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto pnm = test::ParsePnm(run.out);
+  ASSERT_TRUE(pnm.has_value());
+  ASSERT_EQ(pnm->width, static_cast<int>(image.Width()));
+  ASSERT_EQ(pnm->height, static_cast<int>(image.Height()));
+  int mismatches = 0;
+  for (uint32_t top = 0; top < image.Height(); ++top) {
+    for (uint32_t x = 0; x < image.Width(); ++x) {
+      const RGBQUAD want = image.ColorAt(x, image.Height() - 1 - top);
+      const size_t at = (size_t{top} * image.Width() + x) * pnm->channels;
+      const uint8_t* got = &pnm->pixels[at];
+      const bool same = pnm->channels == 1 ? got[0] == want.rgbRed && want.rgbRed == want.rgbBlue
+                                           : got[0] == want.rgbRed && got[1] == want.rgbGreen &&
+                                                 got[2] == want.rgbBlue;
+      if (!same) ++mismatches;
+    }
+  }
+  EXPECT_EQ(mismatches, 0) << path;
+}
+
+TEST(PcxEncoder, PillowAndNetpbmReadEveryDepth) {
   TempDir dir;
   struct Case {
     uint32_t width, height, bpp;
@@ -46,6 +70,27 @@ TEST(PcxEncoder, PillowReadsEveryDepth) {
     const std::string path = dir.File("p" + std::to_string(c.bpp) + ".pcx");
     ASSERT_TRUE(image.Save(path, ImageFormat::Pcx)) << image.ErrorText();
     ExpectPillowReads(path, image);
+    ExpectPcxtoppmReads(path, image);
+  }
+}
+
+// Pillow reads planes of odd widths at the unpadded width when the padded line length is a
+// multiple of the width (1 x 1, 3 x 1 at 24 bits); netpbm follows the bytes-per-line field.
+TEST(PcxEncoder, TinySizesDecode) {
+  TempDir dir;
+  struct Size {
+    uint32_t width, height;
+  };
+  for (const Size size : {Size{1, 1}, Size{1, 3}, Size{3, 1}, Size{9, 2}}) {
+    for (const uint32_t bpp : {1u, 4u, 8u, 24u}) {
+      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
+                   std::to_string(bpp));
+      RasterImage image;
+      test::MakeImage(image, size.width, size.height, bpp);
+      const std::string path = dir.File("tiny.pcx");
+      ASSERT_TRUE(image.Save(path, ImageFormat::Pcx)) << image.ErrorText();
+      ExpectPcxtoppmReads(path, image);
+    }
   }
 }
 

@@ -41,6 +41,24 @@ TEST(TgaEncoder, PillowReadsPaletteGrayAndTrueColour) {
   }
 }
 
+TEST(TgaEncoder, TinySizesDecode) {
+  TempDir dir;
+  struct Size {
+    uint32_t width, height;
+  };
+  for (const Size size : {Size{1, 1}, Size{1, 3}, Size{3, 1}}) {
+    for (const uint32_t bpp : {8u, 24u}) {
+      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
+                   std::to_string(bpp));
+      RasterImage image;
+      test::MakeImage(image, size.width, size.height, bpp);
+      const std::string path = dir.File("tiny.tga");
+      ASSERT_TRUE(image.Save(path, ImageFormat::Tga)) << image.ErrorText();
+      ExpectPillowReads(path, image);
+    }
+  }
+}
+
 TEST(TgaEncoder, AlphaMakesThirtyTwoBitPixels) {
   TempDir dir;
   RasterImage image;

@@ -73,6 +73,15 @@ inline void MakeTrueColor(RasterImage& image, uint32_t width, uint32_t height) {
   }
 }
 
+// A palette picture for 1, 4 and 8 bits, a true-colour one for 24.
+inline void MakeImage(RasterImage& image, uint32_t width, uint32_t height, uint32_t bpp) {
+  if (bpp == 24) {
+    MakeTrueColor(image, width, height);
+  } else {
+    MakeIndexed(image, width, height, bpp);
+  }
+}
+
 // Pillow decodes `path` (frame `frame`) to exactly the colours of `image`, pixel for pixel.
 inline void ExpectPillowReads(const std::string& path, const RasterImage& image, int frame = 0) {
   std::string error;
