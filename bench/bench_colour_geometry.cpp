@@ -92,6 +92,26 @@ void BM_Reduce16(benchmark::State& state) {
 }
 BENCHMARK(BM_Reduce16)->Arg(0)->Arg(1)->ArgName("indexed")->Unit(benchmark::kMillisecond);
 
+// DecreaseBpp alone, against the page's 256-colour octree palette: the nearest-colour search.
+void BM_DecreaseBpp256Only(benchmark::State& state) {
+  OctreeQuantizer quantizer(256, 7);
+  quantizer.AddBitmapColors(Page().BitmapBlock());
+  std::vector<RGBQUAD> palette(256);
+  quantizer.WritePalette(palette.data());
+  for (auto _ : state) {
+    state.PauseTiming();
+    RasterImage image;
+    CopyPage(image);
+    state.ResumeTiming();
+    if (!DecreaseBppUsing(image, 8, false, palette.data(), 256,
+                          static_cast<PaletteSearch>(state.range(0))))
+      state.SkipWithError("DecreaseBpp failed");
+    benchmark::DoNotOptimize(image.PixelRows());
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_DecreaseBpp256Only)->Arg(0)->Arg(1)->ArgName("indexed")->Unit(benchmark::kMillisecond);
+
 void BM_Octree256Only(benchmark::State& state) {
   RasterImage& page = Page();
   for (auto _ : state) {
