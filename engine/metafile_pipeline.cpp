@@ -131,14 +131,20 @@ void RunEmfPipeline(ImageConverter& job) {
   }
   gdi::UniqueMetafileDC dc(
       gdi::CreateEnhMetaFileOnFile(screen.get(), output->File(), &frame, kDescription));
-  if (!dc) return RecordGdiFailure(job);
+  if (!dc) {
+    RecordGdiFailure(job);
+    return;
+  }
 
   RecordWhiteRectangle(dc.get(), size);
   image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HENHMETAFILE metafile = gdi::CloseEnhMetaFile(dc.release());
-  if (metafile == nullptr) return RecordGdiFailure(job);
+  if (metafile == nullptr) {
+    RecordGdiFailure(job);
+    return;
+  }
   gdi::DeleteEnhMetaFile(metafile);
   if (!output->Commit(&error)) job.RecordError(error);
 }
@@ -155,7 +161,10 @@ void RunWmfPipeline(ImageConverter& job) {
     return;
   }
   gdi::UniqueMetafileDC dc(gdi::CreateMetaFileOnFile(output->File()));
-  if (!dc) return RecordGdiFailure(job);
+  if (!dc) {
+    RecordGdiFailure(job);
+    return;
+  }
 
   RecordWhiteRectangle(dc.get(), size);
   // The bitmap stored in the metafile carries the job's resolution.
@@ -165,7 +174,10 @@ void RunWmfPipeline(ImageConverter& job) {
   image.Release();
 
   gdi::HMETAFILE metafile = gdi::CloseMetaFile(dc.release());
-  if (metafile == nullptr) return RecordGdiFailure(job);
+  if (metafile == nullptr) {
+    RecordGdiFailure(job);
+    return;
+  }
   gdi::DeleteMetaFile(metafile);
   if (!output->Commit(&error)) job.RecordError(error);
 }

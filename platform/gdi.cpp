@@ -137,7 +137,7 @@ bool FinishRecording(Registry& gdi, HDC dc, ContextKind kind, const char* call,
   std::string error;
   const bool ok = context->Close(fileName, bytes, &error);
   gdi.contexts.erase(dc);
-  return ok || Failed(std::string(call) + ": " + error, false);
+  return ok || Failed(error, false);
 }
 
 int LogicalPixelsPerInch(int32_t pixels, int32_t millimeters) {

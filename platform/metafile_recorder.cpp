@@ -142,8 +142,7 @@ bool RecordSink::Finish(std::string* error) {
     if (!ok && removable_) std::remove(fileName_.c_str());
   }
   file_ = nullptr;
-  if (!ok)
-    *error = std::string("Cannot write the metafile: ") + std::strerror(reason ? reason : EIO);
+  if (!ok) *error = std::string("writing failed: ") + std::strerror(reason ? reason : EIO);
   return ok;
 }
 
@@ -160,12 +159,12 @@ void RecordSink::Discard() {
 
 bool RecordWriter::Append(std::span<const uint8_t> bytes) {
   return sink_.Append(bytes) ||
-         Fail(std::string("Cannot write the metafile: ") + std::strerror(errno ? errno : EIO));
+         Fail(std::string("writing failed: ") + std::strerror(errno ? errno : EIO));
 }
 
 bool RecordWriter::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
   return sink_.Overwrite(offset, bytes) ||
-         Fail(std::string("Cannot write the metafile: ") + std::strerror(errno ? errno : EIO));
+         Fail(std::string("writing failed: ") + std::strerror(errno ? errno : EIO));
 }
 
 // ---- DeviceContext ----
@@ -312,6 +311,11 @@ bool DeviceContext::StretchDIBits(const StretchArgs& args, const void* bits, con
 }
 
 bool DeviceContext::Close(std::string* fileName, uint64_t* bytes, std::string* error) {
+  if (!spoiled_.empty()) {
+    *error = spoiled_;
+    Discard();
+    return false;
+  }
   if (!CheckRecording(error)) {
     Discard();
     return false;
