@@ -152,9 +152,11 @@ bool RasterImageGIF::Encode(ByteStream* stream) {
   const auto* owner = static_cast<const RasterImage*>(Info().viewOf);
   const auto& frames = (owner != nullptr ? owner : this)->FrameList();
   if (Info().frameCount > 1 && !frames.empty()) {
-    std::vector<RasterImage*> list(static_cast<size_t>(Info().frameCount), nullptr);
-    for (size_t i = 0; i < list.size() && i < frames.size(); ++i) list[i] = frames[i].get();
-    return EncodeFrames(stream, list.data(), Info().frameCount, false, false);
+    // A count beyond the list ends in one absent frame, which EncodeFrames reports.
+    const size_t count = std::min(static_cast<size_t>(Info().frameCount), frames.size() + 1);
+    std::vector<RasterImage*> list(count, nullptr);
+    for (size_t i = 0; i < count && i < frames.size(); ++i) list[i] = frames[i].get();
+    return EncodeFrames(stream, list.data(), static_cast<int32_t>(count), false, false);
   }
   return EncodeSingleFrame(stream);
 }
@@ -203,7 +205,8 @@ bool RasterImageGIF::EncodeTrueColor(ByteStream* stream) {
       rgb[0] = Rgb(palette[0]);
       for (uint32_t i = 0; i < tileHeight; ++i) {
         const uint32_t y = height - top - tileHeight + i;
-        // Entries between the pixels' own ones stay black, as in a fresh table.
+        // This row's entries start black, as in a fresh table. The search below stops at the
+        // pixel's own entry, so it sees entry 0, earlier pixels' entries and black gaps only.
         for (uint32_t e = i * kTileWidth + 1; e <= i * kTileWidth + kTileWidth; ++e) rgb[e] = 0;
         for (uint32_t j = 0; j < tileWidth; ++j) {
           const RGBQUAD c = ColorAtUnchecked(left + j, y, true);

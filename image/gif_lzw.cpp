@@ -116,10 +116,6 @@ void GifDataEncoder::Begin(ByteStream* stream, int k, Method method) {
   }
 }
 
-void GifDataEncoder::Put(uint8_t pixel) {
-  PutRow(&pixel, 1);
-}
-
 void GifDataEncoder::PutRow(const uint8_t* pixels, size_t count) {
   switch (method_) {
     case Method::Lzw:

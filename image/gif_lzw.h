@@ -58,9 +58,9 @@ class GifBitPacker {
   bool writesOk_ = true;
 };
 
-// One pass of an encoding over the pixels in GIF order: call Begin, Put for every palette index,
-// then Finish. The hash table and the packer are owned here and reused for every frame, so no
-// allocation happens per pixel.
+// One pass of an encoding over the pixels in GIF order: call Begin, PutRow with the palette
+// indices (any number of pixels per call), then Finish. The hash table and the packer are owned
+// here and reused for every frame, so no allocation happens per pixel.
 class GifDataEncoder {
  public:
   enum class Method { Lzw, Literal, RunLength };
@@ -71,7 +71,6 @@ class GifDataEncoder {
   static Method MethodFromOption(uint32_t option);
 
   void Begin(ByteStream* stream, int k, Method method);
-  void Put(uint8_t pixel);
   void PutRow(const uint8_t* pixels, size_t count);
   // Ends the code stream (end code, pending bits, pending sub-block); false when a write failed.
   bool Finish();
