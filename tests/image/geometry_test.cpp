@@ -10,6 +10,8 @@
 
 #include "image/raster_image.h"
 #include "tests/image/transform_fixtures.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
 
 namespace orvalis {
 namespace {
@@ -317,6 +319,63 @@ TEST(Resize, EdgeSizes) {
     EXPECT_EQ(RawPixels(image), before);
   }
   EXPECT_FALSE(RasterImage().Resize(5, 5, 1));
+}
+
+// ---- Seen through an independent decoder ----
+
+// The picture is saved as BMP before and after each transform and read back by Pillow, rows from
+// the top as displayed: the turns must turn the displayed picture the named way, the resize must
+// scale it from the bottom-left pixel, the gray levels must follow the weights.
+TEST(Transforms, AsDisplayedByAnIndependentDecoder) {
+  using Oracle = test::OracleImage;
+  using Expect = std::function<std::array<uint8_t, 4>(const Oracle& before, int x, int yTop)>;
+  struct Case {
+    const char* name;
+    std::function<bool(RasterImage&)> transform;
+    int width, height;  // of the result
+    Expect expect;
+  };
+  constexpr int W = 47, H = 33;
+  const Case cases[] = {
+      {"clockwise quarter turn", [](RasterImage& i) { return i.RotateRight90(); }, H, W,
+       [](const Oracle& b, int x, int yTop) { return b.At(yTop, H - 1 - x); }},
+      {"anticlockwise quarter turn", [](RasterImage& i) { return i.RotateLeft90(); }, H, W,
+       [](const Oracle& b, int x, int yTop) { return b.At(W - 1 - yTop, x); }},
+      {"resize by 3", [](RasterImage& i) { return i.Resize(3 * W, 3 * H, 1); }, 3 * W, 3 * H,
+       // Rows count from the bottom in the image: the top row (3H - 1 - yTop) / 3 from the bottom.
+       [](const Oracle& b, int x, int yTop) {
+         return b.At(x / 3, H - 1 - (3 * H - 1 - yTop) / 3);
+       }},
+      {"gray", [](RasterImage& i) { return i.ToGrayscale(); }, W, H,
+       [](const Oracle& b, int x, int yTop) {
+         const auto c = b.At(x, yTop);
+         const auto g = static_cast<uint8_t>((306 * c[0] + 601 * c[1] + 117 * c[2]) >> 10);
+         return std::array<uint8_t, 4>{g, g, g, 255};
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    RasterImage image;
+    FillRandom(image, W, H, 24, 77);
+    ASSERT_TRUE(image.Save(dir.File("before.bmp"), ImageFormat::Bmp)) << image.ErrorText();
+    ASSERT_TRUE(c.transform(image));
+    ASSERT_TRUE(image.Save(dir.File("after.bmp"), ImageFormat::Bmp)) << image.ErrorText();
+    std::string why;
+    const auto before = test::PillowDecode(dir.File("before.bmp"), 0, &why);
+    ASSERT_TRUE(before) << why;
+    const auto after = test::PillowDecode(dir.File("after.bmp"), 0, &why);
+    ASSERT_TRUE(after) << why;
+    ASSERT_EQ(after->width, c.width);
+    ASSERT_EQ(after->height, c.height);
+    int wrong = 0;
+    for (int yTop = 0; yTop < c.height; ++yTop)
+      for (int x = 0; x < c.width; ++x) {
+        const auto got = after->At(x, yTop), want = c.expect(*before, x, yTop);
+        wrong += got[0] != want[0] || got[1] != want[1] || got[2] != want[2];
+      }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 // ---- Every transform keeps the settings that travel with the image ----
