@@ -18,8 +18,9 @@ std::string TemporaryNameFor(const std::filesystem::path& finalPath, std::mt1993
   static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string suffix(6, 'x');
   for (char& c : suffix) c = kDigits[random() % (sizeof kDigits - 1)];
-  return (finalPath.parent_path() / ("." + finalPath.filename().string() + "." + suffix + ".part"))
-      .string();
+  std::string name = ".";
+  name.append(finalPath.filename().string()).append(".").append(suffix).append(".part");
+  return (finalPath.parent_path() / name).string();
 }
 
 }  // namespace

@@ -67,7 +67,10 @@ std::string EncodeValue(std::string_view value) {
   const bool quote = (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()))) ||
                      ReaderStripsQuotes(value);
   if (!quote) return std::string(value);
-  return "\"" + std::string(value) + "\"";
+  std::string quoted;
+  quoted.reserve(value.size() + 2);
+  quoted.append(1, '"').append(value).append(1, '"');
+  return quoted;
 }
 
 }  // namespace
