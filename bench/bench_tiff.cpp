@@ -5,10 +5,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "image/byte_stream.h"
 #include "image/codec_tiff.h"
 #include "image/raster_image.h"
+#include "image/tiff_ycbcr.h"
 
 namespace orvalis {
 namespace {
@@ -102,6 +104,28 @@ void BM_TiffNone24(benchmark::State& state) {
   EncodeSingle(state, page, 1);
 }
 BENCHMARK(BM_TiffNone24)->Unit(benchmark::kMillisecond);
+
+// The encoder's own RGB-to-YCbCr conversion alone, over the whole page: its share of the JPEG
+// encode above.
+void BM_YCbCrConvertPage(benchmark::State& state) {
+  YCbCrTables tables;
+  tables.Fill();
+  std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * 3), out(rgb.size());
+  for (uint32_t x = 0; x < kWidth; ++x) {
+    const RGBQUAD c = PagePixel(x, 2000);
+    rgb[x * 3] = c.rgbRed;
+    rgb[x * 3 + 1] = c.rgbGreen;
+    rgb[x * 3 + 2] = c.rgbBlue;
+  }
+  for (auto _ : state) {
+    for (uint32_t y = 0; y < kHeight; ++y) {
+      tables.ConvertRow(rgb.data(), kWidth, out.data());
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(rgb.size()) * kHeight);
+}
+BENCHMARK(BM_YCbCrConvertPage)->Unit(benchmark::kMillisecond);
 
 // Three colour pages appended to one open document, as the engine's merged TIFF does.
 void BM_TiffLzw24ThreePagesAppended(benchmark::State& state) {

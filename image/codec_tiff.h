@@ -21,7 +21,12 @@
 // document that stays open between calls. The document is ended by EndDocument() or by the
 // destructor; the stream must stay open and alive until then, because the open document
 // writes through it. Handing a different stream while a document is open ends that document
-// and starts a new one on the new stream.
+// and starts a new one on the new stream. A failed page ends the document without linking
+// anything of that page into it; the next page opens the document on the stream again and is
+// appended after the pages already there, numbered after them.
+//
+// 1-bit pages are stored with white as zero: when palette entry 0 is the darker one, the
+// image's own palette entries are exchanged and its bits inverted (the picture stays the same).
 //
 // Failures store a message in ErrorText(): one of "null file handler", "null image!!!",
 // "initialization fail", "Error saving TIFF file", "Error saving TIFF directory", followed by

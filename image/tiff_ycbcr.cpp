@@ -1,5 +1,7 @@
 #include "image/tiff_ycbcr.h"
 
+#include <algorithm>
+
 namespace orvalis {
 
 uint8_t ToCode(float value, float black, float white, float range) {
@@ -23,18 +25,36 @@ void YCbCrTables::Fill() {
   subsampling = {1, 1};
 }
 
+namespace {
+
+// Codes of a run of values, all with the same references; a plain loop over arrays so that
+// the compiler can use vector instructions for the arithmetic (same operations, same results).
+void CodesOf(const float* values, uint32_t count, float black, float white, float range,
+             uint8_t* out) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const int code = static_cast<int>(black + (white - black) * values[i] / range + 0.5f);
+    out[i * 3] = static_cast<unsigned>(code) > 255u ? uint8_t{255} : static_cast<uint8_t>(code);
+  }
+}
+
+}  // namespace
+
 void YCbCrTables::ConvertRow(const uint8_t* rgb, uint32_t width, uint8_t* ycbcr) const {
-  const float yBlack = referenceBlackWhite[0], yWhite = referenceBlackWhite[1];
-  const float cbBlack = referenceBlackWhite[2], cbWhite = referenceBlackWhite[3];
-  const float crBlack = referenceBlackWhite[4], crWhite = referenceBlackWhite[5];
-  for (uint32_t x = 0; x < width; ++x, rgb += 3, ycbcr += 3) {
-    const uint8_t red = rgb[0], green = rgb[1], blue = rgb[2];
-    const float luma = redLuma[red] + greenLuma[green] + blueLuma[blue];
-    const float cb = cbScale * (static_cast<float>(blue) - luma);
-    const float cr = crScale * (static_cast<float>(red) - luma);
-    ycbcr[0] = ToCode(luma, yBlack, yWhite, 255.0f);
-    ycbcr[1] = ToCode(cb, cbBlack, cbWhite, 127.0f);
-    ycbcr[2] = ToCode(cr, crBlack, crWhite, 127.0f);
+  constexpr uint32_t kChunk = 256;
+  float luma[kChunk], cb[kChunk], cr[kChunk];
+  for (uint32_t start = 0; start < width; start += kChunk) {
+    const uint32_t count = std::min(kChunk, width - start);
+    const uint8_t* pixel = rgb + static_cast<size_t>(start) * 3;
+    for (uint32_t i = 0; i < count; ++i, pixel += 3) {
+      const uint8_t red = pixel[0], green = pixel[1], blue = pixel[2];
+      luma[i] = redLuma[red] + greenLuma[green] + blueLuma[blue];
+      cb[i] = cbScale * (static_cast<float>(blue) - luma[i]);
+      cr[i] = crScale * (static_cast<float>(red) - luma[i]);
+    }
+    uint8_t* out = ycbcr + static_cast<size_t>(start) * 3;
+    CodesOf(luma, count, referenceBlackWhite[0], referenceBlackWhite[1], 255.0f, out);
+    CodesOf(cb, count, referenceBlackWhite[2], referenceBlackWhite[3], 127.0f, out + 1);
+    CodesOf(cr, count, referenceBlackWhite[4], referenceBlackWhite[5], 127.0f, out + 2);
   }
 }
 
