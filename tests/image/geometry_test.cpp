@@ -257,6 +257,32 @@ TEST(RotateByAngle, HostileAnglesAndSizes) {
   EXPECT_FALSE(RasterImage().RotateByAngle(45));
 }
 
+// Tiny and thin pictures at every depth and many angles: the canvas is the frame's, every pixel
+// comes from the source or is background, and (under the sanitizers) nothing is read or written
+// outside the buffers.
+TEST(RotateByAngle, SmallAndThinPicturesAtManyAngles) {
+  for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+    for (const auto& [width, height] : {std::pair{1u, 1u}, std::pair{1u, 7u}, std::pair{9u, 1u},
+                                        std::pair{2u, 3u}, std::pair{13u, 5u}}) {
+      for (float angle : {1.0f, 44.5f, 90.0f, 91.0f, 135.0f, 179.9f, 180.0f, 225.0f, 270.0f, -30.0f,
+                          -90.0f, 359.0f, 1234.5f}) {
+        SCOPED_TRACE(testing::Message()
+                     << bpp << " bits " << width << "x" << height << " at " << angle);
+        RasterImage image;
+        FillRandom(image, width, height, bpp, width * 31 + height, true);
+        std::set<uint32_t> values;
+        for (uint32_t v : RawPixels(image)) values.insert(v);
+        const RotationFrame f = ComputeRotationFrame(width, height, angle);
+        ASSERT_TRUE(image.RotateByAngle(angle));
+        EXPECT_EQ(image.Width(), static_cast<uint32_t>(f.width));
+        EXPECT_EQ(image.Height(), static_cast<uint32_t>(f.height));
+        for (uint32_t v : RawPixels(image)) EXPECT_EQ(values.count(v), 1u) << v;
+        EXPECT_TRUE(test::PaddingIsClear(image));
+      }
+    }
+  }
+}
+
 // ---- Resize ----
 
 TEST(Resize, NearestPixelFromTheBottomLeft) {
