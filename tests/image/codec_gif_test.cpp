@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -176,6 +178,44 @@ TEST(GifEncoder, TinyAndTileEdgeSizesDecode) {
           bpp == 24 ? static_cast<int>(((size.width + 16) / 17) * ((size.height + 14) / 15)) : 1;
       ExpectPillowReads(path, image, tiles - 1);
     }
+  }
+}
+
+// Pictures of runs with lengths drawn around several means (from almost no runs to runs across
+// many rows) and few colours, so the run-length coder reuses its table, restarts it and mixes
+// single pixels with runs; every encoding must decode to the same pixels. The seed is fixed.
+TEST(GifEncoder, RandomRunsDecode) {
+  TempDir dir;
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 24; ++round) {
+    const uint32_t bpp = std::array<uint32_t, 3>{1, 4, 8}[round % 3];
+    const uint32_t option = (round / 3) % 3;
+    const double meanRun = std::array<double, 4>{1.3, 4, 40, 3000}[(round / 9 + round) % 4];
+    RasterImage image;
+    ASSERT_NE(image.Create(1 + random() % 300, 1 + random() % 50, bpp, 0), nullptr);
+    for (uint32_t i = 0; i < image.ColorCount(); ++i) {
+      image.SetPaletteEntry(i, static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7),
+                            static_cast<uint8_t>(i * 13));
+    }
+    const uint32_t colors = std::min<uint32_t>(image.ColorCount(), 2 + random() % 5);
+    std::geometric_distribution<uint32_t> runLength(1.0 / meanRun);
+    uint32_t left = 0;
+    uint8_t index = 0;
+    for (uint32_t y = image.Height(); y-- > 0;) {
+      for (uint32_t x = 0; x < image.Width(); ++x) {
+        if (left == 0) {
+          left = 1 + runLength(random);
+          index = static_cast<uint8_t>(random() % colors);
+        }
+        --left;
+        image.SetIndexAt(x, y, index);
+      }
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    image.SetEncoderOption(option, ImageFormat::Gif);
+    const std::string path = dir.File("random.gif");
+    ASSERT_TRUE(image.Save(path, ImageFormat::Gif)) << image.ErrorText();
+    ExpectPillowReads(path, image);
   }
 }
 
