@@ -13,7 +13,7 @@ class RenderSession {
  public:
   // Cap on the interpreter's address space: generous for a 600 dpi page, small enough that a
   // hostile document cannot exhaust the machine.
-  static constexpr uint64_t kAddressSpaceLimit = uint64_t{4} << 30;
+  static constexpr uint64_t kAddressSpaceLimit = uint64_t{3} << 30;
   // A BMP file cannot be larger than its 32-bit size field; nothing bigger is worth writing.
   static constexpr uint64_t kFileSizeLimit = (uint64_t{4} << 30) - 1;
   // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.

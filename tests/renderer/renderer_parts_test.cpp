@@ -2,11 +2,16 @@
 // what is kept of the interpreter's output.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "renderer/child_process.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
 #include "tests/support/temp_dir.h"
@@ -64,6 +69,94 @@ TEST(FindProgramOnPath, TakesTheFirstExecutableAndSkipsRelativeEntries) {
   EXPECT_EQ(FindProgramOnPath("tool", "."), std::nullopt);
   EXPECT_EQ(FindProgramOnPath("tool", ""), std::nullopt);
   EXPECT_EQ(FindProgramOnPath("sh", "/nonexistent:/bin"), "/bin/sh");
+}
+
+// Reads the child's whole output until it closes the pipe.
+std::string ReadAllOutput(ChildProcess& child) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    pollfd fd{child.OutputFd(), POLLIN, 0};
+    poll(&fd, 1, 5000);
+    const ssize_t n = read(child.OutputFd(), buffer, sizeof buffer);
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (n < 0 && errno != EAGAIN)) return text;
+  }
+}
+
+// The process is gone (or a zombie waiting for a parent that is not us).
+bool ProcessGone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  return line.substr(line.rfind(')') + 2, 1) == "Z";
+}
+
+TEST(ChildProcess, RunsWithItsLimitsEnvironmentFolderAndGroup) {
+  test::TempDir dir;
+  SpawnRequest request;
+  request.arguments = {
+      "/bin/sh", "-c",
+      "ulimit -v; ulimit -c; echo \"$MARK\"; pwd; cut -d' ' -f5 /proc/$$/stat; cat; "
+      "echo err >&2; exit 3"};
+  request.environment = {"MARK=a b", "PATH=/usr/bin:/bin"};
+  request.workingFolder = dir.Path().string();
+  request.addressSpaceLimit = uint64_t{1} << 30;
+  std::string error;
+  const auto child = ChildProcess::Start(request, &error);
+  ASSERT_NE(child, nullptr) << error;
+  std::istringstream lines(ReadAllOutput(*child));
+  std::string addressKiB, core, mark, folder, group, stderrLine;
+  std::getline(lines, addressKiB);
+  std::getline(lines, core);
+  std::getline(lines, mark);
+  std::getline(lines, folder);
+  std::getline(lines, group);
+  std::getline(lines, stderrLine);  // standard input was empty: cat printed nothing
+  EXPECT_EQ(addressKiB, "1048576");
+  EXPECT_EQ(core, "0");
+  EXPECT_EQ(mark, "a b");
+  EXPECT_EQ(folder, dir.Path().string());
+  EXPECT_EQ(std::stoi(group), child->Pid());
+  EXPECT_EQ(stderrLine, "err");
+  EXPECT_EQ(DescribeWaitStatus(child->Reap()), "exited with code 3");
+}
+
+TEST(ChildProcess, ReportsAProgramThatCannotStart) {
+  SpawnRequest request;
+  request.arguments = {"/nonexistent/gs"};
+  request.workingFolder = "/";
+  std::string error;
+  EXPECT_EQ(ChildProcess::Start(request, &error), nullptr);
+  EXPECT_NE(error.find("cannot start /nonexistent/gs"), std::string::npos) << error;
+  request.arguments = {"/bin/true"};
+  request.workingFolder = "/nonexistent-folder";
+  EXPECT_EQ(ChildProcess::Start(request, &error), nullptr);
+  EXPECT_NE(error.find("/nonexistent-folder"), std::string::npos) << error;
+}
+
+TEST(ChildProcess, DestroyingItKillsTheWholeGroup) {
+  SpawnRequest request;
+  request.arguments = {"/bin/sh", "-c", "sleep 100 & echo $!; wait"};
+  request.workingFolder = "/";
+  std::string error;
+  auto child = ChildProcess::Start(request, &error);
+  ASSERT_NE(child, nullptr) << error;
+  std::string line;
+  char c;
+  for (;;) {
+    pollfd fd{child->OutputFd(), POLLIN, 0};
+    poll(&fd, 1, 5000);
+    if (read(child->OutputFd(), &c, 1) != 1 || c == '\n') break;
+    line += c;
+  }
+  const pid_t grandchild = std::stoi(line);
+  const pid_t pid = child->Pid();
+  EXPECT_FALSE(child->HasExited());
+  child.reset();
+  EXPECT_TRUE(ProcessGone(pid));
+  for (int i = 0; i < 100 && !ProcessGone(grandchild); ++i) usleep(10000);
+  EXPECT_TRUE(ProcessGone(grandchild));
 }
 
 TEST(InterpreterOutput, SummaryNamesTheErrorEvenAfterALongStackDump) {
