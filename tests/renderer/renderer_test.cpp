@@ -296,6 +296,24 @@ TEST_F(RendererTest, WithoutGhostscriptNothingOpens) {
   EXPECT_NE(detail.find("gs"), std::string::npos) << detail;
 }
 
+TEST_F(RendererTest, HandlesRenderAtTheSameTimeOnSeveralThreads) {
+  WriteText(dir_.Path() / "doc.ps", Document(2));
+  std::vector<std::thread> threads;
+  int results[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    fs::create_directory(dir_.Path() / std::to_string(i));
+    threads.emplace_back([&, i] {
+      results[i] = Render(dir_.File("doc.ps"), dir_.File(std::to_string(i) + "/d_%03d.bmp")).first;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(results[i], TAVRINX_RENDER_SUCCEEDED);
+    EXPECT_EQ(Entries(dir_.Path() / std::to_string(i)),
+              (std::vector<std::string>{"d_001.bmp", "d_002.bmp"}));
+  }
+}
+
 TEST_F(RendererTest, UnknownHandlesAreRefused) {
   EXPECT_EQ(library_->RenderToBitmaps(987654, dir_.File("x.ps"), dir_.File("x_%03d.bmp"), 72, 72),
             TAVRINX_RENDER_FAILED);
