@@ -11,16 +11,6 @@
 
 namespace orvalis {
 
-// True when a block of this size, padded rows included, fits the 32-bit sizes of the bitmap
-// header. The memory ceiling counts unpadded bits, so a very tall 1-bit image (4 bytes per row
-// for a single pixel) can pass it while its padded rows overflow biSizeImage.
-inline bool PaddedBlockFits(uint32_t width, uint32_t height, uint32_t bitsPerPixel) {
-  const uint64_t depth = bitsPerPixel <= 1 ? 1 : bitsPerPixel <= 4 ? 4 : bitsPerPixel <= 8 ? 8 : 24;
-  const uint64_t stride = ((uint64_t{width} * depth + 31) / 32) * 4;
-  const uint64_t palette = depth <= 8 ? (uint64_t{1} << depth) * 4 : 0;
-  return BITMAPINFOHEADER::kSize + palette + stride * height <= UINT32_MAX;
-}
-
 // Clears every bit of every row that belongs to no pixel: the padding to 4 bytes and the unused
 // low bits of a partly used last byte of 1- and 4-bit rows. Create leaves pixel bytes
 // uninitialised and results are filled pixel by pixel, so without this the padding would carry
@@ -44,10 +34,6 @@ inline void ClearRowPadding(RasterImage& image) {
 inline bool CreateTemporaryFor(RasterImage& temp, const RasterImage& source, uint32_t width,
                                uint32_t height, uint32_t bitsPerPixel) {
   temp.CopyInfoFrom(source);
-  if (width != 0 && height != 0 && !PaddedBlockFits(width, height, bitsPerPixel)) {
-    temp.SetErrorText("RASTERIMAGE_MAX_MEMORY exceeded");
-    return false;
-  }
   if (temp.Create(width, height, bitsPerPixel, source.SourceFormat()) == nullptr) return false;
   ClearRowPadding(temp);
   return true;

@@ -131,7 +131,7 @@ TEST(QuarterTurns, OneBitImageKeepsExactlyItsSetPixels) {
 
 TEST(QuarterTurns, TallOneBitResultBeyondTheHeaderSizesIsRefused) {
   // 2^30 + 8 pixels in one row fit the ceiling (128 MiB); turned, every one of those rows takes 4
-  // padded bytes, 4 GiB in all, which no bitmap header can describe.
+  // padded bytes, 4 GiB in all: refused with the ceiling message, the source kept as it was.
   const uint32_t width = (1u << 30) + 8;
   RasterImage image;
   ASSERT_NE(image.Create(width, 1, 1, ImageFormat::Bmp), nullptr);
