@@ -41,7 +41,10 @@ BITMAPINFOHEADER BITMAPINFOHEADER::ReadFrom(const uint8_t* at) {
 }
 
 int32_t PelsPerMeterFromDpi(int32_t dpi) {
-  return static_cast<int32_t>(std::floor(dpi * 39.37007874015748 + 0.5));
+  // Above about 54.5 million dpi the value no longer fits in 32 bits (a BMP header can claim
+  // such a resolution); it saturates instead of overflowing the conversion.
+  const double pels = std::floor(dpi * 39.37007874015748 + 0.5);
+  return static_cast<int32_t>(std::clamp(pels, double{INT32_MIN}, double{INT32_MAX}));
 }
 
 namespace {
