@@ -175,6 +175,32 @@ void ExpectTestPattern(const test::OracleImage& image, uint32_t width, uint32_t 
   EXPECT_EQ(wrong, 0);
 }
 
+// DrawToDevice draws nothing for an empty image or without a context, and otherwise sets the
+// stretch mode and stretches the whole image, whatever StretchDIBits makes of it.
+TEST(DrawToDevice, EmptyImageOrNoContextDrawsNothing) {
+  TempDir dir;
+  const std::string path = dir.File("draw.emf");
+  gdi::HDC dc = gdi::CreateEnhMetaFileA(nullptr, path.c_str(), nullptr, {});
+  ASSERT_NE(dc, nullptr);
+  RasterImage empty;
+  EXPECT_FALSE(empty.DrawToDevice(dc, 0, 0, 10, 10, gdi::SRCCOPY));
+  RasterImage page;
+  ASSERT_NE(page.Create(3, 2, 8, ImageFormat::Bmp), nullptr);
+  page.FillBytes(7);
+  EXPECT_FALSE(page.DrawToDevice(nullptr, 0, 0, 10, 10, gdi::SRCCOPY));
+  EXPECT_TRUE(page.DrawToDevice(dc, 2, 3, -6, 4, 0x00EE0086));  // mirrored, SRCPAINT
+  ASSERT_NE(gdi::CloseEnhMetaFile(dc), nullptr) << gdi::GetLastErrorText();
+  const std::vector<MetaRecord> records = ReadEmf(path);
+  ASSERT_EQ(TypesOf(records), (std::vector<uint32_t>{1, 21, 81, 14}));
+  EXPECT_EQ(records[1].U32(8), 3u);
+  EXPECT_EQ(Ints(records[2], 8, 4), (std::vector<int32_t>{-4, 3, 1, 6}));  // bounds
+  EXPECT_EQ(Ints(records[2], 24, 6), (std::vector<int32_t>{2, 3, 0, 0, 3, 2}));
+  EXPECT_EQ(records[2].U32(68), 0x00EE0086u);
+  EXPECT_EQ(Ints(records[2], 72, 2), (std::vector<int32_t>{-6, 4}));
+  EXPECT_EQ(records[2].Slice(80, 40 + 1024 + 8),
+            std::vector<uint8_t>(page.BitmapBlock(), page.BitmapBlock() + page.BlockSize()));
+}
+
 TEST(EmfPipeline, APageAtTheReferenceScreenIsDrawnOneToOne) {
   TempDir dir;
   const std::string input = dir.File("page_001.bmp");
