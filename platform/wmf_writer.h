@@ -43,8 +43,8 @@ class WmfWriter : public RecordWriter {
   bool End(uint32_t tableSize) override;
 
  private:
-  // Writes a record whose fixed part is `record` (size and function already in place) and
-  // whose variable part is `tail`; keeps the largest record for the header.
+  // Writes a record: its fixed fields `record` (the size is filled in here), then `info` and
+  // `bits`, padded to whole words; keeps the largest record size for the header.
   bool WriteRecord(const std::vector<uint8_t>& record, std::span<const uint8_t> info = {},
                    std::span<const uint8_t> bits = {});
   std::vector<uint8_t> Header(uint32_t tableSize) const;
