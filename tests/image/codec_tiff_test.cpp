@@ -759,13 +759,14 @@ TEST_F(TiffEncoderTest, StreamHoldingSomethingElseIsRefusedAndLeftAsItIs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<uint8_t> bytes = c.bytes;
-    MemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+    MemoryStream stream;
+    ASSERT_TRUE(stream.OpenEmpty());
+    stream.WriteBytes(c.bytes.data(), 1, c.bytes.size());
     RasterImageTIF tiff;
     Paint(tiff, Kind::Gray256, 4, 4);
     EXPECT_FALSE(tiff.SaveToStream(&stream, true));
     EXPECT_EQ(tiff.ErrorText().rfind("initialization fail", 0), 0u) << tiff.ErrorText();
-    EXPECT_EQ(bytes, c.bytes);
+    EXPECT_EQ(BytesOf(stream), c.bytes);
     EXPECT_FALSE(tiff.IsDocumentOpen());
   }
 }
