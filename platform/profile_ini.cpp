@@ -170,9 +170,9 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     return false;
   }
   const std::string text = std::string(key) + "=" + EncodeValue(value);
-  size_t header = FindSection(section);
+  const size_t header = FindSection(section);
   if (header == std::string::npos) {
-    lines_.push_back(ParseLine("[" + std::string(section) + "]"));
+    lines_.push_back(ParseLine(std::string("[").append(section).append("]")));
     lines_.push_back(ParseLine(text));
     return true;
   }

@@ -44,7 +44,7 @@ TEST(AppPaths, FileSizeKBTruncatesLengthOver1024PlusNineTenths) {
                // Only the low 32 bits of the length count.
                {(uint64_t{1} << 32) + 103, 1}};
   for (const auto& c : cases) {
-    const std::string path = dir.File("f" + std::to_string(c.bytes));
+    const std::string path = dir.File(std::string("f").append(std::to_string(c.bytes)));
     MakeFileOfSize(path, c.bytes);
     EXPECT_EQ(AppPaths::FileSizeKB(path), c.kb) << c.bytes << " bytes";
   }

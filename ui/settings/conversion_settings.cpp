@@ -149,7 +149,8 @@ bool WriteCommonPageKeys(const std::string& profilePath, const CommonPageKeys& k
 bool WriteColorPageKey(const std::string& profilePath, std::string_view colorKey,
                        std::optional<std::string_view> colorText, std::string* error) {
   if (!IsColorPageKey(colorKey)) {
-    if (error != nullptr) *error = "\"" + std::string(colorKey) + "\" is not a colour page key";
+    if (error != nullptr)
+      *error = std::string("\"").append(colorKey).append("\" is not a colour page key");
     return false;
   }
   if (!colorText) return true;
