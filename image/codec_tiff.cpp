@@ -356,8 +356,14 @@ bool RasterImageTIF::WriteYCbCrStrips() {
     const uint32_t rows = std::min(stripRows, remaining);
     for (uint32_t i = 0; i < rows; ++i) {
       // Strip rows run from the top: the next picture row is stored row remaining - 1 - i.
-      ReadRowRgb(remaining - 1 - i, rgb.data());
-      ycbcrTables_.ConvertRow(rgb.data(), width, strip.data() + lineBytes * i);
+      const uint32_t y = remaining - 1 - i;
+      uint8_t* out = strip.data() + lineBytes * i;
+      if (BitsPerPixel() == 24) {
+        ycbcrTables_.ConvertBgrRow(RowAddress(y), width, out);
+      } else {
+        ReadRowRgb(y, rgb.data());
+        ycbcrTables_.ConvertRow(rgb.data(), width, out);
+      }
     }
     if (TIFFWriteEncodedStrip(tiff, stripIndex, strip.data(),
                               static_cast<tmsize_t>(lineBytes * rows)) == -1)

@@ -40,16 +40,36 @@ void CodesOf(const float* values, uint32_t count, float black, float white, floa
 }  // namespace
 
 void YCbCrTables::ConvertRow(const uint8_t* rgb, uint32_t width, uint8_t* ycbcr) const {
+  Convert(rgb, width, ycbcr, 0, 2);
+}
+
+void YCbCrTables::ConvertBgrRow(const uint8_t* bgr, uint32_t width, uint8_t* ycbcr) const {
+  Convert(bgr, width, ycbcr, 2, 0);
+}
+
+void YCbCrTables::Convert(const uint8_t* pixels, uint32_t width, uint8_t* ycbcr, int redAt,
+                          int blueAt) const {
   constexpr uint32_t kChunk = 256;
   float luma[kChunk], cb[kChunk], cr[kChunk];
   for (uint32_t start = 0; start < width; start += kChunk) {
     const uint32_t count = std::min(kChunk, width - start);
-    const uint8_t* pixel = rgb + static_cast<size_t>(start) * 3;
+    const uint8_t* pixel = pixels + static_cast<size_t>(start) * 3;
+    // Rendered pages are mostly runs of one colour (the paper): a pixel equal to the one
+    // before it reuses its values.
+    uint32_t previous = 0xFFFFFFFFu;
+    float y = 0.0f, b = 0.0f, r = 0.0f;
     for (uint32_t i = 0; i < count; ++i, pixel += 3) {
-      const uint8_t red = pixel[0], green = pixel[1], blue = pixel[2];
-      luma[i] = redLuma[red] + greenLuma[green] + blueLuma[blue];
-      cb[i] = cbScale * (static_cast<float>(blue) - luma[i]);
-      cr[i] = crScale * (static_cast<float>(red) - luma[i]);
+      const uint8_t red = pixel[redAt], green = pixel[1], blue = pixel[blueAt];
+      const uint32_t packed = red | (green << 8) | (static_cast<uint32_t>(blue) << 16);
+      if (packed != previous) {
+        previous = packed;
+        y = redLuma[red] + greenLuma[green] + blueLuma[blue];
+        b = cbScale * (static_cast<float>(blue) - y);
+        r = crScale * (static_cast<float>(red) - y);
+      }
+      luma[i] = y;
+      cb[i] = b;
+      cr[i] = r;
     }
     uint8_t* out = ycbcr + static_cast<size_t>(start) * 3;
     CodesOf(luma, count, referenceBlackWhite[0], referenceBlackWhite[1], 255.0f, out);

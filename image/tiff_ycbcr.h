@@ -36,6 +36,11 @@ struct YCbCrTables {
   // Converts `width` pixels of R, G, B bytes into Y, Cb, Cr bytes (1 x 1 subsampling: one
   // clump per pixel). `rgb` and `ycbcr` may not overlap.
   void ConvertRow(const uint8_t* rgb, uint32_t width, uint8_t* ycbcr) const;
+  // The same for pixels stored blue, green, red (a 24-bit page row as it is in memory).
+  void ConvertBgrRow(const uint8_t* bgr, uint32_t width, uint8_t* ycbcr) const;
+
+ private:
+  void Convert(const uint8_t* pixels, uint32_t width, uint8_t* ycbcr, int redAt, int blueAt) const;
 };
 
 // The code of a value between references black and white spanning `range`: the integer part of

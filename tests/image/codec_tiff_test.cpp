@@ -476,11 +476,15 @@ TEST(YCbCrTablesTest, KnownColoursGiveTheirCodes) {
       {{0, 255, 0}, {150, 44, 21}},       {{128, 128, 128}, {128, 128, 128}},
   };
   for (const Case& c : cases) {
-    uint8_t out[3];
+    uint8_t out[3], fromBgr[3];
+    const uint8_t bgr[3] = {c.rgb[2], c.rgb[1], c.rgb[0]};
     tables.ConvertRow(c.rgb, 1, out);
+    tables.ConvertBgrRow(bgr, 1, fromBgr);
     EXPECT_EQ((std::vector<int>{out[0], out[1], out[2]}),
               (std::vector<int>{c.ycbcr[0], c.ycbcr[1], c.ycbcr[2]}))
         << int(c.rgb[0]) << "," << int(c.rgb[1]) << "," << int(c.rgb[2]);
+    EXPECT_EQ((std::vector<int>{fromBgr[0], fromBgr[1], fromBgr[2]}),
+              (std::vector<int>{out[0], out[1], out[2]}));
   }
   EXPECT_EQ(ToCode(300.0f, 0, 255, 255), 255);  // above 255
   EXPECT_EQ(ToCode(-2.0f, 0, 255, 255), 255);   // negative, read as unsigned
