@@ -78,7 +78,9 @@ bool RasterImageTIF::EndDocument() {
   if (!tiffDocument_) return true;
   ByteStream* stream = tiffDocument_->Stream();
   ResetDocument();
-  return stream->FlushBuffers();
+  if (stream->FlushBuffers()) return true;
+  SetErrorText("Error saving TIFF file");
+  return false;
 }
 
 void RasterImageTIF::ResetDocument() {

@@ -61,12 +61,15 @@ class RasterImageTIF : public RasterImage {
   bool SaveToStream(ByteStream* stream, bool append) { return Encode(stream, append); }
 
   // Ends the open multi-page document, if any (every page already wrote its directory, so
-  // nothing more is written). Flushes the stream; false when that flush fails. Safe to call
-  // when no document is open.
+  // nothing more is written) and flushes its stream; false with "Error saving TIFF file" when
+  // that flush fails. Safe to call when no document is open. Call it before closing the
+  // stream; the destructor calls it too.
   bool EndDocument();
 
   bool IsDocumentOpen() const { return tiffDocument_ != nullptr; }
   bool IsMultiPage() const { return isMultiPage_; }
+  // Pages in the open document, counting those the stream held when it was opened; 0 when
+  // no document is open.
   uint32_t PagesWritten() const { return pagesWritten_; }
 
  private:
