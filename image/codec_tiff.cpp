@@ -155,14 +155,7 @@ void RasterImageTIF::ChooseLayout(PageLayout& layout) {
     case 1: {
       // White is zero: a palette whose entry 0 is the darker one is exchanged, and the bits
       // inverted with it, so the picture stays the same.
-      const RGBQUAD first = PaletteEntryAt(0), second = PaletteEntryAt(1);
-      if (LuminanceCompare(first, second) < 0) {
-        SetPaletteEntryPacked(0, second);
-        SetPaletteEntryPacked(1, first);
-        uint8_t* bytes = PixelRows();
-        const size_t size = static_cast<size_t>(RowStride()) * Height();
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
-      }
+      if (LuminanceCompare(PaletteEntryAt(0), PaletteEntryAt(1)) < 0) StoreWhiteFirst();
       layout.photometric = PHOTOMETRIC_MINISWHITE;
       break;
     }
@@ -187,6 +180,22 @@ void RasterImageTIF::ChooseLayout(PageLayout& layout) {
     layout.alpha = true;
     layout.source = RowSource::IndexAlpha;
   }
+}
+
+void RasterImageTIF::StoreWhiteFirst() {
+  // When this object is a view made for one encode, the palette and pixels belong to the image
+  // it views: the exchange goes through that image, so that its own colour lookup cache
+  // forgets the old palette order too. That image is a caller's writable image (a view is
+  // only made of one for the length of an encode).
+  RasterImage* owner = this;
+  if (Info().viewOf != nullptr)
+    owner = const_cast<RasterImage*>(static_cast<const RasterImage*>(Info().viewOf));
+  const RGBQUAD first = owner->PaletteEntryAt(0), second = owner->PaletteEntryAt(1);
+  owner->SetPaletteEntryPacked(0, second);
+  owner->SetPaletteEntryPacked(1, first);
+  uint8_t* bytes = PixelRows();
+  const size_t size = static_cast<size_t>(RowStride()) * Height();
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
 }
 
 void RasterImageTIF::ChooseJpegPaletteLayout(PageLayout& layout) {

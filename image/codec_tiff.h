@@ -80,6 +80,8 @@ class RasterImageTIF : public RasterImage {
   bool WritePage(bool multiPage, uint32_t pageNumber);
   void ChooseLayout(PageLayout& layout);
   void ChooseJpegPaletteLayout(PageLayout& layout);
+  // Exchanges the two palette entries of a 1-bit page and inverts its bits.
+  void StoreWhiteFirst();
   bool WriteTags(PageLayout& layout, bool multiPage, uint32_t pageNumber);
   bool WriteRows(const PageLayout& layout);
   // Stored row y as red, green, blue bytes, for 24-bit and palette pages alike.

@@ -398,6 +398,7 @@ TEST_F(TiffEncoderTest, BilevelPageIsStoredWithWhiteAsZero) {
       whiteFirst.SetIndexAtUnchecked(x, y, blackFirst.IndexAtUnchecked(x, y) ^ 1);
   const uint8_t blackFirstByte = blackFirst.RowAddress(0)[0];
   const uint8_t unchangedByte = whiteFirst.RowAddress(0)[0];
+  ASSERT_EQ(blackFirst.ClosestPaletteIndex(RGBQUAD{0, 0, 0, 0}), 0);  // now cached
 
   const std::string a = dir_.File("black_first.tif"), b = dir_.File("white_first.tif");
   ASSERT_TRUE(blackFirst.Save(a, ImageFormat::Tiff)) << blackFirst.ErrorText();
@@ -413,7 +414,7 @@ TEST_F(TiffEncoderTest, BilevelPageIsStoredWithWhiteAsZero) {
   EXPECT_EQ(TagOf(readB, TIFFTAG_PHOTOMETRIC), "0");
   EXPECT_EQ(readA.pixels, readB.pixels);
   EXPECT_EQ(Compare(whiteFirst, readA).maxAbs, 0);
-  // An exchanged palette keeps colour lookups right afterwards.
+  // Colour lookups follow the exchanged palette, though the lookup was cached before.
   EXPECT_EQ(blackFirst.ClosestPaletteIndex(RGBQUAD{0, 0, 0, 0}), 1);
 }
 
