@@ -295,7 +295,13 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& 
   const std::string error = ConverterGetError(job.handle);
   job.Finish();
   RowResult result{error.empty() ? kStatusSucceed : kStatusFailed, error, {}};
-  if (fs::exists(output)) result.outputs.push_back(output);
+  if (fs::exists(output)) {
+    result.outputs.push_back(output);
+  } else if (result.status == kStatusSucceed) {
+    // The document is completed when the job ends, after its error could be read.
+    result = {
+        kStatusFailed, "Cannot write " + output + ": the TIFF file could not be completed", {}};
+  }
   return result;
 }
 

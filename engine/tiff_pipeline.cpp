@@ -24,9 +24,8 @@ bool ApplyTiffColourStep(ImageConverter& job, RasterImage& image) {
   if (job.grayscale && job.paletteDepth != 1 &&
       !CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray"))
     return false;
-  if (job.compression != 7 &&
-      !CheckStep(job, image, ReduceColors(image, job.paletteDepth),
-                 "Cannot reduce the page's colours"))
+  if (job.compression != 7 && !CheckStep(job, image, ReduceColors(image, job.paletteDepth),
+                                         "Cannot reduce the page's colours"))
     return false;
   return true;
 }
@@ -51,8 +50,8 @@ void WriteTiffPage(ImageConverter& job, const std::string& input) {
   if (image.SaveToStream(job.multiPageStream.get(), true)) {
     ++job.multiPagePagesWritten;
   } else {
-    job.RecordError("Cannot add page " + Quoted(input) + " to " + Quoted(job.multiPagePath) +
-                    ": " + image.ErrorText());
+    job.RecordError("Cannot add page " + Quoted(input) + " to " + Quoted(job.multiPagePath) + ": " +
+                    image.ErrorText());
   }
 }
 
@@ -68,9 +67,12 @@ void RunTiffPipeline(ImageConverter& job) {
 
 void FinishMultiPageTiff(ImageConverter& job) {
   if (!job.multiPageOutput) return;
-  job.tiffImage.EndDocument();
+  // A document that cannot be completed (a full disk at its last directory) is not put in place.
+  const bool ended = job.tiffImage.EndDocument();
+  if (!ended)
+    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": " + job.tiffImage.ErrorText());
   job.multiPageStream.reset();
-  if (job.multiPagePagesWritten > 0) {
+  if (ended && job.multiPagePagesWritten > 0) {
     std::string error;
     if (!job.multiPageOutput->Commit(&error)) job.RecordError(error);
   }
