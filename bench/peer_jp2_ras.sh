@@ -3,7 +3,9 @@
 # OpenJPEG's own opj_compress (same library, same settings: one layer, reversible 5/3, six
 # resolutions, the engine's default rate 0.900 = ratio 1.111) and ImageMagick's convert for Sun
 # raster. Each peer reads the BMP page and writes a file, so the comparison on our side is the
-# benchmark's FileToFile case (read the same BMP, encode, write the file).
+# benchmark's FileToFile case (read the same BMP, encode, write the file). Our encoder writes a
+# rendered page losslessly when that fits the rate, so opj_compress lossless is timed as well:
+# the same work without OpenJPEG's rate search.
 #
 # Usage: bench/peer_jp2_ras.sh [release build folder or its bin/ folder, default build/jp2ras-rel]
 set -euo pipefail
@@ -40,6 +42,7 @@ for dpi in 150 300; do
   hyperfine --warmup 1 --min-runs 5 --export-json "$out/peer_$dpi.json" \
     -n "opj_compress jp2 1 thread $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads 1" \
     -n "opj_compress jp2 $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads $threads" \
+    -n "opj_compress jp2 lossless $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -threads $threads" \
     -n "convert ras $dpi" "$convert $page $out/p.ras" >/dev/null
 done
 
