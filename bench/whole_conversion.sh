@@ -70,13 +70,13 @@ export docs work dpi
 
 convert_all() {  # EXT
   for f in "$docs"/*.ps; do
-    convert -density "$dpi" "$f" "$work/out/$(basename "$f" .ps)_%03d.$1"
+    /usr/bin/convert -density "$dpi" "$f" "$work/out/$(basename "$f" .ps)_%03d.$1"
   done
 }
 export -f convert_all
 magick_ok=0
 printf '%%!PS\n showpage\n' > "$work/probe.ps"
-if convert "$work/probe.ps" "$work/probe.png" 2>"$work/probe.err"; then magick_ok=1; fi
+if /usr/bin/convert "$work/probe.ps" "$work/probe.png" 2>"$work/probe.err"; then magick_ok=1; fi
 
 echo "Documents: $count files in $docs, at $dpi dpi, best of $runs runs, $(nproc) processors"
 [[ $magick_ok -eq 1 ]] || echo "ImageMagick: its security policy refuses PostScript ($(head -c 120 "$work/probe.err" | tr '\n' ' '))"
