@@ -10,8 +10,8 @@ namespace orvalis {
 namespace {
 
 constexpr std::string_view kFormatListTexts[] = {
-    "JPEG Files(*.jpg)", "TIFF Files(*.tif) ",   "BMP Files(*.bmp)",      "PNG Files(*.png)",
-    "GIF Files(*.gif)",  "PCX Files(*.pcx)",     "WMF Files(*.wmf)",      "EMF Files(*.emf)",
+    "JPEG Files(*.jpg)", "TIFF Files(*.tif) ",    "BMP Files(*.bmp)",      "PNG Files(*.png)",
+    "GIF Files(*.gif)",  "PCX Files(*.pcx)",      "WMF Files(*.wmf)",      "EMF Files(*.emf)",
     "TGA Files(*.tga)",  "JPEG2000 Files(*.jp2)", "JPEG2000 Files(*.jpc)", "RAS Files(*.ras)",
 };
 
@@ -34,8 +34,7 @@ constexpr ColorOptions kColorOptions[] = {{24, false}, {8, false}, {8, true},
                                           {4, false},  {4, true},  {1, false}};
 
 constexpr std::string_view kTrueOrGray[] = {"True Color", "256 Grays"};
-constexpr std::string_view kGifColors[] = {"256 Color", "256 Grays", "16 Color", "16 Grays",
-                                           "B&W"};
+constexpr std::string_view kGifColors[] = {"256 Color", "256 Grays", "16 Color", "16 Grays", "B&W"};
 constexpr std::string_view kTgaColors[] = {"True Color", "256 Color", "256 Grays"};
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -47,7 +46,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::span<const std::string_view> FormatListTexts() { return kFormatListTexts; }
+std::span<const std::string_view> FormatListTexts() {
+  return kFormatListTexts;
+}
 
 FormatChoice FormatFromItemText(std::string_view itemText) {
   FormatChoice choice{Jpeg, ".jpg", "jpgc"};
@@ -77,15 +78,28 @@ ColorOptions ColorOptionsFor(std::string_view colorName) {
   return {24, false};
 }
 
-std::span<const std::string_view> ColorNames() { return kColorNames; }
+std::span<const std::string_view> ColorNames() {
+  return kColorNames;
+}
 
 std::span<const std::string_view> ColorNamesOffered(int format) {
   switch (format) {
-    case Bmp: case Tiff: case Png: case Pcx: return kColorNames;
-    case Jpeg: case Jp2: case Jpc: case Ras: return kTrueOrGray;
-    case Gif: return kGifColors;
-    case Tga: return kTgaColors;
-    default: return {};
+    case Bmp:
+    case Tiff:
+    case Png:
+    case Pcx:
+      return kColorNames;
+    case Jpeg:
+    case Jp2:
+    case Jpc:
+    case Ras:
+      return kTrueOrGray;
+    case Gif:
+      return kGifColors;
+    case Tga:
+      return kTgaColors;
+    default:
+      return {};
   }
 }
 

@@ -17,8 +17,8 @@ std::string TemporaryFolder() {
 std::unique_ptr<PageFolder> PageFolder::Create(std::string* error) {
   std::string pattern = TemporaryFolder() + "mtmp_XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
-    *error = "Cannot create a temporary folder in " + TemporaryFolder() + ": " +
-             std::strerror(errno);
+    *error =
+        "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(errno);
     return nullptr;
   }
   return std::unique_ptr<PageFolder>(new PageFolder(pattern + "/"));

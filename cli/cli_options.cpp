@@ -50,7 +50,7 @@ namespace {
 constexpr std::string_view kFormatNames[] = {"jpg", "tif", "bmp", "png", "gif", "pcx",
                                              "wmf", "emf", "tga", "jp2", "jpc", "ras"};
 
-constexpr std::string_view kCompressionNames[] = {"uncompressed", "lzw",  "rle",  "jpeg",
+constexpr std::string_view kCompressionNames[] = {"uncompressed", "lzw",  "rle", "jpeg",
                                                   "packbits",     "fax3", "fax4"};
 
 std::string Lower(std::string_view text) {
@@ -129,7 +129,8 @@ bool ParseFlag(std::string_view flag, ArgumentReader& args, CliOptions& o, std::
     const auto value = args.Value();
     if (!value) return missing();
     o.type = IndexOf(kFormatNames, *value);
-    if (!o.type) *error = "unknown format '" + std::string(*value) + "' (" + Joined(kFormatNames) + ")";
+    if (!o.type)
+      *error = "unknown format '" + std::string(*value) + "' (" + Joined(kFormatNames) + ")";
     return o.type.has_value();
   }
   if (flag == "-o" || flag == "--output") {
@@ -179,7 +180,9 @@ bool ParseFlag(std::string_view flag, ArgumentReader& args, CliOptions& o, std::
     const auto value = args.Value();
     if (!value) return missing();
     o.compress = IndexOf(kCompressionNames, *value);
-    if (!o.compress) *error = "unknown compression '" + std::string(*value) + "' (" + Joined(kCompressionNames) + ")";
+    if (!o.compress)
+      *error =
+          "unknown compression '" + std::string(*value) + "' (" + Joined(kCompressionNames) + ")";
     return o.compress.has_value();
   }
   if (flag == "--jobs") {
@@ -210,8 +213,7 @@ bool HasPostScriptExtension(const fs::path& path) {
 
 }  // namespace
 
-std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv,
-                                           std::string* error) {
+std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, std::string* error) {
   CliOptions options;
   ArgumentReader args(argc, argv);
   bool onlyPaths = false;

@@ -33,7 +33,8 @@ std::string OneLine(const std::string& text) {
       line += c;
     }
   }
-  while (line.size() >= 2 && line.compare(line.size() - 2, 2, "; ") == 0) line.resize(line.size() - 2);
+  while (line.size() >= 2 && line.compare(line.size() - 2, 2, "; ") == 0)
+    line.resize(line.size() - 2);
   return line;
 }
 
@@ -67,7 +68,8 @@ void ConsoleView::DrawProgress() {
   constexpr int kWidth = 30;
   const int total = RowCount();
   const int filled = total == 0 ? kWidth : kWidth * finished_ / total;
-  std::fprintf(stderr, "\r[%s%s] %d/%d files", std::string(static_cast<size_t>(filled), '#').c_str(),
+  std::fprintf(stderr, "\r[%s%s] %d/%d files",
+               std::string(static_cast<size_t>(filled), '#').c_str(),
                std::string(static_cast<size_t>(kWidth - filled), ' ').c_str(), finished_, total);
   std::fflush(stderr);
 }
@@ -83,9 +85,12 @@ void ConsoleView::PrintSummary(double seconds) {
       PrintLine("Aborted  " + sources_[row] + " (not started)", stdout);
     }
     images += result.outputs.size();
-    if (result.status == kStatusSucceed) ++succeeded;
-    else if (result.status == kStatusFailed) ++failed;
-    else ++aborted;
+    if (result.status == kStatusSucceed)
+      ++succeeded;
+    else if (result.status == kStatusFailed)
+      ++failed;
+    else
+      ++aborted;
   }
   if (progressBar_) std::fputs("\r\033[K", stderr);
   if (quiet_) return;

@@ -25,7 +25,9 @@ void SetPathOption(std::string& field, const char* text) {
 
 }  // namespace
 
-ConverterHandle ConverterCreate() { return new (std::nothrow) ImageConverter(); }
+ConverterHandle ConverterCreate() {
+  return new (std::nothrow) ImageConverter();
+}
 
 int ConverterAddFile(ConverterHandle job, const char* path) {
   if (job == nullptr) return 0;
@@ -36,20 +38,47 @@ int ConverterAddFile(ConverterHandle job, const char* path) {
 int ConverterSetOption(ConverterHandle job, int option, const char* text, int value) {
   if (job == nullptr) return 0;
   switch (option) {
-    case OptOutputPath: SetPathOption(job->outputPath, text); break;
-    case OptMultiPagePath: SetPathOption(job->multiPagePath, text); break;
-    case OptFormat: job->format = value >= Bmp && value <= Jpc ? value : Jpeg; break;
-    case OptBitDepth: job->requestedDepth = value; break;
-    case OptXDpi: job->xDpi = std::clamp(value, 72, 600); break;
-    case OptYDpi: job->yDpi = std::clamp(value, 72, 600); break;
-    case OptQuality: job->quality = value; break;
-    case OptCompression: job->compression = value; break;
-    case OptMultiPage: job->multiPage = value != 0; break;
-    case OptGrayscale: job->grayscale = value != 0; break;
-    case OptWidth: if (value > 0) job->width = value; break;
-    case OptHeight: if (value > 0) job->height = value; break;
-    case OptAngle: if (value > 0) job->angle = value; break;
-    default: break;  // unknown ids are accepted and change nothing
+    case OptOutputPath:
+      SetPathOption(job->outputPath, text);
+      break;
+    case OptMultiPagePath:
+      SetPathOption(job->multiPagePath, text);
+      break;
+    case OptFormat:
+      job->format = value >= Bmp && value <= Jpc ? value : Jpeg;
+      break;
+    case OptBitDepth:
+      job->requestedDepth = value;
+      break;
+    case OptXDpi:
+      job->xDpi = std::clamp(value, 72, 600);
+      break;
+    case OptYDpi:
+      job->yDpi = std::clamp(value, 72, 600);
+      break;
+    case OptQuality:
+      job->quality = value;
+      break;
+    case OptCompression:
+      job->compression = value;
+      break;
+    case OptMultiPage:
+      job->multiPage = value != 0;
+      break;
+    case OptGrayscale:
+      job->grayscale = value != 0;
+      break;
+    case OptWidth:
+      if (value > 0) job->width = value;
+      break;
+    case OptHeight:
+      if (value > 0) job->height = value;
+      break;
+    case OptAngle:
+      if (value > 0) job->angle = value;
+      break;
+    default:
+      break;  // unknown ids are accepted and change nothing
   }
   return 1;
 }

@@ -45,7 +45,8 @@ int ConverterAddFile(ConverterHandle handle, const char* path);
 int ConverterSetOption(ConverterHandle handle, int option, const char* text, int value);
 // Returns 1 whether or not the outputs were written; ConverterGetError tells which.
 int ConverterRun(ConverterHandle handle);
-// Finishes a merged TIFF (renamed into place holding the pages that were written) and frees the job.
+// Finishes a merged TIFF (renamed into place holding the pages that were written) and frees the
+// job.
 int ConverterDestroy(ConverterHandle handle);
 // Empty when every output the job was asked for was written; otherwise the first failure, in
 // words for the user. Valid until the next call on the job; "" for a null handle.

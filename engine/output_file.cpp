@@ -25,7 +25,9 @@ std::string TemporaryNameFor(const std::filesystem::path& finalPath, std::mt1993
 
 }  // namespace
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
 
 std::unique_ptr<PendingOutput> PendingOutput::Open(const std::string& finalPath, const char* mode,
                                                    std::string* error) {

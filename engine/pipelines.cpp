@@ -12,22 +12,24 @@ namespace orvalis {
 
 namespace {
 
-bool IsPaletteDepth(int depth) { return depth == 1 || depth == 4 || depth == 8; }
+bool IsPaletteDepth(int depth) {
+  return depth == 1 || depth == 4 || depth == 8;
+}
 
 // How a raster pipeline treats colour before the common steps.
 enum class ColourStep {
-  Palette,     // BMP, PNG, GIF, PCX: gray first when asked, then an optimal palette
-  GrayIfAsked, // JPEG, JPEG 2000, Sun raster: 8-bit gray or 24-bit colour
-  Tga,         // 8-bit gray or palette, else 24-bit colour
+  Palette,      // BMP, PNG, GIF, PCX: gray first when asked, then an optimal palette
+  GrayIfAsked,  // JPEG, JPEG 2000, Sun raster: 8-bit gray or 24-bit colour
+  Tga,          // 8-bit gray or palette, else 24-bit colour
 };
 
 struct RasterRecipe {
   int format;
   uint32_t imageFormat;
   ColourStep colour;
-  bool rotates;           // BMP output ignores the angle
-  bool setsQuality;       // JPEG and JPEG 2000 carry the quality
-  uint32_t jpegOptions;   // JPEG: optimised tables (8) + progressive scans (16)
+  bool rotates;          // BMP output ignores the angle
+  bool setsQuality;      // JPEG and JPEG 2000 carry the quality
+  uint32_t jpegOptions;  // JPEG: optimised tables (8) + progressive scans (16)
 };
 
 constexpr RasterRecipe kRasterRecipes[] = {
@@ -88,15 +90,15 @@ void RunRasterPipeline(ImageConverter& job, const RasterRecipe& recipe) {
 
 bool ResizeStep(ImageConverter& job, RasterImage& image) {
   if (job.width <= 0 || job.height <= 0) return true;
-  return CheckStep(job, image,
-                   image.Resize(static_cast<uint32_t>(job.width),
-                                static_cast<uint32_t>(job.height), 1),
-                   "Cannot resize the page");
+  return CheckStep(
+      job, image,
+      image.Resize(static_cast<uint32_t>(job.width), static_cast<uint32_t>(job.height), 1),
+      "Cannot resize the page");
 }
 
 void DecideColorDepth(ImageConverter& job) {
-  int depth = IsPaletteDepth(job.requestedDepth) ? job.requestedDepth
-                                                 : (job.format == Gif ? 8 : 24);
+  int depth =
+      IsPaletteDepth(job.requestedDepth) ? job.requestedDepth : (job.format == Gif ? 8 : 24);
   switch (job.format) {
     case Jpeg:
       if (depth == 8) job.grayscale = true;
@@ -146,11 +148,16 @@ bool ReduceColors(RasterImage& image, int paletteDepth) {
 
 bool ApplyRotation(RasterImage& image, int angle) {
   switch (angle) {
-    case 0: return true;
-    case 90: return image.RotateRight90();
-    case 180: return image.RotateRight90() && image.RotateRight90();
-    case 270: return image.RotateLeft90();
-    default: return image.RotateByAngle(static_cast<float>(angle));
+    case 0:
+      return true;
+    case 90:
+      return image.RotateRight90();
+    case 180:
+      return image.RotateRight90() && image.RotateRight90();
+    case 270:
+      return image.RotateLeft90();
+    default:
+      return image.RotateByAngle(static_cast<float>(angle));
   }
 }
 
@@ -158,14 +165,10 @@ uint32_t TiffCompressionCode(int compression, int depth, bool gray) {
   // Rows: engine compression code 0..6, then every other value. Columns: depth 1, depth 4,
   // depth 8 colour, depth 8 gray, depth 24. 19999 is JPEG with our own YCbCr conversion.
   static constexpr uint32_t kCodes[8][5] = {
-      {1, 1, 1, 1, 1},
-      {5, 5, 5, 5, 5},
-      {4, 5, 5, 19999, 19999},
-      {4, 32773, 32773, 32773, 32773},
-      {4, 5, 5, 5, 19999},
-      {3, 5, 5, 5, 19999},
-      {2, 5, 5, 5, 19999},
-      {4, 5, 5, 5, 19999},
+      {1, 1, 1, 1, 1},         {5, 5, 5, 5, 5},
+      {4, 5, 5, 19999, 19999}, {4, 32773, 32773, 32773, 32773},
+      {4, 5, 5, 5, 19999},     {3, 5, 5, 5, 19999},
+      {2, 5, 5, 5, 19999},     {4, 5, 5, 5, 19999},
   };
   const int row = compression >= 0 && compression <= 6 ? compression : 7;
   const int column = depth == 1 ? 0 : depth == 4 ? 1 : depth == 8 ? (gray ? 3 : 2) : 4;

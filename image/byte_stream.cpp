@@ -6,7 +6,9 @@
 
 namespace orvalis {
 
-bool ByteStream::PutByte(uint8_t value) { return WriteBytes(&value, 1, 1) == 1; }
+bool ByteStream::PutByte(uint8_t value) {
+  return WriteBytes(&value, 1, 1) == 1;
+}
 
 // ---- FileStream ----
 
@@ -52,11 +54,17 @@ int64_t FileStream::Length() {
   return static_cast<int64_t>(length);
 }
 
-bool FileStream::FlushBuffers() { return file_ != nullptr && std::fflush(file_) == 0; }
+bool FileStream::FlushBuffers() {
+  return file_ != nullptr && std::fflush(file_) == 0;
+}
 
-int FileStream::AtEnd() { return file_ == nullptr ? 1 : std::feof(file_); }
+int FileStream::AtEnd() {
+  return file_ == nullptr ? 1 : std::feof(file_);
+}
 
-int FileStream::HasError() { return file_ == nullptr ? -1 : std::ferror(file_); }
+int FileStream::HasError() {
+  return file_ == nullptr ? -1 : std::ferror(file_);
+}
 
 bool FileStream::PutByte(uint8_t value) {
   return file_ != nullptr && std::fputc(value, file_) == value;
@@ -88,7 +96,9 @@ MemoryStream::MemoryStream(uint8_t* buffer, int64_t size)
       position_(0),
       capacity_(buffer ? size : 0) {}
 
-MemoryStream::~MemoryStream() { FreeOwnedData(); }
+MemoryStream::~MemoryStream() {
+  FreeOwnedData();
+}
 
 void MemoryStream::FreeOwnedData() {
   if (data_ != nullptr && ownsData_) {
@@ -139,7 +149,8 @@ bool MemoryStream::GrowTo(int64_t needed) {
 
 // A write after a seek past the end leaves a gap; it reads back as zeros, not as stale memory.
 void MemoryStream::ZeroGapBeforePosition() {
-  if (position_ > length_) std::memset(data_ + length_, 0, static_cast<size_t>(position_ - length_));
+  if (position_ > length_)
+    std::memset(data_ + length_, 0, static_cast<size_t>(position_ - length_));
 }
 
 size_t MemoryStream::ReadBytes(void* destination, size_t itemSize, size_t itemCount) {
@@ -170,24 +181,41 @@ bool MemoryStream::SeekTo(int64_t offset, int origin) {
   if (data_ == nullptr) return false;
   int64_t target = 0;
   switch (origin) {
-    case kSeekStart: target = offset; break;
-    case kSeekCurrent: target = position_ + offset; break;
-    case kSeekEnd: target = length_ + offset; break;
-    default: return false;
+    case kSeekStart:
+      target = offset;
+      break;
+    case kSeekCurrent:
+      target = position_ + offset;
+      break;
+    case kSeekEnd:
+      target = length_ + offset;
+      break;
+    default:
+      return false;
   }
   position_ = std::max<int64_t>(target, 0);
   return true;
 }
 
-int64_t MemoryStream::Position() { return data_ == nullptr ? -1 : position_; }
+int64_t MemoryStream::Position() {
+  return data_ == nullptr ? -1 : position_;
+}
 
-int64_t MemoryStream::Length() { return data_ == nullptr ? -1 : length_; }
+int64_t MemoryStream::Length() {
+  return data_ == nullptr ? -1 : length_;
+}
 
-bool MemoryStream::FlushBuffers() { return data_ != nullptr; }
+bool MemoryStream::FlushBuffers() {
+  return data_ != nullptr;
+}
 
-int MemoryStream::AtEnd() { return data_ == nullptr || position_ >= length_; }
+int MemoryStream::AtEnd() {
+  return data_ == nullptr || position_ >= length_;
+}
 
-int MemoryStream::HasError() { return data_ == nullptr ? -1 : position_ > length_; }
+int MemoryStream::HasError() {
+  return data_ == nullptr ? -1 : position_ > length_;
+}
 
 bool MemoryStream::PutByte(uint8_t value) {
   if (data_ == nullptr) return false;
@@ -216,6 +244,8 @@ char* MemoryStream::ReadLine(char* buffer, size_t size) {
   return buffer;
 }
 
-int MemoryStream::ScanFormatted(const char*, void*) { return 0; }
+int MemoryStream::ScanFormatted(const char*, void*) {
+  return 0;
+}
 
 }  // namespace orvalis

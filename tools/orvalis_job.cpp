@@ -32,8 +32,8 @@ struct FormatName {
 };
 
 constexpr FormatName kFormatNames[] = {
-    {"bmp", Bmp}, {"emf", Emf}, {"wmf", Wmf}, {"jpg", Jpeg}, {"png", Png}, {"gif", Gif},
-    {"tif", Tiff}, {"pcx", Pcx}, {"tga", Tga}, {"jp2", Jp2}, {"ras", Ras}, {"jpc", Jpc},
+    {"bmp", Bmp},  {"emf", Emf}, {"wmf", Wmf}, {"jpg", Jpeg}, {"png", Png}, {"gif", Gif},
+    {"tif", Tiff}, {"pcx", Pcx}, {"tga", Tga}, {"jp2", Jp2},  {"ras", Ras}, {"jpc", Jpc},
 };
 
 std::optional<int> ParseInt(std::string_view text) {
@@ -62,9 +62,9 @@ struct NumericFlag {
 };
 
 constexpr NumericFlag kNumericFlags[] = {
-    {"--bpp", OptBitDepth},   {"--quality", OptQuality}, {"--compression", OptCompression},
-    {"--xdpi", OptXDpi},      {"--ydpi", OptYDpi},       {"--width", OptWidth},
-    {"--height", OptHeight},  {"--angle", OptAngle},
+    {"--bpp", OptBitDepth},  {"--quality", OptQuality}, {"--compression", OptCompression},
+    {"--xdpi", OptXDpi},     {"--ydpi", OptYDpi},       {"--width", OptWidth},
+    {"--height", OptHeight}, {"--angle", OptAngle},
 };
 
 int UsageError(const std::string& message) {
@@ -106,7 +106,8 @@ std::optional<std::string> ParseArguments(int argc, char** argv, std::vector<Set
         if (f.flag == arg) flag = &f;
       if (flag == nullptr) return "unknown option " + std::string(arg);
       const std::optional<int> number = ParseInt(value);
-      if (!number) return std::string(arg) + " needs a whole number, not '" + std::string(value) + "'";
+      if (!number)
+        return std::string(arg) + " needs a whole number, not '" + std::string(value) + "'";
       settings.push_back({flag->option, "", *number});
     }
   }

@@ -130,8 +130,10 @@ class BatchRun : public ::testing::Test {
     setenv("TMPDIR", pageTmp().c_str(), 1);
   }
   void TearDown() override {
-    if (oldTmp_.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", oldTmp_.c_str(), 1);
+    if (oldTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
   std::string pageTmp() const { return dir.File("tmp"); }
   std::string Source(const std::string& relative, const std::string& script) {
@@ -143,8 +145,8 @@ class BatchRun : public ::testing::Test {
   std::string Out(const std::string& name = "") const { return dir.File("out/" + name); }
   bool PageTmpIsEmpty() const { return fs::is_empty(pageTmp()); }
 
-  RecordingView Run(std::vector<std::string> rows, const ConversionSettings& settings,
-                    int jobs = 1, int timeout = 0,
+  RecordingView Run(std::vector<std::string> rows, const ConversionSettings& settings, int jobs = 1,
+                    int timeout = 0,
                     std::function<void(BatchConverter&, RecordingView&)> prepare = {}) {
     RecordingView view(std::move(rows));
     BatchConverter converter(settings, renderer, view, {kNoPacing, jobs, timeout});
@@ -180,10 +182,10 @@ TEST(BatchTables, ColourNamesAndCompressionCodes) {
     int depth;
     bool gray;
   };
-  for (const Color c : {Color{"True Color", 24, false}, Color{"256 grays", 8, true},
-                        Color{"256 COLOR", 8, false}, Color{"16 Color", 4, false},
-                        Color{"16 Grays", 4, true}, Color{"b&w", 1, false},
-                        Color{"Sepia", 24, false}, Color{"", 24, false}}) {
+  for (const Color c :
+       {Color{"True Color", 24, false}, Color{"256 grays", 8, true}, Color{"256 COLOR", 8, false},
+        Color{"16 Color", 4, false}, Color{"16 Grays", 4, true}, Color{"b&w", 1, false},
+        Color{"Sepia", 24, false}, Color{"", 24, false}}) {
     const ColorOptions options = ColorOptionsFor(c.name);
     EXPECT_EQ(options.bitDepth, c.depth) << c.name;
     EXPECT_EQ(options.grayscale, c.gray) << c.name;

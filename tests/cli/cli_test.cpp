@@ -1,7 +1,7 @@
 // orvalis-cli end to end, with the real Ghostscript behind the renderer plug-in.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,7 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string CliPath() { return std::string(std::getenv("ORVALIS_BIN_DIR")) + "/orvalis-cli"; }
+std::string CliPath() {
+  return std::string(std::getenv("ORVALIS_BIN_DIR")) + "/orvalis-cli";
+}
 
 // Pages that differ in colour, so their order shows.
 std::string ThreePages() {
@@ -41,7 +43,8 @@ class Cli : public ::testing::Test {
   }
   // Runs orvalis-cli with a settings file of its own and the page folders under our tmp.
   test::CommandResult Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"env", "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini")});
+    args.insert(args.begin(),
+                {"env", "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini")});
     return test::RunCommand(args);
   }
   std::string Tmp() {
@@ -66,7 +69,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{"--dpi", "50", doc}, "72 to 600"},
       {{"--angle", "45", doc}, "0, 90, 180 or 270"},
       {{"--resize", "100", doc}, "WIDTHxHEIGHT"},
-      {{"-f", "gif", "--color", "True Color", doc}, "256 Color, 256 Grays, 16 Color, 16 Grays, B&W"},
+      {{"-f", "gif", "--color", "True Color", doc},
+       "256 Color, 256 Grays, 16 Color, 16 Grays, B&W"},
       {{"-f", "emf", "--color", "b&w", doc}, "no colour choice"},
       {{"--compression", "zip", doc}, "unknown compression"},
       {{"--jobs", "0", doc}, "--jobs"},
@@ -102,8 +106,8 @@ TEST_F(Cli, ThreePagesBesideTheSourceIntoAFolderAndPerFile) {
 
 TEST_F(Cli, MergedTiffKeepsPageOrder) {
   const std::string doc = Write("report.ps", ThreePages());
-  const test::CommandResult run = Run({"-f", "tif", "--merge", "--compression", "lzw", "-o",
-                                       dir.File("out"), "--dpi", "72", doc});
+  const test::CommandResult run = Run(
+      {"-f", "tif", "--merge", "--compression", "lzw", "-o", dir.File("out"), "--dpi", "72", doc});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   for (int page = 0; page < 3; ++page) {
     const auto tif = test::PillowDecode(dir.File("out/report.tif"), page);
@@ -120,9 +124,10 @@ TEST_F(Cli, EveryFormatOnce) {
     const char* name;
     const char* pillowFormat;  // nullptr: not a Pillow format
   };
-  const Format formats[] = {{"jpg", "JPEG"}, {"tif", "TIFF"}, {"bmp", "BMP"}, {"png", "PNG"},
-                            {"gif", "GIF"},  {"pcx", "PCX"},  {"tga", "TGA"}, {"jp2", "JPEG2000"},
-                            {"jpc", "JPEG2000"}, {"ras", "SUN"}, {"wmf", nullptr}, {"emf", nullptr}};
+  const Format formats[] = {{"jpg", "JPEG"}, {"tif", "TIFF"},     {"bmp", "BMP"},
+                            {"png", "PNG"},  {"gif", "GIF"},      {"pcx", "PCX"},
+                            {"tga", "TGA"},  {"jp2", "JPEG2000"}, {"jpc", "JPEG2000"},
+                            {"ras", "SUN"},  {"wmf", nullptr},    {"emf", nullptr}};
   for (const Format& f : formats) {
     const std::string out = dir.File(std::string("out-") + f.name);
     const test::CommandResult run = Run({"-f", f.name, "-o", out, "--dpi", "72", doc});
@@ -142,8 +147,8 @@ TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
   const char* names[] = {"my report.ps", "it's \"quoted\".ps", "100%d.ps", "-dash.ps",
                          "r\xC3\xA9sum\xC3\xA9.ps"};
   for (const char* name : names) Write(std::string("odd/") + name, ThreePages());
-  const test::CommandResult run = Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs",
-                                       "2", dir.File("odd")});
+  const test::CommandResult run =
+      Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "2", dir.File("odd")});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   for (const char* name : names) {
     const std::string base = fs::path(name).stem().string();
@@ -167,8 +172,8 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "1", dir.File("")});
   EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
   for (const char* name : {"a-text.ps", "b-syntax.ps", "c-nopage.ps", "d-reads.ps", "e-writes.ps"})
-    EXPECT_NE(run.out.find("Failed   " + dir.File(name) + ": "), std::string::npos)
-        << name << "\n" << run.out;
+    EXPECT_NE(run.out.find("Failed   " + dir.File(name) + ": "), std::string::npos) << name << "\n"
+                                                                                    << run.out;
   EXPECT_NE(run.out.find("Succeed  " + dir.File("f-good.ps")), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("invalidfileaccess"), std::string::npos) << run.out;
   EXPECT_FALSE(fs::exists(marker));
@@ -178,8 +183,7 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
 TEST_F(Cli, EndlessFileIsStoppedByTheTimeout) {
   const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
   const auto start = std::chrono::steady_clock::now();
-  const test::CommandResult run =
-      Run({"-f", "png", "-o", dir.File("out"), "--timeout", "2", loop});
+  const test::CommandResult run = Run({"-f", "png", "-o", dir.File("out"), "--timeout", "2", loop});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.out.find("longer than 2 s"), std::string::npos) << run.out;

@@ -100,11 +100,11 @@ TEST(ConverterRun, DecidesThePaletteDepth) {
     bool grayAfter;
   };
   const Case cases[] = {
-      {Gif, 24, false, 8, false},  {Gif, 4, false, 4, false},  {Gif, 1, true, 1, true},
-      {Jpeg, 8, false, 8, true},   {Jpeg, 24, true, 8, true},  {Jpeg, 4, false, 0, false},
-      {Tga, 4, false, 0, false},   {Tga, 1, false, 0, false},  {Tga, 8, false, 8, false},
-      {Jp2, 8, false, 0, false},   {Ras, 24, true, 8, true},   {Jpc, 1, false, 0, false},
-      {Png, 4, false, 4, false},   {Bmp, 16, false, 0, false}, {Tiff, 1, false, 1, false},
+      {Gif, 24, false, 8, false}, {Gif, 4, false, 4, false},  {Gif, 1, true, 1, true},
+      {Jpeg, 8, false, 8, true},  {Jpeg, 24, true, 8, true},  {Jpeg, 4, false, 0, false},
+      {Tga, 4, false, 0, false},  {Tga, 1, false, 0, false},  {Tga, 8, false, 8, false},
+      {Jp2, 8, false, 0, false},  {Ras, 24, true, 8, true},   {Jpc, 1, false, 0, false},
+      {Png, 4, false, 4, false},  {Bmp, 16, false, 0, false}, {Tiff, 1, false, 1, false},
       {Pcx, 8, true, 8, true},
   };
   for (const Case& c : cases) {
@@ -125,10 +125,10 @@ TEST(ConverterRun, TiffCompressionTable) {
     uint32_t codes[5];
   };
   const Row rows[] = {
-      {0, {1, 1, 1, 1, 1}},           {1, {5, 5, 5, 5, 5}},
-      {2, {4, 5, 5, 19999, 19999}},   {3, {4, 32773, 32773, 32773, 32773}},
-      {4, {4, 5, 5, 5, 19999}},       {5, {3, 5, 5, 5, 19999}},
-      {6, {2, 5, 5, 5, 19999}},       {7, {4, 5, 5, 5, 19999}},
+      {0, {1, 1, 1, 1, 1}},         {1, {5, 5, 5, 5, 5}},
+      {2, {4, 5, 5, 19999, 19999}}, {3, {4, 32773, 32773, 32773, 32773}},
+      {4, {4, 5, 5, 5, 19999}},     {5, {3, 5, 5, 5, 19999}},
+      {6, {2, 5, 5, 5, 19999}},     {7, {4, 5, 5, 5, 19999}},
       {-3, {4, 5, 5, 5, 19999}},
   };
   for (const Row& row : rows) {
@@ -207,9 +207,18 @@ TEST_F(ConverterJobs, RotationTurnsClockwiseForPositiveAngles) {
       for (uint32_t sx = 0; sx < w; ++sx) {
         const uint32_t top = h - 1 - sy;  // source row counted from the top
         int x = 0, y = 0;
-        if (angle == 90) { x = static_cast<int>(h - 1 - top); y = static_cast<int>(sx); }
-        if (angle == 180) { x = static_cast<int>(w - 1 - sx); y = static_cast<int>(h - 1 - top); }
-        if (angle == 270) { x = static_cast<int>(top); y = static_cast<int>(w - 1 - sx); }
+        if (angle == 90) {
+          x = static_cast<int>(h - 1 - top);
+          y = static_cast<int>(sx);
+        }
+        if (angle == 180) {
+          x = static_cast<int>(w - 1 - sx);
+          y = static_cast<int>(h - 1 - top);
+        }
+        if (angle == 270) {
+          x = static_cast<int>(top);
+          y = static_cast<int>(w - 1 - sx);
+        }
         ExpectPatternPixel(image, x, y, sx, sy, w, h);
       }
     }
@@ -224,7 +233,7 @@ TEST_F(ConverterJobs, ColourDecisionsReachTheFiles) {
     const char* mode;  // Pillow's mode of the output
   };
   const Case cases[] = {
-      {Gif, 24, "gif", "P"}, {Jpeg, 8, "jpg", "L"}, {Tga, 4, "tga", "RGB"},
+      {Gif, 24, "gif", "P"},  {Jpeg, 8, "jpg", "L"}, {Tga, 4, "tga", "RGB"},
       {Jp2, 8, "jp2", "RGB"}, {Png, 1, "png", "P"},  {Bmp, 4, "bmp", "P"},
   };
   const std::string page = Page("page.bmp", 40, 30);

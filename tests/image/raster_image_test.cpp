@@ -14,9 +14,9 @@ TEST(RasterImageCreate, RoundsDepthAndPadsRows) {
     uint32_t width, height, bpp;
     uint32_t depth, colors, stride;
   };
-  for (const Case c : {Case{100, 50, 3, 4, 16, 52}, Case{1, 1, 32, 24, 0, 4},
-                       Case{47, 33, 1, 1, 2, 8}, Case{47, 33, 8, 8, 256, 48},
-                       Case{47, 33, 24, 24, 0, 144}}) {
+  for (const Case c :
+       {Case{100, 50, 3, 4, 16, 52}, Case{1, 1, 32, 24, 0, 4}, Case{47, 33, 1, 1, 2, 8},
+        Case{47, 33, 8, 8, 256, 48}, Case{47, 33, 24, 24, 0, 144}}) {
     RasterImage image;
     ASSERT_NE(image.Create(c.width, c.height, c.bpp, 1), nullptr);
     EXPECT_EQ(image.BitsPerPixel(), c.depth);
@@ -33,13 +33,13 @@ TEST(RasterImageCreate, RefusesZeroSizesAndTheMemoryCeiling) {
     const char* message;  // nullptr: must succeed
   };
   const char* tooBig = "RASTERIMAGE_MAX_MEMORY exceeded";
-  for (const Case c : {
-           Case{0, 10, 24, "RasterImage::Create : width and height must be greater than zero"},
-           Case{10, 0, 24, "RasterImage::Create : width and height must be greater than zero"},
-           Case{20000, 20000, 8, tooBig}, Case{65536, 32768, 24, tooBig},
-           Case{static_cast<uint32_t>(-5), 10, 8, tooBig}, Case{16384, 16384, 8, nullptr},
-           // Padded rows count: 4 bytes per row would wrap biSizeImage to 0.
-           Case{1, 1u << 30, 1, tooBig}, Case{33, (1u << 25) + 1, 1, tooBig}}) {
+  for (const Case c :
+       {Case{0, 10, 24, "RasterImage::Create : width and height must be greater than zero"},
+        Case{10, 0, 24, "RasterImage::Create : width and height must be greater than zero"},
+        Case{20000, 20000, 8, tooBig}, Case{65536, 32768, 24, tooBig},
+        Case{static_cast<uint32_t>(-5), 10, 8, tooBig}, Case{16384, 16384, 8, nullptr},
+        // Padded rows count: 4 bytes per row would wrap biSizeImage to 0.
+        Case{1, 1u << 30, 1, tooBig}, Case{33, (1u << 25) + 1, 1, tooBig}}) {
     RasterImage image;
     uint8_t* block = image.Create(c.width, c.height, c.bpp, 0);
     if (c.message == nullptr) {
@@ -63,8 +63,8 @@ TEST(RasterImage, ResolutionWritesBothHeaderCopies) {
   struct Case {
     int32_t dpi, expectedDpi, pelsPerMeter;
   };
-  for (const Case c : {Case{0, 96, 3780}, Case{-5, 96, 3780}, Case{300, 300, 11811},
-                       Case{72, 72, 2835}}) {
+  for (const Case c :
+       {Case{0, 96, 3780}, Case{-5, 96, 3780}, Case{300, 300, 11811}, Case{72, 72, 2835}}) {
     RasterImage image;
     ASSERT_NE(image.Create(2, 2, 8, 0), nullptr);
     image.SetResolutionX(c.dpi);

@@ -10,7 +10,9 @@
 namespace orvalis {
 namespace {
 
-std::string Tool() { return std::string(std::getenv("ORVALIS_BIN_DIR")) + "/orvalis-job"; }
+std::string Tool() {
+  return std::string(std::getenv("ORVALIS_BIN_DIR")) + "/orvalis-job";
+}
 
 test::CommandResult Job(std::vector<std::string> args) {
   args.insert(args.begin(), Tool());
@@ -41,9 +43,11 @@ TEST(OrvalisJob, ExitStatusTellsSuccessFailureAndMisuse) {
   EXPECT_NE(failed.err.find("none.bmp"), std::string::npos) << failed.err;
   EXPECT_FALSE(std::filesystem::exists(dir.File("b.jpg")));
 
-  for (const std::vector<std::string>& misuse :
-       {std::vector<std::string>{}, {"--format", "xyz", page}, {"--bpp", "8x", page},
-        {"--width"}, {"--colour", "2", page}}) {
+  for (const std::vector<std::string>& misuse : {std::vector<std::string>{},
+                                                 {"--format", "xyz", page},
+                                                 {"--bpp", "8x", page},
+                                                 {"--width"},
+                                                 {"--colour", "2", page}}) {
     const test::CommandResult usage = Job(misuse);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_NE(usage.err.find("usage: orvalis-job"), std::string::npos) << usage.err;
