@@ -9,103 +9,50 @@
 // output file, which is what the peer script times for ImageMagick's convert.
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
+#include "bench/rendered_page.h"
 #include "image/raster_image.h"
-
-extern char** environ;
 
 namespace orvalis {
 namespace {
 
-std::filesystem::path PageDir() {
-  const char* dir = std::getenv("ORVALIS_BENCH_PAGE_DIR");
-  return dir != nullptr ? dir : "/tmp/orvalis_bench_pages";
+// The 24-bit page, or the 256-colour page; loaded (and made) once per process.
+const RasterImage& Page(int dpi, bool reduced) {
+  return reduced ? bench::ReducedPage(dpi) : bench::RenderedPage(dpi);
 }
 
 std::filesystem::path PagePath(int dpi, bool reduced) {
-  return PageDir() / ("tiger_" + std::to_string(dpi) + (reduced ? "_256" : "") + ".bmp");
-}
-
-bool RenderPage(const std::filesystem::path& bmp, int dpi) {
-  std::filesystem::create_directories(bmp.parent_path());
-  const std::string tiger =
-      (std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps").string();
-  std::vector<std::string> argv = {"gs",
-                                   "-q",
-                                   "-dSAFER",
-                                   "-dBATCH",
-                                   "-dNOPAUSE",
-                                   "-sDEVICE=bmp16m",
-                                   "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + bmp.string(),
-                                   tiger};
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "gs", nullptr, nullptr, args.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// The 24-bit page, or the 256-colour page; loaded (and made) once per process.
-RasterImage* Page(int dpi, bool reduced) {
-  static std::map<std::pair<int, bool>, std::unique_ptr<RasterImage>> pages;
-  auto& slot = pages[{dpi, reduced}];
-  if (slot) return slot.get();
-  const std::filesystem::path truePath = PagePath(dpi, false);
-  if (!std::filesystem::exists(truePath) && !RenderPage(truePath, dpi)) return nullptr;
-  auto page = std::make_unique<RasterImage>();
-  if (!page->Load(truePath.string(), ImageFormat::Bmp)) return nullptr;
-  if (reduced) {
-    if (!page->DecreaseBpp(8, false)) return nullptr;
-    if (!page->Save(PagePath(dpi, true).string(), ImageFormat::Bmp)) return nullptr;
-  }
-  slot = std::move(page);
-  return slot.get();
+  return reduced ? bench::ReducedPagePath(dpi) : bench::RenderedPagePath(dpi);
 }
 
 void EncodeToMemory(benchmark::State& state, bool reduced, uint32_t format, uint32_t option) {
-  RasterImage* page = Page(static_cast<int>(state.range(0)), reduced);
-  if (page == nullptr) {
-    state.SkipWithError("cannot render or load the page");
-    return;
-  }
-  page->SetEncoderOption(option, format);
+  RasterImage page;
+  page.MakeViewOf(Page(static_cast<int>(state.range(0)), reduced));
+  page.SetEncoderOption(option, format);
   int64_t bytes = 0;
   for (auto _ : state) {
     MemoryStream stream;
     stream.OpenEmpty();
-    if (!page->Encode(&stream, format)) {
-      state.SkipWithError(page->ErrorText().c_str());
+    if (!page.Encode(&stream, format)) {
+      state.SkipWithError(page.ErrorText().c_str());
       return;
     }
     bytes = stream.Length();
     benchmark::DoNotOptimize(bytes);
   }
   state.counters["output_bytes"] = static_cast<double>(bytes);
-  state.counters["pixels"] = static_cast<double>(page->Width()) * page->Height();
+  state.counters["pixels"] = static_cast<double>(page.Width()) * page.Height();
 }
 
 // Reads the BMP page and writes the output file, as `convert page.bmp out.X` does.
 void FileToFile(benchmark::State& state, bool reduced, uint32_t format, const char* extension) {
   const int dpi = static_cast<int>(state.range(0));
-  if (Page(dpi, reduced) == nullptr) {
-    state.SkipWithError("cannot render or load the page");
-    return;
-  }
-  const std::string input = PagePath(dpi, reduced).string();
-  const std::string output = (PageDir() / (std::string("bench_out.") + extension)).string();
+  const std::string input = PagePath(dpi, reduced).string();  // made when missing
+  const std::string output =
+      (bench::PageDirectory() / (std::string("bench_out.") + extension)).string();
   for (auto _ : state) {
     RasterImage image;
     if (!image.Load(input, ImageFormat::Bmp) || !image.Save(output, format)) {

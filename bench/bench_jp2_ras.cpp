@@ -6,8 +6,6 @@
 // file, which is what bench/peer_jp2_ras.sh times for opj_compress and ImageMagick.
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,82 +13,24 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "image/byte_order.h"
+#include "bench/rendered_page.h"
 #include "image/raster_image.h"
-
-extern char** environ;
 
 namespace orvalis {
 namespace {
 
-std::filesystem::path PageDir() {
-  const char* dir = std::getenv("ORVALIS_BENCH_PAGE_DIR");
-  return dir != nullptr ? dir : "/tmp/orvalis_bench_pages";
-}
-
-std::filesystem::path CorpusTiger() {
-  return std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps";
-}
-
-bool RenderPage(const std::filesystem::path& bmp, int dpi) {
-  std::filesystem::create_directories(bmp.parent_path());
-  std::vector<std::string> argv = {"gs",
-                                   "-q",
-                                   "-dSAFER",
-                                   "-dBATCH",
-                                   "-dNOPAUSE",
-                                   "-sDEVICE=bmp16m",
-                                   "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + bmp.string(),
-                                   CorpusTiger().string()};
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "gs", nullptr, nullptr, args.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Reads the 24-bit bottom-up BMP that Ghostscript writes (14-byte file header, 40-byte info
-// header, rows padded to 4 bytes: the same row layout as the image's own block).
-bool ReadPageBmp(const std::filesystem::path& path, RasterImage& image) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  uint8_t head[54];
-  if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || head[0] != 'B' ||
-      head[1] != 'M') {
-    return false;
-  }
-  const uint32_t offset = LoadLE32(head + 10);
-  const int32_t width = static_cast<int32_t>(LoadLE32(head + 18));
-  const int32_t height = static_cast<int32_t>(LoadLE32(head + 22));
-  if (LoadLE16(head + 28) != 24 || width <= 0 || height <= 0) return false;
-  if (image.Create(width, height, 24, ImageFormat::Bmp) == nullptr) return false;
-  if (std::fseek(file.get(), offset, SEEK_SET) != 0) return false;
-  const size_t bytes = size_t{image.RowStride()} * image.Height();
-  return std::fread(image.PixelRows(), 1, bytes, file.get()) == bytes;
-}
-
-std::filesystem::path PagePath(int dpi) {
-  return PageDir() / ("tiger_" + std::to_string(dpi) + ".bmp");
-}
-
-// The rendered page, read once per resolution; with `gray`, turned to 256 grays as the engine
-// does for gray output.
+// The rendered page; with `gray`, turned to 256 grays as the engine does for gray output (read
+// once per resolution).
 const RasterImage& Page(int dpi, bool gray = false) {
-  static std::map<std::pair<int, bool>, std::unique_ptr<RasterImage>> pages;
-  auto& page = pages[{dpi, gray}];
+  if (!gray) return bench::RenderedPage(dpi);
+  static std::map<int, std::unique_ptr<RasterImage>> pages;
+  std::unique_ptr<RasterImage>& page = pages[dpi];
   if (!page) {
     page = std::make_unique<RasterImage>();
-    const std::filesystem::path path = PagePath(dpi);
-    if ((!std::filesystem::exists(path) && !RenderPage(path, dpi)) || !ReadPageBmp(path, *page) ||
-        (gray && !page->ToGrayscale())) {
-      std::fprintf(stderr, "cannot render or read %s\n", path.c_str());
+    const std::filesystem::path path = bench::RenderedPagePath(dpi);
+    if (!page->Load(path.string(), ImageFormat::Bmp) || !page->ToGrayscale()) {
+      std::fprintf(stderr, "cannot read %s in gray: %s\n", path.c_str(), page->ErrorText().c_str());
       std::exit(1);
     }
   }
@@ -121,12 +61,13 @@ void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gra
 
 void FileToFile(benchmark::State& state, uint32_t format, uint32_t quality) {
   const int dpi = static_cast<int>(state.range(0));
-  Page(dpi);  // renders the page when missing
+  const std::string input = bench::RenderedPagePath(dpi).string();  // renders the page when missing
   const std::string output =
-      (PageDir() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(format))).string();
+      (bench::PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(format)))
+          .string();
   for (auto _ : state) {
     RasterImage image;
-    if (!ReadPageBmp(PagePath(dpi), image)) state.SkipWithError("cannot read the page");
+    if (!image.Load(input, ImageFormat::Bmp)) state.SkipWithError("cannot read the page");
     image.SetQuality(quality);
     if (!image.Save(output, format)) state.SkipWithError(image.ErrorText().c_str());
   }

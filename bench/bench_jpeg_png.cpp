@@ -8,73 +8,20 @@
 // the default quality setting) and once as plain baseline.
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
+#include "bench/rendered_page.h"
 #include "image/codec_jpeg.h"
 #include "image/raster_image.h"
-
-extern char** environ;
 
 namespace orvalis {
 namespace {
 
-std::filesystem::path PageDir() {
-  const char* dir = std::getenv("ORVALIS_BENCH_PAGE_DIR");
-  return dir != nullptr ? dir : "/tmp/orvalis_bench_pages";
-}
-
-std::filesystem::path PagePath(int dpi) {
-  return PageDir() / ("tiger_" + std::to_string(dpi) + ".bmp");
-}
-
-bool RenderPage(const std::filesystem::path& bmp, int dpi) {
-  std::filesystem::create_directories(bmp.parent_path());
-  const std::filesystem::path tiger =
-      std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps";
-  std::vector<std::string> argv = {"gs",
-                                   "-q",
-                                   "-dSAFER",
-                                   "-dBATCH",
-                                   "-dNOPAUSE",
-                                   "-sDEVICE=bmp16m",
-                                   "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + bmp.string(),
-                                   tiger.string()};
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "gs", nullptr, nullptr, args.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// The rendered page, read once per resolution.
-const RasterImage& Page(int dpi) {
-  static std::map<int, std::unique_ptr<RasterImage>> pages;
-  auto& page = pages[dpi];
-  if (!page) {
-    page = std::make_unique<RasterImage>();
-    const std::filesystem::path path = PagePath(dpi);
-    if ((!std::filesystem::exists(path) && !RenderPage(path, dpi)) ||
-        !page->Load(path.string(), ImageFormat::Bmp)) {
-      std::fprintf(stderr, "cannot render or read %s: %s\n", path.c_str(),
-                   page->ErrorText().c_str());
-      std::exit(1);
-    }
-  }
-  return *page;
-}
+using bench::PageDirectory;
+using bench::RenderedPage;
+using bench::RenderedPagePath;
 
 struct Settings {
   uint32_t format;
@@ -94,7 +41,7 @@ void Apply(RasterImage& image, const Settings& s) {
 }
 
 void Encode(benchmark::State& state, const Settings& settings) {
-  const RasterImage& page = Page(static_cast<int>(state.range(0)));
+  const RasterImage& page = RenderedPage(static_cast<int>(state.range(0)));
   RasterImage view;
   view.MakeViewOf(page);
   Apply(view, settings);
@@ -114,14 +61,13 @@ void Encode(benchmark::State& state, const Settings& settings) {
 
 void FileToFile(benchmark::State& state, const Settings& settings) {
   const int dpi = static_cast<int>(state.range(0));
-  Page(dpi);  // renders the page when missing
-  const std::string output =
-      (PageDir() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(settings.format)))
-          .string();
+  const std::string input = RenderedPagePath(dpi).string();  // renders the page when missing
+  const std::string output = (PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" +
+                                                 std::to_string(settings.format)))
+                                 .string();
   for (auto _ : state) {
     RasterImage image;
-    if (!image.Load(PagePath(dpi).string(), ImageFormat::Bmp))
-      state.SkipWithError("cannot read the page");
+    if (!image.Load(input, ImageFormat::Bmp)) state.SkipWithError("cannot read the page");
     Apply(image, settings);
     if (!image.Save(output, settings.format)) state.SkipWithError(image.ErrorText().c_str());
   }

@@ -9,38 +9,25 @@
 # Wall-clock ratios are reported beside CPU-time ratios (ours: the benchmark's CPU time; the
 # peer: user + system time), since the machine may be shared.
 #
-# Usage: bench/peer_gif_pcx_tga.sh [release build folder, default build/gifpcx-rel]
+# Usage: bench/peer_gif_pcx_tga.sh [release build folder or its bin/ folder, default build/gifpcx-rel]
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/gifpcx-rel}
-pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
-export ORVALIS_BENCH_PAGE_DIR=$pages
-tiger=$root/../shared/corpus/ps/tiger.ps
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+# shellcheck source=bench/peer_common.sh
+source "$(dirname "$0")/peer_common.sh"
+peer_build bench_gif_pcx_tga "${1:-$root/build/gifpcx-rel}"
+peer_render_pages 150 300
 
-# /usr/bin/convert is ImageMagick's own program, whatever else PATH may put first.
-convert=/usr/bin/convert
-
-mkdir -p "$pages"
-for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
-  [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
-done
-
-cmake --build "$build" --target bench_gif_pcx_tga >/dev/null
 # The benchmark also writes the 256-colour pages tiger_<dpi>_256.bmp the peer reads below.
-"$build/bin/bench_gif_pcx_tga" --benchmark_min_time=1 --benchmark_format=json >"$out/ours.json"
+"$bin/bench_gif_pcx_tga" --benchmark_min_time=1 --benchmark_format=json >"$out/ours.json"
 
 for dpi in 150 300; do
   page=$pages/tiger_$dpi.bmp
   reduced=$pages/tiger_${dpi}_256.bmp
-  hyperfine --warmup 1 --min-runs 5 --export-json "$out/peer_$dpi.json" \
+  peer_hyperfine "$out/peer_$dpi.json" \
     -n "convert pcx $dpi" "$convert $page $out/p.pcx" \
     -n "convert tga $dpi" "$convert $page $out/p.tga" \
     -n "convert gif 24-bit $dpi" "$convert $page $out/p.gif" \
-    -n "convert gif 256-colour $dpi" "$convert $reduced $out/q.gif" >/dev/null
+    -n "convert gif 256-colour $dpi" "$convert $reduced $out/q.gif"
 done
 
 /usr/bin/python3 - "$out" <<'EOF'

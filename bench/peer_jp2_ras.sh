@@ -10,40 +10,22 @@
 # Usage: bench/peer_jp2_ras.sh [release build folder or its bin/ folder, default build/jp2ras-rel]
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-where=${1:-$root/build/jp2ras-rel}
-if [[ -x $where/bench_jp2_ras ]]; then
-  bin=$where
-else
-  cmake --build "$where" --target bench_jp2_ras >/dev/null
-  bin=$where/bin
-fi
-pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
-export ORVALIS_BENCH_PAGE_DIR=$pages
-tiger=$root/../shared/corpus/ps/tiger.ps
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-
-# /usr/bin/convert is ImageMagick's own program, whatever else PATH may put first.
-convert=/usr/bin/convert
+# shellcheck source=bench/peer_common.sh
+source "$(dirname "$0")/peer_common.sh"
+peer_build bench_jp2_ras "${1:-$root/build/jp2ras-rel}"
+peer_render_pages 150 300
 threads=$(nproc)
-
-mkdir -p "$pages"
-for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
-  [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
-done
 
 "$bin/bench_jp2_ras" --benchmark_filter=FileToFile --benchmark_min_time=1 \
   --benchmark_format=json >"$out/ours.json"
 
 for dpi in 150 300; do
   page=$pages/tiger_$dpi.bmp
-  hyperfine --warmup 1 --min-runs 5 --export-json "$out/peer_$dpi.json" \
+  peer_hyperfine "$out/peer_$dpi.json" \
     -n "opj_compress jp2 1 thread $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads 1" \
     -n "opj_compress jp2 $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads $threads" \
     -n "opj_compress jp2 lossless $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -threads $threads" \
-    -n "convert ras $dpi" "$convert $page $out/p.ras" >/dev/null
+    -n "convert ras $dpi" "$convert $page $out/p.ras"
 done
 
 /usr/bin/python3 - "$out" <<'EOF'

@@ -10,36 +10,23 @@
 # and prints each mean time, the ratio ours/peer, the file sizes and the PSNR of each file
 # against the page ("lossless" when every pixel is exact).
 #
-# Usage: bench/peer_jpeg_png.sh [release build folder, default build/jpgpng-rel]
+# Usage: bench/peer_jpeg_png.sh [release build folder or its bin/ folder, default build/jpgpng-rel]
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/jpgpng-rel}
-pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
-tiger=$root/../shared/corpus/ps/tiger.ps
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-
-# /usr/bin/convert is ImageMagick's own program, whatever else PATH may put first.
-convert=/usr/bin/convert
-job=$build/bin/orvalis-job
-
-mkdir -p "$pages"
-for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
-  [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
-done
-
-cmake --build "$build" --target orvalis-job >/dev/null
+# shellcheck source=bench/peer_common.sh
+source "$(dirname "$0")/peer_common.sh"
+peer_build orvalis-job "${1:-$root/build/jpgpng-rel}"
+peer_render_pages 150 300
+job=$bin/orvalis-job
 
 for dpi in 150 300; do
   page=$pages/tiger_$dpi.bmp
-  hyperfine --warmup 1 --min-runs 5 --export-json "$out/times_$dpi.json" \
+  peer_hyperfine "$out/times_$dpi.json" \
     -n "ours jpg $dpi" "$job --format jpg --quality 75 --out $out/ours_$dpi.jpg $page" \
     -n "cjpeg $dpi" "cjpeg -quality 75 -optimize -progressive -outfile $out/peer_$dpi.jpg $page" \
     -n "ours png $dpi" "$job --format png --out $out/ours_$dpi.png $page" \
     -n "convert png $dpi" "$convert $page $out/peer_$dpi.png" \
-    -n "convert png24 $dpi" "$convert $page PNG24:$out/peer24_$dpi.png" >/dev/null
+    -n "convert png24 $dpi" "$convert $page PNG24:$out/peer24_$dpi.png"
 done
 
 /usr/bin/python3 - "$out" "$pages" <<'EOF'

@@ -4,33 +4,25 @@
 # records around them) and beside Ghostscript rendering the page, and prints the mean times,
 # the ratios to BMP output and the file sizes.
 #
-# Usage: bench/peer_metafile.sh [release build folder, default build/meta-rel]
+# Usage: bench/peer_metafile.sh [release build folder or its bin/ folder, default build/meta-rel]
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/meta-rel}
-pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
-tiger=$root/../shared/corpus/ps/tiger.ps
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-job=$build/bin/orvalis-job
-
-mkdir -p "$pages"
-for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
-  [[ -f $page ]] || gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile="$page" "$tiger"
-done
-
-cmake --build "$build" --target orvalis-job >/dev/null
+# shellcheck source=bench/peer_common.sh
+source "$(dirname "$0")/peer_common.sh"
+peer_build orvalis-job "${1:-$root/build/meta-rel}"
+peer_render_pages 150 300
+job=$bin/orvalis-job
+peer_warmup=2
+peer_min_runs=10
 
 for dpi in 150 300; do
   page=$pages/tiger_$dpi.bmp
-  hyperfine --warmup 2 --min-runs 10 --export-json "$out/times_$dpi.json" \
+  peer_hyperfine "$out/times_$dpi.json" \
     -n "emf $dpi" "$job --format emf --out $out/page_$dpi.emf $page" \
     -n "wmf $dpi" "$job --format wmf --out $out/page_$dpi.wmf $page" \
     -n "bmp $dpi" "$job --format bmp --out $out/page_$dpi.bmp $page" \
     -n "gs render $dpi" "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile=$out/gs_$dpi.bmp $tiger" \
-    >/dev/null 2>&1
+    2>/dev/null
   /usr/bin/python3 - "$out/times_$dpi.json" "$out" "$dpi" <<'PY'
 import json, os, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 extern char** environ;
@@ -16,18 +17,21 @@ namespace orvalis::bench {
 
 namespace {
 
-std::filesystem::path PageDir() {
-  const char* dir = std::getenv("ORVALIS_BENCH_PAGE_DIR");
-  return dir != nullptr ? dir : "/tmp/orvalis_bench_pages";
-}
-
 bool Render(const std::filesystem::path& bmp, int dpi) {
-  std::filesystem::create_directories(bmp.parent_path());
+  std::error_code error;
+  std::filesystem::create_directories(bmp.parent_path(), error);
+  if (error) return false;
   const std::filesystem::path tiger =
       std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps";
-  std::vector<std::string> argv = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                   "-sDEVICE=bmp16m", "-r" + std::to_string(dpi),
-                                   "-sOutputFile=" + bmp.string(), tiger.string()};
+  std::vector<std::string> argv = {"gs",
+                                   "-q",
+                                   "-dSAFER",
+                                   "-dBATCH",
+                                   "-dNOPAUSE",
+                                   "-sDEVICE=bmp16m",
+                                   "-r" + std::to_string(dpi),
+                                   "-sOutputFile=" + bmp.string(),
+                                   tiger.string()};
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -38,10 +42,19 @@ bool Render(const std::filesystem::path& bmp, int dpi) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::filesystem::path ReducedFile(int dpi) {
+  return PageDirectory() / ("tiger_" + std::to_string(dpi) + "_256.bmp");
+}
+
 }  // namespace
 
+std::filesystem::path PageDirectory() {
+  const char* dir = std::getenv("ORVALIS_BENCH_PAGE_DIR");
+  return dir != nullptr ? dir : "/tmp/orvalis_bench_pages";
+}
+
 std::filesystem::path RenderedPagePath(int dpi) {
-  const std::filesystem::path path = PageDir() / ("tiger_" + std::to_string(dpi) + ".bmp");
+  const std::filesystem::path path = PageDirectory() / ("tiger_" + std::to_string(dpi) + ".bmp");
   if (!std::filesystem::exists(path) && !Render(path, dpi)) {
     std::fprintf(stderr, "cannot render %s with gs\n", path.c_str());
     std::exit(1);
@@ -61,6 +74,28 @@ const RasterImage& RenderedPage(int dpi) {
     }
   }
   return *page;
+}
+
+const RasterImage& ReducedPage(int dpi) {
+  static std::map<int, std::unique_ptr<RasterImage>> pages;
+  std::unique_ptr<RasterImage>& page = pages[dpi];
+  if (!page) {
+    // Reduced from a fresh copy of the file: the 24-bit page others share stays as it is.
+    page = std::make_unique<RasterImage>();
+    const std::filesystem::path source = RenderedPagePath(dpi);
+    const std::filesystem::path reduced = ReducedFile(dpi);
+    if (!page->Load(source.string(), ImageFormat::Bmp) || !page->DecreaseBpp(8, false) ||
+        !page->Save(reduced.string(), ImageFormat::Bmp)) {
+      std::fprintf(stderr, "cannot make %s: %s\n", reduced.c_str(), page->ErrorText().c_str());
+      std::exit(1);
+    }
+  }
+  return *page;
+}
+
+std::filesystem::path ReducedPagePath(int dpi) {
+  ReducedPage(dpi);
+  return ReducedFile(dpi);
 }
 
 }  // namespace orvalis::bench

@@ -9,10 +9,21 @@
 
 namespace orvalis::bench {
 
+// The folder that holds the rendered pages; benchmarks put their output files there too.
+std::filesystem::path PageDirectory();
+
 // The BMP file of the page at `dpi`; rendered on first use. Exits when it cannot be made.
 std::filesystem::path RenderedPagePath(int dpi);
 
 // The page at `dpi`, decoded once.
 const RasterImage& RenderedPage(int dpi);
+
+// The page at `dpi` after the engine's 256-colour reduction (DecreaseBpp to 8 bits, no error
+// diffusion), made once per process and also saved as an 8-bit BMP (tiger_<dpi>_256.bmp) so that
+// a peer program can be given the same pixels. Exits when it cannot be made.
+const RasterImage& ReducedPage(int dpi);
+
+// The 8-bit BMP file of ReducedPage(dpi); written on first use.
+std::filesystem::path ReducedPagePath(int dpi);
 
 }  // namespace orvalis::bench
