@@ -24,7 +24,7 @@ if [[ -z "$docs" ]]; then
   # A long document: a generated manual page typeset by groff.
   {
     echo '.TH LONGDOC 1 "2026" "Kestrune Orvalis" "Benchmarks"'
-    for section in $(seq 1 60); do
+    for section in $(seq 1 250); do
       echo ".SH SECTION $section"
       for paragraph in 1 2 3; do
         echo ".PP"
