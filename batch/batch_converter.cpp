@@ -1,10 +1,14 @@
 #include "batch/batch_converter.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <system_error>
 
 #include "batch/page_folder.h"
 
@@ -19,18 +23,37 @@ std::string WithTrailingSlash(std::string folder) {
   return folder;
 }
 
+// An output folder, ending in '/'. A relative or empty one is taken against the current folder
+// (an empty text must not become the root folder).
+std::string OutputFolder(const std::string& folder) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+  return WithTrailingSlash(ec ? folder : absolute.lexically_normal().string());
+}
+
+// Device and inode of a file, to tell a file just put in place from one that stood there before.
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return std::make_pair(info.st_dev, info.st_ino);
+}
+
 // Stops a rendering that runs longer than its limit, from a thread of its own.
 class RenderWatchdog {
  public:
   RenderWatchdog(PageRenderer& renderer, int handle, int seconds) {
     if (seconds <= 0) return;
-    thread_ = std::thread([this, &renderer, handle, seconds] {
-      std::unique_lock lock(mutex_);
-      if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
-        expired_ = true;
-        renderer.Abort(handle);
-      }
-    });
+    try {
+      thread_ = std::thread([this, &renderer, handle, seconds] {
+        std::unique_lock lock(mutex_);
+        if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
+          expired_ = true;
+          renderer.Abort(handle);
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the rendering runs without its limit rather than not at all.
+    }
   }
   ~RenderWatchdog() {
     {
@@ -108,7 +131,12 @@ void BatchConverter::StartOrStop() {
   running_ = 1;
   stopRequested_ = 0;
   view_.SetRunning(true);
-  worker_ = std::thread([this] { ConvertAll(); });
+  try {
+    worker_ = std::thread([this] { ConvertAll(); });
+  } catch (const std::system_error&) {
+    running_ = 0;
+    view_.SetRunning(false);
+  }
 }
 
 // A request made just before the run begins counts too: the run then stops at its first check.
@@ -147,18 +175,25 @@ std::vector<BatchConverter::RowPlan> BatchConverter::PlanRows(int rowCount) cons
     plan.source = view_.RowPath(row);
     const fs::path source(plan.source);
     plan.baseName = source.stem().string();
-    std::string folder = settings_.mode == 0 ? WithTrailingSlash(source.parent_path().string())
-                                             : WithTrailingSlash(settings_.output);
+    std::string folder =
+        OutputFolder(settings_.mode == 0 ? source.parent_path().string() : settings_.output);
     if (settings_.each == 1) folder += plan.baseName + "/";
     plan.target = folder;
 
+    // The same folder reached by another spelling (a link, "..") is the same folder.
     std::error_code ec;
-    const std::string identity = fs::weakly_canonical(source, ec).string();
-    const std::string key = fs::path(folder).lexically_normal().string();
+    const fs::path canonicalSource = fs::weakly_canonical(source, ec);
+    const std::string identity = ec ? plan.source : canonicalSource.string();
+    const fs::path canonicalFolder = fs::weakly_canonical(folder, ec);
+    const std::string key =
+        ec ? fs::path(folder).lexically_normal().string() : canonicalFolder.string();
     const auto [it, inserted] = firstSource.try_emplace({key, plan.baseName}, identity);
     if (!inserted && it->second != identity) {
       plan.conflict = "Its images would replace those of " + it->second + " in " + folder +
-                      "; convert into one folder per file (each source in its own sub-folder)";
+                      (settings_.each == 1
+                           ? "; rename one of the two files, or convert them beside their sources"
+                           : "; convert into one folder per file (each source in its own "
+                             "sub-folder)");
     }
   }
   return plans;
@@ -177,7 +212,13 @@ void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
   };
   const int workers = std::clamp(options_.jobs, 1, rowCount);
   std::vector<std::thread> helpers;
-  for (int i = 1; i < workers; ++i) helpers.emplace_back(work);
+  for (int i = 1; i < workers; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked for: the ones there take every row
+    }
+  }
   work();
   for (std::thread& helper : helpers) helper.join();
 }
@@ -206,7 +247,8 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
 
   std::error_code ec;
   fs::create_directories(plan.target, ec);
-  if (!fs::is_directory(plan.target)) {
+  std::error_code statError;
+  if (!fs::is_directory(plan.target, statError)) {
     return {kStatusFailed,
             "Cannot create the folder " + plan.target + (ec ? ": " + ec.message() : ""),
             {}};
@@ -261,7 +303,12 @@ RowResult BatchConverter::ConvertPages(const RowPlan&, const std::string&,
   for (const std::string& page : pageFiles) {
     if (StopRequested()) return {kStatusAborted, "", std::move(result.outputs)};
     JobHandle job;
-    if (job.handle == nullptr) continue;
+    if (job.handle == nullptr) {
+      // A page that gets no job is a page not written.
+      if (result.reason.empty())
+        result = {kStatusFailed, "Out of memory", std::move(result.outputs)};
+      continue;
+    }
     const std::string output = target + fs::path(page).stem().string() + format_.extension;
     ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
     ConverterAddFile(job.handle, page.c_str());
@@ -291,14 +338,18 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& 
     ConverterAddFile(job.handle, file.c_str());
   }
   ApplySettings(job.handle, Tiff, settings_);
+  const auto before = FileIdentity(output);
   ConverterRun(job.handle);
+  // Completes the document and puts it in place, so that its last write is judged too.
+  ConverterFinish(job.handle);
   const std::string error = ConverterGetError(job.handle);
   job.Finish();
   RowResult result{error.empty() ? kStatusSucceed : kStatusFailed, error, {}};
-  if (fs::exists(output)) {
+  // Listed only when this job put a file there (an older file of that name does not count).
+  const auto after = FileIdentity(output);
+  if (after && after != before) {
     result.outputs.push_back(output);
   } else if (result.status == kStatusSucceed) {
-    // The document is completed when the job ends, after its error could be read.
     result = {
         kStatusFailed, "Cannot write " + output + ": the TIFF file could not be completed", {}};
   }
@@ -334,8 +385,9 @@ void BatchConverter::Pause(std::chrono::milliseconds duration) const {
 std::vector<std::string> CollectPages(const std::string& folder) {
   std::vector<std::string> pages;
   std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-    if (!entry.is_directory(ec)) pages.push_back(entry.path().string());
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (!it->is_directory(typeError)) pages.push_back(it->path().string());
   }
   std::sort(pages.begin(), pages.end());
   return pages;

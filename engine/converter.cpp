@@ -95,6 +95,12 @@ int ConverterRun(ConverterHandle job) {
   return 1;
 }
 
+int ConverterFinish(ConverterHandle job) {
+  if (job == nullptr) return 0;
+  FinishMultiPageTiff(*job);
+  return 1;
+}
+
 int ConverterDestroy(ConverterHandle job) {
   if (job == nullptr) return 0;
   FinishMultiPageTiff(*job);

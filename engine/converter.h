@@ -45,6 +45,10 @@ int ConverterAddFile(ConverterHandle handle, const char* path);
 int ConverterSetOption(ConverterHandle handle, int option, const char* text, int value);
 // Returns 1 whether or not the outputs were written; ConverterGetError tells which.
 int ConverterRun(ConverterHandle handle);
+// Completes the job's outputs now: a merged TIFF is ended and renamed into place holding the
+// pages that were written, so that ConverterGetError also covers its last write. Returns 1; 0
+// for a null handle. Optional: ConverterDestroy does the same when it has not been called.
+int ConverterFinish(ConverterHandle handle);
 // Finishes a merged TIFF (renamed into place holding the pages that were written) and frees the
 // job.
 int ConverterDestroy(ConverterHandle handle);

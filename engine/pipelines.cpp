@@ -206,7 +206,9 @@ bool WriteOutput(ImageConverter& job, RasterImage& image, uint32_t imageFormat) 
   }
   FileStream stream(output->File());
   if (!image.Encode(&stream, imageFormat)) {
-    job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " + image.ErrorText());
+    const std::string& reason = image.ErrorText();
+    job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " +
+                    (reason.empty() ? std::string("the encoder failed") : reason));
     return false;
   }
   if (!output->Commit(&error)) {

@@ -118,7 +118,7 @@ std::optional<std::string> ParseArguments(int argc, char** argv, std::vector<Set
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -136,6 +136,8 @@ int main(int argc, char** argv) {
     ConverterSetOption(job, s.option, s.text.empty() ? nullptr : s.text.c_str(), s.value);
   for (const std::string& input : inputs) ConverterAddFile(job, input.c_str());
   ConverterRun(job);
+  // A merged TIFF is put in place here, so that a failure of its last write is reported too.
+  ConverterFinish(job);
   const std::string error = ConverterGetError(job);
   ConverterDestroy(job);
   if (!error.empty()) {

@@ -89,8 +89,15 @@ class RecordingView : public BatchView {
     std::lock_guard lock(*mutex_);
     results[row] = result;
   }
-  void SelectRow(int row) override { selected.push_back(row); }
-  void SetProgress(int percent) override { progress.push_back(percent); }
+  // Several files at once call from several threads.
+  void SelectRow(int row) override {
+    std::lock_guard lock(*mutex_);
+    selected.push_back(row);
+  }
+  void SetProgress(int percent) override {
+    std::lock_guard lock(*mutex_);
+    progress.push_back(percent);
+  }
   void SetSelectedLabel(const std::string& text) override { label = text; }
   void SetRunning(bool running) override { runningStates.push_back(running); }
 
@@ -274,6 +281,33 @@ TEST_F(BatchRun, MergedTiffHoldsThePagesInOrder) {
   s.type = 3;
   RecordingView png = Run({source}, s);
   EXPECT_EQ(png.results[0].outputs.size(), 3u);
+
+  // A folder standing under the merged file's name: the document cannot be put in place.
+  s.type = 1;
+  s.output = dir.File("blocked/");
+  fs::create_directories(dir.File("blocked/report.tif/keep"));
+  RecordingView blocked = Run({source}, s);
+  EXPECT_EQ(blocked.results[0].status, kStatusFailed);
+  EXPECT_NE(blocked.results[0].reason.find("report.tif"), std::string::npos)
+      << blocked.results[0].reason;
+  EXPECT_TRUE(blocked.results[0].outputs.empty());
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// An empty or relative destination is the current folder, never the root folder.
+TEST_F(BatchRun, EmptyDestinationMeansTheCurrentFolder) {
+  const std::string source = Source("report.ps", "pages 1");
+  fs::create_directories(dir.File("cwd"));
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.File("cwd"));
+  ConversionSettings s = DefaultSettings("");
+  RecordingView empty = Run({source}, s);
+  s.output = "rel";
+  RecordingView relative = Run({source}, s);
+  fs::current_path(previous);
+  EXPECT_EQ(empty.results[0].outputs, std::vector<std::string>{dir.File("cwd/report_001.png")});
+  EXPECT_EQ(relative.results[0].outputs,
+            std::vector<std::string>{dir.File("cwd/rel/report_001.png")});
 }
 
 TEST_F(BatchRun, FailuresAreReportedAndTheRunGoesOn) {
@@ -313,6 +347,14 @@ TEST_F(BatchRun, SameNamesFromDifferentSourcesDoNotOverwriteEachOther) {
   s.each = 1;
   RecordingView separated = Run({first, second}, s);
   EXPECT_EQ(separated.results[1].status, kStatusFailed) << "same sub-folder name, same files";
+
+  // Beside their sources, through a link to the same folder: still one folder.
+  fs::create_directory_symlink(dir.Path() / "a", dir.Path() / "alias");
+  Source("a/report.eps", "pages 1");
+  s.mode = 0;
+  s.each = 0;
+  RecordingView linked = Run({first, (dir.Path() / "alias" / "report.eps").string()}, s);
+  EXPECT_EQ(linked.results[1].status, kStatusFailed) << linked.results[1].reason;
 }
 
 TEST_F(BatchRun, StopBetweenPagesAbortsTheRowAndEndsTheRun) {

@@ -312,6 +312,33 @@ TEST_F(ConverterJobs, MergedTiffLeavesOutUnreadablePagesAndSaysSo) {
   EXPECT_EQ(Decoded(out, 1).width, 30);
 }
 
+// The merged file is put in place by ConverterFinish, whose failure the job still reports.
+TEST_F(ConverterJobs, MergedTiffFinishReportsTheLastWrite) {
+  const std::string page = Page("p1.bmp", 10, 8);
+  for (const bool blocked : {false, true}) {
+    const std::string out = dir.File(blocked ? "blocked.tif" : "fine.tif");
+    if (blocked) fs::create_directories(fs::path(out) / "keep");  // a folder holds the name
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.SetText(OptMultiPagePath, out);
+    job.Set(OptMultiPage, 1);
+    ConverterAddFile(job.handle, page.c_str());
+    EXPECT_EQ(job.Run(), "");
+    EXPECT_EQ(ConverterFinish(job.handle), 1);
+    const std::string error = ConverterGetError(job.handle);
+    if (blocked) {
+      EXPECT_NE(error.find("blocked.tif"), std::string::npos) << error;
+      EXPECT_TRUE(fs::is_directory(out));
+    } else {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(Decoded(out).frames, 1) << "in place before the job is destroyed";
+    }
+  }
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().extension(), ".part") << "temporary left behind";
+  EXPECT_EQ(ConverterFinish(nullptr), 0);
+}
+
 TEST_F(ConverterJobs, MergedJobDestroyedWithoutRunCreatesNoFile) {
   {
     Job job;

@@ -38,6 +38,13 @@ TEST(OrvalisJob, ExitStatusTellsSuccessFailureAndMisuse) {
   ASSERT_TRUE(tif);
   EXPECT_EQ(tif->frames, 2);
 
+  // A folder standing under the merged file's name: the pages cannot be put in place.
+  std::filesystem::create_directories(dir.File("taken.tif/keep"));
+  const test::CommandResult blocked =
+      Job({"--format", "tif", "--multipage", dir.File("taken.tif"), page});
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_NE(blocked.err.find("taken.tif"), std::string::npos) << blocked.err;
+
   const test::CommandResult failed = Job({"--out", dir.File("b.jpg"), dir.File("none.bmp")});
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_NE(failed.err.find("none.bmp"), std::string::npos) << failed.err;
