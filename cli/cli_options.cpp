@@ -144,7 +144,7 @@ bool ParseFlag(std::string_view flag, ArgumentReader& args, CliOptions& o, std::
   if (flag == "--each") return o.each = 1, true;
   if (flag == "--merge") return o.merge = 1, true;
   if (flag == "-q" || flag == "--quiet") return o.quiet = true, true;
-  if (flag == "--help" || flag == "-h") return o.help = true, true;
+  if (flag == "--help") return o.help = true, true;
   if (flag == "--version") return o.version = true, true;
   if (flag == "--dpi") {
     if (!ReadNumber(flag, args.Value(), 72, 600, o.xdpi, error)) return false;
@@ -170,7 +170,7 @@ bool ParseFlag(std::string_view flag, ArgumentReader& args, CliOptions& o, std::
     *error = "--resize needs WIDTHxHEIGHT in pixels, for example 1240x1754";
     return false;
   }
-  if (flag == "--color" || flag == "--colour") {
+  if (flag == "--color") {
     const auto value = args.Value();
     if (!value) return missing();
     o.color = std::string(*value);
@@ -211,6 +211,13 @@ bool HasPostScriptExtension(const fs::path& path) {
   return Lower(path.extension().string()) == ".ps";
 }
 
+// Absolute and tidy; the text as given when the current folder cannot be named.
+fs::path AbsoluteOf(const std::string& given) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(given, ec);
+  return ec ? fs::path(given) : absolute.lexically_normal();
+}
+
 }  // namespace
 
 std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, std::string* error) {
@@ -237,7 +244,7 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
 
 bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* error) {
   if (o.type) s.type = *o.type;
-  if (o.output) s.output = fs::absolute(*o.output).lexically_normal().string();
+  if (o.output) s.output = AbsoluteOf(*o.output).string();
   if (o.mode) s.mode = *o.mode;
   if (o.each) s.each = *o.each;
   if (o.xdpi) s.xdpi = *o.xdpi;
@@ -262,7 +269,8 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
       return true;
     }
   }
-  const std::string formatName(kFormatNames[std::clamp(s.type, 0, 11)]);
+  // The format actually chosen: a "type" out of range in the profile means JPEG.
+  const std::string formatName = format.extension.substr(1);
   *error = offered.empty() ? formatName + " output has no colour choice"
                            : "--color '" + *o.color + "' is not offered for " + formatName +
                                  "; choose one of: " + Joined(offered);
@@ -273,13 +281,19 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
                                                       std::string* error) {
   std::vector<std::string> sources;
   for (const std::string& given : paths) {
-    const fs::path path = fs::absolute(given).lexically_normal();
+    const fs::path path = AbsoluteOf(given);
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
       std::vector<std::string> found;
-      for (const fs::directory_entry& entry : fs::directory_iterator(path, ec))
-        if (!entry.is_directory(ec) && HasPostScriptExtension(entry.path()))
-          found.push_back(entry.path().string());
+      for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError) && HasPostScriptExtension(it->path()))
+          found.push_back(it->path().string());
+      }
+      if (ec) {
+        *error = "cannot read the folder " + given + ": " + ec.message();
+        return std::nullopt;
+      }
       std::sort(found.begin(), found.end());
       sources.insert(sources.end(), found.begin(), found.end());
     } else if (!fs::exists(path, ec)) {

@@ -74,6 +74,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{"-f", "emf", "--color", "b&w", doc}, "no colour choice"},
       {{"--compression", "zip", doc}, "unknown compression"},
       {{"--jobs", "0", doc}, "--jobs"},
+      {{"--colour", "B&W", doc}, "unknown option --colour"},
+      {{"-h", doc}, "unknown option -h"},
       {{text}, "not a .ps file"},
       {{dir.File("missing.ps")}, "no such file"},
   };
@@ -83,6 +85,14 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("usage: orvalis-cli"), std::string::npos);
   }
+  // A format index out of range in the profile means JPEG, and the message says so.
+  Write("p.ini", "[Set]\ntype=20\n");
+  const test::CommandResult jpeg = Run({"--color", "16 Color", doc});
+  EXPECT_EQ(jpeg.exitCode, 2);
+  EXPECT_NE(jpeg.err.find("not offered for jpg; choose one of: True Color, 256 Grays"),
+            std::string::npos)
+      << jpeg.err;
+  fs::remove(dir.File("p.ini"));
   EXPECT_EQ(Run({"--help"}).exitCode, 0);
   EXPECT_NE(Run({"--version"}).out.find("orvalis-cli"), std::string::npos);
 }
