@@ -8,18 +8,32 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string_view>
 
 namespace orvalis {
 
 namespace {
 
+// Longest file name the file systems we write to take (NAME_MAX on Linux).
+constexpr size_t kMaxNameBytes = 255;
+
 // ".name.ab12cd.part" in the final file's folder, so that the rename stays on one file system.
+// A final name near the longest a file name may be is shortened in the temporary name (at a
+// UTF-8 character boundary), so that every output whose own name fits can be written.
 std::string TemporaryNameFor(const std::filesystem::path& finalPath, std::mt19937_64& random) {
   static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr std::string_view kEnding = ".part";
   std::string suffix(6, 'x');
   for (char& c : suffix) c = kDigits[random() % (sizeof kDigits - 1)];
+  std::string base = finalPath.filename().string();
+  const size_t room = kMaxNameBytes - 2 - suffix.size() - kEnding.size();
+  if (base.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
   std::string name = ".";
-  name.append(finalPath.filename().string()).append(".").append(suffix).append(".part");
+  name.append(base).append(".").append(suffix).append(kEnding);
   return (finalPath.parent_path() / name).string();
 }
 

@@ -73,16 +73,50 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch) {
   return environment;
 }
 
-// Checks that the source can be read and is not a folder, for a clearer message than the
-// interpreter's.
+// What kind of file a non-regular file is, in words.
+const char* FileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+// Checks that the source can be read and is a regular file, for a clearer message than the
+// interpreter's. A named pipe or a terminal would keep the interpreter waiting for input that
+// may never come, and a device like /dev/zero never ends.
 std::optional<std::string> SourceProblem(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
   struct stat info {};
-  const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  const int statResult = ::fstat(fd, &info);
+  const int statError = errno;
   ::close(fd);
-  if (folder) return path + " is a folder, not a PostScript file";
+  if (statResult != 0) return "cannot read " + path + ": " + std::strerror(statError);
+  if (!S_ISREG(info.st_mode)) {
+    return path + " is " + FileKind(info.st_mode) + ", not a PostScript file";
+  }
   return std::nullopt;
+}
+
+// Removes the page files in `folder` that reached the file size limit: the interpreter was
+// stopped while writing them, so they are cut short.
+void RemoveCutPages(const fs::path& folder) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    std::error_code sizeError;
+    if (entry.is_regular_file(sizeError) &&
+        entry.file_size(sizeError) >= RenderSession::kFileSizeLimit && !sizeError) {
+      fs::remove(entry.path(), sizeError);
+    }
+  }
+}
+
+std::string PageTooLargeMessage(int xdpi, int ydpi) {
+  return "a page is too large: at " + std::to_string(xdpi) + " x " + std::to_string(ydpi) +
+         " dpi its image would take more than the " +
+         std::to_string(RenderSession::kMaxPageImageBytes >> 20) +
+         " MiB a page may have; use a lower resolution";
 }
 
 // Reads what is waiting in the output pipe. False once the pipe is closed.
@@ -214,10 +248,10 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
       ScratchFolder::Create(outputPattern.parent_path(), &error);
   if (!scratch) return {TAVRINX_RENDER_FAILED, error};
 
+  xdpi = std::clamp(xdpi, kMinResolution, kMaxResolution);
+  ydpi = std::clamp(ydpi, kMinResolution, kMaxResolution);
   SpawnRequest request;
-  request.arguments = GhostscriptArguments(gsPath_, source, *escaped,
-                                           std::clamp(xdpi, kMinResolution, kMaxResolution),
-                                           std::clamp(ydpi, kMinResolution, kMaxResolution));
+  request.arguments = GhostscriptArguments(gsPath_, source, *escaped, xdpi, ydpi);
   request.environment = ChildEnvironment(scratch->Path());
   request.workingFolder = scratch->Path();
   request.addressSpaceLimit = kAddressSpaceLimit;
@@ -230,6 +264,11 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   const int status = FollowChild(*child, wakeFd, output, &stopped);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
+    // The pages before the big one are whole and stay.
+    RemoveCutPages(outputPattern.parent_path());
+    return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
+  }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
 }
 

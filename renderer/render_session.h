@@ -14,8 +14,12 @@ class RenderSession {
   // Cap on the interpreter's address space: generous for a 600 dpi page, small enough that a
   // hostile document cannot exhaust the machine.
   static constexpr uint64_t kAddressSpaceLimit = uint64_t{3} << 30;
-  // A BMP file cannot be larger than its 32-bit size field; nothing bigger is worth writing.
-  static constexpr uint64_t kFileSizeLimit = (uint64_t{4} << 30) - 1;
+  // The largest page image the converter reads back: 256 MiB of pixel rows.
+  static constexpr uint64_t kMaxPageImageBytes = uint64_t{256} << 20;
+  // A page file larger than the 54 bytes of BMP headers and the largest page image could not be
+  // converted anyway; the limit stops the interpreter there instead of letting it fill the disk
+  // with gigabytes first.
+  static constexpr uint64_t kFileSizeLimit = kMaxPageImageBytes + 54;
   // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.
   static constexpr std::chrono::milliseconds kKillGrace{250};
 

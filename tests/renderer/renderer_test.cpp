@@ -3,6 +3,7 @@
 // documents that try to reach the user's files.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -195,6 +196,36 @@ TEST_F(RendererTest, FilesThatAreNotDocumentsFailWithAReason) {
   EXPECT_EQ(Render(dir_.File("empty.ps"), dir_.File("empty/e_%03d.bmp")).first,
             TAVRINX_RENDER_SUCCEEDED);
   EXPECT_TRUE(Entries(dir_.Path() / "empty").empty());
+}
+
+// A named pipe or a device would keep the interpreter reading forever; a page whose image
+// outgrows what the converter can read would fill the disk with gigabytes first.
+TEST_F(RendererTest, PipesDevicesAndOversizedPagesFailAtOnceWithAReason) {
+  ASSERT_EQ(::mkfifo(dir_.File("pipe.ps").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir_.Path() / "zero.ps");
+  const struct {
+    const char* name;
+    const char* expected;
+  } cases[] = {{"pipe.ps", "is a named pipe"}, {"zero.ps", "is a device"}};
+  for (const auto& c : cases) {
+    const auto [result, error] = Render(dir_.File(c.name), dir_.File("p_%03d.bmp"));
+    EXPECT_EQ(result, TAVRINX_RENDER_FAILED) << c.name;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
+  }
+
+  // Page 2 is 5000 points square: 41667 pixels a side at 600 dpi, about 5 GB as a BMP.
+  WriteText(dir_.Path() / "huge.ps",
+            "%!PS\nshowpage\n<< /PageSize [5000 5000] >> setpagedevice\n"
+            "0 0 moveto 100 100 lineto stroke showpage\n");
+  fs::create_directory(dir_.Path() / "pages");
+  const auto start = Clock::now();
+  const auto [result, error] =
+      Render(dir_.File("huge.ps"), dir_.File("pages/huge_%03d.bmp"), 600, 600);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(result, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(error.find("a page is too large: at 600 x 600 dpi"), std::string::npos) << error;
+  // The whole first page stays; the cut second one is gone.
+  EXPECT_EQ(Entries(dir_.Path() / "pages"), (std::vector<std::string>{"huge_001.bmp"}));
 }
 
 TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
