@@ -1,6 +1,7 @@
 #include "engine/converter.h"
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <new>
 
@@ -25,13 +26,31 @@ void SetPathOption(std::string& field, const char* text) {
 
 }  // namespace
 
+// No exception leaves the engine's boundary: what escapes a step becomes the job's error.
+template <typename Step>
+void Guarded(ImageConverter& job, Step&& step) {
+  try {
+    step();
+  } catch (const std::bad_alloc&) {
+    job.RecordError("Out of memory");
+  } catch (const std::exception& e) {
+    job.RecordError(e.what());
+  }
+}
+
 ConverterHandle ConverterCreate() {
-  return new (std::nothrow) ImageConverter();
+  try {
+    return new ImageConverter();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
 }
 
 int ConverterAddFile(ConverterHandle job, const char* path) {
   if (job == nullptr) return 0;
-  job->inputFiles.push_back(path != nullptr && path[0] != '\0' ? AbsolutePath(path) : "");
+  Guarded(*job, [&] {
+    job->inputFiles.push_back(path != nullptr && path[0] != '\0' ? AbsolutePath(path) : "");
+  });
   return 1;
 }
 
@@ -39,10 +58,10 @@ int ConverterSetOption(ConverterHandle job, int option, const char* text, int va
   if (job == nullptr) return 0;
   switch (option) {
     case OptOutputPath:
-      SetPathOption(job->outputPath, text);
+      Guarded(*job, [&] { SetPathOption(job->outputPath, text); });
       break;
     case OptMultiPagePath:
-      SetPathOption(job->multiPagePath, text);
+      Guarded(*job, [&] { SetPathOption(job->multiPagePath, text); });
       break;
     case OptFormat:
       job->format = value >= Bmp && value <= Jpc ? value : Jpeg;
@@ -91,19 +110,19 @@ int ConverterRun(ConverterHandle job) {
   }
   job->hasRun = true;
   DecideColorDepth(*job);
-  RunPipeline(*job);
+  Guarded(*job, [&] { RunPipeline(*job); });
   return 1;
 }
 
 int ConverterFinish(ConverterHandle job) {
   if (job == nullptr) return 0;
-  FinishMultiPageTiff(*job);
+  Guarded(*job, [&] { FinishMultiPageTiff(*job); });
   return 1;
 }
 
 int ConverterDestroy(ConverterHandle job) {
   if (job == nullptr) return 0;
-  FinishMultiPageTiff(*job);
+  Guarded(*job, [&] { FinishMultiPageTiff(*job); });
   delete job;
   return 1;
 }
