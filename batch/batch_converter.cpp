@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
 #include <system_error>
 
@@ -204,7 +206,15 @@ void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
   std::atomic<int> next{0};
   auto work = [&] {
     for (int row = next++; row < rowCount && !StopRequested(); row = next++) {
-      RowResult result = ConvertRow(row, rowCount, plans[static_cast<size_t>(row)]);
+      RowResult result;
+      // Whatever goes wrong in one file (memory, say) fails that row, not the program.
+      try {
+        result = ConvertRow(row, rowCount, plans[static_cast<size_t>(row)]);
+      } catch (const std::bad_alloc&) {
+        result = {kStatusFailed, "Out of memory", {}};
+      } catch (const std::exception& e) {
+        result = {kStatusFailed, e.what(), {}};
+      }
       view_.SetRowStatus(row, result.status);
       view_.RowFinished(row, result);
       if (result.status == kStatusAborted) RequestStop();
@@ -269,30 +279,37 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
                                                           const std::string& pageFolder) {
   const int handle = renderer_.Open();
   if (handle <= 0) return {false, "The page renderer could not be started"};
-  {
-    std::lock_guard lock(activeMutex_);
-    activeRenders_.insert(handle);
-  }
+  // Registered while it renders, so that a stop can end it; unregistered and closed on every
+  // way out, before the handle is given back.
+  struct ActiveRender {
+    BatchConverter& self;
+    int handle;
+    ActiveRender(BatchConverter& owner, int h) : self(owner), handle(h) {
+      std::lock_guard lock(self.activeMutex_);
+      self.activeRenders_.insert(handle);
+    }
+    ~ActiveRender() {
+      {
+        std::lock_guard lock(self.activeMutex_);
+        self.activeRenders_.erase(handle);
+      }
+      self.renderer_.Close(handle);
+    }
+  } active(*this, handle);
   // A stop that came in before the handle was registered must still end this rendering.
   if (StopRequested()) renderer_.Abort(handle);
   RenderOutcome outcome{true, ""};
-  {
-    RenderWatchdog watchdog(renderer_, handle, options_.timeoutSeconds);
-    const bool ok = renderer_.Render(handle, plan.source, pageFolder + plan.baseName + "_%03d.bmp",
-                                     settings_.xdpi, settings_.ydpi);
-    if (watchdog.Expired()) {
-      outcome = {false, "Rendering took longer than " + std::to_string(options_.timeoutSeconds) +
-                            " s and was stopped"};
-    } else if (!ok) {
-      outcome.error = renderer_.LastError(handle);
-      if (outcome.error.empty()) outcome.error = "The interpreter could not render the file";
-    }
+  RenderWatchdog watchdog(renderer_, handle, options_.timeoutSeconds);
+  const bool ok = renderer_.Render(handle, plan.source, pageFolder + plan.baseName + "_%03d.bmp",
+                                   settings_.xdpi, settings_.ydpi);
+  // A rendering that finished just as its time ran out has still finished.
+  if (!ok && watchdog.Expired()) {
+    outcome = {false, "Rendering took longer than " + std::to_string(options_.timeoutSeconds) +
+                          " s and was stopped"};
+  } else if (!ok) {
+    outcome.error = renderer_.LastError(handle);
+    if (outcome.error.empty()) outcome.error = "The interpreter could not render the file";
   }
-  {
-    std::lock_guard lock(activeMutex_);
-    activeRenders_.erase(handle);
-  }
-  renderer_.Close(handle);
   return outcome;
 }
 
