@@ -80,16 +80,30 @@ std::string PrintableText(std::string_view text) {
   return out;
 }
 
+// The interpreter's error report starts with this. A document that prints text without a final
+// line break puts the report on the same line, after its own text.
+constexpr std::string_view kErrorStart = "Error: /";
+
 void InterpreterOutput::Append(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const size_t end = bytes.find('\n');
-    const std::string_view piece = bytes.substr(0, end);
-    // Bytes past the limit of a line are dropped; the line itself is kept.
-    const size_t room = kMaxLineBytes + 4 - std::min(partial_.size(), kMaxLineBytes + 4);
-    partial_.append(piece.substr(0, room));
-    if (end == std::string_view::npos) return;
+  // Bytes past the limit of a line are dropped; the line itself is kept.
+  constexpr size_t kKeptBytes = kMaxLineBytes + 4;
+  for (const char c : bytes) {
+    if (c == '\n') {
+      EndLine();
+      continue;
+    }
+    if (partial_.size() < kKeptBytes) partial_ += c;
+    ++lineBytes_;
+    errorMatch_ = c == kErrorStart[errorMatch_] ? errorMatch_ + 1 : (c == kErrorStart[0] ? 1 : 0);
+    if (errorMatch_ < kErrorStart.size()) continue;
+    errorMatch_ = 0;
+    if (lineBytes_ == kErrorStart.size()) continue;  // already at the start of a line
+    // The report begins a line of its own, whether or not the text before it was kept.
+    const size_t before = lineBytes_ - kErrorStart.size();
+    if (partial_.size() > before) partial_.resize(before);
     EndLine();
-    bytes.remove_prefix(end + 1);
+    partial_ = kErrorStart;
+    lineBytes_ = kErrorStart.size();
   }
 }
 
@@ -107,6 +121,8 @@ void InterpreterOutput::EndLine() {
     line.resize(cut);
   }
   partial_.clear();
+  lineBytes_ = 0;
+  errorMatch_ = 0;
   if (firstError_.empty() && IsErrorLine(line)) firstError_ = line;
   lines_.push_back(std::move(line));
   if (lines_.size() > kKeptLines) lines_.pop_front();

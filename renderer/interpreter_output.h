@@ -14,7 +14,8 @@ class InterpreterOutput {
   static constexpr size_t kMaxLineBytes = 400;
   static constexpr size_t kMaxSummaryLines = 6;
 
-  // Takes the next bytes of output; lines end at '\n'.
+  // Takes the next bytes of output; lines end at '\n', and the interpreter's error report
+  // ("Error: /...") always starts a line, even right after text a document printed.
   void Append(std::string_view bytes);
   // Ends the last line when the output did not end with a line break.
   void Finish();
@@ -32,6 +33,8 @@ class InterpreterOutput {
   void EndLine();
 
   std::string partial_;
+  size_t lineBytes_ = 0;   // bytes of the current line, the dropped ones included
+  size_t errorMatch_ = 0;  // bytes of the error report's start seen at the end of the line
   std::deque<std::string> lines_;
   std::string firstError_;
 };

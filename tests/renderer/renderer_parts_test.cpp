@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "renderer/child_process.h"
 #include "renderer/gs_arguments.h"
@@ -184,6 +185,35 @@ TEST(InterpreterOutput, StaysBoundedAndPrintable) {
   EXPECT_EQ(output.LastLines()[1], "?]0;title? ?? caf\xc3\xa9");
   // Without error lines the summary is the last non-blank lines.
   EXPECT_EQ(output.Summary(), output.LastLines()[0] + "\n" + output.LastLines()[1]);
+}
+
+// A document's own text printed without a line break, short or endless, must not hide the
+// interpreter's report of why it failed; the report may arrive split across reads.
+TEST(InterpreterOutput, ErrorReportAfterTextWithoutLineBreakStillCounts) {
+  const std::string endless(1 << 20, 'x');
+  const struct {
+    std::vector<std::string> chunks;
+    const char* kept;  // the document's text, as its own line
+  } cases[] = {
+      {{"no newline here", "Error: /undefined in nosuchop\n"}, "no newline here"},
+      {{"text EError", ": /undef", "ined in nosuchop\n"}, "text E"},
+      {{endless, "Error: /undefined in nosuchop\n"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    InterpreterOutput output;
+    for (const std::string& chunk : c.chunks) output.Append(chunk);
+    output.Append("GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1\n");
+    output.Finish();
+    EXPECT_EQ(output.Summary(),
+              "Error: /undefined in nosuchop\n"
+              "GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1");
+    ASSERT_EQ(output.LastLines().size(), 3u);
+    if (c.kept != nullptr) {
+      EXPECT_EQ(output.LastLines()[0], c.kept);
+    }
+    EXPECT_EQ(output.LastLines()[0].size(),
+              c.kept != nullptr ? std::string(c.kept).size() : InterpreterOutput::kMaxLineBytes);
+  }
 }
 
 TEST(PrintableText, ReplacesControlsAndInvalidUtf8) {
