@@ -1,10 +1,12 @@
 // orvalis-cli: converts PostScript files into images from the command line, with the same
 // settings, driver and engine as the window. See kCliHelp for the options.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <thread>
 
 #include "batch/batch_converter.h"
@@ -31,9 +33,7 @@ int DefaultJobs() {
   return processors == 0 ? 1 : static_cast<int>(processors);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   std::string error;
   const std::optional<CliOptions> options = ParseCommandLine(argc, argv, &error);
   if (!options) return UsageError(error);
@@ -80,4 +80,20 @@ int main(int argc, char** argv) {
   view.PrintSummary(elapsed.count());
   if (interrupted) return kExitInterrupted;
   return view.AllSucceeded() ? 0 : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that goes away (orvalis-cli ... | head) must not kill the run half-way, leaving
+  // temporary pages behind: the lines it no longer reads are dropped and the run completes.
+  ::signal(SIGPIPE, SIG_IGN);
+  // Caught here so that the stack unwinds: running renderers are stopped and temporary page
+  // folders removed even then.
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvalis-cli: %s\n", e.what());
+    return kExitFailed;
+  }
 }
