@@ -14,6 +14,7 @@ namespace {
 int g_pipe[2] = {-1, -1};
 constexpr char kInterrupt = 'i';
 constexpr char kQuit = 'q';
+constexpr int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void OnSignal(int) {
   const int saved = errno;
@@ -30,8 +31,7 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (int signal : kWatched) ::sigaction(signal, &action, nullptr);
   thread_ = std::thread([this] {
     char byte = 0;
     while (::read(g_pipe[0], &byte, 1) == 1 || errno == EINTR) {
@@ -46,8 +46,7 @@ InterruptWatcher::~InterruptWatcher() {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (int signal : kWatched) ::sigaction(signal, &action, nullptr);
   const char byte = kQuit;
   [[maybe_unused]] ssize_t ignored = ::write(g_pipe[1], &byte, 1);
   thread_.join();

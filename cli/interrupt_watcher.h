@@ -1,6 +1,7 @@
 #pragma once
-// Turns Ctrl+C (SIGINT) and SIGTERM into a call on an ordinary thread, so that the run can be
-// stopped with the driver's own stop request instead of dying with half-written files.
+// Turns Ctrl+C (SIGINT), SIGTERM and a closed terminal (SIGHUP) into a call on an ordinary
+// thread, so that the run can be stopped with the driver's own stop request instead of dying
+// with half-written files and temporary pages left behind.
 
 #include <atomic>
 #include <functional>

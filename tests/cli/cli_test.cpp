@@ -200,35 +200,63 @@ TEST_F(Cli, EndlessFileIsStoppedByTheTimeout) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
-TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
-  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
-  const std::string tmp = "TMPDIR=" + Tmp();
-  const std::string cli = CliPath();
-  const std::string profile = dir.File("p.ini");
-  const std::string out = dir.File("out");
+// Starts orvalis-cli in the background with its standard output on `stdoutFd`.
+pid_t SpawnCli(const std::vector<std::string>& cliArgs, int stdoutFd) {
+  std::vector<std::string> args = {"env"};
+  args.insert(args.end(), cliArgs.begin(), cliArgs.end());
   std::vector<char*> argv;
-  for (const std::string* a : {&tmp, &cli}) argv.push_back(const_cast<char*>(a->c_str()));
-  std::string args[] = {"--profile", profile, "-f", "png", "-o", out, loop, loop};
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::string env = "env";
-  argv.insert(argv.begin(), env.data());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawnp(&pid, "env", &actions, nullptr, argv.data(), environ), 0);
+  const int spawned = posix_spawnp(&pid, "env", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  kill(pid, SIGINT);
+  return spawned == 0 ? pid : -1;
+}
+
+int WaitForExit(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
-  const std::string printed(bytes.begin(), bytes.end());
-  EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Ctrl+C, and a terminal that closes, stop the run the same way.
+TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  for (int signal : {SIGINT, SIGHUP}) {
+    const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
+                                "png", "-o", dir.File("out"), loop, loop},
+                               out);
+    close(out);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(pid, signal);
+    EXPECT_EQ(WaitForExit(pid), 130) << signal;
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
+    const std::string printed(bytes.begin(), bytes.end());
+    EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
+    EXPECT_TRUE(TmpIsEmpty());
+  }
+}
+
+// orvalis-cli ... | head -1: the reader goes away after the first line. The run must neither
+// die half-way nor leave its temporary pages behind.
+TEST_F(Cli, AReaderThatGoesAwayDoesNotKillTheRun) {
+  for (int i = 1; i <= 4; ++i) Write("docs/d" + std::to_string(i) + ".ps", ThreePages());
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
+                              "png", "--dpi", "72", "--jobs", "1", "-o", dir.File("out"),
+                              dir.File("docs")},
+                             fds[1]);
+  close(fds[1]);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitForExit(pid), 0);
+  EXPECT_TRUE(fs::exists(dir.File("out/d4_003.png")));
   EXPECT_TRUE(TmpIsEmpty());
 }
 
