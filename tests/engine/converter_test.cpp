@@ -140,6 +140,38 @@ TEST(ConverterRun, TiffCompressionTable) {
   }
 }
 
+// An optimal palette of exactly 2, 16 or 256 entries; entries the quantizer did not fill are
+// black with alpha 0, and every pixel keeps its colour when the palette can hold it.
+TEST(ReduceColors, PaletteSizeAndUnusedEntries) {
+  const uint8_t colours[3][3] = {{255, 0, 0}, {0, 200, 0}, {0, 0, 90}};  // red, green, blue
+  for (const int depth : {1, 4, 8}) {
+    RasterImage image;
+    ASSERT_NE(image.Create(6, 2, 24, ImageFormat::Bmp), nullptr);
+    for (uint32_t y = 0; y < 2; ++y) {
+      uint8_t* row = image.RowAddress(y);
+      for (uint32_t x = 0; x < 6; ++x) {
+        const uint8_t* c = colours[x % 3];
+        row[3 * x] = c[2], row[3 * x + 1] = c[1], row[3 * x + 2] = c[0];
+      }
+    }
+    ASSERT_TRUE(ReduceColors(image, depth)) << depth;
+    EXPECT_EQ(image.BitsPerPixel(), static_cast<uint32_t>(depth));
+    EXPECT_EQ(image.ColorCount(), 1u << depth);
+    if (depth == 1) continue;
+    for (uint32_t x = 0; x < 6; ++x) {
+      const RGBQUAD got = image.PaletteEntryAt(image.IndexAt(x, 0));
+      EXPECT_EQ(got.rgbRed, colours[x % 3][0]) << depth << " x " << x;
+      EXPECT_EQ(got.rgbGreen, colours[x % 3][1]) << depth << " x " << x;
+      EXPECT_EQ(got.rgbBlue, colours[x % 3][2]) << depth << " x " << x;
+    }
+    for (uint32_t i = 3; i < (1u << depth); ++i) {
+      const RGBQUAD unused = image.PaletteEntryAt(i);
+      EXPECT_EQ(unused.rgbRed | unused.rgbGreen | unused.rgbBlue | unused.rgbReserved, 0)
+          << depth << " entry " << i;
+    }
+  }
+}
+
 // ---- Whole jobs on pages made in code ----
 
 class ConverterJobs : public ::testing::Test {
