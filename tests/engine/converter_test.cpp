@@ -281,6 +281,42 @@ TEST_F(ConverterJobs, ColourDecisionsReachTheFiles) {
   }
 }
 
+// The TIFF page step: the page's depth and gray flag pick the compression the file carries.
+TEST_F(ConverterJobs, TiffPagesCarryTheCompressionOfTheirDepth) {
+  struct Case {
+    int depth;
+    bool gray;
+    int compression;
+    const char* pillowCompression;
+    const char* mode;
+  };
+  const Case cases[] = {
+      {24, false, 4, "\"jpeg\"", "RGB"},   // depth 24: JPEG, not Group 4
+      {1, false, 3, "\"group4\"", "1"},    // black and white: Group 4, not PackBits
+      {8, false, 7, "\"tiff_lzw\"", "L"},  // code 7 makes 8-bit pages gray, unreduced
+      {8, true, 2, "\"jpeg\"", "L"},       // gray 8-bit: JPEG
+      {4, false, 2, "\"tiff_lzw\"", "P"},  // palette pages: LZW for the JPEG choice
+      {8, false, 3, "\"packbits\"", "P"}, {1, false, 6, "\"tiff_ccitt\"", "1"},
+      {24, false, 0, "\"raw\"", "RGB"},
+  };
+  const std::string page = Page("page.bmp", 40, 30);
+  for (const Case& c : cases) {
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.Set(OptBitDepth, c.depth);
+    job.Set(OptGrayscale, c.gray ? 1 : 0);
+    job.Set(OptCompression, c.compression);
+    const std::string out = dir.File("page.tif");
+    job.SetText(OptOutputPath, out);
+    ConverterAddFile(job.handle, page.c_str());
+    ASSERT_EQ(job.Run(), "") << c.depth << "/" << c.compression;
+    const test::OracleImage tif = Decoded(out);
+    EXPECT_EQ(tif.info.count("compression") ? tif.info.at("compression") : "", c.pillowCompression)
+        << c.depth << "/" << c.compression;
+    EXPECT_EQ(tif.mode, c.mode) << c.depth << "/" << c.compression;
+  }
+}
+
 TEST_F(ConverterJobs, QualityReachesTheEncoderAsItsLowByte) {
   const std::string page = Page("page.bmp", 64, 48);
   Job job;
