@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -254,6 +255,25 @@ TEST_F(ConverterJobs, RotationTurnsClockwiseForPositiveAngles) {
         ExpectPatternPixel(image, x, y, sx, sy, w, h);
       }
     }
+  }
+}
+
+// Angles other than quarter turns go through the free rotation; 0 leaves the page alone.
+TEST_F(ConverterJobs, OtherAnglesUseTheFreeRotation) {
+  const std::string page = Page("page.bmp", 21, 13);
+  for (const int angle : {0, 45, 300}) {
+    RasterImage ours, direct;
+    ASSERT_TRUE(ours.Load(page, ImageFormat::Bmp));
+    ASSERT_TRUE(direct.Load(page, ImageFormat::Bmp));
+    ASSERT_TRUE(ApplyRotation(ours, angle)) << angle;
+    if (angle != 0) {
+      ASSERT_TRUE(direct.RotateByAngle(static_cast<float>(angle)));
+    }
+    ASSERT_EQ(ours.Width(), direct.Width()) << angle;
+    ASSERT_EQ(ours.Height(), direct.Height()) << angle;
+    EXPECT_EQ(0, std::memcmp(ours.PixelRows(), direct.PixelRows(),
+                             size_t{ours.RowStride()} * ours.Height()))
+        << angle;
   }
 }
 
