@@ -10,18 +10,16 @@ ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool prog
       quiet_(quiet),
       progressBar_(progressBar && !quiet) {}
 
-std::string DescribeOutputs(const std::vector<std::string>& outputs) {
-  if (outputs.empty()) return "nothing written";
-  if (outputs.size() <= 3) {
-    std::string text;
-    for (const std::string& output : outputs) text += (text.empty() ? "" : ", ") + output;
-    return text;
-  }
-  return outputs.front() + " ... " + std::filesystem::path(outputs.back()).filename().string() +
-         " (" + std::to_string(outputs.size()) + " files)";
-}
-
 namespace {
+
+// A file name may hold a line break or other control characters; printed as they are, they would
+// split a file's line or drive the terminal. Each becomes '?'.
+std::string PrintablePath(const std::string& path) {
+  std::string text = path;
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
 
 // The interpreter's message may span lines; each file keeps to one line of output.
 std::string OneLine(const std::string& text) {
@@ -40,15 +38,28 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
+std::string DescribeOutputs(const std::vector<std::string>& outputs) {
+  if (outputs.empty()) return "nothing written";
+  if (outputs.size() <= 3) {
+    std::string text;
+    for (const std::string& output : outputs)
+      text += (text.empty() ? "" : ", ") + PrintablePath(output);
+    return text;
+  }
+  return PrintablePath(outputs.front()) + " ... " +
+         PrintablePath(std::filesystem::path(outputs.back()).filename().string()) + " (" +
+         std::to_string(outputs.size()) + " files)";
+}
+
 void ConsoleView::RowFinished(int row, const RowResult& result) {
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
-  const std::string& source = sources_[static_cast<size_t>(row)];
+  const std::string source = PrintablePath(sources_[static_cast<size_t>(row)]);
   if (result.status == kStatusSucceed) {
     if (!quiet_) PrintLine("Succeed  " + source + " -> " + DescribeOutputs(result.outputs), stdout);
   } else if (result.status == kStatusFailed) {
-    std::string line = "Failed   " + source + ": " + OneLine(result.reason);
+    std::string line = "Failed   " + source + ": " + PrintablePath(OneLine(result.reason));
     if (!result.outputs.empty()) line += " (written: " + DescribeOutputs(result.outputs) + ")";
     PrintLine(line, stdout);
   } else {
@@ -82,7 +93,7 @@ void ConsoleView::PrintSummary(double seconds) {
     RowResult& result = results_[row];
     if (result.status.empty()) {
       result.status = kStatusAborted;
-      PrintLine("Aborted  " + sources_[row] + " (not started)", stdout);
+      PrintLine("Aborted  " + PrintablePath(sources_[row]) + " (not started)", stdout);
     }
     images += result.outputs.size();
     if (result.status == kStatusSucceed)

@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -154,16 +155,23 @@ TEST_F(Cli, EveryFormatOnce) {
 }
 
 TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
-  const char* names[] = {"my report.ps", "it's \"quoted\".ps", "100%d.ps", "-dash.ps",
-                         "r\xC3\xA9sum\xC3\xA9.ps"};
-  for (const char* name : names) Write(std::string("odd/") + name, ThreePages());
+  // The long one makes page names of exactly 255 bytes, the longest a file name may be.
+  const std::string names[] = {"my report.ps",     "it's \"quoted\".ps",
+                               "100%d.ps",         "-dash.ps",
+                               "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps",
+                               "tab\there.ps",      "back\\slash.ps",
+                               std::string(247, 'n') + ".ps"};
+  for (const std::string& name : names) Write("odd/" + name, ThreePages());
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "2", dir.File("odd")});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-  for (const char* name : names) {
+  for (const std::string& name : names) {
     const std::string base = fs::path(name).stem().string();
     EXPECT_TRUE(fs::exists(dir.File("out/" + base + "_003.png"))) << name;
   }
+  // One line per file and the summary, whatever the names hold.
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ssize(names) + 1) << run.out;
+  EXPECT_NE(run.out.find("odd/line?break.ps -> "), std::string::npos) << run.out;
   // A leading dash after "--" is a file, not an option.
   const test::CommandResult dash =
       Run({"-f", "bmp", "-o", dir.File("dash"), "--dpi", "72", "--", dir.File("odd/-dash.ps")});
