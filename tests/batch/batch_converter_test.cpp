@@ -361,15 +361,22 @@ TEST_F(BatchRun, StopBetweenPagesAbortsTheRowAndEndsTheRun) {
   const std::string first = Source("first.ps", "pages 3");
   const std::string second = Source("second.ps", "pages 1");
   ConversionSettings s = DefaultSettings(Out());
-  RecordingView view = Run({first, second}, s, 1, 0, [](BatchConverter& c, RecordingView& v) {
-    v.onStatus = [&c](int, const std::string& status) {
-      if (status == "Converting....") c.RequestStop();
-    };
-  });
-  EXPECT_EQ(view.results[0].status, kStatusAborted);
-  EXPECT_EQ(view.results.count(1), 0u) << "rows after the stop keep their status";
-  EXPECT_TRUE(PageTmpIsEmpty());
-  EXPECT_EQ(view.runningStates.back(), false);
+  // Page by page, and a merged TIFF that stops before its first page is added.
+  for (const bool merged : {false, true}) {
+    s.type = merged ? 1 : 3;
+    s.multpage = merged ? 1 : 0;
+    RecordingView view = Run({first, second}, s, 1, 0, [](BatchConverter& c, RecordingView& v) {
+      v.onStatus = [&c](int, const std::string& status) {
+        if (status == "Converting....") c.RequestStop();
+      };
+    });
+    EXPECT_EQ(view.results[0].status, kStatusAborted) << merged;
+    EXPECT_EQ(view.results.count(1), 0u) << "rows after the stop keep their status";
+    EXPECT_TRUE(PageTmpIsEmpty());
+    EXPECT_EQ(view.runningStates.back(), false);
+    EXPECT_FALSE(fs::exists(Out("first.tif"))) << "a stopped merged job writes no file";
+    EXPECT_FALSE(fs::exists(Out("first_001.png")));
+  }
 }
 
 TEST_F(BatchRun, StopEndsARenderingThatNeverFinishes) {
