@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -112,6 +113,29 @@ void RemoveCutPages(const fs::path& folder) {
   }
 }
 
+// Removes the page file the interpreter was writing when it was ended: the newest one.
+void RemoveNewestPage(const fs::path& folder) {
+  std::error_code ec;
+  fs::path newest;
+  fs::file_time_type newestTime{};
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    std::error_code entryError;
+    if (!entry.is_regular_file(entryError)) continue;
+    const fs::file_time_type time = entry.last_write_time(entryError);
+    if (!entryError && (newest.empty() || time > newestTime)) {
+      newest = entry.path();
+      newestTime = time;
+    }
+  }
+  if (!newest.empty()) fs::remove(newest, ec);
+}
+
+std::string DiskFullMessage(const fs::path& folder, uint64_t floor) {
+  return "the rendering was stopped because the disk of " + folder.string() +
+         " had less than " + std::to_string(floor >> 20) +
+         " MiB left free; free some space, or use a lower resolution or fewer pages";
+}
+
 std::string PageTooLargeMessage(int xdpi, int ydpi) {
   return "a page is too large: at " + std::to_string(xdpi) + " x " + std::to_string(ydpi) +
          " dpi its image would take more than the " +
@@ -135,16 +159,58 @@ bool DrainOutput(int fd, InterpreterOutput& output) {
   return true;
 }
 
-// Follows the child until it ends: collects its output, and on a wake-up from Abort ends its
-// process group (SIGTERM, then SIGKILL after the grace). Returns the wait status.
-int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, bool* stopped) {
+// Free bytes of the file system holding `folder`, for an unprivileged user.
+std::optional<uint64_t> FreeBytes(const std::string& folder) {
+  struct statvfs info {};
+  if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+// Watches the free space of the file system the pages go to.
+class FreeSpaceGuard {
+ public:
+  // `floor`: the free space below which the rendering stops; by default the reserve, or half
+  // of what is free now when that is less than twice the reserve.
+  FreeSpaceGuard(std::string folder, std::optional<uint64_t> floor) : folder_(std::move(folder)) {
+    if (floor) {
+      floor_ = *floor;
+    } else if (const std::optional<uint64_t> free = FreeBytes(folder_)) {
+      floor_ = std::min(RenderSession::kFreeSpaceReserve, *free / 2);
+    }
+  }
+  // True once the free space has fallen below the floor; looks at most every 100 ms.
+  bool Exhausted() {
+    const Clock::time_point now = Clock::now();
+    if (now < nextCheck_) return false;
+    nextCheck_ = now + std::chrono::milliseconds(100);
+    const std::optional<uint64_t> free = FreeBytes(folder_);
+    return free && *free < floor_;
+  }
+  uint64_t Floor() const { return floor_; }
+
+ private:
+  std::string folder_;
+  uint64_t floor_ = 0;
+  Clock::time_point nextCheck_{};
+};
+
+// Follows the child until it ends: collects its output, and on a wake-up from Abort, or when the
+// disk of the pages runs short of space, ends its process group (SIGTERM, then SIGKILL after
+// the grace). Returns the wait status.
+int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
+                bool* stopped, bool* diskFull) {
   bool outputOpen = true;
   bool killed = false;
   Clock::time_point killAt{};
   for (;;) {
+    if (!*stopped && !*diskFull && space.Exhausted()) {
+      *diskFull = true;
+      child.SignalGroup(SIGTERM);
+      killAt = Clock::now() + RenderSession::kKillGrace;
+    }
     pollfd fds[2] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     int timeout = outputOpen ? 50 : 5;
-    if (*stopped && !killed) {
+    if ((*stopped || *diskFull) && !killed) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(killAt - Clock::now());
       timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, timeout));
@@ -156,13 +222,13 @@ int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, bool
       if (!*stopped) {
         *stopped = true;
         child.SignalGroup(SIGTERM);
-        killAt = Clock::now() + RenderSession::kKillGrace;
+        if (!*diskFull) killAt = Clock::now() + RenderSession::kKillGrace;
       }
     }
     if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       outputOpen = DrainOutput(child.OutputFd(), output);
     }
-    if (*stopped && !killed && Clock::now() >= killAt) {
+    if ((*stopped || *diskFull) && !killed && Clock::now() >= killAt) {
       child.SignalGroup(SIGKILL);
       killed = true;
     }
@@ -260,9 +326,16 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (!child) return {TAVRINX_RENDER_FAILED, error};
 
   InterpreterOutput output;
+  FreeSpaceGuard space(outputPattern.parent_path().string(), freeSpaceFloor_);
   bool stopped = false;
-  const int status = FollowChild(*child, wakeFd, output, &stopped);
+  bool diskFull = false;
+  const int status = FollowChild(*child, wakeFd, output, space, &stopped, &diskFull);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
+  if (diskFull) {
+    // The pages before the one being written are whole and stay.
+    RemoveNewestPage(outputPattern.parent_path());
+    return {TAVRINX_RENDER_FAILED, DiskFullMessage(outputPattern.parent_path(), space.Floor())};
+  }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
     // The pages before the big one are whole and stay.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace orvalis::renderer {
@@ -20,6 +21,10 @@ class RenderSession {
   // converted anyway; the limit stops the interpreter there instead of letting it fill the disk
   // with gigabytes first.
   static constexpr uint64_t kFileSizeLimit = kMaxPageImageBytes + 54;
+  // Free space kept on the file system of the pages: a document can render pages without end,
+  // hundreds of megabytes each, and would otherwise fill the disk the whole machine depends on.
+  // On a disk that has less than twice this free, a rendering may use half of what is free.
+  static constexpr uint64_t kFreeSpaceReserve = uint64_t{1} << 30;
   // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.
   static constexpr std::chrono::milliseconds kKillGrace{250};
 
@@ -32,6 +37,9 @@ class RenderSession {
   int Render(const char* psPath, const char* pattern, int xdpi, int ydpi);
   // Ends the running rendering at once, and refuses later ones. Callable from any thread.
   void Abort();
+  // Sets the free space below which a rendering is stopped, in place of the reserve above
+  // (tests use it to simulate a disk that fills). Call before Render.
+  void SetFreeSpaceFloor(uint64_t bytes) { freeSpaceFloor_ = bytes; }
   // The reason of the last failure or stop; "" after a success.
   const char* LastError() const { return lastError_.c_str(); }
 
@@ -45,6 +53,7 @@ class RenderSession {
                          int wakeFd);
 
   const std::string gsPath_;
+  std::optional<uint64_t> freeSpaceFloor_;
   std::mutex mutex_;
   bool busy_ = false;
   bool aborted_ = false;

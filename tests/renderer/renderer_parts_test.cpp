@@ -5,16 +5,21 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "renderer/child_process.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
+#include "renderer/render_session.h"
+#include "renderer/tavrinx.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis::renderer {
@@ -158,6 +163,38 @@ TEST(ChildProcess, DestroyingItKillsTheWholeGroup) {
   EXPECT_TRUE(ProcessGone(pid));
   for (int i = 0; i < 100 && !ProcessGone(grandchild); ++i) usleep(10000);
   EXPECT_TRUE(ProcessGone(grandchild));
+}
+
+// A document that renders pages without end must not fill the disk: when the free space falls
+// below the floor, the interpreter is stopped and the rendering fails with the reason, keeping
+// only whole pages.
+TEST(RenderSession, StopsWhenTheDiskOfThePagesRunsShort) {
+  namespace fs = std::filesystem;
+  const std::optional<std::string> gs = FindProgramOnPath("gs");
+  ASSERT_TRUE(gs);
+  test::TempDir dir;
+  const fs::path pages = dir.Path() / "pages";
+  fs::create_directory(pages);
+  std::ofstream(dir.Path() / "endless.ps") << "%!PS\n{ 0 0 100 100 rectfill showpage } loop\n";
+  struct statvfs info {};
+  ASSERT_EQ(statvfs(pages.c_str(), &info), 0);
+  const uint64_t free = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  ASSERT_GT(free, uint64_t{100} << 20);
+  RenderSession session(*gs);
+  // About 6 MB a page at 150 dpi: the floor is reached after a few pages.
+  session.SetFreeSpaceFloor(free - (uint64_t{20} << 20));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(session.Render(dir.File("endless.ps").c_str(), (pages / "p_%03d.bmp").c_str(), 150, 150),
+            TAVRINX_RENDER_FAILED);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_NE(std::string(session.LastError()).find("less than"), std::string::npos)
+      << session.LastError();
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(pages)) {
+    EXPECT_EQ(entry.file_size(), fs::file_size(pages / "p_001.bmp")) << entry.path();
+    ++count;
+  }
+  EXPECT_LT(count, 100u);
 }
 
 TEST(InterpreterOutput, SummaryNamesTheErrorEvenAfterALongStackDump) {
