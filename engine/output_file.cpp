@@ -1,6 +1,7 @@
 #include "engine/output_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,6 +85,14 @@ bool PendingOutput::Commit(std::string* error) {
   file_ = nullptr;
   if (!written || !closed) {
     *error = "Cannot write " + Quoted(finalPath_) + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+  }
+  // A file the user made read-only is one they want kept: it is not replaced (a rename would
+  // replace it regardless of its permissions).
+  struct stat standing {};
+  if (::lstat(finalPath_.c_str(), &standing) == 0 && S_ISREG(standing.st_mode) &&
+      (standing.st_mode & 0222) == 0) {
+    *error = "Cannot write " + Quoted(finalPath_) + ": the file there is read-only";
     return false;
   }
   if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {

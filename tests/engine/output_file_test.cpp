@@ -57,5 +57,33 @@ TEST(PendingOutput, FinalNamesUpToTheLongestFileNameAreWritten) {
             std::size(names));
 }
 
+// A file the user made read-only is not replaced (renaming over it would succeed); one that is
+// writable is, as are the outputs of earlier runs.
+TEST(PendingOutput, AReadOnlyFileUnderTheFinalNameIsKept) {
+  test::TempDir dir;
+  const struct {
+    const char* name;
+    fs::perms perms;
+    bool replaced;
+  } cases[] = {{"writable.png", fs::perms::owner_read | fs::perms::owner_write, true},
+               {"readonly.png", fs::perms::owner_read | fs::perms::group_read, false}};
+  for (const auto& c : cases) {
+    const std::string finalPath = dir.File(c.name);
+    test::WriteFileBytes(finalPath, {'o', 'l', 'd'});
+    fs::permissions(finalPath, c.perms);
+    std::string error;
+    std::unique_ptr<PendingOutput> output = PendingOutput::Open(finalPath, "wb", &error);
+    ASSERT_NE(output, nullptr) << error;
+    std::fputs("new page", output->File());
+    EXPECT_EQ(output->Commit(&error), c.replaced) << c.name;
+    output.reset();
+    EXPECT_EQ(test::ReadFileBytes(finalPath).size(), c.replaced ? 8u : 3u) << c.name;
+    if (!c.replaced) {
+      EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    }
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
+}
+
 }  // namespace
 }  // namespace orvalis
