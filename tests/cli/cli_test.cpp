@@ -79,7 +79,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{"-h", doc}, "unknown option -h"},
       {{text}, "not a .ps file"},
       {{dir.File("missing.ps")}, "no such file"},
+      {{dir.File("loop.ps")}, "Too many levels of symbolic links"},
   };
+  fs::create_symlink("loop.ps", dir.Path() / "loop.ps");
   for (const Case& c : cases) {
     const test::CommandResult result = Run(c.args);
     EXPECT_EQ(result.exitCode, 2) << c.says;
