@@ -48,6 +48,7 @@ class ScriptRenderer : public PageRenderer {
       errors_[handle] = "aborted";
       return false;
     }
+    std::lock_guard lock(mutex_);  // several files render at once
     errors_[handle] = fail ? "Error: /undefined in foo" : "";
     return !fail;
   }
