@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -188,10 +189,14 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
   Write("d-reads.ps", "%!PS\n(/etc/passwd) (r) file 100 string readstring pop pop showpage\n");
   Write("e-writes.ps", "%!PS\n(" + marker + ") (w) file (x) writestring showpage\n");
   Write("f-good.ps", ThreePages());
+  // Found in the folder: a named pipe and a device would keep the interpreter reading forever.
+  ASSERT_EQ(mkfifo(dir.File("g-pipe.ps").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir.Path() / "h-zero.ps");
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "1", dir.File("")});
   EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
-  for (const char* name : {"a-text.ps", "b-syntax.ps", "c-nopage.ps", "d-reads.ps", "e-writes.ps"})
+  for (const char* name : {"a-text.ps", "b-syntax.ps", "c-nopage.ps", "d-reads.ps", "e-writes.ps",
+                           "g-pipe.ps", "h-zero.ps"})
     EXPECT_NE(run.out.find("Failed   " + dir.File(name) + ": "), std::string::npos) << name << "\n"
                                                                                     << run.out;
   EXPECT_NE(run.out.find("Succeed  " + dir.File("f-good.ps")), std::string::npos) << run.out;
