@@ -33,6 +33,13 @@ std::string OutputFolder(const std::string& folder) {
   return WithTrailingSlash(ec ? folder : absolute.lexically_normal().string());
 }
 
+// The sub-folder of one source file: its name without the extension. "..ps" and "...ps" would
+// give "." and "..", the destination itself and its parent; they keep their whole name.
+std::string EachFolderName(const fs::path& source) {
+  const std::string stem = source.stem().string();
+  return stem == "." || stem == ".." ? source.filename().string() : stem;
+}
+
 // Device and inode of a file, to tell a file just put in place from one that stood there before.
 std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
   struct stat info {};
@@ -179,7 +186,7 @@ std::vector<BatchConverter::RowPlan> BatchConverter::PlanRows(int rowCount) cons
     plan.baseName = source.stem().string();
     std::string folder =
         OutputFolder(settings_.mode == 0 ? source.parent_path().string() : settings_.output);
-    if (settings_.each == 1) folder += plan.baseName + "/";
+    if (settings_.each == 1) folder += EachFolderName(source) + "/";
     plan.target = folder;
 
     // The same folder reached by another spelling (a link, "..") is the same folder.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "tests/support/oracle.h"
@@ -116,6 +117,23 @@ TEST_F(Cli, ThreePagesBesideTheSourceIntoAFolderAndPerFile) {
   ASSERT_EQ(each.exitCode, 0) << each.out << each.err;
   EXPECT_TRUE(fs::exists(dir.File("out/report/report_003.png")));
   EXPECT_TRUE(TmpIsEmpty());
+}
+
+// "...ps" and "..ps" have the base names ".." and ".": their sub-folders must still be their
+// own, inside the destination.
+TEST_F(Cli, EachFileFolderStaysInsideTheDestination) {
+  for (const char* name : {"..ps", "...ps"}) Write(std::string("dots/") + name, ThreePages());
+  const std::string out = dir.File("dest/inner");
+  const test::CommandResult run =
+      Run({"-f", "png", "-o", out, "--each", "--dpi", "72", dir.File("dots")});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_TRUE(fs::exists(out + "/..ps/._003.png")) << run.out;
+  EXPECT_TRUE(fs::exists(out + "/...ps/.._003.png")) << run.out;
+  size_t written = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.File("dest")))
+    written += entry.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(written, 6u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2);
 }
 
 TEST_F(Cli, MergedTiffKeepsPageOrder) {
