@@ -413,7 +413,11 @@ std::vector<std::string> CollectPages(const std::string& folder) {
     std::error_code typeError;
     if (!it->is_directory(typeError)) pages.push_back(it->path().string());
   }
-  std::sort(pages.begin(), pages.end());
+  // Page numbers grow past three digits ("_1000" after "_999"): a longer name of the same
+  // document is a later page.
+  std::sort(pages.begin(), pages.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
   return pages;
 }
 

@@ -89,7 +89,8 @@ class BatchConverter {
   std::set<int> activeRenders_;  // renderer handles that a stop must end
 };
 
-// Every file of `folder` (not folders), sorted by name.
+// Every file of `folder` (not folders), in page order: by name, a shorter name first (page
+// numbers past 999 have more digits).
 std::vector<std::string> CollectPages(const std::string& folder);
 
 }  // namespace orvalis

@@ -169,6 +169,19 @@ class BatchRun : public ::testing::Test {
   std::string oldTmp_;
 };
 
+// Pages come in page order past page 999, where the numbers outgrow three digits.
+TEST(BatchTables, CollectPagesInPageOrder) {
+  test::TempDir dir;
+  const char* names[] = {"r_1000.bmp", "r_002.bmp", "r_10000.bmp", "r_999.bmp", "r_001.bmp",
+                         "r_1001.bmp", "r_100.bmp"};
+  for (const char* name : names) std::ofstream(dir.Path() / name) << "x";
+  std::vector<std::string> expected;
+  for (const char* name : {"r_001.bmp", "r_002.bmp", "r_100.bmp", "r_999.bmp", "r_1000.bmp",
+                           "r_1001.bmp", "r_10000.bmp"})
+    expected.push_back(dir.File(name));
+  EXPECT_EQ(CollectPages(dir.Path().string()), expected);
+}
+
 TEST(BatchTables, FormatComesFromTheListText) {
   const std::pair<int, const char*> expected[] = {
       {Jpeg, ".jpg"}, {Tiff, ".tif"}, {Bmp, ".bmp"}, {Png, ".png"}, {Gif, ".gif"}, {Pcx, ".pcx"},
