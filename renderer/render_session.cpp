@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -72,6 +73,17 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch) {
   }
   for (const char* name : {"TMPDIR=", "TMP=", "TEMP="}) environment.push_back(name + scratch);
   return environment;
+}
+
+// Longest file name the file systems we write to take (NAME_MAX on Linux).
+constexpr size_t kMaxNameBytes = 255;
+
+// Length of the first page's file name made from an escaped pattern (a printf format with one
+// page number and doubled '%'), as the interpreter will make it.
+size_t FirstPageNameLength(const std::string& escapedPattern) {
+  const std::string name = fs::path(escapedPattern).filename().string();
+  const int length = std::snprintf(nullptr, 0, name.c_str(), 1);
+  return length < 0 ? 0 : static_cast<size_t>(length);
 }
 
 // What kind of file a non-regular file is, in words.
@@ -308,6 +320,12 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (!escaped) {
     return {TAVRINX_RENDER_FAILED,
             "the output pattern " + outputPattern.string() + " has no page number (%d or %03d)"};
+  }
+  if (const size_t length = FirstPageNameLength(*escaped); length > kMaxNameBytes) {
+    return {TAVRINX_RENDER_FAILED,
+            "the page files would be named " + fs::path(pattern).filename().string() + ", " +
+                std::to_string(length) + " bytes, longer than the " +
+                std::to_string(kMaxNameBytes) + " a file name may have; rename the file"};
   }
   std::string error;
   const std::unique_ptr<ScratchFolder> scratch =

@@ -198,9 +198,10 @@ TEST_F(RendererTest, FilesThatAreNotDocumentsFailWithAReason) {
   EXPECT_TRUE(Entries(dir_.Path() / "empty").empty());
 }
 
-// A named pipe or a device would keep the interpreter reading forever; a page whose image
+// A named pipe or a device would keep the interpreter reading forever; page names too long
+// for a file name fail with the interpreter's obscure "invalidfileaccess"; a page whose image
 // outgrows what the converter can read would fill the disk with gigabytes first.
-TEST_F(RendererTest, PipesDevicesAndOversizedPagesFailAtOnceWithAReason) {
+TEST_F(RendererTest, PipesDevicesLongNamesAndOversizedPagesFailAtOnceWithAReason) {
   ASSERT_EQ(::mkfifo(dir_.File("pipe.ps").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", dir_.Path() / "zero.ps");
   const struct {
@@ -212,6 +213,14 @@ TEST_F(RendererTest, PipesDevicesAndOversizedPagesFailAtOnceWithAReason) {
     EXPECT_EQ(result, TAVRINX_RENDER_FAILED) << c.name;
     EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
   }
+
+  // Page names that cannot exist: "<250 bytes>_001.bmp" is 258 bytes.
+  WriteText(dir_.Path() / "one.ps", Document(1));
+  const auto [longName, longNameError] =
+      Render(dir_.File("one.ps"), dir_.File(std::string(250, 'n') + "_%03d.bmp"));
+  EXPECT_EQ(longName, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(longNameError.find("258 bytes, longer than the 255"), std::string::npos)
+      << longNameError;
 
   // Page 2 is 5000 points square: 41667 pixels a side at 600 dpi, about 5 GB as a BMP.
   WriteText(dir_.Path() / "huge.ps",
