@@ -114,15 +114,18 @@ std::optional<std::string> SourceProblem(const std::string& path) {
 
 // Removes the page files in `folder` that reached the file size limit: the interpreter was
 // stopped while writing them, so they are cut short.
-void RemoveCutPages(const fs::path& folder) {
+// True when there was one.
+bool RemoveCutPages(const fs::path& folder) {
+  bool removed = false;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     std::error_code sizeError;
     if (entry.is_regular_file(sizeError) &&
         entry.file_size(sizeError) >= RenderSession::kFileSizeLimit && !sizeError) {
-      fs::remove(entry.path(), sizeError);
+      removed = fs::remove(entry.path(), sizeError) || removed;
     }
   }
+  return removed;
 }
 
 // Removes the page file the interpreter was writing when it was ended: the newest one.
@@ -356,9 +359,13 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
-    // The pages before the big one are whole and stay.
-    RemoveCutPages(outputPattern.parent_path());
-    return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
+    // The pages before the big one are whole and stay. Without a cut page, the document wrote
+    // a file of that size into its temporary folder.
+    if (RemoveCutPages(outputPattern.parent_path()))
+      return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
+    return {TAVRINX_RENDER_FAILED,
+            "the document tried to write a file larger than " +
+                std::to_string(kFileSizeLimit >> 20) + " MiB and was stopped"};
   }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
 }

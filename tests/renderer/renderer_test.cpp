@@ -235,6 +235,18 @@ TEST_F(RendererTest, PipesDevicesLongNamesAndOversizedPagesFailAtOnceWithAReason
   EXPECT_NE(error.find("a page is too large: at 600 x 600 dpi"), std::string::npos) << error;
   // The whole first page stays; the cut second one is gone.
   EXPECT_EQ(Entries(dir_.Path() / "pages"), (std::vector<std::string>{"huge_001.bmp"}));
+
+  // A temporary file of the document's own that grows as large is stopped with its own reason.
+  WriteText(dir_.Path() / "bigtemp.ps",
+            "%!PS\n(x) (w) .tempfile /f exch def pop /s 65536 string def\n"
+            "1 1 5000 { pop f s writestring } for f closefile showpage\n");
+  fs::create_directory(dir_.Path() / "temp-pages");
+  const auto [temp, tempError] =
+      Render(dir_.File("bigtemp.ps"), dir_.File("temp-pages/t_%03d.bmp"));
+  EXPECT_EQ(temp, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(tempError.find("tried to write a file larger than 256 MiB"), std::string::npos)
+      << tempError;
+  EXPECT_TRUE(Entries(dir_.Path() / "temp-pages").empty());
 }
 
 TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
