@@ -40,6 +40,30 @@ std::string EachFolderName(const fs::path& source) {
   return stem == "." || stem == ".." ? source.filename().string() : stem;
 }
 
+// Why `folder` could not be made, for a message: "File exists" alone does not say that the
+// thing in the way is a file, or a link to nothing.
+std::string FolderProblem(const std::string& folder, const std::error_code& error) {
+  fs::path path = fs::path(folder).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();
+  // The deepest part that is there but is no folder is the one in the way.
+  for (fs::path part = path; !part.empty() && part != part.root_path(); part = part.parent_path()) {
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(part, ec);
+    if (ec || !fs::exists(link)) continue;
+    const fs::file_status target = fs::status(part, ec);
+    if (fs::is_symlink(link) && target.type() == fs::file_type::not_found) {
+      return ": " + part.string() + " is a link to " + fs::read_symlink(part, ec).string() +
+             ", which does not exist";
+    }
+    if (ec) return ": " + part.string() + ": " + ec.message();
+    if (!fs::is_directory(target)) {
+      return ": " + part.string() + " is a file, not a folder";
+    }
+    break;
+  }
+  return error ? ": " + error.message() : "";
+}
+
 // Device and inode of a file, to tell a file just put in place from one that stood there before.
 std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
   struct stat info {};
@@ -266,8 +290,7 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   fs::create_directories(plan.target, ec);
   std::error_code statError;
   if (!fs::is_directory(plan.target, statError)) {
-    return {kStatusFailed,
-            "Cannot create the folder " + plan.target + (ec ? ": " + ec.message() : ""),
+    return {kStatusFailed, "Cannot create the folder " + plan.target + FolderProblem(plan.target, ec),
             {}};
   }
   view_.SetRowStatus(row, "Converting....");

@@ -223,6 +223,30 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// "File exists" alone would not tell the user what stands in the way.
+TEST_F(Cli, DestinationsThatCannotBeMadeSayWhy) {
+  const std::string doc = Write("report.ps", ThreePages());
+  Write("afile", "x");
+  fs::create_symlink(dir.File("gone"), dir.Path() / "dangling");
+  fs::create_symlink("loop", dir.Path() / "loop");
+  const std::pair<std::string, std::string> cases[] = {
+      {"afile", dir.File("afile") + " is a file, not a folder"},
+      {"afile/sub", dir.File("afile") + " is a file, not a folder"},
+      {"dangling", dir.File("dangling") + " is a link to " + dir.File("gone") +
+                       ", which does not exist"},
+      {"loop", "Too many levels of symbolic links"},
+  };
+  for (const auto& [output, says] : cases) {
+    const test::CommandResult run = Run({"-f", "png", "-o", dir.File(output), "--dpi", "72", doc});
+    EXPECT_EQ(run.exitCode, 1) << output;
+    EXPECT_NE(run.out.find("Cannot create the folder " + dir.File(output) + "/: " +
+                           (output == "loop" ? dir.File("loop") + ": " : "") + says),
+              std::string::npos)
+        << run.out;
+  }
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
 TEST_F(Cli, EndlessFileIsStoppedByTheTimeout) {
   const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
   const auto start = std::chrono::steady_clock::now();
