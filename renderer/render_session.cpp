@@ -78,12 +78,48 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch) {
 // Longest file name the file systems we write to take (NAME_MAX on Linux).
 constexpr size_t kMaxNameBytes = 255;
 
-// Length of the first page's file name made from an escaped pattern (a printf format with one
-// page number and doubled '%'), as the interpreter will make it.
+// The file name of page `page` made from an escaped pattern (a printf format with one page
+// number and doubled '%'), as the interpreter makes it.
+std::string PageName(const std::string& escapedPattern, int page) {
+  const int length = std::snprintf(nullptr, 0, escapedPattern.c_str(), page);
+  if (length <= 0) return {};
+  std::string name(static_cast<size_t>(length) + 1, '\0');
+  std::snprintf(name.data(), name.size(), escapedPattern.c_str(), page);
+  name.pop_back();
+  return name;
+}
+
 size_t FirstPageNameLength(const std::string& escapedPattern) {
-  const std::string name = fs::path(escapedPattern).filename().string();
-  const int length = std::snprintf(nullptr, 0, name.c_str(), 1);
-  return length < 0 ? 0 : static_cast<size_t>(length);
+  return PageName(fs::path(escapedPattern).filename().string(), 1).size();
+}
+
+// Ghostscript reads the names on its command line as UTF-8 and drops the bytes that are not
+// (a name like "caf\xe9.ps" from an older system becomes "caf.ps"), so such a source is
+// given through a link, and its pages are written under plain names, both in the
+// interpreter's working folder, and renamed afterwards.
+constexpr const char* kPlainSource = "source";
+constexpr std::string_view kPlainPagePrefix = "page_";
+constexpr std::string_view kPlainPageSuffix = ".bmp";
+
+bool NeedsPlainNames(const std::string& path) {
+  return PrintableText(path) != path;
+}
+
+// Moves the pages written under plain names in `scratch` to the names of `escapedPattern`.
+void MovePlainPages(const std::string& scratch, const std::string& escapedPattern) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(scratch, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= kPlainPagePrefix.size() + kPlainPageSuffix.size() ||
+        !name.starts_with(kPlainPagePrefix) || !name.ends_with(kPlainPageSuffix)) {
+      continue;
+    }
+    const std::string digits = name.substr(
+        kPlainPagePrefix.size(), name.size() - kPlainPagePrefix.size() - kPlainPageSuffix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code moveError;
+    fs::rename(entry.path(), PageName(escapedPattern, std::stoi(digits)), moveError);
+  }
 }
 
 // What kind of file a non-regular file is, in words.
@@ -337,8 +373,22 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
 
   xdpi = std::clamp(xdpi, kMinResolution, kMaxResolution);
   ydpi = std::clamp(ydpi, kMinResolution, kMaxResolution);
+  std::string gsSource = source;
+  std::string gsPattern = *escaped;
+  const bool plainNames = NeedsPlainNames(source) || NeedsPlainNames(outputPattern.string());
+  if (plainNames) {
+    std::error_code linkError;
+    fs::create_symlink(source, fs::path(scratch->Path()) / kPlainSource, linkError);
+    if (linkError) {
+      return {TAVRINX_RENDER_FAILED, "cannot link " + source + " into " + scratch->Path() + ": " +
+                                         linkError.message()};
+    }
+    // Relative to the working folder: its own path may hold such bytes too.
+    gsSource = kPlainSource;
+    gsPattern = std::string(kPlainPagePrefix) + "%d" + std::string(kPlainPageSuffix);
+  }
   SpawnRequest request;
-  request.arguments = GhostscriptArguments(gsPath_, source, *escaped, xdpi, ydpi);
+  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi);
   request.environment = ChildEnvironment(scratch->Path());
   request.workingFolder = scratch->Path();
   request.addressSpaceLimit = kAddressSpaceLimit;
@@ -351,6 +401,7 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   bool stopped = false;
   bool diskFull = false;
   const int status = FollowChild(*child, wakeFd, output, space, &stopped, &diskFull);
+  if (plainNames) MovePlainPages(scratch->Path(), *escaped);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (diskFull) {
     // The pages before the one being written are whole and stay.
