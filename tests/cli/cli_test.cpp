@@ -210,6 +210,10 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
   // Found in the folder: a named pipe and a device would keep the interpreter reading forever.
   ASSERT_EQ(mkfifo(dir.File("g-pipe.ps").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", dir.Path() / "h-zero.ps");
+  // Page 2 would be 40000 pixels square, far beyond what a page may take.
+  Write("i-huge.ps",
+        "%!PS\nshowpage\n<< /PageSize [40000 40000] >> setpagedevice\n"
+        "0 0 moveto 100 100 lineto stroke showpage\n");
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "1", dir.File("")});
   EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
@@ -219,6 +223,14 @@ TEST_F(Cli, HostileFilesFailWithAReasonAndTheRunGoesOn) {
                                                                                     << run.out;
   EXPECT_NE(run.out.find("Succeed  " + dir.File("f-good.ps")), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("invalidfileaccess"), std::string::npos) << run.out;
+  // The whole first page is written, the reason is plain, no cut page is converted.
+  EXPECT_NE(run.out.find("Failed   " + dir.File("i-huge.ps") +
+                         ": a page is too large: at 72 x 72 dpi its image would take more than "
+                         "the 256 MiB a page may have; use a lower resolution (written: " +
+                         dir.File("out/i-huge_001.png") + ")"),
+            std::string::npos)
+      << run.out;
+  EXPECT_FALSE(fs::exists(dir.File("out/i-huge_002.png")));
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_TRUE(TmpIsEmpty());
 }
