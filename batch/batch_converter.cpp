@@ -290,7 +290,8 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   fs::create_directories(plan.target, ec);
   std::error_code statError;
   if (!fs::is_directory(plan.target, statError)) {
-    return {kStatusFailed, "Cannot create the folder " + plan.target + FolderProblem(plan.target, ec),
+    return {kStatusFailed,
+            "Cannot create the folder " + plan.target + FolderProblem(plan.target, ec),
             {}};
   }
   view_.SetRowStatus(row, "Converting....");

@@ -298,8 +298,8 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
       sources.insert(sources.end(), found.begin(), found.end());
     } else if (!fs::exists(path, ec)) {
       // A link loop or a folder that may not be searched is there, but cannot be reached.
-      *error = ec ? "cannot reach " + given + ": " + ec.message()
-                  : "no such file or folder: " + given;
+      *error =
+          ec ? "cannot reach " + given + ": " + ec.message() : "no such file or folder: " + given;
       return std::nullopt;
     } else if (!HasPostScriptExtension(path)) {
       *error = "not a .ps file: " + given;

@@ -182,8 +182,8 @@ void RemoveNewestPage(const fs::path& folder) {
 }
 
 std::string DiskFullMessage(const fs::path& folder, uint64_t floor) {
-  return "the rendering was stopped because the disk of " + folder.string() +
-         " had less than " + std::to_string(floor >> 20) +
+  return "the rendering was stopped because the disk of " + folder.string() + " had less than " +
+         std::to_string(floor >> 20) +
          " MiB left free; free some space, or use a lower resolution or fewer pages";
 }
 
@@ -380,8 +380,8 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
     std::error_code linkError;
     fs::create_symlink(source, fs::path(scratch->Path()) / kPlainSource, linkError);
     if (linkError) {
-      return {TAVRINX_RENDER_FAILED, "cannot link " + source + " into " + scratch->Path() + ": " +
-                                         linkError.message()};
+      return {TAVRINX_RENDER_FAILED,
+              "cannot link " + source + " into " + scratch->Path() + ": " + linkError.message()};
     }
     // Relative to the working folder: its own path may hold such bytes too.
     gsSource = kPlainSource;
@@ -414,9 +414,9 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
     // a file of that size into its temporary folder.
     if (RemoveCutPages(outputPattern.parent_path()))
       return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
-    return {TAVRINX_RENDER_FAILED,
-            "the document tried to write a file larger than " +
-                std::to_string(kFileSizeLimit >> 20) + " MiB and was stopped"};
+    return {TAVRINX_RENDER_FAILED, "the document tried to write a file larger than " +
+                                       std::to_string(kFileSizeLimit >> 20) +
+                                       " MiB and was stopped"};
   }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
 }

@@ -172,8 +172,8 @@ class BatchRun : public ::testing::Test {
 // Pages come in page order past page 999, where the numbers outgrow three digits.
 TEST(BatchTables, CollectPagesInPageOrder) {
   test::TempDir dir;
-  const char* names[] = {"r_1000.bmp", "r_002.bmp", "r_10000.bmp", "r_999.bmp", "r_001.bmp",
-                         "r_1001.bmp", "r_100.bmp"};
+  const char* names[] = {"r_1000.bmp", "r_002.bmp",  "r_10000.bmp", "r_999.bmp",
+                         "r_001.bmp",  "r_1001.bmp", "r_100.bmp"};
   for (const char* name : names) std::ofstream(dir.Path() / name) << "x";
   std::vector<std::string> expected;
   for (const char* name : {"r_001.bmp", "r_002.bmp", "r_100.bmp", "r_999.bmp", "r_1000.bmp",

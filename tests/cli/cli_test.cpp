@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -177,11 +177,10 @@ TEST_F(Cli, EveryFormatOnce) {
 
 TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
   // The long one makes page names of exactly 255 bytes, the longest a file name may be.
-  const std::string names[] = {"my report.ps",     "it's \"quoted\".ps",
-                               "100%d.ps",         "-dash.ps",
-                               "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps",
-                               "tab\there.ps",      "back\\slash.ps",
-                               std::string(247, 'n') + ".ps"};
+  const std::string names[] = {
+      "my report.ps", "it's \"quoted\".ps",      "100%d.ps",
+      "-dash.ps",     "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps",
+      "tab\there.ps", "back\\slash.ps",          std::string(247, 'n') + ".ps"};
   for (const std::string& name : names) Write("odd/" + name, ThreePages());
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "2", dir.File("odd")});
@@ -244,15 +243,15 @@ TEST_F(Cli, DestinationsThatCannotBeMadeSayWhy) {
   const std::pair<std::string, std::string> cases[] = {
       {"afile", dir.File("afile") + " is a file, not a folder"},
       {"afile/sub", dir.File("afile") + " is a file, not a folder"},
-      {"dangling", dir.File("dangling") + " is a link to " + dir.File("gone") +
-                       ", which does not exist"},
+      {"dangling",
+       dir.File("dangling") + " is a link to " + dir.File("gone") + ", which does not exist"},
       {"loop", "Too many levels of symbolic links"},
   };
   for (const auto& [output, says] : cases) {
     const test::CommandResult run = Run({"-f", "png", "-o", dir.File(output), "--dpi", "72", doc});
     EXPECT_EQ(run.exitCode, 1) << output;
-    EXPECT_NE(run.out.find("Cannot create the folder " + dir.File(output) + "/: " +
-                           (output == "loop" ? dir.File("loop") + ": " : "") + says),
+    EXPECT_NE(run.out.find("Cannot create the folder " + dir.File(output) +
+                           "/: " + (output == "loop" ? dir.File("loop") + ": " : "") + says),
               std::string::npos)
         << run.out;
   }
@@ -318,10 +317,10 @@ TEST_F(Cli, AReaderThatGoesAwayDoesNotKillTheRun) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
-  const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
-                              "png", "--dpi", "72", "--jobs", "1", "-o", dir.File("out"),
-                              dir.File("docs")},
-                             fds[1]);
+  const pid_t pid =
+      SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f", "png", "--dpi",
+                "72", "--jobs", "1", "-o", dir.File("out"), dir.File("docs")},
+               fds[1]);
   close(fds[1]);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(WaitForExit(pid), 0);

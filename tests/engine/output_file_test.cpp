@@ -22,9 +22,8 @@ TEST(PendingOutput, FinalNamesUpToTheLongestFileNameAreWritten) {
   test::TempDir dir;
   const std::string e = "\xC3\xA9";  // two bytes
   const std::string names[] = {
-      "a.png",
-      std::string(251, 'a') + ".png",             // 255 bytes
-      std::string(240, 'b') + e + "_1000.png",   // 253 bytes with a character across the cut
+      "a.png", std::string(251, 'a') + ".png",        // 255 bytes
+      std::string(240, 'b') + e + "_1000.png",        // 253 bytes with a character across the cut
       std::string(124, 'c') + std::string(131, 'd'),  // 255 bytes, no extension
   };
   for (const std::string& name : names) {

@@ -184,8 +184,9 @@ TEST(RenderSession, StopsWhenTheDiskOfThePagesRunsShort) {
   // About 6 MB a page at 150 dpi: the floor is reached after a few pages.
   session.SetFreeSpaceFloor(free - (uint64_t{20} << 20));
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(session.Render(dir.File("endless.ps").c_str(), (pages / "p_%03d.bmp").c_str(), 150, 150),
-            TAVRINX_RENDER_FAILED);
+  EXPECT_EQ(
+      session.Render(dir.File("endless.ps").c_str(), (pages / "p_%03d.bmp").c_str(), 150, 150),
+      TAVRINX_RENDER_FAILED);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
   EXPECT_NE(std::string(session.LastError()).find("less than"), std::string::npos)
       << session.LastError();

@@ -119,17 +119,11 @@ TEST_F(RendererTest, EveryPageBecomesOneBmpNamedByThePattern) {
 }
 
 TEST_F(RendererTest, AwkwardNamesWorkForSourceFolderAndPages) {
-  const std::string names[] = {"with space",
-                               "quote\"d 'single'",
-                               "100% %d %s %03d",
-                               "-leading dash",
-                               "@at",
-                               "\xC3\xBCn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93",
-                               "semi;colon|pipe&$(x)`y`",
-                               // Not UTF-8 (Latin-1 from an older system), and control characters.
-                               "caf\xE9 na\xEFve",
-                               "100% \xFF\xFE %03d",
-                               "line\nbreak\ttab"};
+  const std::string names[] = {
+      "with space", "quote\"d 'single'", "100% %d %s %03d", "-leading dash", "@at",
+      "\xC3\xBCn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93", "semi;colon|pipe&$(x)`y`",
+      // Not UTF-8 (Latin-1 from an older system), and control characters.
+      "caf\xE9 na\xEFve", "100% \xFF\xFE %03d", "line\nbreak\ttab"};
   for (const std::string& name : names) {
     const fs::path source = dir_.Path() / ("src " + name);
     const fs::path pages = dir_.Path() / ("pages " + name);
