@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 namespace orvalis {
 
@@ -15,6 +16,7 @@ int g_pipe[2] = {-1, -1};
 constexpr char kInterrupt = 'i';
 constexpr char kQuit = 'q';
 constexpr int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[std::size(kWatched)];  // restored when the watcher ends
 
 extern "C" void OnSignal(int) {
   const int saved = errno;
@@ -31,7 +33,11 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int signal : kWatched) ::sigaction(signal, &action, nullptr);
+  for (size_t i = 0; i < std::size(kWatched); ++i) {
+    ::sigaction(kWatched[i], nullptr, &g_previous[i]);
+    // A signal the caller ignores stays ignored (nohup, a background job of a script).
+    if (g_previous[i].sa_handler != SIG_IGN) ::sigaction(kWatched[i], &action, nullptr);
+  }
   thread_ = std::thread([this] {
     char byte = 0;
     while (::read(g_pipe[0], &byte, 1) == 1 || errno == EINTR) {
@@ -43,10 +49,8 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
 
 InterruptWatcher::~InterruptWatcher() {
   if (!thread_.joinable()) return;
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kWatched) ::sigaction(signal, &action, nullptr);
+  for (size_t i = 0; i < std::size(kWatched); ++i)
+    ::sigaction(kWatched[i], &g_previous[i], nullptr);
   const char byte = kQuit;
   [[maybe_unused]] ssize_t ignored = ::write(g_pipe[1], &byte, 1);
   thread_.join();

@@ -310,6 +310,30 @@ TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
   }
 }
 
+// Started with SIGHUP ignored (nohup), the run outlives its terminal: the file is ended by its
+// own time limit, not by the hang-up.
+TEST_F(Cli, AnIgnoredHangUpStaysIgnored) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGHUP, &ignore, &previous);
+  const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
+                              "png", "-o", dir.File("out"), "--timeout", "2", loop},
+                             out);
+  sigaction(SIGHUP, &previous, nullptr);
+  close(out);
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  kill(pid, SIGHUP);
+  EXPECT_EQ(WaitForExit(pid), 1);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
+  const std::string printed(bytes.begin(), bytes.end());
+  EXPECT_NE(printed.find("longer than 2 s"), std::string::npos) << printed;
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
 // orvalis-cli ... | head -1: the reader goes away after the first line. The run must neither
 // die half-way nor leave its temporary pages behind.
 TEST_F(Cli, AReaderThatGoesAwayDoesNotKillTheRun) {
