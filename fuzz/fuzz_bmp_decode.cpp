@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seed_corpus.h"
 #include "image/byte_order.h"
 #include "image/codec_bmp.h"
 #include "image/raster_image.h"
@@ -90,10 +91,7 @@ bool ClaimsALargePicture(Bytes& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* folder = std::getenv("ORVALIS_WRITE_SEEDS")) {
-    WriteSeeds(folder);
-    std::exit(0);
-  }
+  orvalis::fuzz::WriteSeedsWhenAsked(WriteSeeds);
   return 0;
 }
 

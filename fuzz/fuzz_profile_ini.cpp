@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/seed_corpus.h"
 #include "platform/profile_ini.h"
 
 namespace {
@@ -39,10 +40,7 @@ void WriteSeeds(const std::string& folder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* folder = std::getenv("ORVALIS_WRITE_SEEDS")) {
-    WriteSeeds(folder);
-    std::exit(0);
-  }
+  orvalis::fuzz::WriteSeedsWhenAsked(WriteSeeds);
   return 0;
 }
 

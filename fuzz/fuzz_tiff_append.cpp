@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seed_corpus.h"
 #include "image/byte_stream.h"
 #include "image/codec_tiff.h"
 
@@ -66,10 +67,7 @@ void WriteSeeds(const std::string& folder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* folder = std::getenv("ORVALIS_WRITE_SEEDS")) {
-    WriteSeeds(folder);
-    std::exit(0);
-  }
+  orvalis::fuzz::WriteSeedsWhenAsked(WriteSeeds);
   return 0;
 }
 
