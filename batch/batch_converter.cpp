@@ -1,7 +1,5 @@
 #include "batch/batch_converter.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <optional>
 #include <system_error>
 
+#include "batch/output_folder.h"
 #include "batch/page_folder.h"
 
 namespace orvalis {
@@ -19,57 +18,6 @@ namespace orvalis {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string WithTrailingSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
-}
-
-// An output folder, ending in '/'. A relative or empty one is taken against the current folder
-// (an empty text must not become the root folder).
-std::string OutputFolder(const std::string& folder) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
-  return WithTrailingSlash(ec ? folder : absolute.lexically_normal().string());
-}
-
-// The sub-folder of one source file: its name without the extension. "..ps" and "...ps" would
-// give "." and "..", the destination itself and its parent; they keep their whole name.
-std::string EachFolderName(const fs::path& source) {
-  const std::string stem = source.stem().string();
-  return stem == "." || stem == ".." ? source.filename().string() : stem;
-}
-
-// Why `folder` could not be made, for a message: "File exists" alone does not say that the
-// thing in the way is a file, or a link to nothing.
-std::string FolderProblem(const std::string& folder, const std::error_code& error) {
-  fs::path path = fs::path(folder).lexically_normal();
-  if (!path.has_filename()) path = path.parent_path();
-  // The deepest part that is there but is no folder is the one in the way.
-  for (fs::path part = path; !part.empty() && part != part.root_path(); part = part.parent_path()) {
-    std::error_code ec;
-    const fs::file_status link = fs::symlink_status(part, ec);
-    if (ec || !fs::exists(link)) continue;
-    const fs::file_status target = fs::status(part, ec);
-    if (fs::is_symlink(link) && target.type() == fs::file_type::not_found) {
-      return ": " + part.string() + " is a link to " + fs::read_symlink(part, ec).string() +
-             ", which does not exist";
-    }
-    if (ec) return ": " + part.string() + ": " + ec.message();
-    if (!fs::is_directory(target)) {
-      return ": " + part.string() + " is a file, not a folder";
-    }
-    break;
-  }
-  return error ? ": " + error.message() : "";
-}
-
-// Device and inode of a file, to tell a file just put in place from one that stood there before.
-std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return std::make_pair(info.st_dev, info.st_ino);
-}
 
 // Stops a rendering that runs longer than its limit, from a thread of its own.
 class RenderWatchdog {
@@ -297,7 +245,7 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   view_.SetRowStatus(row, "Converting....");
   RowResult result = format_.format == Tiff && settings_.multpage == 1
                          ? ConvertMerged(plan, pageFolder->Path(), pageFiles.size(), plan.target)
-                         : ConvertPages(plan, pageFolder->Path(), pageFiles, plan.target);
+                         : ConvertPages(pageFiles, plan.target);
   // Pages an interpreter left before it failed are converted, but the file did not convert.
   if (result.status == kStatusSucceed && !render.error.empty()) {
     result.status = kStatusFailed;
@@ -344,8 +292,7 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
   return outcome;
 }
 
-RowResult BatchConverter::ConvertPages(const RowPlan&, const std::string&,
-                                       const std::vector<std::string>& pageFiles,
+RowResult BatchConverter::ConvertPages(const std::vector<std::string>& pageFiles,
                                        const std::string& target) {
   RowResult result{kStatusSucceed, "", {}};
   for (const std::string& page : pageFiles) {

@@ -67,8 +67,7 @@ class BatchConverter {
   void ConvertRows(const std::vector<RowPlan>& plans);
   RowResult ConvertRow(int row, int rowCount, const RowPlan& plan);
   RenderOutcome RenderPages(const RowPlan& plan, const std::string& pageFolder);
-  RowResult ConvertPages(const RowPlan& plan, const std::string& pageFolder,
-                         const std::vector<std::string>& pageFiles, const std::string& target);
+  RowResult ConvertPages(const std::vector<std::string>& pageFiles, const std::string& target);
   RowResult ConvertMerged(const RowPlan& plan, const std::string& pageFolder, size_t pageCount,
                           const std::string& target);
   void Pause(std::chrono::milliseconds duration) const;

@@ -1,0 +1,59 @@
+#include "batch/output_folder.h"
+
+#include <sys/stat.h>
+
+#include <system_error>
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+std::string OutputFolder(const std::string& folder) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+  return WithTrailingSlash(ec ? folder : absolute.lexically_normal().string());
+}
+
+std::string EachFolderName(const fs::path& source) {
+  const std::string stem = source.stem().string();
+  return stem == "." || stem == ".." ? source.filename().string() : stem;
+}
+
+std::string FolderProblem(const std::string& folder, const std::error_code& error) {
+  fs::path path = fs::path(folder).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();
+  // The deepest part that is there but is no folder is the one in the way.
+  for (fs::path part = path; !part.empty() && part != part.root_path(); part = part.parent_path()) {
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(part, ec);
+    if (ec || !fs::exists(link)) continue;
+    const fs::file_status target = fs::status(part, ec);
+    if (fs::is_symlink(link) && target.type() == fs::file_type::not_found) {
+      return ": " + part.string() + " is a link to " + fs::read_symlink(part, ec).string() +
+             ", which does not exist";
+    }
+    if (ec) return ": " + part.string() + ": " + ec.message();
+    if (!fs::is_directory(target)) {
+      return ": " + part.string() + " is a file, not a folder";
+    }
+    break;
+  }
+  return error ? ": " + error.message() : "";
+}
+
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return std::make_pair(info.st_dev, info.st_ino);
+}
+
+}  // namespace orvalis
