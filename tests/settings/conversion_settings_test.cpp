@@ -19,15 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-void WriteText(const fs::path& path, std::string_view text) {
-  test::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
 // Every test runs with HOME in a folder of its own, so folder defaults are predictable.
 class SettingsTest : public ::testing::Test {
  protected:
@@ -47,7 +38,7 @@ class SettingsTest : public ::testing::Test {
   std::string Home() const { return home_.Path().string() + "/"; }
 
   ConversionSettings LoadAll(std::string_view fileText) {
-    WriteText(profile_, fileText);
+    test::WriteFileText(profile_, fileText);
     ConversionSettings settings;
     LoadWindowSettings(profile_, settings);
     LoadConversionOptions(profile_, settings);
@@ -159,7 +150,7 @@ TEST_F(SettingsTest, LoadChecksAndKeepsValuesAsTheFileHoldsThem) {
 TEST_F(SettingsTest, OptionLoadStartsFromScratchAndLeavesWindowFieldsAlone) {
   ConversionSettings settings = LoadAll("[Set]\nbmpc=B&W\nJQu=10\ntype=5\n");
   ASSERT_EQ(settings.bmpc, "B&W");
-  WriteText(profile_, "[Set]\ntype=2\n");
+  test::WriteFileText(profile_, "[Set]\ntype=2\n");
   LoadConversionOptions(profile_, settings);
   EXPECT_EQ(settings.bmpc, "True Color");
   EXPECT_EQ(settings.JQu, 75);
@@ -180,7 +171,7 @@ TEST_F(SettingsTest, PageWritersWriteTheirKeysInOrder) {
   ASSERT_TRUE(WriteJpegPageKeys(profile_, "256 Grays", 33));
   ASSERT_TRUE(WriteTiffPageKeys(profile_, "B&W", 60, 6, 1));
   ASSERT_TRUE(SaveWindowSettings(profile_, 3, 0, "/data/out/"));
-  EXPECT_EQ(ReadText(profile_),
+  EXPECT_EQ(test::ReadFileText(profile_),
             "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nxdpi=1000\nydpi=96\n"
             "gifc=16 Grays\njpgc=256 Grays\nJQu=33\ntifc=B&W\nTJQu=60\ncompress=6\nmultpage=1\n"
             "output=/data/out/\ntype=3\nmode=0\n");
@@ -202,7 +193,7 @@ TEST_F(SettingsTest, PageWritersWriteTheirKeysInOrder) {
   common.xdpi = "300";
   ASSERT_TRUE(WriteCommonPageKeys(profile_, common));
   ASSERT_TRUE(WriteColorPageKey(profile_, "gifc", std::nullopt));
-  const std::string text = ReadText(profile_);
+  const std::string text = test::ReadFileText(profile_);
   EXPECT_EQ(text.substr(0, text.find("gifc")),
             "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nxdpi=300\nydpi=96\n");
   EXPECT_NE(text.find("gifc=16 Grays\n"), std::string::npos);
@@ -212,11 +203,11 @@ TEST_F(SettingsTest, ColorPageWriterAcceptsOnlyColourPageKeys) {
   for (const char* key : {"bmpc", "pngc", "pcxc", "gifc", "tgac", "jp2c", "rasc", "jpcc"}) {
     EXPECT_TRUE(WriteColorPageKey(profile_, key, "B&W")) << key;
   }
-  const std::string before = ReadText(profile_);
+  const std::string before = test::ReadFileText(profile_);
   for (const char* key : {"type", "jpgc", "tifc", "output", "GIFC"}) {
     EXPECT_FALSE(WriteColorPageKey(profile_, key, "B&W")) << key;
   }
-  EXPECT_EQ(ReadText(profile_), before);
+  EXPECT_EQ(test::ReadFileText(profile_), before);
 }
 
 TEST_F(SettingsTest, AddFileFolderDefaultsToHome) {

@@ -23,15 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-void WriteText(const fs::path& path, std::string_view text) {
-  test::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
 // Names in `folder` other than the ones given: leftovers such as temporary files.
 std::vector<std::string> OtherEntries(const fs::path& folder,
                                       const std::vector<std::string>& known) {
@@ -163,10 +154,10 @@ TEST(WriteProfileStrings, ReplacesTheFileAndLeavesNoTemporaryFile) {
   const std::string path = dir.File("Profile.ini");
   const ProfileEntry entries[] = {{"angle", "90"}, {"width", "100"}};
   ASSERT_TRUE(WriteProfileStrings(path, "Set", entries));
-  EXPECT_EQ(ReadText(path), "[Set]\nangle=90\nwidth=100\n");
+  EXPECT_EQ(test::ReadFileText(path), "[Set]\nangle=90\nwidth=100\n");
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
   ASSERT_TRUE(WriteProfileString(path, "Set", "angle", "180"));
-  EXPECT_EQ(ReadText(path), "[Set]\nangle=180\nwidth=100\n");
+  EXPECT_EQ(test::ReadFileText(path), "[Set]\nangle=180\nwidth=100\n");
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
@@ -177,11 +168,11 @@ TEST(WriteProfileStrings, ReplacesTheFileAndLeavesNoTemporaryFile) {
 
 TEST(WriteProfileStrings, FollowsASymbolicLink) {
   TempDir dir;
-  WriteText(dir.Path() / "real.ini", "[Set]\ntype=1\n");
+  test::WriteFileText(dir.Path() / "real.ini", "[Set]\ntype=1\n");
   fs::create_symlink("real.ini", dir.Path() / "Profile.ini");
   ASSERT_TRUE(WriteProfileString(dir.File("Profile.ini"), "Set", "type", "2"));
   EXPECT_TRUE(fs::is_symlink(dir.Path() / "Profile.ini"));
-  EXPECT_EQ(ReadText(dir.Path() / "real.ini"), "[Set]\ntype=2\n");
+  EXPECT_EQ(test::ReadFileText(dir.Path() / "real.ini"), "[Set]\ntype=2\n");
 }
 
 TEST(WriteProfileStrings, ReadOnlyFolderFailsAndKeepsTheOldFile) {
@@ -189,7 +180,7 @@ TEST(WriteProfileStrings, ReadOnlyFolderFailsAndKeepsTheOldFile) {
   const fs::path folder = dir.Path() / "ro";
   fs::create_directory(folder);
   const std::string path = (folder / "Profile.ini").string();
-  WriteText(path, "[Set]\ntype=1\n");
+  test::WriteFileText(path, "[Set]\ntype=1\n");
   chmod(dir.Path().c_str(), 0755);
   chmod(path.c_str(), 0644);
   chmod(folder.c_str(), 0555);
@@ -202,14 +193,14 @@ TEST(WriteProfileStrings, ReadOnlyFolderFailsAndKeepsTheOldFile) {
   });
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(ReadText(path), "[Set]\ntype=1\n");
+  EXPECT_EQ(test::ReadFileText(path), "[Set]\ntype=1\n");
   EXPECT_TRUE(OtherEntries(folder, {"Profile.ini"}).empty());
 }
 
 TEST(WriteProfileStrings, FailedWriteKeepsTheOldFileWhole) {
   TempDir dir;
   const std::string path = dir.File("Profile.ini");
-  WriteText(path, "[Set]\ntype=1\n");
+  test::WriteFileText(path, "[Set]\ntype=1\n");
   // A file size limit makes the write of the new content fail part-way.
   const int code = RunInChild([&] {
     signal(SIGXFSZ, SIG_IGN);
@@ -218,7 +209,7 @@ TEST(WriteProfileStrings, FailedWriteKeepsTheOldFileWhole) {
     return WriteProfileString(path, "Set", "output", std::string(500, 'x')) ? 1 : 0;
   });
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(ReadText(path), "[Set]\ntype=1\n");
+  EXPECT_EQ(test::ReadFileText(path), "[Set]\ntype=1\n");
   EXPECT_TRUE(OtherEntries(dir.Path(), {"Profile.ini"}).empty());
 }
 
@@ -232,19 +223,19 @@ TEST(WriteProfileStrings, RefusesWhatItCannotReadOrStore) {
   // An oversized file is not a settings file: it is neither read nor replaced.
   const std::string big = dir.File("big.ini");
   const std::string content = "[Set]\ntype=3\n" + std::string(ProfileDocument::kMaxFileBytes, ';');
-  WriteText(big, content);
+  test::WriteFileText(big, content);
   EXPECT_EQ(ReadProfileInt(big, "Set", "type", 7), 7);
   std::string error;
   EXPECT_FALSE(WriteProfileString(big, "Set", "type", "1", &error));
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(ReadText(big), content);
+  EXPECT_EQ(test::ReadFileText(big), content);
 
   // A value that would break its line is refused and the file stays as it was.
   const std::string path = dir.File("p.ini");
-  WriteText(path, "[Set]\noutput=/a/\n");
+  test::WriteFileText(path, "[Set]\noutput=/a/\n");
   const ProfileEntry entries[] = {{"type", "2"}, {"output", "/x\ntype=9"}};
   EXPECT_FALSE(WriteProfileStrings(path, "Set", entries));
-  EXPECT_EQ(ReadText(path), "[Set]\noutput=/a/\n");
+  EXPECT_EQ(test::ReadFileText(path), "[Set]\noutput=/a/\n");
 }
 
 TEST(ReplaceFileAtomically, ReportsAMissingFolder) {

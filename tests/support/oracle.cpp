@@ -15,15 +15,6 @@ extern char** environ;
 
 namespace orvalis::test {
 
-namespace {
-
-std::string ReadAll(const std::string& path) {
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-}  // namespace
-
 CommandResult RunCommand(const std::vector<std::string>& argv) {
   TempDir scratch;
   const std::string outPath = scratch.File("stdout");
@@ -31,8 +22,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
 
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -48,8 +41,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
     result.err = "cannot start " + argv[0];
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.out = ReadAll(outPath);
-  result.err += ReadAll(errPath);
+  result.out = ReadFileText(outPath);
+  result.err += ReadFileText(errPath);
   return result;
 }
 
@@ -60,8 +53,8 @@ std::array<uint8_t, 4> OracleImage::At(int x, int yFromTop) const {
 }
 
 std::optional<OracleImage> PillowDecode(const std::string& path, int frame, std::string* error) {
-  const CommandResult run = RunCommand({"/usr/bin/python3", ORVALIS_TEST_SUPPORT_DIR "/pil_dump.py",
-                                        path, std::to_string(frame)});
+  const CommandResult run = RunCommand(
+      {"/usr/bin/python3", ORVALIS_TEST_SUPPORT_DIR "/pil_dump.py", path, std::to_string(frame)});
   if (run.exitCode != 0) {
     if (error) *error = run.err;
     return std::nullopt;
@@ -78,12 +71,18 @@ std::optional<OracleImage> PillowDecode(const std::string& path, int frame, std:
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq);
     const std::string value = line.substr(eq + 1);
-    if (key == "format") image.format = value;
-    else if (key == "mode") image.mode = value;
-    else if (key == "width") image.width = std::stoi(value);
-    else if (key == "height") image.height = std::stoi(value);
-    else if (key == "frames") image.frames = std::stoi(value);
-    else if (key == "channels") image.channels = std::stoi(value);
+    if (key == "format")
+      image.format = value;
+    else if (key == "mode")
+      image.mode = value;
+    else if (key == "width")
+      image.width = std::stoi(value);
+    else if (key == "height")
+      image.height = std::stoi(value);
+    else if (key == "frames")
+      image.frames = std::stoi(value);
+    else if (key == "channels")
+      image.channels = std::stoi(value);
     else if (key == "palette") {
       std::istringstream values(value);
       for (int v; values >> v;) image.palette.push_back(v);

@@ -31,4 +31,13 @@ void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t
             static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string ReadFileText(const std::filesystem::path& path) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+void WriteFileText(const std::filesystem::path& path, std::string_view text) {
+  WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 }  // namespace orvalis::test

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvalis::test {
@@ -24,5 +25,7 @@ class TempDir {
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::string ReadFileText(const std::filesystem::path& path);
+void WriteFileText(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace orvalis::test
