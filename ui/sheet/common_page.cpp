@@ -34,7 +34,7 @@ void CComn::BuildControls() {
 
   // The check box stands where the style draws group titles: above the group's frame.
   AddGroup(QString(), QRect(7, 17, 233, 30));
-  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(7, 5, 100, 10));
+  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
   widthLabel_ = AddLabel(kWidthLabel, "Width", QRect(20, 27, 28, 10));
   width_ = Place(MakeNumberEdit(options.width, "Width"), kWidthEdit, QRect(50, 25, 50, 14));
   heightLabel_ = AddLabel(kHeightLabel, "Height", QRect(126, 27, 30, 10));
@@ -48,7 +48,7 @@ void CComn::BuildControls() {
 
   AddGroup("Convert Output", QRect(7, 96, 136, 34));
   each_ = Place(new QCheckBox("Create directories for each file"), kEachFolderBox,
-                QRect(14, 112, 124, 10));
+                QRect(14, 111, 124, 12));
   AddGroup("Rotate", QRect(148, 96, 92, 34));
   rotation_ = AddList(kRotationList, RotationItems(), QRect(158, 110, 50, 14), "Rotate");
   SelectByPrefix(rotation_, QString::number(options.angle));
