@@ -61,8 +61,8 @@ CColorPage::CColorPage(const QString& title, int dialogId, int outputFormat, int
     : CFormatPage(title, dialogId, outputFormat, colorListId, parent), colorKey_(colorKey) {}
 
 void CColorPage::BuildControls() {
-  AddIntroduction(72);
-  AddColorGroup(96);
+  AddIntroduction(54);
+  AddColorGroup(78);
   const std::optional<std::string> stored = orvalis::SettingText(Options(), colorKey_);
   SelectColor(stored.value_or(std::string()));
 }
