@@ -145,6 +145,18 @@ class IconButtonTest : public QObject {
     QVERIFY(button.GrayIconImage().isNull());
   }
 
+  void sizeHintHoldsIconAndCaption() {
+    CIconButton beside("Add Folder");
+    beside.SetIcon(131);
+    const int text = beside.fontMetrics().horizontalAdvance("Add Folder");
+    QVERIFY(beside.sizeHint().width() >= 3 + 32 + 3 + text);
+    QVERIFY(beside.sizeHint().height() >= 32 + 6);
+    CIconButton above("Start Converting");
+    above.SetIcon(134);
+    above.SetAlign(kIconTop);
+    QVERIFY(above.sizeHint().height() >= 3 + 48 + above.fontMetrics().height());
+  }
+
   void iconPlacement_data() {
     QTest::addColumn<QRect>("item");
     QTest::addColumn<QSize>("icon");

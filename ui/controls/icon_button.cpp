@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+#include <algorithm>
 
 #include "ui/controls/gray_icon.h"
 #include "ui/controls/icon_table.h"
@@ -43,6 +44,20 @@ void CIconButton::SetAlign(int alignment, bool repaint) {
 void CIconButton::SetDrawBorder(bool drawBorder, bool repaint) {
   drawBorder_ = drawBorder;
   if (repaint) update();
+}
+
+QSize CIconButton::sizeHint() const {
+  const QSize textSize = text().isEmpty() ? QSize(0, 0) : fontMetrics().size(0, text());
+  const QSize iconSize = icon_.size();
+  const int mx = kButtonMargins.x(), my = kButtonMargins.y();
+  QSize hint;
+  if (alignment_ == kIconTop)
+    hint = QSize(std::max(iconSize.width(), textSize.width()) + 4 * mx,
+                 my + iconSize.height() + textSize.height() + 2 * my);
+  else
+    hint = QSize(mx + iconSize.width() + mx + textSize.width() + 2 * mx,
+                 std::max(iconSize.height(), textSize.height()) + 2 * my);
+  return hint.expandedTo(QSize(icon_.isNull() ? QPushButton::sizeHint().width() : 0, 0));
 }
 
 void CIconButton::paintEvent(QPaintEvent*) {

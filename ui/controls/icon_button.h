@@ -33,6 +33,9 @@ class CIconButton : public QPushButton {
   void SetAlign(int alignment, bool repaint = true);
   void SetDrawBorder(bool drawBorder, bool repaint = true);
 
+  // Room for the icon, its margins and the caption on one line.
+  QSize sizeHint() const override;
+
   const QImage& IconImage() const { return icon_; }
   const QImage& GrayIconImage() const { return grayIcon_; }
   int Align() const { return alignment_; }
