@@ -413,6 +413,18 @@ class IconButtonTest : public QObject {
     QCOMPARE(present.OpenThemeData(nullptr, u"EDIT"), nullptr);
   }
 
+  void focusFrameOnlyAfterKeyboardUse() {
+    auto* button = new CIconButton("Settings");
+    ButtonWindow w(button);
+    const QImage unfocused = button->grab().toImage();
+    button->setFocus(Qt::MouseFocusReason);
+    QCOMPARE(button->grab().toImage(), unfocused);
+    w.before->setFocus();
+    QTest::keyClick(w.before, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(button));
+    QVERIFY(button->grab().toImage() != unfocused);
+  }
+
   void disabledButtonShowsTheGrayIcon() {
     QImage white(32, 32, QImage::Format_ARGB32);
     white.fill(qRgba(255, 255, 255, 255));

@@ -72,7 +72,20 @@ void CIconButton::paintEvent(QPaintEvent*) {
   QRect captionRect = item;
   if (!icon_.isNull()) DrawIcon(painter, item, !caption.isEmpty(), captionRect);
   if (!caption.isEmpty()) DrawCaption(painter, captionRect, caption);
-  // Flat buttons draw no focus rectangle.
+  DrawFocusCue(painter, item);
+}
+
+// A mouse user sees no focus rectangle on these flat buttons; once the window has been worked
+// with the keyboard, the button with the focus shows the style's focus frame, so that a keyboard
+// user can tell where Space and Enter go.
+void CIconButton::DrawFocusCue(QPainter& painter, const QRect& item) {
+  if (!focused_ || !window()->testAttribute(Qt::WA_KeyboardFocusChange)) return;
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  option.rect = item.adjusted(kButtonMargins.x() - 1, kButtonMargins.y() - 1,
+                              1 - kButtonMargins.x(), 1 - kButtonMargins.y());
+  option.backgroundColor = palette().color(QPalette::Button);
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 void CIconButton::DrawBackground(QPainter& painter, const QRect& item) {

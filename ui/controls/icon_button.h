@@ -5,6 +5,7 @@
 // a thin sunken border while pressed (when its draw-border flag is on). Icon and caption move by
 // one pixel while pressed; a disabled button shows a gray copy of its icon and an embossed
 // caption, and gives the keyboard focus to the next tab stop. A double-click counts as two clicks.
+// No focus frame is drawn until the keyboard has been used in the window.
 //
 // CThemedIconButton draws its background as a push button of the Qt style when a CThemeLibrary
 // reports the application as themed; without one it draws like CIconButton with the border on.
@@ -65,6 +66,7 @@ class CIconButton : public QPushButton {
   void changeEvent(QEvent* event) override;
 
  private:
+  void DrawFocusCue(QPainter& painter, const QRect& item);
   void CancelHover();
   void GiveFocusAway();
 
