@@ -131,6 +131,16 @@ class IconButtonTest : public QObject {
       QVERIFY2(transparent && opaque, qPrintable(QString("icon %1").arg(id)));
     }
     QVERIFY(LoadIconImage(129).isNull());
+    // On a screen of two pixels per point: twice the pixels, the same size on screen.
+    for (int id : {128, 134}) {
+      const QImage sharp = LoadIconImage(id, 2.0);
+      QCOMPARE(sharp.size(), LoadIconImage(id).size() * 2);
+      QCOMPARE(sharp.deviceIndependentSize().toSize(), LoadIconImage(id).size());
+      CIconButton button("Start");
+      button.SetIconImage(sharp);
+      QCOMPARE(button.IconSize(), LoadIconImage(id).size());
+      QCOMPARE(button.GrayIconImage().devicePixelRatio(), 2.0);
+    }
   }
 
   void setIconBuildsAndDropsTheGrayCopy() {

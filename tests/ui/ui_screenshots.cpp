@@ -97,7 +97,8 @@ class UiScreenshots : public QObject {
     QFETCH(bool, themed);
     const CThemeLibrary library = themed ? CThemeLibrary() : CThemeLibrary(nullptr);
     const QString prefix = themed ? "buttons_themed_" : "buttons_flat_";
-    for (const char* state : {"normal", "hover", "pressed", "disabled", "default", "keyboard_focus"}) {
+    for (const char* state :
+         {"normal", "hover", "pressed", "disabled", "default", "keyboard_focus"}) {
       QWidget panel;
       ButtonRow row(&library, &panel);
       panel.show();

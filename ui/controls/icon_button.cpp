@@ -24,7 +24,7 @@ CIconButton::CIconButton(const QString& caption, QWidget* parent) : QPushButton(
 CIconButton::~CIconButton() = default;
 
 int CIconButton::SetIcon(int iconId) {
-  const QImage image = LoadIconImage(iconId);
+  const QImage image = LoadIconImage(iconId, devicePixelRatioF());
   SetIconImage(image);
   return image.isNull() ? 1 : 0;
 }
@@ -48,7 +48,7 @@ void CIconButton::SetDrawBorder(bool drawBorder, bool repaint) {
 
 QSize CIconButton::sizeHint() const {
   const QSize textSize = text().isEmpty() ? QSize(0, 0) : fontMetrics().size(0, text());
-  const QSize iconSize = icon_.size();
+  const QSize iconSize = IconSize();
   const int mx = kButtonMargins.x(), my = kButtonMargins.y();
   QSize hint;
   if (alignment_ == kIconTop)
@@ -107,7 +107,7 @@ void CIconButton::DrawBorder(QPainter& painter, const QRect& item) {
 
 void CIconButton::DrawIcon(QPainter& painter, const QRect& item, bool hasCaption,
                            QRect& captionRect) {
-  const IconPlacement placement = PlaceIcon(item, icon_.size(), hasCaption, alignment_, pressed_);
+  const IconPlacement placement = PlaceIcon(item, IconSize(), hasCaption, alignment_, pressed_);
   captionRect = placement.caption;
   if (!disabled_) {
     painter.drawImage(placement.icon.topLeft(), icon_);

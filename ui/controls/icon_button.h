@@ -38,6 +38,8 @@ class CIconButton : public QPushButton {
   QSize sizeHint() const override;
 
   const QImage& IconImage() const { return icon_; }
+  // The icon's size on screen (its pixels divided by its device pixel ratio).
+  QSize IconSize() const { return icon_.deviceIndependentSize().toSize(); }
   const QImage& GrayIconImage() const { return grayIcon_; }
   int Align() const { return alignment_; }
   bool DrawsBorder() const { return drawBorder_; }
