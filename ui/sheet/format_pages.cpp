@@ -5,10 +5,7 @@
 #include <QSlider>
 
 #include "engine/converter.h"
-#include "ui/settings/settings_keys.h"
 #include "ui/sheet/page_rules.h"
-
-using orvalis::ConversionSettings;
 
 CFormatPage::CFormatPage(const QString& title, int dialogId, int outputFormat, int colorListId,
                          QWidget* parent)
