@@ -179,9 +179,6 @@ void CIconButton::focusOutEvent(QFocusEvent* event) {
 void CIconButton::changeEvent(QEvent* event) {
   QPushButton::changeEvent(event);
   switch (event->type()) {
-    case QEvent::ActivationChange:
-      if (!isActiveWindow()) CancelHover();
-      break;
     case QEvent::EnabledChange:
       // Only a button disabled itself gives the focus away; a disabled parent takes the focus
       // from the whole window anyway.
@@ -191,6 +188,12 @@ void CIconButton::changeEvent(QEvent* event) {
     default:
       break;
   }
+}
+
+bool CIconButton::event(QEvent* event) {
+  // The window's deactivation reaches every widget in it.
+  if (event->type() == QEvent::WindowDeactivate) CancelHover();
+  return QPushButton::event(event);
 }
 
 void CIconButton::CancelHover() {

@@ -59,6 +59,7 @@ class CIconButton : public QPushButton {
   bool Focused() const { return focused_; }
   bool DefaultButton() const { return isDefault(); }
 
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
