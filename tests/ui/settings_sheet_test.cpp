@@ -538,9 +538,22 @@ class SettingsSheetTest : public QObject {
 
   // Nothing a user reads is cut off: every control lies inside its page, and texts fit their
   // controls.
+  void noControlIsClipped_data() {
+    QTest::addColumn<int>("pointSize");
+    QTest::newRow("desktop font") << 0;
+    QTest::newRow("small font") << 7;
+    QTest::newRow("large font") << 14;
+  }
   void noControlIsClipped() {
+    QFETCH(int, pointSize);
+    const QFont desktop = QApplication::font();
+    QFont font = desktop;
+    if (pointSize > 0) font.setPointSize(pointSize);
+    QApplication::setFont(font);
+    const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
     SheetFixture f;
     CMyPropSheet& sheet = f.Open();
+    QCOMPARE(sheet.Page(kCommon)->font().pointSize(), font.pointSize());
     for (int tab = 0; tab < kTabs.size(); ++tab) {
       f.Visit(tab);
       QWidget* page = sheet.Page(tab);
