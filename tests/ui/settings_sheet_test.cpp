@@ -272,6 +272,16 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(f.Find<QComboBox>(1062)->count(), 7);  // the typed text did not become an item
   }
 
+  void enterInAFieldPressesOk() {
+    SheetFixture f;
+    f.Open();
+    QComboBox* ydpi = f.Find<QComboBox>(1063);
+    ReplaceText(ydpi->lineEdit(), "300");
+    QTest::keyClick(ydpi->lineEdit(), Qt::Key_Return);
+    QCOMPARE(f.Sheet().result(), int(QDialog::Accepted));
+    QVERIFY(f.ProfileLines().contains("ydpi=300"));
+  }
+
   void uncheckedResizeDisablesTheFieldsAndStillWritesThem() {
     SheetFixture f("[Set]\nresize=1\nwidth=800\nheight=600\n");
     f.Open();
