@@ -14,6 +14,8 @@
 #include "cli/cli_options.h"
 #include "cli/console_view.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/run_report.h"
+#include "cli/source_filter.h"
 
 namespace {
 
@@ -47,12 +49,39 @@ int Main(int argc, char** argv) {
   }
 
   const std::string profile = options->profile.empty() ? DefaultProfilePath() : options->profile;
+  if (!CheckProfile(profile, !options->profile.empty(), &error)) return UsageError(error);
   ConversionSettings settings;
   LoadWindowSettings(profile, settings);
   LoadConversionOptions(profile, settings);
   if (!ApplyOverrides(*options, settings, &error)) return UsageError(error);
-  const std::optional<std::vector<std::string>> sources = ExpandSources(options->paths, &error);
+  std::vector<std::string> paths = options->paths;
+  if (!options->filesFrom.empty()) {
+    const auto listed = ReadPathList(options->filesFrom, options->nullSeparated, &error);
+    if (!listed) return UsageError(error);
+    paths.insert(paths.end(), listed->begin(), listed->end());
+  }
+  const std::optional<std::vector<std::string>> sources = ExpandSources(paths, &error);
   if (!sources) return UsageError(error);
+
+  // The report to resume from is read whole before this run appends to it.
+  std::optional<ResumeIndex> resume;
+  if (!options->resume.empty()) {
+    resume = ResumeIndex::Load(options->resume, &error);
+    if (!resume) return UsageError(error);
+    if (resume->UnreadableLines() > 0) {
+      std::fprintf(
+          stderr,
+          "orvalis-cli: %zu line(s) of %s could not be read; their files are converted again\n",
+          resume->UnreadableLines(), options->resume.c_str());
+    }
+  }
+  const std::string& reportPath = options->report.empty() ? options->resume : options->report;
+  std::unique_ptr<ReportWriter> report;
+  if (!reportPath.empty() && !(report = ReportWriter::Open(reportPath, &error)))
+    return UsageError(error);
+  const std::string digest = SettingsDigest(settings);
+  const SourcePlan plan =
+      PlanSources(*sources, settings, digest, resume ? &*resume : nullptr, options->skipExisting);
 
   std::string detail;
   const std::unique_ptr<RendererLibrary> renderer = RendererLibrary::Load(&error, &detail);
@@ -62,11 +91,14 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
 
-  ConsoleView view(*sources, options->quiet, ::isatty(STDERR_FILENO) == 1);
+  ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
+  view.KeepReport(report.get(), digest);
+  view.ShowSkipped(plan.skipped);
   BatchOptions batchOptions;
   batchOptions.pacing = kNoPacing;
   batchOptions.jobs = options->jobs > 0 ? options->jobs : DefaultJobs();
   batchOptions.timeoutSeconds = options->timeoutSeconds;
+  batchOptions.memoryBudget = options->memoryBytes;
   BatchConverter converter(settings, *renderer, view, batchOptions);
 
   const auto start = std::chrono::steady_clock::now();
