@@ -368,8 +368,10 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
     *error = e.what();
     return std::nullopt;
   }
-  if (const std::vector<std::string> unknown = app.remaining(); !unknown.empty()) {
-    *error = "unknown option " + unknown.front();
+  // CLI11 keeps the "--" that ends the options among the words it did not take.
+  for (const std::string& word : app.remaining()) {
+    if (word == "--") continue;
+    *error = "unknown option " + word;
     return std::nullopt;
   }
   // Each time an option was given, in command-line order, with the value of that time.
