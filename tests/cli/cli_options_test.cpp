@@ -1,11 +1,12 @@
 // The command line's parts that need no renderer: option forms, sizes, printable names, the
 // settings digest, report lines and path lists.
 
+#include "cli/cli_options.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "cli/cli_options.h"
 #include "cli/console_view.h"
 #include "cli/run_report.h"
 #include "tests/support/oracle.h"
@@ -119,15 +120,15 @@ TEST(ConsoleView, ControlAndDirectionCharactersAreShownAsQuestionMarks) {
       {"plain r\xC3\xA9sum\xC3\xA9.ps", "plain r\xC3\xA9sum\xC3\xA9.ps"},  // UTF-8 kept
       {"tab\there\n.ps", "tab?here?.ps"},                                  // C0
       {"del\x7F.ps", "del?.ps"},
-      {"c1-byte\x85\x9B.ps", "c1-byte??.ps"},             // C1 as bytes (not UTF-8)
-      {"c1-utf8\xC2\x85\xC2\x9B.ps", "c1-utf8??.ps"},     // U+0085, U+009B
-      {"nbsp\xC2\xA0.ps", "nbsp\xC2\xA0.ps"},             // U+00A0 is no control
-      {"latin1-\xE9t\xE9.ps", "latin1-\xE9t\xE9.ps"},     // not UTF-8, but no control either
-      {"evil\xE2\x80\xAEsp.exe", "evil?sp.exe"},          // U+202E right-to-left override
-      {"\xE2\x80\xAA\xE2\x80\xAC.ps", "??.ps"},           // U+202A, U+202C
-      {"\xE2\x81\xA6x\xE2\x81\xA9.ps", "?x?.ps"},         // U+2066, U+2069 isolates
+      {"c1-byte\x85\x9B.ps", "c1-byte??.ps"},          // C1 as bytes (not UTF-8)
+      {"c1-utf8\xC2\x85\xC2\x9B.ps", "c1-utf8??.ps"},  // U+0085, U+009B
+      {"nbsp\xC2\xA0.ps", "nbsp\xC2\xA0.ps"},          // U+00A0 is no control
+      {"latin1-\xE9t\xE9.ps", "latin1-\xE9t\xE9.ps"},  // not UTF-8, but no control either
+      {"evil\xE2\x80\xAEsp.exe", "evil?sp.exe"},       // U+202E right-to-left override
+      {"\xE2\x80\xAA\xE2\x80\xAC.ps", "??.ps"},        // U+202A, U+202C
+      {"\xE2\x81\xA6x\xE2\x81\xA9.ps", "?x?.ps"},      // U+2066, U+2069 isolates
       {"\xE2\x80\xAF\xE2\x81\xA5.ps", "\xE2\x80\xAF\xE2\x81\xA5.ps"},  // neighbours kept
-      {"cut\xE2\x80", "cut\xE2?"},                        // a sequence cut short
+      {"cut\xE2\x80", "cut\xE2?"},                                     // a sequence cut short
       {"overlong\xC0\x85", "overlong\xC0?"},
   };
   for (const auto& [name, shown] : cases) EXPECT_EQ(PrintablePath(name), shown) << shown;
@@ -195,10 +196,22 @@ TEST(RunReport, DigestFollowsTheSettingsThatChangeTheImages) {
 // Python's json reads what we write, names that are not UTF-8 included, and we read it back.
 TEST(RunReport, LinesParseWithPythonAndBack) {
   const ReportRecord records[] = {
-      {"/a/my \"report\".ps", SourceStamp{1234, "2026-01-02T03:04:05.000000007Z"}, "Succeed", "",
-       {"/o/my \"report\"_001.png", "/o/my \"report\"_002.png"}, 2, 1.25, "0123456789abcdef"},
-      {"/a/line\nbreak\t\xC3\xA9.ps", std::nullopt, "Failed", "Error: /undefined\nin foo", {},
-       0, 0.5, "0123456789abcdef"},
+      {"/a/my \"report\".ps",
+       SourceStamp{1234, "2026-01-02T03:04:05.000000007Z"},
+       "Succeed",
+       "",
+       {"/o/my \"report\"_001.png", "/o/my \"report\"_002.png"},
+       2,
+       1.25,
+       "0123456789abcdef"},
+      {"/a/line\nbreak\t\xC3\xA9.ps",
+       std::nullopt,
+       "Failed",
+       "Error: /undefined\nin foo",
+       {},
+       0,
+       0.5,
+       "0123456789abcdef"},
       {"/a/latin1-\xE9.ps", SourceStamp{1, "x"}, "Failed", "bad \xFF byte", {}, 0, 0, "d"},
   };
   test::TempDir dir;
@@ -245,8 +258,7 @@ TEST(PathList, LinesAndNulSeparatedNames) {
   std::string error;
   const auto lines = ReadPathList(dir.File("lines"), false, &error);
   ASSERT_TRUE(lines) << error;
-  EXPECT_EQ(*lines,
-            (std::vector<std::string>{"a.ps", "with space.ps", "  lead.ps", "last.ps"}));
+  EXPECT_EQ(*lines, (std::vector<std::string>{"a.ps", "with space.ps", "  lead.ps", "last.ps"}));
   const char nulList[] = "line\nbreak.ps\0\0tail\r.ps\0";
   test::WriteFileText(dir.Path() / "nul", std::string(nulList, sizeof nulList - 1));
   const auto nul = ReadPathList(dir.File("nul"), true, &error);
