@@ -157,8 +157,7 @@ const OptionSpec kOptions[] = {
     {"-f,--format", true,
      [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
        o.type = FormatIndexOf(value);
-       if (!o.type)
-         *error = "unknown format '" + std::string(value) + "' (" + Joined(kFormatNames) + ")";
+       if (!o.type) *error = "unknown format '" + std::string(value) + "' (" + FormatNames() + ")";
        return o.type.has_value();
      }},
     {"-o,--output", true,
@@ -319,6 +318,10 @@ fs::path AbsoluteOf(const std::string& given) {
 
 std::optional<int> FormatIndexOf(std::string_view name) {
   return IndexOf(kFormatNames, name);
+}
+
+std::string FormatNames() {
+  return Joined(kFormatNames);
 }
 
 std::optional<uint64_t> ParseByteSize(std::string_view text) {

@@ -46,6 +46,8 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
 
 // The index of a format name ("png", "JPG", ...) in the format list, nullopt when unknown.
 std::optional<int> FormatIndexOf(std::string_view name);
+// The format names, for messages: "jpg, tif, ...".
+std::string FormatNames();
 
 // A size such as "4G", "512M", "64k" or plain bytes (K, M, G and T count in 1024s); nullopt for
 // anything else, zero, or a size that does not fit.

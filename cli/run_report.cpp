@@ -127,10 +127,13 @@ std::unique_ptr<ReportWriter> ReportWriter::Open(const std::string& path, std::s
     *error = "cannot open the report " + path + ": " + std::strerror(errno);
     return nullptr;
   }
+  // A pipe or a terminal may take the lines too; a disk device named by a slip must not.
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  const bool statted = ::fstat(fd, &info) == 0;
+  if (!statted || S_ISBLK(info.st_mode)) {
+    *error = "cannot use the report " + path + ": " +
+             (statted ? std::string("it is a block device") : std::strerror(errno));
     ::close(fd);
-    *error = "cannot use the report " + path + ": it is not a regular file";
     return nullptr;
   }
   return std::unique_ptr<ReportWriter>(new ReportWriter(fd, path));

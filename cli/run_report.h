@@ -58,6 +58,7 @@ std::optional<ReportRecord> ParseReportLine(std::string_view line);
 // O_APPEND, so that processes sharing one report on a local disk never mix their lines.
 class ReportWriter {
  public:
+  // Creates the file when missing. A pipe or a terminal is taken as well; a block device is not.
   static std::unique_ptr<ReportWriter> Open(const std::string& path, std::string* error);
   ~ReportWriter();
   ReportWriter(const ReportWriter&) = delete;

@@ -186,7 +186,9 @@ TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
                                "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps", "tab\there.ps",
                                "back\\slash.ps", std::string(247, 'n') + ".ps",
                                // A C1 control as a byte and as UTF-8, and a right-to-left override.
-                               "c1-\x9B" "31m.ps", "nel\xC2\x85.ps", "txt\xE2\x80\xAEsp.ps"};
+                               "c1-\x9B"
+                               "31m.ps",
+                               "nel\xC2\x85.ps", "txt\xE2\x80\xAEsp.ps"};
   for (const std::string& name : names) Write("odd/" + name, ThreePages());
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "2", dir.File("odd")});
@@ -389,6 +391,10 @@ TEST_F(Cli, ABadProfileIsAUsageErrorThatSaysWhy) {
   EXPECT_FALSE(fs::exists(dir.File("out")));
 }
 
+std::string Lines(const test::CommandResult& run) {
+  return run.out + run.err;
+}
+
 // Reads a report with Python's json and prints one line per record.
 test::CommandResult ReadReport(const std::string& report) {
   return test::RunCommand(
@@ -427,10 +433,20 @@ TEST_F(Cli, ReportHoldsOneRecordPerFile) {
   EXPECT_TRUE(read.out == good + failed + "Succeed good.ps 3 good.tif False\n" ||
               read.out == failed + good + "Succeed good.ps 3 good.tif False\n")
       << read.out;
-}
-
-std::string Lines(const test::CommandResult& run) {
-  return run.out + run.err;
+  // A record that cannot be written fails the run, though the images are there.
+  const test::CommandResult full = Run({"-f", "bmp", "--dpi", "72", "-o", dir.File("bmp"),
+                                        "--report", "/dev/full", dir.File("docs/good.ps")});
+  EXPECT_EQ(full.exitCode, 1) << Lines(full);
+  EXPECT_NE(full.err.find("cannot write to the report /dev/full: No space left on device"),
+            std::string::npos)
+      << full.err;
+  EXPECT_TRUE(fs::exists(dir.File("bmp/good_003.bmp")));
+  const test::CommandResult folder =
+      Run({"--report", dir.File("docs"), "-o", dir.File("bmp"), dir.File("docs/good.ps")});
+  EXPECT_EQ(folder.exitCode, 2);
+  EXPECT_NE(folder.err.find("cannot open the report " + dir.File("docs") + ": Is a directory"),
+            std::string::npos)
+      << folder.err;
 }
 
 bool Converted(const test::CommandResult& run, const std::string& source) {
