@@ -36,7 +36,8 @@ const char kCliHelp[] =
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
     "A value may follow its option as the next word or after '=' (--format=png), and a short\n"
     "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
-    "After --, every word is a PATH.\n"
+    "A value that begins with '-' must be joined (--output=-dir). After --, every word is a\n"
+    "PATH.\n"
     "\n"
     "  -f, --format FORMAT  jpg, tif, bmp, png, gif, pcx, wmf, emf, tga, jp2, jpc or ras\n"
     "  -o, --output DIR     write into DIR (created when missing)\n"
@@ -527,6 +528,17 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
     return std::nullopt;
   }
   return sources;
+}
+
+std::optional<std::vector<std::string>> CollectSources(const CliOptions& options,
+                                                       std::string* error) {
+  std::vector<std::string> paths = options.paths;
+  if (!options.filesFrom.empty()) {
+    const auto listed = ReadPathList(options.filesFrom, options.nullSeparated, error);
+    if (!listed) return std::nullopt;
+    paths.insert(paths.end(), listed->begin(), listed->end());
+  }
+  return ExpandSources(paths, error);
 }
 
 }  // namespace orvalis

@@ -72,6 +72,10 @@ std::optional<std::vector<std::string>> ReadPathList(const std::string& file, bo
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,
                                                       std::string* error);
 
+// The sources of a run: the paths of the command line, then those of --files-from, expanded.
+std::optional<std::vector<std::string>> CollectSources(const CliOptions& options,
+                                                       std::string* error);
+
 extern const char kCliUsage[];
 extern const char kCliHelp[];
 

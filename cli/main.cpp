@@ -54,34 +54,14 @@ int Main(int argc, char** argv) {
   LoadWindowSettings(profile, settings);
   LoadConversionOptions(profile, settings);
   if (!ApplyOverrides(*options, settings, &error)) return UsageError(error);
-  std::vector<std::string> paths = options->paths;
-  if (!options->filesFrom.empty()) {
-    const auto listed = ReadPathList(options->filesFrom, options->nullSeparated, &error);
-    if (!listed) return UsageError(error);
-    paths.insert(paths.end(), listed->begin(), listed->end());
-  }
-  const std::optional<std::vector<std::string>> sources = ExpandSources(paths, &error);
+  const std::optional<std::vector<std::string>> sources = CollectSources(*options, &error);
   if (!sources) return UsageError(error);
-
-  // The report to resume from is read whole before this run appends to it.
-  std::optional<ResumeIndex> resume;
-  if (!options->resume.empty()) {
-    resume = ResumeIndex::Load(options->resume, &error);
-    if (!resume) return UsageError(error);
-    if (resume->UnreadableLines() > 0) {
-      std::fprintf(
-          stderr,
-          "orvalis-cli: %zu line(s) of %s could not be read; their files are converted again\n",
-          resume->UnreadableLines(), options->resume.c_str());
-    }
-  }
-  const std::string& reportPath = options->report.empty() ? options->resume : options->report;
-  std::unique_ptr<ReportWriter> report;
-  if (!reportPath.empty() && !(report = ReportWriter::Open(reportPath, &error)))
-    return UsageError(error);
+  std::optional<RunRecords> records = OpenRunRecords(options->report, options->resume, &error);
+  if (!records) return UsageError(error);
   const std::string digest = SettingsDigest(settings);
   const SourcePlan plan =
-      PlanSources(*sources, settings, digest, resume ? &*resume : nullptr, options->skipExisting);
+      PlanSources(*sources, settings, digest, records->resume ? &*records->resume : nullptr,
+                  options->skipExisting);
 
   std::string detail;
   const std::unique_ptr<RendererLibrary> renderer = RendererLibrary::Load(&error, &detail);
@@ -92,7 +72,7 @@ int Main(int argc, char** argv) {
   }
 
   ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
-  view.KeepReport(report.get(), digest);
+  view.KeepReport(records->report.get(), digest);
   view.ShowSkipped(plan.skipped);
   BatchOptions batchOptions;
   batchOptions.pacing = kNoPacing;

@@ -203,4 +203,23 @@ const ReportRecord* ResumeIndex::Converted(const std::string& source, const Sour
   return nullptr;
 }
 
+std::optional<RunRecords> OpenRunRecords(const std::string& reportPath,
+                                         const std::string& resumePath, std::string* error) {
+  RunRecords records;
+  if (!resumePath.empty()) {
+    records.resume = ResumeIndex::Load(resumePath, error);
+    if (!records.resume) return std::nullopt;
+    if (records.resume->UnreadableLines() > 0) {
+      std::fprintf(stderr,
+                   "orvalis-cli: %zu line(s) of %s could not be read; their files are converted "
+                   "again\n",
+                   records.resume->UnreadableLines(), resumePath.c_str());
+    }
+  }
+  const std::string& appendTo = reportPath.empty() ? resumePath : reportPath;
+  if (!appendTo.empty() && !(records.report = ReportWriter::Open(appendTo, error)))
+    return std::nullopt;
+  return records;
+}
+
 }  // namespace orvalis

@@ -93,4 +93,14 @@ class ResumeIndex {
   size_t unreadable_ = 0;
 };
 
+// The reports of one run: the one to resume from (empty `resumePath`: none), read whole before
+// anything is appended, and the one to append to: `reportPath`, or else `resumePath`. Lines of
+// the old report that cannot be read are said on stderr.
+struct RunRecords {
+  std::optional<ResumeIndex> resume;
+  std::unique_ptr<ReportWriter> report;
+};
+std::optional<RunRecords> OpenRunRecords(const std::string& reportPath,
+                                         const std::string& resumePath, std::string* error);
+
 }  // namespace orvalis
