@@ -151,6 +151,7 @@ void ConsoleView::SetRowStatus(int row, const std::string&) {
 }
 
 void ConsoleView::RowFinished(int row, const RowResult& result) {
+  const int pages = PagesIn(result.outputs);  // opens a merged TIFF: not under the lock
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
@@ -169,7 +170,7 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
                                                     ? std::chrono::steady_clock::now() - start.time
                                                     : std::chrono::duration<double>(0);
   Record({sources_[static_cast<size_t>(row)], start.stamp, result.status, result.reason,
-          result.outputs, PagesIn(result.outputs), seconds.count(), settingsDigest_});
+          result.outputs, pages, seconds.count(), settingsDigest_});
   DrawProgress();
 }
 
