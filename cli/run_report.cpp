@@ -121,6 +121,20 @@ std::optional<ReportRecord> ParseReportLine(std::string_view line) {
   return record;
 }
 
+namespace {
+
+// False when the last byte of the file is there and is no line break.
+bool EndsWithLineBreak(const std::string& path, off_t size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char last = '\n';
+  const bool read = ::pread(fd, &last, 1, size - 1) == 1;
+  ::close(fd);
+  return !read || last == '\n';
+}
+
+}  // namespace
+
 std::unique_ptr<ReportWriter> ReportWriter::Open(const std::string& path, std::string* error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -135,6 +149,14 @@ std::unique_ptr<ReportWriter> ReportWriter::Open(const std::string& path, std::s
              (statted ? std::string("it is a block device") : std::strerror(errno));
     ::close(fd);
     return nullptr;
+  }
+  // A line an earlier run left cut short (a full disk) is ended, so that the first record of
+  // this run does not run into it and get lost with it.
+  if (S_ISREG(info.st_mode) && info.st_size > 0 && !EndsWithLineBreak(path, info.st_size)) {
+    ssize_t written;
+    do {
+      written = ::write(fd, "\n", 1);
+    } while (written < 0 && errno == EINTR);
   }
   return std::unique_ptr<ReportWriter>(new ReportWriter(fd, path));
 }

@@ -520,6 +520,19 @@ TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
   EXPECT_NE(last.out.find("4 files: 1 succeeded, 3 skipped, 0 failed, 0 aborted; 3 images"),
             std::string::npos)
       << last.out;
+  // A line cut short (a full disk) counts for nothing, and the run says so.
+  std::ofstream(report, std::ios::app) << "{\"source\": \"" << a << "\", \"stat";
+  const test::CommandResult cut = Run(withArgs({"--dpi", "72"}));
+  EXPECT_EQ(cut.exitCode, 0) << Lines(cut);
+  EXPECT_NE(cut.err.find("1 line(s) of " + report + " could not be read"), std::string::npos)
+      << cut.err;
+  EXPECT_TRUE(Skipped(cut, b)) << cut.out;
+  // That run's records did not run into the cut line: they are all read.
+  EXPECT_NE(ReadText(report).find("\"stat\n{\"source\""), std::string::npos);
+  const test::CommandResult after = Run(withArgs({"--dpi", "72"}));
+  EXPECT_NE(after.err.find("1 line(s) of " + report + " could not be read"), std::string::npos)
+      << after.err;
+  EXPECT_NE(after.out.find("3 skipped"), std::string::npos) << after.out;
 }
 
 // A scheduler kills a task and starts it again: only the files it had not finished convert.
