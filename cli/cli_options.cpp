@@ -154,6 +154,17 @@ struct OptionSpec {
   ApplyOption apply;
 };
 
+template <std::string CliOptions::*field>
+bool SetText(std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+  return ReadText(flag, value, o.*field, error);
+}
+
+template <bool CliOptions::*field>
+bool SetFlag(std::string_view, std::string_view, CliOptions& o, std::string*) {
+  o.*field = true;
+  return true;
+}
+
 const OptionSpec kOptions[] = {
     {"-f,--format", true,
      [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
@@ -181,18 +192,9 @@ const OptionSpec kOptions[] = {
      [](std::string_view, std::string_view, CliOptions& o, std::string*) {
        return o.merge = 1, true;
      }},
-    {"-q,--quiet", false,
-     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
-       return o.quiet = true, true;
-     }},
-    {"--help", false,
-     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
-       return o.help = true, true;
-     }},
-    {"--version", false,
-     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
-       return o.version = true, true;
-     }},
+    {"-q,--quiet", false, SetFlag<&CliOptions::quiet>},
+    {"--help", false, SetFlag<&CliOptions::help>},
+    {"--version", false, SetFlag<&CliOptions::version>},
     {"--dpi", true,
      [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
        if (!ReadNumber(flag, value, 72, 600, o.xdpi, error)) return false;
@@ -267,30 +269,12 @@ const OptionSpec kOptions[] = {
        o.memoryBytes = *bytes;
        return true;
      }},
-    {"--profile", true,
-     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadText(flag, value, o.profile, error);
-     }},
-    {"--report", true,
-     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadText(flag, value, o.report, error);
-     }},
-    {"--resume", true,
-     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadText(flag, value, o.resume, error);
-     }},
-    {"--files-from", true,
-     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadText(flag, value, o.filesFrom, error);
-     }},
-    {"--null", false,
-     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
-       return o.nullSeparated = true, true;
-     }},
-    {"--skip-existing", false,
-     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
-       return o.skipExisting = true, true;
-     }},
+    {"--profile", true, SetText<&CliOptions::profile>},
+    {"--report", true, SetText<&CliOptions::report>},
+    {"--resume", true, SetText<&CliOptions::resume>},
+    {"--files-from", true, SetText<&CliOptions::filesFrom>},
+    {"--null", false, SetFlag<&CliOptions::nullSeparated>},
+    {"--skip-existing", false, SetFlag<&CliOptions::skipExisting>},
 };
 
 // CLI11 names the option first in its messages: "--format: 1 required TEXT missing", "merge was
