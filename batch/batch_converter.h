@@ -32,6 +32,7 @@ struct BatchOptions {
   BatchPacing pacing = kWindowPacing;
   int jobs = 1;            // files converted at once
   int timeoutSeconds = 0;  // a rendering that takes longer is stopped; 0 = no limit
+  uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the memory available at start
 };
 
 class BatchConverter {

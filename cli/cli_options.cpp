@@ -1,13 +1,22 @@
 #include "cli/cli_options.h"
 
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
 #include <string_view>
 
 #include "batch/output_format.h"
 #include "engine/converter.h"
+#include "platform/profile_ini.h"
 
 namespace orvalis {
 
@@ -17,12 +26,18 @@ const char kCliUsage[] =
     "usage: orvalis-cli [-f FORMAT] [-o DIR | --beside] [--each] [--dpi N | --xdpi N --ydpi N]\n"
     "                   [--angle 0|90|180|270] [--resize WxH] [--color NAME] [--quality N]\n"
     "                   [--compression NAME] [--merge] [--jobs N] [--timeout SECONDS]\n"
-    "                   [--profile FILE] [-q] [--help] [--version] PATH...\n";
+    "                   [--memory SIZE] [--report FILE] [--resume FILE] [--skip-existing]\n"
+    "                   [--files-from FILE [--null]] [--profile FILE] [-q] [--help]\n"
+    "                   [--version] [--] PATH...\n";
 
 const char kCliHelp[] =
     "Converts PostScript files into images, one image per page (or one TIFF per file with\n"
     "--merge). PATH is a .ps file or a folder whose .ps files are converted (not recursing).\n"
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
+    "A value may follow its option as the next word or after '=' (--format=png), and a short\n"
+    "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
+    "A value that begins with '-' must be joined (--output=-dir). After --, every word is a\n"
+    "PATH.\n"
     "\n"
     "  -f, --format FORMAT  jpg, tif, bmp, png, gif, pcx, wmf, emf, tga, jp2, jpc or ras\n"
     "  -o, --output DIR     write into DIR (created when missing)\n"
@@ -37,13 +52,28 @@ const char kCliHelp[] =
     "      --compression C  TIFF: uncompressed, lzw, rle, jpeg, packbits, fax3 or fax4\n"
     "      --merge          TIFF: all pages of a file in one multi-page file\n"
     "      --jobs N         files converted at once (default: one per processor)\n"
-    "      --timeout S      stop a file whose rendering takes longer than S seconds\n"
+    "      --timeout S      stop a file that takes longer than S seconds, rendering and\n"
+    "                       conversion together; the images already written stay\n"
+    "      --memory SIZE    memory the run's interpreters and pages share, such as 4G or\n"
+    "                       512M (default: three quarters of the memory available at start)\n"
     "      --profile FILE   read the settings from FILE instead of Profile.ini\n"
     "  -q, --quiet          print only failures\n"
     "      --help, --version\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage error,\n"
-    "130 when interrupted.\n";
+    "Large batches:\n"
+    "      --files-from F   also convert the paths listed in F, one per line ('-' reads\n"
+    "                       standard input)\n"
+    "      --null           the list of --files-from is separated by NUL bytes (find -print0)\n"
+    "      --report FILE    append one JSON line per file to FILE: source, size, modification\n"
+    "                       time, status, reason, outputs, pages, seconds, settings digest\n"
+    "      --resume FILE    skip every file that the report FILE records as converted, when\n"
+    "                       the file, the settings and its images are as they were; the run's\n"
+    "                       own records are appended to FILE unless --report names another\n"
+    "      --skip-existing  skip a file whose first image (or merged TIFF) exists and is\n"
+    "                       newer than the file\n"
+    "\n"
+    "Exit status: 0 when every file converted or was skipped, 1 when any failed, 2 for a\n"
+    "usage error, 130 when interrupted.\n";
 
 namespace {
 
@@ -79,33 +109,26 @@ std::string Joined(std::span<const std::string_view> names) {
   return text;
 }
 
-// Reads the value of a flag that takes one.
-class ArgumentReader {
- public:
-  ArgumentReader(int argc, const char* const* argv) : argc_(argc), argv_(argv) {}
-  bool Done() const { return index_ >= argc_; }
-  std::string_view Next() { return argv_[index_++]; }
-  std::optional<std::string_view> Value() {
-    if (index_ >= argc_) return std::nullopt;
-    return std::string_view(argv_[index_++]);
-  }
-
- private:
-  int argc_;
-  const char* const* argv_;
-  int index_ = 1;
-};
-
 // A whole number within [low, high], or a message.
-bool ReadNumber(std::string_view flag, std::optional<std::string_view> value, int low, int high,
+bool ReadNumber(std::string_view flag, std::string_view value, int low, int high,
                 std::optional<int>& into, std::string* error) {
-  const std::optional<int> number = value ? ParseInt(*value) : std::nullopt;
+  const std::optional<int> number = ParseInt(value);
   if (!number || *number < low || *number > high) {
     *error = std::string(flag) + " needs a whole number from " + std::to_string(low) + " to " +
              std::to_string(high);
     return false;
   }
   into = *number;
+  return true;
+}
+
+bool ReadText(std::string_view flag, std::string_view value, std::string& into,
+              std::string* error) {
+  if (value.empty()) {
+    *error = std::string(flag) + " needs a value";
+    return false;
+  }
+  into = std::string(value);
   return true;
 }
 
@@ -120,91 +143,149 @@ bool ParseResize(std::string_view text, CliOptions& options) {
   return true;
 }
 
-bool ParseFlag(std::string_view flag, ArgumentReader& args, CliOptions& o, std::string* error) {
-  auto missing = [&] {
-    *error = std::string(flag) + " needs a value";
-    return false;
-  };
-  if (flag == "-f" || flag == "--format") {
-    const auto value = args.Value();
-    if (!value) return missing();
-    o.type = IndexOf(kFormatNames, *value);
-    if (!o.type)
-      *error = "unknown format '" + std::string(*value) + "' (" + Joined(kFormatNames) + ")";
-    return o.type.has_value();
-  }
-  if (flag == "-o" || flag == "--output") {
-    const auto value = args.Value();
-    if (!value || value->empty()) return missing();
-    o.output = std::string(*value);
-    o.mode = 1;
-    return true;
-  }
-  if (flag == "--beside") return o.mode = 0, true;
-  if (flag == "--each") return o.each = 1, true;
-  if (flag == "--merge") return o.merge = 1, true;
-  if (flag == "-q" || flag == "--quiet") return o.quiet = true, true;
-  if (flag == "--help") return o.help = true, true;
-  if (flag == "--version") return o.version = true, true;
-  if (flag == "--dpi") {
-    if (!ReadNumber(flag, args.Value(), 72, 600, o.xdpi, error)) return false;
-    o.ydpi = o.xdpi;
-    return true;
-  }
-  if (flag == "--xdpi") return ReadNumber(flag, args.Value(), 72, 600, o.xdpi, error);
-  if (flag == "--ydpi") return ReadNumber(flag, args.Value(), 72, 600, o.ydpi, error);
-  if (flag == "--quality") return ReadNumber(flag, args.Value(), 1, 100, o.quality, error);
-  if (flag == "--angle") {
-    const auto value = args.Value();
-    const std::optional<int> angle = value ? ParseInt(*value) : std::nullopt;
-    if (!angle || (*angle != 0 && *angle != 90 && *angle != 180 && *angle != 270)) {
-      *error = "--angle needs 0, 90, 180 or 270";
-      return false;
-    }
-    o.angle = *angle;
-    return true;
-  }
-  if (flag == "--resize") {
-    const auto value = args.Value();
-    if (value && ParseResize(*value, o)) return true;
-    *error = "--resize needs WIDTHxHEIGHT in pixels, for example 1240x1754";
-    return false;
-  }
-  if (flag == "--color") {
-    const auto value = args.Value();
-    if (!value) return missing();
-    o.color = std::string(*value);
-    return true;
-  }
-  if (flag == "--compression") {
-    const auto value = args.Value();
-    if (!value) return missing();
-    o.compress = IndexOf(kCompressionNames, *value);
-    if (!o.compress)
-      *error =
-          "unknown compression '" + std::string(*value) + "' (" + Joined(kCompressionNames) + ")";
-    return o.compress.has_value();
-  }
-  if (flag == "--jobs") {
-    std::optional<int> jobs;
-    if (!ReadNumber(flag, args.Value(), 1, 256, jobs, error)) return false;
-    o.jobs = *jobs;
-    return true;
-  }
-  if (flag == "--timeout") {
-    std::optional<int> seconds;
-    if (!ReadNumber(flag, args.Value(), 1, 86400, seconds, error)) return false;
-    o.timeoutSeconds = *seconds;
-    return true;
-  }
-  if (flag == "--profile") {
-    const auto value = args.Value();
-    if (!value || value->empty()) return missing();
-    o.profile = std::string(*value);
-    return true;
-  }
-  *error = "unknown option " + std::string(flag);
-  return false;
+// What one option does with its value ("" for a flag), in the order the options were given, so
+// that a later option overrides an earlier one (--dpi 300 --ydpi 150).
+using ApplyOption = bool (*)(std::string_view flag, std::string_view value, CliOptions& o,
+                             std::string* error);
+
+struct OptionSpec {
+  const char* names;  // "-f,--format"
+  bool takesValue;
+  ApplyOption apply;
+};
+
+template <std::string CliOptions::*field>
+bool SetText(std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+  return ReadText(flag, value, o.*field, error);
+}
+
+template <bool CliOptions::*field>
+bool SetFlag(std::string_view, std::string_view, CliOptions& o, std::string*) {
+  o.*field = true;
+  return true;
+}
+
+const OptionSpec kOptions[] = {
+    {"-f,--format", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       o.type = FormatIndexOf(value);
+       if (!o.type) *error = "unknown format '" + std::string(value) + "' (" + FormatNames() + ")";
+       return o.type.has_value();
+     }},
+    {"-o,--output", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       std::string folder;
+       if (!ReadText(flag, value, folder, error)) return false;
+       o.output = folder;
+       o.mode = 1;
+       return true;
+     }},
+    {"--beside", false,
+     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
+       return o.mode = 0, true;
+     }},
+    {"--each", false,
+     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
+       return o.each = 1, true;
+     }},
+    {"--merge", false,
+     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
+       return o.merge = 1, true;
+     }},
+    {"-q,--quiet", false, SetFlag<&CliOptions::quiet>},
+    {"--help", false, SetFlag<&CliOptions::help>},
+    {"--version", false, SetFlag<&CliOptions::version>},
+    {"--dpi", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       if (!ReadNumber(flag, value, 72, 600, o.xdpi, error)) return false;
+       o.ydpi = o.xdpi;
+       return true;
+     }},
+    {"--xdpi", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       return ReadNumber(flag, value, 72, 600, o.xdpi, error);
+     }},
+    {"--ydpi", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       return ReadNumber(flag, value, 72, 600, o.ydpi, error);
+     }},
+    {"--quality", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       return ReadNumber(flag, value, 1, 100, o.quality, error);
+     }},
+    {"--angle", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       const std::optional<int> angle = ParseInt(value);
+       if (!angle || (*angle != 0 && *angle != 90 && *angle != 180 && *angle != 270)) {
+         *error = "--angle needs 0, 90, 180 or 270";
+         return false;
+       }
+       o.angle = *angle;
+       return true;
+     }},
+    {"--resize", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       if (ParseResize(value, o)) return true;
+       *error = "--resize needs WIDTHxHEIGHT in pixels, for example 1240x1754";
+       return false;
+     }},
+    {"--color", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       std::string color;
+       if (!ReadText(flag, value, color, error)) return false;
+       o.color = color;
+       return true;
+     }},
+    {"--compression", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       o.compress = IndexOf(kCompressionNames, value);
+       if (!o.compress)
+         *error =
+             "unknown compression '" + std::string(value) + "' (" + Joined(kCompressionNames) + ")";
+       return o.compress.has_value();
+     }},
+    {"--jobs", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       std::optional<int> jobs;
+       if (!ReadNumber(flag, value, 1, 256, jobs, error)) return false;
+       o.jobs = *jobs;
+       return true;
+     }},
+    {"--timeout", true,
+     [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
+       std::optional<int> seconds;
+       if (!ReadNumber(flag, value, 1, 86400, seconds, error)) return false;
+       o.timeoutSeconds = *seconds;
+       return true;
+     }},
+    {"--memory", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       // Less than a mebibyte cannot hold one page: that is a slip (4 for 4G), not a budget.
+       const std::optional<uint64_t> bytes = ParseByteSize(value);
+       if (!bytes || *bytes < (uint64_t{1} << 20)) {
+         *error = "--memory needs a size of at least 1M, such as 4G, 512M or 1073741824 (bytes)";
+         return false;
+       }
+       o.memoryBytes = *bytes;
+       return true;
+     }},
+    {"--profile", true, SetText<&CliOptions::profile>},
+    {"--report", true, SetText<&CliOptions::report>},
+    {"--resume", true, SetText<&CliOptions::resume>},
+    {"--files-from", true, SetText<&CliOptions::filesFrom>},
+    {"--null", false, SetFlag<&CliOptions::nullSeparated>},
+    {"--skip-existing", false, SetFlag<&CliOptions::skipExisting>},
+};
+
+// CLI11 names the option first in its messages: "--format: 1 required TEXT missing", "merge was
+// given a disallowed flag override". Say the same in plain words.
+std::string MismatchMessage(const std::string& what) {
+  const size_t end = what.find_first_of(": ");
+  std::string name = what.substr(0, end);
+  if (name.empty()) return what;
+  if (name[0] != '-') name = (name.size() == 1 ? "-" : "--") + name;
+  return what.find("flag override") != std::string::npos ? name + " takes no value"
+                                                         : name + " needs a value";
 }
 
 bool HasPostScriptExtension(const fs::path& path) {
@@ -220,26 +301,109 @@ fs::path AbsoluteOf(const std::string& given) {
 
 }  // namespace
 
+std::optional<int> FormatIndexOf(std::string_view name) {
+  return IndexOf(kFormatNames, name);
+}
+
+std::string FormatNames() {
+  return Joined(kFormatNames);
+}
+
+std::optional<uint64_t> ParseByteSize(std::string_view text) {
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data()) return std::nullopt;
+  std::string unit = Lower(text.substr(static_cast<size_t>(end - text.data())));
+  if (unit.ends_with("ib"))
+    unit.resize(unit.size() - 2);
+  else if (unit.size() == 2 && unit.back() == 'b')
+    unit.resize(1);
+  int shift = 0;
+  if (unit == "k")
+    shift = 10;
+  else if (unit == "m")
+    shift = 20;
+  else if (unit == "g")
+    shift = 30;
+  else if (unit == "t")
+    shift = 40;
+  else if (!unit.empty())
+    return std::nullopt;
+  if (value == 0 || value > (UINT64_MAX >> shift)) return std::nullopt;
+  return value << shift;
+}
+
 std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, std::string* error) {
+  CLI::App app;
+  app.set_help_flag();  // --help prints our own text
+  app.allow_extras();   // unknown options are named by us, below
+  std::vector<std::pair<CLI::Option*, const OptionSpec*>> specs;
+  for (const OptionSpec& spec : kOptions) {
+    CLI::Option* option = spec.takesValue
+                              ? app.add_option(spec.names)->allow_extra_args(false)->expected(1)
+                              : app.add_flag(spec.names)->disable_flag_override();
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    specs.emplace_back(option, &spec);
+  }
   CliOptions options;
-  ArgumentReader args(argc, argv);
-  bool onlyPaths = false;
-  while (!args.Done()) {
-    const std::string_view arg = args.Next();
-    if (onlyPaths || arg.size() < 2 || arg[0] != '-') {
-      options.paths.emplace_back(arg);
-    } else if (arg == "--") {
-      onlyPaths = true;
-    } else if (!ParseFlag(arg, args, options, error)) {
-      return std::nullopt;
-    }
+  app.add_option("paths", options.paths);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& e) {
+    *error = MismatchMessage(e.what());
+    return std::nullopt;
+  } catch (const CLI::ParseError& e) {
+    *error = e.what();
+    return std::nullopt;
+  }
+  // CLI11 keeps the "--" that ends the options among the words it did not take.
+  for (const std::string& word : app.remaining()) {
+    if (word == "--") continue;
+    *error = "unknown option " + word;
+    return std::nullopt;
+  }
+  // Each time an option was given, in command-line order, with the value of that time.
+  std::map<const CLI::Option*, size_t> seen;
+  for (const CLI::Option* option : app.parse_order()) {
+    const auto spec = std::find_if(specs.begin(), specs.end(),
+                                   [&](const auto& entry) { return entry.first == option; });
+    if (spec == specs.end()) continue;
+    const size_t index = seen[option]++;
+    const std::vector<std::string>& values = option->results();
+    const std::string value =
+        spec->second->takesValue && index < values.size() ? values[index] : "";
+    if (!spec->second->apply(option->get_name(), value, options, error)) return std::nullopt;
   }
   if (options.help || options.version) return options;
-  if (options.paths.empty()) {
+  if (options.nullSeparated && options.filesFrom.empty()) {
+    *error = "--null applies to the list of --files-from, and none is given";
+    return std::nullopt;
+  }
+  if (options.paths.empty() && options.filesFrom.empty()) {
     *error = "no PostScript file or folder given";
     return std::nullopt;
   }
   return options;
+}
+
+bool CheckProfile(const std::string& path, bool named, std::string* error) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT && !named) return true;
+    *error = "cannot use the settings file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    *error = "cannot use the settings file " + path + ": it is a folder";
+    return false;
+  }
+  ProfileDocument document;
+  std::string problem;
+  if (!LoadProfileDocument(path, &document, &problem)) {
+    *error = "cannot use the settings file: " + problem;
+    return false;
+  }
+  return true;
 }
 
 bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* error) {
@@ -275,6 +439,41 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
                            : "--color '" + *o.color + "' is not offered for " + formatName +
                                  "; choose one of: " + Joined(offered);
   return false;
+}
+
+std::optional<std::vector<std::string>> ReadPathList(const std::string& file, bool nullSeparated,
+                                                     std::string* error) {
+  std::string bytes;
+  if (file == "-") {
+    bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
+  } else {
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+      *error = "cannot read the list " + file + ": it is a folder";
+      return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      *error = "cannot read the list " + file + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    if (in.bad()) {
+      *error = "cannot read the list " + file + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+  }
+  std::vector<std::string> paths;
+  const char separator = nullSeparated ? '\0' : '\n';
+  for (size_t start = 0; start < bytes.size();) {
+    size_t end = bytes.find(separator, start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string_view entry(bytes.data() + start, end - start);
+    if (!nullSeparated && entry.ends_with('\r')) entry.remove_suffix(1);
+    if (!entry.empty()) paths.emplace_back(entry);
+    start = end + 1;
+  }
+  return paths;
 }
 
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,
@@ -313,6 +512,17 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
     return std::nullopt;
   }
   return sources;
+}
+
+std::optional<std::vector<std::string>> CollectSources(const CliOptions& options,
+                                                       std::string* error) {
+  std::vector<std::string> paths = options.paths;
+  if (!options.filesFrom.empty()) {
+    const auto listed = ReadPathList(options.filesFrom, options.nullSeparated, error);
+    if (!listed) return std::nullopt;
+    paths.insert(paths.end(), listed->begin(), listed->end());
+  }
+  return ExpandSources(paths, error);
 }
 
 }  // namespace orvalis

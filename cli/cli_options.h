@@ -2,6 +2,7 @@
 // The command line of orvalis-cli: flags that override the saved settings for one run, the
 // run's own options, and the PostScript files to convert.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,23 +28,53 @@ struct CliOptions {
   std::string profile;  // empty: the usual Profile.ini
   int jobs = 0;         // 0: one per processor
   int timeoutSeconds = 0;
+  uint64_t memoryBytes = 0;  // 0: the driver's default budget
   bool quiet = false;
   bool help = false;
   bool version = false;
+
+  std::string report;     // JSON Lines record of every file, appended; "" for none
+  std::string resume;     // a report whose converted files are skipped; "" for none
+  std::string filesFrom;  // a list of paths, "-" for standard input; "" for none
+  bool nullSeparated = false;
+  bool skipExisting = false;
   std::vector<std::string> paths;  // as given
 };
 
 // Parses argv; nullopt with the reason in `error` for a usage error.
 std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, std::string* error);
 
+// The index of a format name ("png", "JPG", ...) in the format list, nullopt when unknown.
+std::optional<int> FormatIndexOf(std::string_view name);
+// The format names, for messages: "jpg, tif, ...".
+std::string FormatNames();
+
+// A size such as "4G", "512M", "64k" or plain bytes (K, M, G and T count in 1024s); nullopt for
+// anything else, zero, or a size that does not fit.
+std::optional<uint64_t> ParseByteSize(std::string_view text);
+
+// Checks the settings file the run will read. A missing file is an error when the user named it
+// (`named`), and means the built-in defaults otherwise; a folder, a file that cannot be read or
+// one too large to be a settings file is always an error.
+bool CheckProfile(const std::string& path, bool named, std::string* error);
+
 // Applies the overrides to settings loaded from the profile. Fails (with the reason) when a
 // colour is not offered by the chosen format.
 bool ApplyOverrides(const CliOptions& options, ConversionSettings& settings, std::string* error);
+
+// The paths of a list: one per line, or separated by NUL bytes with `nullSeparated`. Empty
+// entries are skipped; a line may end in "\r\n". `-` reads standard input.
+std::optional<std::vector<std::string>> ReadPathList(const std::string& file, bool nullSeparated,
+                                                     std::string* error);
 
 // The .ps files named by the arguments: files as given (extension .ps in any case), folders
 // replaced by their .ps files sorted by name, not recursing. Absolute paths.
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,
                                                       std::string* error);
+
+// The sources of a run: the paths of the command line, then those of --files-from, expanded.
+std::optional<std::vector<std::string>> CollectSources(const CliOptions& options,
+                                                       std::string* error);
 
 extern const char kCliUsage[];
 extern const char kCliHelp[];

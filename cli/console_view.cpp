@@ -1,5 +1,7 @@
 #include "cli/console_view.h"
 
+#include <tiffio.h>
+
 #include <filesystem>
 
 namespace orvalis {
@@ -7,19 +9,71 @@ namespace orvalis {
 ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool progressBar)
     : sources_(std::move(sources)),
       results_(sources_.size()),
+      starts_(sources_.size()),
       quiet_(quiet),
       progressBar_(progressBar && !quiet) {}
 
 namespace {
 
-// A file name may hold a line break or other control characters; printed as they are, they would
-// split a file's line or drive the terminal. Each becomes '?'.
+// The length and code point of the UTF-8 sequence at `at`, or 0 when none starts there
+// (a stray continuation byte, an overlong form, a surrogate, a sequence cut short).
+size_t DecodeUtf8(std::string_view text, size_t at, char32_t* codePoint) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  char32_t value = 0, lowest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2, value = lead & 0x1F, lowest = 0x80;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3, value = lead & 0x0F, lowest = 0x800;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4, value = lead & 0x07, lowest = 0x10000;
+  else
+    return 0;
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(at + i) & 0x3F);
+  }
+  if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *codePoint = value;
+  return length;
+}
+
+bool IsHiddenCodePoint(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 std::string PrintablePath(const std::string& path) {
-  std::string text = path;
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string text;
+  text.reserve(path.size());
+  for (size_t at = 0; at < path.size();) {
+    const unsigned char c = static_cast<unsigned char>(path[at]);
+    if (c < 0x80) {
+      text += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+      ++at;
+      continue;
+    }
+    char32_t codePoint = 0;
+    const size_t length = DecodeUtf8(path, at, &codePoint);
+    if (length > 0) {
+      if (IsHiddenCodePoint(codePoint))
+        text += '?';
+      else
+        text.append(path, at, length);
+      at += length;
+    } else {
+      // A byte that is not UTF-8: those of 0x80 to 0x9F are C1 controls to a Latin terminal.
+      text += c <= 0x9F ? '?' : static_cast<char>(c);
+      ++at;
+    }
+  }
   return text;
 }
+
+namespace {
 
 // The interpreter's message may span lines; each file keeps to one line of output.
 std::string OneLine(const std::string& text) {
@@ -51,7 +105,53 @@ std::string DescribeOutputs(const std::vector<std::string>& outputs) {
          std::to_string(outputs.size()) + " files)";
 }
 
+int PagesIn(const std::vector<std::string>& outputs) {
+  if (outputs.size() != 1 || std::filesystem::path(outputs[0]).extension() != ".tif")
+    return static_cast<int>(outputs.size());
+  TIFF* tiff = TIFFOpen(outputs[0].c_str(), "r");
+  if (tiff == nullptr) return 1;
+  const int pages = TIFFNumberOfDirectories(tiff);
+  TIFFClose(tiff);
+  return pages;
+}
+
+void ConsoleView::KeepReport(ReportWriter* report, std::string settingsDigest) {
+  std::lock_guard lock(mutex_);
+  report_ = report;
+  settingsDigest_ = std::move(settingsDigest);
+}
+
+// Called with the mutex held. The first failed write is said once; the run goes on, and its
+// exit status tells that the record is not whole.
+void ConsoleView::Record(const ReportRecord& record) {
+  if (report_ == nullptr) return;
+  std::string error;
+  if (report_->Append(record, &error) || reportFailed_) return;
+  reportFailed_ = true;
+  PrintLine("orvalis-cli: " + PrintablePath(error), stderr);
+}
+
+void ConsoleView::ShowSkipped(const std::vector<ReportRecord>& skipped) {
+  std::lock_guard lock(mutex_);
+  for (const ReportRecord& record : skipped) {
+    ++skipped_;
+    if (!quiet_)
+      PrintLine("Skipped  " + PrintablePath(record.source) + ": " + record.reason, stdout);
+    Record(record);
+  }
+}
+
+void ConsoleView::SetRowStatus(int row, const std::string&) {
+  std::lock_guard lock(mutex_);
+  RowStart& start = starts_[static_cast<size_t>(row)];
+  if (start.started) return;
+  start.started = true;
+  start.time = std::chrono::steady_clock::now();
+  start.stamp = StampOf(sources_[static_cast<size_t>(row)]);
+}
+
 void ConsoleView::RowFinished(int row, const RowResult& result) {
+  const int pages = PagesIn(result.outputs);  // opens a merged TIFF: not under the lock
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
@@ -65,6 +165,12 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
   } else {
     PrintLine("Aborted  " + source, stdout);
   }
+  const RowStart& start = starts_[static_cast<size_t>(row)];
+  const std::chrono::duration<double> seconds = start.started
+                                                    ? std::chrono::steady_clock::now() - start.time
+                                                    : std::chrono::duration<double>(0);
+  Record({sources_[static_cast<size_t>(row)], start.stamp, result.status, result.reason,
+          result.outputs, pages, seconds.count(), settingsDigest_});
   DrawProgress();
 }
 
@@ -105,16 +211,19 @@ void ConsoleView::PrintSummary(double seconds) {
   }
   if (progressBar_) std::fputs("\r\033[K", stderr);
   if (quiet_) return;
+  const size_t files = results_.size() + skipped_;
+  const std::string skipped = skipped_ == 0 ? "" : ", " + std::to_string(skipped_) + " skipped";
   char line[256];
   std::snprintf(line, sizeof line,
-                "%zu file%s: %d succeeded, %d failed, %d aborted; %zu image%s written in %.1f s",
-                results_.size(), results_.size() == 1 ? "" : "s", succeeded, failed, aborted,
-                images, images == 1 ? "" : "s", seconds);
+                "%zu file%s: %d succeeded%s, %d failed, %d aborted; %zu image%s written in %.1f s",
+                files, files == 1 ? "" : "s", succeeded, skipped.c_str(), failed, aborted, images,
+                images == 1 ? "" : "s", seconds);
   std::printf("%s\n", line);
 }
 
 bool ConsoleView::AllSucceeded() const {
   std::lock_guard lock(mutex_);
+  if (reportFailed_) return false;
   for (const RowResult& result : results_)
     if (result.status != kStatusSucceed) return false;
   return true;

@@ -14,6 +14,8 @@
 #include "cli/cli_options.h"
 #include "cli/console_view.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/run_report.h"
+#include "cli/source_filter.h"
 
 namespace {
 
@@ -47,12 +49,19 @@ int Main(int argc, char** argv) {
   }
 
   const std::string profile = options->profile.empty() ? DefaultProfilePath() : options->profile;
+  if (!CheckProfile(profile, !options->profile.empty(), &error)) return UsageError(error);
   ConversionSettings settings;
   LoadWindowSettings(profile, settings);
   LoadConversionOptions(profile, settings);
   if (!ApplyOverrides(*options, settings, &error)) return UsageError(error);
-  const std::optional<std::vector<std::string>> sources = ExpandSources(options->paths, &error);
+  const std::optional<std::vector<std::string>> sources = CollectSources(*options, &error);
   if (!sources) return UsageError(error);
+  std::optional<RunRecords> records = OpenRunRecords(options->report, options->resume, &error);
+  if (!records) return UsageError(error);
+  const std::string digest = SettingsDigest(settings);
+  const SourcePlan plan =
+      PlanSources(*sources, settings, digest, records->resume ? &*records->resume : nullptr,
+                  options->skipExisting);
 
   std::string detail;
   const std::unique_ptr<RendererLibrary> renderer = RendererLibrary::Load(&error, &detail);
@@ -62,11 +71,14 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
 
-  ConsoleView view(*sources, options->quiet, ::isatty(STDERR_FILENO) == 1);
+  ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
+  view.KeepReport(records->report.get(), digest);
+  view.ShowSkipped(plan.skipped);
   BatchOptions batchOptions;
   batchOptions.pacing = kNoPacing;
   batchOptions.jobs = options->jobs > 0 ? options->jobs : DefaultJobs();
   batchOptions.timeoutSeconds = options->timeoutSeconds;
+  batchOptions.memoryBudget = options->memoryBytes;
   BatchConverter converter(settings, *renderer, view, batchOptions);
 
   const auto start = std::chrono::steady_clock::now();

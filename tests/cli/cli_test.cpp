@@ -6,13 +6,16 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "tests/support/oracle.h"
@@ -38,6 +41,8 @@ std::string ThreePages() {
 
 class Cli : public ::testing::Test {
  protected:
+  // The settings file every run names: empty, so the built-in defaults apply.
+  Cli() { test::WriteFileText(dir.Path() / "p.ini", ""); }
   std::string Write(const std::string& relative, const std::string& text) {
     const fs::path path = dir.Path() / relative;
     fs::create_directories(path.parent_path());
@@ -177,10 +182,13 @@ TEST_F(Cli, EveryFormatOnce) {
 
 TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
   // The long one makes page names of exactly 255 bytes, the longest a file name may be.
-  const std::string names[] = {
-      "my report.ps", "it's \"quoted\".ps",      "100%d.ps",
-      "-dash.ps",     "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps",
-      "tab\there.ps", "back\\slash.ps",          std::string(247, 'n') + ".ps"};
+  const std::string names[] = {"my report.ps", "it's \"quoted\".ps", "100%d.ps", "-dash.ps",
+                               "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps", "tab\there.ps",
+                               "back\\slash.ps", std::string(247, 'n') + ".ps",
+                               // A C1 control as a byte and as UTF-8, and a right-to-left override.
+                               "c1-\x9B"
+                               "31m.ps",
+                               "nel\xC2\x85.ps", "txt\xE2\x80\xAEsp.ps"};
   for (const std::string& name : names) Write("odd/" + name, ThreePages());
   const test::CommandResult run =
       Run({"-f", "png", "-o", dir.File("out"), "--dpi", "72", "--jobs", "2", dir.File("odd")});
@@ -191,7 +199,11 @@ TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
   }
   // One line per file and the summary, whatever the names hold.
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ssize(names) + 1) << run.out;
-  EXPECT_NE(run.out.find("odd/line?break.ps -> "), std::string::npos) << run.out;
+  for (const char* shown :
+       {"odd/line?break.ps -> ", "odd/c1-?31m.ps -> ", "odd/nel?.ps -> ", "odd/txt?sp.ps -> "})
+    EXPECT_NE(run.out.find(shown), std::string::npos) << shown << "\n" << run.out;
+  for (const char* hidden : {"\x9B", "\xC2\x85", "\xE2\x80\xAE"})
+    EXPECT_EQ(run.out.find(hidden), std::string::npos) << run.out;
   // A leading dash after "--" is a file, not an option.
   const test::CommandResult dash =
       Run({"-f", "bmp", "-o", dir.File("dash"), "--dpi", "72", "--", dir.File("odd/-dash.ps")});
@@ -350,6 +362,353 @@ TEST_F(Cli, AReaderThatGoesAwayDoesNotKillTheRun) {
   EXPECT_EQ(WaitForExit(pid), 0);
   EXPECT_TRUE(fs::exists(dir.File("out/d4_003.png")));
   EXPECT_TRUE(TmpIsEmpty());
+}
+
+// A settings file that cannot be used must not turn into a run with the built-in defaults.
+TEST_F(Cli, ABadProfileIsAUsageErrorThatSaysWhy) {
+  const std::string doc = Write("doc.ps", ThreePages());
+  Write("big.ini", "[Set]\n" + std::string((1 << 20) + 1, ';'));
+  fs::create_directories(dir.File("folder.ini"));
+  fs::create_symlink("loop.ini", dir.Path() / "loop.ini");
+  Write("locked.ini", "[Set]\n");
+  fs::permissions(dir.File("locked.ini"), fs::perms::none);
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing.ini", "No such file or directory"},
+      {"folder.ini", "it is a folder"},
+      {"big.ini", "is larger than a settings file can be"},
+      {"loop.ini", "Too many levels of symbolic links"},
+      {"locked.ini", "Permission denied"},
+  };
+  for (const auto& [name, why] : cases) {
+    if (name == "locked.ini" && geteuid() == 0) continue;  // root reads it all the same
+    const test::CommandResult run =
+        test::RunCommand({"env", "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File(name), "-o",
+                          dir.File("out"), doc});
+    EXPECT_EQ(run.exitCode, 2) << name;
+    EXPECT_NE(run.err.find(dir.File(name)), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("out")));
+}
+
+std::string Lines(const test::CommandResult& run) {
+  return run.out + run.err;
+}
+
+// Reads a report with Python's json and prints one line per record.
+test::CommandResult ReadReport(const std::string& report) {
+  return test::RunCommand(
+      {"python3", "-c",
+       "import json, os, sys, time\n"
+       "for line in open(sys.argv[1], encoding='utf-8'):\n"
+       "  r = json.loads(line)\n"
+       "  st = os.stat(r['source'])\n"
+       "  ns = st.st_mtime_ns\n"
+       "  mtime = time.strftime('%Y-%m-%dT%H:%M:%S', time.gmtime(ns // 10**9))"
+       " + '.%09dZ' % (ns % 10**9)\n"
+       "  assert r['size'] == st.st_size and r['mtime'] == mtime, line\n"
+       "  assert len(r['settings']) == 16 and 0 <= r['seconds'] < 600, line\n"
+       "  assert all(os.path.isfile(o) for o in r['outputs']), line\n"
+       "  print(r['status'], os.path.basename(r['source']), r['pages'],"
+       " ','.join(os.path.basename(o) for o in r['outputs']), bool(r['reason']))\n",
+       report});
+}
+
+TEST_F(Cli, ReportHoldsOneRecordPerFile) {
+  Write("docs/good.ps", ThreePages());
+  Write("docs/nopage.ps", "%!PS\n% nothing is shown\n");
+  const std::string report = dir.File("report.jsonl");
+  const test::CommandResult pages = Run({"-f", "png", "--dpi", "72", "-o", dir.File("out"),
+                                         "--jobs", "2", "--report", report, dir.File("docs")});
+  EXPECT_EQ(pages.exitCode, 1) << pages.out << pages.err;
+  const test::CommandResult merged =
+      Run({"-f", "tif", "--merge", "--dpi", "72", "-o", dir.File("out"), "--report", report,
+           dir.File("docs/good.ps")});
+  EXPECT_EQ(merged.exitCode, 0) << merged.out << merged.err;
+  const test::CommandResult read = ReadReport(report);
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  // The first run's two records come in the order the files finished.
+  const std::string good = "Succeed good.ps 3 good_001.png,good_002.png,good_003.png False\n";
+  const std::string failed = "Failed nopage.ps 0  True\n";
+  EXPECT_TRUE(read.out == good + failed + "Succeed good.ps 3 good.tif False\n" ||
+              read.out == failed + good + "Succeed good.ps 3 good.tif False\n")
+      << read.out;
+  // A record that cannot be written fails the run, though the images are there.
+  const test::CommandResult full = Run({"-f", "bmp", "--dpi", "72", "-o", dir.File("bmp"),
+                                        "--report", "/dev/full", dir.File("docs/good.ps")});
+  EXPECT_EQ(full.exitCode, 1) << Lines(full);
+  EXPECT_NE(full.err.find("cannot write to the report /dev/full: No space left on device"),
+            std::string::npos)
+      << full.err;
+  EXPECT_TRUE(fs::exists(dir.File("bmp/good_003.bmp")));
+  const test::CommandResult folder =
+      Run({"--report", dir.File("docs"), "-o", dir.File("bmp"), dir.File("docs/good.ps")});
+  EXPECT_EQ(folder.exitCode, 2);
+  EXPECT_NE(folder.err.find("cannot open the report " + dir.File("docs") + ": Is a directory"),
+            std::string::npos)
+      << folder.err;
+}
+
+bool Converted(const test::CommandResult& run, const std::string& source) {
+  return run.out.find("Succeed  " + source + " -> ") != std::string::npos;
+}
+
+bool Skipped(const test::CommandResult& run, const std::string& source) {
+  return run.out.find("Skipped  " + source + ": ") != std::string::npos;
+}
+
+std::string ReadText(const std::string& path) {
+  return test::ReadFileText(path);
+}
+
+TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
+  const std::string a = Write("docs/a.ps", ThreePages());
+  const std::string b = Write("docs/b.ps", ThreePages());
+  const std::string c = Write("docs/c.ps", ThreePages());
+  // A name that is not UTF-8 cannot be recorded exactly: it is always converted again.
+  const std::string latin = Write("docs/latin-\xE9.ps", ThreePages());
+  const std::string report = dir.File("r.jsonl");
+  const std::vector<std::string> command = {
+      "-f", "png", "-o", dir.File("out"), "--resume", report, dir.File("docs")};
+  auto withArgs = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = command;
+    args.insert(args.begin(), extra.begin(), extra.end());
+    return args;
+  };
+  ASSERT_EQ(Run(withArgs({"--dpi", "72"})).exitCode, 0);
+  const auto aWritten = fs::last_write_time(dir.File("out/a_001.png"));
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::string> extraArgs;
+    std::vector<std::string> converted;  // the others are skipped
+  };
+  const Step steps[] = {
+      {"unchanged", [] {}, {"--dpi", "72"}, {latin}},
+      {"changed source",
+       [&] { Write("docs/b.ps", ThreePages() + "% edited\n"); },
+       {"--dpi", "72"},
+       {b, latin}},
+      {"touched source",
+       [&] { fs::last_write_time(c, fs::last_write_time(c) + std::chrono::seconds(5)); },
+       {"--dpi", "72"},
+       {c, latin}},
+      {"deleted output",
+       [&] { fs::remove(dir.File("out/a_002.png")); },
+       {"--dpi", "72"},
+       {a, latin}},
+      {"changed settings", [] {}, {"--dpi", "100"}, {a, b, c, latin}},
+      {"settings back", [] {}, {"--dpi", "72"}, {latin}},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    const test::CommandResult run = Run(withArgs(step.extraArgs));
+    EXPECT_EQ(run.exitCode, 0) << step.what << "\n" << Lines(run);
+    for (const std::string& source : {a, b, c, latin}) {
+      const bool convert =
+          std::find(step.converted.begin(), step.converted.end(), source) != step.converted.end();
+      EXPECT_EQ(Converted(run, source), convert) << step.what << " " << source << "\n" << run.out;
+      EXPECT_EQ(Skipped(run, source), !convert) << step.what << " " << source << "\n" << run.out;
+    }
+  }
+  EXPECT_NE(fs::last_write_time(dir.File("out/a_001.png")), aWritten);  // "deleted output" redid a
+  // Every run appended one line per file, and the summary counts the skipped ones.
+  const std::string lines = ReadText(report);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4 * 7);
+  const test::CommandResult last = Run(withArgs({"--dpi", "72", "--jobs", "1"}));
+  EXPECT_NE(last.out.find("4 files: 1 succeeded, 3 skipped, 0 failed, 0 aborted; 3 images"),
+            std::string::npos)
+      << last.out;
+  // A line cut short (a full disk) counts for nothing, and the run says so.
+  std::ofstream(report, std::ios::app) << "{\"source\": \"" << a << "\", \"stat";
+  const test::CommandResult cut = Run(withArgs({"--dpi", "72"}));
+  EXPECT_EQ(cut.exitCode, 0) << Lines(cut);
+  EXPECT_NE(cut.err.find("1 line(s) of " + report + " could not be read"), std::string::npos)
+      << cut.err;
+  EXPECT_TRUE(Skipped(cut, b)) << cut.out;
+  // That run's records did not run into the cut line: they are all read.
+  EXPECT_NE(ReadText(report).find("\"stat\n{\"source\""), std::string::npos);
+  const test::CommandResult after = Run(withArgs({"--dpi", "72"}));
+  EXPECT_NE(after.err.find("1 line(s) of " + report + " could not be read"), std::string::npos)
+      << after.err;
+  EXPECT_NE(after.out.find("3 skipped"), std::string::npos) << after.out;
+}
+
+// A scheduler kills a task and starts it again: only the files it had not finished convert.
+TEST_F(Cli, ResumeAfterSigkillConvertsOnlyTheMissingFiles) {
+  std::string tenPages =
+      "%!PS\n/Helvetica findfont 24 scalefont setfont\n"
+      "1 1 10 { 72 700 moveto 3 string cvs show showpage } for\n";
+  std::vector<std::string> sources;
+  for (int i = 0; i < 6; ++i)
+    sources.push_back(Write("docs/d" + std::to_string(i) + ".ps", tenPages));
+  const std::string report = dir.File("r.jsonl");
+  const std::vector<std::string> command = {"TMPDIR=" + Tmp(),
+                                            CliPath(),
+                                            "--profile",
+                                            dir.File("p.ini"),
+                                            "-f",
+                                            "png",
+                                            "--dpi",
+                                            "72",
+                                            "--jobs",
+                                            "1",
+                                            "-o",
+                                            dir.File("out"),
+                                            "--resume",
+                                            report,
+                                            dir.File("docs")};
+  const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = SpawnCli(command, out);
+  close(out);
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (ReadText(report).empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(pid, SIGKILL);
+  EXPECT_EQ(WaitForExit(pid), 128 + SIGKILL);
+
+  // What the killed run recorded, and when those images were written.
+  const test::CommandResult first = ReadReport(report);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  std::vector<std::string> done;
+  std::map<std::string, fs::file_time_type> written;
+  for (const std::string& source : sources) {
+    const std::string name = fs::path(source).filename().string();
+    if (first.out.find("Succeed " + name + " 10 ") == std::string::npos) continue;
+    done.push_back(source);
+    for (int page = 1; page <= 10; ++page) {
+      const std::string image = dir.File("out/" + fs::path(source).stem().string() + "_" +
+                                         (page < 10 ? "00" : "0") + std::to_string(page) + ".png");
+      written[image] = fs::last_write_time(image);
+    }
+  }
+  ASSERT_GE(done.size(), 1u) << first.out;
+  ASSERT_LT(done.size(), sources.size()) << "the run ended before it was killed";
+
+  const test::CommandResult again = test::RunCommand([&] {
+    std::vector<std::string> args = {"env"};
+    args.insert(args.end(), command.begin(), command.end());
+    return args;
+  }());
+  EXPECT_EQ(again.exitCode, 0) << Lines(again);
+  for (const std::string& source : sources) {
+    const bool wasDone = std::find(done.begin(), done.end(), source) != done.end();
+    EXPECT_EQ(Skipped(again, source), wasDone) << source << "\n" << again.out;
+    EXPECT_EQ(Converted(again, source), !wasDone) << source << "\n" << again.out;
+  }
+  for (const auto& [image, time] : written) EXPECT_EQ(fs::last_write_time(image), time) << image;
+  for (const std::string& source : sources)
+    EXPECT_TRUE(fs::exists(dir.File("out/" + fs::path(source).stem().string() + "_010.png")));
+  // Over both runs, each file has exactly one record of its conversion.
+  const test::CommandResult all = ReadReport(report);
+  for (const std::string& source : sources) {
+    const std::string line = "Succeed " + fs::path(source).filename().string() + " 10 ";
+    size_t count = 0;
+    for (size_t at = all.out.find(line); at != std::string::npos; at = all.out.find(line, at + 1))
+      ++count;
+    EXPECT_EQ(count, 1u) << source << "\n" << all.out;
+  }
+}
+
+TEST_F(Cli, FilesFromTakesOddNamesAndListsBeyondTheArgumentLimit) {
+  const std::vector<std::string> names = {"a b.ps", "new\nline.ps", "-dash.ps", " lead.ps",
+                                          "tab\t.ps"};
+  std::string nulList;
+  for (const std::string& name : names) nulList += Write("odd/" + name, ThreePages()) + '\0';
+  Write("nul.list", nulList);
+  // Standard input carries the list.
+  const test::CommandResult fromStdin =
+      test::RunCommand({"sh", "-c", "exec \"$@\" < \"$0\"", dir.File("nul.list"), "env",
+                        "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f", "png",
+                        "--dpi", "72", "-o", dir.File("out"), "--files-from=-", "--null"});
+  EXPECT_EQ(fromStdin.exitCode, 0) << Lines(fromStdin);
+  for (const std::string& name : names)
+    EXPECT_TRUE(fs::exists(dir.File("out/" + fs::path(name).stem().string() + "_003.png"))) << name;
+
+  // One name per line, beside a folder and a path on the command line.
+  Write("more/x.ps", ThreePages());
+  Write("lines.list", dir.File("odd/a b.ps") + "\r\n" + dir.File("more") + "\n\n");
+  const test::CommandResult fromFile =
+      Run({"-f", "bmp", "--dpi", "72", "-o", dir.File("bmp"), "--files-from",
+           dir.File("lines.list"), dir.File("odd/-dash.ps")});
+  EXPECT_EQ(fromFile.exitCode, 0) << Lines(fromFile);
+  EXPECT_NE(fromFile.out.find("3 files: 3 succeeded"), std::string::npos) << fromFile.out;
+  EXPECT_TRUE(fs::exists(dir.File("bmp/x_001.bmp")));
+
+  // More names than one command line may carry. Their images stand already, so the run only
+  // reads the list and skips every file.
+  const long argMax = sysconf(_SC_ARG_MAX);
+  const size_t count = static_cast<size_t>(argMax) / 240 + 10;
+  fs::create_directories(dir.File("many"));
+  fs::create_directories(dir.File("many-out"));
+  std::string list;
+  const auto older = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (size_t i = 0; i < count; ++i) {
+    const std::string stem = std::to_string(i) + std::string(232, 'm');
+    const std::string source = dir.File("many/" + stem + ".ps");
+    std::ofstream(source) << "%!PS\n";
+    fs::last_write_time(source, older);
+    std::ofstream(dir.File("many-out/" + stem + "_001.png")) << "x";
+    list += source + "\n";
+  }
+  ASSERT_GT(list.size(), static_cast<size_t>(argMax));
+  Write("many.list", list);
+  const test::CommandResult many = Run({"-f", "png", "-o", dir.File("many-out"), "-q",
+                                        "--skip-existing", "--files-from", dir.File("many.list")});
+  EXPECT_EQ(many.exitCode, 0) << many.err;
+  EXPECT_EQ(many.out, "") << "quiet: nothing failed";
+  const test::CommandResult counted =
+      Run({"-f", "png", "-o", dir.File("many-out"), "--skip-existing", "--files-from",
+           dir.File("many.list")});
+  EXPECT_NE(counted.out.find(std::to_string(count) + " files: 0 succeeded, " +
+                             std::to_string(count) + " skipped, 0 failed"),
+            std::string::npos)
+      << counted.out.substr(counted.out.size() - 200);
+
+  // A list that cannot be read is a usage error.
+  const test::CommandResult missing = Run({"--files-from", dir.File("none.list")});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_NE(missing.err.find("cannot read the list " + dir.File("none.list")), std::string::npos);
+}
+
+TEST_F(Cli, SkipExistingComparesTheFirstImageWithTheSource) {
+  const std::string kept = Write("docs/kept.ps", ThreePages());
+  const std::string stale = Write("docs/stale.ps", ThreePages());
+  const std::string fresh = Write("docs/fresh.ps", ThreePages());
+  const std::string partial = Write("docs/partial.ps", ThreePages());
+  const auto now = fs::file_time_type::clock::now();
+  for (const std::string& source : {kept, stale, fresh, partial})
+    fs::last_write_time(source, now - std::chrono::hours(1));
+  fs::create_directories(dir.File("out"));
+  Write("out/kept_001.png", "old image");
+  Write("out/stale_001.png", "old image");
+  fs::last_write_time(dir.File("out/stale_001.png"), now - std::chrono::hours(2));
+  Write("out/partial_003.png", "only the last page");  // the first image decides
+  const test::CommandResult run =
+      Run({"-f", "png", "--dpi", "72", "-o", dir.File("out"), "--skip-existing", "--report",
+           dir.File("r.jsonl"), dir.File("docs")});
+  EXPECT_EQ(run.exitCode, 0) << Lines(run);
+  EXPECT_TRUE(Skipped(run, kept)) << run.out;
+  for (const std::string& source : {stale, fresh, partial})
+    EXPECT_TRUE(Converted(run, source)) << source << "\n" << run.out;
+  EXPECT_EQ(ReadText(dir.File("out/kept_001.png")), "old image");
+  EXPECT_TRUE(test::PillowDecode(dir.File("out/stale_001.png")));
+  // Its record says why, and a later --resume does not take that for a conversion.
+  const test::CommandResult read = ReadReport(dir.File("r.jsonl"));
+  EXPECT_NE(read.out.find("Skipped kept.ps 0 kept_001.png True"), std::string::npos) << read.out;
+  const test::CommandResult resumed = Run({"-f", "png", "--dpi", "72", "-o", dir.File("out"),
+                                           "--resume", dir.File("r.jsonl"), dir.File("docs")});
+  EXPECT_TRUE(Converted(resumed, kept)) << resumed.out;
+  EXPECT_TRUE(Skipped(resumed, stale)) << resumed.out;
+
+  // A merged TIFF is the one image of its file.
+  Write("tif/kept.tif", "old merged file");
+  const test::CommandResult merged = Run({"-f", "tif", "--merge", "--dpi", "72", "-o",
+                                          dir.File("tif"), "--skip-existing", kept, fresh});
+  EXPECT_TRUE(Skipped(merged, kept)) << merged.out;
+  EXPECT_TRUE(Converted(merged, fresh)) << merged.out;
 }
 
 }  // namespace

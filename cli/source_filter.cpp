@@ -1,0 +1,70 @@
+#include "cli/source_filter.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "batch/output_folder.h"
+#include "batch/output_format.h"
+#include "engine/converter.h"
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsNewer(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// The image is a regular file modified after the source was.
+bool FirstOutputIsNewer(const std::string& source, const std::string& output) {
+  struct stat sourceInfo {
+  }, outputInfo{};
+  return ::stat(source.c_str(), &sourceInfo) == 0 && ::stat(output.c_str(), &outputInfo) == 0 &&
+         S_ISREG(outputInfo.st_mode) && IsNewer(outputInfo.st_mtim, sourceInfo.st_mtim);
+}
+
+}  // namespace
+
+std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
+  const fs::path path(source);
+  std::string folder =
+      OutputFolder(settings.mode == 0 ? path.parent_path().string() : settings.output);
+  if (settings.each == 1) folder += EachFolderName(path) + "/";
+  const FormatChoice format = FormatFromType(settings.type);
+  const std::string base = path.stem().string();
+  return format.format == Tiff && settings.multpage == 1
+             ? folder + base + ".tif"
+             : folder + base + "_001" + format.extension;
+}
+
+SourcePlan PlanSources(const std::vector<std::string>& sources, const ConversionSettings& settings,
+                       const std::string& digest, const ResumeIndex* resume, bool skipExisting) {
+  SourcePlan plan;
+  for (const std::string& source : sources) {
+    ReportRecord skipped{source, StampOf(source), kStatusSkipped, "", {}, 0, 0, digest};
+    const ReportRecord* earlier = resume != nullptr && skipped.stamp
+                                      ? resume->Converted(source, *skipped.stamp, digest)
+                                      : nullptr;
+    if (earlier != nullptr) {
+      skipped.reason = kSkippedAsConverted;
+      skipped.outputs = earlier->outputs;
+      skipped.pages = earlier->pages;
+      plan.skipped.push_back(std::move(skipped));
+      continue;
+    }
+    const std::string first = skipExisting ? FirstOutputPath(source, settings) : "";
+    if (skipExisting && FirstOutputIsNewer(source, first)) {
+      skipped.reason = kSkippedAsNewer;
+      skipped.outputs = {first};
+      plan.skipped.push_back(std::move(skipped));
+      continue;
+    }
+    plan.convert.push_back(source);
+  }
+  return plan;
+}
+
+}  // namespace orvalis
