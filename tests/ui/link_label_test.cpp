@@ -125,6 +125,9 @@ class LinkLabelTest : public QObject {
       link->Attach();
       window.show();
       QVERIFY(QTest::qWaitForWindowExposed(&window));
+      // Each test starts with the mouse away from the link, wherever an earlier test left it.
+      QTest::mouseMove(&window, QPoint(300, 100));
+      QTRY_VERIFY(!link->Hovering());
     }
   };
 
@@ -349,6 +352,19 @@ class LinkLabelTest : public QObject {
     QTRY_VERIFY(f.link->Hovering());
     QCursor::setPos(f.window.mapToGlobal(QPoint(300, 100)));
     QTRY_VERIFY_WITH_TIMEOUT(!f.link->Hovering(), 2000);
+    QCOMPARE(f.link->CurrentTextColour(), kNormal);
+  }
+
+  void leaveNotificationEndsTheHover() {
+    // Where the cursor position outside the program is unknown (Wayland), the leave
+    // notification is what ends the hover.
+    Fixture f;
+    QTest::mouseMove(f.link, QPoint(5, 5));
+    QTRY_VERIFY(f.link->Hovering());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(f.link, &leave);
+    QVERIFY(!f.link->Hovering());
+    QVERIFY(!f.link->font().underline());
     QCOMPARE(f.link->CurrentTextColour(), kNormal);
   }
 

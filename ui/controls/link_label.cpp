@@ -293,7 +293,10 @@ void CLinkLabel::AdjustSize() {
 }
 
 void CLinkLabel::CheckHover(const QPoint& globalPos) {
-  if (rect().contains(mapFromGlobal(globalPos))) return;
+  if (!rect().contains(mapFromGlobal(globalPos))) EndHover();
+}
+
+void CLinkLabel::EndHover() {
   hovering_ = false;
   hoverTimer_.stop();
   ApplyLook();
@@ -307,6 +310,13 @@ void CLinkLabel::mouseMoveEvent(QMouseEvent* event) {
 void CLinkLabel::enterEvent(QEnterEvent* event) {
   StartHover();
   QLabel::enterEvent(event);
+}
+
+void CLinkLabel::leaveEvent(QEvent* event) {
+  // Where the window system reports no cursor position outside the program's windows (Wayland),
+  // the timer would not notice the mouse leaving; the leave notification ends the hover there.
+  EndHover();
+  QLabel::leaveEvent(event);
 }
 
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
