@@ -140,6 +140,17 @@ class AppStartTest : public QObject {
     QVERIFY(second.TryAcquire());
   }
 
+  void unusableLockFolderDoesNotStopTheProgram() {
+    // A lock that cannot be made at all (its folder would lie under a plain file) must not
+    // keep the program from starting: it runs unguarded.
+    QFile plain(runtime_.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    SingleInstance instance("viewer", runtime_.filePath("plain/locks").toStdString());
+    QVERIFY(instance.TryAcquire());
+    QVERIFY(!instance.Held());
+  }
+
   void withoutRuntimeFolderTheCacheFolderHoldsTheLock() {
     const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
     const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
