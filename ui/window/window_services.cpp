@@ -1,0 +1,21 @@
+#include "ui/window/window_services.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+
+namespace orvalis {
+
+WindowServices DesktopWindowServices() {
+  WindowServices services;
+  services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  services.chooseFiles = [](QWidget* parent, const QString& folder) {
+    return QFileDialog::getOpenFileNames(parent, QStringLiteral("Kestrune Orvalis"), folder,
+                                         QStringLiteral("PS Files (*.ps)"));
+  };
+  services.chooseFolder = [](QWidget* parent, const QString& title, const QString& folder) {
+    return QFileDialog::getExistingDirectory(parent, title, folder, QFileDialog::ShowDirsOnly);
+  };
+  return services;
+}
+
+}  // namespace orvalis

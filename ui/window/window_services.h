@@ -1,0 +1,40 @@
+#pragma once
+// What the main window asks of the desktop and of the rest of the program, gathered so that
+// tests put recorders in their place: no real file dialog, browser or file manager opens in a
+// test.
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+#include <string>
+
+#include "batch/batch_converter.h"
+#include "batch/page_renderer.h"
+
+class QWidget;
+
+namespace orvalis {
+
+struct WindowServices {
+  PageRenderer* renderer = nullptr;  // loaded by the caller, outlives the window
+  std::string profilePath;           // Profile.ini
+  BatchOptions batch;                // the window's run: one file at a time, with its pauses
+
+  // Opens a file, a folder or a page with the desktop's default application.
+  std::function<void(const QUrl&)> openUrl;
+  // The about box.
+  std::function<void(QWidget* parent)> showAbout;
+  // The settings sheet; true when it was closed with OK (its pages have written their keys).
+  std::function<bool(QWidget* parent)> runSettings;
+  // The file-open dialog for PostScript files, starting in `folder`; the chosen files in order.
+  std::function<QStringList(QWidget* parent, const QString& folder)> chooseFiles;
+  // A folder browser titled `title`, starting in `folder`; "" when cancelled.
+  std::function<QString(QWidget* parent, const QString& title, const QString& folder)> chooseFolder;
+};
+
+// The real desktop: QDesktopServices, QFileDialog, the settings sheet and the about box.
+// `renderer` and `profilePath` are left for the caller.
+WindowServices DesktopWindowServices();
+
+}  // namespace orvalis
