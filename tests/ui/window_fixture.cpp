@@ -61,7 +61,7 @@ WindowServices RecordingServices(PageRenderer& renderer, const std::string& prof
   services.batch.pacing = kNoPacing;
   services.openUrl = [&record](const QUrl& url) { record.opened.push_back(url); };
   services.showAbout = [&record](QWidget*) { ++record.aboutShown; };
-  services.runSettings = [&record](QWidget*) {
+  services.runSettings = [&record](QWidget*, const std::string&, const ConversionSettings&) {
     ++record.settingsShown;
     return record.settingsAnswer;
   };

@@ -11,11 +11,13 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -23,8 +25,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "ui/controls/icon_button.h"
+#include "ui/controls/icon_table.h"
 #include "ui/settings/app_paths.h"
-#include "ui/window/dialog_units.h"
+#include "ui/sheet/dialog_units.h"
 #include "ui/window/format_list.h"
 
 namespace orvalis {
@@ -53,13 +57,17 @@ QString WithTrailingSlash(QString folder) {
   return folder;
 }
 
-// One of the window's image buttons: a caption beside its icon, drawn flat.
-QPushButton* MakeImageButton(QWidget* parent, const char* id, const QString& text) {
-  auto* button = new QPushButton(text, parent);
+// One of the window's image buttons: its icon beside (alignment 0) or above (1) the caption,
+// drawn themed through `theme` when given.
+CThemedIconButton* MakeImageButton(QWidget* parent, const char* id, const QString& text, int iconId,
+                                   int alignment, const CThemeLibrary* theme) {
+  auto* button = new CThemedIconButton(text, parent);
   button->setObjectName(QString::fromLatin1(id));
   button->setAutoDefault(false);
-  button->setFlat(true);
   button->setAccessibleName(text.isEmpty() ? QStringLiteral("Help") : text);
+  button->SetAlign(alignment, false);
+  if (theme != nullptr) button->SetThemeLibrary(theme);
+  button->SetIcon(iconId);
   return button;
 }
 
@@ -107,26 +115,34 @@ MainDialog::~MainDialog() = default;
 void MainDialog::BuildControls() {
   QFont dialogFont(QStringLiteral("Tahoma"), 8);
   setFont(dialogFont);
-  const DialogUnits du(dialogFont);
-  setFixedSize(du.Size(402, 259));
+  const DialogUnits units = DialogUnits::FromFont(dialogFont);
+  const auto du = [&units](int x, int y, int width, int height) {
+    return units.ToPixels(QRect(x, y, width, height));
+  };
+  setFixedSize(units.ToPixels(QSize(402, 259)));
+  setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
 
-  addFiles_ = MakeImageButton(this, "1007", QStringLiteral("Add File(s)"));
-  addFiles_->setGeometry(du.Rect(5, 5, 70, 25));
-  addFolder_ = MakeImageButton(this, "1008", QStringLiteral("Add Folder"));
-  addFolder_->setGeometry(du.Rect(77, 5, 70, 25));
-  remove_ = MakeImageButton(this, "1009", QStringLiteral("Remove"));
-  remove_->setGeometry(du.Rect(149, 5, 70, 25));
+  addFiles_ =
+      MakeImageButton(this, "1007", QStringLiteral("Add File(s)"), kIconAddFiles, 0, &theme_);
+  addFiles_->setGeometry(du(5, 5, 70, 25));
+  addFolder_ =
+      MakeImageButton(this, "1008", QStringLiteral("Add Folder"), kIconAddFolder, 0, &theme_);
+  addFolder_->setGeometry(du(77, 5, 70, 25));
+  remove_ = MakeImageButton(this, "1009", QStringLiteral("Remove"), kIconRemove, 0, &theme_);
+  remove_->setGeometry(du(149, 5, 70, 25));
   remove_->setEnabled(false);
-  settingsButton_ = MakeImageButton(this, "1010", QStringLiteral("Settings"));
-  settingsButton_->setGeometry(du.Rect(221, 5, 70, 25));
-  help_ = MakeImageButton(this, "1016", QString());
-  help_->setGeometry(du.Rect(375, 5, 20, 20));
+  settingsButton_ =
+      MakeImageButton(this, "1010", QStringLiteral("Settings"), kIconSettings, 0, &theme_);
+  settingsButton_->setGeometry(du(221, 5, 70, 25));
+  help_ = MakeImageButton(this, "1016", QString(), kIconHelp, 0, nullptr);
+  help_->SetDrawBorder(false, false);
+  help_->setGeometry(du(375, 5, 20, 20));
   help_->setToolTip(QStringLiteral("Help"));
 
   list_ = new QTreeView(this);
   list_->setObjectName(QStringLiteral("1001"));
   list_->setAccessibleName(QStringLiteral("Files"));
-  list_->setGeometry(du.Rect(5, 35, 390, 140));
+  list_->setGeometry(du(5, 35, 390, 140));
   list_->setModel(&model_);
   list_->setRootIsDecorated(false);
   list_->setItemsExpandable(false);
@@ -153,56 +169,62 @@ void MainDialog::BuildControls() {
   list_->viewport()->installEventFilter(this);
 
   auto* group = new QGroupBox(QStringLiteral("Image Format && Output Folder"), this);
-  group->setGeometry(du.Rect(5, 180, 290, 60));
+  group->setGeometry(du(5, 180, 290, 60));
+  // The caption sits on the frame's top line, as the layout's units expect; a caption above the
+  // frame would push the line into the format list.
+  group->setStyleSheet(QStringLiteral(
+      "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+      " left: 6px; padding: 0 2px; }"));
   const QPoint inGroup = -group->pos();  // the group's children are placed in window units
 
   format_ = new QComboBox(group);
   format_->setObjectName(QStringLiteral("1003"));
   format_->setAccessibleName(QStringLiteral("Image Format"));
   format_->addItems(FormatListItems());
-  format_->setGeometry(du.Rect(15, 190, 110, 12).translated(inGroup));
+  format_->setGeometry(du(15, 190, 110, 12).translated(inGroup));
 
   mode_ = new QComboBox(group);
   mode_->setObjectName(QStringLiteral("1058"));
   mode_->setAccessibleName(QStringLiteral("Output Folder"));
   mode_->addItems({QStringLiteral("Convert to the source file folder"),
                    QStringLiteral("Convert to the destination folder")});
-  mode_->setGeometry(du.Rect(15, 205, 185, 12).translated(inGroup));
+  mode_->setGeometry(du(15, 205, 185, 12).translated(inGroup));
 
   browse_ = new QPushButton(QStringLiteral("Browse..."), group);
   browse_->setObjectName(QStringLiteral("1013"));
   browse_->setAutoDefault(false);
-  browse_->setGeometry(du.Rect(205, 205, 39, 12).translated(inGroup));
+  browse_->setGeometry(du(205, 205, 39, 12).translated(inGroup));
   explore_ = new QPushButton(QStringLiteral("Explore..."), group);
   explore_->setObjectName(QStringLiteral("1014"));
   explore_->setAutoDefault(false);
-  explore_->setGeometry(du.Rect(245, 205, 39, 12).translated(inGroup));
+  explore_->setGeometry(du(245, 205, 39, 12).translated(inGroup));
 
   folder_ = new QLineEdit(group);
   folder_->setObjectName(QStringLiteral("1012"));
   folder_->setAccessibleName(QStringLiteral("Destination folder"));
   folder_->setReadOnly(true);
-  folder_->setGeometry(du.Rect(15, 220, 270, 12).translated(inGroup));
+  folder_->setGeometry(du(15, 220, 270, 12).translated(inGroup));
 
-  start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText));
-  start_->setGeometry(du.Rect(300, 184, 95, 56));
+  start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText), kIconConvert, 1, &theme_);
+  start_->setGeometry(du(300, 184, 95, 56));
   start_->setEnabled(false);
 
-  MakeEtchedLine(this, QFrame::HLine, du.Rect(0, 245, 401, 1));
-  MakeEtchedLine(this, QFrame::VLine, du.Rect(130, 246, 1, 12));
-  MakeEtchedLine(this, QFrame::VLine, du.Rect(260, 246, 1, 12));
+  MakeEtchedLine(this, QFrame::HLine, du(0, 245, 401, 1));
+  MakeEtchedLine(this, QFrame::VLine, du(130, 246, 1, 12));
+  MakeEtchedLine(this, QFrame::VLine, du(260, 246, 1, 12));
 
   filesCount_ = new QLabel(FilesCountText(0), this);
   filesCount_->setObjectName(QStringLiteral("1047"));
-  filesCount_->setGeometry(du.Rect(5, 249, 115, 8));
+  filesCount_->setGeometry(du(5, 249, 115, 8));
   selected_ = new QLabel(SelectedText(0), this);
   selected_->setObjectName(QStringLiteral("1048"));
-  selected_->setGeometry(du.Rect(135, 248, 115, 8));
+  selected_->setGeometry(du(135, 248, 115, 8));
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("1011"));
   progress_->setAccessibleName(QStringLiteral("Progress"));
-  progress_->setGeometry(du.Rect(265, 248, 135, 10));
+  progress_->setGeometry(du(265, 248, 135, 10));
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
   progress_->hide();
@@ -345,7 +367,7 @@ void MainDialog::OnViewOriginal() {
 }
 
 void MainDialog::OnSettings() {
-  if (services_.runSettings && services_.runSettings(this))
+  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_))
     LoadConversionOptions(services_.profilePath, settings_);
 }
 
@@ -446,6 +468,7 @@ void MainDialog::OnRunningChanged(bool running) {
 
 void MainDialog::ShowRunning(bool running) {
   start_->setText(QString::fromLatin1(running ? kStopText : kStartText));
+  start_->SetIcon(running ? kIconStop : kIconConvert);
   start_->setAccessibleName(start_->text());
   const RunControls controls = ControlsForRun(running, mode_->currentIndex());
   progress_->setVisible(controls.progressVisible);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "batch/batch_converter.h"
+#include "ui/controls/theme_library.h"
 #include "ui/settings/conversion_settings.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
@@ -23,6 +24,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class CThemedIconButton;
 class QTreeView;
 
 namespace orvalis {
@@ -96,18 +98,19 @@ class MainDialog : public QDialog {
   bool running_ = false;  // from the Start click until the driver reports the run's end
   bool adding_ = false;   // files are being added; the window is disabled meanwhile
 
-  QPushButton* addFiles_ = nullptr;
-  QPushButton* addFolder_ = nullptr;
-  QPushButton* remove_ = nullptr;
-  QPushButton* settingsButton_ = nullptr;
-  QPushButton* help_ = nullptr;
+  CThemeLibrary theme_;  // the image buttons draw through it
+  CThemedIconButton* addFiles_ = nullptr;
+  CThemedIconButton* addFolder_ = nullptr;
+  CThemedIconButton* remove_ = nullptr;
+  CThemedIconButton* settingsButton_ = nullptr;
+  CThemedIconButton* help_ = nullptr;
   QTreeView* list_ = nullptr;
   QComboBox* format_ = nullptr;
   QComboBox* mode_ = nullptr;
   QPushButton* browse_ = nullptr;
   QPushButton* explore_ = nullptr;
   QLineEdit* folder_ = nullptr;
-  QPushButton* start_ = nullptr;
+  CThemedIconButton* start_ = nullptr;
   QLabel* filesCount_ = nullptr;
   QLabel* selected_ = nullptr;
   QProgressBar* progress_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 
+#include "ui/sheet/my_prop_sheet.h"
+
 namespace orvalis {
 
 WindowServices DesktopWindowServices() {
@@ -14,6 +16,11 @@ WindowServices DesktopWindowServices() {
   };
   services.chooseFolder = [](QWidget* parent, const QString& title, const QString& folder) {
     return QFileDialog::getExistingDirectory(parent, title, folder, QFileDialog::ShowDirsOnly);
+  };
+  services.runSettings = [](QWidget* parent, const std::string& profilePath,
+                            const ConversionSettings& settings) {
+    CMyPropSheet sheet(settings, profilePath, parent);
+    return sheet.exec() == QDialog::Accepted;
   };
   return services;
 }

@@ -11,6 +11,7 @@
 
 #include "batch/batch_converter.h"
 #include "batch/page_renderer.h"
+#include "ui/settings/conversion_settings.h"
 
 class QWidget;
 
@@ -25,8 +26,11 @@ struct WindowServices {
   std::function<void(const QUrl&)> openUrl;
   // The about box.
   std::function<void(QWidget* parent)> showAbout;
-  // The settings sheet; true when it was closed with OK (its pages have written their keys).
-  std::function<bool(QWidget* parent)> runSettings;
+  // The settings sheet over the option fields of `settings`; true when it was closed with OK
+  // (its pages have then written their keys into `profilePath`).
+  std::function<bool(QWidget* parent, const std::string& profilePath,
+                     const ConversionSettings& settings)>
+      runSettings;
   // The file-open dialog for PostScript files, starting in `folder`; the chosen files in order.
   std::function<QStringList(QWidget* parent, const QString& folder)> chooseFiles;
   // A folder browser titled `title`, starting in `folder`; "" when cancelled.

@@ -1,0 +1,47 @@
+#include "ui/sheet/dialog_units.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QString>
+#include <algorithm>
+
+namespace {
+
+// value * numerator / denominator, rounded half away from zero.
+int ScaleRounded(int value, int numerator, int denominator) {
+  const long long product = static_cast<long long>(value) * numerator;
+  const long long half = denominator / 2;
+  return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                       : -((-product + half) / denominator));
+}
+
+}  // namespace
+
+DialogUnits::DialogUnits(int averageCharWidth, int charHeight)
+    : baseX_(std::max(1, averageCharWidth)), baseY_(std::max(1, charHeight)) {}
+
+DialogUnits DialogUnits::FromFont(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return DialogUnits((letters / 26 + 1) / 2, metrics.height());
+}
+
+int DialogUnits::X(int units) const {
+  return ScaleRounded(units, baseX_, 4);
+}
+
+int DialogUnits::Y(int units) const {
+  return ScaleRounded(units, baseY_, 8);
+}
+
+QRect DialogUnits::ToPixels(const QRect& units) const {
+  const int left = X(units.left());
+  const int top = Y(units.top());
+  return QRect(left, top, X(units.left() + units.width()) - left,
+               Y(units.top() + units.height()) - top);
+}
+
+QSize DialogUnits::ToPixels(const QSize& units) const {
+  return QSize(X(units.width()), Y(units.height()));
+}

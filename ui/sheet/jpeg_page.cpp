@@ -1,0 +1,25 @@
+#include "ui/sheet/jpeg_page.h"
+
+#include <QComboBox>
+#include <QSlider>
+
+#include "engine/converter.h"
+
+CJpg::CJpg(QWidget* parent) : CFormatPage("JPEG", 143, orvalis::Jpeg, kColorList, parent) {}
+
+void CJpg::BuildControls() {
+  AddIntroduction(20);
+  AddColorGroup(44);
+  SelectColor(Options().jpgc);
+  AddGroup("Quality", QRect(7, 82, 233, 54));
+  AddLabel(0, "Small Size", QRect(12, 102, 44, 10), Qt::AlignRight | Qt::AlignVCenter);
+  quality_ = AddQualitySlider(kQualitySlider, QRect(60, 96, 120, 20), QRect(60, 118, 120, 10),
+                              Options().JQu)
+                 .slider;
+  AddLabel(0, "High Quality", QRect(184, 102, 52, 10));
+  ChainTabOrder({ColorList(), quality_});
+}
+
+bool CJpg::Save(std::string* error) {
+  return orvalis::WriteJpegPageKeys(ProfilePath(), AsView(ColorText()), quality_->value(), error);
+}

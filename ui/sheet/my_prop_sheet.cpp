@@ -1,0 +1,88 @@
+#include "ui/sheet/my_prop_sheet.h"
+
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "ui/sheet/common_page.h"
+#include "ui/sheet/format_pages.h"
+#include "ui/sheet/jpeg_page.h"
+#include "ui/sheet/tiff_page.h"
+
+namespace {
+
+orvalis::ConversionSettings LoadOptions(const std::string& profilePath) {
+  orvalis::ConversionSettings settings;
+  orvalis::LoadConversionOptions(profilePath, settings);
+  return settings;
+}
+
+}  // namespace
+
+CMyPropSheet::CMyPropSheet(const std::string& profilePath, QWidget* parent)
+    : CMyPropSheet(LoadOptions(profilePath), profilePath, parent) {}
+
+CMyPropSheet::CMyPropSheet(const orvalis::ConversionSettings& options,
+                           const std::string& profilePath, QWidget* parent)
+    : QDialog(parent), profilePath_(profilePath) {
+  setWindowTitle("Settings");
+  setModal(true);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName("12320");  // the tab control of a property sheet
+  tabs_->setUsesScrollButtons(false);
+  pages_ = {new CComn, new CBmpp, new CTiff, new CJpg, new CGif, new CPng,
+            new CPcx,  new CJp2,  new CJpc,  new CRas, new CTga};
+  for (CPropertyPage* page : pages_) {
+    tabs_->addTab(page, page->Title());
+    page->SetPageData(options, profilePath);
+  }
+  // Only OK and Cancel, in the two rightmost places.
+  buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons_->button(QDialogButtonBox::Ok)->setObjectName("1");
+  buttons_->button(QDialogButtonBox::Cancel)->setObjectName("2");
+  connect(buttons_, &QDialogButtonBox::accepted, this, &CMyPropSheet::accept);
+  connect(buttons_, &QDialogButtonBox::rejected, this, &CMyPropSheet::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs_);
+  layout->addWidget(buttons_);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  tabs_->setCurrentIndex(0);
+  OnTabShown(0);
+  connect(tabs_, &QTabWidget::currentChanged, this, &CMyPropSheet::OnTabShown);
+}
+
+void CMyPropSheet::OnTabShown(int index) {
+  if (index >= 0 && index < PageCount()) Page(index)->EnsureBuilt();
+}
+
+void CMyPropSheet::accept() {
+  QStringList failures;
+  for (CPropertyPage* page : pages_) {
+    if (!page->IsBuilt()) continue;
+    std::string error;
+    if (!page->Save(&error))
+      failures << QString("%1: %2").arg(page->Title(), QString::fromStdString(error));
+  }
+  if (!failures.isEmpty()) {
+    ReportSaveFailure(QString("The settings could not be saved in %1.\n\n%2")
+                          .arg(QString::fromStdString(profilePath_), failures.join('\n')));
+    return;
+  }
+  QDialog::accept();
+}
+
+void CMyPropSheet::ReportSaveFailure(const QString& message) {
+  QMessageBox::warning(this, "Kestrune Orvalis", message);
+}
+
+bool RunSettingsSheet(QWidget* parent, const std::string& profilePath,
+                      orvalis::ConversionSettings& settings) {
+  CMyPropSheet sheet(settings, profilePath, parent);
+  if (sheet.exec() != QDialog::Accepted) return false;
+  orvalis::LoadConversionOptions(profilePath, settings);
+  return true;
+}

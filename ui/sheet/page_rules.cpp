@@ -1,0 +1,86 @@
+#include "ui/sheet/page_rules.h"
+
+#include "batch/output_format.h"
+#include "engine/converter.h"
+
+int FindItemByPrefix(const QStringList& items, const QString& text) {
+  for (int i = 0; i < items.size(); ++i)
+    if (items[i].startsWith(text, Qt::CaseInsensitive)) return i;
+  return -1;
+}
+
+QStringList TiffCompressionItems() {
+  return {"Uncompressed", "LZW", "RLE", "JPEG", "PACKBITS", "CCITT FAX3", "CCITT FAX4"};
+}
+
+TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex) {
+  constexpr int kTrueColorItem = 0;
+  constexpr int kBlackWhiteItem = 5;
+  switch (compressionIndex) {
+    case kTiffJpeg:
+      return {false, true, kTrueColorItem};
+    case kTiffFax3:
+    case kTiffFax4:
+      return {false, false, kBlackWhiteItem};
+    default:
+      return {true, false, kTrueColorItem};
+  }
+}
+
+QStringList ColorItemsOffered(int outputFormat) {
+  QStringList items;
+  for (std::string_view name : orvalis::ColorNamesOffered(outputFormat))
+    items << QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+  return items;
+}
+
+QString FormatDescription(int outputFormat) {
+  switch (outputFormat) {
+    case orvalis::Bmp:
+      return "The BMP file format, also known as bitmap or Device Independent Bitmap (DIB) file "
+             "format, is a image file format used to store bitmap digital images, especially on "
+             "Microsoft Windows and OS/2 operating systems.";
+    case orvalis::Tiff:
+      return "Tagged Image File Format (abbreviated TIFF) is a file format for storing images, "
+             "including photographs and line art.";
+    case orvalis::Jpeg:
+      return "JPEG is a compression method specifically intended for continuous-tone images.";
+    case orvalis::Gif:
+      return "The Graphics Interchange Format (GIF) is a bitmap image format that was introduced "
+             "by CompuServe in 1987 and has since come into widespread usage on the World Wide "
+             "Web due to its wide support and portability.";
+    case orvalis::Png:
+      return "Portable Network Graphics is a bitmapped image format that employs lossless data "
+             "compression.";
+    case orvalis::Pcx:
+      return "PCX is the native file format for PC Paintbrush (PCX = 'Personal Computer "
+             "eXchange') and became one of the first widely accepted DOS imaging standards.";
+    case orvalis::Jp2:
+      return "JPEG 2000 is an image compression standard and coding system. It was created by "
+             "the Joint Photographic Experts Group committee in 2000 to succeed the original "
+             "JPEG standard.";
+    case orvalis::Jpc:
+      return "JPC is an image file similar to JPEG-1, and it is in connection with File "
+             "containing JPEG 2000 Code. A bare JPEG 2000 code stream, without the boxes of a JP2 "
+             "file, is usually stored with the extension .jpc or .j2k.";
+    case orvalis::Ras:
+      return "The RAS file extension is related to Sun Raster format. Sun Microsystems created "
+             "the format for the workstations of its SunOS operating system. A file holds a "
+             "32-byte header, an optional colour map and the pixel rows. The rows are stored "
+             "uncompressed or run-length encoded.";
+    case orvalis::Tga:
+      return "Truevision TGA, often referred to as TARGA, is a raster graphics file format. The "
+             "name stands for Truevision Graphics Adapter and Truevision Advanced Raster Graphics "
+             "Adapter, the display cards it was first made for.";
+    default:
+      return {};
+  }
+}
+
+QStringList RotationItems() {
+  return {"0", "90", "180", "270"};
+}
+
+QStringList ResolutionItems() {
+  return {"72", "96", "150", "200", "300", "500", "600"};
+}

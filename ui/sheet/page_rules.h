@@ -1,0 +1,44 @@
+#pragma once
+// The settings pages' rules, without widgets: list searches, the TIFF page's compression rules,
+// the colour items each format offers and the format descriptions.
+
+#include <QString>
+#include <QStringList>
+
+// The first item, from the top, that begins with `text` without regard to case; -1 when none.
+int FindItemByPrefix(const QStringList& items, const QString& text);
+
+// The TIFF page's compression list, in the order of the stored "compress" index.
+QStringList TiffCompressionItems();
+
+enum TiffCompression {
+  kTiffUncompressed = 0,
+  kTiffLzw = 1,
+  kTiffRle = 2,
+  kTiffJpeg = 3,
+  kTiffPackBits = 4,
+  kTiffFax3 = 5,
+  kTiffFax4 = 6,
+};
+
+// What choosing a compression does to the rest of the TIFF page.
+struct TiffCompressionEffect {
+  bool colorListEnabled;
+  bool qualityEnabled;  // track bar, its value and its "Quality" label
+  int colorIndex;       // the colour item selected: 0 "True Color", 5 "B&W"
+};
+
+// JPEG: the colour list off on "True Color", the quality controls on. CCITT FAX3 and FAX4: the
+// colour list off on "B&W". Every other index, and no selection (-1): the list on, "True Color".
+TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex);
+
+// The colour items the page of `outputFormat` (an engine format number) offers, in list order.
+QStringList ColorItemsOffered(int outputFormat);
+
+// The paragraph a format page shows under "Introduce:" (empty for a format without a page).
+QString FormatDescription(int outputFormat);
+
+// The rotation list of the common page.
+QStringList RotationItems();
+// The resolution lists of the common page.
+QStringList ResolutionItems();

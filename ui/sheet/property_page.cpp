@@ -1,0 +1,81 @@
+#include "ui/sheet/property_page.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+
+#include "ui/sheet/page_rules.h"
+
+CPropertyPage::CPropertyPage(const QString& title, int dialogId, QWidget* parent)
+    : QWidget(parent), title_(title), dialogId_(dialogId), units_(DialogUnits::FromFont(font())) {
+  setObjectName(QString::number(dialogId));
+  setAccessibleName(title);
+}
+
+void CPropertyPage::SetPageData(const orvalis::ConversionSettings& options,
+                                const std::string& profilePath) {
+  options_ = options;
+  profilePath_ = profilePath;
+}
+
+void CPropertyPage::EnsureBuilt() {
+  if (built_) return;
+  built_ = true;
+  units_ = DialogUnits::FromFont(font());
+  BuildControls();
+}
+
+QSize CPropertyPage::sizeHint() const {
+  return DialogUnits::FromFont(font()).ToPixels(kPageUnits);
+}
+
+void CPropertyPage::PlaceWidget(QWidget* widget, int id, const QRect& units) {
+  widget->setParent(this);
+  if (id != 0) widget->setObjectName(QString::number(id));
+  widget->setGeometry(units_.ToPixels(units));
+  widget->show();
+}
+
+QLabel* CPropertyPage::AddLabel(int id, const QString& text, const QRect& units,
+                                Qt::Alignment alignment) {
+  auto* label = Place(new QLabel(text), id, units);
+  label->setAlignment(alignment);
+  label->setAccessibleName(text);
+  return label;
+}
+
+QGroupBox* CPropertyPage::AddGroup(const QString& title, const QRect& units) {
+  auto* group = Place(new QGroupBox(title), 0, units);
+  group->setAccessibleName(title);
+  // Controls are siblings of their group, as on a dialog template, so the group keeps no focus.
+  group->setFocusPolicy(Qt::NoFocus);
+  return group;
+}
+
+QComboBox* CPropertyPage::AddList(int id, const QStringList& items, const QRect& units,
+                                  const QString& accessibleName) {
+  auto* list = Place(new QComboBox, id, units);
+  list->addItems(items);
+  list->setCurrentIndex(-1);
+  list->setAccessibleName(accessibleName);
+  return list;
+}
+
+void CPropertyPage::ChainTabOrder(std::initializer_list<QWidget*> widgets) {
+  QWidget* previous = nullptr;
+  for (QWidget* widget : widgets) {
+    if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+}
+
+std::optional<std::string> SelectedText(const QComboBox* list) {
+  if (list->currentIndex() < 0) return std::nullopt;
+  return list->itemText(list->currentIndex()).toStdString();
+}
+
+void SelectByPrefix(QComboBox* list, const QString& text) {
+  QStringList items;
+  for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+  list->setCurrentIndex(FindItemByPrefix(items, text));
+}

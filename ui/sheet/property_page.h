@@ -1,0 +1,86 @@
+#pragma once
+// CPropertyPage: one page of the settings sheet. A page holds its own copy of the option fields
+// and the path of Profile.ini (SetPageData, before the sheet is shown), builds its controls the
+// first time its tab is shown, and on OK writes its keys into Profile.ini. Controls are placed in
+// dialog units of the page's font; each one's objectName is its numeric id ("1031").
+
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ui/settings/conversion_settings.h"
+#include "ui/sheet/dialog_units.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+
+class CPropertyPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Every page is 247 x 164 dialog units.
+  static constexpr QSize kPageUnits{247, 164};
+
+  CPropertyPage(const QString& title, int dialogId, QWidget* parent = nullptr);
+
+  // Copies the option fields and the profile path; call before the page is shown.
+  void SetPageData(const orvalis::ConversionSettings& options, const std::string& profilePath);
+
+  const QString& Title() const { return title_; }
+  int DialogId() const { return dialogId_; }
+  bool IsBuilt() const { return built_; }
+  // Builds the controls and fills them from the option fields, once.
+  void EnsureBuilt();
+  // Writes the page's keys (in their order, in one replacement of the file). False, with the
+  // reason in `error`, when the file could not be written.
+  virtual bool Save(std::string* error) = 0;
+
+  QSize sizeHint() const override;
+
+ protected:
+  // Creates and fills the controls, in the order the keyboard visits them.
+  virtual void BuildControls() = 0;
+
+  const orvalis::ConversionSettings& Options() const { return options_; }
+  const std::string& ProfilePath() const { return profilePath_; }
+  const DialogUnits& Units() const { return units_; }
+
+  // Puts `widget` on the page at `units` (dialog units) with its id as objectName (id 0: none).
+  template <class Widget>
+  Widget* Place(Widget* widget, int id, const QRect& units) {
+    PlaceWidget(widget, id, units);
+    return widget;
+  }
+  QLabel* AddLabel(int id, const QString& text, const QRect& units,
+                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+  QGroupBox* AddGroup(const QString& title, const QRect& units);
+  // A drop-down list with `items`, named after its label for screen readers.
+  QComboBox* AddList(int id, const QStringList& items, const QRect& units,
+                     const QString& accessibleName);
+  // The keyboard visits `widgets` in this order.
+  static void ChainTabOrder(std::initializer_list<QWidget*> widgets);
+
+ private:
+  void PlaceWidget(QWidget* widget, int id, const QRect& units);
+
+  QString title_;
+  int dialogId_;
+  bool built_ = false;
+  orvalis::ConversionSettings options_;
+  std::string profilePath_;
+  DialogUnits units_;
+};
+
+// The selected item's text of a list, or nullopt when nothing is selected.
+std::optional<std::string> SelectedText(const QComboBox* list);
+// The same as a view, for the page writers.
+inline std::optional<std::string_view> AsView(const std::optional<std::string>& text) {
+  return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+// Selects the first item that begins with `text` (without regard to case), or nothing.
+void SelectByPrefix(QComboBox* list, const QString& text);

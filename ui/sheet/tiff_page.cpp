@@ -1,0 +1,55 @@
+#include "ui/sheet/tiff_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+
+#include "engine/converter.h"
+#include "ui/sheet/page_rules.h"
+
+CTiff::CTiff(QWidget* parent) : CFormatPage("TIFF", 146, orvalis::Tiff, kColorList, parent) {}
+
+void CTiff::BuildControls() {
+  const orvalis::ConversionSettings& options = Options();
+  AddIntroduction(20);
+  AddColorGroup(42);
+  AddGroup("Compress", QRect(7, 78, 233, 64));
+  compression_ =
+      AddList(kCompressionList, TiffCompressionItems(), QRect(16, 91, 110, 14), "Compress");
+  qualityLabel_ = AddLabel(kQualityLabel, "Quality", QRect(16, 114, 36, 10));
+  const QualityControls quality = AddQualitySlider(kQualitySlider, QRect(56, 108, 150, 20),
+                                                   QRect(56, 129, 150, 10), options.TJQu);
+  quality_ = quality.slider;
+  qualityValue_ = quality.value;
+  qualityLabel_->setBuddy(quality_);
+  merge_ =
+      Place(new QCheckBox("Merge images into one TIFF file"), kMergeBox, QRect(9, 147, 200, 10));
+  merge_->setAccessibleName(merge_->text());
+  ChainTabOrder({ColorList(), compression_, quality_, merge_});
+
+  // An index outside the list selects nothing.
+  compression_->setCurrentIndex(
+      options.compress >= 0 && options.compress < compression_->count() ? options.compress : -1);
+  merge_->setChecked(options.multpage != 0);
+  OnCompressionChanged();
+  // The stored colour replaces the one the compression chose.
+  SelectColor(options.tifc);
+  connect(compression_, &QComboBox::currentIndexChanged, this, &CTiff::OnCompressionChanged);
+}
+
+void CTiff::OnCompressionChanged() {
+  const TiffCompressionEffect effect = TiffCompressionEffectFor(compression_->currentIndex());
+  ColorList()->setEnabled(effect.colorListEnabled);
+  for (QWidget* widget : std::initializer_list<QWidget*>{quality_, qualityValue_, qualityLabel_})
+    widget->setEnabled(effect.qualityEnabled);
+  ColorList()->setCurrentIndex(effect.colorIndex);
+}
+
+bool CTiff::Save(std::string* error) {
+  // With no compression selected (a stored index outside the list) the stored index stays.
+  const int compress =
+      compression_->currentIndex() >= 0 ? compression_->currentIndex() : Options().compress;
+  return orvalis::WriteTiffPageKeys(ProfilePath(), AsView(ColorText()), quality_->value(), compress,
+                                    merge_->isChecked() ? 1 : 0, error);
+}
