@@ -5,7 +5,7 @@ FUZZ_DIR     := build/fuzz
 FUZZ_SECONDS ?= 120
 JOBS         ?= $(shell nproc)
 
-.PHONY: all setup build run test unit fuzz bench clean
+.PHONY: all setup build run test unit fuzz bench package clean
 
 all: build
 
@@ -36,6 +36,10 @@ fuzz:
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD_DIR)/bin
+
+# The Debian package (kestrune-orvalis_<version>_<arch>.deb) of the release build, in build/.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR)

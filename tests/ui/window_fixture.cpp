@@ -59,7 +59,7 @@ WindowServices RecordingServices(PageRenderer& renderer, const std::string& prof
   services.renderer = &renderer;
   services.profilePath = profilePath;
   services.batch.pacing = kNoPacing;
-  services.openUrl = [&record](const QUrl& url) { record.opened.push_back(url); };
+  services.launcher = &record;
   services.showAbout = [&record](QWidget*) { ++record.aboutShown; };
   services.runSettings = [&record](QWidget*, const std::string&, const ConversionSettings&) {
     ++record.settingsShown;

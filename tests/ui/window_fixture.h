@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "batch/page_renderer.h"
+#include "ui/controls/link_label.h"
 #include "ui/window/window_services.h"
 
 class QWidget;
@@ -40,7 +41,15 @@ class ScriptRenderer : public PageRenderer {
 };
 
 // What the window asked of the desktop.
-struct DesktopRecord {
+struct DesktopRecord : LinkLauncher {
+  bool OpenWithDesktop(const QString& url) override {
+    opened.push_back(QUrl(url));
+    return true;
+  }
+  QString HtmlHandlerExec() override { return {}; }
+  bool StartDetached(const QStringList&) override { return false; }
+  void Beep() override {}
+
   std::vector<QUrl> opened;
   int aboutShown = 0;
   int settingsShown = 0;

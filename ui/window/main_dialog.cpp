@@ -25,9 +25,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "ui/app/help_file.h"
 #include "ui/controls/icon_button.h"
 #include "ui/controls/icon_table.h"
-#include "ui/settings/app_paths.h"
+#include "ui/controls/link_label.h"
 #include "ui/sheet/dialog_units.h"
 #include "ui/window/format_list.h"
 
@@ -40,7 +41,6 @@ namespace {
 constexpr char kTitle[] = "Kestrune Orvalis";
 constexpr char kStartText[] = "Start Converting";
 constexpr char kStopText[] = "Stop Converting";
-constexpr char kHelpFileName[] = "help.html";
 
 // How long adding files may hold the event loop before the list is shown and repainted.
 constexpr int kAddSliceMs = 40;
@@ -373,7 +373,7 @@ void MainDialog::OnSettings() {
 
 void MainDialog::OnHelp() {
   if (running_) {
-    OpenUrl(QUrl::fromLocalFile(Native(AppPaths::ModuleFilePath(kHelpFileName))));
+    OpenHelpFile(services_.launcher);
   } else if (services_.showAbout) {
     services_.showAbout(this);
   }
@@ -513,7 +513,9 @@ int MainDialog::SelectedCount() const {
 }
 
 void MainDialog::OpenUrl(const QUrl& url) const {
-  if (services_.openUrl) services_.openUrl(url);
+  LinkLauncher& launcher =
+      services_.launcher != nullptr ? *services_.launcher : DefaultLinkLauncher();
+  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded));
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {

@@ -1,15 +1,18 @@
 #include "ui/window/window_services.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 
+#include "ui/app/about_box.h"
 #include "ui/sheet/my_prop_sheet.h"
 
 namespace orvalis {
 
 WindowServices DesktopWindowServices() {
   WindowServices services;
-  services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  services.showAbout = [](QWidget* parent) {
+    CAboutBox about(parent);
+    about.exec();
+  };
   services.chooseFiles = [](QWidget* parent, const QString& folder) {
     return QFileDialog::getOpenFileNames(parent, QStringLiteral("Kestrune Orvalis"), folder,
                                          QStringLiteral("PS Files (*.ps)"));

@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 #include <functional>
 #include <string>
 
@@ -17,13 +16,16 @@ class QWidget;
 
 namespace orvalis {
 
+class LinkLauncher;
+
 struct WindowServices {
   PageRenderer* renderer = nullptr;  // loaded by the caller, outlives the window
   std::string profilePath;           // Profile.ini
   BatchOptions batch;                // the window's run: one file at a time, with its pauses
 
-  // Opens a file, a folder or a page with the desktop's default application.
-  std::function<void(const QUrl&)> openUrl;
+  // Opens files, folders and the help page with the desktop's default application; nullptr: the
+  // desktop itself.
+  LinkLauncher* launcher = nullptr;
   // The about box.
   std::function<void(QWidget* parent)> showAbout;
   // The settings sheet over the option fields of `settings`; true when it was closed with OK
@@ -37,8 +39,8 @@ struct WindowServices {
   std::function<QString(QWidget* parent, const QString& title, const QString& folder)> chooseFolder;
 };
 
-// The real desktop: QDesktopServices, QFileDialog, the settings sheet and the about box.
-// `renderer` and `profilePath` are left for the caller.
+// The real desktop: its default applications, QFileDialog, the settings sheet and the about
+// box. `renderer` and `profilePath` are left for the caller.
 WindowServices DesktopWindowServices();
 
 }  // namespace orvalis

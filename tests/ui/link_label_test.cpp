@@ -1,0 +1,360 @@
+// The link label: colours, hover and underline, size, texts, the click and how GotoURL reaches
+// the desktop, all through a recording launcher instead of a real browser.
+
+#include "ui/controls/link_label.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+
+using orvalis::CLinkLabel;
+
+namespace {
+
+const QColor kNormal(0, 0, 238);
+const QColor kVisited(85, 26, 139);
+const QColor kHover(255, 0, 0);
+
+class RecordingLauncher : public orvalis::LinkLauncher {
+ public:
+  bool desktopOpens = true;
+  QString htmlExec;
+  bool startWorks = true;
+
+  QStringList desktopUrls;
+  QList<QStringList> started;
+  int beeps = 0;
+  int execQueries = 0;
+
+  bool OpenWithDesktop(const QString& url) override {
+    desktopUrls << url;
+    return desktopOpens;
+  }
+  QString HtmlHandlerExec() override {
+    ++execQueries;
+    return htmlExec;
+  }
+  bool StartDetached(const QStringList& arguments) override {
+    started << arguments;
+    return startWorks;
+  }
+  void Beep() override { ++beeps; }
+};
+
+void SaveScreenshot(QWidget& widget, const QString& name) {
+  const QString folder = qEnvironmentVariable("ORVALIS_SCREENSHOT_DIR");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(folder);
+  QVERIFY(widget.grab().save(folder + "/" + name));
+}
+
+}  // namespace
+
+class LinkLabelTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // A dialog-like parent with one attached link at 20,20 200 x 24.
+  struct Fixture {
+    QWidget window;
+    RecordingLauncher launcher;
+    CLinkLabel* link;
+    explicit Fixture(const QString& text = "Kestrune web site",
+                     const QString& url = "https://orvalis.kestrune.example/") {
+      window.resize(320, 120);
+      link = new CLinkLabel(&window, &launcher);
+      link->setObjectName("1054");
+      link->setGeometry(20, 20, 200, 24);
+      link->setText(text);
+      link->SetURL(url);
+      link->Attach();
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+  };
+
+ private slots:
+  void commandLineIsCutBeforeThePlaceholder_data() {
+    QTest::addColumn<QString>("exec");
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QStringList>("arguments");
+    const QString url = "https://a.example/x?y=1";
+    QTest::newRow("quoted placeholder drops the switches after it")
+        << "/usr/bin/browser \"%u\" --new-window"
+        << "/usr/bin/browser  " + url << QStringList{"/usr/bin/browser", url};
+    QTest::newRow("bare placeholder") << "chromium %U"
+                                      << "chromium  " + url << QStringList{"chromium", url};
+    QTest::newRow("file placeholders stand for the URL too")
+        << "viewer --page %f"
+        << "viewer --page  " + url << QStringList{"viewer", "--page", url};
+    QTest::newRow("no placeholder keeps the whole line")
+        << "mybrowser --private"
+        << "mybrowser --private " + url << QStringList{"mybrowser", "--private", url};
+    QTest::newRow("a quoted placeholder wins over an earlier bare one")
+        << "b %u \"%U\" --x"
+        << "b %u  " + url << QStringList{"b", url};
+    QTest::newRow("%% is a literal percent sign")
+        << "b --fmt=%%u %u"
+        << "b --fmt=%%u  " + url << QStringList{"b", "--fmt=%u", url};
+    QTest::newRow("quoted program path with blanks")
+        << "\"/opt/My Browser/run\" --flag \"%F\""
+        << "\"/opt/My Browser/run\" --flag  " + url
+        << QStringList{"/opt/My Browser/run", "--flag", url};
+    QTest::newRow("other field codes are dropped")
+        << "app %i --name %c %u"
+        << "app %i --name %c  " + url << QStringList{"app", "--name", url};
+    QTest::newRow("no program") << "%u"
+                                << " " + url << QStringList{};
+  }
+  void commandLineIsCutBeforeThePlaceholder() {
+    QFETCH(QString, exec);
+    QFETCH(QString, commandLine);
+    QFETCH(QStringList, arguments);
+    const QString url = "https://a.example/x?y=1";
+    QCOMPARE(orvalis::BrowserCommandLine(exec, url), commandLine);
+    QCOMPARE(orvalis::BrowserArguments(exec, url), arguments);
+  }
+
+  void urlStaysOneArgument() {
+    const QString hostile = "https://a.example/ --remote-debugging-port=1 \"x\"";
+    const QStringList arguments = orvalis::BrowserArguments("browser %u", hostile);
+    QCOMPARE(arguments, (QStringList{"browser", hostile}));
+  }
+
+  void gotoUrl_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("desktopOpens");
+    QTest::addColumn<QString>("htmlExec");
+    QTest::addColumn<bool>("startWorks");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<int>("desktopCalls");
+    QTest::addColumn<QStringList>("started");
+    const QString url = "https://orvalis.kestrune.example/";
+    QTest::newRow("empty URL opens nothing and succeeds")
+        << QString() << false << "browser %u" << true << true << 0 << QStringList{};
+    QTest::newRow("desktop handler")
+        << url << true << "browser %u" << true << true << 1 << QStringList{};
+    QTest::newRow("html handler when the desktop fails")
+        << url << false << "browser \"%u\" -x" << true << true << 1 << QStringList{"browser", url};
+    QTest::newRow("no html handler")
+        << url << false << QString() << true << false << 1 << QStringList{};
+    QTest::newRow("html handler does not start")
+        << url << false << "browser %u" << false << false << 1 << QStringList{"browser", url};
+  }
+  void gotoUrl() {
+    QFETCH(QString, url);
+    QFETCH(bool, desktopOpens);
+    QFETCH(QString, htmlExec);
+    QFETCH(bool, startWorks);
+    QFETCH(bool, succeeds);
+    QFETCH(int, desktopCalls);
+    QFETCH(QStringList, started);
+    RecordingLauncher launcher;
+    launcher.desktopOpens = desktopOpens;
+    launcher.htmlExec = htmlExec;
+    launcher.startWorks = startWorks;
+    const int result = CLinkLabel::GotoURL(url, launcher);
+    QCOMPARE(orvalis::GotoSucceeded(result), succeeds);
+    QCOMPARE(launcher.desktopUrls.size(), desktopCalls);
+    if (desktopCalls > 0) QCOMPARE(launcher.desktopUrls.first(), url);
+    QCOMPARE(launcher.started.isEmpty() ? QStringList{} : launcher.started.first(), started);
+    QCOMPARE(launcher.beeps, 0);  // a beep is the click's business, not GotoURL's
+  }
+
+  void emptyTextShowsUrlAndEmptyUrlTakesText() {
+    Fixture noText(QString(), "mailto:support@kestrune.example");
+    QCOMPARE(noText.link->text(), QString("mailto:support@kestrune.example"));
+    Fixture noUrl("orvalis.kestrune.example", QString());
+    QCOMPARE(noUrl.link->URL(), QString("orvalis.kestrune.example"));
+    QCOMPARE(noUrl.link->toolTip(), QString("orvalis.kestrune.example"));
+  }
+
+  void pointerAndTooltip() {
+    Fixture f;
+    QCOMPARE(f.link->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(f.link->toolTip(), QString("https://orvalis.kestrune.example/"));
+    f.link->SetURL("https://other.example/");
+    QCOMPARE(f.link->toolTip(), QString("https://other.example/"));
+  }
+
+  void clickOutcomes_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("desktopOpens");
+    QTest::addColumn<bool>("visited");
+    QTest::addColumn<int>("beeps");
+    QTest::newRow("opened") << "https://orvalis.kestrune.example/" << true << true << 0;
+    QTest::newRow("empty URL counts as success") << QString() << false << true << 0;
+    QTest::newRow("failure beeps and clears visited")
+        << "https://orvalis.kestrune.example/" << false << false << 1;
+  }
+  void clickOutcomes() {
+    QFETCH(QString, url);
+    QFETCH(bool, desktopOpens);
+    QFETCH(bool, visited);
+    QFETCH(int, beeps);
+    Fixture f("the link", url);
+    f.link->SetURL(url);  // Attach filled an empty URL from the text; put it back
+    f.link->SetVisited(true);
+    f.launcher.desktopOpens = desktopOpens;
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(f.link->Visited(), visited);
+    QCOMPARE(f.launcher.beeps, beeps);
+    QCOMPARE(f.launcher.desktopUrls.size(), url.isEmpty() ? 0 : 1);
+    // The click shows its outcome at once, even with the mouse still over the link.
+    QCOMPARE(f.link->CurrentTextColour(), visited ? kVisited : kNormal);
+    QCOMPARE(f.link->palette().color(QPalette::WindowText), visited ? kVisited : kNormal);
+  }
+
+  void clickWithOpenOnClickOffOpensNothing() {
+    Fixture f;
+    f.link->SetOpenOnClick(false);
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(f.launcher.desktopUrls.isEmpty());
+    QVERIFY(f.link->Visited());
+  }
+
+  void notificationOnlyWhenAskedFor() {
+    Fixture f;
+    QSignalSpy clicked(f.link, &CLinkLabel::Clicked);
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(clicked.count(), 0);
+    f.link->SetNotifyParent(true);
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(clicked.count(), 1);
+    QCOMPARE(clicked.first().first().toInt(), 1054);
+  }
+
+  void hoverColoursAndUnderline() {
+    Fixture f;
+    QCOMPARE(f.link->CurrentTextColour(), kNormal);
+    QVERIFY(!f.link->font().underline());
+    SaveScreenshot(f.window, "link_normal.png");
+
+    QTest::mouseMove(f.link, QPoint(5, 5));
+    QTRY_VERIFY(f.link->Hovering());
+    QCOMPARE(f.link->palette().color(QPalette::WindowText), kHover);
+    QVERIFY(f.link->font().underline());
+    SaveScreenshot(f.window, "link_hover.png");
+
+    // A click while hovering: visited, still underlined until the mouse is found outside.
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(f.link->CurrentTextColour(), kVisited);
+    QVERIFY(f.link->font().underline());
+
+    // The next tick with the mouse elsewhere ends the hover.
+    f.link->CheckHover(f.link->mapToGlobal(QPoint(5, 5)));
+    QVERIFY(f.link->font().underline());
+    f.link->CheckHover(f.window.mapToGlobal(QPoint(300, 100)));
+    QVERIFY(!f.link->Hovering());
+    QVERIFY(!f.link->font().underline());
+    QCOMPARE(f.link->palette().color(QPalette::WindowText), kVisited);
+    SaveScreenshot(f.window, "link_visited.png");
+  }
+
+  void hoverTimerNoticesTheMouseHasLeft() {
+    Fixture f;
+    QCursor::setPos(f.link->mapToGlobal(QPoint(5, 5)));
+    QTest::mouseMove(f.link, QPoint(5, 5));
+    QTRY_VERIFY(f.link->Hovering());
+    QCursor::setPos(f.window.mapToGlobal(QPoint(300, 100)));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.link->Hovering(), 2000);
+    QCOMPARE(f.link->CurrentTextColour(), kNormal);
+  }
+
+  void underlineModes_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("underlinedIdle");
+    QTest::addColumn<bool>("underlinedHovering");
+    QTest::newRow("hover only") << CLinkLabel::kUnderlineHover << false << true;
+    QTest::newRow("never") << CLinkLabel::kUnderlineNever << false << false;
+    QTest::newRow("always") << CLinkLabel::kUnderlineAlways << true << true;
+  }
+  void underlineModes() {
+    QFETCH(int, mode);
+    QFETCH(bool, underlinedIdle);
+    QFETCH(bool, underlinedHovering);
+    Fixture f;
+    f.link->SetUnderline(mode);
+    QCOMPARE(f.link->font().underline(), underlinedIdle);
+    QTest::mouseMove(f.link, QPoint(5, 5));
+    QTRY_VERIFY(f.link->Hovering());
+    QCOMPARE(f.link->font().underline(), underlinedHovering);
+    f.link->CheckHover(f.window.mapToGlobal(QPoint(300, 100)));
+    QCOMPARE(f.link->font().underline(), underlinedIdle);
+  }
+
+  void backgroundIsButtonColourUnlessSet() {
+    Fixture f;
+    QCOMPARE(f.link->CurrentBackground(), f.window.palette().color(QPalette::Button));
+    const QColor paper(250, 240, 200);
+    f.link->SetColours(kNormal, kVisited, kHover, paper);
+    const QImage drawn = f.link->grab().toImage();
+    QCOMPARE(QColor(drawn.pixel(drawn.width() - 1, drawn.height() - 1)), paper);
+  }
+
+  void sizeFitsTextKeepingItsAnchor_data() {
+    QTest::addColumn<int>("alignment");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("left keeps the left edge") << int(Qt::AlignLeft | Qt::AlignTop) << "left";
+    QTest::newRow("centred keeps the centre") << int(Qt::AlignHCenter | Qt::AlignTop) << "centre";
+    QTest::newRow("right-aligned keeps the right edge")
+        << int(Qt::AlignRight | Qt::AlignTop) << "right";
+    QTest::newRow("vertically centred keeps the middle")
+        << int(Qt::AlignLeft | Qt::AlignVCenter) << "middle";
+  }
+  void sizeFitsTextKeepingItsAnchor() {
+    QFETCH(int, alignment);
+    QFETCH(QString, kept);
+    QWidget window;
+    window.resize(400, 200);
+    auto* link = new CLinkLabel(&window, nullptr);
+    link->setFrameStyle(QFrame::Box | QFrame::Plain);  // a frame of 1 pixel all round
+    link->setAlignment(Qt::Alignment(alignment));
+    const QRect before(40, 30, 301, 61);
+    link->setGeometry(before);
+    link->setText("Kestrune");
+    link->Attach();
+
+    QFont underlined = link->font();
+    underlined.setUnderline(true);
+    const QSize text = QFontMetrics(underlined).size(0, "Kestrune");
+    const QRect after = link->geometry();
+    QVERIFY(text.width() + 2 < before.width());
+    // Width: the text plus the frame, give or take the pixel an odd difference leaves when
+    // both sides move by the same amount.
+    QVERIFY(qAbs(after.width() - (text.width() + 2)) <= 1);
+    QVERIFY(qAbs(after.height() - (text.height() + 2)) <= 1);
+    if (kept == "left") {
+      QCOMPARE(after.left(), before.left());
+      QCOMPARE(after.top(), before.top());
+    } else if (kept == "centre") {
+      QVERIFY(qAbs(after.center().x() - before.center().x()) <= 1);
+      QCOMPARE(after.top(), before.top());
+    } else if (kept == "right") {
+      QCOMPARE(after.right(), before.right());
+    } else {
+      QVERIFY(qAbs(after.center().y() - before.center().y()) <= 1);
+      QCOMPARE(after.left(), before.left());
+    }
+  }
+
+  void noFitWhenAutoSizeIsOff() {
+    QWidget window;
+    auto* link = new CLinkLabel(&window, nullptr);
+    link->SetAutoSize(false);
+    link->setGeometry(10, 10, 300, 40);
+    link->setText("x");
+    link->Attach();
+    QCOMPARE(link->geometry(), QRect(10, 10, 300, 40));
+  }
+
+  void markupIsShownAsText() {
+    Fixture f("<b>bold</b>", "https://a.example/");
+    QCOMPARE(f.link->textFormat(), Qt::PlainText);
+  }
+};
+
+QTEST_MAIN(LinkLabelTest)
+#include "link_label_test.moc"

@@ -1,0 +1,24 @@
+#pragma once
+// The local help page, "help.html" in the program's folder, opened with the desktop's default
+// handler. The about box's "Help" button calls it; so does the main window's help button while
+// a conversion runs:
+//
+//   orvalis::OpenHelpFile();
+//
+// A missing help file, or nothing on the desktop that can show it, gives no message.
+
+#include <string>
+#include <string_view>
+
+namespace orvalis {
+
+class LinkLauncher;
+
+inline constexpr std::string_view kHelpFileName = "help.html";
+
+// Opens `programFolder` + "help.html" (default folder: the program's own, found through
+// /proc/self/exe) with `launcher` (default: the desktop). Returns true when the launcher took
+// it; false, and nothing else happens, when the file is missing or could not be opened.
+bool OpenHelpFile(LinkLauncher* launcher = nullptr, const std::string& programFolder = {});
+
+}  // namespace orvalis
