@@ -84,6 +84,12 @@ void AssertGuiThread(const QObject* object) {
   (void)object;
 }
 
+// The dialog's font, Tahoma 8 (or what the desktop puts in its place); the layout's units follow
+// it.
+QFont DialogFont() {
+  return QFont(QStringLiteral("Tahoma"), 8);
+}
+
 }  // namespace
 
 QString StoppedReason(int outputCount) {
@@ -94,7 +100,7 @@ QString StoppedReason(int outputCount) {
 }
 
 MainDialog::MainDialog(WindowServices services, QWidget* parent)
-    : QDialog(parent), services_(std::move(services)) {
+    : QDialog(parent), services_(std::move(services)), units_(DialogUnits::FromFont(DialogFont())) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -113,15 +119,26 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
 MainDialog::~MainDialog() = default;
 
 void MainDialog::BuildControls() {
-  QFont dialogFont(QStringLiteral("Tahoma"), 8);
-  setFont(dialogFont);
-  const DialogUnits units = DialogUnits::FromFont(dialogFont);
-  const auto du = [&units](int x, int y, int width, int height) {
-    return units.ToPixels(QRect(x, y, width, height));
-  };
-  setFixedSize(units.ToPixels(QSize(402, 259)));
+  setFont(DialogFont());
+  setFixedSize(units_.ToPixels(QSize(402, 259)));
   setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
+  BuildButtons();
+  BuildList();
+  BuildOutputGroup();
+  BuildStatusBar();
 
+  // Keyboard order: the order in which the controls are listed in the layout.
+  const std::vector<QWidget*> tabOrder = {addFiles_, addFolder_, remove_, settingsButton_,
+                                          help_,     list_,      format_, mode_,
+                                          browse_,   explore_,   folder_, start_};
+  for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+QRect MainDialog::du(int x, int y, int width, int height) const {
+  return units_.ToPixels(QRect(x, y, width, height));
+}
+
+void MainDialog::BuildButtons() {
   addFiles_ =
       MakeImageButton(this, "1007", QStringLiteral("Add File(s)"), kIconAddFiles, 0, &theme_);
   addFiles_->setGeometry(du(5, 5, 70, 25));
@@ -139,6 +156,12 @@ void MainDialog::BuildControls() {
   help_->setGeometry(du(375, 5, 20, 20));
   help_->setToolTip(QStringLiteral("Help"));
 
+  start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText), kIconConvert, 1, &theme_);
+  start_->setGeometry(du(300, 184, 95, 56));
+  start_->setEnabled(false);
+}
+
+void MainDialog::BuildList() {
   list_ = new QTreeView(this);
   list_->setObjectName(QStringLiteral("1001"));
   list_->setAccessibleName(QStringLiteral("Files"));
@@ -167,7 +190,9 @@ void MainDialog::BuildControls() {
   list_->setPalette(palette);
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
+}
 
+void MainDialog::BuildOutputGroup() {
   auto* group = new QGroupBox(QStringLiteral("Image Format && Output Folder"), this);
   group->setGeometry(du(5, 180, 290, 60));
   // The caption sits on the frame's top line, as the layout's units expect; a caption above the
@@ -205,11 +230,9 @@ void MainDialog::BuildControls() {
   folder_->setAccessibleName(QStringLiteral("Destination folder"));
   folder_->setReadOnly(true);
   folder_->setGeometry(du(15, 220, 270, 12).translated(inGroup));
+}
 
-  start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText), kIconConvert, 1, &theme_);
-  start_->setGeometry(du(300, 184, 95, 56));
-  start_->setEnabled(false);
-
+void MainDialog::BuildStatusBar() {
   MakeEtchedLine(this, QFrame::HLine, du(0, 245, 401, 1));
   MakeEtchedLine(this, QFrame::VLine, du(130, 246, 1, 12));
   MakeEtchedLine(this, QFrame::VLine, du(260, 246, 1, 12));
@@ -228,12 +251,6 @@ void MainDialog::BuildControls() {
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
   progress_->hide();
-
-  // Keyboard order: the order in which the controls are listed above.
-  const std::vector<QWidget*> tabOrder = {addFiles_, addFolder_, remove_, settingsButton_,
-                                          help_,     list_,      format_, mode_,
-                                          browse_,   explore_,   folder_, start_};
-  for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
 void MainDialog::LoadSettings() {

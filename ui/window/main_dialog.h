@@ -13,6 +13,7 @@
 #include "batch/batch_converter.h"
 #include "ui/controls/theme_library.h"
 #include "ui/settings/conversion_settings.h"
+#include "ui/sheet/dialog_units.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/window_batch_view.h"
@@ -61,6 +62,12 @@ class MainDialog : public QDialog {
 
  private:
   void BuildControls();
+  void BuildButtons();
+  void BuildList();
+  void BuildOutputGroup();
+  void BuildStatusBar();
+  // A rectangle of the layout, given in dialog units, in pixels.
+  QRect du(int x, int y, int width, int height) const;
   void ConnectControls();
   void ConnectDriver();
   void LoadSettings();
@@ -92,6 +99,7 @@ class MainDialog : public QDialog {
   void OpenUrl(const QUrl& url) const;
 
   WindowServices services_;
+  DialogUnits units_;
   ConversionSettings settings_;
   FileListModel model_;
   WindowBatchView view_;
