@@ -253,6 +253,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialog_->Model().Row(0).path, dir_->File("a.ps"));
     QCOMPARE(dialog_->Model().Row(1).path, dir_->File("b.PS"));
     QCOMPARE(Label("1047"), QStringLiteral("Files Count: 2"));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-rows"));
   }
 
   void removing_data() {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHelpEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QToolTip>
@@ -146,6 +147,32 @@ class WindowRunTest : public QObject {
     const std::vector<std::string> children = ChildProcesses();
     QVERIFY2(children.empty(), children.empty() ? "" : children.front().c_str());
     QVERIFY2(fs::is_empty(tmp_), "a temporary page folder was left");
+  }
+
+  // Without its renderer the program says so and ends, before any window.
+  void missingRendererIsReported() {
+    const char* bin = std::getenv("ORVALIS_BIN_DIR");
+    QVERIFY(bin != nullptr);
+    const fs::path program = dir_->Path() / "kestrune-orvalis";
+    fs::copy_file(fs::path(bin) / "kestrune-orvalis", program);
+    fs::create_directory(dir_->Path() / "run");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                       QString::fromStdString(dir_->File("run")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    QByteArray said;
+    connect(&process, &QProcess::readyReadStandardError, this,
+            [&] { said += process.readAllStandardError(); });
+    process.start(QString::fromStdString(program.string()), {});
+    QVERIFY(process.waitForStarted());
+    // The message is printed as its box opens; the box then waits for the user.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        process.state() != QProcess::Running || said.contains("please reinstall"), 20000);
+    QVERIFY2(said.contains("Load libtavrinx.so failed, please reinstall!"), said.constData());
+    process.kill();
+    process.waitForFinished();
   }
 
   void brokenDocumentFailsWithItsReason() {
