@@ -390,6 +390,24 @@ class MainWindowTest : public QObject {
     QVERIFY(record_.startedIn.empty());  // Enter did not press Add File(s)
   }
 
+  void formatListShowsTheSavedType_data() {
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("TIFF") << "1" << 1;
+    QTest::newRow("RAS, the last") << "11" << 11;
+    QTest::newRow("past the list") << "12" << 0;
+    QTest::newRow("negative") << "-3" << 0;
+    QTest::newRow("not a number") << "tif" << 0;
+  }
+  void formatListShowsTheSavedType() {
+    QFETCH(QString, saved);
+    QFETCH(int, shown);
+    std::ofstream(Profile()) << "[Set]\ntype=" << saved.toStdString() << "\n";
+    Open();
+    QCOMPARE(Control<QComboBox>("1003")->currentIndex(), shown);
+    QCOMPARE(FormatFromType(dialog_->Settings().type).format, FormatFromType(shown).format);
+  }
+
   void closingSavesTheWindowSettings() {
     Open();
     Control<QComboBox>("1003")->setCurrentIndex(3);

@@ -256,7 +256,9 @@ void MainDialog::BuildStatusBar() {
 void MainDialog::LoadSettings() {
   LoadWindowSettings(services_.profilePath, settings_);
   LoadConversionOptions(services_.profilePath, settings_);
-  format_->setCurrentIndex(std::clamp(settings_.type, 0, format_->count() - 1));
+  // A "type" that names no item means JPEG, as it does to the driver.
+  const bool known = settings_.type >= 0 && settings_.type < format_->count();
+  format_->setCurrentIndex(known ? settings_.type : 0);
   mode_->setCurrentIndex(settings_.mode);
   OnOutputModeChanged();
 }
