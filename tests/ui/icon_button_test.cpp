@@ -131,6 +131,16 @@ class IconButtonTest : public QObject {
       QVERIFY2(transparent && opaque, qPrintable(QString("icon %1").arg(id)));
     }
     QVERIFY(LoadIconImage(129).isNull());
+    // On a screen of two pixels per point: twice the pixels, the same size on screen.
+    for (int id : {128, 134}) {
+      const QImage sharp = LoadIconImage(id, 2.0);
+      QCOMPARE(sharp.size(), LoadIconImage(id).size() * 2);
+      QCOMPARE(sharp.deviceIndependentSize().toSize(), LoadIconImage(id).size());
+      CIconButton button("Start");
+      button.SetIconImage(sharp);
+      QCOMPARE(button.IconSize(), LoadIconImage(id).size());
+      QCOMPARE(button.GrayIconImage().devicePixelRatio(), 2.0);
+    }
   }
 
   void setIconBuildsAndDropsTheGrayCopy() {
@@ -143,6 +153,18 @@ class IconButtonTest : public QObject {
     QCOMPARE(button.SetIcon(12345), 1);
     QVERIFY(button.IconImage().isNull());
     QVERIFY(button.GrayIconImage().isNull());
+  }
+
+  void sizeHintHoldsIconAndCaption() {
+    CIconButton beside("Add Folder");
+    beside.SetIcon(131);
+    const int text = beside.fontMetrics().horizontalAdvance("Add Folder");
+    QVERIFY(beside.sizeHint().width() >= 3 + 32 + 3 + text);
+    QVERIFY(beside.sizeHint().height() >= 32 + 6);
+    CIconButton above("Start Converting");
+    above.SetIcon(134);
+    above.SetAlign(kIconTop);
+    QVERIFY(above.sizeHint().height() >= 3 + 48 + above.fontMetrics().height());
   }
 
   void iconPlacement_data() {
@@ -229,7 +251,8 @@ class IconButtonTest : public QObject {
     QFETCH(int, how);
     auto* button = new CIconButton("Remove");
     ButtonWindow w(button);
-    button->setFocus();
+    // Only the focus case gives the button the focus, so each case shows its own cause.
+    (how == 1 ? static_cast<QWidget*>(button) : w.before)->setFocus();
     MoveOver(button, button->rect().center());
     QVERIFY(button->IsHovering());
     QWidget other;
@@ -399,6 +422,18 @@ class IconButtonTest : public QObject {
     QVERIFY(present.IsAppThemed());
     QVERIFY(present.OpenThemeData(nullptr, u"button") != nullptr);
     QCOMPARE(present.OpenThemeData(nullptr, u"EDIT"), nullptr);
+  }
+
+  void focusFrameOnlyAfterKeyboardUse() {
+    auto* button = new CIconButton("Settings");
+    ButtonWindow w(button);
+    const QImage unfocused = button->grab().toImage();
+    button->setFocus(Qt::MouseFocusReason);
+    QCOMPARE(button->grab().toImage(), unfocused);
+    w.before->setFocus();
+    QTest::keyClick(w.before, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(button));
+    QVERIFY(button->grab().toImage() != unfocused);
   }
 
   void disabledButtonShowsTheGrayIcon() {

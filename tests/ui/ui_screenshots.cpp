@@ -97,7 +97,8 @@ class UiScreenshots : public QObject {
     QFETCH(bool, themed);
     const CThemeLibrary library = themed ? CThemeLibrary() : CThemeLibrary(nullptr);
     const QString prefix = themed ? "buttons_themed_" : "buttons_flat_";
-    for (const char* state : {"normal", "hover", "pressed", "disabled", "default"}) {
+    for (const char* state :
+         {"normal", "hover", "pressed", "disabled", "default", "keyboard_focus"}) {
       QWidget panel;
       ButtonRow row(&library, &panel);
       panel.show();
@@ -111,6 +112,12 @@ class UiScreenshots : public QObject {
         }
         if (name == "disabled") button->setEnabled(false);
         if (name == "default") button->setDefault(true);
+      }
+      if (QString(state) == "keyboard_focus") {
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        panel.setAttribute(Qt::WA_KeyboardFocusChange);
+        row.buttons[0]->setFocus(Qt::TabFocusReason);
       }
       Save(&panel, prefix + state);
     }

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+#include <algorithm>
 
 #include "ui/controls/gray_icon.h"
 #include "ui/controls/icon_table.h"
@@ -23,7 +24,7 @@ CIconButton::CIconButton(const QString& caption, QWidget* parent) : QPushButton(
 CIconButton::~CIconButton() = default;
 
 int CIconButton::SetIcon(int iconId) {
-  const QImage image = LoadIconImage(iconId);
+  const QImage image = LoadIconImage(iconId, devicePixelRatioF());
   SetIconImage(image);
   return image.isNull() ? 1 : 0;
 }
@@ -45,6 +46,20 @@ void CIconButton::SetDrawBorder(bool drawBorder, bool repaint) {
   if (repaint) update();
 }
 
+QSize CIconButton::sizeHint() const {
+  const QSize textSize = text().isEmpty() ? QSize(0, 0) : fontMetrics().size(0, text());
+  const QSize iconSize = IconSize();
+  const int mx = kButtonMargins.x(), my = kButtonMargins.y();
+  QSize hint;
+  if (alignment_ == kIconTop)
+    hint = QSize(std::max(iconSize.width(), textSize.width()) + 4 * mx,
+                 my + iconSize.height() + textSize.height() + 2 * my);
+  else
+    hint = QSize(mx + iconSize.width() + mx + textSize.width() + 2 * mx,
+                 std::max(iconSize.height(), textSize.height()) + 2 * my);
+  return hint.expandedTo(QSize(icon_.isNull() ? QPushButton::sizeHint().width() : 0, 0));
+}
+
 void CIconButton::paintEvent(QPaintEvent*) {
   pressed_ = isDown();
   focused_ = hasFocus();
@@ -57,7 +72,20 @@ void CIconButton::paintEvent(QPaintEvent*) {
   QRect captionRect = item;
   if (!icon_.isNull()) DrawIcon(painter, item, !caption.isEmpty(), captionRect);
   if (!caption.isEmpty()) DrawCaption(painter, captionRect, caption);
-  // Flat buttons draw no focus rectangle.
+  DrawFocusCue(painter, item);
+}
+
+// A mouse user sees no focus rectangle on these flat buttons; once the window has been worked
+// with the keyboard, the button with the focus shows the style's focus frame, so that a keyboard
+// user can tell where Space and Enter go.
+void CIconButton::DrawFocusCue(QPainter& painter, const QRect& item) {
+  if (!focused_ || !window()->testAttribute(Qt::WA_KeyboardFocusChange)) return;
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  option.rect = item.adjusted(kButtonMargins.x() - 1, kButtonMargins.y() - 1,
+                              1 - kButtonMargins.x(), 1 - kButtonMargins.y());
+  option.backgroundColor = palette().color(QPalette::Button);
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 void CIconButton::DrawBackground(QPainter& painter, const QRect& item) {
@@ -79,7 +107,7 @@ void CIconButton::DrawBorder(QPainter& painter, const QRect& item) {
 
 void CIconButton::DrawIcon(QPainter& painter, const QRect& item, bool hasCaption,
                            QRect& captionRect) {
-  const IconPlacement placement = PlaceIcon(item, icon_.size(), hasCaption, alignment_, pressed_);
+  const IconPlacement placement = PlaceIcon(item, IconSize(), hasCaption, alignment_, pressed_);
   captionRect = placement.caption;
   if (!disabled_) {
     painter.drawImage(placement.icon.topLeft(), icon_);
@@ -151,9 +179,6 @@ void CIconButton::focusOutEvent(QFocusEvent* event) {
 void CIconButton::changeEvent(QEvent* event) {
   QPushButton::changeEvent(event);
   switch (event->type()) {
-    case QEvent::ActivationChange:
-      if (!isActiveWindow()) CancelHover();
-      break;
     case QEvent::EnabledChange:
       // Only a button disabled itself gives the focus away; a disabled parent takes the focus
       // from the whole window anyway.
@@ -163,6 +188,12 @@ void CIconButton::changeEvent(QEvent* event) {
     default:
       break;
   }
+}
+
+bool CIconButton::event(QEvent* event) {
+  // The window's deactivation reaches every widget in it.
+  if (event->type() == QEvent::WindowDeactivate) CancelHover();
+  return QPushButton::event(event);
 }
 
 void CIconButton::CancelHover() {

@@ -5,6 +5,7 @@
 // a thin sunken border while pressed (when its draw-border flag is on). Icon and caption move by
 // one pixel while pressed; a disabled button shows a gray copy of its icon and an embossed
 // caption, and gives the keyboard focus to the next tab stop. A double-click counts as two clicks.
+// No focus frame is drawn until the keyboard has been used in the window.
 //
 // CThemedIconButton draws its background as a push button of the Qt style when a CThemeLibrary
 // reports the application as themed; without one it draws like CIconButton with the border on.
@@ -33,7 +34,12 @@ class CIconButton : public QPushButton {
   void SetAlign(int alignment, bool repaint = true);
   void SetDrawBorder(bool drawBorder, bool repaint = true);
 
+  // Room for the icon, its margins and the caption on one line.
+  QSize sizeHint() const override;
+
   const QImage& IconImage() const { return icon_; }
+  // The icon's size on screen (its pixels divided by its device pixel ratio).
+  QSize IconSize() const { return icon_.deviceIndependentSize().toSize(); }
   const QImage& GrayIconImage() const { return grayIcon_; }
   int Align() const { return alignment_; }
   bool DrawsBorder() const { return drawBorder_; }
@@ -53,6 +59,7 @@ class CIconButton : public QPushButton {
   bool Focused() const { return focused_; }
   bool DefaultButton() const { return isDefault(); }
 
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -62,6 +69,7 @@ class CIconButton : public QPushButton {
   void changeEvent(QEvent* event) override;
 
  private:
+  void DrawFocusCue(QPainter& painter, const QRect& item);
   void CancelHover();
   void GiveFocusAway();
 

@@ -195,22 +195,22 @@ const IconEntry kIcons[] = {
     {kIconStop, {48, 48}, DrawStop, nullptr},
 };
 
-QImage Draw(const IconEntry& source) {
-  QImage canvas(source.size, QImage::Format_ARGB32_Premultiplied);
+QImage Draw(const IconEntry& source, const QSize& pixels) {
+  QImage canvas(pixels, QImage::Format_ARGB32_Premultiplied);
   canvas.fill(Qt::transparent);
   QPainter painter(&canvas);
   painter.setRenderHint(QPainter::Antialiasing);
-  source.draw(painter, source.size.width());
+  source.draw(painter, pixels.width());
   painter.end();
   return canvas.convertToFormat(QImage::Format_ARGB32);
 }
 
-QImage Load(const IconEntry& source) {
+QImage Load(const IconEntry& source, const QSize& pixels) {
   InitIconResources();
   QImage image(QString::fromLatin1(source.resourcePath));
   if (image.isNull()) return {};
-  if (image.size() != source.size)
-    image = image.scaled(source.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  if (image.size() != pixels)
+    image = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   return image.convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -220,9 +220,13 @@ std::span<const IconEntry> IconTable() {
   return kIcons;
 }
 
-QImage LoadIconImage(int id) {
+QImage LoadIconImage(int id, qreal devicePixelRatio) {
   const auto found = std::find_if(std::begin(kIcons), std::end(kIcons),
                                   [id](const IconEntry& entry) { return entry.id == id; });
   if (found == std::end(kIcons)) return {};
-  return found->draw != nullptr ? Draw(*found) : Load(*found);
+  const qreal ratio = devicePixelRatio > 1.0 ? devicePixelRatio : 1.0;
+  const QSize pixels = (QSizeF(found->size) * ratio).toSize();
+  QImage image = found->draw != nullptr ? Draw(*found, pixels) : Load(*found, pixels);
+  image.setDevicePixelRatio(ratio);
+  return image;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The program's icons, one table by resource id. Every icon is one 32-bit image
-// (QImage::Format_ARGB32) at its own size.
+// (QImage::Format_ARGB32) at its own size, in points.
 
 #include <QImage>
 #include <QSize>
@@ -31,5 +31,7 @@ struct IconEntry {
 // Every icon the program has, in id order.
 std::span<const IconEntry> IconTable();
 
-// The icon of `id` at its table size, or a null image when the table has no such id.
-QImage LoadIconImage(int id);
+// The icon of `id` at its table size, or a null image when the table has no such id. On a screen
+// with more than one pixel per point the image has that many more pixels and carries the ratio,
+// so it draws at its table size, sharp (deviceIndependentSize() is the table size).
+QImage LoadIconImage(int id, qreal devicePixelRatio = 1.0);

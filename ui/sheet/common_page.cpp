@@ -32,13 +32,13 @@ CComn::CComn(QWidget* parent) : CPropertyPage("Common", 144, parent) {}
 void CComn::BuildControls() {
   const orvalis::ConversionSettings& options = Options();
 
-  AddGroup(QString(), QRect(7, 8, 233, 38));
-  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(12, 3, 86, 10));
-  resize_->setAutoFillBackground(true);  // the group's frame line passes behind it
-  widthLabel_ = AddLabel(kWidthLabel, "Width", QRect(20, 23, 28, 10));
-  width_ = Place(MakeNumberEdit(options.width, "Width"), kWidthEdit, QRect(50, 21, 50, 14));
-  heightLabel_ = AddLabel(kHeightLabel, "Height", QRect(126, 23, 30, 10));
-  height_ = Place(MakeNumberEdit(options.height, "Height"), kHeightEdit, QRect(158, 21, 50, 14));
+  // The check box stands where the style draws group titles: above the group's frame.
+  AddGroup(QString(), QRect(7, 17, 233, 30));
+  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
+  widthLabel_ = AddLabel(kWidthLabel, "Width", QRect(20, 27, 28, 10));
+  width_ = Place(MakeNumberEdit(options.width, "Width"), kWidthEdit, QRect(50, 25, 50, 14));
+  heightLabel_ = AddLabel(kHeightLabel, "Height", QRect(126, 27, 30, 10));
+  height_ = Place(MakeNumberEdit(options.height, "Height"), kHeightEdit, QRect(158, 25, 50, 14));
   widthLabel_->setBuddy(width_);
   heightLabel_->setBuddy(height_);
 
@@ -48,7 +48,7 @@ void CComn::BuildControls() {
 
   AddGroup("Convert Output", QRect(7, 96, 136, 34));
   each_ = Place(new QCheckBox("Create directories for each file"), kEachFolderBox,
-                QRect(14, 112, 124, 10));
+                QRect(14, 111, 124, 12));
   AddGroup("Rotate", QRect(148, 96, 92, 34));
   rotation_ = AddList(kRotationList, RotationItems(), QRect(158, 110, 50, 14), "Rotate");
   SelectByPrefix(rotation_, QString::number(options.angle));

@@ -18,7 +18,19 @@ int ScaleRounded(int value, int numerator, int denominator) {
 }  // namespace
 
 DialogUnits::DialogUnits(int averageCharWidth, int charHeight)
-    : baseX_(std::max(1, averageCharWidth)), baseY_(std::max(1, charHeight)) {}
+    : baseX_(std::max(1, averageCharWidth)),
+      baseY_(std::max(1, charHeight)),
+      xNumerator_(baseX_),
+      xDenominator_(4) {}
+
+DialogUnits DialogUnits::WidenedTo(int units, int pixels) const {
+  DialogUnits widened = *this;
+  if (units > 0 && X(units) < pixels) {
+    widened.xNumerator_ = pixels;
+    widened.xDenominator_ = units;
+  }
+  return widened;
+}
 
 DialogUnits DialogUnits::FromFont(const QFont& font) {
   const QFontMetrics metrics(font);
@@ -28,7 +40,7 @@ DialogUnits DialogUnits::FromFont(const QFont& font) {
 }
 
 int DialogUnits::X(int units) const {
-  return ScaleRounded(units, baseX_, 4);
+  return ScaleRounded(units, xNumerator_, xDenominator_);
 }
 
 int DialogUnits::Y(int units) const {

@@ -17,6 +17,10 @@ class DialogUnits {
   int AverageCharWidth() const { return baseX_; }
   int CharHeight() const { return baseY_; }
 
+  // The same units stretched horizontally so that `units` span `pixels` (never narrowed): a
+  // page whose row of tabs is wider than the page fills the room the tabs take.
+  DialogUnits WidenedTo(int units, int pixels) const;
+
   // Each coordinate scaled and rounded to the nearest pixel (halves away from zero).
   int X(int units) const;
   int Y(int units) const;
@@ -26,4 +30,7 @@ class DialogUnits {
  private:
   int baseX_;
   int baseY_;
+  // Horizontal scale: pixels = units * xNumerator_ / xDenominator_ (baseX_ / 4 unless widened).
+  int xNumerator_;
+  int xDenominator_;
 };

@@ -5,10 +5,7 @@
 #include <QSlider>
 
 #include "engine/converter.h"
-#include "ui/settings/settings_keys.h"
 #include "ui/sheet/page_rules.h"
-
-using orvalis::ConversionSettings;
 
 CFormatPage::CFormatPage(const QString& title, int dialogId, int outputFormat, int colorListId,
                          QWidget* parent)
@@ -61,8 +58,8 @@ CColorPage::CColorPage(const QString& title, int dialogId, int outputFormat, int
     : CFormatPage(title, dialogId, outputFormat, colorListId, parent), colorKey_(colorKey) {}
 
 void CColorPage::BuildControls() {
-  AddIntroduction(72);
-  AddColorGroup(96);
+  AddIntroduction(54);
+  AddColorGroup(78);
   const std::optional<std::string> stored = orvalis::SettingText(Options(), colorKey_);
   SelectColor(stored.value_or(std::string()));
 }

@@ -9,14 +9,15 @@ CJpg::CJpg(QWidget* parent) : CFormatPage("JPEG", 143, orvalis::Jpeg, kColorList
 
 void CJpg::BuildControls() {
   AddIntroduction(20);
-  AddColorGroup(44);
+  // The colour group stands where the TIFF page has it, so switching tabs does not move it.
+  AddColorGroup(42);
   SelectColor(Options().jpgc);
-  AddGroup("Quality", QRect(7, 82, 233, 54));
-  AddLabel(0, "Small Size", QRect(12, 102, 44, 10), Qt::AlignRight | Qt::AlignVCenter);
-  quality_ = AddQualitySlider(kQualitySlider, QRect(60, 96, 120, 20), QRect(60, 118, 120, 10),
+  AddGroup("Quality", QRect(7, 78, 233, 54));
+  AddLabel(0, "Small Size", QRect(12, 98, 44, 10), Qt::AlignRight | Qt::AlignVCenter);
+  quality_ = AddQualitySlider(kQualitySlider, QRect(60, 92, 120, 20), QRect(60, 114, 120, 10),
                               Options().JQu)
                  .slider;
-  AddLabel(0, "High Quality", QRect(184, 102, 52, 10));
+  AddLabel(0, "High Quality", QRect(184, 98, 52, 10));
   ChainTabOrder({ColorList(), quality_});
 }
 

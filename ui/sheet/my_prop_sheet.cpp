@@ -3,10 +3,12 @@
 #include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "ui/sheet/common_page.h"
+#include "ui/sheet/dialog_units.h"
 #include "ui/sheet/format_pages.h"
 #include "ui/sheet/jpeg_page.h"
 #include "ui/sheet/tiff_page.h"
@@ -38,6 +40,10 @@ CMyPropSheet::CMyPropSheet(const orvalis::ConversionSettings& options,
     tabs_->addTab(page, page->Title());
     page->SetPageData(options, profilePath);
   }
+  // Eleven tabs in one row are wider than a page: the pages take the row's width.
+  const DialogUnits units = DialogUnits::FromFont(font()).WidenedTo(
+      CPropertyPage::kPageUnits.width(), tabs_->tabBar()->sizeHint().width());
+  for (CPropertyPage* page : pages_) page->SetUnits(units);
   // Only OK and Cancel, in the two rightmost places.
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons_->button(QDialogButtonBox::Ok)->setObjectName("1");

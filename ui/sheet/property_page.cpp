@@ -21,12 +21,11 @@ void CPropertyPage::SetPageData(const orvalis::ConversionSettings& options,
 void CPropertyPage::EnsureBuilt() {
   if (built_) return;
   built_ = true;
-  units_ = DialogUnits::FromFont(font());
   BuildControls();
 }
 
 QSize CPropertyPage::sizeHint() const {
-  return DialogUnits::FromFont(font()).ToPixels(kPageUnits);
+  return units_.ToPixels(kPageUnits);
 }
 
 void CPropertyPage::PlaceWidget(QWidget* widget, int id, const QRect& units) {

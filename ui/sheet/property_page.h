@@ -31,6 +31,9 @@ class CPropertyPage : public QWidget {
   // Copies the option fields and the profile path; call before the page is shown.
   void SetPageData(const orvalis::ConversionSettings& options, const std::string& profilePath);
 
+  // The dialog units the page lays out its controls in (by default those of its font).
+  void SetUnits(const DialogUnits& units) { units_ = units; }
+
   const QString& Title() const { return title_; }
   int DialogId() const { return dialogId_; }
   bool IsBuilt() const { return built_; }

@@ -24,7 +24,7 @@ void CTiff::BuildControls() {
   qualityValue_ = quality.value;
   qualityLabel_->setBuddy(quality_);
   merge_ =
-      Place(new QCheckBox("Merge images into one TIFF file"), kMergeBox, QRect(9, 147, 200, 10));
+      Place(new QCheckBox("Merge images into one TIFF file"), kMergeBox, QRect(9, 146, 200, 12));
   merge_->setAccessibleName(merge_->text());
   ChainTabOrder({ColorList(), compression_, quality_, merge_});
 
