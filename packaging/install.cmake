@@ -28,9 +28,11 @@ foreach(program IN LISTS ORVALIS_PROGRAMS)
   ")
 endforeach()
 
-# Desktop integration.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune-orvalis.desktop
-  DESTINATION share/applications)
+# Desktop integration: the entry only with the program it starts.
+if(TARGET kestrune-orvalis)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune-orvalis.desktop
+    DESTINATION share/applications)
+endif()
 foreach(size 16 32 48)
   install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/app/kestrune-orvalis-${size}.png
     DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME kestrune-orvalis.png)
@@ -50,8 +52,16 @@ foreach(program IN LISTS ORVALIS_PROGRAMS)
     COMMENT "Compressing the man page of ${program}")
   list(APPEND ORVALIS_MAN_PAGES ${packed})
 endforeach()
-add_custom_target(orvalis_man_pages ALL DEPENDS ${ORVALIS_MAN_PAGES})
+set(ORVALIS_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(OUTPUT ${ORVALIS_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${ORVALIS_CHANGELOG}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  COMMENT "Compressing the package changelog")
+add_custom_target(orvalis_man_pages ALL DEPENDS ${ORVALIS_MAN_PAGES} ${ORVALIS_CHANGELOG})
 install(FILES ${ORVALIS_MAN_PAGES} DESTINATION share/man/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${ORVALIS_CHANGELOG}
+  DESTINATION share/doc/kestrune-orvalis)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -59,12 +69,18 @@ set(CPACK_PACKAGE_NAME kestrune-orvalis)
 set(CPACK_PACKAGE_VENDOR "Kestrune")
 set(CPACK_PACKAGE_CONTACT "Kestrune Orvalis support <support@kestrune.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch converter from PostScript files to images")
+if(TARGET kestrune-orvalis)
+  set(ORVALIS_PACKAGE_PROGRAMS
+    "the window program kestrune-orvalis and the\ncommand-line converter orvalis-cli.")
+else()
+  set(ORVALIS_PACKAGE_PROGRAMS "the command-line converter orvalis-cli.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Kestrune Orvalis turns every page of PostScript files into an image file: JPEG, TIFF\n\
-(also one multi-page TIFF per file), BMP, PNG, GIF, PCX, WMF, EMF, TGA, JPEG 2000 (JP2 or\n\
-JPC) or Sun raster, with a chosen resolution, rotation, size and colour depth. Ghostscript\n\
-renders the pages. The package holds the window program kestrune-orvalis (when built) and\n\
-the command-line converter orvalis-cli.")
+  "Kestrune Orvalis turns every page of PostScript files into an image file:\n\
+JPEG, TIFF (also one multi-page TIFF per file), BMP, PNG, GIF, PCX, WMF, EMF,\n\
+TGA, JPEG 2000 (JP2 or JPC) or Sun raster, with a chosen resolution, rotation,\n\
+size and colour depth. Ghostscript renders the pages. The package holds\n\
+${ORVALIS_PACKAGE_PROGRAMS}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

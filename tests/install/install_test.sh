@@ -47,9 +47,15 @@ fi
 check "renderer plug-in beside the programs" test -f "$program_dir/libtavrinx.so"
 check "help page beside the programs" grep -q '<title>Kestrune Orvalis Help</title>' "$program_dir/help.html"
 desktop=$root/share/applications/kestrune-orvalis.desktop
-check "desktop entry is valid" desktop-file-validate "$desktop"
-check "desktop entry opens PostScript files" grep -qx 'MimeType=application/postscript;' "$desktop"
-check "desktop entry starts the window with the files" grep -qx 'Exec=kestrune-orvalis %F' "$desktop"
+if [ "$window" = 1 ]; then
+  check "desktop entry is valid" desktop-file-validate "$desktop"
+  check "desktop entry opens PostScript files" grep -qx 'MimeType=application/postscript;' "$desktop"
+  check "desktop entry starts the window with the files" grep -qx 'Exec=kestrune-orvalis %F' "$desktop"
+else
+  check "no desktop entry without the window program" test ! -e "$desktop"
+fi
+check "copyright file" grep -q '^Upstream-Name: Kestrune Orvalis' "$root/share/doc/kestrune-orvalis/copyright"
+check "changelog" gzip -t "$root/share/doc/kestrune-orvalis/changelog.gz"
 for size in 16 32 48; do
   icon=$root/share/icons/hicolor/${size}x${size}/apps/kestrune-orvalis.png
   check "hicolor icon ${size}x${size}" test "$(/usr/bin/python3 -c \
@@ -148,12 +154,14 @@ dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }
 expected=(
   "./usr/lib/kestrune-orvalis/libtavrinx.so"
   "./usr/lib/kestrune-orvalis/help.html"
-  "./usr/share/applications/kestrune-orvalis.desktop"
+  "./usr/share/doc/kestrune-orvalis/copyright"
+  "./usr/share/doc/kestrune-orvalis/changelog.gz"
   "./usr/share/icons/hicolor/16x16/apps/kestrune-orvalis.png"
   "./usr/share/icons/hicolor/32x32/apps/kestrune-orvalis.png"
   "./usr/share/icons/hicolor/48x48/apps/kestrune-orvalis.png"
   "./usr/share/icons/hicolor/scalable/apps/kestrune-orvalis.svg"
 )
+[ "$window" = 1 ] && expected+=("./usr/share/applications/kestrune-orvalis.desktop")
 for program in "${programs[@]}"; do
   expected+=("./usr/lib/kestrune-orvalis/$program"
              "./usr/bin/$program -> ../lib/kestrune-orvalis/$program"

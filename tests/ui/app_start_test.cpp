@@ -32,6 +32,7 @@ class AppStartTest : public QObject {
   QTemporaryDir runtime_;
   QString marker_;
   std::vector<std::unique_ptr<QProcess>> probes_;
+  qint64 child_ = 0;  // a program a probe started, ended with the test
 
   QProcess* Start(const QString& program, bool withChild = false) {
     auto process = std::make_unique<QProcess>();
@@ -79,6 +80,8 @@ class AppStartTest : public QObject {
       probe->waitForFinished();
     }
     probes_.clear();
+    if (child_ > 0) ::kill(pid_t(child_), SIGKILL);
+    child_ = 0;
   }
 
   void secondStartExitsAtOnceWithoutWindow() {
@@ -117,13 +120,12 @@ class AppStartTest : public QObject {
   void programStartedByKilledInstanceDoesNotHoldTheLock() {
     QProcess* first = Start(ProbePath(), true);
     QTRY_VERIFY_WITH_TIMEOUT(ShowedWindow(first), 15000);
-    const qint64 child = Marks().first().at(1).toLongLong();
-    QVERIFY(child > 0);
+    child_ = Marks().first().at(1).toLongLong();
+    QVERIFY(child_ > 0);
     first->kill();
     QVERIFY(first->waitForFinished());
     QProcess* next = Start(ProbePath());
     QTRY_VERIFY_WITH_TIMEOUT(ShowedWindow(next), 15000);
-    ::kill(pid_t(child), SIGKILL);
   }
 
   void lockIsPerNameAndFreedWithItsHolder() {

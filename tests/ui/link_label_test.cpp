@@ -5,7 +5,10 @@
 
 #include <QCursor>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -43,6 +46,56 @@ class RecordingLauncher : public orvalis::LinkLauncher {
   void Beep() override { ++beeps; }
 };
 
+// The desktop launcher with the desktop's own opener out of the way, so that the fallback
+// through the text/html handler runs.
+class FallbackOnlyLauncher : public orvalis::DesktopLinkLauncher {
+ public:
+  bool OpenWithDesktop(const QString&) override { return false; }
+};
+
+// Points the XDG variables at `root` for as long as it lives, with no desktop environment that
+// xdg-mime would ask instead of the mimeapps.list files.
+class XdgEnvironment {
+ public:
+  explicit XdgEnvironment(const QString& root) {
+    Set("XDG_CONFIG_HOME", root + "/config");
+    Set("XDG_CONFIG_DIRS", root + "/none");
+    Set("XDG_DATA_HOME", root + "/data");
+    Set("XDG_DATA_DIRS", root + "/none");
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                             "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID"}) {
+      Set(name, QString());
+    }
+  }
+  ~XdgEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value.isNull()) {
+        qunsetenv(name.constData());
+      } else {
+        qputenv(name.constData(), value);
+      }
+    }
+  }
+
+ private:
+  void Set(const char* name, const QString& value) {
+    saved_.emplace_back(name, qgetenv(name));
+    if (value.isNull()) {
+      qunsetenv(name);
+    } else {
+      qputenv(name, value.toLocal8Bit());
+    }
+  }
+  std::vector<std::pair<QByteArray, QByteArray>> saved_;
+};
+
+void WriteFile(const QString& path, const QByteArray& content) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(content);
+}
+
 void SaveScreenshot(QWidget& widget, const QString& name) {
   const QString folder = qEnvironmentVariable("ORVALIS_SCREENSHOT_DIR");
   if (folder.isEmpty()) return;
@@ -72,6 +125,9 @@ class LinkLabelTest : public QObject {
       link->Attach();
       window.show();
       QVERIFY(QTest::qWaitForWindowExposed(&window));
+      // Each test starts with the mouse away from the link, wherever an earlier test left it.
+      QTest::mouseMove(&window, QPoint(300, 100));
+      QTRY_VERIFY(!link->Hovering());
     }
   };
 
@@ -161,6 +217,42 @@ class LinkLabelTest : public QObject {
     if (desktopCalls > 0) QCOMPARE(launcher.desktopUrls.first(), url);
     QCOMPARE(launcher.started.isEmpty() ? QStringList{} : launcher.started.first(), started);
     QCOMPARE(launcher.beeps, 0);  // a beep is the click's business, not GotoURL's
+  }
+
+  void desktopLauncherStartsTheHtmlHandler() {
+    // A browser registered for text/html in a desktop of its own: a script that writes its
+    // arguments, one a line, to a file beside it.
+    QTemporaryDir root;
+    const QString browser = root.filePath("bin/test-browser");
+    const QString record = root.filePath("arguments.txt");
+    WriteFile(browser, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record.toLocal8Bit() + "'\n");
+    QVERIFY(QFile::setPermissions(browser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    WriteFile(root.filePath("config/mimeapps.list"),
+              "[Default Applications]\ntext/html=orvalis-testbrowser.desktop\n");
+    // Filed under a vendor folder: the desktop id "orvalis-testbrowser.desktop" names
+    // applications/orvalis/testbrowser.desktop.
+    WriteFile(root.filePath("data/applications/orvalis/testbrowser.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" +
+                  browser.toLocal8Bit() + " --new-tab \"%u\" --extra\n");
+    XdgEnvironment environment(root.path());
+
+    FallbackOnlyLauncher launcher;
+    QCOMPARE(launcher.HtmlHandlerExec(), browser + " --new-tab \"%u\" --extra");
+    const QString url = "https://orvalis.kestrune.example/a b?c=1&d=2";
+    QVERIFY(orvalis::GotoSucceeded(CLinkLabel::GotoURL(url, launcher)));
+    const auto recorded = [&record] {
+      QFile file(record);
+      return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QTRY_COMPARE(recorded(), "--new-tab\n" + url + "\n");
+  }
+
+  void desktopLauncherWithoutHtmlHandlerFails() {
+    QTemporaryDir root;
+    XdgEnvironment environment(root.path());
+    FallbackOnlyLauncher launcher;
+    QCOMPARE(launcher.HtmlHandlerExec(), QString());
+    QVERIFY(!orvalis::GotoSucceeded(CLinkLabel::GotoURL("https://a.example/", launcher)));
   }
 
   void emptyTextShowsUrlAndEmptyUrlTakesText() {
@@ -260,6 +352,19 @@ class LinkLabelTest : public QObject {
     QTRY_VERIFY(f.link->Hovering());
     QCursor::setPos(f.window.mapToGlobal(QPoint(300, 100)));
     QTRY_VERIFY_WITH_TIMEOUT(!f.link->Hovering(), 2000);
+    QCOMPARE(f.link->CurrentTextColour(), kNormal);
+  }
+
+  void leaveNotificationEndsTheHover() {
+    // Where the cursor position outside the program is unknown (Wayland), the leave
+    // notification is what ends the hover.
+    Fixture f;
+    QTest::mouseMove(f.link, QPoint(5, 5));
+    QTRY_VERIFY(f.link->Hovering());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(f.link, &leave);
+    QVERIFY(!f.link->Hovering());
+    QVERIFY(!f.link->font().underline());
     QCOMPARE(f.link->CurrentTextColour(), kNormal);
   }
 

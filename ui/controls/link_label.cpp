@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
 #include <QEnterEvent>
 #include <QFile>
 #include <QFontMetrics>
@@ -69,6 +71,24 @@ QString ReadDesktopExec(const QString& path) {
   return {};
 }
 
+// The file of a desktop entry id: applications/<id>, or a file in a sub-folder whose path
+// relative to applications/, with '/' read as '-', is the id (vendor/app.desktop is
+// "vendor-app.desktop").
+QString FindDesktopEntry(const QString& desktopId) {
+  const QString direct = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId);
+  if (!direct.isEmpty()) return direct;
+  for (const QString& folder :
+       QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
+    const QDir applications(folder);
+    QDirIterator entries(folder, {"*.desktop"}, QDir::Files, QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+      const QString path = entries.next();
+      if (applications.relativeFilePath(path).replace('/', '-') == desktopId) return path;
+    }
+  }
+  return {};
+}
+
 // Splits an Exec line into arguments: blanks separate them, double quotes group them, and
 // inside quotes a backslash takes the next character literally.
 QStringList SplitExecLine(const QString& line) {
@@ -123,7 +143,7 @@ QString DesktopLinkLauncher::HtmlHandlerExec() {
   if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) return {};
   const QString desktopId = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
   if (desktopId.isEmpty() || desktopId.contains('/')) return {};
-  const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId);
+  const QString path = FindDesktopEntry(desktopId);
   return path.isEmpty() ? QString() : ReadDesktopExec(path);
 }
 
@@ -273,7 +293,10 @@ void CLinkLabel::AdjustSize() {
 }
 
 void CLinkLabel::CheckHover(const QPoint& globalPos) {
-  if (rect().contains(mapFromGlobal(globalPos))) return;
+  if (!rect().contains(mapFromGlobal(globalPos))) EndHover();
+}
+
+void CLinkLabel::EndHover() {
   hovering_ = false;
   hoverTimer_.stop();
   ApplyLook();
@@ -287,6 +310,13 @@ void CLinkLabel::mouseMoveEvent(QMouseEvent* event) {
 void CLinkLabel::enterEvent(QEnterEvent* event) {
   StartHover();
   QLabel::enterEvent(event);
+}
+
+void CLinkLabel::leaveEvent(QEvent* event) {
+  // Where the window system reports no cursor position outside the program's windows (Wayland),
+  // the timer would not notice the mouse leaving; the leave notification ends the hover there.
+  EndHover();
+  QLabel::leaveEvent(event);
 }
 
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {

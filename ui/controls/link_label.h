@@ -142,12 +142,14 @@ class CLinkLabel : public QLabel {
  protected:
   void mouseMoveEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
   void StartHover();
+  void EndHover();
   void OnClick();
   void ApplyLook();
   void MakeFonts();
