@@ -28,7 +28,10 @@ kill "$pid"
 wait "$pid" 2>/dev/null || true
 INNER
 )
-# A settings file of its own, so that the photograph does not depend on the user's settings.
-export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$(mktemp -d)}
+# A runtime folder of its own: a copy of the program already open on the user's desktop would
+# otherwise count as the one instance and this one would end at once.
+runtime=$(mktemp -d)
+trap 'rm -rf "$runtime"' EXIT
+export XDG_RUNTIME_DIR=$runtime
 xvfb-run -a -s "-screen 0 1024x640x24" bash -c "$inner" inner "$out" "$bindir/kestrune-orvalis" "${files[@]}"
 echo "Screenshot: $out"
