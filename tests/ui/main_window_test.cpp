@@ -1,0 +1,521 @@
+// The main window's wiring, offscreen, over a scripted renderer: adding and removing rows,
+// labels and enabling, the context menu, the output mode, keys, closing, and a run reported
+// through the driver's queued calls.
+
+#include <QAbstractItemModel>
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QToolTip>
+#include <QTreeView>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "batch/output_format.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/window/main_dialog.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Counts events that reach a widget from any thread but the GUI thread.
+class GuiThreadWatch : public QObject {
+ public:
+  GuiThreadWatch() { qApp->installEventFilter(this); }
+  ~GuiThreadWatch() override { qApp->removeEventFilter(this); }
+  int Violations() const { return violations_.load(); }
+  void Check() {
+    if (QThread::currentThread() != qApp->thread()) ++violations_;
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched->isWidgetType()) Check();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::atomic<int> violations_{0};
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<test::TempDir> dir_;
+  test::ScriptRenderer renderer_;
+  test::DesktopRecord record_;
+  std::unique_ptr<MainDialog> dialog_;
+
+  std::string Profile() const { return dir_->File("Profile.ini"); }
+  std::string Script(const std::string& name, const std::string& text) {
+    return test::WriteScript(dir_->Path().string(), name, text);
+  }
+  void Open() {
+    dialog_ = std::make_unique<MainDialog>(test::RecordingServices(renderer_, Profile(), record_));
+    dialog_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+  }
+  template <typename T>
+  T* Control(const char* id) {
+    T* control = dialog_->findChild<T*>(QString::fromLatin1(id));
+    if (control == nullptr) qFatal("no control %s", id);
+    return control;
+  }
+  QTreeView* List() { return Control<QTreeView>("1001"); }
+  QString Label(const char* id) { return Control<QLabel>(id)->text(); }
+  QString Status(int row) {
+    return dialog_->Model().index(row, FileListModel::kStatusColumn).data().toString();
+  }
+  QString StatusTip(int row) {
+    return dialog_->Model()
+        .index(row, FileListModel::kStatusColumn)
+        .data(Qt::ToolTipRole)
+        .toString();
+  }
+  bool Drop(const std::vector<std::string>& paths) {
+    auto* mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    mime->setUrls(urls);
+    // Straight to the window, as the platform's drag manager hands a drop to its target.
+    QObject* target = dialog_.get();
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    target->event(&enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    if (accepted) target->event(&drop);
+    delete mime;
+    return accepted;
+  }
+  std::vector<std::string> Rows(int count) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < count; ++i)
+      rows.push_back(Script("f" + std::to_string(i) + ".ps", "pages 1"));
+    return rows;
+  }
+  std::vector<int> SelectedRows() {
+    std::vector<int> rows;
+    for (const QModelIndex& index : List()->selectionModel()->selectedRows())
+      rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  void WaitForRunEnd() {
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog_->IsRunning(), 20000);
+    dialog_->WaitForWorker();
+    QCoreApplication::processEvents();
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<test::TempDir>();
+    record_ = {};
+  }
+  void cleanup() {
+    if (dialog_ && dialog_->IsRunning()) {
+      Control<QPushButton>("1002")->click();
+      WaitForRunEnd();
+    }
+    dialog_.reset();
+    dir_.reset();
+  }
+
+  void opensIdleWithEveryControlInPlace() {
+    Open();
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune Orvalis"));
+    QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
+    // Every control is found by its id and has a name a screen reader can say.
+    const char* ids[] = {"1007", "1008", "1009", "1010", "1016", "1001", "1003", "1058",
+                         "1013", "1014", "1012", "1002", "1047", "1048", "1011"};
+    for (const char* id : ids) {
+      QWidget* control = Control<QWidget>(id);
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+      QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(), id);
+    }
+    QCOMPARE(Control<QWidget>("1016")->accessibleName(), QStringLiteral("Help"));
+    // The keyboard visits the controls in the order of the table, from Add File(s) to Start.
+    QStringList order;
+    QWidget* widget = Control<QWidget>("1007");
+    do {
+      if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+      widget = widget->nextInFocusChain();
+    } while (widget != Control<QWidget>("1007"));
+    QCOMPARE(order, QStringList({"1007", "1008", "1009", "1010", "1016", "1001", "1003", "1058",
+                                 "1013", "1014", "1012", "1002"}));
+
+    QVERIFY(!Control<QPushButton>("1009")->isEnabled());
+    QVERIFY(!Control<QPushButton>("1002")->isEnabled());
+    QVERIFY(!Control<QProgressBar>("1011")->isVisible());
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 0"));
+    QCOMPARE(Label("1048"), QStringLiteral("Selected: 0"));
+
+    auto* format = Control<QComboBox>("1003");
+    QCOMPARE(format->count(), 12);
+    for (int i = 0; i < 12; ++i)
+      QCOMPARE(format->itemText(i).toStdString(), std::string(FormatListTexts()[i]));
+    QCOMPARE(format->itemText(1), QStringLiteral("TIFF Files(*.tif) "));
+    QCOMPARE(Control<QComboBox>("1058")->count(), 2);
+
+    QTreeView* list = List();
+    QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
+    QCOMPARE(list->columnWidth(0), 300);
+    QCOMPARE(list->columnWidth(1), 100);
+    QCOMPARE(list->columnWidth(2), 150);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-empty"));
+  }
+
+  void dropping_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("text file") << "notes.txt" << false << 0;
+    QTest::newRow("upper-case extension") << "REPORT.PS" << false << 1;
+    QTest::newRow("folder named like a document") << "chapter.ps" << true << 0;
+    QTest::newRow("ps inside the name only") << "report.ps.txt" << false << 0;
+  }
+  void dropping() {
+    QFETCH(QString, name);
+    QFETCH(bool, folder);
+    QFETCH(int, rows);
+    Open();
+    const std::string path = dir_->File(name.toStdString());
+    if (folder)
+      fs::create_directory(path);
+    else
+      Script(name.toStdString(), "pages 1");
+    QVERIFY(Drop({path, dir_->File("missing.ps")}));
+    QCOMPARE(dialog_->Model().rowCount(), rows);
+    QCOMPARE(Control<QPushButton>("1002")->isEnabled(), rows > 0);
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: %1").arg(rows));
+    if (rows > 0) {
+      QCOMPARE(Status(0), QStringLiteral("Ready"));
+      QCOMPARE(SelectedRows(), std::vector<int>{0});
+    }
+  }
+
+  void sameFileTwiceGivesTwoRows() {
+    Open();
+    const std::string file = Script("twice.ps", "pages 1");
+    dialog_->AddDroppedFiles({file, file});
+    QCOMPARE(dialog_->Model().rowCount(), 2);
+    QCOMPARE(dialog_->Model().Row(1).path, dialog_->Model().Row(0).path);
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 2"));
+    QCOMPARE(Label("1048"), QStringLiteral("Selected: 1"));
+  }
+
+  void addFilesStartsInTheRememberedFolderAndRemembersTheLast() {
+    const std::string second = (dir_->Path() / "second").string();
+    fs::create_directory(second);
+    std::ofstream(Profile()) << "[Set]\nAddFile=" << dir_->Path().string() << "/\n";
+    Open();
+    record_.filesToChoose = {QString::fromStdString(Script("a.ps", "pages 1")),
+                             QString::fromStdString(Script("second/b.ps", "pages 1"))};
+    Control<QPushButton>("1007")->click();
+    QCOMPARE(record_.startedIn.size(), size_t(1));
+    QCOMPARE(record_.startedIn[0], QString::fromStdString(dir_->Path().string() + "/"));
+    QCOMPARE(dialog_->Model().rowCount(), 2);
+    QCOMPARE(LoadAddFileFolder(Profile()), second + "/");
+    QCOMPARE(SelectedRows(), std::vector<int>{0});
+    QVERIFY(Control<QPushButton>("1009")->isEnabled());
+  }
+
+  void addFolderTakesOnlyItsOwnDocumentsInOrder() {
+    Open();
+    fs::create_directory(dir_->Path() / "sub");
+    Script("b.PS", "pages 1");
+    Script("a.ps", "pages 1");
+    Script("c.txt", "pages 1");
+    Script("sub/d.ps", "pages 1");
+    record_.folderToChoose = QString::fromStdString(dir_->Path().string());
+    Control<QPushButton>("1008")->click();
+    QCOMPARE(record_.titles.back(), QStringLiteral("Select folder:"));
+    QCOMPARE(dialog_->Model().rowCount(), 2);
+    QCOMPARE(dialog_->Model().Row(0).path, dir_->File("a.ps"));
+    QCOMPARE(dialog_->Model().Row(1).path, dir_->File("b.PS"));
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 2"));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-rows"));
+  }
+
+  void removing_data() {
+    QTest::addColumn<std::vector<int>>("selected");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("rowsLeft");
+    QTest::addColumn<int>("selectedAfter");  // -1: none
+    QTest::newRow("rows 2 and 5, button") << std::vector<int>{2, 5} << "button" << 8 << 1;
+    QTest::newRow("rows 2 and 5, Delete key") << std::vector<int>{2, 5} << "key" << 8 << 1;
+    QTest::newRow("row 0, menu") << std::vector<int>{0} << "menu" << 9 << 0;
+    QTest::newRow("last row") << std::vector<int>{9} << "button" << 9 << 8;
+    QTest::newRow("every row") << std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << "key" << 0
+                               << -1;
+  }
+  void removing() {
+    QFETCH(std::vector<int>, selected);
+    QFETCH(QString, how);
+    QFETCH(int, rowsLeft);
+    QFETCH(int, selectedAfter);
+    Open();
+    const std::vector<std::string> files = Rows(10);
+    dialog_->AddDroppedFiles(files);
+    List()->clearSelection();
+    for (int row : selected)
+      List()->selectionModel()->select(dialog_->Model().index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (how == "button") {
+      Control<QPushButton>("1009")->click();
+    } else if (how == "key") {
+      QTest::keyClick(List(), Qt::Key_Delete);
+    } else {
+      const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
+      menu->findChild<QAction*>(QStringLiteral("32773"))->trigger();
+    }
+    QCOMPARE(dialog_->Model().rowCount(), rowsLeft);
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: %1").arg(rowsLeft));
+    if (selectedAfter >= 0) {
+      QCOMPARE(SelectedRows(), std::vector<int>{selectedAfter});
+      QCOMPARE(Label("1048"), QStringLiteral("Selected: 1"));
+      // The rows that stay keep their order.
+      QCOMPARE(dialog_->Model().Row(0).path, files[selected.front() == 0 ? 1 : 0]);
+    } else {
+      QCOMPARE(Label("1048"), QStringLiteral("Selected: 0"));
+      QVERIFY(!Control<QPushButton>("1009")->isEnabled());
+      QVERIFY(!Control<QPushButton>("1002")->isEnabled());
+    }
+  }
+
+  void selectAll() {
+    Open();
+    QTest::keyClick(List(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(Label("1048"), QStringLiteral("Selected: 0"));
+    QVERIFY(!Control<QPushButton>("1009")->isEnabled());
+
+    dialog_->AddDroppedFiles(Rows(3));
+    QTest::keyClick(List(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(SelectedRows(), (std::vector<int>{0, 1, 2}));
+    QCOMPARE(Label("1048"), QStringLiteral("Selected: 3"));
+    QVERIFY(Control<QPushButton>("1009")->isEnabled());
+    // A click on no row leaves nothing to remove.
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {},
+                      QPoint(5, List()->viewport()->height() - 3));
+    QCOMPARE(Label("1048"), QStringLiteral("Selected: 0"));
+    QVERIFY(!Control<QPushButton>("1009")->isEnabled());
+  }
+
+  void contextMenu() {
+    Open();
+    auto states = [this] {
+      const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
+      QStringList shown;
+      for (QAction* action : menu->actions()) {
+        shown << (action->isSeparator() ? QStringLiteral("-")
+                                        : action->text() + (action->isEnabled() ? "" : " (off)"));
+      }
+      return shown;
+    };
+    QCOMPARE(states(), QStringList({"Add File(s)...", "Add Folder...", "-",
+                                    "Delete Selected Items\tDel (off)", "Clear All Items (off)",
+                                    "-", "View Original File (off)"}));
+    const std::vector<std::string> files = Rows(2);
+    dialog_->AddDroppedFiles(files);
+    List()->clearSelection();
+    QCOMPARE(states().mid(3), QStringList({"Delete Selected Items\tDel (off)", "Clear All Items",
+                                           "-", "View Original File (off)"}));
+    List()->selectionModel()->select(dialog_->Model().index(1, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(states().mid(3), QStringList({"Delete Selected Items\tDel", "Clear All Items", "-",
+                                           "View Original File"}));
+
+    const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
+    menu->findChild<QAction*>(QStringLiteral("32776"))->trigger();
+    QCOMPARE(record_.opened.size(), size_t(1));
+    QCOMPARE(record_.opened[0], QUrl::fromLocalFile(QString::fromStdString(files[1])));
+
+    menu->findChild<QAction*>(QStringLiteral("32774"))->trigger();
+    QCOMPARE(dialog_->Model().rowCount(), 0);
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 0"));
+    QVERIFY(!Control<QPushButton>("1002")->isEnabled());
+  }
+
+  void outputModeShowsAndHidesTheFolder() {
+    std::ofstream(Profile()) << "[Set]\noutput=/srv/images\nmode=1\n";
+    Open();
+    auto* mode = Control<QComboBox>("1058");
+    auto* folder = Control<QLineEdit>("1012");
+    QCOMPARE(folder->text(), QStringLiteral("/srv/images/"));
+    mode->setCurrentIndex(0);
+    QCOMPARE(folder->text(), QString());
+    QVERIFY(!Control<QPushButton>("1013")->isEnabled());
+    QVERIFY(!Control<QPushButton>("1014")->isEnabled());
+    mode->setCurrentIndex(1);
+    QCOMPARE(folder->text(), QStringLiteral("/srv/images/"));
+    QVERIFY(Control<QPushButton>("1013")->isEnabled());
+
+    Control<QPushButton>("1014")->click();
+    QCOMPARE(record_.opened.back(), QUrl::fromLocalFile(QStringLiteral("/srv/images/")));
+    record_.folderToChoose = QStringLiteral("/srv/other");
+    Control<QPushButton>("1013")->click();
+    QCOMPARE(record_.titles.back(), QStringLiteral("Please select an output folder..."));
+    QCOMPARE(folder->text(), QStringLiteral("/srv/other/"));
+    QCOMPARE(dialog_->Settings().output, std::string("/srv/other/"));
+  }
+
+  void enterAndEscapeDoNothing() {
+    Open();
+    Control<QPushButton>("1007")->setFocus();
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+      QTest::keyClick(QApplication::focusWidget(), key);
+      QTest::keyClick(dialog_.get(), key);
+    }
+    QVERIFY(dialog_->isVisible());
+    QCOMPARE(dialog_->result(), 0);
+    QVERIFY(record_.startedIn.empty());  // Enter did not press Add File(s)
+  }
+
+  void formatListShowsTheSavedType_data() {
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("TIFF") << "1" << 1;
+    QTest::newRow("RAS, the last") << "11" << 11;
+    QTest::newRow("past the list") << "12" << 0;
+    QTest::newRow("negative") << "-3" << 0;
+    QTest::newRow("not a number") << "tif" << 0;
+  }
+  void formatListShowsTheSavedType() {
+    QFETCH(QString, saved);
+    QFETCH(int, shown);
+    std::ofstream(Profile()) << "[Set]\ntype=" << saved.toStdString() << "\n";
+    Open();
+    QCOMPARE(Control<QComboBox>("1003")->currentIndex(), shown);
+    QCOMPARE(FormatFromType(dialog_->Settings().type).format, FormatFromType(shown).format);
+  }
+
+  void closingSavesTheWindowSettings() {
+    Open();
+    Control<QComboBox>("1003")->setCurrentIndex(3);
+    Control<QComboBox>("1058")->setCurrentIndex(0);
+    QVERIFY(dialog_->close());
+    ConversionSettings saved;
+    LoadWindowSettings(Profile(), saved);
+    QCOMPARE(saved.type, 3);
+    QCOMPARE(saved.mode, 0);
+    QCOMPARE(saved.output, dialog_->Settings().output);
+  }
+
+  void settingsAreReloadedOnlyAfterOk() {
+    Open();
+    std::ofstream(Profile()) << "[Set]\nJQu=33\n";
+    record_.settingsAnswer = false;
+    Control<QPushButton>("1010")->click();
+    QCOMPARE(dialog_->Settings().JQu, 75);
+    record_.settingsAnswer = true;
+    Control<QPushButton>("1010")->click();
+    QCOMPARE(record_.settingsShown, 2);
+    QCOMPARE(dialog_->Settings().JQu, 33);
+  }
+
+  void runReportsOnTheGuiThread() {
+    std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
+    Open();
+    const std::vector<std::string> files = {Script("two.ps", "pages 2"),
+                                            Script("broken.ps", "pages 1 fail"),
+                                            Script("hang.ps", "hang"), Script("one.ps", "pages 1")};
+    dialog_->AddDroppedFiles(files);
+    GuiThreadWatch watch;
+    std::atomic<int> offThread{0};
+    auto check = [&] {
+      if (QThread::currentThread() != qApp->thread()) ++offThread;
+    };
+    connect(&dialog_->Model(), &QAbstractItemModel::dataChanged, this, check, Qt::DirectConnection);
+    connect(Control<QProgressBar>("1011"), &QProgressBar::valueChanged, this, check,
+            Qt::DirectConnection);
+    connect(List()->selectionModel(), &QItemSelectionModel::currentChanged, this, check,
+            Qt::DirectConnection);
+
+    auto* start = Control<QPushButton>("1002");
+    start->click();
+    QCOMPARE(start->text(), QStringLiteral("Stop Converting"));
+    for (const char* id : {"1007", "1008", "1009", "1010", "1003", "1058"})
+      QVERIFY2(!Control<QWidget>(id)->isEnabled(), id);
+    QVERIFY(Control<QProgressBar>("1011")->isVisible());
+
+    QTRY_COMPARE_WITH_TIMEOUT(Status(2), QStringLiteral("Converting.."), 10000);
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+    QVERIFY(Control<QProgressBar>("1011")->value() >= 75);
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-running"));
+
+    // During the run: no drop, no close, Help opens the help page instead of the about box.
+    QVERIFY(!Drop({Script("late.ps", "pages 1")}));
+    QCOMPARE(dialog_->Model().rowCount(), 4);
+    QVERIFY(!dialog_->close());
+    QVERIFY(dialog_->isVisible());
+    Control<QPushButton>("1016")->click();
+    QCOMPARE(record_.aboutShown, 0);
+    QCOMPARE(record_.opened.size(), size_t(1));
+    QVERIFY(record_.opened[0].isLocalFile());
+    QCOMPARE(QFileInfo(record_.opened[0].toLocalFile()).fileName(), QStringLiteral("help.html"));
+    // Clicks and keys in the list do not move the run's selection.
+    QTest::keyClick(List(), Qt::Key_Delete);
+    QCOMPARE(dialog_->Model().rowCount(), 4);
+
+    start->click();  // Stop
+    WaitForRunEnd();
+    QCOMPARE(Status(2), QStringLiteral("Aborted"));
+    QVERIFY(StatusTip(2).contains(QStringLiteral("Stopped by the user")));
+    QCOMPARE(Status(3), QStringLiteral("Ready"));
+    // The reason keeps its own characters; a row that converted has no tooltip.
+    QVERIFY2(StatusTip(1).contains(QStringLiteral("/undefined in &lt;&lt;foo&gt;&gt; &amp; bar")),
+             qPrintable(StatusTip(1)));
+    QVERIFY(StatusTip(0).isEmpty());
+    QVERIFY(fs::exists(dir_->File("two_001.png")) && fs::exists(dir_->File("two_002.png")));
+
+    QCOMPARE(start->text(), QStringLiteral("Start Converting"));
+    for (const char* id : {"1007", "1008", "1009", "1010", "1003", "1058"})
+      QVERIFY2(Control<QWidget>(id)->isEnabled(), id);
+    QVERIFY(!Control<QProgressBar>("1011")->isVisible());
+    QCOMPARE(SelectedRows(), std::vector<int>{0});
+    Control<QPushButton>("1016")->click();
+    QCOMPARE(record_.aboutShown, 1);
+    QCOMPARE(offThread.load(), 0);
+    QCOMPARE(watch.Violations(), 0);
+
+    // The failure's reason shows as the Status cell's tooltip.
+    const QRect cell = List()->visualRect(dialog_->Model().index(1, FileListModel::kStatusColumn));
+    QHelpEvent help(QEvent::ToolTip, cell.center(), List()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(List()->viewport(), &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY(QToolTip::text().contains(QStringLiteral("undefined")));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-after-run"));
+    QToolTip::hideText();
+
+    // A second run converts every row again from the first.
+    start->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(0), QStringLiteral("Succeed"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(Status(2), QStringLiteral("Converting.."), 10000);
+    QCOMPARE(Status(3), QStringLiteral("Ready"));
+  }
+};
+
+}  // namespace orvalis
+
+QTEST_MAIN(orvalis::MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,200 @@
+// Runs through the window with the real renderer (libtavrinx.so over Ghostscript): documents that
+// convert, a document that never ends and is stopped, and a broken document.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QToolTip>
+#include <QTreeView>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "batch/renderer_loader.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/window/main_dialog.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kPage[] =
+    "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Kestrune) show showpage\n";
+
+// Processes whose parent is this test: a Ghostscript left running would be one.
+std::vector<std::string> ChildProcesses() {
+  std::vector<std::string> children;
+  const std::string self = std::to_string(::getpid());
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid ...: the name may hold spaces, so read after its last ')'.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    std::string state, ppid;
+    rest >> state >> ppid;
+    if (ppid == self && state != "Z") children.push_back(line.substr(0, close + 1));
+  }
+  return children;
+}
+
+}  // namespace
+
+class WindowRunTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<test::TempDir> dir_;
+  std::unique_ptr<RendererLibrary> renderer_;
+  test::DesktopRecord record_;
+  std::unique_ptr<MainDialog> dialog_;
+  std::string tmp_;
+
+  std::string Write(const std::string& name, const std::string& text) {
+    return test::WriteScript(dir_->Path().string(), name, text);
+  }
+  // A window converting into out/ as PNG, with the window's own pauses.
+  void Open(const std::vector<std::string>& files) {
+    std::ofstream(dir_->File("Profile.ini"))
+        << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
+    WindowServices services =
+        test::RecordingServices(*renderer_, dir_->File("Profile.ini"), record_);
+    services.batch.pacing = kWindowPacing;
+    dialog_ = std::make_unique<MainDialog>(std::move(services));
+    dialog_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    dialog_->AddDroppedFiles(files);
+  }
+  QPushButton* Start() { return dialog_->findChild<QPushButton*>(QStringLiteral("1002")); }
+  QString Status(int row) {
+    return dialog_->Model().index(row, FileListModel::kStatusColumn).data().toString();
+  }
+  void WaitForRunEnd(int ms) {
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog_->IsRunning(), ms);
+    dialog_->WaitForWorker();
+  }
+
+ private slots:
+  void initTestCase() {
+    std::string message, detail;
+    const char* bin = std::getenv("ORVALIS_BIN_DIR");
+    renderer_ = RendererLibrary::Load(&message, &detail, bin ? std::string(bin) + "/" : "");
+    QVERIFY2(renderer_ != nullptr, (message + " " + detail).c_str());
+  }
+  void init() {
+    dir_ = std::make_unique<test::TempDir>();
+    // The renderer's page folders go here, so that none left behind goes unseen.
+    tmp_ = dir_->File("tmp");
+    fs::create_directory(tmp_);
+    ::setenv("TMPDIR", tmp_.c_str(), 1);
+    record_ = {};
+  }
+  void cleanup() {
+    dialog_.reset();
+    ::unsetenv("TMPDIR");
+    dir_.reset();
+  }
+
+  void twoDocumentsConvert() {
+    Open({Write("first.ps", kPage), Write("second.ps", std::string(kPage) + kPage)});
+    Start()->click();
+    WaitForRunEnd(60000);
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Succeed"));
+    for (const char* name : {"first_001.png", "second_001.png", "second_002.png"}) {
+      std::string error;
+      const auto image = test::PillowDecode(dir_->File("out/") + name, 0, &error);
+      QVERIFY2(image.has_value(), (std::string(name) + ": " + error).c_str());
+      QCOMPARE(image->format, std::string("PNG"));
+      QVERIFY(image->width > 500);  // a Letter or A4 page at 72 dpi
+    }
+    QVERIFY(fs::is_empty(tmp_));
+  }
+
+  void endlessDocumentIsStoppedAtOnce() {
+    Open({Write("endless.ps", "%!PS\n{ 1 pop } loop\n"), Write("after.ps", kPage)});
+    Start()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(0), QStringLiteral("Converting.."), 10000);
+    // The interpreter is at work when the Stop click comes.
+    QTRY_VERIFY_WITH_TIMEOUT(!ChildProcesses().empty(), 10000);
+    QTest::qWait(300);
+    QElapsedTimer stop;
+    stop.start();
+    Start()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(0), QStringLiteral("Aborted"), 2000);
+    const qint64 elapsed = stop.elapsed();
+    qInfo("The row showed Aborted %lld ms after the Stop click", elapsed);
+    QVERIFY2(elapsed <= 2000, qPrintable(QString::number(elapsed)));
+    WaitForRunEnd(5000);
+    QCOMPARE(Status(1), QStringLiteral("Ready"));
+    QVERIFY(dialog_->Model()
+                .index(0, FileListModel::kStatusColumn)
+                .data(Qt::ToolTipRole)
+                .toString()
+                .contains(QStringLiteral("Stopped by the user")));
+    const std::vector<std::string> children = ChildProcesses();
+    QVERIFY2(children.empty(), children.empty() ? "" : children.front().c_str());
+    QVERIFY2(fs::is_empty(tmp_), "a temporary page folder was left");
+  }
+
+  // Without its renderer the program says so and ends, before any window.
+  void missingRendererIsReported() {
+    const char* bin = std::getenv("ORVALIS_BIN_DIR");
+    QVERIFY(bin != nullptr);
+    const fs::path program = dir_->Path() / "kestrune-orvalis";
+    fs::copy_file(fs::path(bin) / "kestrune-orvalis", program);
+    fs::create_directory(dir_->Path() / "run");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                       QString::fromStdString(dir_->File("run")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    QByteArray said;
+    connect(&process, &QProcess::readyReadStandardError, this,
+            [&] { said += process.readAllStandardError(); });
+    process.start(QString::fromStdString(program.string()), {});
+    QVERIFY(process.waitForStarted());
+    // The message is printed as its box opens; the box then waits for the user.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        process.state() != QProcess::Running || said.contains("please reinstall"), 20000);
+    QVERIFY2(said.contains("Load libtavrinx.so failed, please reinstall!"), said.constData());
+    process.kill();
+    process.waitForFinished();
+  }
+
+  void brokenDocumentFailsWithItsReason() {
+    Open({Write("first.ps", kPage), Write("broken.ps", "%!PS\n72 72 moveto nosuchoperator\n")});
+    Start()->click();
+    WaitForRunEnd(60000);
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+    auto* list = dialog_->findChild<QTreeView*>(QStringLiteral("1001"));
+    const QRect cell = list->visualRect(dialog_->Model().index(1, FileListModel::kStatusColumn));
+    QHelpEvent help(QEvent::ToolTip, cell.center(), list->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(list->viewport(), &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY2(QToolTip::text().contains(QStringLiteral("nosuchoperator")),
+             qPrintable(QToolTip::text()));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-real-run-failed"));
+    QToolTip::hideText();
+    QVERIFY(fs::is_empty(tmp_));
+  }
+};
+
+}  // namespace orvalis
+
+QTEST_MAIN(orvalis::WindowRunTest)
+#include "window_run_test.moc"

@@ -1,0 +1,72 @@
+#pragma once
+// The file list: one row per PostScript file to convert, with its size and status, and for a
+// row that did not convert, why. The view only displays it; every change is made on the GUI
+// thread.
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvalis {
+
+// Status of a row that was added and not converted yet.
+inline constexpr char kStatusReady[] = "Ready";
+
+struct FileRow {
+  std::string path;     // as the file system names it (bytes, not always UTF-8)
+  QString displayPath;  // as the list shows it
+  uint32_t sizeKB = 0;
+  QString status = QString::fromLatin1(kStatusReady);
+  QString reason;  // why the row failed or was stopped; "" otherwise
+};
+
+// True when `path`'s file name ends in ".ps" (without regard to case).
+bool HasPostScriptExtension(std::string_view path);
+
+// The row of a file the list takes: an existing, readable file (not a folder) named *.ps, with
+// its absolute path. nullopt for anything else, which is skipped without a message.
+std::optional<FileRow> RowForFile(const std::string& path);
+
+// The Status cell's tooltip for a row's reason: the text as it stands, in lines of a readable
+// width.
+QString ReasonTooltip(const QString& reason);
+
+class FileListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kFilesColumn = 0, kSizeColumn = 1, kStatusColumn = 2, kColumnCount = 3 };
+
+  using QAbstractTableModel::QAbstractTableModel;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // Appends rows at the end, in one insertion.
+  void AppendRows(std::vector<FileRow> rows);
+  // Removes the given rows (any order, no duplicates needed), a contiguous run at a time.
+  void RemoveRows(std::vector<int> rows);
+  void Clear();
+
+  // A progress text or a final status; a new status forgets the reason of the earlier one.
+  void SetStatus(int row, const QString& status);
+  // The final status with its reason.
+  void SetResult(int row, const QString& status, const QString& reason);
+
+  const FileRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
+  std::vector<std::string> Paths() const;
+
+ private:
+  bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
+  void RowChanged(int row);
+
+  std::vector<FileRow> rows_;
+};
+
+}  // namespace orvalis

@@ -1,0 +1,602 @@
+#include "ui/window/main_dialog.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeView>
+#include <algorithm>
+#include <filesystem>
+
+#include "ui/app/help_file.h"
+#include "ui/controls/icon_button.h"
+#include "ui/controls/icon_table.h"
+#include "ui/controls/link_label.h"
+#include "ui/sheet/dialog_units.h"
+#include "ui/window/format_list.h"
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kTitle[] = "Kestrune Orvalis";
+constexpr char kStartText[] = "Start Converting";
+constexpr char kStopText[] = "Stop Converting";
+
+// How long adding files may hold the event loop before the list is shown and repainted.
+constexpr int kAddSliceMs = 40;
+
+QString Native(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+std::string Native(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+QString WithTrailingSlash(QString folder) {
+  if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  return folder;
+}
+
+// One of the window's image buttons: its icon beside (alignment 0) or above (1) the caption,
+// drawn themed through `theme` when given.
+CThemedIconButton* MakeImageButton(QWidget* parent, const char* id, const QString& text, int iconId,
+                                   int alignment, const CThemeLibrary* theme) {
+  auto* button = new CThemedIconButton(text, parent);
+  button->setObjectName(QString::fromLatin1(id));
+  button->setAutoDefault(false);
+  button->setAccessibleName(text.isEmpty() ? QStringLiteral("Help") : text);
+  button->SetAlign(alignment, false);
+  if (theme != nullptr) button->SetThemeLibrary(theme);
+  button->SetIcon(iconId);
+  return button;
+}
+
+QFrame* MakeEtchedLine(QWidget* parent, QFrame::Shape shape, const QRect& geometry) {
+  auto* line = new QFrame(parent);
+  line->setFrameShape(shape);
+  line->setFrameShadow(QFrame::Sunken);
+  line->setGeometry(geometry);
+  return line;
+}
+
+void AssertGuiThread(const QObject* object) {
+  Q_ASSERT(QThread::currentThread() == object->thread());
+  (void)object;
+}
+
+// The dialog's font, Tahoma 8 (or what the desktop puts in its place); the layout's units follow
+// it.
+QFont DialogFont() {
+  return QFont(QStringLiteral("Tahoma"), 8);
+}
+
+}  // namespace
+
+QString StoppedReason(int outputCount) {
+  QString reason = QStringLiteral("Stopped by the user before the file was finished");
+  if (outputCount == 1) reason += QStringLiteral("; 1 image was written");
+  if (outputCount > 1) reason += QStringLiteral("; %1 images were written").arg(outputCount);
+  return reason;
+}
+
+MainDialog::MainDialog(WindowServices services, QWidget* parent)
+    : QDialog(parent), services_(std::move(services)), units_(DialogUnits::FromFont(DialogFont())) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle(QString::fromLatin1(kTitle));
+  setAcceptDrops(true);
+  BuildControls();
+  LoadSettings();
+  ConnectControls();
+  ConnectDriver();
+  // The window's run converts one file at a time, as the list shows it.
+  services_.batch.jobs = 1;
+  converter_ =
+      std::make_unique<BatchConverter>(settings_, *services_.renderer, view_, services_.batch);
+}
+
+MainDialog::~MainDialog() = default;
+
+void MainDialog::BuildControls() {
+  setFont(DialogFont());
+  setFixedSize(units_.ToPixels(QSize(402, 259)));
+  setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
+  BuildButtons();
+  BuildList();
+  BuildOutputGroup();
+  BuildStatusBar();
+
+  // Keyboard order: the order in which the controls are listed in the layout.
+  const std::vector<QWidget*> tabOrder = {addFiles_, addFolder_, remove_, settingsButton_,
+                                          help_,     list_,      format_, mode_,
+                                          browse_,   explore_,   folder_, start_};
+  for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+QRect MainDialog::du(int x, int y, int width, int height) const {
+  return units_.ToPixels(QRect(x, y, width, height));
+}
+
+void MainDialog::BuildButtons() {
+  addFiles_ =
+      MakeImageButton(this, "1007", QStringLiteral("Add File(s)"), kIconAddFiles, 0, &theme_);
+  addFiles_->setGeometry(du(5, 5, 70, 25));
+  addFolder_ =
+      MakeImageButton(this, "1008", QStringLiteral("Add Folder"), kIconAddFolder, 0, &theme_);
+  addFolder_->setGeometry(du(77, 5, 70, 25));
+  remove_ = MakeImageButton(this, "1009", QStringLiteral("Remove"), kIconRemove, 0, &theme_);
+  remove_->setGeometry(du(149, 5, 70, 25));
+  remove_->setEnabled(false);
+  settingsButton_ =
+      MakeImageButton(this, "1010", QStringLiteral("Settings"), kIconSettings, 0, &theme_);
+  settingsButton_->setGeometry(du(221, 5, 70, 25));
+  help_ = MakeImageButton(this, "1016", QString(), kIconHelp, 0, nullptr);
+  help_->SetDrawBorder(false, false);
+  help_->setGeometry(du(375, 5, 20, 20));
+  help_->setToolTip(QStringLiteral("Help"));
+
+  start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText), kIconConvert, 1, &theme_);
+  start_->setGeometry(du(300, 184, 95, 56));
+  start_->setEnabled(false);
+}
+
+void MainDialog::BuildList() {
+  list_ = new QTreeView(this);
+  list_->setObjectName(QStringLiteral("1001"));
+  list_->setAccessibleName(QStringLiteral("Files"));
+  list_->setGeometry(du(5, 35, 390, 140));
+  list_->setModel(&model_);
+  list_->setRootIsDecorated(false);
+  list_->setItemsExpandable(false);
+  list_->setUniformRowHeights(true);
+  list_->setAllColumnsShowFocus(true);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  list_->setTextElideMode(Qt::ElideMiddle);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionsMovable(false);
+  list_->setColumnWidth(FileListModel::kFilesColumn, 300);
+  list_->setColumnWidth(FileListModel::kSizeColumn, 100);
+  list_->setColumnWidth(FileListModel::kStatusColumn, 150);
+  // The selection stays shown when the list loses the focus.
+  QPalette palette = list_->palette();
+  palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                   palette.color(QPalette::Active, QPalette::Highlight));
+  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   palette.color(QPalette::Active, QPalette::HighlightedText));
+  list_->setPalette(palette);
+  list_->installEventFilter(this);
+  list_->viewport()->installEventFilter(this);
+}
+
+void MainDialog::BuildOutputGroup() {
+  auto* group = new QGroupBox(QStringLiteral("Image Format && Output Folder"), this);
+  group->setGeometry(du(5, 180, 290, 60));
+  // The caption sits on the frame's top line, as the layout's units expect; a caption above the
+  // frame would push the line into the format list.
+  group->setStyleSheet(QStringLiteral(
+      "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+      " left: 6px; padding: 0 2px; }"));
+  const QPoint inGroup = -group->pos();  // the group's children are placed in window units
+
+  format_ = new QComboBox(group);
+  format_->setObjectName(QStringLiteral("1003"));
+  format_->setAccessibleName(QStringLiteral("Image Format"));
+  format_->addItems(FormatListItems());
+  format_->setGeometry(du(15, 190, 110, 12).translated(inGroup));
+
+  mode_ = new QComboBox(group);
+  mode_->setObjectName(QStringLiteral("1058"));
+  mode_->setAccessibleName(QStringLiteral("Output Folder"));
+  mode_->addItems({QStringLiteral("Convert to the source file folder"),
+                   QStringLiteral("Convert to the destination folder")});
+  mode_->setGeometry(du(15, 205, 185, 12).translated(inGroup));
+
+  browse_ = new QPushButton(QStringLiteral("Browse..."), group);
+  browse_->setObjectName(QStringLiteral("1013"));
+  browse_->setAutoDefault(false);
+  browse_->setGeometry(du(205, 205, 39, 12).translated(inGroup));
+  explore_ = new QPushButton(QStringLiteral("Explore..."), group);
+  explore_->setObjectName(QStringLiteral("1014"));
+  explore_->setAutoDefault(false);
+  explore_->setGeometry(du(245, 205, 39, 12).translated(inGroup));
+
+  folder_ = new QLineEdit(group);
+  folder_->setObjectName(QStringLiteral("1012"));
+  folder_->setAccessibleName(QStringLiteral("Destination folder"));
+  folder_->setReadOnly(true);
+  folder_->setGeometry(du(15, 220, 270, 12).translated(inGroup));
+}
+
+void MainDialog::BuildStatusBar() {
+  MakeEtchedLine(this, QFrame::HLine, du(0, 245, 401, 1));
+  MakeEtchedLine(this, QFrame::VLine, du(130, 246, 1, 12));
+  MakeEtchedLine(this, QFrame::VLine, du(260, 246, 1, 12));
+
+  filesCount_ = new QLabel(FilesCountText(0), this);
+  filesCount_->setObjectName(QStringLiteral("1047"));
+  filesCount_->setGeometry(du(5, 249, 115, 8));
+  selected_ = new QLabel(SelectedText(0), this);
+  selected_->setObjectName(QStringLiteral("1048"));
+  selected_->setGeometry(du(135, 248, 115, 8));
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("1011"));
+  progress_->setAccessibleName(QStringLiteral("Progress"));
+  progress_->setGeometry(du(265, 248, 135, 10));
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(false);
+  progress_->hide();
+}
+
+void MainDialog::LoadSettings() {
+  LoadWindowSettings(services_.profilePath, settings_);
+  LoadConversionOptions(services_.profilePath, settings_);
+  // A "type" that names no item means JPEG, as it does to the driver.
+  const bool known = settings_.type >= 0 && settings_.type < format_->count();
+  format_->setCurrentIndex(known ? settings_.type : 0);
+  mode_->setCurrentIndex(settings_.mode);
+  OnOutputModeChanged();
+}
+
+void MainDialog::ConnectControls() {
+  connect(addFiles_, &QPushButton::clicked, this, &MainDialog::OnAddFiles);
+  connect(addFolder_, &QPushButton::clicked, this, &MainDialog::OnAddFolder);
+  connect(remove_, &QPushButton::clicked, this, &MainDialog::OnRemove);
+  connect(settingsButton_, &QPushButton::clicked, this, &MainDialog::OnSettings);
+  connect(help_, &QPushButton::clicked, this, &MainDialog::OnHelp);
+  connect(start_, &QPushButton::clicked, this, &MainDialog::OnStartStop);
+  connect(browse_, &QPushButton::clicked, this, &MainDialog::OnBrowse);
+  connect(explore_, &QPushButton::clicked, this, &MainDialog::OnExplore);
+  connect(format_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { settings_.type = index; });
+  connect(mode_, &QComboBox::currentIndexChanged, this, &MainDialog::OnOutputModeChanged);
+  connect(list_, &QTreeView::customContextMenuRequested, this, &MainDialog::OnContextMenu);
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (!running_) Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
+  });
+}
+
+void MainDialog::ConnectDriver() {
+  // Queued, whatever thread emits: the worker's reports wait for the GUI thread.
+  connect(&view_, &WindowBatchView::rowStatusChanged, this, &MainDialog::OnRowStatus,
+          Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowFinished, this, &MainDialog::OnRowFinished,
+          Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::SelectRow,
+          Qt::QueuedConnection);
+  connect(
+      &view_, &WindowBatchView::progressChanged, this,
+      [this](int percent) {
+        AssertGuiThread(this);
+        progress_->setValue(percent);
+      },
+      Qt::QueuedConnection);
+  connect(
+      &view_, &WindowBatchView::selectedLabelChanged, this,
+      [this](const QString& text) {
+        AssertGuiThread(this);
+        selected_->setText(text);
+      },
+      Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::runningChanged, this, &MainDialog::OnRunningChanged,
+          Qt::QueuedConnection);
+}
+
+void MainDialog::AddDroppedFiles(const std::vector<std::string>& paths) {
+  AddPaths(paths);
+  Apply(AfterAdding(model_.rowCount()));
+}
+
+void MainDialog::AddFolderFiles(const std::string& folder) {
+  std::vector<std::string> entries;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (!it->is_directory(typeError)) entries.push_back(it->path().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  AddPaths(entries);
+}
+
+// Adds the files that qualify, in order. The window is disabled meanwhile; a long list is shown
+// in slices so that the window keeps repainting.
+void MainDialog::AddPaths(const std::vector<std::string>& paths) {
+  adding_ = true;
+  setEnabled(false);
+  std::vector<FileRow> pending;
+  QElapsedTimer slice;
+  slice.start();
+  for (const std::string& path : paths) {
+    if (std::optional<FileRow> row = RowForFile(path)) pending.push_back(std::move(*row));
+    if (slice.elapsed() >= kAddSliceMs) {
+      model_.AppendRows(std::move(pending));
+      pending.clear();
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      slice.restart();
+    }
+  }
+  model_.AppendRows(std::move(pending));
+  setEnabled(true);
+  adding_ = false;
+}
+
+void MainDialog::OnAddFiles() {
+  const QString start = Native(LoadAddFileFolder(services_.profilePath));
+  const QStringList chosen =
+      services_.chooseFiles ? services_.chooseFiles(this, start) : QStringList();
+  if (chosen.isEmpty()) return;
+  std::vector<std::string> paths;
+  for (const QString& file : chosen) paths.push_back(Native(file));
+  AddPaths(paths);
+  const std::string& last = paths.back();
+  SaveAddFileFolder(services_.profilePath, last.substr(0, last.rfind('/') + 1));
+  Apply(AfterAdding(model_.rowCount()));
+}
+
+void MainDialog::OnAddFolder() {
+  const QString start = Native(LoadAddFileFolder(services_.profilePath));
+  const QString folder = services_.chooseFolder
+                             ? services_.chooseFolder(this, QStringLiteral("Select folder:"), start)
+                             : QString();
+  if (!folder.isEmpty()) AddFolderFiles(Native(folder));
+  Apply(AfterAdding(model_.rowCount()));
+}
+
+void MainDialog::OnRemove() {
+  const Removal removal = PlanRemoval(model_.rowCount(), SelectedRows());
+  if (removal.rows.empty()) return;
+  model_.RemoveRows(removal.rows);
+  Apply(removal.update);
+}
+
+void MainDialog::OnClearAll() {
+  const int before = model_.rowCount();
+  model_.Clear();
+  Apply(AfterClearAll(before));
+}
+
+void MainDialog::OnViewOriginal() {
+  const std::vector<int> rows = SelectedRows();
+  if (!rows.empty()) OpenUrl(QUrl::fromLocalFile(model_.Row(rows.front()).displayPath));
+}
+
+void MainDialog::OnSettings() {
+  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_))
+    LoadConversionOptions(services_.profilePath, settings_);
+}
+
+void MainDialog::OnHelp() {
+  if (running_) {
+    OpenHelpFile(services_.launcher);
+  } else if (services_.showAbout) {
+    services_.showAbout(this);
+  }
+}
+
+void MainDialog::OnStartStop() {
+  if (running_) {
+    converter_->RequestStop();
+    return;
+  }
+  settings_.type = format_->currentIndex();
+  settings_.mode = mode_->currentIndex();
+  view_.TakeRows(model_.Paths());
+  running_ = true;
+  progress_->setValue(0);
+  ShowRunning(true);
+  converter_->StartOrStop();
+}
+
+void MainDialog::OnBrowse() {
+  if (!services_.chooseFolder) return;
+  const QString chosen = services_.chooseFolder(
+      this, QStringLiteral("Please select an output folder..."), folder_->text());
+  if (chosen.isEmpty()) return;
+  const QString folder = WithTrailingSlash(chosen);
+  settings_.output = Native(folder);
+  folder_->setText(folder);
+}
+
+void MainDialog::OnExplore() {
+  const QString folder = folder_->text();
+  if (!folder.isEmpty()) OpenUrl(QUrl::fromLocalFile(folder));
+}
+
+void MainDialog::OnOutputModeChanged() {
+  settings_.type = format_->currentIndex();
+  settings_.mode = mode_->currentIndex();
+  const OutputModeView view = ForOutputMode(settings_.mode, Native(settings_.output));
+  browse_->setEnabled(view.browseEnabled);
+  explore_->setEnabled(view.exploreEnabled);
+  folder_->setText(view.folderText);
+}
+
+void MainDialog::OnContextMenu() {
+  if (running_) return;
+  Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
+  const std::unique_ptr<QMenu> menu = CreateContextMenu();
+  menu->exec(QCursor::pos());
+}
+
+std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
+  const MenuState state = ContextMenuState(model_.rowCount(), SelectedCount());
+  auto menu = std::make_unique<QMenu>(this);
+  auto add = [&](const char* id, const QString& text, bool enabled, void (MainDialog::*slot)()) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(id));
+    action->setEnabled(enabled);
+    connect(action, &QAction::triggered, this, slot);
+  };
+  add("32771", QStringLiteral("Add File(s)..."), state.addEnabled, &MainDialog::OnAddFiles);
+  add("32772", QStringLiteral("Add Folder..."), state.addEnabled, &MainDialog::OnAddFolder);
+  menu->addSeparator();
+  // The key goes in the menu's shortcut column.
+  add("32773", QStringLiteral("Delete Selected Items\tDel"), state.deleteEnabled,
+      &MainDialog::OnRemove);
+  add("32774", QStringLiteral("Clear All Items"), state.clearEnabled, &MainDialog::OnClearAll);
+  menu->addSeparator();
+  add("32776", QStringLiteral("View Original File"), state.viewEnabled,
+      &MainDialog::OnViewOriginal);
+  return menu;
+}
+
+void MainDialog::OnRowStatus(int row, const QString& status) {
+  AssertGuiThread(this);
+  model_.SetStatus(row, status);
+}
+
+void MainDialog::OnRowFinished(int row, const QString& status, const QString& reason,
+                               int outputCount) {
+  AssertGuiThread(this);
+  const bool stopped = status == QLatin1String(kStatusAborted) && reason.isEmpty();
+  model_.SetResult(row, status, stopped ? StoppedReason(outputCount) : reason);
+}
+
+void MainDialog::OnRunningChanged(bool running) {
+  AssertGuiThread(this);
+  // The Start click shows the run at once; only its end is news here.
+  if (running) return;
+  running_ = false;
+  ShowRunning(false);
+}
+
+void MainDialog::ShowRunning(bool running) {
+  start_->setText(QString::fromLatin1(running ? kStopText : kStartText));
+  start_->SetIcon(running ? kIconStop : kIconConvert);
+  start_->setAccessibleName(start_->text());
+  const RunControls controls = ControlsForRun(running, mode_->currentIndex());
+  progress_->setVisible(controls.progressVisible);
+  addFiles_->setEnabled(controls.addFilesEnabled);
+  addFolder_->setEnabled(controls.addFolderEnabled);
+  remove_->setEnabled(controls.removeEnabled);
+  settingsButton_->setEnabled(controls.settingsEnabled);
+  format_->setEnabled(controls.formatEnabled);
+  mode_->setEnabled(controls.modeEnabled);
+  if (controls.browseEnabled) browse_->setEnabled(*controls.browseEnabled);
+}
+
+void MainDialog::SelectRow(int row) {
+  AssertGuiThread(this);
+  if (row < 0 || row >= model_.rowCount()) return;
+  list_->setFocus();
+  const QModelIndex index = model_.index(row, 0);
+  list_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(index);
+}
+
+void MainDialog::Apply(const ListUpdate& update) {
+  if (update.selectAll) list_->selectAll();
+  if (update.selectRow) SelectRow(*update.selectRow);
+  if (update.filesCount) filesCount_->setText(*update.filesCount);
+  if (update.selected) selected_->setText(*update.selected);
+  if (update.removeEnabled) remove_->setEnabled(*update.removeEnabled);
+  if (update.startEnabled) start_->setEnabled(*update.startEnabled);
+}
+
+std::vector<int> MainDialog::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : list_->selectionModel()->selectedRows())
+    rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+int MainDialog::SelectedCount() const {
+  return static_cast<int>(list_->selectionModel()->selectedRows().size());
+}
+
+void MainDialog::OpenUrl(const QUrl& url) const {
+  LinkLauncher& launcher =
+      services_.launcher != nullptr ? *services_.launcher : DefaultLinkLauncher();
+  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded));
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  if (running_ || adding_) {
+    event->ignore();
+    return;
+  }
+  settings_.type = format_->currentIndex();
+  settings_.mode = mode_->currentIndex();
+  SaveWindowSettings(services_.profilePath, settings_.type, settings_.mode, settings_.output);
+  QDialog::closeEvent(event);
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // Neither closes the window nor presses a button.
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  if (running_ || adding_) {
+    event->ignore();
+    return;
+  }
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.push_back(Native(url.toLocalFile()));
+  event->acceptProposedAction();
+  AddDroppedFiles(paths);
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != list_ && watched != list_->viewport()) return QDialog::eventFilter(watched, event);
+  const QEvent::Type type = event->type();
+  const bool input = type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
+                     type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick ||
+                     type == QEvent::ContextMenu;
+  // A run owns the selection: the list shows the row being converted.
+  if (running_ && input) return true;
+  if (type == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+      OnRemove();
+      return true;
+    }
+    if (key->matches(QKeySequence::SelectAll)) {
+      Apply(AfterSelectAll(model_.rowCount()));
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace orvalis

@@ -1,0 +1,134 @@
+#pragma once
+// MainDialog: the program's window. It holds the list of PostScript files, the output format
+// and folder, and the buttons that add and remove files, open the settings sheet and start or
+// stop a run of the batch driver. The rules for labels, enabling and selection live in
+// list_rules.h; the driver reports through WindowBatchView, whose queued signals arrive here on
+// the GUI thread.
+
+#include <QDialog>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/batch_converter.h"
+#include "ui/controls/theme_library.h"
+#include "ui/settings/conversion_settings.h"
+#include "ui/sheet/dialog_units.h"
+#include "ui/window/file_list_model.h"
+#include "ui/window/list_rules.h"
+#include "ui/window/window_batch_view.h"
+#include "ui/window/window_services.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class CThemedIconButton;
+class QTreeView;
+
+namespace orvalis {
+
+class MainDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Loads the settings from `services.profilePath` and fills the controls.
+  explicit MainDialog(WindowServices services, QWidget* parent = nullptr);
+  ~MainDialog() override;
+
+  // Adds files as a drop does: folders, missing files and names not ending in ".ps" are
+  // skipped. The command line's files come this way.
+  void AddDroppedFiles(const std::vector<std::string>& paths);
+  // Adds the files directly in `folder`, sorted by name; sub-folders are not entered.
+  void AddFolderFiles(const std::string& folder);
+
+  bool IsRunning() const { return running_; }
+  const FileListModel& Model() const { return model_; }
+  const ConversionSettings& Settings() const { return settings_; }
+  // Waits for the driver's worker to end (tests; the window itself never waits for it).
+  void WaitForWorker() { converter_->Wait(); }
+
+  // The list's context menu as it would pop up now.
+  std::unique_ptr<QMenu> CreateContextMenu();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildButtons();
+  void BuildList();
+  void BuildOutputGroup();
+  void BuildStatusBar();
+  // A rectangle of the layout, given in dialog units, in pixels.
+  QRect du(int x, int y, int width, int height) const;
+  void ConnectControls();
+  void ConnectDriver();
+  void LoadSettings();
+
+  void OnAddFiles();
+  void OnAddFolder();
+  void OnRemove();
+  void OnClearAll();
+  void OnViewOriginal();
+  void OnSettings();
+  void OnHelp();
+  void OnStartStop();
+  void OnBrowse();
+  void OnExplore();
+  void OnOutputModeChanged();
+  void OnContextMenu();
+
+  // The driver's reports, on the GUI thread.
+  void OnRowStatus(int row, const QString& status);
+  void OnRowFinished(int row, const QString& status, const QString& reason, int outputCount);
+  void OnRunningChanged(bool running);
+
+  void AddPaths(const std::vector<std::string>& paths);
+  void SelectRow(int row);
+  void Apply(const ListUpdate& update);
+  void ShowRunning(bool running);
+  std::vector<int> SelectedRows() const;
+  int SelectedCount() const;
+  void OpenUrl(const QUrl& url) const;
+
+  WindowServices services_;
+  DialogUnits units_;
+  ConversionSettings settings_;
+  FileListModel model_;
+  WindowBatchView view_;
+  bool running_ = false;  // from the Start click until the driver reports the run's end
+  bool adding_ = false;   // files are being added; the window is disabled meanwhile
+
+  CThemeLibrary theme_;  // the image buttons draw through it
+  CThemedIconButton* addFiles_ = nullptr;
+  CThemedIconButton* addFolder_ = nullptr;
+  CThemedIconButton* remove_ = nullptr;
+  CThemedIconButton* settingsButton_ = nullptr;
+  CThemedIconButton* help_ = nullptr;
+  QTreeView* list_ = nullptr;
+  QComboBox* format_ = nullptr;
+  QComboBox* mode_ = nullptr;
+  QPushButton* browse_ = nullptr;
+  QPushButton* explore_ = nullptr;
+  QLineEdit* folder_ = nullptr;
+  CThemedIconButton* start_ = nullptr;
+  QLabel* filesCount_ = nullptr;
+  QLabel* selected_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+
+  // Last, so that it is destroyed first: its destructor stops and joins the worker while the
+  // settings and the view it uses are still there.
+  std::unique_ptr<BatchConverter> converter_;
+};
+
+// Why a row that the user stopped was not finished.
+QString StoppedReason(int outputCount);
+
+}  // namespace orvalis

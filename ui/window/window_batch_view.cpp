@@ -1,0 +1,23 @@
+#include "ui/window/window_batch_view.h"
+
+namespace orvalis {
+
+std::string WindowBatchView::RowPath(int row) const {
+  if (row < 0 || row >= RowCount()) return {};
+  return paths_[static_cast<size_t>(row)];
+}
+
+void WindowBatchView::SetRowStatus(int row, const std::string& status) {
+  emit rowStatusChanged(row, QString::fromStdString(status));
+}
+
+void WindowBatchView::RowFinished(int row, const RowResult& result) {
+  emit rowFinished(row, QString::fromStdString(result.status),
+                   QString::fromStdString(result.reason), static_cast<int>(result.outputs.size()));
+}
+
+void WindowBatchView::SetSelectedLabel(const std::string& text) {
+  emit selectedLabelChanged(QString::fromStdString(text));
+}
+
+}  // namespace orvalis

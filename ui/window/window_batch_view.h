@@ -1,0 +1,47 @@
+#pragma once
+// The window's side of the batch driver. The driver calls it from its worker thread; every call
+// that changes what the window shows becomes a signal, delivered queued to the window on the GUI
+// thread, so the worker never touches a widget or the list model and never waits for the GUI.
+// The rows the worker reads are a copy taken on the GUI thread before the run starts.
+
+#include <QObject>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "batch/batch_view.h"
+
+namespace orvalis {
+
+class WindowBatchView : public QObject, public BatchView {
+  Q_OBJECT
+
+ public:
+  using QObject::QObject;
+
+  // The list as the run will see it; call on the GUI thread while no run is in progress.
+  void TakeRows(std::vector<std::string> paths) { paths_ = std::move(paths); }
+
+  // BatchView.
+  int RowCount() const override { return static_cast<int>(paths_.size()); }
+  std::string RowPath(int row) const override;
+  void SetRowStatus(int row, const std::string& status) override;
+  void RowFinished(int row, const RowResult& result) override;
+  void SelectRow(int row) override { emit rowSelected(row); }
+  void SetProgress(int percent) override { emit progressChanged(percent); }
+  void SetSelectedLabel(const std::string& text) override;
+  void SetRunning(bool running) override { emit runningChanged(running); }
+
+ signals:
+  void rowStatusChanged(int row, const QString& status);
+  void rowFinished(int row, const QString& status, const QString& reason, int outputCount);
+  void rowSelected(int row);
+  void progressChanged(int percent);
+  void selectedLabelChanged(const QString& text);
+  void runningChanged(bool running);
+
+ private:
+  std::vector<std::string> paths_;
+};
+
+}  // namespace orvalis

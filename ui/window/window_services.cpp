@@ -1,0 +1,31 @@
+#include "ui/window/window_services.h"
+
+#include <QFileDialog>
+
+#include "ui/app/about_box.h"
+#include "ui/sheet/my_prop_sheet.h"
+
+namespace orvalis {
+
+WindowServices DesktopWindowServices() {
+  WindowServices services;
+  services.showAbout = [](QWidget* parent) {
+    CAboutBox about(parent);
+    about.exec();
+  };
+  services.chooseFiles = [](QWidget* parent, const QString& folder) {
+    return QFileDialog::getOpenFileNames(parent, QStringLiteral("Kestrune Orvalis"), folder,
+                                         QStringLiteral("PS Files (*.ps)"));
+  };
+  services.chooseFolder = [](QWidget* parent, const QString& title, const QString& folder) {
+    return QFileDialog::getExistingDirectory(parent, title, folder, QFileDialog::ShowDirsOnly);
+  };
+  services.runSettings = [](QWidget* parent, const std::string& profilePath,
+                            const ConversionSettings& settings) {
+    CMyPropSheet sheet(settings, profilePath, parent);
+    return sheet.exec() == QDialog::Accepted;
+  };
+  return services;
+}
+
+}  // namespace orvalis

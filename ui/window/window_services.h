@@ -1,0 +1,46 @@
+#pragma once
+// What the main window asks of the desktop and of the rest of the program, gathered so that
+// tests put recorders in their place: no real file dialog, browser or file manager opens in a
+// test.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+#include "batch/batch_converter.h"
+#include "batch/page_renderer.h"
+#include "ui/settings/conversion_settings.h"
+
+class QWidget;
+
+namespace orvalis {
+
+class LinkLauncher;
+
+struct WindowServices {
+  PageRenderer* renderer = nullptr;  // loaded by the caller, outlives the window
+  std::string profilePath;           // Profile.ini
+  BatchOptions batch;                // the window's run: one file at a time, with its pauses
+
+  // Opens files, folders and the help page with the desktop's default application; nullptr: the
+  // desktop itself.
+  LinkLauncher* launcher = nullptr;
+  // The about box.
+  std::function<void(QWidget* parent)> showAbout;
+  // The settings sheet over the option fields of `settings`; true when it was closed with OK
+  // (its pages have then written their keys into `profilePath`).
+  std::function<bool(QWidget* parent, const std::string& profilePath,
+                     const ConversionSettings& settings)>
+      runSettings;
+  // The file-open dialog for PostScript files, starting in `folder`; the chosen files in order.
+  std::function<QStringList(QWidget* parent, const QString& folder)> chooseFiles;
+  // A folder browser titled `title`, starting in `folder`; "" when cancelled.
+  std::function<QString(QWidget* parent, const QString& title, const QString& folder)> chooseFolder;
+};
+
+// The real desktop: its default applications, QFileDialog, the settings sheet and the about
+// box. `renderer` and `profilePath` are left for the caller.
+WindowServices DesktopWindowServices();
+
+}  // namespace orvalis
