@@ -188,8 +188,8 @@ void BatchConverter::ConvertAll() {
   view_.SetSelectedLabel("Selected: 1");
   format_ = FormatFromType(settings_.type);
   disk_ = std::make_unique<DiskGuard>();
-  memory_ = std::make_unique<MemoryBudget>(
-      options_.memoryBudget != 0 ? options_.memoryBudget : DefaultMemoryBudget());
+  memory_ = std::make_unique<MemoryBudget>(options_.memoryBudget != 0 ? options_.memoryBudget
+                                                                      : DefaultMemoryBudget());
   const int rowCount = view_.RowCount();
   if (rowCount > 0) ConvertRows(PlanRows(rowCount));
   wasStopped_ = stopRequested_.load() != 0;
@@ -295,10 +295,8 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
     const std::vector<std::string> complete = CompletePages(pageFiles, true);
     if (complete.size() < pageFiles.size()) {
       cutPages = "; " + PageCount(pageFiles.size() - complete.size()) +
-                 " cut short by the failure " + (pageFiles.size() - complete.size() == 1
-                                                      ? "was"
-                                                      : "were") +
-                 " not converted";
+                 " cut short by the failure " +
+                 (pageFiles.size() - complete.size() == 1 ? "was" : "were") + " not converted";
     }
     pageFiles = complete;
   }
@@ -323,12 +321,12 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
     // A merged file replaces an older one only when it holds the whole document.
     return {kStatusFailed,
             render.error + cutPages + "; the " + PageCount(pageFiles.size()) +
-                " rendered before the failure were not merged into " + plan.target +
-                plan.baseName + ".tif, which was left as it was",
+                " rendered before the failure were not merged into " + plan.target + plan.baseName +
+                ".tif, which was left as it was",
             {}};
   }
-  RowResult result = merged ? ConvertMerged(plan, pageFiles, clock)
-                            : ConvertPages(plan, pageFiles, clock);
+  RowResult result =
+      merged ? ConvertMerged(plan, pageFiles, clock) : ConvertPages(plan, pageFiles, clock);
   // Pages an interpreter left before it failed are converted, but the file did not convert.
   if (result.status == kStatusSucceed && !render.error.empty()) {
     result.status = kStatusFailed;
@@ -337,8 +335,9 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   return result;
 }
 
-BatchConverter::RenderOutcome BatchConverter::RenderPages(
-    const RowPlan& plan, const RowClock& clock, std::unique_ptr<PageFolder>* pageFolder) {
+BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
+                                                          const RowClock& clock,
+                                                          std::unique_ptr<PageFolder>* pageFolder) {
   // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
   const int handle = renderer_.Open();
   if (handle <= 0) return {false, "The page renderer could not be started"};
@@ -363,8 +362,8 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(
   // The interpreter's memory cap is its share of the run's budget, held while it renders.
   const uint64_t cap = memory_->InterpreterCap(options_.jobs);
   std::string error;
-  const MemoryBudget::Share share =
-      memory_->Take(cap, [&] { return StopRequested() || clock.Expired(); }, &error);
+  const MemoryBudget::Share share = memory_->Take(
+      cap, [&] { return StopRequested() || clock.Expired(); }, &error);
   if (!share.Granted()) {
     if (!error.empty()) return {false, "The file cannot be rendered: " + error};
     return {false, StopRequested() ? "" : clock.Reason()};
@@ -401,8 +400,9 @@ MemoryBudget::Share BatchConverter::TakePageMemory(const std::vector<std::string
     if (const std::optional<PageFileHeader> header = ReadPageFileHeader(page))
       largest = std::max(largest, header->DecodedBytes());
   }
-  return memory_->Take(PageConversionEstimate(largest, format_.format),
-                       [&] { return StopRequested() || clock.Expired(); }, error);
+  return memory_->Take(
+      PageConversionEstimate(largest, format_.format),
+      [&] { return StopRequested() || clock.Expired(); }, error);
 }
 
 // The most an output of `page` can take on disk: its picture uncompressed, at the size it is
@@ -473,7 +473,8 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
   for (const std::string& page : pageFiles) {
     if (!PageFileIsWhole(page)) {
       return {kStatusFailed,
-              "The page file " + page + " is incomplete; nothing was merged into " + output, {}};
+              "The page file " + page + " is incomplete; nothing was merged into " + output,
+              {}};
     }
   }
   uint64_t estimate = 0;

@@ -88,8 +88,8 @@ class BatchConverter {
                           const RowClock& clock);
   // Waits for the memory one page's conversion needs; an empty share with the reason in
   // `error` when it never fits, or without one when the wait was given up.
-  MemoryBudget::Share TakePageMemory(const std::vector<std::string>& pages,
-                                     const RowClock& clock, std::string* error);
+  MemoryBudget::Share TakePageMemory(const std::vector<std::string>& pages, const RowClock& clock,
+                                     std::string* error);
   uint64_t OutputEstimate(const std::string& page) const;
   void Pause(std::chrono::milliseconds duration) const;
   bool StopRequested() const { return stopRequested_.load() != 0; }

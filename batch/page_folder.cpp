@@ -62,15 +62,14 @@ std::vector<AbandonedFolder> RemoveAbandonedPageFolders() {
   namespace fs = std::filesystem;
   std::vector<AbandonedFolder> removed;
   std::error_code ec;
-  for (fs::directory_iterator it(TemporaryFolder(), ec), end; !ec && it != end;
-       it.increment(ec)) {
+  for (fs::directory_iterator it(TemporaryFolder(), ec), end; !ec && it != end; it.increment(ec)) {
     const pid_t owner = OwnerOf(it->path().filename().string());
     if (owner <= 0 || owner == ::getpid()) continue;
     const std::string path = it->path().string();
     struct stat info {};
     // lstat: a link named like a page folder is not followed, and is no page folder.
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid() || !ProcessIsGone(owner)) {
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        !ProcessIsGone(owner)) {
       continue;
     }
     std::error_code removeError;

@@ -22,9 +22,9 @@ class RendererLibrary : public PageRenderer {
   // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
   // finds RendererOpen, RenderToBitmaps, RendererClose and RendererAbort (required) and
   // RendererLastError and RendererSetMemoryLimit (optional: without them a failure has no
-  // interpreter text, and the interpreter keeps the plug-in's own memory cap), and checks that the renderer can open a handle (that is, that gs can be found). On failure:
-  // nullptr, `message` gets kRendererLoadFailedMessage and `detail` (when given) what exactly
-  // was missing.
+  // interpreter text, and the interpreter keeps the plug-in's own memory cap), and checks that the
+  // renderer can open a handle (that is, that gs can be found). On failure: nullptr, `message` gets
+  // kRendererLoadFailedMessage and `detail` (when given) what exactly was missing.
   static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
                                                const std::string& folder = {});
 

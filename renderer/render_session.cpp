@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -436,10 +436,10 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
             "the output pattern " + outputPattern.string() + " has no page number (%d or %03d)"};
   }
   if (const std::string longest = LongestPageName(*escaped); longest.size() > kMaxNameBytes) {
-    return {TAVRINX_RENDER_FAILED,
-            "the page files would be named up to " + longest + ", " +
-                std::to_string(longest.size()) + " bytes, longer than the " +
-                std::to_string(kMaxNameBytes) + " a file name may have; rename the file"};
+    return {TAVRINX_RENDER_FAILED, "the page files would be named up to " + longest + ", " +
+                                       std::to_string(longest.size()) + " bytes, longer than the " +
+                                       std::to_string(kMaxNameBytes) +
+                                       " a file name may have; rename the file"};
   }
   std::string error;
   const std::unique_ptr<ScratchFolder> scratch =

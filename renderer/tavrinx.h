@@ -11,8 +11,8 @@
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
- * every renderer plug-in; RendererLastError and RendererSetMemoryLimit are optional. All strings are
- * NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * every renderer plug-in; RendererLastError and RendererSetMemoryLimit are optional. All strings
+ * are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
