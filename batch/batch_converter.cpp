@@ -306,6 +306,15 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
             {}};
   }
 
+  const bool merged = format_.format == Tiff && settings_.multpage == 1;
+  if (merged && !render.error.empty()) {
+    // A merged file replaces an older one only when it holds the whole document.
+    return {kStatusFailed,
+            render.error + cutPages + "; the " + PageCount(pageFiles.size()) +
+                " rendered before the failure went nowhere: " + plan.target + plan.baseName +
+                ".tif was left as it was",
+            {}};
+  }
   std::error_code ec;
   fs::create_directories(plan.target, ec);
   std::error_code statError;
@@ -316,15 +325,6 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   }
   disk_->Watch(plan.target);
   view_.SetRowStatus(row, "Converting....");
-  const bool merged = format_.format == Tiff && settings_.multpage == 1;
-  if (merged && !render.error.empty()) {
-    // A merged file replaces an older one only when it holds the whole document.
-    return {kStatusFailed,
-            render.error + cutPages + "; the " + PageCount(pageFiles.size()) +
-                " rendered before the failure were not merged into " + plan.target + plan.baseName +
-                ".tif, which was left as it was",
-            {}};
-  }
   RowResult result =
       merged ? ConvertMerged(plan, pageFiles, clock) : ConvertPages(plan, pageFiles, clock);
   // Pages an interpreter left before it failed are converted, but the file did not convert.
