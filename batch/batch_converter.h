@@ -111,6 +111,7 @@ class BatchConverter {
   // Made at the start of each run.
   std::unique_ptr<DiskGuard> disk_;
   std::unique_ptr<MemoryBudget> memory_;
+  uint64_t interpreterCap_ = 0;
 };
 
 }  // namespace orvalis

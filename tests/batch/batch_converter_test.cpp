@@ -635,6 +635,11 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
     EXPECT_EQ(tight.results[row].status, kStatusSucceed) << tight.results[row].reason;
   }
 
+  // One file with four jobs allowed: its interpreter gets the whole of the budget it may.
+  renderer.memoryLimits.clear();
+  Run({sources[0]}, s, 4, 0, {}, 2048 * MiB);
+  EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>{2048 * MiB});
+
   RecordingView tiny = Run({sources[0]}, s, 1, 0, {}, 100 * MiB);
   EXPECT_EQ(tiny.results[0].status, kStatusFailed);
   EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
@@ -690,6 +695,11 @@ TEST(DiskGuardChecks, OneFileSystemOneReserve) {
       << refused;
   guard.SetReserve(dir.File("pages"), free + (uint64_t{1} << 30), 0);
   EXPECT_NE(guard.Check().find(" left)"), std::string::npos);
+  // Files are counted too, where the file system counts them.
+  if (info.f_files != 0) {
+    guard.SetReserve(dir.File("pages"), 0, uint64_t{info.f_favail} + 1000);
+    EXPECT_NE(guard.Check().find("more files left)"), std::string::npos) << guard.Check();
+  }
 }
 
 // With the outputs on a small disk, conversion stops before the disk is full: the guard
