@@ -1,5 +1,6 @@
 #include "batch/batch_converter.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,16 +77,19 @@ class RenderWatch {
   std::thread thread_;
 };
 
-// Owns one engine job.
+// Owns one engine job. The memory a job freed goes back to the system when it ends, before its
+// share of the budget does: the allocator would otherwise keep it for the thread that freed it,
+// and files converting on other threads would add theirs on top.
 struct JobHandle {
   ConverterHandle handle = ConverterCreate();
   ~JobHandle() {
-    if (handle != nullptr) ConverterDestroy(handle);
+    if (handle != nullptr) Finish();
   }
   // Destroys the job now (a merged TIFF is completed at this point).
   void Finish() {
     ConverterDestroy(handle);
     handle = nullptr;
+    ::malloc_trim(0);
   }
 };
 
