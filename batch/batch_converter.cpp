@@ -381,6 +381,9 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
   const std::string& folder = (*pageFolder)->Path();
   disk_->Watch(folder);
   disk_->Watch(ExistingAncestor(plan.target));
+  // Earlier files may have used the room up already.
+  if (const std::string full = disk_->Check(); !full.empty())
+    return {false, "The file was not rendered: " + full};
   // A stop that came in before the handle was registered must still end this rendering.
   if (StopRequested()) renderer_.Abort(handle);
   RenderOutcome outcome{true, ""};
