@@ -105,16 +105,17 @@ std::string ExistingAncestor(const std::string& folder) {
   return "/";
 }
 
-// What stands at `path` when it is neither a regular file nor a link, in words; "" otherwise.
-std::string NotAFile(const std::string& path) {
+// Why what stands at `path` may not be replaced by a new output, "" when it may: only a regular
+// file the user can write, or a symbolic link (the link is replaced, its target kept), may be.
+std::string CannotReplace(const std::string& path) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
-    return "";
-  if (S_ISDIR(info.st_mode)) return "a folder";
-  if (S_ISFIFO(info.st_mode)) return "a named pipe";
-  if (S_ISSOCK(info.st_mode)) return "a socket";
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
-  return "not a regular file";
+  if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return "";
+  if (S_ISREG(info.st_mode)) return (info.st_mode & 0222) == 0 ? "the file there is read-only" : "";
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  if (S_ISFIFO(info.st_mode)) return "it is a named pipe";
+  if (S_ISSOCK(info.st_mode)) return "it is a socket";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "it is a device";
+  return "it is not a regular file";
 }
 
 std::string PageCount(size_t pages) {
@@ -523,8 +524,8 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
   if (StopRequested()) return {kStatusAborted, "", {}};
   if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
   if (clock.Expired()) return {kStatusFailed, clock.Reason(), {}};
-  if (const std::string kind = NotAFile(output); !kind.empty())
-    return {kStatusFailed, "Cannot write " + output + ": it is " + kind, {}};
+  if (const std::string why = CannotReplace(output); !why.empty())
+    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
   if (::rename(staging.c_str(), output.c_str()) != 0)
     return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
   return {kStatusSucceed, "", {output}};

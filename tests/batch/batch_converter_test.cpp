@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -579,6 +581,67 @@ TEST_F(BatchRun, AnInterpreterEndedDuringAPageLeavesOlderOutputsAlone) {
       }
       EXPECT_TRUE(PageTmpIsEmpty());
     }
+  }
+}
+
+// The merged TIFF is put in place by the driver: only a writable regular file or a link (the
+// link itself, its target kept) is replaced; a named pipe, a device or a read-only file stays,
+// and the row says why.
+TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
+  const std::string source = Source("report.ps", "pages 2");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 1;
+  s.multpage = 1;
+  const std::string target = Out("report.tif");
+  const std::string kept = dir.File("kept.tif");
+  const struct {
+    const char* what;
+    std::function<bool()> make;
+    const char* reason;  // nullptr: replaced
+  } cases[] = {
+      {"named pipe", [&] { return ::mkfifo(target.c_str(), 0600) == 0; }, "is a named pipe"},
+      {"device", [&] { return ::mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+       "is a device"},
+      {"read-only file",
+       [&] {
+         std::ofstream(target) << "old";
+         fs::permissions(target, fs::perms::owner_read);
+         return true;
+       },
+       "read-only"},
+      {"link",
+       [&] {
+         std::ofstream(kept) << "old";
+         fs::create_symlink(kept, target);
+         return true;
+       },
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(Out());
+    if (!c.make()) {
+      if (::geteuid() == 0) ADD_FAILURE() << "cannot make a " << c.what;
+      continue;  // devices need root
+    }
+    const fs::file_type before = fs::symlink_status(target).type();
+    RecordingView view = Run({source}, s);
+    const RowResult& result = view.results[0];
+    if (c.reason != nullptr) {
+      EXPECT_EQ(result.status, kStatusFailed);
+      EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+      EXPECT_EQ(fs::symlink_status(target).type(), before);
+    } else {
+      EXPECT_EQ(result.status, kStatusSucceed) << result.reason;
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+      EXPECT_EQ(test::ReadFileText(kept), "old");
+      EXPECT_EQ(test::PillowDecode(target)->frames, 2);
+    }
+    // Nothing of the staging is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Out()), {}), 1);
+    fs::permissions(Out(), fs::perms::owner_all);
+    std::error_code ec;
+    fs::remove_all(Out(), ec);
   }
 }
 
