@@ -78,16 +78,22 @@ class ScriptRenderer : public PageRenderer {
       char name[4096];
       std::snprintf(name, sizeof name, pattern.c_str(), page);
       // Pages differ in width so that their order shows in the outputs; pages of a given size
-      // are all the same, copied from the first.
+      // are all the same, linked to the first (so that many are written at once).
       if (width > 0 && page > 1) {
-        fs::copy_file(last, name);
+        fs::create_hard_link(last, name);
       } else {
         test::WriteTestPage(name, width > 0 ? width : static_cast<uint32_t>(10 + page),
                             height > 0 ? height : static_cast<uint32_t>(xDpi / 12));
       }
       last = name;
     }
-    if (cut >= 0 && !last.empty()) fs::resize_file(last, static_cast<uintmax_t>(cut));
+    if (cut >= 0 && !last.empty()) {
+      if (fs::hard_link_count(last) > 1) {  // cut this page only
+        fs::copy_file(last, last + ".own");
+        fs::rename(last + ".own", last);
+      }
+      fs::resize_file(last, static_cast<uintmax_t>(cut));
+    }
     std::unique_lock lock(mutex_);
     if (hang) {
       aborted_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
