@@ -686,7 +686,7 @@ TEST_F(BatchRun, TimeoutCoversConversionToo) {
 TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   std::vector<std::string> sources;
   for (int i = 0; i < 4; ++i)
-    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 300 pages 1"));
+    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 500 pages 1"));
   ConversionSettings s = DefaultSettings(Out());
   constexpr uint64_t MiB = uint64_t{1} << 20;
 
