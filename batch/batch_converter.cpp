@@ -1,8 +1,14 @@
 #include "batch/batch_converter.h"
 
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -11,7 +17,6 @@
 #include <system_error>
 
 #include "batch/output_folder.h"
-#include "batch/page_folder.h"
 
 namespace orvalis {
 
@@ -19,24 +24,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Stops a rendering that runs longer than its limit, from a thread of its own.
-class RenderWatchdog {
+using Clock = std::chrono::steady_clock;
+
+// Watches a rendering from a thread of its own: ends it when the file's time runs out or a
+// watched disk fills up, and remembers which of the two happened.
+class RenderWatch {
  public:
-  RenderWatchdog(PageRenderer& renderer, int handle, int seconds) {
-    if (seconds <= 0) return;
+  RenderWatch(PageRenderer& renderer, int handle, Clock::time_point deadline, DiskGuard& disk) {
     try {
-      thread_ = std::thread([this, &renderer, handle, seconds] {
+      thread_ = std::thread([this, &renderer, handle, deadline, &disk] {
         std::unique_lock lock(mutex_);
-        if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
-          expired_ = true;
+        while (!finished_) {
+          if (Clock::now() >= deadline) {
+            expired_ = true;
+          } else if (std::string reason = disk.Check(); !reason.empty()) {
+            diskFull_ = std::move(reason);
+          } else {
+            done_.wait_for(lock, std::chrono::milliseconds(100));
+            continue;
+          }
           renderer.Abort(handle);
+          return;
         }
       });
     } catch (const std::system_error&) {
-      // No thread to spare: the rendering runs without its limit rather than not at all.
+      // No thread to spare: the rendering runs unwatched rather than not at all.
     }
   }
-  ~RenderWatchdog() {
+  ~RenderWatch() {
     {
       std::lock_guard lock(mutex_);
       finished_ = true;
@@ -48,32 +63,63 @@ class RenderWatchdog {
     std::lock_guard lock(mutex_);
     return expired_;
   }
+  std::string DiskFull() {
+    std::lock_guard lock(mutex_);
+    return diskFull_;
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable done_;
   bool finished_ = false;
   bool expired_ = false;
+  std::string diskFull_;
   std::thread thread_;
 };
 
-// Owns one engine job.
+// Owns one engine job. The memory a job freed goes back to the system when it ends, before its
+// share of the budget does: the allocator would otherwise keep it for the thread that freed it,
+// and files converting on other threads would add theirs on top.
 struct JobHandle {
   ConverterHandle handle = ConverterCreate();
   ~JobHandle() {
-    if (handle != nullptr) ConverterDestroy(handle);
+    if (handle != nullptr) Finish();
   }
   // Destroys the job now (a merged TIFF is completed at this point).
   void Finish() {
     ConverterDestroy(handle);
     handle = nullptr;
+    ::malloc_trim(0);
   }
 };
 
-std::string PageFileName(const std::string& folder, const std::string& baseName, size_t page) {
-  char number[32];
-  std::snprintf(number, sizeof number, "_%03zu.bmp", page);
-  return folder + baseName + number;
+// The nearest folder of `folder` or above it that exists: where a folder still to be made
+// will be.
+std::string ExistingAncestor(const std::string& folder) {
+  std::error_code ec;
+  for (fs::path path = fs::path(folder).lexically_normal(); !path.empty();
+       path = path.parent_path()) {
+    if (fs::is_directory(path, ec)) return path.string();
+    if (path == path.parent_path()) break;
+  }
+  return "/";
+}
+
+// Why what stands at `path` may not be replaced by a new output, "" when it may: only a regular
+// file the user can write, or a symbolic link (the link is replaced, its target kept), may be.
+std::string CannotReplace(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return "";
+  if (S_ISREG(info.st_mode)) return (info.st_mode & 0222) == 0 ? "the file there is read-only" : "";
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  if (S_ISFIFO(info.st_mode)) return "it is a named pipe";
+  if (S_ISSOCK(info.st_mode)) return "it is a socket";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "it is a device";
+  return "it is not a regular file";
+}
+
+std::string PageCount(size_t pages) {
+  return std::to_string(pages) + (pages == 1 ? " page" : " pages");
 }
 
 }  // namespace
@@ -88,6 +134,16 @@ struct BatchConverter::RowPlan {
 struct BatchConverter::RenderOutcome {
   bool rendered = false;  // the renderer opened and ran
   std::string error;      // why the rendering failed, "" when it finished cleanly
+};
+
+// The file's time limit: rendering and conversion together.
+struct BatchConverter::RowClock {
+  Clock::time_point deadline = Clock::time_point::max();
+  int seconds = 0;
+  bool Expired() const { return Clock::now() >= deadline; }
+  std::string Reason() const {
+    return "The file took longer than " + std::to_string(seconds) + " s and was stopped";
+  }
 };
 
 BatchConverter::BatchConverter(const ConversionSettings& settings, PageRenderer& renderer,
@@ -136,6 +192,9 @@ void BatchConverter::ConvertAll() {
   wasStopped_ = false;
   view_.SetSelectedLabel("Selected: 1");
   format_ = FormatFromType(settings_.type);
+  disk_ = std::make_unique<DiskGuard>();
+  memory_ = std::make_unique<MemoryBudget>(options_.memoryBudget != 0 ? options_.memoryBudget
+                                                                      : DefaultMemoryBudget());
   const int rowCount = view_.RowCount();
   if (rowCount > 0) ConvertRows(PlanRows(rowCount));
   wasStopped_ = stopRequested_.load() != 0;
@@ -200,6 +259,8 @@ void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
     }
   };
   const int workers = std::clamp(options_.jobs, 1, rowCount);
+  // Interpreters that may run at once: each is capped to its part of the memory budget.
+  interpreterCap_ = memory_->InterpreterCap(workers);
   std::vector<std::thread> helpers;
   for (int i = 1; i < workers; ++i) {
     try {
@@ -220,20 +281,47 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   view_.SetRowStatus(row, "Converting..");
   if (!plan.conflict.empty()) return {kStatusFailed, plan.conflict, {}};
 
-  std::string error;
-  const std::unique_ptr<PageFolder> pageFolder = PageFolder::Create(&error);
-  if (!pageFolder) return {kStatusFailed, error, {}};
-  const RenderOutcome render = RenderPages(plan, pageFolder->Path());
-  const std::vector<std::string> pageFiles = CollectPages(pageFolder->Path());
+  RowClock clock;
+  if (options_.timeoutSeconds > 0) {
+    clock.seconds = options_.timeoutSeconds;
+    clock.deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
+  }
+  std::unique_ptr<PageFolder> pageFolder;
+  const RenderOutcome render = RenderPages(plan, clock, &pageFolder);
+  std::vector<std::string> pageFiles;
+  if (pageFolder) pageFiles = CollectPages(pageFolder->Path());
   view_.SetRowStatus(row, "Converting...");
   Pause(options_.pacing.afterRendering);
 
   if (StopRequested()) return {kStatusAborted, "", {}};
   if (!render.rendered) return {kStatusFailed, render.error, {}};
+  // After a failed rendering only the complete pages are taken: the interpreter may have been
+  // ended in the middle of one.
+  std::string cutPages;
+  if (!render.error.empty()) {
+    const std::vector<std::string> complete = CompletePages(pageFiles, true);
+    if (complete.size() < pageFiles.size()) {
+      cutPages = "; " + PageCount(pageFiles.size() - complete.size()) +
+                 " cut short by the failure " +
+                 (pageFiles.size() - complete.size() == 1 ? "was" : "were") + " not converted";
+    }
+    pageFiles = complete;
+  }
   if (pageFiles.empty()) {
-    return {kStatusFailed, render.error.empty() ? "The file produced no page" : render.error, {}};
+    return {kStatusFailed,
+            render.error.empty() ? "The file produced no page" : render.error + cutPages,
+            {}};
   }
 
+  const bool merged = format_.format == Tiff && settings_.multpage == 1;
+  if (merged && !render.error.empty()) {
+    // A merged file replaces an older one only when it holds the whole document.
+    return {kStatusFailed,
+            render.error + cutPages + "; the " + PageCount(pageFiles.size()) +
+                " rendered before the failure went nowhere: " + plan.target + plan.baseName +
+                ".tif was left as it was",
+            {}};
+  }
   std::error_code ec;
   fs::create_directories(plan.target, ec);
   std::error_code statError;
@@ -242,20 +330,22 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
             "Cannot create the folder " + plan.target + FolderProblem(plan.target, ec),
             {}};
   }
+  disk_->Watch(plan.target);
   view_.SetRowStatus(row, "Converting....");
-  RowResult result = format_.format == Tiff && settings_.multpage == 1
-                         ? ConvertMerged(plan, pageFolder->Path(), pageFiles.size(), plan.target)
-                         : ConvertPages(pageFiles, plan.target);
+  RowResult result =
+      merged ? ConvertMerged(plan, pageFiles, clock) : ConvertPages(plan, pageFiles, clock);
   // Pages an interpreter left before it failed are converted, but the file did not convert.
   if (result.status == kStatusSucceed && !render.error.empty()) {
     result.status = kStatusFailed;
-    result.reason = render.error;
+    result.reason = render.error + cutPages;
   }
   return result;
 }
 
 BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
-                                                          const std::string& pageFolder) {
+                                                          const RowClock& clock,
+                                                          std::unique_ptr<PageFolder>* pageFolder) {
+  // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
   const int handle = renderer_.Open();
   if (handle <= 0) return {false, "The page renderer could not be started"};
   // Registered while it renders, so that a stop can end it; unregistered and closed on every
@@ -275,16 +365,37 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
       self.renderer_.Close(handle);
     }
   } active(*this, handle);
+
+  // The interpreter's memory cap is its share of the run's budget, held while it renders.
+  const uint64_t cap = interpreterCap_;
+  std::string error;
+  const MemoryBudget::Share share = memory_->Take(
+      cap, [&] { return StopRequested() || clock.Expired(); }, &error);
+  if (!share.Granted()) {
+    if (!error.empty()) return {false, "The file cannot be rendered: " + error};
+    return {false, StopRequested() ? "" : clock.Reason()};
+  }
+  renderer_.SetMemoryLimit(handle, cap);
+
+  *pageFolder = PageFolder::Create(&error);
+  if (!*pageFolder) return {false, error};
+  const std::string& folder = (*pageFolder)->Path();
+  disk_->Watch(folder);
+  disk_->Watch(ExistingAncestor(plan.target));
+  // Earlier files may have used the room up already.
+  if (const std::string full = disk_->Check(); !full.empty())
+    return {false, "The file was not rendered: " + full};
   // A stop that came in before the handle was registered must still end this rendering.
   if (StopRequested()) renderer_.Abort(handle);
   RenderOutcome outcome{true, ""};
-  RenderWatchdog watchdog(renderer_, handle, options_.timeoutSeconds);
-  const bool ok = renderer_.Render(handle, plan.source, pageFolder + plan.baseName + "_%03d.bmp",
+  RenderWatch watch(renderer_, handle, clock.deadline, *disk_);
+  const bool ok = renderer_.Render(handle, plan.source, PagePattern(folder, plan.baseName),
                                    settings_.xdpi, settings_.ydpi);
   // A rendering that finished just as its time ran out has still finished.
-  if (!ok && watchdog.Expired()) {
-    outcome = {false, "Rendering took longer than " + std::to_string(options_.timeoutSeconds) +
-                          " s and was stopped"};
+  if (!ok && watch.Expired()) {
+    outcome = {false, clock.Reason()};
+  } else if (const std::string full = watch.DiskFull(); !ok && !full.empty()) {
+    outcome.error = "The rendering was stopped: " + full;
   } else if (!ok) {
     outcome.error = renderer_.LastError(handle);
     if (outcome.error.empty()) outcome.error = "The interpreter could not render the file";
@@ -292,63 +403,132 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
   return outcome;
 }
 
-RowResult BatchConverter::ConvertPages(const std::vector<std::string>& pageFiles,
-                                       const std::string& target) {
+MemoryBudget::Share BatchConverter::TakePageMemory(const std::vector<std::string>& pages,
+                                                   const RowClock& clock, std::string* error) {
+  uint64_t largest = 0;
+  for (const std::string& page : pages) {
+    if (const std::optional<PageFileHeader> header = ReadPageFileHeader(page))
+      largest = std::max(largest, header->DecodedBytes());
+  }
+  return memory_->Take(
+      PageConversionEstimate(largest, format_.format),
+      [&] { return StopRequested() || clock.Expired(); }, error);
+}
+
+// The most an output of `page` can take on disk: its picture uncompressed, at the size it is
+// resized to.
+uint64_t BatchConverter::OutputEstimate(const std::string& page) const {
+  constexpr uint64_t kHeaders = 64 << 10;
+  if (settings_.resize == 1 && settings_.width > 0 && settings_.height > 0) {
+    return uint64_t(settings_.width) * uint64_t(settings_.height) * 3 + kHeaders;
+  }
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  return (header ? header->DecodedBytes() : 0) + kHeaders;
+}
+
+RowResult BatchConverter::ConvertPages(const RowPlan& plan,
+                                       const std::vector<std::string>& pageFiles,
+                                       const RowClock& clock) {
   RowResult result{kStatusSucceed, "", {}};
+  auto fail = [&result](const std::string& reason) {
+    if (result.reason.empty()) result = {kStatusFailed, reason, std::move(result.outputs)};
+  };
   for (const std::string& page : pageFiles) {
     if (StopRequested()) return {kStatusAborted, "", std::move(result.outputs)};
+    // Out of time or disk: the outputs written so far stay, the rest are not written.
+    if (clock.Expired()) {
+      result = {kStatusFailed, clock.Reason(), std::move(result.outputs)};
+      return result;
+    }
+    const std::string output = plan.target + fs::path(page).stem().string() + format_.extension;
+    if (const std::string full = disk_->CheckWrite(plan.target, OutputEstimate(page));
+        !full.empty()) {
+      result = {kStatusFailed, "Cannot write " + output + ": " + full, std::move(result.outputs)};
+      return result;
+    }
+    std::string error;
+    const MemoryBudget::Share memory = TakePageMemory({page}, clock, &error);
+    if (!memory.Granted()) {
+      if (error.empty()) continue;  // stopped or out of time: the checks above say which
+      fail("Cannot convert " + page + ": " + error);
+      continue;
+    }
     JobHandle job;
     if (job.handle == nullptr) {
       // A page that gets no job is a page not written.
-      if (result.reason.empty())
-        result = {kStatusFailed, "Out of memory", std::move(result.outputs)};
+      fail("Out of memory");
       continue;
     }
-    const std::string output = target + fs::path(page).stem().string() + format_.extension;
     ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
     ConverterAddFile(job.handle, page.c_str());
     ApplySettings(job.handle, format_.format, settings_);
     ConverterRun(job.handle);
-    const std::string error = ConverterGetError(job.handle);
+    error = ConverterGetError(job.handle);
     if (error.empty()) {
       result.outputs.push_back(output);
-    } else if (result.reason.empty()) {
-      result.status = kStatusFailed;
-      result.reason = error;
+    } else {
+      fail(error);
     }
   }
   return result;
 }
 
-RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& pageFolder,
-                                        size_t pageCount, const std::string& target) {
+// The engine writes the merged document under a temporary name beside the final one; the
+// driver puts it in place only when every page went in and the file's time did not run out,
+// so an older file of that name stays whenever the row fails.
+RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
+                                        const std::vector<std::string>& pageFiles,
+                                        const RowClock& clock) {
+  const std::string output = plan.target + plan.baseName + ".tif";
+  for (const std::string& page : pageFiles) {
+    if (!PageFileIsWhole(page)) {
+      return {kStatusFailed,
+              "The page file " + page + " is incomplete; nothing was merged into " + output,
+              {}};
+    }
+  }
+  uint64_t estimate = 0;
+  for (const std::string& page : pageFiles) estimate += OutputEstimate(page);
+  if (const std::string full = disk_->CheckWrite(plan.target, estimate); !full.empty())
+    return {kStatusFailed, "Cannot write " + output + ": " + full, {}};
+  std::string error;
+  const MemoryBudget::Share memory = TakePageMemory(pageFiles, clock, &error);
+  if (!memory.Granted()) {
+    if (StopRequested()) return {kStatusAborted, "", {}};
+    return {kStatusFailed, error.empty() ? clock.Reason() : "Cannot merge the pages: " + error, {}};
+  }
+
+  std::string staging = plan.target + "." + plan.baseName + ".XXXXXX";
+  const int fd = ::mkstemp(staging.data());
+  if (fd < 0) return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
+  ::close(fd);
+  struct Staging {
+    const std::string& path;
+    ~Staging() { ::unlink(path.c_str()); }
+  } removeStaging{staging};
+
   JobHandle job;
   if (job.handle == nullptr) return {kStatusFailed, "Out of memory", {}};
-  const std::string output = target + plan.baseName + ".tif";
-  ConverterSetOption(job.handle, OptMultiPagePath, output.c_str(), 0);
+  ConverterSetOption(job.handle, OptMultiPagePath, staging.c_str(), 0);
   ConverterSetOption(job.handle, OptMultiPage, nullptr, 1);
-  for (size_t page = 1; page <= pageCount; ++page) {
+  for (const std::string& page : pageFiles) {
     if (StopRequested()) return {kStatusAborted, "", {}};
-    const std::string file = PageFileName(pageFolder, plan.baseName, page);
-    ConverterAddFile(job.handle, file.c_str());
+    ConverterAddFile(job.handle, page.c_str());
   }
   ApplySettings(job.handle, Tiff, settings_);
-  const auto before = FileIdentity(output);
   ConverterRun(job.handle);
-  // Completes the document and puts it in place, so that its last write is judged too.
+  // Completes the document, so that its last write is judged too.
   ConverterFinish(job.handle);
-  const std::string error = ConverterGetError(job.handle);
+  error = ConverterGetError(job.handle);
   job.Finish();
-  RowResult result{error.empty() ? kStatusSucceed : kStatusFailed, error, {}};
-  // Listed only when this job put a file there (an older file of that name does not count).
-  const auto after = FileIdentity(output);
-  if (after && after != before) {
-    result.outputs.push_back(output);
-  } else if (result.status == kStatusSucceed) {
-    result = {
-        kStatusFailed, "Cannot write " + output + ": the TIFF file could not be completed", {}};
-  }
-  return result;
+  if (StopRequested()) return {kStatusAborted, "", {}};
+  if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
+  if (clock.Expired()) return {kStatusFailed, clock.Reason(), {}};
+  if (const std::string why = CannotReplace(output); !why.empty())
+    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
+  if (::rename(staging.c_str(), output.c_str()) != 0)
+    return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
+  return {kStatusSucceed, "", {output}};
 }
 
 void BatchConverter::ApplySettings(ConverterHandle job, int format,
@@ -375,21 +555,6 @@ void BatchConverter::ApplySettings(ConverterHandle job, int format,
 
 void BatchConverter::Pause(std::chrono::milliseconds duration) const {
   if (duration.count() > 0) std::this_thread::sleep_for(duration);
-}
-
-std::vector<std::string> CollectPages(const std::string& folder) {
-  std::vector<std::string> pages;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeError;
-    if (!it->is_directory(typeError)) pages.push_back(it->path().string());
-  }
-  // Page numbers grow past three digits ("_1000" after "_999"): a longer name of the same
-  // document is a later page.
-  std::sort(pages.begin(), pages.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : a < b;
-  });
-  return pages;
 }
 
 }  // namespace orvalis

@@ -3,9 +3,16 @@
 // write the pages into a private temporary folder, runs one engine job per page (or one job
 // for a merged TIFF), reports the row's progress and result through the view, and removes the
 // temporary pages on every path.
+//
+// Limits that hold for the whole run: a time limit per file (rendering and conversion
+// together), one disk guard over every file system the run writes to (DiskGuard), and one
+// memory budget shared by the running interpreters and the pages being converted
+// (MemoryBudget).
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -13,7 +20,11 @@
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/disk_guard.h"
+#include "batch/memory_budget.h"
 #include "batch/output_format.h"
+#include "batch/page_files.h"
+#include "batch/page_folder.h"
 #include "batch/page_renderer.h"
 #include "engine/converter.h"
 #include "ui/settings/conversion_settings.h"
@@ -64,13 +75,22 @@ class BatchConverter {
   struct RowPlan;
   struct RenderOutcome;
 
+  struct RowClock;
+
   std::vector<RowPlan> PlanRows(int rowCount) const;
   void ConvertRows(const std::vector<RowPlan>& plans);
   RowResult ConvertRow(int row, int rowCount, const RowPlan& plan);
-  RenderOutcome RenderPages(const RowPlan& plan, const std::string& pageFolder);
-  RowResult ConvertPages(const std::vector<std::string>& pageFiles, const std::string& target);
-  RowResult ConvertMerged(const RowPlan& plan, const std::string& pageFolder, size_t pageCount,
-                          const std::string& target);
+  RenderOutcome RenderPages(const RowPlan& plan, const RowClock& clock,
+                            std::unique_ptr<PageFolder>* pageFolder);
+  RowResult ConvertPages(const RowPlan& plan, const std::vector<std::string>& pageFiles,
+                         const RowClock& clock);
+  RowResult ConvertMerged(const RowPlan& plan, const std::vector<std::string>& pageFiles,
+                          const RowClock& clock);
+  // Waits for the memory one page's conversion needs; an empty share with the reason in
+  // `error` when it never fits, or without one when the wait was given up.
+  MemoryBudget::Share TakePageMemory(const std::vector<std::string>& pages, const RowClock& clock,
+                                     std::string* error);
+  uint64_t OutputEstimate(const std::string& page) const;
   void Pause(std::chrono::milliseconds duration) const;
   bool StopRequested() const { return stopRequested_.load() != 0; }
 
@@ -87,10 +107,11 @@ class BatchConverter {
 
   std::mutex activeMutex_;
   std::set<int> activeRenders_;  // renderer handles that a stop must end
-};
 
-// Every file of `folder` (not folders), in page order: by name, a shorter name first (page
-// numbers past 999 have more digits).
-std::vector<std::string> CollectPages(const std::string& folder);
+  // Made at the start of each run.
+  std::unique_ptr<DiskGuard> disk_;
+  std::unique_ptr<MemoryBudget> memory_;
+  uint64_t interpreterCap_ = 0;
+};
 
 }  // namespace orvalis

@@ -50,10 +50,4 @@ std::string FolderProblem(const std::string& folder, const std::error_code& erro
   return error ? ": " + error.message() : "";
 }
 
-std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return std::make_pair(info.st_dev, info.st_ino);
-}
-
 }  // namespace orvalis

@@ -23,8 +23,4 @@ std::string EachFolderName(const std::filesystem::path& source);
 // that the thing in the way is a file, or a link to nothing.
 std::string FolderProblem(const std::string& folder, const std::error_code& error);
 
-// Device and inode of a regular file, to tell a file just put in place from one that stood there
-// before; nullopt when there is none.
-std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path);
-
 }  // namespace orvalis

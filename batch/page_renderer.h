@@ -2,6 +2,7 @@
 // What the batch driver needs from a page renderer: open a handle, render one PostScript file
 // into numbered BMP pages, close, and stop a rendering from another thread.
 
+#include <cstdint>
 #include <string>
 
 namespace orvalis {
@@ -20,6 +21,9 @@ class PageRenderer {
   virtual void Abort(int handle) = 0;
   // What the interpreter reported when the last Render failed.
   virtual std::string LastError(int handle) = 0;
+  // Caps the memory (address space) the interpreter of this handle may use in later Render
+  // calls. A renderer that cannot cap it ignores the call.
+  virtual void SetMemoryLimit(int /*handle*/, uint64_t /*bytes*/) {}
 };
 
 }  // namespace orvalis

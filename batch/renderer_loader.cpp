@@ -44,10 +44,11 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   if (!LookUp(handle, "RendererOpen", &renderer->open_, detail) ||
       !LookUp(handle, "RenderToBitmaps", &renderer->render_, detail) ||
       !LookUp(handle, "RendererClose", &renderer->close_, detail) ||
-      !LookUp(handle, "RendererAbort", &renderer->abort_, detail) ||
-      !LookUp(handle, "RendererLastError", &renderer->lastError_, detail)) {
+      !LookUp(handle, "RendererAbort", &renderer->abort_, detail)) {
     return fail();
   }
+  LookUp(handle, "RendererLastError", &renderer->lastError_, nullptr);
+  LookUp(handle, "RendererSetMemoryLimit", &renderer->setMemoryLimit_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";
@@ -58,6 +59,7 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
 }
 
 std::string RendererLibrary::LastError(int handle) {
+  if (lastError_ == nullptr) return "";
   const char* text = lastError_(handle);
   return text != nullptr ? text : "";
 }

@@ -20,10 +20,11 @@ inline constexpr std::string_view kRendererLoadFailedMessage =
 class RendererLibrary : public PageRenderer {
  public:
   // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
-  // finds RendererOpen, RenderToBitmaps, RendererClose, RendererAbort and RendererLastError, and
-  // checks that the renderer can open a handle (that is, that gs can be found). On failure:
-  // nullptr, `message` gets kRendererLoadFailedMessage and `detail` (when given) what exactly
-  // was missing.
+  // finds RendererOpen, RenderToBitmaps, RendererClose and RendererAbort (required) and
+  // RendererLastError and RendererSetMemoryLimit (optional: without them a failure has no
+  // interpreter text, and the interpreter keeps the plug-in's own memory cap), and checks that the
+  // renderer can open a handle (that is, that gs can be found). On failure: nullptr, `message` gets
+  // kRendererLoadFailedMessage and `detail` (when given) what exactly was missing.
   static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
                                                const std::string& folder = {});
 
@@ -41,6 +42,9 @@ class RendererLibrary : public PageRenderer {
   void Close(int handle) override { close_(handle); }
   void Abort(int handle) override { abort_(handle); }
   std::string LastError(int handle) override;
+  void SetMemoryLimit(int handle, uint64_t bytes) override {
+    if (setMemoryLimit_ != nullptr) setMemoryLimit_(handle, bytes);
+  }
 
   // The plug-in's own result: TAVRINX_RENDER_SUCCEEDED, _FAILED or _ABORTED.
   int RenderToBitmaps(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
@@ -64,6 +68,7 @@ class RendererLibrary : public PageRenderer {
   RendererCloseFn close_ = nullptr;
   RendererAbortFn abort_ = nullptr;
   RendererLastErrorFn lastError_ = nullptr;
+  RendererSetMemoryLimitFn setMemoryLimit_ = nullptr;
 };
 
 }  // namespace orvalis

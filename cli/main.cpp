@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "batch/batch_converter.h"
+#include "batch/page_folder.h"
 #include "batch/renderer_loader.h"
 #include "cli/cli_options.h"
 #include "cli/console_view.h"
@@ -71,6 +72,11 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
 
+  for (const AbandonedFolder& left : RemoveAbandonedPageFolders()) {
+    std::fprintf(stderr, "orvalis-cli: removed %s, left behind by process %d, which has ended
+",
+                 left.path.c_str(), static_cast<int>(left.owner));
+  }
   ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
   view.KeepReport(records->report.get(), digest);
   view.ShowSkipped(plan.skipped);

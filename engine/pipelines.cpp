@@ -184,7 +184,13 @@ bool CheckStep(ImageConverter& job, const RasterImage& image, bool ok, const cha
 }
 
 bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path) {
-  if (image.Load(path, ImageFormat::Bmp)) return true;
+  if (image.Load(path, ImageFormat::Bmp)) {
+    // A page cut short (a full disk, a stopped interpreter) would be written half black.
+    if (!image.Info().truncated) return true;
+    job.RecordError("The page file " + Quoted(path) +
+                    " is incomplete: it holds less than its header promises");
+    return false;
+  }
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     job.RecordError("Cannot read page " + Quoted(path) + ": the file does not exist");

@@ -229,6 +229,7 @@ bool RasterImageBmp::Decode(ByteStream* stream) {
     return false;
   }
   topDown_ = file.biHeight < 0;
+  MutableInfo().truncated = false;
   if (Create(static_cast<uint32_t>(file.biWidth), AbsoluteHeight(file.biHeight), file.biBitCount,
              ImageFormat::Bmp) == nullptr) {
     return false;  // Create's own message stays
@@ -321,12 +322,14 @@ void RasterImageBmp::ReadPlainRows(ByteStream* stream) {
     const size_t size = Header().biSizeImage;
     const size_t got = stream->ReadBytes(PixelRows(), 1, size);
     std::memset(PixelRows() + got, 0, size - got);
+    if (got < size) MutableInfo().truncated = true;
     return;
   }
   for (uint32_t row = 0; row < Height(); ++row) {
     const size_t got = stream->ReadBytes(FileRow(row), 1, RowStride());
     if (got < RowStride()) {
       ClearFileRowsFrom(PixelRows(), RowStride(), row, got);
+      MutableInfo().truncated = true;
       return;
     }
   }
@@ -347,6 +350,7 @@ uint32_t RasterImageBmp::Read16BitRows(ByteStream* stream, const uint32_t masks[
   const size_t size = Header().biSizeImage;
   const size_t got = stream->ReadBytes(PixelRows(), 1, sourceStride * Height());
   std::memset(PixelRows() + got, 0, size - got);
+  if (got < sourceStride * Height()) MutableInfo().truncated = true;
   // Rows the file did not reach are already 0; only rows with data are expanded.
   const auto rows = static_cast<uint32_t>((got + sourceStride - 1) / sourceStride);
   UnpackMaskedPixels(PixelRows(), masks[0], masks[1], masks[2], 16, 0, rows);
@@ -377,6 +381,7 @@ bool RasterImageBmp::Read32BitRows(ByteStream* stream, const uint32_t masks[3], 
     done += pixels;
     if (pixels < count) break;
   }
+  if (done < total) MutableInfo().truncated = true;
   const auto row = static_cast<uint32_t>(done / Width());
   const auto column = static_cast<uint32_t>(done % Width());
   ClearFileRowsFrom(PixelRows(), RowStride(), row, size_t{column} * 3);

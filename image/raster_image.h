@@ -94,6 +94,9 @@ struct ImageInfo {
     uint8_t index = 0;
     bool valid = false;
   } nearestCache;
+  // Set by a decoder when the file held less pixel data than its header promised; the rows it
+  // did not supply read as 0.
+  bool truncated = false;
   int32_t frameCount = 0;
   uint32_t frameDelay = 0;
   uint8_t disposalMethod = 0;

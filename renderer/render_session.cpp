@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -89,8 +91,10 @@ std::string PageName(const std::string& escapedPattern, int page) {
   return name;
 }
 
-size_t FirstPageNameLength(const std::string& escapedPattern) {
-  return PageName(fs::path(escapedPattern).filename().string(), 1).size();
+// The longest page name the pattern can give: the page number grows past three digits, up to
+// the largest number the interpreter counts to.
+std::string LongestPageName(const std::string& escapedPattern) {
+  return PageName(fs::path(escapedPattern).filename().string(), INT_MAX);
 }
 
 // Ghostscript reads the names on its command line as UTF-8 and drops the bytes that are not
@@ -181,10 +185,15 @@ void RemoveNewestPage(const fs::path& folder) {
   if (!newest.empty()) fs::remove(newest, ec);
 }
 
-std::string DiskFullMessage(const fs::path& folder, uint64_t floor) {
-  return "the rendering was stopped because the disk of " + folder.string() + " had less than " +
-         std::to_string(floor >> 20) +
-         " MiB left free; free some space, or use a lower resolution or fewer pages";
+std::string DiskFullMessage(const fs::path& folder, const std::string& left) {
+  return "the disk holding " + folder.string() + " is nearly full (" + left +
+         " left); the rendering was stopped: free some space, or use a lower resolution or "
+         "fewer pages";
+}
+
+std::string TooManyFilesMessage() {
+  return "the document created more than " + std::to_string(RenderSession::kMaxScratchFiles) +
+         " temporary files and was stopped";
 }
 
 std::string PageTooLargeMessage(int xdpi, int ydpi) {
@@ -210,76 +219,139 @@ bool DrainOutput(int fd, InterpreterOutput& output) {
   return true;
 }
 
-// Free bytes of the file system holding `folder`, for an unprivileged user.
-std::optional<uint64_t> FreeBytes(const std::string& folder) {
+// Free bytes and files of the file system holding `folder`, for an unprivileged user. A file
+// system without an inode count reports no files left to count.
+struct FreeSpace {
+  uint64_t bytes = 0;
+  uint64_t files = 0;
+  bool countsFiles = false;
+};
+std::optional<FreeSpace> FreeSpaceOf(const std::string& folder) {
   struct statvfs info {};
   if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
-  return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  return FreeSpace{static_cast<uint64_t>(info.f_bavail) * info.f_frsize, info.f_favail,
+                   info.f_files != 0};
 }
 
-// Watches the free space of the file system the pages go to.
+// Watches the free space of the file system the pages go to, in bytes and in files.
 class FreeSpaceGuard {
  public:
   // `floor`: the free space below which the rendering stops; by default the reserve, or half
-  // of what is free now when that is less than twice the reserve.
+  // of what is free now when that is less than twice the reserve; the same for files.
   FreeSpaceGuard(std::string folder, std::optional<uint64_t> floor) : folder_(std::move(folder)) {
+    const std::optional<FreeSpace> free = FreeSpaceOf(folder_);
     if (floor) {
       floor_ = *floor;
-    } else if (const std::optional<uint64_t> free = FreeBytes(folder_)) {
-      floor_ = std::min(RenderSession::kFreeSpaceReserve, *free / 2);
+    } else if (free) {
+      floor_ = std::min(RenderSession::kFreeSpaceReserve, free->bytes / 2);
     }
+    if (free && free->countsFiles)
+      fileFloor_ = std::min(RenderSession::kFreeFilesReserve, free->files / 2);
   }
-  // True once the free space has fallen below the floor; looks at most every 100 ms.
-  bool Exhausted() {
+  // What is left ("12 MiB", "40 files") once the free space has fallen below a floor, else "";
+  // looks at most every 100 ms.
+  std::string Exhausted() {
     const Clock::time_point now = Clock::now();
-    if (now < nextCheck_) return false;
+    if (now < nextCheck_) return "";
     nextCheck_ = now + std::chrono::milliseconds(100);
-    const std::optional<uint64_t> free = FreeBytes(folder_);
-    return free && *free < floor_;
+    const std::optional<FreeSpace> free = FreeSpaceOf(folder_);
+    if (!free) return "";
+    if (free->bytes < floor_) return std::to_string(free->bytes >> 20) + " MiB";
+    if (free->countsFiles && free->files < fileFloor_)
+      return std::to_string(free->files) + " files";
+    return "";
   }
-  uint64_t Floor() const { return floor_; }
 
  private:
   std::string folder_;
   uint64_t floor_ = 0;
+  uint64_t fileFloor_ = 0;
   Clock::time_point nextCheck_{};
 };
 
-// Follows the child until it ends: collects its output, and on a wake-up from Abort, or when the
-// disk of the pages runs short of space, ends its process group (SIGTERM, then SIGKILL after
-// the grace). Returns the wait status.
+// Counts the files created in the scratch folder (the document's temporary folder and the
+// interpreter's working folder), through inotify, so that a document creating files without
+// end is seen at once rather than at the next look at the disk.
+class FileCreationCounter {
+ public:
+  explicit FileCreationCounter(const std::string& folder) {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0 && ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~FileCreationCounter() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileCreationCounter(const FileCreationCounter&) = delete;
+  FileCreationCounter& operator=(const FileCreationCounter&) = delete;
+  int Fd() const { return fd_; }
+  // Reads the waiting events; returns the files created so far.
+  uint64_t Drain() {
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+      const ssize_t n = fd_ >= 0 ? ::read(fd_, buffer, sizeof buffer) : -1;
+      if (n <= 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        // A lost count (the queue overflowed) means many files at once.
+        count_ += (event->mask & IN_Q_OVERFLOW) != 0 ? RenderSession::kMaxScratchFiles : 1;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return count_;
+  }
+
+ private:
+  int fd_ = -1;
+  uint64_t count_ = 0;
+};
+
+// Follows the child until it ends: collects its output, and on a wake-up from Abort, when the
+// disk of the pages runs short of space or files, or when the document creates more temporary
+// files than it may, ends its process group (SIGTERM, then SIGKILL after the grace). Returns the
+// wait status; `diskFull` gets what was left on the disk, and `tooManyFiles` is set when the
+// document went past the cap on its temporary files.
 int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
-                bool* stopped, bool* diskFull) {
+                FileCreationCounter& files, bool* stopped, std::string* diskFull,
+                bool* tooManyFiles) {
   bool outputOpen = true;
   bool killed = false;
   Clock::time_point killAt{};
   for (;;) {
-    if (!*stopped && !*diskFull && space.Exhausted()) {
-      *diskFull = true;
-      child.SignalGroup(SIGTERM);
-      killAt = Clock::now() + RenderSession::kKillGrace;
+    const bool ending = *stopped || !diskFull->empty() || *tooManyFiles;
+    if (!ending) {
+      *diskFull = space.Exhausted();
+      *tooManyFiles = files.Drain() > RenderSession::kMaxScratchFiles;
+      if (!diskFull->empty() || *tooManyFiles) {
+        child.SignalGroup(SIGTERM);
+        killAt = Clock::now() + RenderSession::kKillGrace;
+      }
     }
-    pollfd fds[2] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    pollfd fds[3] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0},
+                     {wakeFd, POLLIN, 0},
+                     {ending ? -1 : files.Fd(), POLLIN, 0}};
     int timeout = outputOpen ? 50 : 5;
-    if ((*stopped || *diskFull) && !killed) {
+    if (ending && !killed) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(killAt - Clock::now());
       timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, timeout));
     }
-    ::poll(fds, 2, timeout);
+    ::poll(fds, 3, timeout);
     if ((fds[1].revents & POLLIN) != 0) {
       uint64_t count = 0;
       [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
       if (!*stopped) {
         *stopped = true;
         child.SignalGroup(SIGTERM);
-        if (!*diskFull) killAt = Clock::now() + RenderSession::kKillGrace;
+        if (!ending) killAt = Clock::now() + RenderSession::kKillGrace;
       }
     }
     if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       outputOpen = DrainOutput(child.OutputFd(), output);
     }
-    if ((*stopped || *diskFull) && !killed && Clock::now() >= killAt) {
+    if ((*stopped || !diskFull->empty() || *tooManyFiles) && !killed && Clock::now() >= killAt) {
       child.SignalGroup(SIGKILL);
       killed = true;
     }
@@ -292,13 +364,16 @@ int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Free
   return child.Reap();
 }
 
+// The interpreter's lines are marked as such: they carry whatever the document printed, which
+// may look like our own messages.
 std::string FailureMessage(int status, const std::string& summary) {
   const std::string ending = "Ghostscript " + DescribeWaitStatus(status);
   if (summary.empty()) return ending;
+  const std::string reported = std::string(kInterpreterReported) + summary;
   if (WIFEXITED(status) && summary.find("Unrecoverable error") != std::string::npos) {
-    return summary;
+    return reported;
   }
-  return summary + "\n" + ending;
+  return reported + "\n" + ending;
 }
 
 }  // namespace
@@ -360,11 +435,11 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
     return {TAVRINX_RENDER_FAILED,
             "the output pattern " + outputPattern.string() + " has no page number (%d or %03d)"};
   }
-  if (const size_t length = FirstPageNameLength(*escaped); length > kMaxNameBytes) {
-    return {TAVRINX_RENDER_FAILED,
-            "the page files would be named " + fs::path(pattern).filename().string() + ", " +
-                std::to_string(length) + " bytes, longer than the " +
-                std::to_string(kMaxNameBytes) + " a file name may have; rename the file"};
+  if (const std::string longest = LongestPageName(*escaped); longest.size() > kMaxNameBytes) {
+    return {TAVRINX_RENDER_FAILED, "the page files would be named up to " + longest + ", " +
+                                       std::to_string(longest.size()) + " bytes, longer than the " +
+                                       std::to_string(kMaxNameBytes) +
+                                       " a file name may have; rename the file"};
   }
   std::string error;
   const std::unique_ptr<ScratchFolder> scratch =
@@ -391,22 +466,28 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi);
   request.environment = ChildEnvironment(scratch->Path());
   request.workingFolder = scratch->Path();
-  request.addressSpaceLimit = kAddressSpaceLimit;
+  request.addressSpaceLimit = addressSpaceLimit_;
   request.fileSizeLimit = kFileSizeLimit;
+  // Watched before the interpreter starts, so that no file it creates goes uncounted.
+  FileCreationCounter files(scratch->Path());
   const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error);
   if (!child) return {TAVRINX_RENDER_FAILED, error};
 
   InterpreterOutput output;
   FreeSpaceGuard space(outputPattern.parent_path().string(), freeSpaceFloor_);
   bool stopped = false;
-  bool diskFull = false;
-  const int status = FollowChild(*child, wakeFd, output, space, &stopped, &diskFull);
+  std::string diskFull;
+  bool tooManyFiles = false;
+  const int status =
+      FollowChild(*child, wakeFd, output, space, files, &stopped, &diskFull, &tooManyFiles);
   if (plainNames) MovePlainPages(scratch->Path(), *escaped);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
-  if (diskFull) {
+  if (!diskFull.empty() || tooManyFiles) {
     // The pages before the one being written are whole and stay.
     RemoveNewestPage(outputPattern.parent_path());
-    return {TAVRINX_RENDER_FAILED, DiskFullMessage(outputPattern.parent_path(), space.Floor())};
+    return {TAVRINX_RENDER_FAILED, tooManyFiles
+                                       ? TooManyFilesMessage()
+                                       : DiskFullMessage(outputPattern.parent_path(), diskFull)};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {

@@ -2,6 +2,8 @@
 // One renderer handle: renders PostScript files through a gs child process, can be stopped from
 // another thread, and keeps the reason of its last failure.
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -9,6 +11,10 @@
 #include <string>
 
 namespace orvalis::renderer {
+
+// Starts the lines of a failure reason that the interpreter printed (and so the document may
+// have written): they are the document's output, not the converter's.
+inline constexpr char kInterpreterReported[] = "the interpreter reported: ";
 
 class RenderSession {
  public:
@@ -25,6 +31,13 @@ class RenderSession {
   // hundreds of megabytes each, and would otherwise fill the disk the whole machine depends on.
   // On a disk that has less than twice this free, a rendering may use half of what is free.
   static constexpr uint64_t kFreeSpaceReserve = uint64_t{1} << 30;
+  // The same for files (inodes): a document can create empty files without end.
+  static constexpr uint64_t kFreeFilesReserve = 10000;
+  // Files a document may create in its temporary folder (the interpreter's own few included);
+  // past that the rendering is stopped.
+  static constexpr uint64_t kMaxScratchFiles = 4000;
+  // The smallest address space an interpreter may be capped to: below it gs cannot start.
+  static constexpr uint64_t kMinAddressSpace = uint64_t{128} << 20;
   // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.
   static constexpr std::chrono::milliseconds kKillGrace{250};
 
@@ -40,6 +53,11 @@ class RenderSession {
   // Sets the free space below which a rendering is stopped, in place of the reserve above
   // (tests use it to simulate a disk that fills). Call before Render.
   void SetFreeSpaceFloor(uint64_t bytes) { freeSpaceFloor_ = bytes; }
+  // Caps the interpreter's address space of the next renderings (at least kMinAddressSpace);
+  // kAddressSpaceLimit until set.
+  void SetAddressSpaceLimit(uint64_t bytes) {
+    addressSpaceLimit_ = std::max(bytes, kMinAddressSpace);
+  }
   // The reason of the last failure or stop; "" after a success.
   const char* LastError() const { return lastError_.c_str(); }
 
@@ -54,6 +72,7 @@ class RenderSession {
 
   const std::string gsPath_;
   std::optional<uint64_t> freeSpaceFloor_;
+  std::atomic<uint64_t> addressSpaceLimit_{kAddressSpaceLimit};
   std::mutex mutex_;
   bool busy_ = false;
   bool aborted_ = false;

@@ -85,6 +85,11 @@ TAVRINX_EXPORT void RendererClose(int handle) {
   if (const std::shared_ptr<RenderSession> session = Sessions().Remove(handle)) session->Abort();
 }
 
+TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes) {
+  if (const std::shared_ptr<RenderSession> session = Sessions().Find(handle))
+    session->SetAddressSpaceLimit(bytes);
+}
+
 TAVRINX_EXPORT const char* RendererLastError(int handle) {
   const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;

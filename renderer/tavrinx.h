@@ -9,8 +9,10 @@
  * removed afterwards, and everything it prints captured.
  *
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
- * loads the library with dlopen and finds these entry points by name with dlsym. All strings are
- * NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * loads the library with dlopen and finds these entry points by name with dlsym. The four
+ * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
+ * every renderer plug-in; RendererLastError and RendererSetMemoryLimit are optional. All strings
+ * are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
@@ -55,12 +57,18 @@ TAVRINX_EXPORT void RendererClose(int handle);
  * An unknown handle gives a static message. */
 TAVRINX_EXPORT const char* RendererLastError(int handle);
 
+/* Optional: caps the address space of the interpreter of this handle's later renderings, in
+ * bytes (at least 128 MiB is given; 3 GiB until set). A program that runs several renderings
+ * at once shares its memory between them with it. Unknown handles are ignored. */
+TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes);
+
 /* Entry-point types, for dlsym. */
 typedef int (*RendererOpenFn)(void);
 typedef int (*RenderToBitmapsFn)(int, const char*, const char*, int, int);
 typedef void (*RendererAbortFn)(int);
 typedef void (*RendererCloseFn)(int);
 typedef const char* (*RendererLastErrorFn)(int);
+typedef void (*RendererSetMemoryLimitFn)(int, unsigned long long);
 
 #ifdef __cplusplus
 }

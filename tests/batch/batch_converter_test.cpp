@@ -1,6 +1,11 @@
 #include "batch/batch_converter.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -8,8 +13,10 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
+#include "batch/renderer_loader.h"
 #include "engine/image_converter.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -20,37 +27,83 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A renderer that reads a tiny script instead of PostScript: "pages N" writes N test pages,
-// "fail" reports an interpreter error after writing them, "hang" blocks until aborted.
+// A renderer that reads a tiny script instead of PostScript (a "fail" text runs to the end of
+// its line):
+//   "pages N"      writes N test pages ("size W H" sets their size, else 10+page x dpi/12);
+//   "cut K"        cuts the last page written to K bytes, as an interpreter ended while writing
+//                  it leaves it;
+//   "fail [text]"  reports an interpreter error (the text, or "Error: /undefined in foo") after
+//                  writing the pages;
+//   "sleep MS"     takes that long before writing;
+//   "hang"         blocks until aborted.
 class ScriptRenderer : public PageRenderer {
  public:
-  int Open() override { return ++lastHandle_; }
+  int Open() override {
+    {
+      std::lock_guard lock(mutex_);
+      tmpWasEmptyAtOpen.push_back(TmpIsEmpty());
+    }
+    return openFails ? 0 : ++lastHandle_;
+  }
   bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
               int) override {
     std::ifstream in(psPath);
-    std::string word;
-    int pages = 0;
-    bool fail = false, hang = false;
-    while (in >> word) {
-      if (word == "pages") in >> pages;
-      if (word == "fail") fail = true;
-      if (word == "hang") hang = true;
+    std::string line;
+    int pages = 0, width = 0, height = 0, sleepMs = 0;
+    long cut = -1;
+    std::optional<std::string> failure;
+    bool hang = false;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      for (std::string word; words >> word;) {
+        if (word == "pages") words >> pages;
+        if (word == "size") words >> width >> height;
+        if (word == "cut") words >> cut;
+        if (word == "sleep") words >> sleepMs;
+        if (word == "hang") hang = true;
+        if (word == "fail") {
+          std::string text;
+          std::getline(words >> std::ws, text);
+          failure = text.empty() ? "Error: /undefined in foo" : text;
+        }
+      }
     }
+    {
+      std::lock_guard lock(mutex_);
+      maxActive = std::max(maxActive, ++active_);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+    std::string last;
     for (int page = 1; page <= pages; ++page) {
       char name[4096];
       std::snprintf(name, sizeof name, pattern.c_str(), page);
-      // Pages differ in width so that their order shows in the outputs.
-      test::WriteTestPage(name, static_cast<uint32_t>(10 + page), static_cast<uint32_t>(xDpi / 12));
+      // Pages differ in width so that their order shows in the outputs; pages of a given size
+      // are all the same, linked to the first (so that many are written at once).
+      if (width > 0 && page > 1) {
+        fs::create_hard_link(last, name);
+      } else {
+        test::WriteTestPage(name, width > 0 ? width : static_cast<uint32_t>(10 + page),
+                            height > 0 ? height : static_cast<uint32_t>(xDpi / 12));
+      }
+      last = name;
     }
+    if (cut >= 0 && !last.empty()) {
+      if (fs::hard_link_count(last) > 1) {  // cut this page only
+        fs::copy_file(last, last + ".own");
+        fs::rename(last + ".own", last);
+      }
+      fs::resize_file(last, static_cast<uintmax_t>(cut));
+    }
+    std::unique_lock lock(mutex_);
     if (hang) {
-      std::unique_lock lock(mutex_);
       aborted_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
       errors_[handle] = "aborted";
+      --active_;
       return false;
     }
-    std::lock_guard lock(mutex_);  // several files render at once
-    errors_[handle] = fail ? "Error: /undefined in foo" : "";
-    return !fail;
+    --active_;
+    errors_[handle] = failure.value_or("");
+    return !failure;
   }
   void Close(int) override {}
   void Abort(int handle) override {
@@ -64,13 +117,30 @@ class ScriptRenderer : public PageRenderer {
     std::lock_guard lock(mutex_);
     return errors_[handle];
   }
+  void SetMemoryLimit(int, uint64_t bytes) override {
+    std::lock_guard lock(mutex_);
+    memoryLimits.push_back(bytes);
+  }
+
+  bool openFails = false;
+  // Written under the renderer's lock; read after the run.
+  std::vector<bool> tmpWasEmptyAtOpen;
+  std::vector<uint64_t> memoryLimits;
+  int maxActive = 0;
 
  private:
+  static bool TmpIsEmpty() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::error_code ec;
+    return tmp == nullptr || fs::is_empty(tmp, ec);
+  }
+
   std::atomic<int> lastHandle_{0};
   std::mutex mutex_;
   std::condition_variable aborted_;
   std::set<int> abortedHandles_;
   std::map<int, std::string> errors_;
+  int active_ = 0;
 };
 
 // Records what the driver shows; `onStatus` may act on a status (a stop click, say).
@@ -155,9 +225,15 @@ class BatchRun : public ::testing::Test {
 
   RecordingView Run(std::vector<std::string> rows, const ConversionSettings& settings, int jobs = 1,
                     int timeout = 0,
-                    std::function<void(BatchConverter&, RecordingView&)> prepare = {}) {
+                    std::function<void(BatchConverter&, RecordingView&)> prepare = {},
+                    uint64_t memoryBudget = 0, PageRenderer* with = nullptr) {
     RecordingView view(std::move(rows));
-    BatchConverter converter(settings, renderer, view, {kNoPacing, jobs, timeout});
+    BatchOptions options;
+    options.pacing = kNoPacing;
+    options.jobs = jobs;
+    options.timeoutSeconds = timeout;
+    options.memoryBudget = memoryBudget;
+    BatchConverter converter(settings, with != nullptr ? *with : renderer, view, options);
     if (prepare) prepare(converter, view);
     converter.ConvertAll();
     EXPECT_FALSE(converter.IsRunning());
@@ -438,6 +514,353 @@ TEST_F(BatchRun, ParallelFilesGiveTheSameOutputsAsOneAtATime) {
   }
   EXPECT_EQ(files, 15u);
   EXPECT_EQ(view.results.size(), 5u);
+}
+
+// Every file of a folder with its bytes, to show that a run left older outputs untouched.
+std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : fs::directory_iterator(folder))
+    files[entry.path().filename().string()] = test::ReadFileBytes(entry.path());
+  return files;
+}
+
+// A tmpfs of `size` mounted at `folder` for one scope (root only).
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& folder, const char* size) : folder_(folder) {
+    fs::create_directories(folder);
+    mounted_ =
+        std::system(
+            ("mount -t tmpfs -o size=" + std::string(size) + " tmpfs '" + folder + "'").c_str()) ==
+        0;
+  }
+  ~SmallDisk() {
+    if (mounted_) std::system(("umount '" + folder_ + "'").c_str());
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+// The interpreter is ended while it writes page 3, however that happens. The cut page is never
+// converted, and the outputs of an earlier good run stay byte for byte: the cut page's own
+// output, and a merged TIFF (whose pages went nowhere, as the reason says).
+TEST_F(BatchRun, AnInterpreterEndedDuringAPageLeavesOlderOutputsAlone) {
+  const struct {
+    const char* what;
+    const char* script;
+    const char* reason;
+  } cases[] = {
+      {"disk full", "pages 3 cut 300 fail Error: /ioerror in --showpage--", "ioerror"},
+      {"signal", "pages 3 cut 453 fail Ghostscript was ended by signal 9 (Killed)", "signal 9"},
+      {"file-size limit", "pages 3 cut 54 fail the document tried to write a file larger than",
+       "larger than"},
+      {"header cut", "pages 3 cut 20 fail Error: /ioerror", "ioerror"},
+      // A renderer that claims success over a cut page: the engine refuses the page.
+      {"truncated, no error", "pages 3 cut 300", "is incomplete"},
+  };
+  for (const bool merged : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (merged ? ", merged" : ", per page"));
+      ConversionSettings s = DefaultSettings(Out(std::string(c.what) + (merged ? "m/" : "p/")));
+      s.type = merged ? 1 : 3;
+      s.multpage = merged ? 1 : 0;
+      const std::string source = Source("many.ps", "pages 3");
+      ASSERT_EQ(Run({source}, s).results[0].status, kStatusSucceed);
+      const auto before = Snapshot(s.output);
+
+      Source("many.ps", c.script);
+      RecordingView view = Run({source}, s);
+      const RowResult& result = view.results[0];
+      EXPECT_EQ(result.status, kStatusFailed);
+      EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+      EXPECT_EQ(Snapshot(s.output), before) << "older outputs changed, or files left behind";
+      if (merged) {
+        EXPECT_TRUE(result.outputs.empty());
+        EXPECT_NE(result.reason.find("many.tif"), std::string::npos) << result.reason;
+      } else if (std::string(c.script).find("fail") != std::string::npos) {
+        EXPECT_EQ(result.outputs,
+                  (std::vector<std::string>{s.output + "many_001.png", s.output + "many_002.png"}));
+        EXPECT_NE(result.reason.find("1 page cut short"), std::string::npos) << result.reason;
+      }
+      EXPECT_TRUE(PageTmpIsEmpty());
+    }
+  }
+}
+
+// The merged TIFF is put in place by the driver: only a writable regular file or a link (the
+// link itself, its target kept) is replaced; a named pipe, a device or a read-only file stays,
+// and the row says why.
+TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
+  const std::string source = Source("report.ps", "pages 2");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 1;
+  s.multpage = 1;
+  const std::string target = Out("report.tif");
+  const std::string kept = dir.File("kept.tif");
+  const struct {
+    const char* what;
+    std::function<bool()> make;
+    const char* reason;  // nullptr: replaced
+  } cases[] = {
+      {"named pipe", [&] { return ::mkfifo(target.c_str(), 0600) == 0; }, "is a named pipe"},
+      {"device", [&] { return ::mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+       "is a device"},
+      {"read-only file",
+       [&] {
+         std::ofstream(target) << "old";
+         fs::permissions(target, fs::perms::owner_read);
+         return true;
+       },
+       "read-only"},
+      {"link",
+       [&] {
+         std::ofstream(kept) << "old";
+         fs::create_symlink(kept, target);
+         return true;
+       },
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(Out());
+    if (!c.make()) {
+      if (::geteuid() == 0) ADD_FAILURE() << "cannot make a " << c.what;
+      continue;  // devices need root
+    }
+    const fs::file_type before = fs::symlink_status(target).type();
+    RecordingView view = Run({source}, s);
+    const RowResult& result = view.results[0];
+    if (c.reason != nullptr) {
+      EXPECT_EQ(result.status, kStatusFailed);
+      EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+      EXPECT_EQ(fs::symlink_status(target).type(), before);
+    } else {
+      EXPECT_EQ(result.status, kStatusSucceed) << result.reason;
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+      EXPECT_EQ(test::ReadFileText(kept), "old");
+      EXPECT_EQ(test::PillowDecode(target)->frames, 2);
+    }
+    // Nothing of the staging is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Out()), {}), 1);
+    fs::permissions(Out(), fs::perms::owner_all);
+    std::error_code ec;
+    fs::remove_all(Out(), ec);
+  }
+}
+
+// A renderer that cannot start fails the row with the reason, and no page folder is made.
+TEST_F(BatchRun, RendererThatCannotStartMakesNoPageFolder) {
+  const std::string source = Source("report.ps", "pages 1");
+  renderer.openFails = true;
+  RecordingView view = Run({source}, DefaultSettings(Out()));
+  EXPECT_EQ(view.results[0].status, kStatusFailed);
+  EXPECT_EQ(view.results[0].reason, "The page renderer could not be started");
+  EXPECT_EQ(renderer.tmpWasEmptyAtOpen, std::vector<bool>{true});
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// The time limit bounds the whole file: it runs out while the pages are converted, the row
+// fails with the reason, the outputs written so far stay, and no more are written.
+TEST_F(BatchRun, TimeoutCoversConversionToo) {
+  // Rendering is quick; converting 200 pages to JPEG 2000 takes several seconds.
+  const std::string source = Source("long.ps", "pages 200 size 300 300");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 9;
+  RecordingView view = Run({source}, s, 1, 1);
+  const RowResult& result = view.results[0];
+  EXPECT_EQ(result.status, kStatusFailed);
+  EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+  EXPECT_FALSE(result.outputs.empty()) << "the time should run out during conversion";
+  EXPECT_LT(result.outputs.size(), 200u);
+  EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(Out()), {})),
+            result.outputs.size());
+  EXPECT_TRUE(test::PillowDecode(result.outputs.back())) << "the last one written is whole";
+}
+
+// Interpreters share the run's memory budget: each gets an equal part as its cap (never below
+// what one needs), files wait while the budget is taken, and a budget too small for even one
+// interpreter fails the files with the reason instead of waiting for ever.
+TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
+  std::vector<std::string> sources;
+  for (int i = 0; i < 4; ++i)
+    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 500 pages 1"));
+  ConversionSettings s = DefaultSettings(Out());
+  constexpr uint64_t MiB = uint64_t{1} << 20;
+
+  RecordingView roomy = Run(sources, s, 4, 0, {}, 4096 * MiB);
+  EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>(4, 1024 * MiB));
+  EXPECT_EQ(renderer.maxActive, 4);
+
+  renderer.memoryLimits.clear();
+  renderer.maxActive = 0;
+  RecordingView tight = Run(sources, s, 4, 0, {}, 600 * MiB);
+  EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>(4, MemoryBudget::kInterpreterFloor));
+  EXPECT_EQ(renderer.maxActive, 2) << "two caps of 256 MiB fit in 600 MiB, not three";
+  for (int row = 0; row < 4; ++row) {
+    EXPECT_EQ(roomy.results[row].status, kStatusSucceed);
+    EXPECT_EQ(tight.results[row].status, kStatusSucceed) << tight.results[row].reason;
+  }
+
+  // One file with four jobs allowed: its interpreter gets the whole of the budget it may.
+  renderer.memoryLimits.clear();
+  Run({sources[0]}, s, 4, 0, {}, 2048 * MiB);
+  EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>{2048 * MiB});
+
+  RecordingView tiny = Run({sources[0]}, s, 1, 0, {}, 100 * MiB);
+  EXPECT_EQ(tiny.results[0].status, kStatusFailed);
+  EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
+      << tiny.results[0].reason;
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+TEST(MemoryBudgetShares, WaitGiveUpAndRefuse) {
+  MemoryBudget budget(1000);
+  std::string error;
+  MemoryBudget::Share first = budget.Take(600, {}, &error);
+  ASSERT_TRUE(first.Granted());
+  // 600 + 500 do not fit: the wait ends when the caller gives up...
+  EXPECT_FALSE(budget
+                   .Take(
+                       500, [] { return true; }, &error)
+                   .Granted());
+  EXPECT_TRUE(error.empty()) << "giving up is no refusal";
+  // ... or when the first share is given back.
+  std::thread release([&first] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    first.Release();
+  });
+  MemoryBudget::Share second = budget.Take(500, {}, &error);
+  release.join();
+  EXPECT_TRUE(second.Granted());
+  EXPECT_EQ(budget.InUse(), 500u);
+  EXPECT_FALSE(budget.Take(1001, {}, &error).Granted());
+  EXPECT_NE(error.find("more than"), std::string::npos) << error;
+  second.Release();
+  EXPECT_EQ(budget.InUse(), 0u);
+}
+
+// The guard counts a file system once however many folders of the run it holds, and refuses a
+// write that would eat into the reserve, naming the disk and what is left.
+TEST(DiskGuardChecks, OneFileSystemOneReserve) {
+  test::TempDir dir;
+  fs::create_directories(dir.File("pages"));
+  fs::create_directories(dir.File("out"));
+  struct statvfs info {};
+  ASSERT_EQ(statvfs(dir.File("out").c_str(), &info), 0);
+  const uint64_t free = uint64_t{info.f_bavail} * info.f_frsize;
+  ASSERT_GT(free, uint64_t{64} << 20);
+
+  DiskGuard guard;
+  ASSERT_TRUE(guard.Watch(dir.File("pages")));
+  guard.SetReserve(dir.File("out"), free - (uint64_t{32} << 20), 0);  // the same disk
+  EXPECT_EQ(guard.Check(), "");
+  EXPECT_EQ(guard.CheckWrite(dir.File("pages"), uint64_t{1} << 20), "");
+  const std::string refused = guard.CheckWrite(dir.File("out"), uint64_t{64} << 20);
+  EXPECT_NE(refused.find("the disk holding " + dir.File("pages") + " is nearly full ("),
+            std::string::npos)
+      << refused;
+  guard.SetReserve(dir.File("pages"), free + (uint64_t{1} << 30), 0);
+  EXPECT_NE(guard.Check().find(" left)"), std::string::npos);
+  // Files are counted too, where the file system counts them.
+  if (info.f_files != 0) {
+    guard.SetReserve(dir.File("pages"), 0, uint64_t{info.f_favail} + 1000);
+    EXPECT_NE(guard.Check().find("more files left)"), std::string::npos) << guard.Check();
+  }
+}
+
+// With the outputs on a small disk, conversion stops before the disk is full: the guard
+// refuses the output that would eat into the reserve (half of what was free).
+TEST_F(BatchRun, OutputsStopShortOfFillingTheirDisk) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string mount = dir.File("small");
+  const SmallDisk disk(mount, "3m");
+  ASSERT_TRUE(disk.Mounted());
+
+  // 600 x 400 pages: 720 KB each as 24-bit BMP files.
+  const std::string source = Source("big.ps", "pages 4 size 600 400");
+  ConversionSettings s = DefaultSettings(mount + "/");
+  s.type = 2;  // BMP
+  RecordingView view = Run({source}, s);
+  const RowResult& result = view.results[0];
+  EXPECT_EQ(result.status, kStatusFailed);
+  EXPECT_NE(result.reason.find("the disk holding " + mount), std::string::npos) << result.reason;
+  EXPECT_NE(result.reason.find("is nearly full ("), std::string::npos) << result.reason;
+  EXPECT_GE(result.outputs.size(), 1u);
+  EXPECT_LT(result.outputs.size(), 4u);
+  struct statvfs info {};
+  ASSERT_EQ(statvfs(mount.c_str(), &info), 0);
+  EXPECT_GT(uint64_t{info.f_bavail} * info.f_frsize, uint64_t{1} << 20);
+  for (const std::string& output : result.outputs) EXPECT_TRUE(test::PillowDecode(output));
+}
+
+// The same driver over the real plug-in and Ghostscript.
+class RealInterpreter : public BatchRun {
+ protected:
+  void SetUp() override {
+    BatchRun::SetUp();
+    std::string message, detail;
+    library_ = RendererLibrary::Load(&message, &detail);
+    ASSERT_NE(library_, nullptr) << message << ": " << detail;
+  }
+  RecordingView RunReal(std::vector<std::string> rows, const ConversionSettings& settings,
+                        int jobs = 1, uint64_t memoryBudget = 0) {
+    return Run(std::move(rows), settings, jobs, 0, {}, memoryBudget, library_.get());
+  }
+  std::unique_ptr<RendererLibrary> library_;
+};
+
+// A document converted once, then again with its pages on a disk too small for them: the
+// interpreter runs out of space in the middle of a page (or the guard stops it first), and
+// neither the per-page images nor a merged TIFF of the first run are touched.
+TEST_F(RealInterpreter, PagesOnAFullDiskLeaveEarlierImagesAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string small = dir.File("small");
+  // Letter pages at 72 dpi: 1.4 MB each as BMP files, so the second one cannot fit.
+  std::string ps = "%!PS\n";
+  for (int k = 1; k <= 4; ++k)
+    ps += std::to_string(k * 50) + " 255 div setgray 0 0 612 792 rectfill showpage\n";
+  const std::string source = Source("many.ps", ps);
+  ConversionSettings s = DefaultSettings(Out());
+  s.xdpi = s.ydpi = 72;
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "per page");
+    s.type = merged ? 1 : 3;
+    s.multpage = merged ? 1 : 0;
+    s.output = Out(merged ? "merged/" : "pages/");
+    ASSERT_EQ(RunReal({source}, s).results[0].status, kStatusSucceed);
+    const auto before = Snapshot(s.output);
+    ASSERT_EQ(before.size(), merged ? 1u : 4u);
+
+    const SmallDisk disk(small, "2m");
+    ASSERT_TRUE(disk.Mounted());
+    setenv("TMPDIR", small.c_str(), 1);
+    RecordingView second = RunReal({source}, s);
+    setenv("TMPDIR", pageTmp().c_str(), 1);
+    EXPECT_EQ(second.results[0].status, kStatusFailed);
+    EXPECT_FALSE(second.results[0].reason.empty());
+    EXPECT_EQ(Snapshot(s.output), before) << second.results[0].reason;
+    EXPECT_TRUE(fs::is_empty(small));
+  }
+}
+
+// Memory bombs run with the interpreters capped to their share of the run's memory budget:
+// two at once in 768 MiB get 384 MiB each, and fail there with the interpreter's reason.
+TEST_F(RealInterpreter, MemoryBombsFailWithinTheRunsBudget) {
+  const std::string bombs[] = {
+      Source("bomb1.ps", "%!PS\n/a 1 array def { /a [ a 1000000 array ] def } loop\n"),
+      Source("bomb2.ps", "%!PS\n/d 10 dict def 0 { d 1 index 65536 string put 1 add } loop\n")};
+  RecordingView view = RunReal({bombs[0], bombs[1]}, DefaultSettings(Out()), 2, 768 << 20);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(view.results[row].status, kStatusFailed);
+    EXPECT_EQ(view.results[row].reason.rfind("the interpreter reported: Error: /VMerror", 0), 0u)
+        << view.results[row].reason;
+  }
+  struct rusage usage {};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LE(static_cast<uint64_t>(usage.ru_maxrss) << 10, uint64_t{384} << 20);
 }
 
 }  // namespace

@@ -45,6 +45,17 @@ TEST(RendererLoader, FailsWithTheStartUpMessage) {
     EXPECT_EQ(message, "Load libtavrinx.so failed, please reinstall!");
     EXPECT_NE(detail.find(c.detail), std::string::npos) << detail;
   }
+  // The four documented entry points are enough: a failure then has no interpreter text.
+  std::string fourMessage, fourDetail;
+  const std::unique_ptr<RendererLibrary> four =
+      RendererLibrary::Load(&fourMessage, &fourDetail, ORVALIS_FOUR_ENTRY_RENDERER_DIR);
+  ASSERT_NE(four, nullptr) << fourDetail;
+  EXPECT_EQ(four->Open(), 7);
+  EXPECT_FALSE(four->Render(7, "a.ps", "a_%03d.bmp", 72, 72));
+  EXPECT_EQ(four->LastError(7), "");
+  four->SetMemoryLimit(7, 1 << 30);
+  four->Close(7);
+
   // The folder given is the only place looked in, with or without a trailing '/'.
   std::string message;
   const std::string programFolder = fs::path(AppPaths::ModuleFilePath("x")).parent_path().string();

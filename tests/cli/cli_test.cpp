@@ -181,10 +181,11 @@ TEST_F(Cli, EveryFormatOnce) {
 }
 
 TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {
-  // The long one makes page names of exactly 255 bytes, the longest a file name may be.
+  // The long one makes page names of up to 255 bytes, the longest a file name may be, when the
+  // page number grows to its ten digits.
   const std::string names[] = {"my report.ps", "it's \"quoted\".ps", "100%d.ps", "-dash.ps",
                                "r\xC3\xA9sum\xC3\xA9.ps", "line\nbreak.ps", "tab\there.ps",
-                               "back\\slash.ps", std::string(247, 'n') + ".ps",
+                               "back\\slash.ps", std::string(240, 'n') + ".ps",
                                // A C1 control as a byte and as UTF-8, and a right-to-left override.
                                "c1-\x9B"
                                "31m.ps",

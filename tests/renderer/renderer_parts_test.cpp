@@ -188,7 +188,7 @@ TEST(RenderSession, StopsWhenTheDiskOfThePagesRunsShort) {
       session.Render(dir.File("endless.ps").c_str(), (pages / "p_%03d.bmp").c_str(), 150, 150),
       TAVRINX_RENDER_FAILED);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
-  EXPECT_NE(std::string(session.LastError()).find("less than"), std::string::npos)
+  EXPECT_NE(std::string(session.LastError()).find("is nearly full ("), std::string::npos)
       << session.LastError();
   size_t count = 0;
   for (const auto& entry : fs::directory_iterator(pages)) {

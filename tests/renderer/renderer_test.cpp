@@ -153,6 +153,8 @@ TEST_F(RendererTest, ErrorOnPageThreeKeepsPagesOneAndTwoAndSaysWhy) {
   EXPECT_EQ(Entries(dir_.Path() / "pages"),
             (std::vector<std::string>{"broken_001.bmp", "broken_002.bmp"}));
   EXPECT_NE(error.find("Error: /undefined in nosuchoperator"), std::string::npos) << error;
+  // What the interpreter printed (and a document can print anything) is marked as its own.
+  EXPECT_EQ(error.rfind("the interpreter reported: ", 0), 0u) << error;
   EXPECT_NE(error.find("Unrecoverable error"), std::string::npos) << error;
 }
 
@@ -212,10 +214,11 @@ TEST_F(RendererTest, PipesDevicesLongNamesAndOversizedPagesFailAtOnceWithAReason
     EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
   }
 
-  // Page names that cannot exist: "<250 bytes>_001.bmp" is 258 bytes.
+  // Page names that cannot all exist: "<243 bytes>_001.bmp" is 251 bytes, but the number grows
+  // past three digits, up to "<243 bytes>_2147483647.bmp", 258 bytes.
   WriteText(dir_.Path() / "one.ps", Document(1));
   const auto [longName, longNameError] =
-      Render(dir_.File("one.ps"), dir_.File(std::string(250, 'n') + "_%03d.bmp"));
+      Render(dir_.File("one.ps"), dir_.File(std::string(243, 'n') + "_%03d.bmp"));
   EXPECT_EQ(longName, TAVRINX_RENDER_FAILED);
   EXPECT_NE(longNameError.find("258 bytes, longer than the 255"), std::string::npos)
       << longNameError;
@@ -370,6 +373,18 @@ TEST_F(RendererTest, UnknownHandlesAreRefused) {
   EXPECT_EQ(library_->LastError(987654), "invalid renderer handle");
   library_->Abort(987654);
   library_->Close(987654);
+}
+
+// A document that creates temporary files without end is stopped at the cap, long before it
+// runs the disk out of inodes, and its temporary folder goes with it.
+TEST_F(RendererTest, ThousandsOfTemporaryFilesStopTheRendering) {
+  WriteText(dir_.Path() / "files.ps",
+            "%!PS\n0 1 1000000 { pop (t) (w) .tempfile closefile pop } for showpage\n");
+  fs::create_directory(dir_.Path() / "pages");
+  const auto [result, error] = Render(dir_.File("files.ps"), dir_.File("pages/f_%03d.bmp"));
+  EXPECT_EQ(result, TAVRINX_RENDER_FAILED);
+  EXPECT_NE(error.find("more than 4000 temporary files"), std::string::npos) << error;
+  EXPECT_TRUE(Entries(dir_.Path() / "pages").empty());
 }
 
 }  // namespace

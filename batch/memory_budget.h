@@ -1,0 +1,81 @@
+#pragma once
+// MemoryBudget: the memory a run may use, shared by everything it holds at once: the address
+// space each running interpreter is capped to, and the pages being converted. Each file takes a
+// share before it renders (its interpreter's cap) and before each page it converts (an estimate
+// of what the conversion holds), and gives it back afterwards; a file holds at most one share at
+// a time, so waiting for one can never deadlock. A share larger than what is free waits until
+// other files give theirs back; a share larger than the whole budget can never be granted and
+// is refused at once.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace orvalis {
+
+class MemoryBudget {
+ public:
+  // An interpreter gets at most this much address space (generous for a 600 dpi page, and a
+  // hostile document cannot take more) ...
+  static constexpr uint64_t kInterpreterCeiling = uint64_t{3} << 30;
+  // ... and at least this much, or it cannot start: below it a file cannot be rendered.
+  static constexpr uint64_t kInterpreterFloor = uint64_t{256} << 20;
+
+  explicit MemoryBudget(uint64_t totalBytes) : total_(totalBytes) {}
+
+  uint64_t Total() const { return total_; }
+  uint64_t InUse();
+
+  // A granted share, given back when it goes.
+  class Share {
+   public:
+    Share() = default;
+    Share(MemoryBudget* budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
+    Share(Share&& other) noexcept : budget_(other.budget_), bytes_(other.bytes_) {
+      other.budget_ = nullptr;
+    }
+    Share& operator=(Share&& other) noexcept;
+    ~Share() { Release(); }
+    void Release();
+    uint64_t Bytes() const { return budget_ != nullptr ? bytes_ : 0; }
+    bool Granted() const { return budget_ != nullptr; }
+
+   private:
+    MemoryBudget* budget_ = nullptr;
+    uint64_t bytes_ = 0;
+  };
+
+  // Takes `bytes`, waiting while they are not free. Gives up (an empty share) when `giveUp`
+  // turns true (checked at least every 100 ms and whenever a share is given back), or at once,
+  // with the reason in `error`, when `bytes` exceeds the whole budget.
+  Share Take(uint64_t bytes, const std::function<bool()>& giveUp, std::string* error);
+
+  // Wakes every waiting Take, so that it looks at its give-up condition again.
+  void WakeAll();
+
+  // The address-space cap of each interpreter when `jobs` files render at once: an equal part
+  // of the budget, within the floor and the ceiling above.
+  uint64_t InterpreterCap(int jobs) const;
+
+ private:
+  void Give(uint64_t bytes);
+
+  const uint64_t total_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  uint64_t inUse_ = 0;
+};
+
+// Three quarters of the memory the system has available now (MemAvailable), or of its total
+// memory when that cannot be read; 1 GiB when neither can.
+uint64_t DefaultMemoryBudget();
+
+// What converting one page holds at its peak, estimated from the size of its decoded picture:
+// the picture, the copies that rotation, colour reduction and resizing build beside it, and
+// the encoder's own buffers (JPEG 2000 keeps every sample as a 32-bit integer, several times).
+uint64_t PageConversionEstimate(uint64_t decodedPageBytes, int engineFormat);
+
+}  // namespace orvalis

@@ -1,0 +1,108 @@
+#include "batch/page_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "image/byte_order.h"
+#include "image/byte_stream.h"
+#include "image/codec_bmp.h"
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFileHeaderBytes = 14;
+constexpr size_t kLargestInfoHeader = 124;  // a version 5 header
+constexpr uint32_t kRle8 = 1;
+constexpr uint32_t kRle4 = 2;
+
+}  // namespace
+
+std::string PagePattern(const std::string& folder, const std::string& baseName) {
+  return folder + baseName + kPageSuffixPattern;
+}
+
+std::string PageFileName(const std::string& folder, const std::string& baseName, int page) {
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, kPageSuffixPattern, page);
+  return folder + baseName + suffix;
+}
+
+std::vector<std::string> CollectPages(const std::string& folder) {
+  std::vector<std::string> pages;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (!it->is_directory(typeError)) pages.push_back(it->path().string());
+  }
+  // Page numbers grow past three digits ("_1000" after "_999"): a longer name of the same
+  // document is a later page.
+  std::sort(pages.begin(), pages.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
+  return pages;
+}
+
+uint64_t PageFileHeader::DecodedBytes() const {
+  const uint64_t pixels = uint64_t{width} * height;
+  if (bitsPerPixel >= 16) {
+    const uint64_t stride = (uint64_t{width} * 3 + 3) / 4 * 4;
+    return stride * height + (bitsPerPixel == 32 ? pixels : 0);
+  }
+  return (uint64_t{width} * bitsPerPixel + 31) / 32 * 4 * height + 256 * 4;
+}
+
+std::optional<PageFileHeader> ReadPageFileHeader(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  uint8_t bytes[kFileHeaderBytes + kLargestInfoHeader] = {};
+  in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+  const auto got = static_cast<size_t>(in.gcount());
+  if (got < kFileHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
+  MemoryStream stream(bytes + kFileHeaderBytes, static_cast<int64_t>(got - kFileHeaderBytes));
+  BITMAPINFOHEADER info;
+  if (!RasterImageBmp::ReadInfoHeader(&stream, &info)) return std::nullopt;
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (ec) return std::nullopt;
+
+  PageFileHeader header;
+  header.actualBytes = size;
+  header.width = static_cast<uint32_t>(std::abs(int64_t{info.biWidth}));
+  header.height = static_cast<uint32_t>(std::abs(int64_t{info.biHeight}));
+  header.bitsPerPixel = info.biBitCount;
+  // Plain rows take their padded size whatever biSizeImage says, as the decoder reads them;
+  // run-length data takes the size the header gives.
+  const bool runLength = info.biCompression == kRle8 || info.biCompression == kRle4;
+  const uint64_t pixelBytes =
+      runLength ? uint64_t{info.biSizeImage}
+                : (uint64_t{header.width} * info.biBitCount + 31) / 32 * 4 * header.height;
+  header.promisedBytes = uint64_t{LoadLE32(bytes + 10)} + pixelBytes;
+  return header;
+}
+
+bool PageFileIsWhole(const std::string& path) {
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(path);
+  return header && header->actualBytes >= header->promisedBytes;
+}
+
+bool IsPageComplete(const std::string& path, bool rendererMovedPast) {
+  return rendererMovedPast && PageFileIsWhole(path);
+}
+
+std::vector<std::string> CompletePages(const std::vector<std::string>& pages,
+                                       bool renderingReturned) {
+  std::vector<std::string> complete;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (IsPageComplete(pages[i], renderingReturned || i + 1 < pages.size()))
+      complete.push_back(pages[i]);
+  }
+  return complete;
+}
+
+}  // namespace orvalis

@@ -1,0 +1,65 @@
+#pragma once
+// The page files a renderer leaves in a page folder: their names, their order, what their
+// headers promise, and when a page is complete enough to be converted.
+//
+// Completeness is the one rule every reader of page files goes by (the converter after a
+// rendering, and anything that converts pages while the renderer is still writing): a page is
+// complete when
+//   - it is whole: the file holds every byte its headers promise (file header, info header,
+//     palette and the pixel data up to its pixel offset plus biSizeImage), and
+//   - the renderer has moved past it: the rendering has returned, or the file of a later page
+//     exists (the interpreter writes one page at a time, in page order, and closes a page's
+//     file before it starts the next).
+// A page cut short by a full disk, a signal or the file-size limit fails the first test; a page
+// still being written fails the second even when its size happens to look right.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvalis {
+
+// What the renderer puts after the base name: "_" and the page number in at least three digits,
+// and the extension. Page 7 of "report" is report_007.bmp; page 1000 is report_1000.bmp.
+inline constexpr char kPageSuffixPattern[] = "_%03d.bmp";
+
+// The pattern handed to the renderer: folder + baseName + kPageSuffixPattern. `folder` ends in
+// '/'. The base name is taken literally (the renderer treats any other '%' as text).
+std::string PagePattern(const std::string& folder, const std::string& baseName);
+
+// The file the renderer writes for page `page` (counted from 1) under that pattern.
+std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
+
+// Every file of `folder` (not folders), in page order: by name, a shorter name first (page
+// numbers past 999 have more digits).
+std::vector<std::string> CollectPages(const std::string& folder);
+
+// What a page file's headers say about it.
+struct PageFileHeader {
+  uint64_t promisedBytes = 0;  // the file's size when whole
+  uint64_t actualBytes = 0;    // its size now
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bitsPerPixel = 0;
+  // Bytes of the picture once decoded (16- and 32-bit pixels become 24-bit rows; a 32-bit
+  // page may also carry an alpha plane, counted too).
+  uint64_t DecodedBytes() const;
+};
+
+// The headers of a BMP page file ("BM" file header and an info header); nullopt when the file
+// cannot be read or its headers are cut or not those of a BMP file.
+std::optional<PageFileHeader> ReadPageFileHeader(const std::string& path);
+
+// True when the file holds everything its headers promise.
+bool PageFileIsWhole(const std::string& path);
+
+// The completeness rule above: whole, and the renderer has moved past it.
+bool IsPageComplete(const std::string& path, bool rendererMovedPast);
+
+// The pages of `pages` (in page order, as CollectPages gives them) that are complete. A page is
+// moved past when the rendering has returned or a later page of the list exists.
+std::vector<std::string> CompletePages(const std::vector<std::string>& pages,
+                                       bool renderingReturned);
+
+}  // namespace orvalis

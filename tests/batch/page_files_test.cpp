@@ -1,0 +1,126 @@
+// Page files: when one is complete, and the page folders left by processes that are gone.
+
+#include "batch/page_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "batch/page_folder.h"
+#include "image/byte_order.h"
+#include "image/raster_image.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_pages.h"
+
+namespace orvalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A page cut anywhere is not whole, and the decoder, reading the same file, says it was
+// truncated: both go by what the headers promise. Bottom-up and top-down 24-bit pages, and a
+// 32-bit one.
+TEST(PageFiles, WholeMeansWhatTheDecoderReadsInFull) {
+  test::TempDir dir;
+  const std::string page = dir.File("p_001.bmp");
+  ASSERT_TRUE(test::WriteTestPage(page, 13, 10));
+  std::vector<uint8_t> bottomUp = test::ReadFileBytes(page);
+  ASSERT_EQ(bottomUp.size(), 54u + 40u * 10u);
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->width, 13u);
+  EXPECT_EQ(header->height, 10u);
+  EXPECT_EQ(header->promisedBytes, bottomUp.size());
+  EXPECT_EQ(header->DecodedBytes(), 400u);
+  std::vector<uint8_t> topDown = bottomUp;
+  StoreLE32(topDown.data() + 22, static_cast<uint32_t>(-10));
+  std::vector<uint8_t> deep = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+  for (uint32_t v : {40u, 3u, 2u}) PutLE32(deep, v);
+  PutLE16(deep, 1);
+  PutLE16(deep, 32);
+  for (int i = 0; i < 6; ++i) PutLE32(deep, 0);
+  deep.resize(54 + 3 * 2 * 4, 0x40);
+
+  for (const auto* bytes : {&bottomUp, &topDown, &deep}) {
+    for (const size_t size :
+         {bytes->size(), bytes->size() - 1, size_t{60}, size_t{54}, size_t{30}, size_t{0}}) {
+      SCOPED_TRACE(std::to_string(bytes->size()) + " cut to " + std::to_string(size));
+      test::WriteFileBytes(page, std::vector<uint8_t>(bytes->begin(), bytes->begin() + size));
+      const bool whole = size == bytes->size();
+      EXPECT_EQ(PageFileIsWhole(page), whole);
+      RasterImage image;
+      if (image.Load(page, ImageFormat::Bmp)) {
+        EXPECT_EQ(image.Info().truncated, !whole);
+      }
+    }
+  }
+}
+
+// A whole page counts only once the renderer has moved past it: a later page exists, or the
+// rendering returned.
+TEST(PageFiles, CompleteMeansWholeAndMovedPast) {
+  test::TempDir dir;
+  for (int page = 1; page <= 3; ++page)
+    ASSERT_TRUE(test::WriteTestPage(PageFileName(dir.Path().string() + "/", "r", page), 8, 4));
+  fs::resize_file(dir.File("r_002.bmp"), 60);
+  const std::vector<std::string> pages = CollectPages(dir.Path().string());
+  EXPECT_EQ(CompletePages(pages, false), std::vector<std::string>{dir.File("r_001.bmp")});
+  EXPECT_EQ(CompletePages(pages, true),
+            (std::vector<std::string>{dir.File("r_001.bmp"), dir.File("r_003.bmp")}));
+  EXPECT_EQ(PagePattern("/t/", "a%d"), "/t/a%d_%03d.bmp");
+  EXPECT_EQ(PageFileName("/t/", "a%d", 1000), "/t/a%d_1000.bmp");
+}
+
+// Page folders carry their owner's process id. Only this user's real folders whose owner is
+// gone are removed; running owners, links, other names and other files stay.
+TEST(PageFolders, AbandonedOnesAreRemovedAtStart) {
+  test::TempDir dir;
+  const char* old = std::getenv("TMPDIR");
+  const std::string oldTmp = old ? old : "";
+  setenv("TMPDIR", dir.Path().c_str(), 1);
+
+  std::string error;
+  const std::unique_ptr<PageFolder> mine = PageFolder::Create(&error);
+  ASSERT_NE(mine, nullptr) << error;
+  EXPECT_EQ(fs::path(mine->Path())
+                .parent_path()
+                .filename()
+                .string()
+                .rfind("mtmp_" + std::to_string(::getpid()) + "_", 0),
+            0u);
+
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);  // gone from now on
+  const std::string dead = "mtmp_" + std::to_string(child) + "_";
+  fs::create_directories(dir.Path() / (dead + "aaaaaa") / "sub");
+  std::ofstream(dir.Path() / (dead + "aaaaaa") / "sub" / "p_001.bmp") << "page";
+  fs::create_directories(dir.File("elsewhere"));
+  fs::create_directory_symlink(dir.File("elsewhere"), dir.Path() / (dead + "bbbbbb"));
+  std::ofstream(dir.Path() / (dead + "cccccc")) << "a file, not a folder";
+  fs::create_directories(dir.Path() / "mtmp_1_dddddd");  // init never ends
+  fs::create_directories(dir.Path() / "mtmp_eeeeee");    // no owner in the name
+
+  const std::vector<AbandonedFolder> removed = RemoveAbandonedPageFolders();
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_EQ(removed[0].path, dir.File(dead + "aaaaaa"));
+  EXPECT_EQ(removed[0].owner, child);
+  EXPECT_FALSE(fs::exists(dir.Path() / (dead + "aaaaaa")));
+  for (const std::string& name : {dead + "bbbbbb", dead + "cccccc", std::string("mtmp_1_dddddd"),
+                                  std::string("mtmp_eeeeee"), std::string("elsewhere")})
+    EXPECT_TRUE(fs::exists(fs::symlink_status(dir.Path() / name))) << name;
+  EXPECT_TRUE(fs::is_directory(mine->Path()));
+
+  if (oldTmp.empty())
+    unsetenv("TMPDIR");
+  else
+    setenv("TMPDIR", oldTmp.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace orvalis
