@@ -73,8 +73,7 @@ int Main(int argc, char** argv) {
   }
 
   for (const AbandonedFolder& left : RemoveAbandonedPageFolders()) {
-    std::fprintf(stderr, "orvalis-cli: removed %s, left behind by process %d, which has ended
-",
+    std::fprintf(stderr, "orvalis-cli: removed %s, left behind by process %d, which has ended\n",
                  left.path.c_str(), static_cast<int>(left.owner));
   }
   ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
