@@ -41,8 +41,8 @@ TEST(AppPaths, FileSizeKBTruncatesLengthOver1024PlusNineTenths) {
                {2150, 2},
                {2151, 3},
                {1048576, 1024},
-               // Only the low 32 bits of the length count.
-               {(uint64_t{1} << 32) + 103, 1}};
+               // A file past 4 GiB keeps its whole length.
+               {(uint64_t{1} << 32) + 103, 4194305}};
   for (const auto& c : cases) {
     const std::string path = dir.File(std::string("f").append(std::to_string(c.bytes)));
     MakeFileOfSize(path, c.bytes);

@@ -241,6 +241,10 @@ TEST_F(SettingsTest, ProfileFallsBackToTheConfigFolderWhenTheProgramFolderIsNotW
   const std::string path = ProfilePathFor(dir_.File("no-such-folder") + "/");
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(path, config.Path().string() + "/kestrune-orvalis/Profile.ini");
+  // An installed copy under /usr uses the user's folder even when root could write there.
+  setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  EXPECT_EQ(ProfilePathFor("/usr/lib/"), path);
+  unsetenv("XDG_CONFIG_HOME");
   struct stat info {};
   ASSERT_EQ(stat((config.Path() / "kestrune-orvalis").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -96,9 +97,11 @@ uint32_t AppPaths::FileSizeKB(std::string_view path) {
   const std::string name(path);
   struct stat info {};
   if (::stat(name.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
-  const uint64_t low32 = static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu;
-  // length / 1024 + 0.9, truncated, in whole numbers: (10 * length + 9216) / 10240.
-  return static_cast<uint32_t>((10 * low32 + 9216) / 10240);
+  // length / 1024 + 0.9, truncated, in whole numbers: (length + 921.6) / 1024. The whole
+  // 64-bit length counts, so a file past 4 GiB does not show as a small one.
+  const uint64_t length = static_cast<uint64_t>(info.st_size);
+  const uint64_t kb = length / 1024 + ((length % 1024) * 10 + 9216) / 10240;
+  return static_cast<uint32_t>(std::min<uint64_t>(kb, UINT32_MAX));
 }
 
 }  // namespace orvalis

@@ -91,10 +91,17 @@ bool IsWritableFolder(const std::string& folder) {
          ::access(folder.c_str(), W_OK) == 0;
 }
 
+// A program folder under /usr belongs to the system's packages: settings never go there, even
+// when the user (root) could write it.
+bool IsSystemFolder(std::string_view folder) {
+  return folder.starts_with("/usr/");
+}
+
 }  // namespace
 
 std::string ProfilePathFor(const std::string& programFolder) {
-  if (IsWritableFolder(programFolder)) return programFolder + std::string(kProfileFileName);
+  if (!IsSystemFolder(programFolder) && IsWritableFolder(programFolder))
+    return programFolder + std::string(kProfileFileName);
   const char* configHome = std::getenv("XDG_CONFIG_HOME");
   const std::string base = (configHome != nullptr && configHome[0] == '/')
                                ? std::string(configHome) + "/"
