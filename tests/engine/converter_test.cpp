@@ -479,5 +479,147 @@ TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
   }
 }
 
+// ---- Behaviour pinned by tables, read back through Pillow ----
+
+namespace pinned {
+
+// Runs one job on `page` into `out`; returns the job's error text.
+std::string Convert(const std::string& page, const std::string& out, int format,
+                    std::initializer_list<std::pair<int, int>> options) {
+  Job job;
+  job.Set(OptFormat, format);
+  for (const auto& [option, value] : options) job.Set(option, value);
+  job.SetText(OptOutputPath, out);
+  ConverterAddFile(job.handle, page.c_str());
+  return job.RunAndDestroy();
+}
+
+bool PaletteIsGray(const test::OracleImage& image) {
+  if (image.mode == "1" || image.mode == "L") return true;
+  if (image.mode != "P" || image.palette.size() % 3 != 0) return false;
+  for (size_t i = 0; i < image.palette.size(); i += 3)
+    if (image.palette[i] != image.palette[i + 1] || image.palette[i] != image.palette[i + 2])
+      return false;
+  return true;
+}
+
+}  // namespace pinned
+
+// The page is turned first and then resized; a width or a height alone does not resize.
+TEST_F(ConverterJobs, RotationComesBeforeResizeAndOneSideAloneDoesNotResize) {
+  struct Case {
+    int format;
+    const char* ext;
+    int angle, width, height;
+    int outWidth, outHeight;
+  };
+  const Case cases[] = {
+      {Png, "png", 90, 100, 50, 100, 50}, {Png, "png", 0, 800, 0, 40, 30},
+      {Tiff, "tif", 270, 60, 20, 60, 20}, {Jpeg, "jpg", 0, 0, 40, 40, 30},
+      {Gif, "gif", 90, 0, 0, 30, 40},     {Bmp, "bmp", 90, 20, 10, 20, 10},
+      {Jp2, "jp2", 180, 17, 9, 17, 9},    {Tga, "tga", 90, 0, 70, 30, 40},
+      {Pcx, "pcx", 270, 12, 80, 12, 80},  {Ras, "ras", 90, 33, 0, 30, 40},
+  };
+  const std::string page = Page("page.bmp", 40, 30);
+  for (const Case& c : cases) {
+    const std::string out = dir.File("resized." + std::string(c.ext));
+    ASSERT_EQ(pinned::Convert(page, out, c.format,
+                              {{OptAngle, c.angle}, {OptWidth, c.width}, {OptHeight, c.height}}),
+              "")
+        << c.ext;
+    const test::OracleImage image = Decoded(out);
+    EXPECT_EQ(image.width, c.outWidth)
+        << c.ext << " " << c.angle << " " << c.width << "x" << c.height;
+    EXPECT_EQ(image.height, c.outHeight)
+        << c.ext << " " << c.angle << " " << c.width << "x" << c.height;
+  }
+}
+
+TEST_F(ConverterJobs, GrayPaletteStepGivesGrayEntriesOnly) {
+  const std::string page = Page("page.bmp", 40, 30);
+  struct Format {
+    int format;
+    const char* ext;
+  };
+  for (const Format f :
+       {Format{Bmp, "bmp"}, Format{Png, "png"}, Format{Gif, "gif"}, Format{Pcx, "pcx"}}) {
+    for (int depth : {1, 4, 8}) {
+      const std::string name = std::to_string(depth) + "." + f.ext;
+      const std::string gray = dir.File("gray" + name);
+      const std::string colour = dir.File("colour" + name);
+      ASSERT_EQ(pinned::Convert(page, gray, f.format, {{OptBitDepth, depth}, {OptGrayscale, 1}}),
+                "")
+          << name;
+      ASSERT_EQ(pinned::Convert(page, colour, f.format, {{OptBitDepth, depth}}), "") << name;
+      const test::OracleImage image = Decoded(gray);
+      EXPECT_TRUE(pinned::PaletteIsGray(image)) << name << " mode " << image.mode;
+      if (depth == 1) {
+        // B&W is already gray: asking for gray changes no byte.
+        EXPECT_EQ(test::ReadFileBytes(gray), test::ReadFileBytes(colour)) << name;
+      } else {
+        EXPECT_FALSE(pinned::PaletteIsGray(Decoded(colour))) << name << ": colour page";
+      }
+    }
+  }
+  // TGA at 8 bits is always colour-mapped: a map of gray levels, or of the page's colours.
+  ASSERT_EQ(pinned::Convert(page, dir.File("g.tga"), Tga, {{OptBitDepth, 8}, {OptGrayscale, 1}}),
+            "");
+  ASSERT_EQ(pinned::Convert(page, dir.File("c.tga"), Tga, {{OptBitDepth, 8}}), "");
+  const test::OracleImage grayTga = Decoded(dir.File("g.tga"));
+  const test::OracleImage colourTga = Decoded(dir.File("c.tga"));
+  EXPECT_EQ(grayTga.mode, "P");
+  EXPECT_TRUE(pinned::PaletteIsGray(grayTga));
+  EXPECT_EQ(colourTga.mode, "P");
+  EXPECT_FALSE(pinned::PaletteIsGray(colourTga));
+  // The formats that are gray or true colour read back as one gray channel.
+  for (const Format f :
+       {Format{Jp2, "jp2"}, Format{Jpc, "jpc"}, Format{Ras, "ras"}, Format{Jpeg, "jpg"}}) {
+    const std::string out = dir.File(std::string("gray.") + f.ext);
+    ASSERT_EQ(pinned::Convert(page, out, f.format, {{OptGrayscale, 1}}), "") << f.ext;
+    EXPECT_EQ(Decoded(out).mode, "L") << f.ext;
+  }
+}
+
+TEST_F(ConverterJobs, JobWithoutInputAndSecondRunRecordTheirErrors) {
+  {
+    Job job;
+    job.SetText(OptOutputPath, dir.File("none.png"));
+    EXPECT_EQ(job.Run(), "No page was given to convert");
+    EXPECT_FALSE(fs::exists(dir.File("none.png")));
+  }
+  Job job;
+  job.Set(OptFormat, Png);
+  job.SetText(OptOutputPath, dir.File("once.png"));
+  ConverterAddFile(job.handle, Page("page.bmp", 8, 6).c_str());
+  EXPECT_EQ(job.Run(), "");
+  const auto first = test::ReadFileBytes(dir.File("once.png"));
+  EXPECT_EQ(ConverterRun(job.handle), 1);
+  EXPECT_STREQ(ConverterGetError(job.handle), "The job has already run");
+  EXPECT_EQ(test::ReadFileBytes(dir.File("once.png")), first);
+}
+
+// Ids the engine does not know are accepted and change nothing in what is written.
+TEST_F(ConverterJobs, UnknownOptionIdsChangeNoOutputByte) {
+  const std::string page = Page("page.bmp", 23, 17);
+  for (const int format : {Png, Jpeg, Tiff, Gif, Emf}) {
+    const std::string plain = dir.File("plain" + std::to_string(format));
+    const std::string noisy = dir.File("noisy" + std::to_string(format));
+    ASSERT_EQ(pinned::Convert(page, plain, format, {{OptBitDepth, 8}}), "");
+    Job job;
+    job.Set(OptFormat, format);
+    job.Set(OptBitDepth, 8);
+    for (const int id : {0, 3, 4, 16, 99, -1, 1000})
+      for (const int value : {0, 1, 90, -7}) {
+        ConverterSetOption(job.handle, id, dir.File("elsewhere").c_str(), value);
+        ConverterSetOption(job.handle, id, nullptr, value);
+      }
+    job.SetText(OptOutputPath, noisy);
+    ConverterAddFile(job.handle, page.c_str());
+    ASSERT_EQ(job.RunAndDestroy(), "") << format;
+    EXPECT_EQ(test::ReadFileBytes(noisy), test::ReadFileBytes(plain)) << format;
+    EXPECT_FALSE(fs::exists(dir.File("elsewhere"))) << format;
+  }
+}
+
 }  // namespace
 }  // namespace orvalis
