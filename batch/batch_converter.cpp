@@ -243,7 +243,7 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
             {}};
   }
   view_.SetRowStatus(row, "Converting....");
-  RowResult result = format_.format == Tiff && settings_.multpage == 1
+  RowResult result = format_.format == OutputFormat::Tiff && settings_.multpage == 1
                          ? ConvertMerged(plan, pageFolder->Path(), pageFiles.size(), plan.target)
                          : ConvertPages(pageFiles, plan.target);
   // Pages an interpreter left before it failed are converted, but the file did not convert.
@@ -332,7 +332,7 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& 
     const std::string file = PageFileName(pageFolder, plan.baseName, page);
     ConverterAddFile(job.handle, file.c_str());
   }
-  ApplySettings(job.handle, Tiff, settings_);
+  ApplySettings(job.handle, OutputFormat::Tiff, settings_);
   const auto before = FileIdentity(output);
   ConverterRun(job.handle);
   // Completes the document and puts it in place, so that its last write is judged too.
@@ -351,8 +351,9 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan, const std::string& 
   return result;
 }
 
-void BatchConverter::ApplySettings(ConverterHandle job, int format,
+void BatchConverter::ApplySettings(ConverterHandle job, OutputFormat format,
                                    const ConversionSettings& settings) {
+  const OutputFormatInfo& info = InfoOf(format);
   if (settings.resize == 1) {
     ConverterSetOption(job, OptWidth, nullptr, settings.width);
     ConverterSetOption(job, OptHeight, nullptr, settings.height);
@@ -360,15 +361,14 @@ void BatchConverter::ApplySettings(ConverterHandle job, int format,
   if (settings.angle > 0) ConverterSetOption(job, OptAngle, nullptr, settings.angle);
   ConverterSetOption(job, OptXDpi, nullptr, settings.xdpi);
   ConverterSetOption(job, OptYDpi, nullptr, settings.ydpi);
-  ConverterSetOption(job, OptFormat, nullptr, format);
-  if (format == Jpeg) ConverterSetOption(job, OptQuality, nullptr, settings.JQu);
-  if (format == Tiff) {
+  ConverterSetOption(job, OptFormat, nullptr, NumberOf(format));
+  if (format == OutputFormat::Tiff)
     ConverterSetOption(job, OptCompression, nullptr, EngineCompressionCode(settings.compress));
-    ConverterSetOption(job, OptQuality, nullptr, settings.TJQu);
-  }
-  const std::string_view colorKey = ColorKeyOf(format);
-  const ColorOptions color =
-      ColorOptionsFor(colorKey.empty() ? "" : SettingText(settings, colorKey).value_or(""));
+  if (!info.qualityKey.empty())
+    ConverterSetOption(job, OptQuality, nullptr,
+                       SettingNumber(settings, info.qualityKey).value_or(0));
+  const ColorOptions color = ColorOptionsFor(
+      info.colorKey.empty() ? "" : SettingText(settings, info.colorKey).value_or(""));
   if (color.grayscale) ConverterSetOption(job, OptGrayscale, nullptr, 1);
   ConverterSetOption(job, OptBitDepth, nullptr, color.bitDepth);
 }

@@ -28,7 +28,7 @@ std::filesystem::path PagePath(int dpi, bool reduced) {
   return reduced ? bench::ReducedPagePath(dpi) : bench::RenderedPagePath(dpi);
 }
 
-void EncodeToMemory(benchmark::State& state, bool reduced, uint32_t format, uint32_t option) {
+void EncodeToMemory(benchmark::State& state, bool reduced, ImageFormat format, uint32_t option) {
   RasterImage page;
   page.MakeViewOf(Page(static_cast<int>(state.range(0)), reduced));
   page.SetEncoderOption(option, format);
@@ -48,7 +48,7 @@ void EncodeToMemory(benchmark::State& state, bool reduced, uint32_t format, uint
 }
 
 // Reads the BMP page and writes the output file, as `convert page.bmp out.X` does.
-void FileToFile(benchmark::State& state, bool reduced, uint32_t format, const char* extension) {
+void FileToFile(benchmark::State& state, bool reduced, ImageFormat format, const char* extension) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = PagePath(dpi, reduced).string();  // made when missing
   const std::string output =

@@ -39,7 +39,7 @@ const RasterImage& Page(int dpi, bool gray = false) {
 
 constexpr uint32_t kEngineQuality = 90;  // the image's default quality: rate 0.900
 
-void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gray = false) {
+void Encode(benchmark::State& state, ImageFormat format, uint32_t quality, bool gray = false) {
   const RasterImage& page = Page(static_cast<int>(state.range(0)), gray);
   RasterImage view;
   view.MakeViewOf(page);
@@ -59,12 +59,12 @@ void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gra
                           (gray ? 1 : 3));
 }
 
-void FileToFile(benchmark::State& state, uint32_t format, uint32_t quality) {
+void FileToFile(benchmark::State& state, ImageFormat format, uint32_t quality) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = bench::RenderedPagePath(dpi).string();  // renders the page when missing
-  const std::string output =
-      (bench::PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(format)))
-          .string();
+  const std::string output = (bench::PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" +
+                                                        std::to_string(NumberOf(format))))
+                                 .string();
   for (auto _ : state) {
     RasterImage image;
     if (!image.Load(input, ImageFormat::Bmp)) state.SkipWithError("cannot read the page");

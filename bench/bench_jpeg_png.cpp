@@ -24,7 +24,7 @@ using bench::RenderedPage;
 using bench::RenderedPagePath;
 
 struct Settings {
-  uint32_t format;
+  ImageFormat format;
   uint32_t options;
   uint32_t quality;
 };
@@ -63,7 +63,7 @@ void FileToFile(benchmark::State& state, const Settings& settings) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = RenderedPagePath(dpi).string();  // renders the page when missing
   const std::string output = (PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" +
-                                                 std::to_string(settings.format)))
+                                                 std::to_string(NumberOf(settings.format))))
                                  .string();
   for (auto _ : state) {
     RasterImage image;

@@ -64,7 +64,7 @@ int ConverterSetOption(ConverterHandle job, int option, const char* text, int va
       Guarded(*job, [&] { SetPathOption(job->multiPagePath, text); });
       break;
     case OptFormat:
-      job->format = value >= Bmp && value <= Jpc ? value : Jpeg;
+      job->format = OutputFormatFromNumber(value).value_or(OutputFormat::Jpeg);
       break;
     case OptBitDepth:
       job->requestedDepth = value;
@@ -109,7 +109,7 @@ int ConverterRun(ConverterHandle job) {
     return 1;
   }
   job->hasRun = true;
-  DecideColorDepth(*job);
+  job->colour = DecideColour(*job);
   Guarded(*job, [&] { RunPipeline(*job); });
   return 1;
 }

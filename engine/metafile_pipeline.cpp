@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/output_file.h"
 #include "engine/pipelines.h"
 #include "platform/gdi.h"
 
@@ -103,7 +104,7 @@ void RecordGdiFailure(ImageConverter& job) {
 }  // namespace
 
 void RunMetafilePipeline(ImageConverter& job) {
-  if (job.format == Emf) {
+  if (job.format == OutputFormat::Emf) {
     RunEmfPipeline(job);
   } else {
     RunWmfPipeline(job);

@@ -1,5 +1,7 @@
 #include "image/codec_tiff.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -7,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "image/tiff_document.h"
+
 namespace orvalis {
 
 namespace {
 
-constexpr uint32_t kOptionLzw = 5;
-constexpr uint32_t kOptionJpeg = 7;
-constexpr uint32_t kOptionGroup4 = 4;
-constexpr uint32_t kOptionNone = 1;
+constexpr uint32_t kOptionLzw = tiff_compression::kLzw;
+constexpr uint32_t kOptionJpeg = tiff_compression::kJpeg;
+constexpr uint32_t kOptionGroup4 = tiff_compression::kFax4;
+constexpr uint32_t kOptionNone = tiff_compression::kNone;
 
 // Option 0 picks the usual compression for the depth.
 uint32_t ResolveOption(uint32_t option, uint32_t bitsPerPixel) {
@@ -69,6 +73,8 @@ struct RasterImageTIF::PageLayout {
   bool alpha = false;  // an alpha sample follows the colour samples
   RowSource source = RowSource::Stored;
 };
+
+RasterImageTIF::RasterImageTIF() : RasterImage(ImageFormat::Tiff) {}
 
 RasterImageTIF::~RasterImageTIF() {
   EndDocument();

@@ -36,17 +36,19 @@
 #include <memory>
 
 #include "image/raster_image.h"
-#include "image/tiff_document.h"
+#include "image/tiff_compression.h"
 #include "image/tiff_ycbcr.h"
 
 namespace orvalis {
 
+class TiffDocument;  // image/tiff_document.h, which brings in libtiff
+
 class RasterImageTIF : public RasterImage {
  public:
   // The option word that asks for JPEG with this encoder's own YCbCr conversion.
-  static constexpr uint32_t kJpegYCbCrOption = 19999;
+  static constexpr uint32_t kJpegYCbCrOption = tiff_compression::kJpegYCbCr;
 
-  RasterImageTIF() : RasterImage(ImageFormat::Tiff) {}
+  RasterImageTIF();
   ~RasterImageTIF() override;
 
   using RasterImage::Encode;  // the format dispatch stays reachable

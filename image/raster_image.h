@@ -19,26 +19,10 @@
 #include <vector>
 
 #include "image/byte_stream.h"
+#include "image/image_format.h"
 #include "platform/gdi.h"
 
 namespace orvalis {
-
-// The image library's format numbers. 0 means "none / detect by content"; valid numbers are
-// 0..21, each with an encoder option slot, though only some have codecs.
-namespace ImageFormat {
-inline constexpr uint32_t None = 0;
-inline constexpr uint32_t Bmp = 1;
-inline constexpr uint32_t Gif = 2;
-inline constexpr uint32_t Jpeg = 3;
-inline constexpr uint32_t Png = 4;
-inline constexpr uint32_t Tiff = 6;
-inline constexpr uint32_t Tga = 7;
-inline constexpr uint32_t Pcx = 8;
-inline constexpr uint32_t Jp2 = 11;
-inline constexpr uint32_t Jpc = 12;
-inline constexpr uint32_t Ras = 15;
-inline constexpr uint32_t Count = 22;
-}  // namespace ImageFormat
 
 struct RGBQUAD {
   uint8_t rgbBlue = 0;
@@ -81,14 +65,14 @@ struct ImageInfo {
   uint32_t rowStride = 0;
   uint8_t* pixelRows = nullptr;
   const void* viewOf = nullptr;
-  uint32_t sourceFormat = 0;
+  ImageFormat sourceFormat = ImageFormat::None;
   std::string errorText;
   int32_t transparentIndex = -1;
   RGBQUAD transparentColor{};
   float quality = 90.0f;
   int32_t dpiX = 96;
   int32_t dpiY = 96;
-  std::array<uint32_t, ImageFormat::Count> encoderOptions{};
+  std::array<uint32_t, kImageFormatSlots> encoderOptions{};
   struct NearestCache {
     RGBQUAD color{};
     uint8_t index = 0;
@@ -107,13 +91,13 @@ inline constexpr uint64_t RASTERIMAGE_MAX_MEMORY_BITS = 2147483648ull;
 
 class RasterImage {
  public:
-  explicit RasterImage(uint32_t format = ImageFormat::None);
+  explicit RasterImage(ImageFormat format = ImageFormat::None);
   virtual ~RasterImage();
   RasterImage(const RasterImage&) = delete;
   RasterImage& operator=(const RasterImage&) = delete;
 
   // ---- Lifetime and ownership ----
-  uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, uint32_t format);
+  uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, ImageFormat format);
   bool Release();
   void CopyInfoFrom(const RasterImage& other);
   bool TakeOver(RasterImage& other);
@@ -126,7 +110,7 @@ class RasterImage {
   uint32_t BitsPerPixel() const { return header_.biBitCount; }
   uint32_t ColorCount() const { return header_.biClrUsed; }
   uint32_t RowStride() const { return info_.rowStride; }
-  uint32_t SourceFormat() const { return info_.sourceFormat; }
+  ImageFormat SourceFormat() const { return info_.sourceFormat; }
   uint32_t BlockSize() const;
   RGBQUAD* PaletteData() const;
   uint32_t PaletteBytes() const { return ColorCount() * 4; }
@@ -196,14 +180,14 @@ class RasterImage {
   int32_t ResolutionY() const { return info_.dpiY; }
   void SetQuality(uint32_t quality);
   int32_t Quality() const { return static_cast<int32_t>(info_.quality + 0.5f); }
-  void SetEncoderOption(uint32_t word, uint32_t format);
-  uint32_t EncoderOption(uint32_t format) const;
+  void SetEncoderOption(uint32_t word, ImageFormat format);
+  uint32_t EncoderOption(ImageFormat format) const;
 
   // ---- Files and streams ----
-  bool Load(const std::string& path, uint32_t format);
-  bool Save(const std::string& path, uint32_t format);
-  bool Encode(ByteStream* stream, uint32_t format);
-  bool Decode(ByteStream* stream, uint32_t format);
+  bool Load(const std::string& path, ImageFormat format);
+  bool Save(const std::string& path, ImageFormat format);
+  bool Encode(ByteStream* stream, ImageFormat format);
+  bool Decode(ByteStream* stream, ImageFormat format);
   bool CheckBeforeEncode(ByteStream* stream);
 
   // ---- Animation frames: the images an animated picture carries (frameCount of them). Nothing
@@ -239,7 +223,7 @@ class RasterImage {
 
  private:
   void InvalidateNearestCache() { info_.nearestCache.valid = false; }
-  bool DecodeFile(const std::string& path, uint32_t format, bool* opened);
+  bool DecodeFile(const std::string& path, ImageFormat format, bool* opened);
 
   std::unique_ptr<uint8_t[]> ownedBlock_;
   std::unique_ptr<uint8_t[]> ownedAlpha_;

@@ -7,6 +7,7 @@
 // Options are applied in the order given, then the inputs are added. Exit status: 0 when every
 // output was written, 1 with the reason on stderr otherwise, 2 for a usage error.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -16,25 +17,30 @@
 #include <vector>
 
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 
 namespace {
 
 using namespace orvalis;
 
-constexpr char kUsage[] =
-    "usage: orvalis-job [--format N|bmp|emf|wmf|jpg|png|gif|tif|pcx|tga|jp2|ras|jpc] "
-    "[--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] [--compression N] "
-    "[--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] INPUT.bmp...\n";
+// The format names in the order of the engine's numbers, as the usage line lists them.
+std::string FormatNamesByNumber() {
+  std::vector<const OutputFormatInfo*> rows;
+  for (const OutputFormatInfo& info : OutputFormats()) rows.push_back(&info);
+  std::sort(rows.begin(), rows.end(), [](const OutputFormatInfo* a, const OutputFormatInfo* b) {
+    return NumberOf(a->format) < NumberOf(b->format);
+  });
+  std::string names;
+  for (const OutputFormatInfo* info : rows) names += "|" + std::string(info->cliName);
+  return names;
+}
 
-struct FormatName {
-  std::string_view name;
-  int format;
-};
-
-constexpr FormatName kFormatNames[] = {
-    {"bmp", Bmp},  {"emf", Emf}, {"wmf", Wmf}, {"jpg", Jpeg}, {"png", Png}, {"gif", Gif},
-    {"tif", Tiff}, {"pcx", Pcx}, {"tga", Tga}, {"jp2", Jp2},  {"ras", Ras}, {"jpc", Jpc},
-};
+const std::string kUsage = "usage: orvalis-job [--format N" + FormatNamesByNumber() +
+                           "] "
+                           "[--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] "
+                           "[--compression N] "
+                           "[--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] "
+                           "INPUT.bmp...\n";
 
 std::optional<int> ParseInt(std::string_view text) {
   int value = 0;
@@ -43,9 +49,9 @@ std::optional<int> ParseInt(std::string_view text) {
   return value;
 }
 
+// A command-line name or an engine number (any number: the engine decides what it takes).
 std::optional<int> ParseFormat(std::string_view text) {
-  for (const FormatName& entry : kFormatNames)
-    if (entry.name == text) return entry.format;
+  if (const OutputFormatInfo* info = FindByCliName(text)) return NumberOf(info->format);
   return ParseInt(text);
 }
 
@@ -68,7 +74,7 @@ constexpr NumericFlag kNumericFlags[] = {
 };
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "orvalis-job: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "orvalis-job: %s\n%s", message.c_str(), kUsage.c_str());
   return 2;
 }
 
@@ -119,7 +125,7 @@ std::optional<std::string> ParseArguments(int argc, char** argv, std::vector<Set
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kUsage.c_str(), stdout);
     return 0;
   }
   std::vector<Setting> settings;

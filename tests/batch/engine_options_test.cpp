@@ -5,13 +5,16 @@
 
 #include "batch/batch_converter.h"
 #include "engine/image_converter.h"
+#include "tests/support/format_printing.h"
 
 namespace orvalis {
 namespace {
 
+using enum OutputFormat;
+
 TEST(EngineOptions, EachFormatReadsItsOwnColourAndQuality) {
   struct Row {
-    int format;
+    OutputFormat format;
     std::string ConversionSettings::*colour;  // nullptr: the format has no colour setting
     int quality;                              // what the job carries
   };

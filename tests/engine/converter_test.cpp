@@ -17,6 +17,7 @@ namespace orvalis {
 namespace {
 
 namespace fs = std::filesystem;
+using enum OutputFormat;
 
 // Owns a job for the length of a test.
 struct Job {
@@ -27,6 +28,7 @@ struct Job {
   ImageConverter& operator*() const { return *handle; }
   ImageConverter* operator->() const { return handle; }
   void Set(int option, int value) { ConverterSetOption(handle, option, nullptr, value); }
+  void Set(int option, OutputFormat format) { Set(option, NumberOf(format)); }
   void SetText(int option, const std::string& text) {
     ConverterSetOption(handle, option, text.c_str(), 0);
   }
@@ -93,29 +95,51 @@ TEST(ConverterOptions, NullHandleIsRefusedEverywhere) {
   EXPECT_STREQ(ConverterGetError(nullptr), "");
 }
 
-TEST(ConverterRun, DecidesThePaletteDepth) {
+// The colour plan is decided once, when the job runs, and the job's own options stay as given.
+TEST(ConverterRun, DecidesTheColourPlanOnce) {
   struct Case {
-    int format, requested;
+    OutputFormat format;
+    int requested;
     bool gray;
     int paletteDepth;
     bool grayAfter;
+    int compression = 2;
+    bool reduce = true;
   };
   const Case cases[] = {
-      {Gif, 24, false, 8, false}, {Gif, 4, false, 4, false},  {Gif, 1, true, 1, true},
-      {Jpeg, 8, false, 8, true},  {Jpeg, 24, true, 8, true},  {Jpeg, 4, false, 0, false},
-      {Tga, 4, false, 0, false},  {Tga, 1, false, 0, false},  {Tga, 8, false, 8, false},
-      {Jp2, 8, false, 0, false},  {Ras, 24, true, 8, true},   {Jpc, 1, false, 0, false},
-      {Png, 4, false, 4, false},  {Bmp, 16, false, 0, false}, {Tiff, 1, false, 1, false},
+      {Gif, 24, false, 8, false},
+      {Gif, 4, false, 4, false},
+      {Gif, 1, true, 1, true},
+      {Jpeg, 8, false, 8, true},
+      {Jpeg, 24, true, 8, true},
+      {Jpeg, 4, false, 0, false},
+      {Tga, 4, false, 0, false},
+      {Tga, 1, false, 0, false},
+      {Tga, 8, false, 8, false},
+      {Jp2, 8, false, 0, false},
+      {Ras, 24, true, 8, true},
+      {Jpc, 1, false, 0, false},
+      {Png, 4, false, 4, false},
+      {Bmp, 16, false, 0, false},
+      {Tiff, 1, false, 1, false},
       {Pcx, 8, true, 8, true},
+      // Compression 7 keeps TIFF pages unreduced, and makes 8-bit pages gray levels.
+      {Tiff, 8, false, 8, true, 7, false},
+      {Tiff, 4, false, 4, false, 7, false},
+      {Tiff, 24, false, 0, false, 7, false},
+      {Png, 8, false, 8, false, 7, true},
   };
   for (const Case& c : cases) {
     ImageConverter job;
     job.format = c.format;
     job.requestedDepth = c.requested;
     job.grayscale = c.gray;
-    DecideColorDepth(job);
-    EXPECT_EQ(job.paletteDepth, c.paletteDepth) << c.format << "/" << c.requested;
-    EXPECT_EQ(job.grayscale, c.grayAfter) << c.format << "/" << c.requested;
+    job.compression = c.compression;
+    const ColourPlan plan = DecideColour(job);
+    EXPECT_EQ(plan.paletteDepth, c.paletteDepth) << NumberOf(c.format) << "/" << c.requested;
+    EXPECT_EQ(plan.gray, c.grayAfter) << NumberOf(c.format) << "/" << c.requested;
+    EXPECT_EQ(plan.reduce, c.reduce) << NumberOf(c.format) << "/" << c.compression;
+    EXPECT_EQ(job.grayscale, c.gray) << "the job's option is left as given";
   }
 }
 
@@ -279,7 +303,7 @@ TEST_F(ConverterJobs, OtherAnglesUseTheFreeRotation) {
 
 TEST_F(ConverterJobs, ColourDecisionsReachTheFiles) {
   struct Case {
-    int format;
+    OutputFormat format;
     int depth;
     const char* ext;
     const char* mode;  // Pillow's mode of the output
@@ -449,7 +473,7 @@ TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
   struct Case {
     const char* name;
     std::string input;
-    int format;
+    OutputFormat format;
     std::string output;
     const char* mentions;
   };
@@ -484,7 +508,7 @@ TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
 namespace pinned {
 
 // Runs one job on `page` into `out`; returns the job's error text.
-std::string Convert(const std::string& page, const std::string& out, int format,
+std::string Convert(const std::string& page, const std::string& out, OutputFormat format,
                     std::initializer_list<std::pair<int, int>> options) {
   Job job;
   job.Set(OptFormat, format);
@@ -508,7 +532,7 @@ bool PaletteIsGray(const test::OracleImage& image) {
 // The page is turned first and then resized; a width or a height alone does not resize.
 TEST_F(ConverterJobs, RotationComesBeforeResizeAndOneSideAloneDoesNotResize) {
   struct Case {
-    int format;
+    OutputFormat format;
     const char* ext;
     int angle, width, height;
     int outWidth, outHeight;
@@ -538,7 +562,7 @@ TEST_F(ConverterJobs, RotationComesBeforeResizeAndOneSideAloneDoesNotResize) {
 TEST_F(ConverterJobs, GrayPaletteStepGivesGrayEntriesOnly) {
   const std::string page = Page("page.bmp", 40, 30);
   struct Format {
-    int format;
+    OutputFormat format;
     const char* ext;
   };
   for (const Format f :
@@ -601,9 +625,9 @@ TEST_F(ConverterJobs, JobWithoutInputAndSecondRunRecordTheirErrors) {
 // Ids the engine does not know are accepted and change nothing in what is written.
 TEST_F(ConverterJobs, UnknownOptionIdsChangeNoOutputByte) {
   const std::string page = Page("page.bmp", 23, 17);
-  for (const int format : {Png, Jpeg, Tiff, Gif, Emf}) {
-    const std::string plain = dir.File("plain" + std::to_string(format));
-    const std::string noisy = dir.File("noisy" + std::to_string(format));
+  for (const OutputFormat format : {Png, Jpeg, Tiff, Gif, Emf}) {
+    const std::string plain = dir.File("plain" + std::to_string(NumberOf(format)));
+    const std::string noisy = dir.File("noisy" + std::to_string(NumberOf(format)));
     ASSERT_EQ(pinned::Convert(page, plain, format, {{OptBitDepth, 8}}), "");
     Job job;
     job.Set(OptFormat, format);
@@ -615,9 +639,9 @@ TEST_F(ConverterJobs, UnknownOptionIdsChangeNoOutputByte) {
       }
     job.SetText(OptOutputPath, noisy);
     ConverterAddFile(job.handle, page.c_str());
-    ASSERT_EQ(job.RunAndDestroy(), "") << format;
-    EXPECT_EQ(test::ReadFileBytes(noisy), test::ReadFileBytes(plain)) << format;
-    EXPECT_FALSE(fs::exists(dir.File("elsewhere"))) << format;
+    ASSERT_EQ(job.RunAndDestroy(), "") << NumberOf(format);
+    EXPECT_EQ(test::ReadFileBytes(noisy), test::ReadFileBytes(plain)) << NumberOf(format);
+    EXPECT_FALSE(fs::exists(dir.File("elsewhere"))) << NumberOf(format);
   }
 }
 

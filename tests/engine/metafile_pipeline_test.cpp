@@ -22,14 +22,15 @@ namespace fs = std::filesystem;
 using test::MetaRecord;
 using test::ReadFileBytes;
 using test::TempDir;
+using enum OutputFormat;
 
 using Options = std::vector<std::pair<int, int>>;
 
 // Runs one job; returns the engine's error text ("" when the file was written).
-std::string Convert(int format, const std::string& input, const std::string& output,
+std::string Convert(OutputFormat format, const std::string& input, const std::string& output,
                     const Options& options = {}) {
   ConverterHandle job = ConverterCreate();
-  ConverterSetOption(job, OptFormat, nullptr, format);
+  ConverterSetOption(job, OptFormat, nullptr, NumberOf(format));
   ConverterSetOption(job, OptOutputPath, output.c_str(), 0);
   for (const auto& [option, value] : options) ConverterSetOption(job, option, nullptr, value);
   ConverterAddFile(job, input.c_str());
@@ -369,7 +370,7 @@ TEST(MetafilePipelines, FailuresAreReportedAndLeaveNoFile) {
 
   struct Case {
     const char* name;
-    int format;
+    OutputFormat format;
     std::string input;
     std::string output;
     Options options;

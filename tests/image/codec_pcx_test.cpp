@@ -182,7 +182,7 @@ TEST(PcxEncoder, BodiesOfSmallImages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, 1, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, 1, c.bpp, ImageFormat::None), nullptr);
     if (c.bpp == 1) {
       image.SetPaletteEntry(1, 255, 255, 255);
       for (uint32_t x = 0; x < c.width; ++x) image.SetIndexAt(x, 0, c.pixels[x]);
@@ -208,7 +208,7 @@ TEST(PcxEncoder, BodiesOfSmallImages) {
 
 TEST(PcxEncoder, AlphaIsTheFourthPlane) {
   RasterImage image;
-  ASSERT_NE(image.Create(2, 1, 24, 0), nullptr);
+  ASSERT_NE(image.Create(2, 1, 24, ImageFormat::None), nullptr);
   image.FillBytes(10);
   ASSERT_TRUE(image.AllocateAlpha());
   image.SetAlphaAt(1, 0, 20);
@@ -226,7 +226,7 @@ TEST(PcxEncoder, PagesBeyondTheHeaderFieldsAreRefused) {
         Case{65536, 1, 1, true}, Case{65537, 1, 4, false}, Case{2, 65537, 1, false}}) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, c.bpp, ImageFormat::None), nullptr);
     image.FillBytes(0);
     MemoryStream stream;
     stream.OpenEmpty();

@@ -140,7 +140,7 @@ TEST(TgaEncoder, RefusesLowDepthsAndOversizePages) {
   };
   for (const Size s : {Size{65536, 1, false}, Size{1, 65536, false}, Size{65535, 1, true}}) {
     RasterImage image;
-    ASSERT_NE(image.Create(s.width, s.height, 24, 0), nullptr);
+    ASSERT_NE(image.Create(s.width, s.height, 24, ImageFormat::None), nullptr);
     image.FillBytes(0);
     MemoryStream stream;
     stream.OpenEmpty();
