@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/output_file.h"
 #include "engine/pipelines.h"
+#include "platform/file_replace.h"
 #include "platform/gdi.h"
 
 namespace orvalis {
@@ -125,7 +125,8 @@ void RunEmfPipeline(ImageConverter& job) {
     return;
   }
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return;
@@ -156,7 +157,8 @@ void RunWmfPipeline(ImageConverter& job) {
   if (!PreparePage(job, image, &size) || !FitsClassicMetafile(job, image, size)) return;
 
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return;

@@ -5,10 +5,10 @@
 #include <filesystem>
 
 #include "engine/metafile_pipeline.h"
-#include "engine/output_file.h"
 #include "engine/tiff_pipeline.h"
 #include "image/colour_reduction.h"
 #include "image/tiff_compression.h"
+#include "platform/file_replace.h"
 
 namespace orvalis {
 
@@ -195,7 +195,8 @@ bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path) 
 bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat) {
   std::string error;
   // Read access too: the TIFF encoder looks for an existing header before it writes.
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "w+b", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return false;

@@ -1,8 +1,8 @@
 #include "engine/tiff_pipeline.h"
 
-#include "engine/output_file.h"
 #include "engine/pipelines.h"
 #include "image/codec_tiff.h"
+#include "platform/file_replace.h"
 
 namespace orvalis {
 
@@ -10,7 +10,7 @@ namespace orvalis {
 // finishes. The stream is declared before the image, so that the document inside the image is
 // ended while the stream under it is still open.
 struct MultiPageTiff {
-  std::unique_ptr<PendingOutput> output;
+  std::unique_ptr<ReplacementFile> output;
   std::unique_ptr<FileStream> stream;
   RasterImageTIF image;
   int pagesWritten = 0;
@@ -25,7 +25,8 @@ namespace {
 bool OpenMultiPageFile(ImageConverter& job) {
   if (job.merged) return true;
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.multiPagePath, "w+b", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.multiPagePath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return false;

@@ -49,7 +49,8 @@ uint32_t Rgb(RGBQUAD c) {
 
 void RasterImageGIF::Flush(ByteStream* stream) {
   if (out_.empty()) return;
-  if (stream->WriteBytes(out_.data(), 1, out_.size()) != out_.size()) writesOk_ = false;
+  if (writer_.Stream() != stream) writer_ = CheckedWriter(stream);
+  writer_.Write(out_.data(), out_.size());
   out_.clear();
 }
 
@@ -128,8 +129,8 @@ void RasterImageGIF::WriteTileData(ByteStream* stream, const uint8_t* indices, u
 }
 
 bool RasterImageGIF::CheckWrites(ByteStream* stream) {
-  const bool flushed = stream->FlushBuffers();
-  if (writesOk_ && flushed && stream->HasError() == 0) return true;
+  if (writer_.Stream() != stream) writer_ = CheckedWriter(stream);
+  if (writer_.Finish() && writesOk_) return true;
   SetErrorText("Write Error in GIF file");
   return false;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "image/checked_writer.h"
 #include "image/tiff_document.h"
 
 namespace orvalis {
@@ -84,7 +85,7 @@ bool RasterImageTIF::EndDocument() {
   if (!tiffDocument_) return true;
   ByteStream* stream = tiffDocument_->Stream();
   ResetDocument();
-  if (stream->FlushBuffers()) return true;
+  if (CheckedWriter(stream).Finish()) return true;
   SetErrorText("Error saving TIFF file");
   return false;
 }
@@ -97,10 +98,7 @@ void RasterImageTIF::ResetDocument() {
 
 bool RasterImageTIF::Fail(const char* message) {
   if (message != nullptr && *message != '\0') {
-    std::string text = message;
-    if (tiffDocument_ && !tiffDocument_->Diagnostic().empty())
-      text += ": " + tiffDocument_->Diagnostic();
-    SetErrorText(text);
+    SetErrorText(WithReason(message, tiffDocument_ ? tiffDocument_->Diagnostic() : ""));
   }
   if (tiffDocument_) tiffDocument_->Abandon();
   ResetDocument();
@@ -114,8 +112,7 @@ bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
     std::string diagnostic;
     tiffDocument_ = TiffDocument::Open(stream, &diagnostic);
     if (!tiffDocument_) {
-      SetErrorText(diagnostic.empty() ? "initialization fail"
-                                      : "initialization fail: " + diagnostic);
+      SetErrorText(WithReason("initialization fail", diagnostic));
       return Fail(nullptr);
     }
     // Pages already in the stream (a document reopened after a failed page) keep their
@@ -127,7 +124,7 @@ bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
   ++pagesWritten_;
   if (!WritePage(isMultiPage_, pagesWritten_)) return Fail("Error saving TIFF file");
   if (!TIFFWriteDirectory(tiffDocument_->Handle())) return Fail("Error saving TIFF directory");
-  if (!stream->FlushBuffers()) return Fail("Error saving TIFF file");
+  if (!CheckedWriter(stream).Finish()) return Fail("Error saving TIFF file");
   if (!append) ResetDocument();
   return true;
 }

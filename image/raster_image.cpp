@@ -1,6 +1,7 @@
 #include "image/raster_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -592,10 +593,23 @@ bool RasterImage::Load(const std::string& path, ImageFormat format) {
 }
 
 bool RasterImage::Save(const std::string& path, ImageFormat format) {
-  UniqueFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) return false;
-  FileStream stream(file.get());
-  return Encode(&stream, format);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    SetErrorText("cannot create " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  bool saved = false;
+  {
+    FileStream stream(file);
+    saved = Encode(&stream, format);
+  }
+  // fclose writes what is still buffered: a full disk may show only here.
+  errno = 0;
+  if (std::fclose(file) != 0 && saved) {
+    SetErrorText("cannot write " + path + ": " + std::strerror(errno != 0 ? errno : EIO));
+    saved = false;
+  }
+  return saved;
 }
 
 bool RasterImage::Encode(ByteStream* stream, ImageFormat format) {

@@ -7,6 +7,8 @@
 // Options are applied in the order given, then the inputs are added. Exit status: 0 when every
 // output was written, 1 with the reason on stderr otherwise, 2 for a usage error.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -73,6 +75,20 @@ constexpr NumericFlag kNumericFlags[] = {
     {"--height", OptHeight}, {"--angle", OptAngle},
 };
 
+// Why `path` cannot be read as a page: "" for a regular file (or a name that is not there,
+// which the engine reports itself). A named pipe or a device would keep the job waiting for
+// data that may never come.
+std::string NotAPage(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  const char* kind = S_ISDIR(info.st_mode)                            ? "a folder"
+                     : S_ISFIFO(info.st_mode)                         ? "a named pipe"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                     : S_ISSOCK(info.st_mode)                         ? "a socket"
+                                                                      : "not a regular file";
+  return "Cannot read page '" + path + "': it is " + kind;
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "orvalis-job: %s\n%s", message.c_str(), kUsage.c_str());
   return 2;
@@ -133,6 +149,12 @@ int main(int argc, char** argv) {
   if (const std::optional<std::string> error = ParseArguments(argc, argv, settings, inputs))
     return UsageError(*error);
 
+  for (const std::string& input : inputs) {
+    if (const std::string refusal = NotAPage(input); !refusal.empty()) {
+      std::fprintf(stderr, "orvalis-job: %s\n", refusal.c_str());
+      return 1;
+    }
+  }
   ConverterHandle job = ConverterCreate();
   if (job == nullptr) {
     std::fputs("orvalis-job: out of memory\n", stderr);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/image/indexed_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {

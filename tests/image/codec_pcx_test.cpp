@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "image/byte_order.h"
-#include "tests/image/indexed_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/pnm.h"
 #include "tests/support/temp_dir.h"
 
@@ -30,27 +30,8 @@ std::vector<uint8_t> Body(const std::vector<uint8_t>& file) {
   return {file.begin() + 128, file.end()};
 }
 
-// netpbm's decoder, a second reader besides Pillow: the pixels must be exactly the image's.
 void ExpectPcxtoppmReads(const std::string& path, const RasterImage& image) {
-  const auto run = test::RunCommand({"pcxtoppm", path});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const auto pnm = test::ParsePnm(run.out);
-  ASSERT_TRUE(pnm.has_value());
-  ASSERT_EQ(pnm->width, static_cast<int>(image.Width()));
-  ASSERT_EQ(pnm->height, static_cast<int>(image.Height()));
-  int mismatches = 0;
-  for (uint32_t top = 0; top < image.Height(); ++top) {
-    for (uint32_t x = 0; x < image.Width(); ++x) {
-      const RGBQUAD want = image.ColorAt(x, image.Height() - 1 - top);
-      const size_t at = (size_t{top} * image.Width() + x) * pnm->channels;
-      const uint8_t* got = &pnm->pixels[at];
-      const bool same = pnm->channels == 1 ? got[0] == want.rgbRed && want.rgbRed == want.rgbBlue
-                                           : got[0] == want.rgbRed && got[1] == want.rgbGreen &&
-                                                 got[2] == want.rgbBlue;
-      if (!same) ++mismatches;
-    }
-  }
-  EXPECT_EQ(mismatches, 0) << path;
+  test::ExpectNetpbmReads("pcxtoppm", path, image);
 }
 
 TEST(PcxEncoder, PillowAndNetpbmReadEveryDepth) {

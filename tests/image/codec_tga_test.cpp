@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "image/byte_order.h"
-#include "tests/image/indexed_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {

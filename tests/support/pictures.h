@@ -1,5 +1,5 @@
 #pragma once
-// Pictures made in code for the GIF, PCX and TGA encoder tests, a check that Pillow decodes a
+// Pictures made in code for the encoder tests, a check that Pillow decodes a
 // file to exactly the colours an image holds, and a stream that stops accepting bytes.
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include "image/byte_stream.h"
 #include "image/raster_image.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pnm.h"
 
 namespace orvalis::test {
 
@@ -102,6 +103,30 @@ inline void ExpectPillowReads(const std::string& path, const RasterImage& image,
                         << int{want.rgbBlue};
         }
       }
+    }
+  }
+  EXPECT_EQ(mismatches, 0) << path;
+}
+
+// A netpbm decoder (`tool`, such as pcxtoppm), a second reader besides Pillow: the pixels must
+// be exactly the image's.
+inline void ExpectNetpbmReads(const char* tool, const std::string& path, const RasterImage& image) {
+  const auto run = RunCommand({tool, path});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto pnm = ParsePnm(run.out);
+  ASSERT_TRUE(pnm.has_value());
+  ASSERT_EQ(pnm->width, static_cast<int>(image.Width()));
+  ASSERT_EQ(pnm->height, static_cast<int>(image.Height()));
+  int mismatches = 0;
+  for (uint32_t top = 0; top < image.Height(); ++top) {
+    for (uint32_t x = 0; x < image.Width(); ++x) {
+      const RGBQUAD want = image.ColorAt(x, image.Height() - 1 - top);
+      const size_t at = (size_t{top} * image.Width() + x) * pnm->channels;
+      const uint8_t* got = &pnm->pixels[at];
+      const bool same = pnm->channels == 1 ? got[0] == want.rgbRed && want.rgbRed == want.rgbBlue
+                                           : got[0] == want.rgbRed && got[1] == want.rgbGreen &&
+                                                 got[2] == want.rgbBlue;
+      if (!same) ++mismatches;
     }
   }
   EXPECT_EQ(mismatches, 0) << path;
