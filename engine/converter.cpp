@@ -2,23 +2,16 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <new>
 
 #include "engine/image_converter.h"
 #include "engine/pipelines.h"
 #include "engine/tiff_pipeline.h"
+#include "platform/paths.h"
 
 namespace orvalis {
 
 namespace {
-
-// Relative paths are taken against the process's current folder.
-std::string AbsolutePath(const char* path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? std::string(path) : absolute.lexically_normal().string();
-}
 
 void SetPathOption(std::string& field, const char* text) {
   if (text != nullptr && text[0] != '\0') field = AbsolutePath(text);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/pipelines.h"
+#include "image/draw_to_device.h"
 #include "platform/file_replace.h"
 #include "platform/gdi.h"
 
@@ -139,7 +140,7 @@ void RunEmfPipeline(ImageConverter& job) {
   }
 
   RecordWhiteRectangle(dc.get(), size);
-  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  DrawToDevice(image, dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HENHMETAFILE metafile = gdi::CloseEnhMetaFile(dc.release());
@@ -173,7 +174,7 @@ void RunWmfPipeline(ImageConverter& job) {
   // The bitmap stored in the metafile carries the job's resolution.
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
-  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  DrawToDevice(image, dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HMETAFILE metafile = gdi::CloseMetaFile(dc.release());

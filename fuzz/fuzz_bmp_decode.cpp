@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "fuzz/seed_corpus.h"
-#include "image/byte_order.h"
 #include "image/codec_bmp.h"
 #include "image/raster_image.h"
+#include "platform/byte_order.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/bmp_rle.h"
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -150,8 +150,8 @@ bool RasterImageGIF::Encode(ByteStream* stream) {
   if (BitsPerPixel() > 8) return EncodeTrueColor(stream);
 
   // A view shares its image's pixels but not its frame list: look at the image itself.
-  const auto* owner = static_cast<const RasterImage*>(Info().viewOf);
-  const auto& frames = (owner != nullptr ? owner : this)->FrameList();
+  const RasterImage* owner = ViewedImage() != nullptr ? ViewedImage() : this;
+  const auto& frames = owner->FrameList();
   if (Info().frameCount > 1 && !frames.empty()) {
     // A count beyond the list ends in one absent frame, which EncodeFrames reports.
     const size_t count = std::min(static_cast<size_t>(Info().frameCount), frames.size() + 1);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
 #include "image/checked_writer.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 

@@ -105,7 +105,7 @@ bool RasterImageTIF::Fail(const char* message) {
   return false;
 }
 
-bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
+bool RasterImageTIF::SaveToStream(ByteStream* stream, bool append) {
   if (!CheckBeforeEncode(stream)) return Fail(nullptr);
   if (tiffDocument_ && tiffDocument_->Stream() != stream) EndDocument();
   if (!tiffDocument_) {
@@ -190,9 +190,7 @@ void RasterImageTIF::StoreWhiteFirst() {
   // it views: the exchange goes through that image, so that its own colour lookup cache
   // forgets the old palette order too. That image is a caller's writable image (a view is
   // only made of one for the length of an encode).
-  RasterImage* owner = this;
-  if (Info().viewOf != nullptr)
-    owner = const_cast<RasterImage*>(static_cast<const RasterImage*>(Info().viewOf));
+  RasterImage* owner = ViewedImage() != nullptr ? ViewedImage() : this;
   const RGBQUAD first = owner->PaletteEntryAt(0), second = owner->PaletteEntryAt(1);
   owner->SetPaletteEntryPacked(0, second);
   owner->SetPaletteEntryPacked(1, first);

@@ -53,14 +53,12 @@ class RasterImageTIF : public RasterImage {
 
   using RasterImage::Encode;  // the format dispatch stays reachable
 
+  // The codec table's entry point: one complete single-page document.
+  bool Encode(ByteStream* stream) { return SaveToStream(stream, false); }
   // Writes the image as the next page of the document on `stream`. append = false writes a
   // complete document and closes it; append = true writes the page's directory and leaves the
-  // document open for more pages.
-  bool Encode(ByteStream* stream, bool append);
-  // The codec table's entry point: one complete single-page document.
-  bool Encode(ByteStream* stream) { return Encode(stream, false); }
-  // The multi-page entry point of the engine.
-  bool SaveToStream(ByteStream* stream, bool append) { return Encode(stream, append); }
+  // document open for more pages (the engine's merged TIFF).
+  bool SaveToStream(ByteStream* stream, bool append);
 
   // Ends the open multi-page document, if any (every page already wrote its directory, so
   // nothing more is written) and flushes its stream; false with "Error saving TIFF file" when

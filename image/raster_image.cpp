@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "image/byte_order.h"
 #include "image/codec_table.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -54,14 +54,14 @@ uint32_t PaletteSizeForDepth(uint32_t bitsPerPixel) {
   return bitsPerPixel <= 8 ? (1u << bitsPerPixel) : 0u;
 }
 
-uint32_t RoundDepth(uint32_t bitsPerPixel) {
+}  // namespace
+
+uint32_t RoundedDepth(uint32_t bitsPerPixel) {
   if (bitsPerPixel <= 1) return 1;
   if (bitsPerPixel <= 4) return 4;
   if (bitsPerPixel <= 8) return 8;
   return 24;
 }
-
-}  // namespace
 
 // ---- Lifetime and ownership ----
 
@@ -92,7 +92,7 @@ uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPi
     SetErrorText("RasterImage::Create : width and height must be greater than zero");
     return nullptr;
   }
-  const uint32_t depth = RoundDepth(bitsPerPixel);
+  const uint32_t depth = RoundedDepth(bitsPerPixel);
   // The 32-bit product of the original layout is kept as a limit: anything that does not fit
   // in 32 bits, or more than 2^31 bits of pixels, is refused before allocating.
   const uint64_t bits = static_cast<uint64_t>(width) * height * depth;
@@ -156,7 +156,7 @@ bool RasterImage::TakeOver(RasterImage& other) {
   return true;
 }
 
-void RasterImage::MakeViewOf(const RasterImage& other) {
+void RasterImage::MakeViewOf(RasterImage& other) {
   Release();
   header_ = other.header_;
   info_ = other.info_;

@@ -20,7 +20,6 @@
 
 #include "image/byte_stream.h"
 #include "image/image_format.h"
-#include "platform/gdi.h"
 
 namespace orvalis {
 
@@ -60,11 +59,13 @@ struct BITMAPINFOHEADER {
   static BITMAPINFOHEADER ReadFrom(const uint8_t* at);
 };
 
+class RasterImage;
+
 // The settings and state that travel with an image through every operation.
 struct ImageInfo {
   uint32_t rowStride = 0;
   uint8_t* pixelRows = nullptr;
-  const void* viewOf = nullptr;
+  RasterImage* viewOf = nullptr;  // the image whose buffers a view shares
   ImageFormat sourceFormat = ImageFormat::None;
   std::string errorText;
   int32_t transparentIndex = -1;
@@ -101,7 +102,12 @@ class RasterImage {
   bool Release();
   void CopyInfoFrom(const RasterImage& other);
   bool TakeOver(RasterImage& other);
-  void MakeViewOf(const RasterImage& other);
+  // Shares `other`'s buffers and settings without copying them, for one encode: a codec object
+  // works on a caller's image this way. The view never frees the buffers; `other` must outlive
+  // it, and may be changed through it (an encoder that reorders the palette does so).
+  void MakeViewOf(RasterImage& other);
+  // The image a view shares its buffers with; nullptr for an image that owns its own.
+  RasterImage* ViewedImage() const { return info_.viewOf; }
   bool IsValid() const { return bitmapBlock_ != nullptr; }
 
   // ---- Queries ----
@@ -203,12 +209,6 @@ class RasterImage {
   bool DecreaseBpp(uint32_t bitsPerPixel, bool errorDiffusion, const RGBQUAD* palette = nullptr,
                    uint32_t colorCount = 0);
 
-  // ---- Drawing (draw_to_device.cpp) ----
-  // Stretches the whole picture into (x, y, width, height) of the context with StretchDIBits,
-  // in COLORONCOLOR mode; false only for an empty image or no context.
-  bool DrawToDevice(gdi::HDC dc, int32_t x, int32_t y, int32_t width, int32_t height,
-                    uint32_t rasterOp);
-
   // ---- Geometry (geometry.cpp) ----
   bool RotateRight90(RasterImage* destination = nullptr);
   bool RotateLeft90(RasterImage* destination = nullptr);
@@ -233,6 +233,9 @@ class RasterImage {
   ImageInfo info_;
   std::vector<std::unique_ptr<RasterImage>> frameList_;
 };
+
+// The depth an image gets for a requested number of bits per pixel: 1, 4, 8 or 24.
+uint32_t RoundedDepth(uint32_t bitsPerPixel);
 
 // floor(dpi x 39.37007874015748 + 0.5): the header's pixels per metre for a resolution.
 int32_t PelsPerMeterFromDpi(int32_t dpi);

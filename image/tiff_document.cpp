@@ -5,7 +5,7 @@
 #include <limits>
 #include <set>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
