@@ -1,6 +1,6 @@
 // Encoding speed of the JPEG and PNG writers on a rendered page.
 //
-// The page is the tiger of the corpus rendered by Ghostscript at 150 and 300 dpi into a 24-bit
+// The page is the benchmark document (bench/rendered_page.h) rendered by Ghostscript at 150 and 300 dpi into a 24-bit
 // BMP (ORVALIS_BENCH_PAGE_DIR, default /tmp/orvalis_bench_pages; rendered there when missing).
 // "Encode" runs the encoder into memory; "FileToFile" also reads the BMP with our decoder and
 // writes the output file, the work bench/peer_jpeg_png.sh times for cjpeg and ImageMagick.
@@ -41,7 +41,7 @@ void Apply(RasterImage& image, const Settings& s) {
 }
 
 void Encode(benchmark::State& state, const Settings& settings) {
-  const RasterImage& page = RenderedPage(static_cast<int>(state.range(0)));
+  RasterImage& page = RenderedPage(static_cast<int>(state.range(0)));
   RasterImage view;
   view.MakeViewOf(page);
   Apply(view, settings);

@@ -33,16 +33,16 @@ std::string FormatNamesByNumber() {
     return NumberOf(a->format) < NumberOf(b->format);
   });
   std::string names;
-  for (const OutputFormatInfo* info : rows) names += "|" + std::string(info->cliName);
+  for (const OutputFormatInfo* info : rows) names.append("|").append(info->cliName);
   return names;
 }
 
-const std::string kUsage = "usage: orvalis-job [--format N" + FormatNamesByNumber() +
-                           "] "
-                           "[--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] "
-                           "[--compression N] "
-                           "[--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] "
-                           "INPUT.bmp...\n";
+const std::string kUsage =
+    std::string("usage: orvalis-job [--format N")
+        .append(FormatNamesByNumber())
+        .append("] [--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] "
+                "[--compression N] [--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] "
+                "INPUT.bmp...\n");
 
 std::optional<int> ParseInt(std::string_view text) {
   int value = 0;
