@@ -55,26 +55,6 @@ TEST(PcxEncoder, PillowAndNetpbmReadEveryDepth) {
   }
 }
 
-// Pillow reads planes of odd widths at the unpadded width when the padded line length is a
-// multiple of the width (1 x 1, 3 x 1 at 24 bits); netpbm follows the bytes-per-line field.
-TEST(PcxEncoder, TinySizesDecode) {
-  TempDir dir;
-  struct Size {
-    uint32_t width, height;
-  };
-  for (const Size size : {Size{1, 1}, Size{1, 3}, Size{3, 1}, Size{9, 2}}) {
-    for (const uint32_t bpp : {1u, 4u, 8u, 24u}) {
-      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
-                   std::to_string(bpp));
-      RasterImage image;
-      test::MakeImage(image, size.width, size.height, bpp);
-      const std::string path = dir.File("tiny.pcx");
-      ASSERT_TRUE(image.Save(path, ImageFormat::Pcx)) << image.ErrorText();
-      ExpectPcxtoppmReads(path, image);
-    }
-  }
-}
-
 // With white as entry 0 the indices are inverted against the fixed black-and-white map, so the
 // colours stay where they were.
 TEST(PcxEncoder, OneBitImageWithLightFirstEntryKeepsItsColours) {
@@ -221,31 +201,6 @@ TEST(PcxEncoder, PagesBeyondTheHeaderFieldsAreRefused) {
     EXPECT_NE(image.ErrorText().find("PCX"), std::string::npos) << image.ErrorText();
     EXPECT_NE(image.ErrorText().find("at most"), std::string::npos) << image.ErrorText();
   }
-}
-
-TEST(PcxEncoder, WriteFailures) {
-  RasterImage image;
-  MakeIndexed(image, 40, 30, 8);
-  {
-    test::StoppingStream stream(100);
-    EXPECT_FALSE(image.Encode(&stream, ImageFormat::Pcx));
-    EXPECT_EQ(image.ErrorText(), "cannot write PCX header");
-  }
-  for (const int64_t limit : {200, 900}) {
-    test::StoppingStream stream(limit);
-    EXPECT_FALSE(image.Encode(&stream, ImageFormat::Pcx));
-    EXPECT_EQ(image.ErrorText(), "cannot write PCX file");
-  }
-  EXPECT_FALSE(image.Save("/dev/full", ImageFormat::Pcx));
-  EXPECT_EQ(image.ErrorText(), "cannot write PCX file");
-
-  RasterImage empty;
-  MemoryStream stream;
-  stream.OpenEmpty();
-  EXPECT_FALSE(empty.Encode(&stream, ImageFormat::Pcx));
-  EXPECT_EQ(empty.ErrorText(), "null image!!!");
-  EXPECT_FALSE(image.Encode(nullptr, ImageFormat::Pcx));
-  EXPECT_EQ(image.ErrorText(), "null file handler");
 }
 
 }  // namespace

@@ -41,24 +41,6 @@ TEST(TgaEncoder, PillowReadsPaletteGrayAndTrueColour) {
   }
 }
 
-TEST(TgaEncoder, TinySizesDecode) {
-  TempDir dir;
-  struct Size {
-    uint32_t width, height;
-  };
-  for (const Size size : {Size{1, 1}, Size{1, 3}, Size{3, 1}}) {
-    for (const uint32_t bpp : {8u, 24u}) {
-      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
-                   std::to_string(bpp));
-      RasterImage image;
-      test::MakeImage(image, size.width, size.height, bpp);
-      const std::string path = dir.File("tiny.tga");
-      ASSERT_TRUE(image.Save(path, ImageFormat::Tga)) << image.ErrorText();
-      ExpectPillowReads(path, image);
-    }
-  }
-}
-
 TEST(TgaEncoder, AlphaMakesThirtyTwoBitPixels) {
   TempDir dir;
   RasterImage image;
@@ -150,24 +132,6 @@ TEST(TgaEncoder, RefusesLowDepthsAndOversizePages) {
     EXPECT_NE(image.ErrorText().find("TGA"), std::string::npos) << image.ErrorText();
     EXPECT_NE(image.ErrorText().find("65535"), std::string::npos) << image.ErrorText();
   }
-}
-
-TEST(TgaEncoder, WriteFailures) {
-  RasterImage image;
-  MakeTrueColor(image, 40, 30);
-  for (const int64_t limit : {10, 18, 2000}) {
-    test::StoppingStream stream(limit);
-    EXPECT_FALSE(image.Encode(&stream, ImageFormat::Tga)) << limit;
-    EXPECT_EQ(image.ErrorText(), "cannot write TGA file");
-  }
-  EXPECT_FALSE(image.Save("/dev/full", ImageFormat::Tga));
-  EXPECT_EQ(image.ErrorText(), "cannot write TGA file");
-
-  RasterImage empty;
-  MemoryStream stream;
-  stream.OpenEmpty();
-  EXPECT_FALSE(empty.Encode(&stream, ImageFormat::Tga));
-  EXPECT_EQ(empty.ErrorText(), "null image!!!");
 }
 
 }  // namespace
