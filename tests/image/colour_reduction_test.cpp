@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/image/transform_fixtures.h"
+#include "tests/support/pictures.h"
 
 namespace orvalis {
 namespace {

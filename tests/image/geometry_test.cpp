@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "image/raster_image.h"
-#include "tests/image/transform_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {
