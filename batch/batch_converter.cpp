@@ -321,7 +321,7 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
             {}};
   }
 
-  const bool merged = format_.format == Tiff && settings_.multpage == 1;
+  const bool merged = format_.format == OutputFormat::Tiff && settings_.multpage == 1;
   if (merged && !render.error.empty()) {
     // A merged file replaces an older one only when it holds the whole document.
     return {kStatusFailed,
@@ -523,7 +523,7 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
     if (StopRequested()) return {kStatusAborted, "", {}};
     ConverterAddFile(job.handle, page.c_str());
   }
-  ApplySettings(job.handle, Tiff, settings_);
+  ApplySettings(job.handle, OutputFormat::Tiff, settings_);
   ConverterRun(job.handle);
   // Completes the document, so that its last write is judged too.
   ConverterFinish(job.handle);
@@ -539,8 +539,9 @@ RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
   return {kStatusSucceed, "", {output}};
 }
 
-void BatchConverter::ApplySettings(ConverterHandle job, int format,
+void BatchConverter::ApplySettings(ConverterHandle job, OutputFormat format,
                                    const ConversionSettings& settings) {
+  const OutputFormatInfo& info = InfoOf(format);
   if (settings.resize == 1) {
     ConverterSetOption(job, OptWidth, nullptr, settings.width);
     ConverterSetOption(job, OptHeight, nullptr, settings.height);
@@ -548,15 +549,14 @@ void BatchConverter::ApplySettings(ConverterHandle job, int format,
   if (settings.angle > 0) ConverterSetOption(job, OptAngle, nullptr, settings.angle);
   ConverterSetOption(job, OptXDpi, nullptr, settings.xdpi);
   ConverterSetOption(job, OptYDpi, nullptr, settings.ydpi);
-  ConverterSetOption(job, OptFormat, nullptr, format);
-  if (format == Jpeg) ConverterSetOption(job, OptQuality, nullptr, settings.JQu);
-  if (format == Tiff) {
+  ConverterSetOption(job, OptFormat, nullptr, NumberOf(format));
+  if (format == OutputFormat::Tiff)
     ConverterSetOption(job, OptCompression, nullptr, EngineCompressionCode(settings.compress));
-    ConverterSetOption(job, OptQuality, nullptr, settings.TJQu);
-  }
-  const std::string_view colorKey = ColorKeyOf(format);
-  const ColorOptions color =
-      ColorOptionsFor(colorKey.empty() ? "" : SettingText(settings, colorKey).value_or(""));
+  if (!info.qualityKey.empty())
+    ConverterSetOption(job, OptQuality, nullptr,
+                       SettingNumber(settings, info.qualityKey).value_or(0));
+  const ColorOptions color = ColorOptionsFor(
+      info.colorKey.empty() ? "" : SettingText(settings, info.colorKey).value_or(""));
   if (color.grayscale) ConverterSetOption(job, OptGrayscale, nullptr, 1);
   ConverterSetOption(job, OptBitDepth, nullptr, color.bitDepth);
 }

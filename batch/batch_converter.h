@@ -69,7 +69,8 @@ class BatchConverter {
   bool WasStopped() const { return wasStopped_.load(); }
 
   // Sets every engine option of a job from the settings, for the given output format.
-  static void ApplySettings(ConverterHandle job, int format, const ConversionSettings& settings);
+  static void ApplySettings(ConverterHandle job, OutputFormat format,
+                            const ConversionSettings& settings);
 
  private:
   struct RowPlan;

@@ -92,9 +92,10 @@ uint64_t DefaultMemoryBudget() {
   return available == 0 ? uint64_t{1} << 30 : available / 4 * 3;
 }
 
-uint64_t PageConversionEstimate(uint64_t decodedPageBytes, int engineFormat) {
+uint64_t PageConversionEstimate(uint64_t decodedPageBytes, OutputFormat engineFormat) {
   // Measured peaks: about seven times the page for JPEG 2000, under three for the others.
-  const uint64_t factor = engineFormat == Jp2 || engineFormat == Jpc ? 8 : 3;
+  const uint64_t factor =
+      engineFormat == OutputFormat::Jp2 || engineFormat == OutputFormat::Jpc ? 8 : 3;
   constexpr uint64_t kJobOverhead = uint64_t{16} << 20;
   return decodedPageBytes * factor + kJobOverhead;
 }

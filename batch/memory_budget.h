@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "engine/output_formats.h"
+
 namespace orvalis {
 
 class MemoryBudget {
@@ -76,6 +78,6 @@ uint64_t DefaultMemoryBudget();
 // What converting one page holds at its peak, estimated from the size of its decoded picture:
 // the picture, the copies that rotation, colour reduction and resizing build beside it, and
 // the encoder's own buffers (JPEG 2000 keeps every sample as a 32-bit integer, several times).
-uint64_t PageConversionEstimate(uint64_t decodedPageBytes, int engineFormat);
+uint64_t PageConversionEstimate(uint64_t decodedPageBytes, OutputFormat engineFormat);
 
 }  // namespace orvalis

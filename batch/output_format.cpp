@@ -3,39 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
-#include "engine/converter.h"
-
 namespace orvalis {
 
 namespace {
 
-constexpr std::string_view kFormatListTexts[] = {
-    "JPEG Files(*.jpg)", "TIFF Files(*.tif) ",    "BMP Files(*.bmp)",      "PNG Files(*.png)",
-    "GIF Files(*.gif)",  "PCX Files(*.pcx)",      "WMF Files(*.wmf)",      "EMF Files(*.emf)",
-    "TGA Files(*.tga)",  "JPEG2000 Files(*.jp2)", "JPEG2000 Files(*.jpc)", "RAS Files(*.ras)",
-};
-
-struct ExtensionEntry {
-  std::string_view extension;
-  int format;
-  std::string_view colorKey;
-};
-
-constexpr ExtensionEntry kExtensions[] = {
-    {".tif", Tiff, "tifc"}, {".jpg", Jpeg, "jpgc"}, {".bmp", Bmp, "bmpc"}, {".gif", Gif, "gifc"},
-    {".png", Png, "pngc"},  {".pcx", Pcx, "pcxc"},  {".wmf", Wmf, ""},     {".emf", Emf, ""},
-    {".tga", Tga, "tgac"},  {".jp2", Jp2, "jp2c"},  {".ras", Ras, "rasc"}, {".jpc", Jpc, "jpcc"},
-};
-
-constexpr std::string_view kColorNames[] = {"True Color", "256 Color", "256 Grays",
-                                            "16 Color",   "16 Grays",  "B&W"};
-
+// The engine options of each of ColorNames(), in its order.
 constexpr ColorOptions kColorOptions[] = {{24, false}, {8, false}, {8, true},
                                           {4, false},  {4, true},  {1, false}};
-
-constexpr std::string_view kTrueOrGray[] = {"True Color", "256 Grays"};
-constexpr std::string_view kGifColors[] = {"256 Color", "256 Grays", "16 Color", "16 Grays", "B&W"};
-constexpr std::string_view kTgaColors[] = {"True Color", "256 Color", "256 Grays"};
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -44,63 +18,45 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
+FormatChoice ChoiceOf(const OutputFormatInfo& info) {
+  return {info.format, std::string(info.extension), std::string(info.colorKey)};
+}
+
 }  // namespace
 
 std::span<const std::string_view> FormatListTexts() {
-  return kFormatListTexts;
+  return ListTexts();
 }
 
 FormatChoice FormatFromItemText(std::string_view itemText) {
-  FormatChoice choice{Jpeg, ".jpg", "jpgc"};
-  for (const ExtensionEntry& entry : kExtensions) {
-    const size_t at = itemText.find(entry.extension);
-    if (at != std::string_view::npos && at > 0)
-      choice = {entry.format, std::string(entry.extension), std::string(entry.colorKey)};
+  FormatChoice choice = ChoiceOf(InfoOf(OutputFormat::Jpeg));
+  for (const OutputFormatInfo& info : OutputFormats()) {
+    const size_t at = itemText.find(info.extension);
+    if (at != std::string_view::npos && at > 0) choice = ChoiceOf(info);
   }
   return choice;
 }
 
 FormatChoice FormatFromType(int type) {
-  if (type < 0 || type >= static_cast<int>(std::size(kFormatListTexts)))
-    return FormatFromItemText("");
-  return FormatFromItemText(kFormatListTexts[type]);
+  const std::span<const OutputFormatInfo> formats = OutputFormats();
+  if (type < 0 || type >= static_cast<int>(formats.size())) return FormatFromItemText("");
+  return FormatFromItemText(formats[static_cast<size_t>(type)].listText);
 }
 
-std::string_view ColorKeyOf(int format) {
-  for (const ExtensionEntry& entry : kExtensions)
-    if (entry.format == format) return entry.colorKey;
-  return {};
+std::string_view ColorKeyOf(OutputFormat format) {
+  return InfoOf(format).colorKey;
 }
 
 ColorOptions ColorOptionsFor(std::string_view colorName) {
-  for (size_t i = 0; i < std::size(kColorNames); ++i)
-    if (EqualsIgnoringCase(colorName, kColorNames[i])) return kColorOptions[i];
+  const std::span<const std::string_view> names = ColorNames();
+  static_assert(std::size(kColorOptions) == 6);
+  for (size_t i = 0; i < names.size() && i < std::size(kColorOptions); ++i)
+    if (EqualsIgnoringCase(colorName, names[i])) return kColorOptions[i];
   return {24, false};
 }
 
-std::span<const std::string_view> ColorNames() {
-  return kColorNames;
-}
-
-std::span<const std::string_view> ColorNamesOffered(int format) {
-  switch (format) {
-    case Bmp:
-    case Tiff:
-    case Png:
-    case Pcx:
-      return kColorNames;
-    case Jpeg:
-    case Jp2:
-    case Jpc:
-    case Ras:
-      return kTrueOrGray;
-    case Gif:
-      return kGifColors;
-    case Tga:
-      return kTgaColors;
-    default:
-      return {};
-  }
+std::span<const std::string_view> ColorNamesOffered(OutputFormat format) {
+  return InfoOf(format).colorsOffered;
 }
 
 int EngineCompressionCode(int compressIndex) {

@@ -1,11 +1,13 @@
 #pragma once
-// The batch driver's tables: the output format list, how a list text picks the engine format
-// and extension, the colour names with their engine options, and the TIFF compression codes.
+// The batch driver's view of the output format table (engine/output_formats.h): how the
+// setting "type" or a list text picks the format, the colour names with their engine options,
+// and the TIFF compression codes.
 
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "engine/output_formats.h"
 
 namespace orvalis {
 
@@ -13,7 +15,7 @@ namespace orvalis {
 std::span<const std::string_view> FormatListTexts();
 
 struct FormatChoice {
-  int format;             // engine OutputFormat
+  OutputFormat format;
   std::string extension;  // ".jpg", ...
   std::string colorKey;   // settings key of the format's colour name; "" for EMF and WMF
 };
@@ -31,17 +33,14 @@ struct ColorOptions {
 };
 
 // The settings key of the format's colour name ("" for EMF and WMF).
-std::string_view ColorKeyOf(int format);
+std::string_view ColorKeyOf(OutputFormat format);
 
 // Engine options of a colour name, compared without regard to case; any other text gives
 // 24-bit colour.
 ColorOptions ColorOptionsFor(std::string_view colorName);
 
-// The six colour names, as the settings store and the pages write them.
-std::span<const std::string_view> ColorNames();
-
 // The colour names the settings page of `format` offers (empty for EMF and WMF).
-std::span<const std::string_view> ColorNamesOffered(int format);
+std::span<const std::string_view> ColorNamesOffered(OutputFormat format);
 
 // Engine compression code of the setting "compress" (an index in the TIFF page's list).
 int EngineCompressionCode(int compressIndex);

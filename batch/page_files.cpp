@@ -6,9 +6,9 @@
 #include <fstream>
 #include <system_error>
 
-#include "image/byte_order.h"
 #include "image/byte_stream.h"
 #include "image/codec_bmp.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 

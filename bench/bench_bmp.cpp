@@ -2,7 +2,6 @@
 // and writes of a file of the same size, so the codec's own cost shows as the difference.
 
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,7 +13,7 @@
 
 namespace {
 
-namespace ImageFormat = orvalis::ImageFormat;
+using orvalis::ImageFormat;
 using orvalis::RasterImage;
 
 constexpr uint32_t kWidth = 2550;
@@ -95,7 +94,8 @@ void BM_ReadSameBytes(benchmark::State& state) {
   for (auto _ : state) {
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (std::fread(buffer.get(), 1, size, f) != static_cast<size_t>(size)) state.SkipWithError("short read");
+    if (std::fread(buffer.get(), 1, size, f) != static_cast<size_t>(size))
+      state.SkipWithError("short read");
     std::fclose(f);
     benchmark::DoNotOptimize(buffer.get());
   }

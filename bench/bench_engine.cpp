@@ -5,40 +5,23 @@
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <filesystem>
 #include <string>
 
 #include "bench/rendered_page.h"
 #include "engine/converter.h"
+#include "engine/image_converter.h"
 #include "engine/pipelines.h"
 #include "image/raster_image.h"
 
 namespace orvalis {
 namespace {
 
-struct Format {
-  const char* name;
-  int engineFormat;
-  uint32_t imageFormat;
-  int paletteDepth;  // the colour step the pipeline applies by default
-};
-
-constexpr std::array<Format, 10> kFormats = {{
-    {"bmp", Bmp, ImageFormat::Bmp, 0},
-    {"jpg", Jpeg, ImageFormat::Jpeg, 0},
-    {"png", Png, ImageFormat::Png, 0},
-    {"gif", Gif, ImageFormat::Gif, 8},
-    {"tif", Tiff, ImageFormat::Tiff, 0},
-    {"pcx", Pcx, ImageFormat::Pcx, 0},
-    {"tga", Tga, ImageFormat::Tga, 0},
-    {"jp2", Jp2, ImageFormat::Jp2, 0},
-    {"ras", Ras, ImageFormat::Ras, 0},
-    {"jpc", Jpc, ImageFormat::Jpc, 0},
-}};
+using Format = OutputFormatInfo;
 
 std::string OutputPath(const Format& format) {
-  return (std::filesystem::temp_directory_path() / (std::string("orvalis_bench.") + format.name))
+  return (std::filesystem::temp_directory_path() /
+          (std::string("orvalis_bench.") + std::string(format.cliName)))
       .string();
 }
 
@@ -47,7 +30,7 @@ void Engine(benchmark::State& state, const Format& format, int dpi) {
   const std::string output = OutputPath(format);
   for (auto _ : state) {
     ConverterHandle job = ConverterCreate();
-    ConverterSetOption(job, OptFormat, nullptr, format.engineFormat);
+    ConverterSetOption(job, OptFormat, nullptr, NumberOf(format.format));
     ConverterSetOption(job, OptXDpi, nullptr, dpi);
     ConverterSetOption(job, OptYDpi, nullptr, dpi);
     ConverterSetOption(job, OptOutputPath, output.c_str(), 0);
@@ -61,12 +44,19 @@ void Engine(benchmark::State& state, const Format& format, int dpi) {
 void Direct(benchmark::State& state, const Format& format, int dpi) {
   const std::string page = bench::RenderedPagePath(dpi).string();
   const std::string output = OutputPath(format);
+  // What the pipeline does with the default options: the colour plan of a 24-bit request, the
+  // format's encoder options, and TIFF's compression for a 24-bit page.
+  ImageConverter defaults;
+  defaults.format = format.format;
+  const ColourPlan plan = DecideColour(defaults);
+  const uint32_t options = format.format == OutputFormat::Tiff
+                               ? TiffCompressionCode(defaults.compression, 24, false)
+                               : format.recipe.encoderOptions;
   for (auto _ : state) {
     RasterImage image;
     image.Load(page, ImageFormat::Bmp);
-    if (format.paletteDepth != 0) ReduceColors(image, format.paletteDepth);
-    if (format.engineFormat == Jpeg) image.SetEncoderOption(24, ImageFormat::Jpeg);
-    if (format.engineFormat == Tiff) image.SetEncoderOption(19999, ImageFormat::Tiff);
+    if (plan.paletteDepth != 0) ReduceColors(image, plan.paletteDepth);
+    if (options != 0) image.SetEncoderOption(options, format.imageFormat);
     image.SetResolutionX(dpi);
     image.SetResolutionY(dpi);
     image.SetQuality(75);
@@ -76,8 +66,9 @@ void Direct(benchmark::State& state, const Format& format, int dpi) {
 
 int RegisterAll() {
   for (int dpi : {150, 300}) {
-    for (const Format& format : kFormats) {
-      const std::string suffix = std::string(format.name) + "/" + std::to_string(dpi) + "dpi";
+    for (const Format& format : OutputFormats()) {
+      if (format.recipe.pipeline == PipelineKind::Metafile) continue;
+      const std::string suffix = std::string(format.cliName) + "/" + std::to_string(dpi) + "dpi";
       benchmark::RegisterBenchmark(("Engine/" + suffix).c_str(), Engine, format, dpi)
           ->Unit(benchmark::kMillisecond)
           ->MeasureProcessCPUTime()

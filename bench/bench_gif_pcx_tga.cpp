@@ -1,10 +1,10 @@
 // Encoding speed of the GIF, PCX and TGA writers on a rendered page.
 //
-// The page is the tiger of the corpus rendered by Ghostscript at 150 and 300 dpi into a 24-bit
+// The page is the benchmark document (bench/rendered_page.h) rendered by Ghostscript at 150 and 300 dpi into a 24-bit
 // BMP (ORVALIS_BENCH_PAGE_DIR, default /tmp/orvalis_bench_pages; rendered there when missing).
 // PCX, TGA and the GIF mosaic take the 24-bit page; the GIF palette cases take the page after
 // the engine's 256-colour reduction, which is done once outside the timing and also saved as an
-// 8-bit BMP (tiger_<dpi>_256.bmp) so that bench/peer_gif_pcx_tga.sh can give a peer the same
+// 8-bit BMP (<stem>_<dpi>_256.bmp) so that bench/peer_gif_pcx_tga.sh can give a peer the same
 // pixels. "Encode" runs the encoder into memory; "FileToFile" also reads the BMP and writes the
 // output file, which is what the peer script times for ImageMagick's convert.
 
@@ -20,7 +20,7 @@ namespace orvalis {
 namespace {
 
 // The 24-bit page, or the 256-colour page; loaded (and made) once per process.
-const RasterImage& Page(int dpi, bool reduced) {
+RasterImage& Page(int dpi, bool reduced) {
   return reduced ? bench::ReducedPage(dpi) : bench::RenderedPage(dpi);
 }
 
@@ -28,7 +28,7 @@ std::filesystem::path PagePath(int dpi, bool reduced) {
   return reduced ? bench::ReducedPagePath(dpi) : bench::RenderedPagePath(dpi);
 }
 
-void EncodeToMemory(benchmark::State& state, bool reduced, uint32_t format, uint32_t option) {
+void EncodeToMemory(benchmark::State& state, bool reduced, ImageFormat format, uint32_t option) {
   RasterImage page;
   page.MakeViewOf(Page(static_cast<int>(state.range(0)), reduced));
   page.SetEncoderOption(option, format);
@@ -48,7 +48,7 @@ void EncodeToMemory(benchmark::State& state, bool reduced, uint32_t format, uint
 }
 
 // Reads the BMP page and writes the output file, as `convert page.bmp out.X` does.
-void FileToFile(benchmark::State& state, bool reduced, uint32_t format, const char* extension) {
+void FileToFile(benchmark::State& state, bool reduced, ImageFormat format, const char* extension) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = PagePath(dpi, reduced).string();  // made when missing
   const std::string output =

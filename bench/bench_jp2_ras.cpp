@@ -1,6 +1,6 @@
 // Encoding speed of the JPEG 2000 (JP2, JPC) and Sun raster writers on a rendered page.
 //
-// The page is the tiger of the corpus rendered by Ghostscript at 150 and 300 dpi into a 24-bit
+// The page is the benchmark document (bench/rendered_page.h) rendered by Ghostscript at 150 and 300 dpi into a 24-bit
 // BMP (ORVALIS_BENCH_PAGE_DIR, default /tmp/orvalis_bench_pages; rendered there when missing).
 // "Encode" runs the encoder into memory; "FileToFile" also reads the BMP and writes the output
 // file, which is what bench/peer_jp2_ras.sh times for opj_compress and ImageMagick.
@@ -22,7 +22,7 @@ namespace {
 
 // The rendered page; with `gray`, turned to 256 grays as the engine does for gray output (read
 // once per resolution).
-const RasterImage& Page(int dpi, bool gray = false) {
+RasterImage& Page(int dpi, bool gray = false) {
   if (!gray) return bench::RenderedPage(dpi);
   static std::map<int, std::unique_ptr<RasterImage>> pages;
   std::unique_ptr<RasterImage>& page = pages[dpi];
@@ -39,8 +39,8 @@ const RasterImage& Page(int dpi, bool gray = false) {
 
 constexpr uint32_t kEngineQuality = 90;  // the image's default quality: rate 0.900
 
-void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gray = false) {
-  const RasterImage& page = Page(static_cast<int>(state.range(0)), gray);
+void Encode(benchmark::State& state, ImageFormat format, uint32_t quality, bool gray = false) {
+  RasterImage& page = Page(static_cast<int>(state.range(0)), gray);
   RasterImage view;
   view.MakeViewOf(page);
   view.SetQuality(quality);
@@ -59,12 +59,12 @@ void Encode(benchmark::State& state, uint32_t format, uint32_t quality, bool gra
                           (gray ? 1 : 3));
 }
 
-void FileToFile(benchmark::State& state, uint32_t format, uint32_t quality) {
+void FileToFile(benchmark::State& state, ImageFormat format, uint32_t quality) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = bench::RenderedPagePath(dpi).string();  // renders the page when missing
-  const std::string output =
-      (bench::PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" + std::to_string(format)))
-          .string();
+  const std::string output = (bench::PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" +
+                                                        std::to_string(NumberOf(format))))
+                                 .string();
   for (auto _ : state) {
     RasterImage image;
     if (!image.Load(input, ImageFormat::Bmp)) state.SkipWithError("cannot read the page");

@@ -1,6 +1,6 @@
 // Encoding speed of the JPEG and PNG writers on a rendered page.
 //
-// The page is the tiger of the corpus rendered by Ghostscript at 150 and 300 dpi into a 24-bit
+// The page is the benchmark document (bench/rendered_page.h) rendered by Ghostscript at 150 and 300 dpi into a 24-bit
 // BMP (ORVALIS_BENCH_PAGE_DIR, default /tmp/orvalis_bench_pages; rendered there when missing).
 // "Encode" runs the encoder into memory; "FileToFile" also reads the BMP with our decoder and
 // writes the output file, the work bench/peer_jpeg_png.sh times for cjpeg and ImageMagick.
@@ -24,7 +24,7 @@ using bench::RenderedPage;
 using bench::RenderedPagePath;
 
 struct Settings {
-  uint32_t format;
+  ImageFormat format;
   uint32_t options;
   uint32_t quality;
 };
@@ -41,7 +41,7 @@ void Apply(RasterImage& image, const Settings& s) {
 }
 
 void Encode(benchmark::State& state, const Settings& settings) {
-  const RasterImage& page = RenderedPage(static_cast<int>(state.range(0)));
+  RasterImage& page = RenderedPage(static_cast<int>(state.range(0)));
   RasterImage view;
   view.MakeViewOf(page);
   Apply(view, settings);
@@ -63,7 +63,7 @@ void FileToFile(benchmark::State& state, const Settings& settings) {
   const int dpi = static_cast<int>(state.range(0));
   const std::string input = RenderedPagePath(dpi).string();  // renders the page when missing
   const std::string output = (PageDirectory() / ("bench_out_" + std::to_string(dpi) + "_" +
-                                                 std::to_string(settings.format)))
+                                                 std::to_string(NumberOf(settings.format))))
                                  .string();
   for (auto _ : state) {
     RasterImage image;

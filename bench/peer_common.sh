@@ -5,7 +5,9 @@
 #   root     the repository;
 #   pages    the folder of rendered pages (ORVALIS_BENCH_PAGE_DIR, default
 #            /tmp/orvalis_bench_pages), exported so that the benchmark programs use it too;
-#   tiger    the corpus page the pages are rendered from;
+#   document the PostScript page the pages are rendered from: bench/page.ps, or the one
+#            ORVALIS_BENCH_DOCUMENT names (exported, so the benchmark programs use it too);
+#   stem     its name without .ps, which the page files start with;
 #   out      a scratch folder, removed when the script exits;
 #   convert  ImageMagick's own convert program;
 # and offers peer_build, peer_render_pages and peer_hyperfine.
@@ -13,7 +15,9 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 pages=${ORVALIS_BENCH_PAGE_DIR:-/tmp/orvalis_bench_pages}
 export ORVALIS_BENCH_PAGE_DIR=$pages
-tiger=$root/../shared/corpus/ps/tiger.ps
+document=${ORVALIS_BENCH_DOCUMENT:-$root/bench/page.ps}
+export ORVALIS_BENCH_DOCUMENT=$document
+stem=$(basename "$document" .ps)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
@@ -33,15 +37,15 @@ peer_build() {
   fi
 }
 
-# peer_render_pages DPI...: renders the tiger page at each DPI into $pages/tiger_<dpi>.bmp when
+# peer_render_pages DPI...: renders the document at each DPI into $pages/<stem>_<dpi>.bmp when
 # it is missing, with the same Ghostscript command as the benchmarks' rendered-page helper.
 peer_render_pages() {
   mkdir -p "$pages"
   local dpi page
   for dpi in "$@"; do
-    page=$pages/tiger_$dpi.bmp
+    page=$pages/${stem}_$dpi.bmp
     [[ -f $page ]] ||
-      gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r"$dpi" -sOutputFile="$page" "$tiger"
+      gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r"$dpi" -sOutputFile="$page" "$document"
   done
 }
 

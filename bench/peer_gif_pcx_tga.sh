@@ -17,12 +17,12 @@ source "$(dirname "$0")/peer_common.sh"
 peer_build bench_gif_pcx_tga "${1:-$root/build/gifpcx-rel}"
 peer_render_pages 150 300
 
-# The benchmark also writes the 256-colour pages tiger_<dpi>_256.bmp the peer reads below.
+# The benchmark also writes the 256-colour pages <stem>_<dpi>_256.bmp the peer reads below.
 "$bin/bench_gif_pcx_tga" --benchmark_min_time=1 --benchmark_format=json >"$out/ours.json"
 
 for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
-  reduced=$pages/tiger_${dpi}_256.bmp
+  page=$pages/${stem}_$dpi.bmp
+  reduced=$pages/${stem}_${dpi}_256.bmp
   peer_hyperfine "$out/peer_$dpi.json" \
     -n "convert pcx $dpi" "$convert $page $out/p.pcx" \
     -n "convert tga $dpi" "$convert $page $out/p.tga" \

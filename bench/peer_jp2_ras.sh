@@ -20,7 +20,7 @@ threads=$(nproc)
   --benchmark_format=json >"$out/ours.json"
 
 for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
+  page=$pages/${stem}_$dpi.bmp
   peer_hyperfine "$out/peer_$dpi.json" \
     -n "opj_compress jp2 1 thread $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads 1" \
     -n "opj_compress jp2 $threads threads $dpi" "opj_compress -i $page -o $out/p.jp2 -r 1.1111 -threads $threads" \

@@ -20,7 +20,7 @@ peer_render_pages 150 300
 job=$bin/orvalis-job
 
 for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
+  page=$pages/${stem}_$dpi.bmp
   peer_hyperfine "$out/times_$dpi.json" \
     -n "ours jpg $dpi" "$job --format jpg --quality 75 --out $out/ours_$dpi.jpg $page" \
     -n "cjpeg $dpi" "cjpeg -quality 75 -optimize -progressive -outfile $out/peer_$dpi.jpg $page" \
@@ -29,11 +29,11 @@ for dpi in 150 300; do
     -n "convert png24 $dpi" "$convert $page PNG24:$out/peer24_$dpi.png"
 done
 
-/usr/bin/python3 - "$out" "$pages" <<'EOF'
+/usr/bin/python3 - "$out" "$pages" "$stem" <<'EOF'
 import json, math, os, sys
 from PIL import Image, ImageChops, ImageStat
 
-out, pages = sys.argv[1], sys.argv[2]
+out, pages, stem = sys.argv[1], sys.argv[2], sys.argv[3]
 
 def psnr(page, path):
     a = Image.open(page).convert("RGB")
@@ -45,7 +45,7 @@ def psnr(page, path):
 # On a shared machine the CPU time (user + system) is the steadier of the two ratios.
 print(f"{'case':18} {'mean s':>8} {'ours/peer':>10} {'user+sys s':>11} {'ours/peer':>10} {'bytes':>9} {'PSNR dB':>8}")
 for dpi in (150, 300):
-    page = os.path.join(pages, f"tiger_{dpi}.bmp")
+    page = os.path.join(pages, f"{stem}_{dpi}.bmp")
     runs = {r["command"]: r for r in json.load(open(os.path.join(out, f"times_{dpi}.json")))["results"]}
     groups = ((f"ours jpg {dpi}", f"ours_{dpi}.jpg", ((f"cjpeg {dpi}", f"peer_{dpi}.jpg"),)),
               (f"ours png {dpi}", f"ours_{dpi}.png", ((f"convert png {dpi}", f"peer_{dpi}.png"),

@@ -16,12 +16,12 @@ peer_warmup=2
 peer_min_runs=10
 
 for dpi in 150 300; do
-  page=$pages/tiger_$dpi.bmp
+  page=$pages/${stem}_$dpi.bmp
   peer_hyperfine "$out/times_$dpi.json" \
     -n "emf $dpi" "$job --format emf --out $out/page_$dpi.emf $page" \
     -n "wmf $dpi" "$job --format wmf --out $out/page_$dpi.wmf $page" \
     -n "bmp $dpi" "$job --format bmp --out $out/page_$dpi.bmp $page" \
-    -n "gs render $dpi" "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile=$out/gs_$dpi.bmp $tiger" \
+    -n "gs render $dpi" "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r$dpi -sOutputFile=$out/gs_$dpi.bmp $document" \
     2>/dev/null
   /usr/bin/python3 - "$out/times_$dpi.json" "$out" "$dpi" <<'PY'
 import json, os, sys

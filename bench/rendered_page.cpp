@@ -15,14 +15,23 @@ extern char** environ;
 
 namespace orvalis::bench {
 
+std::filesystem::path DocumentPath() {
+  if (const char* document = std::getenv("ORVALIS_BENCH_DOCUMENT"); document && *document)
+    return document;
+  return std::filesystem::path(ORVALIS_SOURCE_DIR) / "bench/page.ps";
+}
+
+std::string PageStem() {
+  return DocumentPath().stem().string();
+}
+
 namespace {
 
 bool Render(const std::filesystem::path& bmp, int dpi) {
   std::error_code error;
   std::filesystem::create_directories(bmp.parent_path(), error);
   if (error) return false;
-  const std::filesystem::path tiger =
-      std::filesystem::path(ORVALIS_SOURCE_DIR) / "../shared/corpus/ps/tiger.ps";
+  const std::filesystem::path document = DocumentPath();
   std::vector<std::string> argv = {"gs",
                                    "-q",
                                    "-dSAFER",
@@ -31,7 +40,7 @@ bool Render(const std::filesystem::path& bmp, int dpi) {
                                    "-sDEVICE=bmp16m",
                                    "-r" + std::to_string(dpi),
                                    "-sOutputFile=" + bmp.string(),
-                                   tiger.string()};
+                                   document.string()};
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -43,7 +52,7 @@ bool Render(const std::filesystem::path& bmp, int dpi) {
 }
 
 std::filesystem::path ReducedFile(int dpi) {
-  return PageDirectory() / ("tiger_" + std::to_string(dpi) + "_256.bmp");
+  return PageDirectory() / (PageStem() + "_" + std::to_string(dpi) + "_256.bmp");
 }
 
 }  // namespace
@@ -54,7 +63,7 @@ std::filesystem::path PageDirectory() {
 }
 
 std::filesystem::path RenderedPagePath(int dpi) {
-  const std::filesystem::path path = PageDirectory() / ("tiger_" + std::to_string(dpi) + ".bmp");
+  const std::filesystem::path path = PageDirectory() / (PageStem() + "_" + std::to_string(dpi) + ".bmp");
   if (!std::filesystem::exists(path) && !Render(path, dpi)) {
     std::fprintf(stderr, "cannot render %s with gs\n", path.c_str());
     std::exit(1);
@@ -62,7 +71,7 @@ std::filesystem::path RenderedPagePath(int dpi) {
   return path;
 }
 
-const RasterImage& RenderedPage(int dpi) {
+RasterImage& RenderedPage(int dpi) {
   static std::map<int, std::unique_ptr<RasterImage>> pages;
   std::unique_ptr<RasterImage>& page = pages[dpi];
   if (!page) {
@@ -76,7 +85,7 @@ const RasterImage& RenderedPage(int dpi) {
   return *page;
 }
 
-const RasterImage& ReducedPage(int dpi) {
+RasterImage& ReducedPage(int dpi) {
   static std::map<int, std::unique_ptr<RasterImage>> pages;
   std::unique_ptr<RasterImage>& page = pages[dpi];
   if (!page) {

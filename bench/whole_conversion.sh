@@ -7,7 +7,9 @@
 # RUNS runs, and each figure as a ratio to Ghostscript's.
 #
 # usage: bench/whole_conversion.sh BINDIR [DOCS_FOLDER]
-# Without DOCS_FOLDER the corpus documents and a long generated manual are used.
+# Without DOCS_FOLDER: the repository's sample documents, the benchmark page and a long manual
+# generated with groff; with ORVALIS_BENCH_CORPUS naming a folder of real .ps documents (such as
+# a shared corpus), those documents as well.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +22,11 @@ docs=${2:-}
 if [[ -z "$docs" ]]; then
   docs="$work/docs"
   mkdir -p "$docs"
-  cp "$here"/../shared/corpus/ps/*.ps "$docs"/
+  cp "$here"/samples/*.ps "$here"/bench/page.ps "$docs"/
+  corpus=${ORVALIS_BENCH_CORPUS:-}
+  if [[ -n "$corpus" && -d "$corpus" ]]; then
+    find "$corpus" -maxdepth 2 -name '*.ps' -exec cp {} "$docs"/ \;
+  fi
   # A long document: a generated manual page typeset by groff.
   {
     echo '.TH LONGDOC 1 "2026" "Kestrune Orvalis" "Benchmarks"'

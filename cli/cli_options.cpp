@@ -77,8 +77,8 @@ const char kCliHelp[] =
 
 namespace {
 
-constexpr std::string_view kFormatNames[] = {"jpg", "tif", "bmp", "png", "gif", "pcx",
-                                             "wmf", "emf", "tga", "jp2", "jpc", "ras"};
+// The format names in the order of the setting "type".
+const std::span<const std::string_view> kFormatNames = CliNames();
 
 constexpr std::string_view kCompressionNames[] = {"uncompressed", "lzw",  "rle", "jpeg",
                                                   "packbits",     "fax3", "fax4"};

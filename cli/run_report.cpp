@@ -56,8 +56,8 @@ std::string SettingsText(const ConversionSettings& s) {
     const ColorOptions color = ColorOptionsFor(SettingText(s, colorKey).value_or(""));
     text += "color=" + std::to_string(color.bitDepth) + (color.grayscale ? " gray" : "") + "\n";
   }
-  if (format.format == Jpeg) text += "quality=" + std::to_string(s.JQu) + "\n";
-  if (format.format == Tiff) {
+  if (format.format == OutputFormat::Jpeg) text += "quality=" + std::to_string(s.JQu) + "\n";
+  if (format.format == OutputFormat::Tiff) {
     const int code = EngineCompressionCode(s.compress);
     text += "compression=" + std::to_string(code) + "\n";
     if (code == EngineCompressionCode(3)) text += "quality=" + std::to_string(s.TJQu) + "\n";

@@ -35,7 +35,7 @@ std::string FirstOutputPath(const std::string& source, const ConversionSettings&
   if (settings.each == 1) folder += EachFolderName(path) + "/";
   const FormatChoice format = FormatFromType(settings.type);
   const std::string base = path.stem().string();
-  return format.format == Tiff && settings.multpage == 1
+  return format.format == OutputFormat::Tiff && settings.multpage == 1
              ? folder + base + ".tif"
              : folder + base + "_001" + format.extension;
 }

@@ -2,23 +2,16 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <new>
 
 #include "engine/image_converter.h"
 #include "engine/pipelines.h"
 #include "engine/tiff_pipeline.h"
+#include "platform/paths.h"
 
 namespace orvalis {
 
 namespace {
-
-// Relative paths are taken against the process's current folder.
-std::string AbsolutePath(const char* path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? std::string(path) : absolute.lexically_normal().string();
-}
 
 void SetPathOption(std::string& field, const char* text) {
   if (text != nullptr && text[0] != '\0') field = AbsolutePath(text);
@@ -64,7 +57,7 @@ int ConverterSetOption(ConverterHandle job, int option, const char* text, int va
       Guarded(*job, [&] { SetPathOption(job->multiPagePath, text); });
       break;
     case OptFormat:
-      job->format = value >= Bmp && value <= Jpc ? value : Jpeg;
+      job->format = OutputFormatFromNumber(value).value_or(OutputFormat::Jpeg);
       break;
     case OptBitDepth:
       job->requestedDepth = value;
@@ -109,7 +102,7 @@ int ConverterRun(ConverterHandle job) {
     return 1;
   }
   job->hasRun = true;
-  DecideColorDepth(*job);
+  job->colour = DecideColour(*job);
   Guarded(*job, [&] { RunPipeline(*job); });
   return 1;
 }

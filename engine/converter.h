@@ -1,6 +1,10 @@
 #pragma once
 // The conversion engine's plain-function boundary: one job per output file (or per merged TIFF)
 // behind an opaque handle. Every operation refuses a null handle by returning 0.
+//
+// OptFormat takes an engine format number: NumberOf(OutputFormat) of engine/output_formats.h.
+
+#include "engine/output_formats.h"
 
 namespace orvalis {
 
@@ -22,22 +26,6 @@ enum ConverterOption : int {
   OptWidth = 13,
   OptHeight = 14,
   OptAngle = 15,
-};
-
-// The engine's output format numbers.
-enum OutputFormat : int {
-  Bmp = 1,
-  Emf = 2,
-  Wmf = 3,
-  Jpeg = 4,
-  Png = 5,
-  Gif = 6,
-  Tiff = 7,
-  Pcx = 8,
-  Tga = 9,
-  Jp2 = 10,
-  Ras = 11,
-  Jpc = 12,
 };
 
 ConverterHandle ConverterCreate();

@@ -1,41 +1,52 @@
 #pragma once
-// One conversion job: its options, its inputs, and for merged TIFF the document kept open
-// between pages.
+// One conversion job: its options, its inputs, the colour decision made when it runs, and for
+// merged TIFF the document kept open between pages.
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/converter.h"
-#include "engine/output_file.h"
-#include "image/codec_tiff.h"
+#include "engine/output_formats.h"
 
 namespace orvalis {
+
+struct MultiPageTiff;  // engine/tiff_pipeline.cpp
+struct MultiPageTiffDeleter {
+  void operator()(MultiPageTiff* document) const;
+};
+
+// How the job treats colour, decided once when it runs (DecideColour) and kept for every page.
+struct ColourPlan {
+  int paletteDepth = 0;  // 1, 4 or 8; 0 for 24-bit pages
+  bool gray = false;     // pages are made gray
+  bool reduce = true;    // palette depths reduce the page to an optimal palette
+};
+
+// The engine compression code that keeps 8-bit TIFF pages as gray levels without a palette.
+// No settings entry gives it; it comes only through OptCompression.
+inline constexpr int kCompressionGrayLevels = 7;
 
 struct ImageConverter {
   std::vector<std::string> inputFiles;
   std::string outputPath;
   std::string multiPagePath;
-  int format = Jpeg;
+  OutputFormat format = OutputFormat::Jpeg;
   int requestedDepth = 24;
   bool multiPage = false;
   int compression = 2;
-  bool grayscale = false;
+  bool grayscale = false;  // as asked; the plan says what the pages get
   int quality = 75;
   int angle = 0;
   int width = 0;
   int height = 0;
   int xDpi = 150;
   int yDpi = 150;
-  int paletteDepth = 0;
 
-  // Merged TIFF: the temporary file the pages go into, renamed over multiPagePath when the
-  // job is destroyed. Declared before tiffImage so that the document inside tiffImage is
-  // ended while the stream under it is still open.
-  std::unique_ptr<PendingOutput> multiPageOutput;
-  std::unique_ptr<FileStream> multiPageStream;
-  RasterImageTIF tiffImage;
-  int multiPagePagesWritten = 0;
+  ColourPlan colour;
+
+  // Merged TIFF: the document the pages go into, put in place when the job finishes.
+  std::unique_ptr<MultiPageTiff, MultiPageTiffDeleter> merged;
 
   bool hasRun = false;
   std::string error;  // first failure of the job, "" while everything was written

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "engine/pipelines.h"
+#include "image/draw_to_device.h"
+#include "platform/file_replace.h"
 #include "platform/gdi.h"
 
 namespace orvalis {
@@ -103,7 +105,7 @@ void RecordGdiFailure(ImageConverter& job) {
 }  // namespace
 
 void RunMetafilePipeline(ImageConverter& job) {
-  if (job.format == Emf) {
+  if (job.format == OutputFormat::Emf) {
     RunEmfPipeline(job);
   } else {
     RunWmfPipeline(job);
@@ -124,7 +126,8 @@ void RunEmfPipeline(ImageConverter& job) {
     return;
   }
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return;
@@ -137,7 +140,7 @@ void RunEmfPipeline(ImageConverter& job) {
   }
 
   RecordWhiteRectangle(dc.get(), size);
-  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  DrawToDevice(image, dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HENHMETAFILE metafile = gdi::CloseEnhMetaFile(dc.release());
@@ -155,7 +158,8 @@ void RunWmfPipeline(ImageConverter& job) {
   if (!PreparePage(job, image, &size) || !FitsClassicMetafile(job, image, size)) return;
 
   std::string error;
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "wb", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return;
@@ -170,7 +174,7 @@ void RunWmfPipeline(ImageConverter& job) {
   // The bitmap stored in the metafile carries the job's resolution.
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
-  image.DrawToDevice(dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
+  DrawToDevice(image, dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HMETAFILE metafile = gdi::CloseMetaFile(dc.release());

@@ -7,6 +7,8 @@
 #include "engine/metafile_pipeline.h"
 #include "engine/tiff_pipeline.h"
 #include "image/colour_reduction.h"
+#include "image/tiff_compression.h"
+#include "platform/file_replace.h"
 
 namespace orvalis {
 
@@ -16,65 +18,39 @@ bool IsPaletteDepth(int depth) {
   return depth == 1 || depth == 4 || depth == 8;
 }
 
-// How a raster pipeline treats colour before the common steps.
-enum class ColourStep {
-  Palette,      // BMP, PNG, GIF, PCX: gray first when asked, then an optimal palette
-  GrayIfAsked,  // JPEG, JPEG 2000, Sun raster: 8-bit gray or 24-bit colour
-  Tga,          // 8-bit gray or palette, else 24-bit colour
-};
+bool MakeGray(ImageConverter& job, RasterImage& image) {
+  return CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray");
+}
 
-struct RasterRecipe {
-  int format;
-  uint32_t imageFormat;
-  ColourStep colour;
-  bool rotates;          // BMP output ignores the angle
-  bool setsQuality;      // JPEG and JPEG 2000 carry the quality
-  uint32_t jpegOptions;  // JPEG: optimised tables (8) + progressive scans (16)
-};
-
-constexpr RasterRecipe kRasterRecipes[] = {
-    {Bmp, ImageFormat::Bmp, ColourStep::Palette, false, false, 0},
-    {Jpeg, ImageFormat::Jpeg, ColourStep::GrayIfAsked, true, true, 24},
-    {Png, ImageFormat::Png, ColourStep::Palette, true, false, 0},
-    {Gif, ImageFormat::Gif, ColourStep::Palette, true, false, 0},
-    {Pcx, ImageFormat::Pcx, ColourStep::Palette, true, false, 0},
-    {Tga, ImageFormat::Tga, ColourStep::Tga, true, false, 0},
-    {Jp2, ImageFormat::Jp2, ColourStep::GrayIfAsked, true, true, 0},
-    {Ras, ImageFormat::Ras, ColourStep::GrayIfAsked, true, false, 0},
-    {Jpc, ImageFormat::Jpc, ColourStep::GrayIfAsked, true, true, 0},
-};
-
-const RasterRecipe* FindRecipe(int format) {
-  for (const RasterRecipe& recipe : kRasterRecipes)
-    if (recipe.format == format) return &recipe;
-  return nullptr;
+bool Reduce(ImageConverter& job, RasterImage& image, int paletteDepth) {
+  return CheckStep(job, image, ReduceColors(image, paletteDepth),
+                   "Cannot reduce the page's colours");
 }
 
 bool ApplyColourStep(ImageConverter& job, RasterImage& image, ColourStep step) {
+  const ColourPlan& plan = job.colour;
   switch (step) {
+    case ColourStep::None:
+    case ColourStep::Tiff:  // the TIFF pipeline's own
+      return true;
     case ColourStep::Palette:
-      if (!IsPaletteDepth(job.paletteDepth)) return true;
-      if (job.grayscale && job.paletteDepth != 1 &&
-          !CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray"))
-        return false;
-      return CheckStep(job, image, ReduceColors(image, job.paletteDepth),
-                       "Cannot reduce the page's colours");
+      if (plan.paletteDepth == 0) return true;
+      if (plan.gray && plan.paletteDepth != 1 && !MakeGray(job, image)) return false;
+      return Reduce(job, image, plan.paletteDepth);
     case ColourStep::GrayIfAsked:
-      return !job.grayscale ||
-             CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray");
+      return !plan.gray || MakeGray(job, image);
     case ColourStep::Tga:
-      if (job.paletteDepth != 8) return true;
-      if (job.grayscale)
-        return CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray");
-      return CheckStep(job, image, ReduceColors(image, 8), "Cannot reduce the page's colours");
+      if (plan.paletteDepth != 8) return true;
+      return plan.gray ? MakeGray(job, image) : Reduce(job, image, 8);
   }
   return true;
 }
 
-void RunRasterPipeline(ImageConverter& job, const RasterRecipe& recipe) {
+void RunRasterPipeline(ImageConverter& job, const OutputFormatInfo& info) {
+  const Recipe& recipe = info.recipe;
   RasterImage image;
   if (!LoadPage(job, image, job.inputFiles.front())) return;
-  if (recipe.jpegOptions != 0) image.SetEncoderOption(recipe.jpegOptions, recipe.imageFormat);
+  if (recipe.encoderOptions != 0) image.SetEncoderOption(recipe.encoderOptions, info.imageFormat);
   if (!ApplyColourStep(job, image, recipe.colour)) return;
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
@@ -83,7 +59,7 @@ void RunRasterPipeline(ImageConverter& job, const RasterRecipe& recipe) {
     return;
   if (recipe.setsQuality) image.SetQuality(static_cast<uint32_t>(job.quality) & 0xFF);
   if (!ResizeStep(job, image)) return;
-  WriteOutput(job, image, recipe.imageFormat);
+  WriteOutput(job, image, info.imageFormat);
 }
 
 }  // namespace
@@ -96,26 +72,36 @@ bool ResizeStep(ImageConverter& job, RasterImage& image) {
       "Cannot resize the page");
 }
 
-void DecideColorDepth(ImageConverter& job) {
-  int depth =
-      IsPaletteDepth(job.requestedDepth) ? job.requestedDepth : (job.format == Gif ? 8 : 24);
-  switch (job.format) {
-    case Jpeg:
-      if (depth == 8) job.grayscale = true;
-      depth = job.grayscale ? 8 : 24;
+ColourPlan DecideColour(const ImageConverter& job) {
+  const Recipe& recipe = InfoOf(job.format).recipe;
+  const int asked = job.requestedDepth;
+  ColourPlan plan;
+  plan.gray = job.grayscale;
+  int depth = IsPaletteDepth(asked) ? asked : 24;
+  switch (recipe.depth) {
+    case DepthRule::Palette:
       break;
-    case Tga:
+    case DepthRule::PaletteOr8:
+      if (!IsPaletteDepth(asked)) depth = 8;
+      break;
+    case DepthRule::Jpeg:
+      if (depth == 8) plan.gray = true;
+      depth = plan.gray ? 8 : 24;
+      break;
+    case DepthRule::GrayOr24:
+      depth = plan.gray ? 8 : 24;
+      break;
+    case DepthRule::EightOr24:
       if (depth != 8) depth = 24;
       break;
-    case Jp2:
-    case Ras:
-    case Jpc:
-      depth = job.grayscale ? 8 : 24;
-      break;
-    default:
-      break;
   }
-  job.paletteDepth = IsPaletteDepth(depth) ? depth : 0;
+  plan.paletteDepth = IsPaletteDepth(depth) ? depth : 0;
+  if (recipe.colour == ColourStep::Tiff && job.compression == kCompressionGrayLevels) {
+    // 8-bit pages keep their gray levels; no page gets a reduced palette.
+    if (plan.paletteDepth == 8) plan.gray = true;
+    plan.reduce = false;
+  }
+  return plan;
 }
 
 void RunPipeline(ImageConverter& job) {
@@ -123,12 +109,17 @@ void RunPipeline(ImageConverter& job) {
     job.RecordError("No page was given to convert");
     return;
   }
-  if (job.format == Tiff) {
-    RunTiffPipeline(job);
-  } else if (job.format == Emf || job.format == Wmf) {
-    RunMetafilePipeline(job);
-  } else if (const RasterRecipe* recipe = FindRecipe(job.format)) {
-    RunRasterPipeline(job, *recipe);
+  const OutputFormatInfo& info = InfoOf(job.format);
+  switch (info.recipe.pipeline) {
+    case PipelineKind::Tiff:
+      RunTiffPipeline(job);
+      break;
+    case PipelineKind::Metafile:
+      RunMetafilePipeline(job);
+      break;
+    case PipelineKind::Raster:
+      RunRasterPipeline(job, info);
+      break;
   }
 }
 
@@ -162,13 +153,18 @@ bool ApplyRotation(RasterImage& image, int angle) {
 }
 
 uint32_t TiffCompressionCode(int compression, int depth, bool gray) {
+  using namespace tiff_compression;
   // Rows: engine compression code 0..6, then every other value. Columns: depth 1, depth 4,
-  // depth 8 colour, depth 8 gray, depth 24. 19999 is JPEG with our own YCbCr conversion.
+  // depth 8 colour, depth 8 gray, depth 24.
   static constexpr uint32_t kCodes[8][5] = {
-      {1, 1, 1, 1, 1},         {5, 5, 5, 5, 5},
-      {4, 5, 5, 19999, 19999}, {4, 32773, 32773, 32773, 32773},
-      {4, 5, 5, 5, 19999},     {3, 5, 5, 5, 19999},
-      {2, 5, 5, 5, 19999},     {4, 5, 5, 5, 19999},
+      {kNone, kNone, kNone, kNone, kNone},
+      {kLzw, kLzw, kLzw, kLzw, kLzw},
+      {kFax4, kLzw, kLzw, kJpegYCbCr, kJpegYCbCr},
+      {kFax4, kPackBits, kPackBits, kPackBits, kPackBits},
+      {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr},
+      {kFax3, kLzw, kLzw, kLzw, kJpegYCbCr},
+      {kHuffmanRle, kLzw, kLzw, kLzw, kJpegYCbCr},
+      {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr},
   };
   const int row = compression >= 0 && compression <= 6 ? compression : 7;
   const int column = depth == 1 ? 0 : depth == 4 ? 1 : depth == 8 ? (gray ? 3 : 2) : 4;
@@ -202,10 +198,11 @@ bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path) 
   return false;
 }
 
-bool WriteOutput(ImageConverter& job, RasterImage& image, uint32_t imageFormat) {
+bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat) {
   std::string error;
   // Read access too: the TIFF encoder looks for an existing header before it writes.
-  std::unique_ptr<PendingOutput> output = PendingOutput::Open(job.outputPath, "w+b", &error);
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
   if (!output) {
     job.RecordError(error);
     return false;

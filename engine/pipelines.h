@@ -9,8 +9,8 @@
 
 namespace orvalis {
 
-// Decides paletteDepth (and gray for JPEG) from the requested depth and the format.
-void DecideColorDepth(ImageConverter& job);
+// The colour plan of the job's format, requested depth, gray flag and compression.
+ColourPlan DecideColour(const ImageConverter& job);
 
 // Runs the pipeline of job.format on the job's inputs.
 void RunPipeline(ImageConverter& job);
@@ -26,7 +26,7 @@ uint32_t TiffCompressionCode(int compression, int depth, bool gray);
 
 // Encodes `image` into the job's output file through a temporary that is renamed into place
 // only when the encoder succeeded. Records the failure in the job otherwise.
-bool WriteOutput(ImageConverter& job, RasterImage& image, uint32_t imageFormat);
+bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat);
 
 // Loads an input page as BMP; records the failure in the job when it cannot be read.
 bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path);

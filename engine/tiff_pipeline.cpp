@@ -1,57 +1,78 @@
 #include "engine/tiff_pipeline.h"
 
 #include "engine/pipelines.h"
+#include "image/codec_tiff.h"
+#include "platform/file_replace.h"
 
 namespace orvalis {
+
+// The merged document of a job: the pages go into a temporary file, put in place when the job
+// finishes. The stream is declared before the image, so that the document inside the image is
+// ended while the stream under it is still open.
+struct MultiPageTiff {
+  std::unique_ptr<ReplacementFile> output;
+  std::unique_ptr<FileStream> stream;
+  RasterImageTIF image;
+  int pagesWritten = 0;
+};
+
+void MultiPageTiffDeleter::operator()(MultiPageTiff* document) const {
+  delete document;
+}
 
 namespace {
 
 bool OpenMultiPageFile(ImageConverter& job) {
-  if (job.multiPageStream) return true;
+  if (job.merged) return true;
   std::string error;
-  job.multiPageOutput = PendingOutput::Open(job.multiPagePath, "w+b", &error);
-  if (!job.multiPageOutput) {
+  std::unique_ptr<ReplacementFile> output =
+      ReplacementFile::Open(job.multiPagePath, LinkAtFinalName::Replace, &error);
+  if (!output) {
     job.RecordError(error);
     return false;
   }
-  job.multiPageStream = std::make_unique<FileStream>(job.multiPageOutput->File());
+  job.merged.reset(new MultiPageTiff);
+  job.merged->stream = std::make_unique<FileStream>(output->File());
+  job.merged->output = std::move(output);
   return true;
 }
 
 bool ApplyTiffColourStep(ImageConverter& job, RasterImage& image) {
-  if (job.paletteDepth != 1 && job.paletteDepth != 4 && job.paletteDepth != 8) return true;
-  if (job.paletteDepth == 8 && job.compression == 7) job.grayscale = true;
-  if (job.grayscale && job.paletteDepth != 1 &&
+  const ColourPlan& plan = job.colour;
+  if (plan.paletteDepth == 0) return true;
+  if (plan.gray && plan.paletteDepth != 1 &&
       !CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray"))
     return false;
-  if (job.compression != 7 && !CheckStep(job, image, ReduceColors(image, job.paletteDepth),
-                                         "Cannot reduce the page's colours"))
+  if (plan.reduce && !CheckStep(job, image, ReduceColors(image, plan.paletteDepth),
+                                "Cannot reduce the page's colours"))
     return false;
   return true;
 }
 
-void WriteTiffPage(ImageConverter& job, const std::string& input) {
-  if (job.multiPage && !OpenMultiPageFile(job)) return;
-  RasterImageTIF& image = job.tiffImage;
-  if (!LoadPage(job, image, input)) return;
-  if (!ApplyTiffColourStep(job, image)) return;
+// Loads a page and takes it through the TIFF steps; false (recorded) when a step failed.
+bool PreparePage(ImageConverter& job, RasterImageTIF& image, const std::string& input) {
+  if (!LoadPage(job, image, input)) return false;
+  if (!ApplyTiffColourStep(job, image)) return false;
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
-  const int depth = job.paletteDepth != 0 ? job.paletteDepth : 24;
-  image.SetEncoderOption(TiffCompressionCode(job.compression, depth, job.grayscale),
+  const int depth = job.colour.paletteDepth != 0 ? job.colour.paletteDepth : 24;
+  image.SetEncoderOption(TiffCompressionCode(job.compression, depth, job.colour.gray),
                          ImageFormat::Tiff);
   image.SetQuality(static_cast<uint32_t>(job.quality) & 0xFF);
-  if (!CheckStep(job, image, ApplyRotation(image, job.angle), "Cannot rotate the page")) return;
-  if (!ResizeStep(job, image)) return;
-  if (!job.multiPage) {
-    WriteOutput(job, image, ImageFormat::Tiff);
-    return;
-  }
-  if (image.SaveToStream(job.multiPageStream.get(), true)) {
-    ++job.multiPagePagesWritten;
+  if (!CheckStep(job, image, ApplyRotation(image, job.angle), "Cannot rotate the page"))
+    return false;
+  return ResizeStep(job, image);
+}
+
+void AddMergedPage(ImageConverter& job, const std::string& input) {
+  if (!OpenMultiPageFile(job)) return;
+  MultiPageTiff& merged = *job.merged;
+  if (!PreparePage(job, merged.image, input)) return;
+  if (merged.image.SaveToStream(merged.stream.get(), true)) {
+    ++merged.pagesWritten;
   } else {
     job.RecordError("Cannot add page " + Quoted(input) + " to " + Quoted(job.multiPagePath) + ": " +
-                    image.ErrorText());
+                    merged.image.ErrorText());
   }
 }
 
@@ -59,24 +80,26 @@ void WriteTiffPage(ImageConverter& job, const std::string& input) {
 
 void RunTiffPipeline(ImageConverter& job) {
   if (!job.multiPage) {
-    WriteTiffPage(job, job.inputFiles.front());
+    RasterImageTIF image;
+    if (PreparePage(job, image, job.inputFiles.front())) WriteOutput(job, image, ImageFormat::Tiff);
     return;
   }
-  for (const std::string& input : job.inputFiles) WriteTiffPage(job, input);
+  for (const std::string& input : job.inputFiles) AddMergedPage(job, input);
 }
 
 void FinishMultiPageTiff(ImageConverter& job) {
-  if (!job.multiPageOutput) return;
+  if (!job.merged) return;
+  MultiPageTiff& merged = *job.merged;
   // A document that cannot be completed (a full disk at its last directory) is not put in place.
-  const bool ended = job.tiffImage.EndDocument();
+  const bool ended = merged.image.EndDocument();
   if (!ended)
-    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": " + job.tiffImage.ErrorText());
-  job.multiPageStream.reset();
-  if (ended && job.multiPagePagesWritten > 0) {
+    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": " + merged.image.ErrorText());
+  merged.stream.reset();
+  if (ended && merged.pagesWritten > 0) {
     std::string error;
-    if (!job.multiPageOutput->Commit(&error)) job.RecordError(error);
+    if (!merged.output->Commit(&error)) job.RecordError(error);
   }
-  job.multiPageOutput.reset();  // removes the file when no page could be written
+  job.merged.reset();  // removes the file when no page could be written
 }
 
 }  // namespace orvalis

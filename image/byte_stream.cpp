@@ -66,6 +66,10 @@ int FileStream::HasError() {
   return file_ == nullptr ? -1 : std::ferror(file_);
 }
 
+void FileStream::ClearError() {
+  if (file_ != nullptr) std::clearerr(file_);
+}
+
 bool FileStream::PutByte(uint8_t value) {
   return file_ != nullptr && std::fputc(value, file_) == value;
 }

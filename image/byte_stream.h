@@ -25,6 +25,9 @@ class ByteStream {
   virtual bool FlushBuffers() = 0;
   virtual int AtEnd() = 0;
   virtual int HasError() = 0;
+  // Forgets an error a read left behind (a read of a stream open for writing only), so that
+  // HasError tells about the writes that follow.
+  virtual void ClearError() {}
   virtual bool PutByte(uint8_t value);
   virtual int GetByte() = 0;  // 0..255, or -1
   // Reads one line (newline kept) into buffer; nullptr at end of data.
@@ -50,6 +53,7 @@ class FileStream : public ByteStream {
   bool FlushBuffers() override;
   int AtEnd() override;
   int HasError() override;
+  void ClearError() override;
   bool PutByte(uint8_t value) override;
   int GetByte() override;
   char* ReadLine(char* buffer, size_t size) override;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/bmp_rle.h"
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -36,10 +36,6 @@ bool ReadExactly(ByteStream* stream, uint8_t* buffer, size_t count) {
   return stream->ReadBytes(buffer, 1, count) == count;
 }
 
-bool WriteAll(ByteStream* stream, const uint8_t* data, size_t count) {
-  return count == 0 || stream->WriteBytes(data, 1, count) == count;
-}
-
 // Moves to an absolute offset; a stream already there is not asked to seek at all.
 void MoveTo(ByteStream* stream, int64_t offset) {
   if (stream->Position() != offset) stream->SeekTo(offset, kSeekStart);
@@ -47,22 +43,32 @@ void MoveTo(ByteStream* stream, int64_t offset) {
 
 bool IsSupportedDepth(uint32_t bitsPerPixel) {
   switch (bitsPerPixel) {
-    case 1: case 4: case 8: case 16: case 24: case 32: return true;
-    default: return false;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      return true;
+    default:
+      return false;
   }
 }
 
 // The message for a depth/compression pair the reader refuses, or nullptr.
 const char* CompressionRefusal(const BITMAPINFOHEADER& file) {
   switch (file.biBitCount) {
-    case 1: case 4: case 8:
+    case 1:
+    case 4:
+    case 8:
       return file.biCompression <= kRle4 ? nullptr : "compression type not supported";
-    case 24: return file.biCompression == kRgb ? nullptr : "unknown compression";
+    case 24:
+      return file.biCompression == kRgb ? nullptr : "unknown compression";
     case 32:
-      return file.biCompression == kRgb || file.biCompression == kBitfields
-                 ? nullptr
-                 : "unknown compression";
-    default: return nullptr;  // 16 bits: any compression but bit fields reads as 5-5-5
+      return file.biCompression == kRgb || file.biCompression == kBitfields ? nullptr
+                                                                            : "unknown compression";
+    default:
+      return nullptr;  // 16 bits: any compression but bit fields reads as 5-5-5
   }
 }
 
@@ -262,7 +268,9 @@ void RasterImageBmp::ReadPalette(ByteStream* stream, const BITMAPINFOHEADER& fil
 bool RasterImageBmp::ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file,
                                 const FileLayout& layout) {
   switch (file.biBitCount) {
-    case 1: case 4: case 8:
+    case 1:
+    case 4:
+    case 8:
       MoveTo(stream, layout.PixelStart(file));
       if (file.biCompression == kRgb) {
         ReadPlainRows(stream);
@@ -275,7 +283,8 @@ bool RasterImageBmp::ReadPixels(ByteStream* stream, const BITMAPINFOHEADER& file
       MoveTo(stream, layout.PixelStart(file));
       ReadPlainRows(stream);
       return true;
-    default: break;
+    default:
+      break;
   }
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
   if (file.biBitCount == 32) {
@@ -338,8 +347,10 @@ void RasterImageBmp::ReadPlainRows(ByteStream* stream) {
 void RasterImageBmp::ReadRle(ByteStream* stream, uint32_t compression) {
   std::memset(PixelRows(), 0, Header().biSizeImage);
   const RlePixels target{PixelRows(), Header().biSizeImage, RowStride(), Height()};
-  if (compression == kRle8) DecodeRle8(*stream, target);
-  else DecodeRle4(*stream, target);
+  if (compression == kRle8)
+    DecodeRle8(*stream, target);
+  else
+    DecodeRle4(*stream, target);
 }
 
 // 16-bit rows (2 bytes a pixel, padded to 4) are read into the start of the pixel memory and
@@ -386,21 +397,21 @@ bool RasterImageBmp::Read32BitRows(ByteStream* stream, const uint32_t masks[3], 
   const auto column = static_cast<uint32_t>(done % Width());
   ClearFileRowsFrom(PixelRows(), RowStride(), row, size_t{column} * 3);
   if (run.alpha != nullptr) {
-    if (run.alphaSeen == 0) std::memset(run.alpha, 255, total);
-    else ClearFileRowsFrom(run.alpha, Width(), row, column);
+    if (run.alphaSeen == 0)
+      std::memset(run.alpha, 255, total);
+    else
+      ClearFileRowsFrom(run.alpha, Width(), row, column);
   }
   return true;
 }
 
-void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
-                                        uint32_t greenMask, uint32_t blueMask,
-                                        uint32_t bitsPerPixel) {
+void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask, uint32_t greenMask,
+                                        uint32_t blueMask, uint32_t bitsPerPixel) {
   UnpackMaskedPixels(source, redMask, greenMask, blueMask, bitsPerPixel, 0, Height());
 }
 
-void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask,
-                                        uint32_t greenMask, uint32_t blueMask,
-                                        uint32_t bitsPerPixel, uint32_t firstRow,
+void RasterImageBmp::UnpackMaskedPixels(const uint8_t* source, uint32_t redMask, uint32_t greenMask,
+                                        uint32_t blueMask, uint32_t bitsPerPixel, uint32_t firstRow,
                                         uint32_t rowCount) {
   if (source == nullptr || BitsPerPixel() != 24 || firstRow >= Height()) return;
   rowCount = std::min(rowCount, Height() - firstRow);
@@ -465,24 +476,25 @@ void RasterImageBmp::UnpackPixelRun32(const uint8_t* source, uint64_t first, uin
 
 bool RasterImageBmp::Encode(ByteStream* stream) {
   if (!CheckBeforeEncode(stream)) return false;
-  bool written = false;
+  CheckedWriter writer(stream);
   if (ColorCount() != 0 || !HasAlpha()) {
     // The block is a packed DIB already: file header, then the block in one write.
-    const std::vector<uint8_t> fileHeader =
-        FileHeader(BlockSize() + kFileHeaderSize,
-                   PaletteBytes() + BITMAPINFOHEADER::kSize + kFileHeaderSize);
+    const std::vector<uint8_t> fileHeader = FileHeader(
+        BlockSize() + kFileHeaderSize, PaletteBytes() + BITMAPINFOHEADER::kSize + kFileHeaderSize);
     WriteHeaderToBlock();
-    written = WriteAll(stream, fileHeader.data(), fileHeader.size()) &&
-              WriteAll(stream, BitmapBlock(), BlockSize());
+    writer.Write(fileHeader) && writer.Write(BitmapBlock(), BlockSize());
   } else {
-    written = WriteWithAlpha(stream);
+    WriteWithAlpha(writer);
   }
-  if (!written) SetErrorText("BMP write failed");
-  return written;
+  if (!writer.Finish()) {
+    SetErrorText("BMP write failed");
+    return false;
+  }
+  return true;
 }
 
 // A 24-bit image with an alpha plane becomes a 32-bit BI_RGB file: blue, green, red, alpha.
-bool RasterImageBmp::WriteWithAlpha(ByteStream* stream) {
+bool RasterImageBmp::WriteWithAlpha(CheckedWriter& writer) {
   BITMAPINFOHEADER h = Header();
   h.biBitCount = 32;
   h.biCompression = kRgb;
@@ -491,10 +503,7 @@ bool RasterImageBmp::WriteWithAlpha(ByteStream* stream) {
   const std::vector<uint8_t> fileHeader = FileHeader(h.biSizeImage + headersSize, headersSize);
   uint8_t info[BITMAPINFOHEADER::kSize];
   h.WriteTo(info);
-  if (!WriteAll(stream, fileHeader.data(), fileHeader.size()) ||
-      !WriteAll(stream, info, sizeof info)) {
-    return false;
-  }
+  if (!writer.Write(fileHeader) || !writer.Write(info, sizeof info)) return false;
   const uint32_t width = Width();
   const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(width, kChunkPixels));
   std::vector<uint8_t> out(size_t{chunk} * 4);
@@ -509,7 +518,7 @@ bool RasterImageBmp::WriteWithAlpha(ByteStream* stream) {
         out[i * 4 + 2] = pixel[2];
         out[i * 4 + 3] = alpha[x + i];
       }
-      if (!WriteAll(stream, out.data(), size_t{n} * 4)) return false;
+      if (!writer.Write(out.data(), size_t{n} * 4)) return false;
     }
   }
   return true;

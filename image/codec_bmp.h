@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/checked_writer.h"
 #include "image/raster_image.h"
 
 namespace orvalis {
@@ -57,7 +58,7 @@ class RasterImageBmp : public RasterImage {
   void UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count, PixelRun32& run);
   uint8_t* FileRow(uint32_t row) const;
   void ClearFileRowsFrom(uint8_t* plane, size_t stride, uint32_t row, size_t byteInRow) const;
-  bool WriteWithAlpha(ByteStream* stream);
+  bool WriteWithAlpha(CheckedWriter& writer);
 
   bool topDown_ = false;  // while decoding: the file stores its top row first
 };

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -49,7 +49,8 @@ uint32_t Rgb(RGBQUAD c) {
 
 void RasterImageGIF::Flush(ByteStream* stream) {
   if (out_.empty()) return;
-  if (stream->WriteBytes(out_.data(), 1, out_.size()) != out_.size()) writesOk_ = false;
+  if (writer_.Stream() != stream) writer_ = CheckedWriter(stream);
+  writer_.Write(out_.data(), out_.size());
   out_.clear();
 }
 
@@ -128,8 +129,8 @@ void RasterImageGIF::WriteTileData(ByteStream* stream, const uint8_t* indices, u
 }
 
 bool RasterImageGIF::CheckWrites(ByteStream* stream) {
-  const bool flushed = stream->FlushBuffers();
-  if (writesOk_ && flushed && stream->HasError() == 0) return true;
+  if (writer_.Stream() != stream) writer_ = CheckedWriter(stream);
+  if (writer_.Finish() && writesOk_) return true;
   SetErrorText("Write Error in GIF file");
   return false;
 }
@@ -149,8 +150,8 @@ bool RasterImageGIF::Encode(ByteStream* stream) {
   if (BitsPerPixel() > 8) return EncodeTrueColor(stream);
 
   // A view shares its image's pixels but not its frame list: look at the image itself.
-  const auto* owner = static_cast<const RasterImage*>(Info().viewOf);
-  const auto& frames = (owner != nullptr ? owner : this)->FrameList();
+  const RasterImage* owner = ViewedImage() != nullptr ? ViewedImage() : this;
+  const auto& frames = owner->FrameList();
   if (Info().frameCount > 1 && !frames.empty()) {
     // A count beyond the list ends in one absent frame, which EncodeFrames reports.
     const size_t count = std::min(static_cast<size_t>(Info().frameCount), frames.size() + 1);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/checked_writer.h"
 #include "image/gif_lzw.h"
 #include "image/raster_image.h"
 
@@ -61,7 +62,8 @@ class RasterImageGIF : public RasterImage {
   GifDataEncoder dataEncoder_;
   std::vector<uint8_t> out_;
   std::vector<uint8_t> rowIndices_;
-  bool writesOk_ = true;
+  CheckedWriter writer_{nullptr};  // the stream of the encode under way
+  bool writesOk_ = true;           // false once the data encoder lost a write
 };
 
 }  // namespace orvalis

@@ -14,6 +14,8 @@
     "libjpeg-turbo is required: true-colour rows are handed over in their stored blue-green-red order"
 #endif
 
+#include "image/checked_writer.h"
+
 namespace orvalis {
 
 namespace {
@@ -24,7 +26,7 @@ constexpr size_t kDestinationBufferSize = 4096;
 // buffer that is handed to the stream whenever it fills up, and once more at the end.
 struct JpegDestination {
   jpeg_destination_mgr manager;  // first, so libjpeg's pointer converts back to the whole
-  ByteStream* stream;
+  CheckedWriter* writer;         // over the caller's stream
   JOCTET buffer[kDestinationBufferSize];
 };
 
@@ -72,10 +74,8 @@ void StartDestination(j_compress_ptr compressor) {
 
 boolean EmptyDestination(j_compress_ptr compressor) {
   JpegDestination* destination = DestinationOf(compressor);
-  if (destination->stream->WriteBytes(destination->buffer, 1, kDestinationBufferSize) !=
-      kDestinationBufferSize) {
+  if (!destination->writer->Write(destination->buffer, kDestinationBufferSize))
     ERREXIT(compressor, JERR_FILE_WRITE);
-  }
   StartDestination(compressor);
   return TRUE;
 }
@@ -84,15 +84,13 @@ boolean EmptyDestination(j_compress_ptr compressor) {
 void FinishDestination(j_compress_ptr compressor) {
   JpegDestination* destination = DestinationOf(compressor);
   const size_t count = kDestinationBufferSize - destination->manager.free_in_buffer;
-  ByteStream* stream = destination->stream;
-  if (count > 0 && stream->WriteBytes(destination->buffer, 1, count) != count) {
-    ERREXIT(compressor, JERR_FILE_WRITE);
-  }
-  if (!stream->FlushBuffers() || stream->HasError() != 0) ERREXIT(compressor, JERR_FILE_WRITE);
+  CheckedWriter* writer = destination->writer;
+  writer->Write(destination->buffer, count);
+  if (!writer->Finish()) ERREXIT(compressor, JERR_FILE_WRITE);
 }
 
-void AttachDestination(JpegJob* job, ByteStream* stream) {
-  job->destination.stream = stream;
+void AttachDestination(JpegJob* job, CheckedWriter* writer) {
+  job->destination.writer = writer;
   job->destination.manager.init_destination = &StartDestination;
   job->destination.manager.empty_output_buffer = &EmptyDestination;
   job->destination.manager.term_destination = &FinishDestination;
@@ -139,7 +137,7 @@ void ExpandGrayRow(const RasterImage& image, uint32_t y, JSAMPROW samples) {
 
 // Runs libjpeg from creation to destruction. On any libjpeg error the message is left in
 // job->error.message and the result is false. This frame holds plain data only.
-bool CompressImage(JpegJob* job, ByteStream* stream) {
+bool CompressImage(JpegJob* job, CheckedWriter* writer) {
   j_compress_ptr compressor = &job->compressor;
   compressor->err = jpeg_std_error(&job->error.manager);
   job->error.manager.error_exit = &ExitWithMessage;
@@ -149,7 +147,7 @@ bool CompressImage(JpegJob* job, ByteStream* stream) {
     return false;
   }
   jpeg_create_compress(compressor);
-  AttachDestination(job, stream);
+  AttachDestination(job, writer);
 
   const RasterImage& image = *job->image;
   compressor->image_width = image.Width();
@@ -211,7 +209,8 @@ bool RasterImageJpeg::Encode(ByteStream* stream) {
   job.smoothing = smoothing_;
   job.densityX = DensityOf(ResolutionX());
   job.densityY = DensityOf(ResolutionY());
-  if (!CompressImage(&job, stream)) {
+  CheckedWriter writer(stream);
+  if (!CompressImage(&job, &writer)) {
     SetErrorText(job.error.message);
     return false;
   }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include "image/checked_writer.h"
+
 namespace orvalis {
 
 namespace {
@@ -33,26 +35,26 @@ constexpr int kMaxResolutions = 6;
 // OpenJPEG seeks to absolute offsets counted from where it started writing; the ByteStream may
 // already hold bytes before that point.
 struct StreamBinding {
-  ByteStream* stream;
+  CheckedWriter* writer;
   int64_t origin;
 };
 
 OPJ_SIZE_T WriteToByteStream(void* buffer, OPJ_SIZE_T count, void* user) {
   auto* binding = static_cast<StreamBinding*>(user);
-  const size_t written = binding->stream->WriteBytes(buffer, 1, count);
   // OpenJPEG retries a short write with the rest, so a stream that stops accepting bytes must
   // answer with an error rather than 0, or the flush would never end.
-  return written == 0 && count != 0 ? static_cast<OPJ_SIZE_T>(-1) : written;
+  return binding->writer->Write(buffer, count) ? count : static_cast<OPJ_SIZE_T>(-1);
 }
 
 OPJ_OFF_T SkipInByteStream(OPJ_OFF_T count, void* user) {
   auto* binding = static_cast<StreamBinding*>(user);
-  return binding->stream->SeekTo(count, kSeekCurrent) ? count : -1;
+  return binding->writer->Stream()->SeekTo(count, kSeekCurrent) ? count : -1;
 }
 
 OPJ_BOOL SeekInByteStream(OPJ_OFF_T offset, void* user) {
   auto* binding = static_cast<StreamBinding*>(user);
-  return binding->stream->SeekTo(binding->origin + offset, kSeekStart) ? OPJ_TRUE : OPJ_FALSE;
+  return binding->writer->Stream()->SeekTo(binding->origin + offset, kSeekStart) ? OPJ_TRUE
+                                                                                 : OPJ_FALSE;
 }
 
 // A memory stream that refuses to grow past a size: a trial code stream that misses the target
@@ -130,8 +132,28 @@ float Jpeg2000CompressionRatio(double rate) {
   return static_cast<float>(1.0 / std::max(rate, 0.001));
 }
 
+namespace {
+
+// The last error OpenJPEG reported (its progress notes, such as "tile number 1 / 1", are not
+// reasons), without its line break; "" when it reported none.
+std::string LastLibraryError(const std::string& messages) {
+  std::string last, line;
+  for (const char c : messages) {
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if (line.find("rror") != std::string::npos) last = line;
+    line.clear();
+  }
+  if (line.find("rror") != std::string::npos) last = line;
+  return last;
+}
+
+}  // namespace
+
 bool RasterImageOpenJpeg::Fail(const char* message) {
-  SetErrorText(message);
+  SetErrorText(WithReason(message, LastLibraryError(libraryMessages_)));
   return false;
 }
 
@@ -153,11 +175,9 @@ bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
     const double rawBytes = static_cast<double>(Width()) * Height() * (gray ? 1 : 3);
     CappedMemoryStream trial(static_cast<int64_t>(rawBytes * rate));
     if (trial.OpenEmpty() && RunOpenJpeg(&trial, 0.0f, gray) == nullptr) {
-      const size_t length = static_cast<size_t>(trial.Length());
-      if (stream->WriteBytes(trial.DetachBuffer(false), 1, length) != length) {
-        return Fail("error: cannot encode image");
-      }
-      return true;
+      CheckedWriter writer(stream);
+      writer.Write(trial.DetachBuffer(false), static_cast<size_t>(trial.Length()));
+      return writer.Finish() || Fail("error: cannot encode image");
     }
     libraryMessages_.clear();
   }
@@ -177,7 +197,8 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
   opj_set_warning_handler(codec.get(), &CollectMessage, &libraryMessages_);
   opj_set_error_handler(codec.get(), &CollectMessage, &libraryMessages_);
 
-  StreamBinding binding{stream, std::max<int64_t>(stream->Position(), 0)};
+  CheckedWriter writer(stream);
+  StreamBinding binding{&writer, std::max<int64_t>(stream->Position(), 0)};
   UniqueStream output(opj_stream_create(kStreamChunk, OPJ_FALSE));
   if (!output) return "error: cannot open standard output";
   opj_stream_set_write_function(output.get(), &WriteToByteStream);
@@ -206,7 +227,10 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
       !opj_encode(codec.get(), output.get()) || !opj_end_compress(codec.get(), output.get())) {
     return "error: cannot encode image";
   }
-  return nullptr;
+  // What OpenJPEG still holds goes out when the stream is destroyed: destroyed here, so that
+  // the writer's check covers it.
+  output.reset();
+  return writer.Finish() ? nullptr : "error: cannot encode image";
 }
 
 // Hands the rows over from the top of the picture: stored row y is picture row height-1-y.

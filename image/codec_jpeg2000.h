@@ -36,14 +36,14 @@ class RasterImageOpenJpeg : public RasterImage {
   const std::string& LibraryMessages() const { return libraryMessages_; }
 
  protected:
-  explicit RasterImageOpenJpeg(uint32_t format) : RasterImage(format), codecFormat_(format) {}
+  explicit RasterImageOpenJpeg(ImageFormat format) : RasterImage(format), codecFormat_(format) {}
 
  private:
   bool Fail(const char* message);
   const char* RunOpenJpeg(ByteStream* stream, float ratio, bool gray);
   void CopyPixelsTo(opj_image* image, bool gray) const;
 
-  uint32_t codecFormat_;
+  ImageFormat codecFormat_;
   std::string libraryMessages_;
 };
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "image/checked_writer.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -217,7 +218,8 @@ bool RasterImagePcx::Encode(ByteStream* stream) {
 
   std::array<uint8_t, kHeaderSize> header;
   BuildHeader(header.data());
-  if (stream->WriteBytes(header.data(), kHeaderSize, 1) == 0) {
+  CheckedWriter writer(stream);
+  if (!writer.Write(header)) {
     SetErrorText("cannot write PCX header");
     return false;
   }
@@ -228,7 +230,7 @@ bool RasterImagePcx::Encode(ByteStream* stream) {
     return false;
   }
   const auto bodyLength = static_cast<size_t>(body.Length());
-  bool written = stream->WriteBytes(body.DetachBuffer(false), bodyLength, 1) == 1;
+  writer.Write(body.DetachBuffer(false), bodyLength);
   body.CloseStream();
 
   if (BitsPerPixel() == 8) {
@@ -239,10 +241,9 @@ bool RasterImagePcx::Encode(ByteStream* stream) {
       const RGBQUAD c = PaletteEntryAt(i);
       palette.insert(palette.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
     }
-    written = stream->WriteBytes(palette.data(), 1, palette.size()) == palette.size() && written;
+    writer.Write(palette);
   }
-  // A short write would leave a truncated file behind a success: report it.
-  if (!stream->FlushBuffers() || !written || stream->HasError() != 0) {
+  if (!writer.Finish()) {
     SetErrorText("cannot write PCX file");
     return false;
   }

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstring>
 #include <vector>
+
+#include "image/checked_writer.h"
 
 namespace orvalis {
 
@@ -15,7 +18,8 @@ namespace {
 // may be skipped on the way.
 struct PngPlan {
   const RasterImage* image;
-  ByteStream* stream;
+  CheckedWriter* writer;  // over the caller's stream
+  char reason[160];       // libpng's message of the failure
   png_structp png;
   png_infop info;
 
@@ -45,23 +49,25 @@ struct PngPlan {
 enum class PngResult { Written, NoWriteStruct, NoInfoStruct, LibpngError };
 
 void WriteToStream(png_structp png, png_bytep data, png_size_t length) {
-  auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
-  if (stream == nullptr || stream->WriteBytes(data, 1, length) != length)
-    png_error(png, "Write Error");
+  auto* writer = static_cast<CheckedWriter*>(png_get_io_ptr(png));
+  if (writer == nullptr || !writer->Write(data, length)) png_error(png, "Write Error");
 }
 
 // A stream in error after the flush lost bytes it had accepted earlier (a full disk shows up
 // only when the buffered file is written out).
 void FlushStream(png_structp png) {
-  auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
-  if (stream == nullptr || !stream->FlushBuffers() || stream->HasError() != 0) {
-    png_error(png, "Flush Error");
-  }
+  auto* writer = static_cast<CheckedWriter*>(png_get_io_ptr(png));
+  if (writer == nullptr || !writer->Finish()) png_error(png, "Flush Error");
 }
 
-// libpng's messages are not kept: the caller gets "Error saving PNG file". Only the jump
-// back into WritePng remains of libpng's default error handling, without its printing.
-[[noreturn]] void JumpBack(png_structp png, png_const_charp) {
+// libpng's message is kept in the plan for the error text; then the jump back into WritePng,
+// without libpng's printing.
+[[noreturn]] void JumpBack(png_structp png, png_const_charp message) {
+  auto* plan = static_cast<PngPlan*>(png_get_error_ptr(png));
+  if (plan != nullptr && message != nullptr) {
+    std::strncpy(plan->reason, message, sizeof plan->reason - 1);
+    plan->reason[sizeof plan->reason - 1] = '\0';
+  }
   png_longjmp(png, 1);
 }
 void IgnoreWarning(png_structp, png_const_charp) {}
@@ -100,7 +106,7 @@ void SetHeaderChunks(PngPlan* plan) {
 
 // Runs libpng from creation to destruction. This frame holds plain data only.
 PngResult WritePng(PngPlan* plan) {
-  plan->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &JumpBack, &IgnoreWarning);
+  plan->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, plan, &JumpBack, &IgnoreWarning);
   if (plan->png == nullptr) return PngResult::NoWriteStruct;
   plan->info = png_create_info_struct(plan->png);
   if (plan->info == nullptr) {
@@ -113,7 +119,7 @@ PngResult WritePng(PngPlan* plan) {
   }
   // libpng's default guard stops at a million pixels a side; a large poster is still a valid PNG.
   png_set_user_limits(plan->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-  png_set_write_fn(plan->png, plan->stream, &WriteToStream, &FlushStream);
+  png_set_write_fn(plan->png, plan->writer, &WriteToStream, &FlushStream);
   SetHeaderChunks(plan);
   png_write_info(plan->png, plan->info);
   if (plan->swapRedBlue) png_set_bgr(plan->png);
@@ -151,9 +157,10 @@ uint32_t HighestIndexUsed(const RasterImage& image) {
 bool RasterImagePng::Encode(ByteStream* stream) {
   if (!CheckBeforeEncode(stream)) return false;
 
+  CheckedWriter writer(stream);
   PngPlan plan{};
   plan.image = this;
-  plan.stream = stream;
+  plan.writer = &writer;
   plan.width = Width();
   plan.height = Height();
   plan.interlace = EncoderOption(ImageFormat::Png) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
@@ -252,7 +259,7 @@ bool RasterImagePng::Encode(ByteStream* stream) {
       SetErrorText("Failed to initialize PNG info structure");
       break;
     case PngResult::LibpngError:
-      SetErrorText("Error saving PNG file");
+      SetErrorText(WithReason("Error saving PNG file", plan.reason));
       break;
   }
   return false;

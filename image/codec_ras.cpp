@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "image/checked_writer.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -50,13 +51,11 @@ bool RasterImageRas::Encode(ByteStream* stream) {
 
   const std::vector<uint8_t> header =
       RasHeader(width, height, depth, static_cast<uint32_t>(dataLength));
-  if (stream->WriteBytes(header.data(), 1, header.size()) != header.size()) {
-    SetErrorText("error: cannot encode image");
-    return false;
-  }
+  CheckedWriter writer(stream);
+  writer.Write(header);
   // The padding bytes at the end of a row stay zero.
   std::vector<uint8_t> line(stride, 0);
-  for (uint32_t top = 0; top < height; ++top) {
+  for (uint32_t top = 0; top < height && writer.Ok(); ++top) {
     const uint32_t y = height - 1 - top;
     const uint8_t* row = RowAddress(y);
     if (!gray) {
@@ -66,10 +65,11 @@ bool RasterImageRas::Encode(ByteStream* stream) {
     } else {
       for (uint32_t x = 0; x < width; ++x) line[x] = IndexAtUnchecked(x, y);
     }
-    if (stream->WriteBytes(line.data(), 1, line.size()) != line.size()) {
-      SetErrorText("error: cannot encode image");
-      return false;
-    }
+    writer.Write(line);
+  }
+  if (!writer.Finish()) {
+    SetErrorText("error: cannot encode image");
+    return false;
   }
   return true;
 }

@@ -31,9 +31,11 @@ constexpr CodecEntry kCodecs[] = {
 
 }  // namespace
 
-std::span<const CodecEntry> Codecs() { return kCodecs; }
+std::span<const CodecEntry> Codecs() {
+  return kCodecs;
+}
 
-const CodecEntry* FindCodec(uint32_t format) {
+const CodecEntry* FindCodec(ImageFormat format) {
   const auto it = std::find_if(std::begin(kCodecs), std::end(kCodecs),
                                [format](const CodecEntry& c) { return c.format == format; });
   return it == std::end(kCodecs) ? nullptr : &*it;

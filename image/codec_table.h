@@ -1,5 +1,5 @@
 #pragma once
-// The one table that maps each ImageFormat number to its codec.
+// The one table that maps each image library format to its codec.
 
 #include <cstdint>
 #include <span>
@@ -9,7 +9,7 @@
 namespace orvalis {
 
 struct CodecEntry {
-  uint32_t format;
+  ImageFormat format;
   // Both run a codec object of the format on `image` and copy its error text back on failure.
   bool (*encode)(RasterImage& image, ByteStream* stream);  // nullptr: no encoder
   bool (*decode)(RasterImage& image, ByteStream* stream);  // nullptr: no decoder
@@ -17,7 +17,7 @@ struct CodecEntry {
 
 // Every codec, in the order format detection tries the decoders.
 std::span<const CodecEntry> Codecs();
-const CodecEntry* FindCodec(uint32_t format);
+const CodecEntry* FindCodec(ImageFormat format);
 
 // Encodes through a codec object that views the image's buffers without copying them.
 template <class Codec>

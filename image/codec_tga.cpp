@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "image/checked_writer.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -43,12 +44,13 @@ bool RasterImageTga::Encode(ByteStream* stream) {
       head.insert(head.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
     }
   }
-  bool written = stream->WriteBytes(head.data(), 1, head.size()) == head.size();
+  CheckedWriter writer(stream);
+  writer.Write(head);
 
   // Stored row 0 is the bottom row of the picture, which is where a lower-left origin starts.
   const size_t rowBytes = size_t{width} * (withAlpha ? 4 : BitsPerPixel() / 8);
   std::vector<uint8_t> buffer(withAlpha ? rowBytes : 0);
-  for (uint32_t y = 0; y < height && written; ++y) {
+  for (uint32_t y = 0; y < height && writer.Ok(); ++y) {
     const uint8_t* row = RowAddress(y);
     if (withAlpha) {
       for (uint32_t x = 0; x < width; ++x) {
@@ -60,10 +62,9 @@ bool RasterImageTga::Encode(ByteStream* stream) {
       }
       row = buffer.data();
     }
-    written = stream->WriteBytes(row, 1, rowBytes) == rowBytes;
+    writer.Write(row, rowBytes);
   }
-  // A short write would leave a truncated file behind a success: report it.
-  if (!written || !stream->FlushBuffers() || stream->HasError() != 0) {
+  if (!writer.Finish()) {
     SetErrorText("cannot write TGA file");
     return false;
   }

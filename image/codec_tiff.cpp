@@ -1,5 +1,7 @@
 #include "image/codec_tiff.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -7,14 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "image/checked_writer.h"
+#include "image/tiff_document.h"
+
 namespace orvalis {
 
 namespace {
 
-constexpr uint32_t kOptionLzw = 5;
-constexpr uint32_t kOptionJpeg = 7;
-constexpr uint32_t kOptionGroup4 = 4;
-constexpr uint32_t kOptionNone = 1;
+constexpr uint32_t kOptionLzw = tiff_compression::kLzw;
+constexpr uint32_t kOptionJpeg = tiff_compression::kJpeg;
+constexpr uint32_t kOptionGroup4 = tiff_compression::kFax4;
+constexpr uint32_t kOptionNone = tiff_compression::kNone;
 
 // Option 0 picks the usual compression for the depth.
 uint32_t ResolveOption(uint32_t option, uint32_t bitsPerPixel) {
@@ -70,6 +75,8 @@ struct RasterImageTIF::PageLayout {
   RowSource source = RowSource::Stored;
 };
 
+RasterImageTIF::RasterImageTIF() : RasterImage(ImageFormat::Tiff) {}
+
 RasterImageTIF::~RasterImageTIF() {
   EndDocument();
 }
@@ -78,7 +85,7 @@ bool RasterImageTIF::EndDocument() {
   if (!tiffDocument_) return true;
   ByteStream* stream = tiffDocument_->Stream();
   ResetDocument();
-  if (stream->FlushBuffers()) return true;
+  if (CheckedWriter(stream).Finish()) return true;
   SetErrorText("Error saving TIFF file");
   return false;
 }
@@ -91,25 +98,21 @@ void RasterImageTIF::ResetDocument() {
 
 bool RasterImageTIF::Fail(const char* message) {
   if (message != nullptr && *message != '\0') {
-    std::string text = message;
-    if (tiffDocument_ && !tiffDocument_->Diagnostic().empty())
-      text += ": " + tiffDocument_->Diagnostic();
-    SetErrorText(text);
+    SetErrorText(WithReason(message, tiffDocument_ ? tiffDocument_->Diagnostic() : ""));
   }
   if (tiffDocument_) tiffDocument_->Abandon();
   ResetDocument();
   return false;
 }
 
-bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
+bool RasterImageTIF::SaveToStream(ByteStream* stream, bool append) {
   if (!CheckBeforeEncode(stream)) return Fail(nullptr);
   if (tiffDocument_ && tiffDocument_->Stream() != stream) EndDocument();
   if (!tiffDocument_) {
     std::string diagnostic;
     tiffDocument_ = TiffDocument::Open(stream, &diagnostic);
     if (!tiffDocument_) {
-      SetErrorText(diagnostic.empty() ? "initialization fail"
-                                      : "initialization fail: " + diagnostic);
+      SetErrorText(WithReason("initialization fail", diagnostic));
       return Fail(nullptr);
     }
     // Pages already in the stream (a document reopened after a failed page) keep their
@@ -121,7 +124,7 @@ bool RasterImageTIF::Encode(ByteStream* stream, bool append) {
   ++pagesWritten_;
   if (!WritePage(isMultiPage_, pagesWritten_)) return Fail("Error saving TIFF file");
   if (!TIFFWriteDirectory(tiffDocument_->Handle())) return Fail("Error saving TIFF directory");
-  if (!stream->FlushBuffers()) return Fail("Error saving TIFF file");
+  if (!CheckedWriter(stream).Finish()) return Fail("Error saving TIFF file");
   if (!append) ResetDocument();
   return true;
 }
@@ -187,9 +190,7 @@ void RasterImageTIF::StoreWhiteFirst() {
   // it views: the exchange goes through that image, so that its own colour lookup cache
   // forgets the old palette order too. That image is a caller's writable image (a view is
   // only made of one for the length of an encode).
-  RasterImage* owner = this;
-  if (Info().viewOf != nullptr)
-    owner = const_cast<RasterImage*>(static_cast<const RasterImage*>(Info().viewOf));
+  RasterImage* owner = ViewedImage() != nullptr ? ViewedImage() : this;
   const RGBQUAD first = owner->PaletteEntryAt(0), second = owner->PaletteEntryAt(1);
   owner->SetPaletteEntryPacked(0, second);
   owner->SetPaletteEntryPacked(1, first);

@@ -36,29 +36,29 @@
 #include <memory>
 
 #include "image/raster_image.h"
-#include "image/tiff_document.h"
+#include "image/tiff_compression.h"
 #include "image/tiff_ycbcr.h"
 
 namespace orvalis {
 
+class TiffDocument;  // image/tiff_document.h, which brings in libtiff
+
 class RasterImageTIF : public RasterImage {
  public:
   // The option word that asks for JPEG with this encoder's own YCbCr conversion.
-  static constexpr uint32_t kJpegYCbCrOption = 19999;
+  static constexpr uint32_t kJpegYCbCrOption = tiff_compression::kJpegYCbCr;
 
-  RasterImageTIF() : RasterImage(ImageFormat::Tiff) {}
+  RasterImageTIF();
   ~RasterImageTIF() override;
 
   using RasterImage::Encode;  // the format dispatch stays reachable
 
+  // The codec table's entry point: one complete single-page document.
+  bool Encode(ByteStream* stream) { return SaveToStream(stream, false); }
   // Writes the image as the next page of the document on `stream`. append = false writes a
   // complete document and closes it; append = true writes the page's directory and leaves the
-  // document open for more pages.
-  bool Encode(ByteStream* stream, bool append);
-  // The codec table's entry point: one complete single-page document.
-  bool Encode(ByteStream* stream) { return Encode(stream, false); }
-  // The multi-page entry point of the engine.
-  bool SaveToStream(ByteStream* stream, bool append) { return Encode(stream, append); }
+  // document open for more pages (the engine's merged TIFF).
+  bool SaveToStream(ByteStream* stream, bool append);
 
   // Ends the open multi-page document, if any (every page already wrote its directory, so
   // nothing more is written) and flushes its stream; false with "Error saving TIFF file" when

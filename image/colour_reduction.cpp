@@ -75,13 +75,6 @@ std::array<RGBQUAD, 256> BuildStandardPalette8() {
   return p;
 }
 
-uint32_t RoundDepth(uint32_t bitsPerPixel) {
-  if (bitsPerPixel <= 1) return 1;
-  if (bitsPerPixel <= 4) return 4;
-  if (bitsPerPixel <= 8) return 8;
-  return 24;
-}
-
 // Entries a nearest-colour search of this image looks at: the significant colours when set.
 uint32_t SearchedEntries(const RasterImage& image) {
   const uint32_t n = image.SignificantColors();
@@ -435,7 +428,7 @@ bool RasterImage::DecreaseBpp(uint32_t bitsPerPixel, bool errorDiffusion, const 
 bool DecreaseBppUsing(RasterImage& image, uint32_t bitsPerPixel, bool errorDiffusion,
                       const RGBQUAD* palette, uint32_t count, PaletteSearch search) {
   if (!image.IsValid()) return false;
-  const uint32_t target = RoundDepth(bitsPerPixel);
+  const uint32_t target = RoundedDepth(bitsPerPixel);
   if (image.BitsPerPixel() < target) {
     image.SetErrorText("DecreaseBpp: target BPP greater than source BPP");
     return false;

@@ -19,7 +19,7 @@ int HighestCodeOfWidth(int width) {
 // ---- GifBitPacker ----
 
 void GifBitPacker::Start(ByteStream* stream, int k, size_t blockLimit) {
-  stream_ = stream;
+  writer_ = CheckedWriter(stream);
   initialBits_ = k + 1;
   clearCode_ = 1 << k;
   nextFreeCode = clearCode_ + 2;
@@ -30,7 +30,6 @@ void GifBitPacker::Start(ByteStream* stream, int k, size_t blockLimit) {
   pendingBits_ = 0;
   blockLimit_ = std::min<size_t>(blockLimit, 255);
   blockLength_ = 0;
-  writesOk_ = true;
 }
 
 void GifBitPacker::WriteBlock() {
@@ -39,7 +38,7 @@ void GifBitPacker::WriteBlock() {
   std::array<uint8_t, 256> out;
   out[0] = static_cast<uint8_t>(blockLength_);
   std::copy_n(block_.begin(), blockLength_, out.begin() + 1);
-  if (stream_->WriteBytes(out.data(), 1, blockLength_ + 1) != blockLength_ + 1) writesOk_ = false;
+  writer_.Write(out.data(), blockLength_ + 1);
   blockLength_ = 0;
 }
 

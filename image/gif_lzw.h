@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/byte_stream.h"
+#include "image/checked_writer.h"
 
 namespace orvalis {
 
@@ -39,13 +40,13 @@ class GifBitPacker {
   bool clearPending = false;
 
   // False once any write to the stream came back short.
-  bool WritesSucceeded() const { return writesOk_; }
+  bool WritesSucceeded() const { return writer_.Ok(); }
 
  private:
   void PutByte(uint8_t byte);
   void WriteBlock();
 
-  ByteStream* stream_ = nullptr;
+  CheckedWriter writer_{nullptr};
   int initialBits_ = 0;  // k + 1
   int clearCode_ = 0;
   int width_ = 0;
@@ -55,7 +56,6 @@ class GifBitPacker {
   size_t blockLimit_ = 254;
   size_t blockLength_ = 0;
   std::array<uint8_t, 256> block_{};
-  bool writesOk_ = true;
 };
 
 // One pass of an encoding over the pixels in GIF order: call Begin, PutRow with the palette

@@ -1,12 +1,13 @@
 #include "image/raster_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "image/byte_order.h"
 #include "image/codec_table.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -53,24 +54,26 @@ uint32_t PaletteSizeForDepth(uint32_t bitsPerPixel) {
   return bitsPerPixel <= 8 ? (1u << bitsPerPixel) : 0u;
 }
 
-uint32_t RoundDepth(uint32_t bitsPerPixel) {
+}  // namespace
+
+uint32_t RoundedDepth(uint32_t bitsPerPixel) {
   if (bitsPerPixel <= 1) return 1;
   if (bitsPerPixel <= 4) return 4;
   if (bitsPerPixel <= 8) return 8;
   return 24;
 }
 
-}  // namespace
-
 // ---- Lifetime and ownership ----
 
-RasterImage::RasterImage(uint32_t format) {
+RasterImage::RasterImage(ImageFormat format) {
   info_.sourceFormat = format;
   SetResolutionX(96);
   SetResolutionY(96);
 }
 
-RasterImage::~RasterImage() { Release(); }
+RasterImage::~RasterImage() {
+  Release();
+}
 
 bool RasterImage::Release() {
   if (info_.viewOf != nullptr) return false;
@@ -83,13 +86,13 @@ bool RasterImage::Release() {
 }
 
 uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel,
-                             uint32_t format) {
+                             ImageFormat format) {
   if (!Release()) return nullptr;
   if (width == 0 || height == 0) {
     SetErrorText("RasterImage::Create : width and height must be greater than zero");
     return nullptr;
   }
-  const uint32_t depth = RoundDepth(bitsPerPixel);
+  const uint32_t depth = RoundedDepth(bitsPerPixel);
   // The 32-bit product of the original layout is kept as a limit: anything that does not fit
   // in 32 bits, or more than 2^31 bits of pixels, is refused before allocating.
   const uint64_t bits = static_cast<uint64_t>(width) * height * depth;
@@ -153,7 +156,7 @@ bool RasterImage::TakeOver(RasterImage& other) {
   return true;
 }
 
-void RasterImage::MakeViewOf(const RasterImage& other) {
+void RasterImage::MakeViewOf(RasterImage& other) {
   Release();
   header_ = other.header_;
   info_ = other.info_;
@@ -199,8 +202,7 @@ RGBQUAD RasterImage::PaletteEntryAt(uint32_t index) const {
   return palette[index];
 }
 
-bool RasterImage::PaletteRgbAt(uint32_t index, uint8_t* red, uint8_t* green,
-                               uint8_t* blue) const {
+bool RasterImage::PaletteRgbAt(uint32_t index, uint8_t* red, uint8_t* green, uint8_t* blue) const {
   const RGBQUAD* palette = PaletteData();
   if (palette == nullptr || index >= ColorCount()) return false;
   *red = palette[index].rgbRed;
@@ -256,8 +258,10 @@ void RasterImage::SwapPaletteEntries(uint8_t i, uint8_t j) {
   for (uint32_t y = 0; y < Height(); ++y) {
     for (uint32_t x = 0; x < Width(); ++x) {
       const uint8_t v = IndexAtUnchecked(x, y);
-      if (v == i) SetIndexAtUnchecked(x, y, j);
-      else if (v == j) SetIndexAtUnchecked(x, y, i);
+      if (v == i)
+        SetIndexAtUnchecked(x, y, j);
+      else if (v == j)
+        SetIndexAtUnchecked(x, y, i);
     }
   }
   InvalidateNearestCache();
@@ -269,10 +273,17 @@ void RasterImage::SetSignificantColors(uint32_t n) {
     return;
   }
   switch (BitsPerPixel()) {
-    case 1: header_.biClrImportant = std::min(n, 2u); break;
-    case 4: header_.biClrImportant = std::min(n, 16u); break;
-    case 8: header_.biClrImportant = n; break;
-    default: break;
+    case 1:
+      header_.biClrImportant = std::min(n, 2u);
+      break;
+    case 4:
+      header_.biClrImportant = std::min(n, 16u);
+      break;
+    case 8:
+      header_.biClrImportant = n;
+      break;
+    default:
+      break;
   }
 }
 
@@ -318,10 +329,14 @@ int RasterImage::LuminanceCompare(RGBQUAD a, RGBQUAD b) {
 uint8_t RasterImage::IndexAtUnchecked(uint32_t x, uint32_t y) const {
   const uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
   switch (BitsPerPixel()) {
-    case 8: return row[x];
-    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    default: return 0;
+    case 8:
+      return row[x];
+    case 4:
+      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    case 1:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    default:
+      return 0;
   }
 }
 
@@ -335,7 +350,9 @@ uint8_t RasterImage::IndexAt(int64_t x, int64_t y) const {
 void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
   uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
   switch (BitsPerPixel()) {
-    case 8: row[x] = index; break;
+    case 8:
+      row[x] = index;
+      break;
     case 4: {
       uint8_t& b = row[x >> 1];
       b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (index & 0x0F))
@@ -348,7 +365,8 @@ void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
       b = (index & 1) ? (b | mask) : static_cast<uint8_t>(b & ~mask);
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -519,20 +537,23 @@ void RasterImage::SetResolutionY(int32_t dpi) {
     StoreLE32(bitmapBlock_ + 28, static_cast<uint32_t>(header_.biYPelsPerMeter));
 }
 
-void RasterImage::SetQuality(uint32_t quality) { info_.quality = static_cast<float>(quality & 0xFF); }
+void RasterImage::SetQuality(uint32_t quality) {
+  info_.quality = static_cast<float>(quality & 0xFF);
+}
 
 namespace {
-uint32_t OptionSlot(uint32_t format, uint32_t sourceFormat) {
-  if (format != 0 && format < ImageFormat::Count) return format;
-  return sourceFormat < ImageFormat::Count ? sourceFormat : 0;
+// The option slot of `format`, or of the image's own format for None or a number out of range.
+uint32_t OptionSlot(ImageFormat format, ImageFormat sourceFormat) {
+  if (format != ImageFormat::None && NumberOf(format) < kImageFormatSlots) return NumberOf(format);
+  return NumberOf(sourceFormat) < kImageFormatSlots ? NumberOf(sourceFormat) : 0;
 }
 }  // namespace
 
-void RasterImage::SetEncoderOption(uint32_t word, uint32_t format) {
+void RasterImage::SetEncoderOption(uint32_t word, ImageFormat format) {
   info_.encoderOptions[OptionSlot(format, info_.sourceFormat)] = word;
 }
 
-uint32_t RasterImage::EncoderOption(uint32_t format) const {
+uint32_t RasterImage::EncoderOption(ImageFormat format) const {
   return info_.encoderOptions[OptionSlot(format, info_.sourceFormat)];
 }
 
@@ -550,7 +571,7 @@ bool RasterImage::CheckBeforeEncode(ByteStream* stream) {
   return true;
 }
 
-bool RasterImage::DecodeFile(const std::string& path, uint32_t format, bool* opened) {
+bool RasterImage::DecodeFile(const std::string& path, ImageFormat format, bool* opened) {
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   *opened = file != nullptr;
   if (!file) return false;
@@ -558,9 +579,9 @@ bool RasterImage::DecodeFile(const std::string& path, uint32_t format, bool* ope
   return Decode(&stream, format);
 }
 
-bool RasterImage::Load(const std::string& path, uint32_t format) {
+bool RasterImage::Load(const std::string& path, ImageFormat format) {
   bool opened = false;
-  if (format >= 1 && format < ImageFormat::Count) {
+  if (format != ImageFormat::None && NumberOf(format) < kImageFormatSlots) {
     if (DecodeFile(path, format, &opened)) return true;
     if (!opened) return false;
   }
@@ -571,14 +592,27 @@ bool RasterImage::Load(const std::string& path, uint32_t format) {
   return ok;
 }
 
-bool RasterImage::Save(const std::string& path, uint32_t format) {
-  UniqueFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) return false;
-  FileStream stream(file.get());
-  return Encode(&stream, format);
+bool RasterImage::Save(const std::string& path, ImageFormat format) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    SetErrorText("cannot create " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  bool saved = false;
+  {
+    FileStream stream(file);
+    saved = Encode(&stream, format);
+  }
+  // fclose writes what is still buffered: a full disk may show only here.
+  errno = 0;
+  if (std::fclose(file) != 0 && saved) {
+    SetErrorText("cannot write " + path + ": " + std::strerror(errno != 0 ? errno : EIO));
+    saved = false;
+  }
+  return saved;
 }
 
-bool RasterImage::Encode(ByteStream* stream, uint32_t format) {
+bool RasterImage::Encode(ByteStream* stream, ImageFormat format) {
   const CodecEntry* codec = FindCodec(format);
   if (codec == nullptr || codec->encode == nullptr) {
     SetErrorText("Encode: Unknown format");
@@ -587,7 +621,7 @@ bool RasterImage::Encode(ByteStream* stream, uint32_t format) {
   return codec->encode(*this, stream);
 }
 
-bool RasterImage::Decode(ByteStream* stream, uint32_t format) {
+bool RasterImage::Decode(ByteStream* stream, ImageFormat format) {
   if (stream == nullptr) {
     SetErrorText("null file handler");
     return false;

@@ -19,26 +19,9 @@
 #include <vector>
 
 #include "image/byte_stream.h"
-#include "platform/gdi.h"
+#include "image/image_format.h"
 
 namespace orvalis {
-
-// The image library's format numbers. 0 means "none / detect by content"; valid numbers are
-// 0..21, each with an encoder option slot, though only some have codecs.
-namespace ImageFormat {
-inline constexpr uint32_t None = 0;
-inline constexpr uint32_t Bmp = 1;
-inline constexpr uint32_t Gif = 2;
-inline constexpr uint32_t Jpeg = 3;
-inline constexpr uint32_t Png = 4;
-inline constexpr uint32_t Tiff = 6;
-inline constexpr uint32_t Tga = 7;
-inline constexpr uint32_t Pcx = 8;
-inline constexpr uint32_t Jp2 = 11;
-inline constexpr uint32_t Jpc = 12;
-inline constexpr uint32_t Ras = 15;
-inline constexpr uint32_t Count = 22;
-}  // namespace ImageFormat
 
 struct RGBQUAD {
   uint8_t rgbBlue = 0;
@@ -76,19 +59,21 @@ struct BITMAPINFOHEADER {
   static BITMAPINFOHEADER ReadFrom(const uint8_t* at);
 };
 
+class RasterImage;
+
 // The settings and state that travel with an image through every operation.
 struct ImageInfo {
   uint32_t rowStride = 0;
   uint8_t* pixelRows = nullptr;
-  const void* viewOf = nullptr;
-  uint32_t sourceFormat = 0;
+  RasterImage* viewOf = nullptr;  // the image whose buffers a view shares
+  ImageFormat sourceFormat = ImageFormat::None;
   std::string errorText;
   int32_t transparentIndex = -1;
   RGBQUAD transparentColor{};
   float quality = 90.0f;
   int32_t dpiX = 96;
   int32_t dpiY = 96;
-  std::array<uint32_t, ImageFormat::Count> encoderOptions{};
+  std::array<uint32_t, kImageFormatSlots> encoderOptions{};
   struct NearestCache {
     RGBQUAD color{};
     uint8_t index = 0;
@@ -110,17 +95,22 @@ inline constexpr uint64_t RASTERIMAGE_MAX_MEMORY_BITS = 2147483648ull;
 
 class RasterImage {
  public:
-  explicit RasterImage(uint32_t format = ImageFormat::None);
+  explicit RasterImage(ImageFormat format = ImageFormat::None);
   virtual ~RasterImage();
   RasterImage(const RasterImage&) = delete;
   RasterImage& operator=(const RasterImage&) = delete;
 
   // ---- Lifetime and ownership ----
-  uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, uint32_t format);
+  uint8_t* Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, ImageFormat format);
   bool Release();
   void CopyInfoFrom(const RasterImage& other);
   bool TakeOver(RasterImage& other);
-  void MakeViewOf(const RasterImage& other);
+  // Shares `other`'s buffers and settings without copying them, for one encode: a codec object
+  // works on a caller's image this way. The view never frees the buffers; `other` must outlive
+  // it, and may be changed through it (an encoder that reorders the palette does so).
+  void MakeViewOf(RasterImage& other);
+  // The image a view shares its buffers with; nullptr for an image that owns its own.
+  RasterImage* ViewedImage() const { return info_.viewOf; }
   bool IsValid() const { return bitmapBlock_ != nullptr; }
 
   // ---- Queries ----
@@ -129,7 +119,7 @@ class RasterImage {
   uint32_t BitsPerPixel() const { return header_.biBitCount; }
   uint32_t ColorCount() const { return header_.biClrUsed; }
   uint32_t RowStride() const { return info_.rowStride; }
-  uint32_t SourceFormat() const { return info_.sourceFormat; }
+  ImageFormat SourceFormat() const { return info_.sourceFormat; }
   uint32_t BlockSize() const;
   RGBQUAD* PaletteData() const;
   uint32_t PaletteBytes() const { return ColorCount() * 4; }
@@ -199,14 +189,14 @@ class RasterImage {
   int32_t ResolutionY() const { return info_.dpiY; }
   void SetQuality(uint32_t quality);
   int32_t Quality() const { return static_cast<int32_t>(info_.quality + 0.5f); }
-  void SetEncoderOption(uint32_t word, uint32_t format);
-  uint32_t EncoderOption(uint32_t format) const;
+  void SetEncoderOption(uint32_t word, ImageFormat format);
+  uint32_t EncoderOption(ImageFormat format) const;
 
   // ---- Files and streams ----
-  bool Load(const std::string& path, uint32_t format);
-  bool Save(const std::string& path, uint32_t format);
-  bool Encode(ByteStream* stream, uint32_t format);
-  bool Decode(ByteStream* stream, uint32_t format);
+  bool Load(const std::string& path, ImageFormat format);
+  bool Save(const std::string& path, ImageFormat format);
+  bool Encode(ByteStream* stream, ImageFormat format);
+  bool Decode(ByteStream* stream, ImageFormat format);
   bool CheckBeforeEncode(ByteStream* stream);
 
   // ---- Animation frames: the images an animated picture carries (frameCount of them). Nothing
@@ -222,12 +212,6 @@ class RasterImage {
   bool DecreaseBpp(uint32_t bitsPerPixel, bool errorDiffusion, const RGBQUAD* palette = nullptr,
                    uint32_t colorCount = 0);
 
-  // ---- Drawing (draw_to_device.cpp) ----
-  // Stretches the whole picture into (x, y, width, height) of the context with StretchDIBits,
-  // in COLORONCOLOR mode; false only for an empty image or no context.
-  bool DrawToDevice(gdi::HDC dc, int32_t x, int32_t y, int32_t width, int32_t height,
-                    uint32_t rasterOp);
-
   // ---- Geometry (geometry.cpp) ----
   bool RotateRight90(RasterImage* destination = nullptr);
   bool RotateLeft90(RasterImage* destination = nullptr);
@@ -242,7 +226,7 @@ class RasterImage {
 
  private:
   void InvalidateNearestCache() { info_.nearestCache.valid = false; }
-  bool DecodeFile(const std::string& path, uint32_t format, bool* opened);
+  bool DecodeFile(const std::string& path, ImageFormat format, bool* opened);
 
   std::unique_ptr<uint8_t[]> ownedBlock_;
   std::unique_ptr<uint8_t[]> ownedAlpha_;
@@ -252,6 +236,9 @@ class RasterImage {
   ImageInfo info_;
   std::vector<std::unique_ptr<RasterImage>> frameList_;
 };
+
+// The depth an image gets for a requested number of bits per pixel: 1, 4, 8 or 24.
+uint32_t RoundedDepth(uint32_t bitsPerPixel);
 
 // floor(dpi x 39.37007874015748 + 0.5): the header's pixels per metre for a resolution.
 int32_t PelsPerMeterFromDpi(int32_t dpi);

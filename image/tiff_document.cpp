@@ -5,7 +5,7 @@
 #include <limits>
 #include <set>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis {
 
@@ -103,6 +103,9 @@ std::unique_ptr<TiffDocument> TiffDocument::Open(ByteStream* stream, std::string
     *diagnostic = document->diagnostic_;
     return nullptr;
   }
+  // Looking for a document already there reads, which fails on a file open for writing only;
+  // that is not a failure of what is written next.
+  stream->ClearError();
   return document;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis::gdi {
 

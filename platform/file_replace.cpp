@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace orvalis {
 
@@ -16,12 +16,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool Fail(std::string* error, const std::string& what, int code) {
-  if (error != nullptr) *error = what + ": " + std::strerror(code);
-  return false;
+// Longest file name the file systems we write to take (NAME_MAX on Linux).
+constexpr size_t kMaxNameBytes = 255;
+
+// ".name.ab12cd.part" in the final file's folder. A final name near the longest a file name may
+// be is shortened here (at a UTF-8 character boundary).
+std::string TemporaryNameFor(const fs::path& finalPath, std::mt19937_64& random) {
+  static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr std::string_view kEnding = ".part";
+  std::string suffix(6, 'x');
+  for (char& c : suffix) c = kDigits[random() % (sizeof kDigits - 1)];
+  std::string base = finalPath.filename().string();
+  const size_t room = kMaxNameBytes - 2 - suffix.size() - kEnding.size();
+  if (base.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
+  std::string name = ".";
+  name.append(base).append(".").append(suffix).append(kEnding);
+  return (finalPath.parent_path() / name).string();
 }
 
-// Follows symbolic links (at most a few levels, so a loop cannot hang) to the file to replace.
+// Follows symbolic links (at most a few levels, so a loop cannot hang) to the file they name.
 std::string ResolveLinks(std::string path) {
   for (int depth = 0; depth < 16; ++depth) {
     std::error_code ec;
@@ -46,16 +63,24 @@ mode_t CurrentUmask() {
   return 022;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
+// Why the name cannot be replaced, or "" when it can (nothing there, a writable regular file or
+// a symbolic link). `mode` receives the permission bits the new file should get.
+std::string Refusal(const std::string& target, mode_t* mode) {
+  *mode = 0666 & ~CurrentUmask();
+  struct stat standing {};
+  if (::lstat(target.c_str(), &standing) != 0) return "";
+  const mode_t type = standing.st_mode & S_IFMT;
+  if (type == S_IFLNK) return "";
+  if (type == S_IFREG) {
+    if ((standing.st_mode & 0222) == 0) return "the file there is read-only";
+    *mode = standing.st_mode & 07777;
+    return "";
   }
-  return true;
+  if (type == S_IFDIR) return "it is a folder";
+  if (type == S_IFIFO) return "it is a named pipe";
+  if (type == S_IFCHR || type == S_IFBLK) return "it is a device";
+  if (type == S_IFSOCK) return "it is a socket";
+  return "it is not a regular file";
 }
 
 void SyncFolder(const std::string& folder) {
@@ -67,46 +92,99 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-  const std::string target = ResolveLinks(path);
-  fs::path folder = fs::path(target).parent_path();
-  if (folder.empty()) folder = ".";
-  const std::string name = fs::path(target).filename().string();
-  if (name.empty()) return Fail(error, "no file name in " + path, EINVAL);
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
 
-  mode_t mode = 0666 & ~CurrentUmask();
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) mode = old.st_mode & 07777;
+std::unique_ptr<ReplacementFile> ReplacementFile::Open(const std::string& finalPath,
+                                                       LinkAtFinalName links, std::string* error) {
+  if (finalPath.empty()) {
+    *error = "No output file name was given";
+    return nullptr;
+  }
+  std::string target = links == LinkAtFinalName::Follow ? ResolveLinks(finalPath) : finalPath;
+  if (fs::path(target).filename().empty()) {
+    *error = "Cannot write " + Quoted(finalPath) + ": no file name";
+    return nullptr;
+  }
+  mode_t mode = 0;
+  if (const std::string refusal = Refusal(target, &mode); !refusal.empty()) {
+    *error = "Cannot write " + Quoted(finalPath) + ": " + refusal;
+    return nullptr;
+  }
+  std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tempPath = TemporaryNameFor(target, random);
+    const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    std::FILE* file = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "w+b") : nullptr;
+    if (file == nullptr) {
+      *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);
+      ::close(fd);
+      ::unlink(tempPath.c_str());
+      return nullptr;
+    }
+    return std::unique_ptr<ReplacementFile>(
+        new ReplacementFile(finalPath, std::move(target), std::move(tempPath), file));
+  }
+  *error = "Cannot create " + Quoted(finalPath) + ": no free temporary name";
+  return nullptr;
+}
 
-  std::string temporary = (folder / ("." + name + ".XXXXXX")).string();
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return Fail(error, "cannot create a temporary file in " + folder.string(), errno);
+ReplacementFile::~ReplacementFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
 
+bool ReplacementFile::Commit(std::string* error) {
+  // Keeps the first failure: later steps fail as a consequence of it.
   int code = 0;
-  std::string what;
-  // Keeps the first failure only: later steps fail as a consequence of it.
-  auto note = [&](std::string failure) {
-    if (code != 0) return;
-    code = errno;
-    what = std::move(failure);
+  auto step = [&code](bool ok) {
+    if (!ok && code == 0) code = errno != 0 ? errno : EIO;
   };
-  if (!WriteAll(fd, bytes)) {
-    note("cannot write " + temporary);
-  } else if (::fchmod(fd, mode) != 0) {
-    note("cannot set the permissions of " + temporary);
-  } else if (::fsync(fd) != 0) {
-    note("cannot flush " + temporary);
-  }
-  if (::close(fd) != 0) note("cannot close " + temporary);
-  if (code == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    note("cannot replace " + target);
-  }
+  errno = 0;
+  step(std::fflush(file_) == 0);
+  step(std::ferror(file_) == 0);
+  step(::fsync(::fileno(file_)) == 0);
+  step(std::fclose(file_) == 0);
+  file_ = nullptr;
   if (code != 0) {
-    ::unlink(temporary.c_str());
-    return Fail(error, what, code);
+    *error = "Cannot write " + Quoted(finalPath_) + ": " + std::strerror(code);
+    return false;
   }
-  SyncFolder(folder.string());
+  // The name is checked again: something may have been put there while the file was written.
+  mode_t mode = 0;
+  if (const std::string refusal = Refusal(target_, &mode); !refusal.empty()) {
+    *error = "Cannot write " + Quoted(finalPath_) + ": " + refusal;
+    return false;
+  }
+  if (std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+    *error = "Cannot write " + Quoted(finalPath_) + ": " + std::strerror(errno);
+    return false;
+  }
+  tempPath_.clear();
+  fs::path folder = fs::path(target_).parent_path();
+  SyncFolder(folder.empty() ? "." : folder.string());
   return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+  std::string reason;
+  std::unique_ptr<ReplacementFile> file =
+      ReplacementFile::Open(path, LinkAtFinalName::Follow, &reason);
+  bool ok = file != nullptr;
+  if (ok && !bytes.empty() &&
+      std::fwrite(bytes.data(), 1, bytes.size(), file->File()) != bytes.size()) {
+    reason = "Cannot write " + Quoted(path) + ": " + std::strerror(errno != 0 ? errno : EIO);
+    ok = false;
+  }
+  ok = ok && file->Commit(&reason);
+  if (!ok && error != nullptr) *error = reason;
+  return ok;
 }
 
 }  // namespace orvalis

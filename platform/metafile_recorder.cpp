@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace orvalis::gdi {
 

@@ -7,6 +7,9 @@
 // Options are applied in the order given, then the inputs are added. Exit status: 0 when every
 // output was written, 1 with the reason on stderr otherwise, 2 for a usage error.
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -16,25 +19,30 @@
 #include <vector>
 
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 
 namespace {
 
 using namespace orvalis;
 
-constexpr char kUsage[] =
-    "usage: orvalis-job [--format N|bmp|emf|wmf|jpg|png|gif|tif|pcx|tga|jp2|ras|jpc] "
-    "[--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] [--compression N] "
-    "[--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] INPUT.bmp...\n";
+// The format names in the order of the engine's numbers, as the usage line lists them.
+std::string FormatNamesByNumber() {
+  std::vector<const OutputFormatInfo*> rows;
+  for (const OutputFormatInfo& info : OutputFormats()) rows.push_back(&info);
+  std::sort(rows.begin(), rows.end(), [](const OutputFormatInfo* a, const OutputFormatInfo* b) {
+    return NumberOf(a->format) < NumberOf(b->format);
+  });
+  std::string names;
+  for (const OutputFormatInfo* info : rows) names.append("|").append(info->cliName);
+  return names;
+}
 
-struct FormatName {
-  std::string_view name;
-  int format;
-};
-
-constexpr FormatName kFormatNames[] = {
-    {"bmp", Bmp},  {"emf", Emf}, {"wmf", Wmf}, {"jpg", Jpeg}, {"png", Png}, {"gif", Gif},
-    {"tif", Tiff}, {"pcx", Pcx}, {"tga", Tga}, {"jp2", Jp2},  {"ras", Ras}, {"jpc", Jpc},
-};
+const std::string kUsage =
+    std::string("usage: orvalis-job [--format N")
+        .append(FormatNamesByNumber())
+        .append("] [--out PATH] [--multipage PATH] [--bpp N] [--gray] [--quality N] "
+                "[--compression N] [--xdpi N] [--ydpi N] [--width N] [--height N] [--angle N] "
+                "INPUT.bmp...\n");
 
 std::optional<int> ParseInt(std::string_view text) {
   int value = 0;
@@ -43,9 +51,9 @@ std::optional<int> ParseInt(std::string_view text) {
   return value;
 }
 
+// A command-line name or an engine number (any number: the engine decides what it takes).
 std::optional<int> ParseFormat(std::string_view text) {
-  for (const FormatName& entry : kFormatNames)
-    if (entry.name == text) return entry.format;
+  if (const OutputFormatInfo* info = FindByCliName(text)) return NumberOf(info->format);
   return ParseInt(text);
 }
 
@@ -67,8 +75,22 @@ constexpr NumericFlag kNumericFlags[] = {
     {"--height", OptHeight}, {"--angle", OptAngle},
 };
 
+// Why `path` cannot be read as a page: "" for a regular file (or a name that is not there,
+// which the engine reports itself). A named pipe or a device would keep the job waiting for
+// data that may never come.
+std::string NotAPage(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  const char* kind = S_ISDIR(info.st_mode)                            ? "a folder"
+                     : S_ISFIFO(info.st_mode)                         ? "a named pipe"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                     : S_ISSOCK(info.st_mode)                         ? "a socket"
+                                                                      : "not a regular file";
+  return "Cannot read page '" + path + "': it is " + kind;
+}
+
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "orvalis-job: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "orvalis-job: %s\n%s", message.c_str(), kUsage.c_str());
   return 2;
 }
 
@@ -119,7 +141,7 @@ std::optional<std::string> ParseArguments(int argc, char** argv, std::vector<Set
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kUsage.c_str(), stdout);
     return 0;
   }
   std::vector<Setting> settings;
@@ -127,6 +149,12 @@ int main(int argc, char** argv) {
   if (const std::optional<std::string> error = ParseArguments(argc, argv, settings, inputs))
     return UsageError(*error);
 
+  for (const std::string& input : inputs) {
+    if (const std::string refusal = NotAPage(input); !refusal.empty()) {
+      std::fprintf(stderr, "orvalis-job: %s\n", refusal.c_str());
+      return 1;
+    }
+  }
   ConverterHandle job = ConverterCreate();
   if (job == nullptr) {
     std::fputs("orvalis-job: out of memory\n", stderr);

@@ -259,7 +259,8 @@ TEST(BatchTables, CollectPagesInPageOrder) {
 }
 
 TEST(BatchTables, FormatComesFromTheListText) {
-  const std::pair<int, const char*> expected[] = {
+  using enum OutputFormat;
+  const std::pair<OutputFormat, const char*> expected[] = {
       {Jpeg, ".jpg"}, {Tiff, ".tif"}, {Bmp, ".bmp"}, {Png, ".png"}, {Gif, ".gif"}, {Pcx, ".pcx"},
       {Wmf, ".wmf"},  {Emf, ".emf"},  {Tga, ".tga"}, {Jp2, ".jp2"}, {Jpc, ".jpc"}, {Ras, ".ras"},
   };
@@ -303,11 +304,11 @@ TEST(BatchTables, ApplySettingsSetsTheJobOptions) {
   s.TJQu = 33;
   s.tifc = "16 grays";
   ConverterHandle job = ConverterCreate();
-  BatchConverter::ApplySettings(job, Tiff, s);
+  BatchConverter::ApplySettings(job, OutputFormat::Tiff, s);
   EXPECT_EQ(job->width, 800);
   EXPECT_EQ(job->angle, 90);
   EXPECT_EQ(job->xDpi, 120);
-  EXPECT_EQ(job->format, Tiff);
+  EXPECT_EQ(job->format, OutputFormat::Tiff);
   EXPECT_EQ(job->compression, 6);
   EXPECT_EQ(job->quality, 33);
   EXPECT_TRUE(job->grayscale);
@@ -316,7 +317,7 @@ TEST(BatchTables, ApplySettingsSetsTheJobOptions) {
 
   s.resize = 0;
   job = ConverterCreate();
-  BatchConverter::ApplySettings(job, Png, s);
+  BatchConverter::ApplySettings(job, OutputFormat::Png, s);
   EXPECT_EQ(job->width, 0);
   EXPECT_EQ(job->quality, 75);  // only JPEG and TIFF carry a quality
   EXPECT_EQ(job->requestedDepth, 24);

@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "batch/page_folder.h"
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 #include "image/raster_image.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pages.h"

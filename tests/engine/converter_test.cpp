@@ -17,6 +17,7 @@ namespace orvalis {
 namespace {
 
 namespace fs = std::filesystem;
+using enum OutputFormat;
 
 // Owns a job for the length of a test.
 struct Job {
@@ -27,6 +28,7 @@ struct Job {
   ImageConverter& operator*() const { return *handle; }
   ImageConverter* operator->() const { return handle; }
   void Set(int option, int value) { ConverterSetOption(handle, option, nullptr, value); }
+  void Set(int option, OutputFormat format) { Set(option, NumberOf(format)); }
   void SetText(int option, const std::string& text) {
     ConverterSetOption(handle, option, text.c_str(), 0);
   }
@@ -93,29 +95,51 @@ TEST(ConverterOptions, NullHandleIsRefusedEverywhere) {
   EXPECT_STREQ(ConverterGetError(nullptr), "");
 }
 
-TEST(ConverterRun, DecidesThePaletteDepth) {
+// The colour plan is decided once, when the job runs, and the job's own options stay as given.
+TEST(ConverterRun, DecidesTheColourPlanOnce) {
   struct Case {
-    int format, requested;
+    OutputFormat format;
+    int requested;
     bool gray;
     int paletteDepth;
     bool grayAfter;
+    int compression = 2;
+    bool reduce = true;
   };
   const Case cases[] = {
-      {Gif, 24, false, 8, false}, {Gif, 4, false, 4, false},  {Gif, 1, true, 1, true},
-      {Jpeg, 8, false, 8, true},  {Jpeg, 24, true, 8, true},  {Jpeg, 4, false, 0, false},
-      {Tga, 4, false, 0, false},  {Tga, 1, false, 0, false},  {Tga, 8, false, 8, false},
-      {Jp2, 8, false, 0, false},  {Ras, 24, true, 8, true},   {Jpc, 1, false, 0, false},
-      {Png, 4, false, 4, false},  {Bmp, 16, false, 0, false}, {Tiff, 1, false, 1, false},
+      {Gif, 24, false, 8, false},
+      {Gif, 4, false, 4, false},
+      {Gif, 1, true, 1, true},
+      {Jpeg, 8, false, 8, true},
+      {Jpeg, 24, true, 8, true},
+      {Jpeg, 4, false, 0, false},
+      {Tga, 4, false, 0, false},
+      {Tga, 1, false, 0, false},
+      {Tga, 8, false, 8, false},
+      {Jp2, 8, false, 0, false},
+      {Ras, 24, true, 8, true},
+      {Jpc, 1, false, 0, false},
+      {Png, 4, false, 4, false},
+      {Bmp, 16, false, 0, false},
+      {Tiff, 1, false, 1, false},
       {Pcx, 8, true, 8, true},
+      // Compression 7 keeps TIFF pages unreduced, and makes 8-bit pages gray levels.
+      {Tiff, 8, false, 8, true, 7, false},
+      {Tiff, 4, false, 4, false, 7, false},
+      {Tiff, 24, false, 0, false, 7, false},
+      {Png, 8, false, 8, false, 7, true},
   };
   for (const Case& c : cases) {
     ImageConverter job;
     job.format = c.format;
     job.requestedDepth = c.requested;
     job.grayscale = c.gray;
-    DecideColorDepth(job);
-    EXPECT_EQ(job.paletteDepth, c.paletteDepth) << c.format << "/" << c.requested;
-    EXPECT_EQ(job.grayscale, c.grayAfter) << c.format << "/" << c.requested;
+    job.compression = c.compression;
+    const ColourPlan plan = DecideColour(job);
+    EXPECT_EQ(plan.paletteDepth, c.paletteDepth) << NumberOf(c.format) << "/" << c.requested;
+    EXPECT_EQ(plan.gray, c.grayAfter) << NumberOf(c.format) << "/" << c.requested;
+    EXPECT_EQ(plan.reduce, c.reduce) << NumberOf(c.format) << "/" << c.compression;
+    EXPECT_EQ(job.grayscale, c.gray) << "the job's option is left as given";
   }
 }
 
@@ -279,7 +303,7 @@ TEST_F(ConverterJobs, OtherAnglesUseTheFreeRotation) {
 
 TEST_F(ConverterJobs, ColourDecisionsReachTheFiles) {
   struct Case {
-    int format;
+    OutputFormat format;
     int depth;
     const char* ext;
     const char* mode;  // Pillow's mode of the output
@@ -405,13 +429,14 @@ TEST_F(ConverterJobs, MergedTiffFinishReportsTheLastWrite) {
   const std::string page = Page("p1.bmp", 10, 8);
   for (const bool blocked : {false, true}) {
     const std::string out = dir.File(blocked ? "blocked.tif" : "fine.tif");
-    if (blocked) fs::create_directories(fs::path(out) / "keep");  // a folder holds the name
     Job job;
     job.Set(OptFormat, Tiff);
     job.SetText(OptMultiPagePath, out);
     job.Set(OptMultiPage, 1);
     ConverterAddFile(job.handle, page.c_str());
     EXPECT_EQ(job.Run(), "");
+    // A folder takes the name while the pages are written: the document cannot be put there.
+    if (blocked) fs::create_directories(fs::path(out) / "keep");
     EXPECT_EQ(ConverterFinish(job.handle), 1);
     const std::string error = ConverterGetError(job.handle);
     if (blocked) {
@@ -449,7 +474,7 @@ TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
   struct Case {
     const char* name;
     std::string input;
-    int format;
+    OutputFormat format;
     std::string output;
     const char* mentions;
   };
@@ -476,6 +501,148 @@ TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
     }
     for (const auto& entry : fs::directory_iterator(dir.Path()))
       EXPECT_NE(entry.path().extension(), ".part") << c.name << ": temporary left behind";
+  }
+}
+
+// ---- Behaviour pinned by tables, read back through Pillow ----
+
+namespace pinned {
+
+// Runs one job on `page` into `out`; returns the job's error text.
+std::string Convert(const std::string& page, const std::string& out, OutputFormat format,
+                    std::initializer_list<std::pair<int, int>> options) {
+  Job job;
+  job.Set(OptFormat, format);
+  for (const auto& [option, value] : options) job.Set(option, value);
+  job.SetText(OptOutputPath, out);
+  ConverterAddFile(job.handle, page.c_str());
+  return job.RunAndDestroy();
+}
+
+bool PaletteIsGray(const test::OracleImage& image) {
+  if (image.mode == "1" || image.mode == "L") return true;
+  if (image.mode != "P" || image.palette.size() % 3 != 0) return false;
+  for (size_t i = 0; i < image.palette.size(); i += 3)
+    if (image.palette[i] != image.palette[i + 1] || image.palette[i] != image.palette[i + 2])
+      return false;
+  return true;
+}
+
+}  // namespace pinned
+
+// The page is turned first and then resized; a width or a height alone does not resize.
+TEST_F(ConverterJobs, RotationComesBeforeResizeAndOneSideAloneDoesNotResize) {
+  struct Case {
+    OutputFormat format;
+    const char* ext;
+    int angle, width, height;
+    int outWidth, outHeight;
+  };
+  const Case cases[] = {
+      {Png, "png", 90, 100, 50, 100, 50}, {Png, "png", 0, 800, 0, 40, 30},
+      {Tiff, "tif", 270, 60, 20, 60, 20}, {Jpeg, "jpg", 0, 0, 40, 40, 30},
+      {Gif, "gif", 90, 0, 0, 30, 40},     {Bmp, "bmp", 90, 20, 10, 20, 10},
+      {Jp2, "jp2", 180, 17, 9, 17, 9},    {Tga, "tga", 90, 0, 70, 30, 40},
+      {Pcx, "pcx", 270, 12, 80, 12, 80},  {Ras, "ras", 90, 33, 0, 30, 40},
+  };
+  const std::string page = Page("page.bmp", 40, 30);
+  for (const Case& c : cases) {
+    const std::string out = dir.File("resized." + std::string(c.ext));
+    ASSERT_EQ(pinned::Convert(page, out, c.format,
+                              {{OptAngle, c.angle}, {OptWidth, c.width}, {OptHeight, c.height}}),
+              "")
+        << c.ext;
+    const test::OracleImage image = Decoded(out);
+    EXPECT_EQ(image.width, c.outWidth)
+        << c.ext << " " << c.angle << " " << c.width << "x" << c.height;
+    EXPECT_EQ(image.height, c.outHeight)
+        << c.ext << " " << c.angle << " " << c.width << "x" << c.height;
+  }
+}
+
+TEST_F(ConverterJobs, GrayPaletteStepGivesGrayEntriesOnly) {
+  const std::string page = Page("page.bmp", 40, 30);
+  struct Format {
+    OutputFormat format;
+    const char* ext;
+  };
+  for (const Format f :
+       {Format{Bmp, "bmp"}, Format{Png, "png"}, Format{Gif, "gif"}, Format{Pcx, "pcx"}}) {
+    for (int depth : {1, 4, 8}) {
+      const std::string name = std::to_string(depth) + "." + f.ext;
+      const std::string gray = dir.File("gray" + name);
+      const std::string colour = dir.File("colour" + name);
+      ASSERT_EQ(pinned::Convert(page, gray, f.format, {{OptBitDepth, depth}, {OptGrayscale, 1}}),
+                "")
+          << name;
+      ASSERT_EQ(pinned::Convert(page, colour, f.format, {{OptBitDepth, depth}}), "") << name;
+      const test::OracleImage image = Decoded(gray);
+      EXPECT_TRUE(pinned::PaletteIsGray(image)) << name << " mode " << image.mode;
+      if (depth == 1) {
+        // B&W is already gray: asking for gray changes no byte.
+        EXPECT_EQ(test::ReadFileBytes(gray), test::ReadFileBytes(colour)) << name;
+      } else {
+        EXPECT_FALSE(pinned::PaletteIsGray(Decoded(colour))) << name << ": colour page";
+      }
+    }
+  }
+  // TGA at 8 bits is always colour-mapped: a map of gray levels, or of the page's colours.
+  ASSERT_EQ(pinned::Convert(page, dir.File("g.tga"), Tga, {{OptBitDepth, 8}, {OptGrayscale, 1}}),
+            "");
+  ASSERT_EQ(pinned::Convert(page, dir.File("c.tga"), Tga, {{OptBitDepth, 8}}), "");
+  const test::OracleImage grayTga = Decoded(dir.File("g.tga"));
+  const test::OracleImage colourTga = Decoded(dir.File("c.tga"));
+  EXPECT_EQ(grayTga.mode, "P");
+  EXPECT_TRUE(pinned::PaletteIsGray(grayTga));
+  EXPECT_EQ(colourTga.mode, "P");
+  EXPECT_FALSE(pinned::PaletteIsGray(colourTga));
+  // The formats that are gray or true colour read back as one gray channel.
+  for (const Format f :
+       {Format{Jp2, "jp2"}, Format{Jpc, "jpc"}, Format{Ras, "ras"}, Format{Jpeg, "jpg"}}) {
+    const std::string out = dir.File(std::string("gray.") + f.ext);
+    ASSERT_EQ(pinned::Convert(page, out, f.format, {{OptGrayscale, 1}}), "") << f.ext;
+    EXPECT_EQ(Decoded(out).mode, "L") << f.ext;
+  }
+}
+
+TEST_F(ConverterJobs, JobWithoutInputAndSecondRunRecordTheirErrors) {
+  {
+    Job job;
+    job.SetText(OptOutputPath, dir.File("none.png"));
+    EXPECT_EQ(job.Run(), "No page was given to convert");
+    EXPECT_FALSE(fs::exists(dir.File("none.png")));
+  }
+  Job job;
+  job.Set(OptFormat, Png);
+  job.SetText(OptOutputPath, dir.File("once.png"));
+  ConverterAddFile(job.handle, Page("page.bmp", 8, 6).c_str());
+  EXPECT_EQ(job.Run(), "");
+  const auto first = test::ReadFileBytes(dir.File("once.png"));
+  EXPECT_EQ(ConverterRun(job.handle), 1);
+  EXPECT_STREQ(ConverterGetError(job.handle), "The job has already run");
+  EXPECT_EQ(test::ReadFileBytes(dir.File("once.png")), first);
+}
+
+// Ids the engine does not know are accepted and change nothing in what is written.
+TEST_F(ConverterJobs, UnknownOptionIdsChangeNoOutputByte) {
+  const std::string page = Page("page.bmp", 23, 17);
+  for (const OutputFormat format : {Png, Jpeg, Tiff, Gif, Emf}) {
+    const std::string plain = dir.File("plain" + std::to_string(NumberOf(format)));
+    const std::string noisy = dir.File("noisy" + std::to_string(NumberOf(format)));
+    ASSERT_EQ(pinned::Convert(page, plain, format, {{OptBitDepth, 8}}), "");
+    Job job;
+    job.Set(OptFormat, format);
+    job.Set(OptBitDepth, 8);
+    for (const int id : {0, 3, 4, 16, 99, -1, 1000})
+      for (const int value : {0, 1, 90, -7}) {
+        ConverterSetOption(job.handle, id, dir.File("elsewhere").c_str(), value);
+        ConverterSetOption(job.handle, id, nullptr, value);
+      }
+    job.SetText(OptOutputPath, noisy);
+    ConverterAddFile(job.handle, page.c_str());
+    ASSERT_EQ(job.RunAndDestroy(), "") << NumberOf(format);
+    EXPECT_EQ(test::ReadFileBytes(noisy), test::ReadFileBytes(plain)) << NumberOf(format);
+    EXPECT_FALSE(fs::exists(dir.File("elsewhere"))) << NumberOf(format);
   }
 }
 

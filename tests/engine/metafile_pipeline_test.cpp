@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/converter.h"
+#include "image/draw_to_device.h"
 #include "platform/gdi.h"
 #include "tests/support/metafile_reader.h"
 #include "tests/support/oracle.h"
@@ -22,14 +23,15 @@ namespace fs = std::filesystem;
 using test::MetaRecord;
 using test::ReadFileBytes;
 using test::TempDir;
+using enum OutputFormat;
 
 using Options = std::vector<std::pair<int, int>>;
 
 // Runs one job; returns the engine's error text ("" when the file was written).
-std::string Convert(int format, const std::string& input, const std::string& output,
+std::string Convert(OutputFormat format, const std::string& input, const std::string& output,
                     const Options& options = {}) {
   ConverterHandle job = ConverterCreate();
-  ConverterSetOption(job, OptFormat, nullptr, format);
+  ConverterSetOption(job, OptFormat, nullptr, NumberOf(format));
   ConverterSetOption(job, OptOutputPath, output.c_str(), 0);
   for (const auto& [option, value] : options) ConverterSetOption(job, option, nullptr, value);
   ConverterAddFile(job, input.c_str());
@@ -183,12 +185,12 @@ TEST(DrawToDevice, EmptyImageOrNoContextDrawsNothing) {
   gdi::HDC dc = gdi::CreateEnhMetaFileA(nullptr, path.c_str(), nullptr, {});
   ASSERT_NE(dc, nullptr);
   RasterImage empty;
-  EXPECT_FALSE(empty.DrawToDevice(dc, 0, 0, 10, 10, gdi::SRCCOPY));
+  EXPECT_FALSE(DrawToDevice(empty, dc, 0, 0, 10, 10, gdi::SRCCOPY));
   RasterImage page;
   ASSERT_NE(page.Create(3, 2, 8, ImageFormat::Bmp), nullptr);
   page.FillBytes(7);
-  EXPECT_FALSE(page.DrawToDevice(nullptr, 0, 0, 10, 10, gdi::SRCCOPY));
-  EXPECT_TRUE(page.DrawToDevice(dc, 2, 3, -6, 4, 0x00EE0086));  // mirrored, SRCPAINT
+  EXPECT_FALSE(DrawToDevice(page, nullptr, 0, 0, 10, 10, gdi::SRCCOPY));
+  EXPECT_TRUE(DrawToDevice(page, dc, 2, 3, -6, 4, 0x00EE0086));  // mirrored, SRCPAINT
   ASSERT_NE(gdi::CloseEnhMetaFile(dc), nullptr) << gdi::GetLastErrorText();
   const std::vector<MetaRecord> records = ReadEmf(path);
   ASSERT_EQ(TypesOf(records), (std::vector<uint32_t>{1, 21, 81, 14}));
@@ -369,7 +371,7 @@ TEST(MetafilePipelines, FailuresAreReportedAndLeaveNoFile) {
 
   struct Case {
     const char* name;
-    int format;
+    OutputFormat format;
     std::string input;
     std::string output;
     Options options;

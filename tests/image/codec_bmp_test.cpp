@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
@@ -109,7 +109,7 @@ Bytes WithFileHeader(const Bytes& dib, size_t pixelOffsetInDib) {
 
 // ---- Decoding ----
 
-std::unique_ptr<RasterImage> DecodeBytes(Bytes bytes, uint32_t format = ImageFormat::Bmp) {
+std::unique_ptr<RasterImage> DecodeBytes(Bytes bytes, ImageFormat format = ImageFormat::Bmp) {
   auto image = std::make_unique<RasterImage>();
   MemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
   if (!image->Decode(&stream, format)) ADD_FAILURE() << "decode failed: " << image->ErrorText();
@@ -225,32 +225,33 @@ TEST(BmpDecode, HandBuiltFilesDecodeToPillowsPixels) {
                          0, 1};
   const Bytes rle8Dib = Concat({Info{5, 3, 8, 1, 0, 0, 0, 5}.Encode(), gray4, rle8Pixels});
   // 7 x 3, 4-bit RLE: nibble runs, an even absolute run, end of line.
-  const Bytes rle4Pixels{5, 0x12, 0, 0,                  // row 0: 1 2 1 2 1
-                         0, 4, 0x34, 0x21, 3, 0x40, 0, 0,  // row 1: 3 4 2 1, 4 0 4
-                         7, 0x33, 0, 1};                   // row 2: all 3
+  const Bytes rle4Pixels{5, 0x12, 0,    0,                    // row 0: 1 2 1 2 1
+                         0, 4,    0x34, 0x21, 3, 0x40, 0, 0,  // row 1: 3 4 2 1, 4 0 4
+                         7, 0x33, 0,    1};                   // row 2: all 3
   const Bytes rle4Dib = Concat({Info{7, 3, 4, 2, 0, 0, 0, 5}.Encode(), gray4, rle4Pixels});
   // 3 x 2 core header, 8-bit, 3-byte palette entries, rows padded to 4.
-  const Bytes coreDib = Concat({CoreHeader(3, 2, 8),
-                                Palette({{10, 20, 30}, {40, 50, 60}, {70, 80, 90}}, 3),
-                                Bytes(253 * 3, 0), Bytes{0, 1, 2, 0, 2, 1, 0, 0}});
+  const Bytes coreDib =
+      Concat({CoreHeader(3, 2, 8), Palette({{10, 20, 30}, {40, 50, 60}, {70, 80, 90}}, 3),
+              Bytes(253 * 3, 0), Bytes{0, 1, 2, 0, 2, 1, 0, 0}});
   // 3 x 2 core header, 24-bit.
   const Bytes core24Dib = Concat({CoreHeader(3, 2, 24), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,
-                                                               9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0}});
+                                                              9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0}});
   // 3 x 2 32-bit bit fields in the usual order.
   Bytes px32;
-  for (uint8_t i = 0; i < 6; ++i) px32.insert(px32.end(), {uint8_t(i * 40), uint8_t(i + 1), 200, 0});
-  const Bytes bitfields32Dib = Concat({Info{3, 2, 32, 3}.Encode(),
-                                       Masks(0xFF0000, 0x00FF00, 0x0000FF), px32});
+  for (uint8_t i = 0; i < 6; ++i)
+    px32.insert(px32.end(), {uint8_t(i * 40), uint8_t(i + 1), 200, 0});
+  const Bytes bitfields32Dib =
+      Concat({Info{3, 2, 32, 3}.Encode(), Masks(0xFF0000, 0x00FF00, 0x0000FF), px32});
 
   struct Case {
     const char* label;
     Bytes dib;
     size_t pixelOffset;
   };
-  for (const Case& c : {Case{"rle8", rle8Dib, 40 + 20}, Case{"rle4", rle4Dib, 40 + 20},
-                        Case{"core 8-bit", coreDib, 12 + 256 * 3},
-                        Case{"core 24-bit", core24Dib, 12},
-                        Case{"32-bit bit fields", bitfields32Dib, 52}}) {
+  for (const Case& c :
+       {Case{"rle8", rle8Dib, 40 + 20}, Case{"rle4", rle4Dib, 40 + 20},
+        Case{"core 8-bit", coreDib, 12 + 256 * 3}, Case{"core 24-bit", core24Dib, 12},
+        Case{"32-bit bit fields", bitfields32Dib, 52}}) {
     ExpectSameAsPillow(WithFileHeader(c.dib, c.pixelOffset), c.label);
   }
   const auto rle8 = DecodeBytes(WithFileHeader(rle8Dib, 60));
@@ -267,19 +268,19 @@ TEST(BmpDecode, HandBuiltFilesDecodeToPillowsPixels) {
 TEST(BmpDecode, SixteenBitFilesMatchPillowInTheFieldsBits) {
   struct Case {
     const char* label;
-    Bytes masks;      // empty: no bit fields, 5-5-5 by default
+    Bytes masks;  // empty: no bit fields, 5-5-5 by default
     uint32_t compression;
     uint8_t keep[3];  // bits of red, green, blue that the field carries
   };
   Bytes pixels;  // two rows of five, each padded to 12 bytes
-  for (uint16_t v : {0x0000, 0xFFFF, 0x7C00, 0x03E0, 0x001F, 0, 0x1234, 0xF800, 0x07E0, 0xA5A5,
-                     0x5A5A, 0}) {
+  for (uint16_t v :
+       {0x0000, 0xFFFF, 0x7C00, 0x03E0, 0x001F, 0, 0x1234, 0xF800, 0x07E0, 0xA5A5, 0x5A5A, 0}) {
     PutLE16(pixels, v);
   }
-  for (const Case& c : {Case{"5-5-5 default", {}, 0, {0xF8, 0xF8, 0xF8}},
-                        Case{"5-6-5", Masks(0xF800, 0x07E0, 0x001F), 3, {0xF8, 0xFC, 0xF8}},
-                        Case{"5-5-5 fields", Masks(0x7C00, 0x03E0, 0x001F), 3,
-                             {0xF8, 0xF8, 0xF8}}}) {
+  for (const Case& c :
+       {Case{"5-5-5 default", {}, 0, {0xF8, 0xF8, 0xF8}},
+        Case{"5-6-5", Masks(0xF800, 0x07E0, 0x001F), 3, {0xF8, 0xFC, 0xF8}},
+        Case{"5-5-5 fields", Masks(0x7C00, 0x03E0, 0x001F), 3, {0xF8, 0xF8, 0xF8}}}) {
     SCOPED_TRACE(c.label);
     const Bytes dib = Concat({Info{5, 2, 16, c.compression}.Encode(), c.masks, pixels});
     const Bytes file = WithFileHeader(dib, 40 + c.masks.size());
@@ -314,20 +315,19 @@ TEST(BmpDecode, SixteenBitMaskExamplesAndUnusualMasks) {
            Case{0xF800, 0x07E0, 0x001F, 0xFFFF, {248, 252, 248}},  // 5-6-5
            Case{0xFC00, 0x03E0, 0x001F, 0x03FF, {0, 248, 248}},    // 6-5-5
            Case{0xFC00, 0x03E0, 0x001F, 0xFC00, {252, 0, 0}},
-           Case{0x001F, 0x07E0, 0xF800, 0xF81F, {248, 0, 248}},    // blue in the high bits
-           Case{0x0F00, 0x00F0, 0x000F, 0x0A5F, {0xA0, 0x50, 0xF0}},  // 4-4-4
-           Case{0, 0, 0, 0xFFFF, {0, 0, 0}},                       // no masks at all
-           Case{0xFFFF, 0xFFFF, 0x8001, 0xABCD, {0xAB, 0xAB, 0x80}},  // wide, overlapping
+           Case{0x001F, 0x07E0, 0xF800, 0xF81F, {248, 0, 248}},        // blue in the high bits
+           Case{0x0F00, 0x00F0, 0x000F, 0x0A5F, {0xA0, 0x50, 0xF0}},   // 4-4-4
+           Case{0, 0, 0, 0xFFFF, {0, 0, 0}},                           // no masks at all
+           Case{0xFFFF, 0xFFFF, 0x8001, 0xABCD, {0xAB, 0xAB, 0x80}},   // wide, overlapping
            Case{0xFFFF0000, 0x0001, 0x8000, 0x8001, {0, 0x80, 0x80}},  // bits above 15 ignored
        }) {
     Bytes pixels;
     PutLE16(pixels, c.value);
     PutLE16(pixels, 0);
-    const auto image = DecodeBytes(
-        WithFileHeader(Concat({Info{1, 1, 16, 3}.Encode(), Masks(c.red, c.green, c.blue), pixels}),
-                       52));
-    EXPECT_EQ(TopDownRgb(*image, 0, 0), c.want) << std::hex << c.red << " " << c.green << " "
-                                                 << c.blue << " " << c.value;
+    const auto image = DecodeBytes(WithFileHeader(
+        Concat({Info{1, 1, 16, 3}.Encode(), Masks(c.red, c.green, c.blue), pixels}), 52));
+    EXPECT_EQ(TopDownRgb(*image, 0, 0), c.want)
+        << std::hex << c.red << " " << c.green << " " << c.blue << " " << c.value;
   }
 }
 
@@ -339,9 +339,10 @@ TEST(BmpDecode, PackedDibWithoutFileHeader) {
   };
   for (const Case c : {Case{0, 256}, Case{3, 3}, Case{300, 300}}) {
     Bytes palette;
-    for (size_t i = 0; i < c.paletteEntries; ++i) palette.insert(palette.end(), {0, 0, uint8_t(i), 0});
-    const Bytes dib = Concat({Info{3, 1, 8, 0, 0, 0, 0, c.clrUsed}.Encode(), palette,
-                              Bytes{2, 1, 0, 0}});
+    for (size_t i = 0; i < c.paletteEntries; ++i)
+      palette.insert(palette.end(), {0, 0, uint8_t(i), 0});
+    const Bytes dib =
+        Concat({Info{3, 1, 8, 0, 0, 0, 0, c.clrUsed}.Encode(), palette, Bytes{2, 1, 0, 0}});
     const auto image = DecodeBytes(dib);
     ASSERT_TRUE(image->IsValid()) << c.clrUsed;
     EXPECT_EQ(image->IndexAt(0, 0), 2) << c.clrUsed;
@@ -349,12 +350,12 @@ TEST(BmpDecode, PackedDibWithoutFileHeader) {
     EXPECT_EQ(TopDownRgb(*image, 0, 0), (Rgb{2, 0, 0})) << c.clrUsed;
   }
   // Bit fields after a 40-byte header come before the pixels.
-  const auto masked = DecodeBytes(Concat({Info{1, 1, 16, 3}.Encode(),
-                                          Masks(0xF800, 0x07E0, 0x001F), Bytes{0xFF, 0xFF, 0, 0}}));
+  const auto masked = DecodeBytes(
+      Concat({Info{1, 1, 16, 3}.Encode(), Masks(0xF800, 0x07E0, 0x001F), Bytes{0xFF, 0xFF, 0, 0}}));
   EXPECT_EQ(TopDownRgb(*masked, 0, 0), (Rgb{248, 252, 248}));
   // Format 0 finds the BMP decoder too.
-  const auto detected = DecodeBytes(Concat({Info{1, 1, 24}.Encode(), Bytes{1, 2, 3, 0}}),
-                                    ImageFormat::None);
+  const auto detected =
+      DecodeBytes(Concat({Info{1, 1, 24}.Encode(), Bytes{1, 2, 3, 0}}), ImageFormat::None);
   EXPECT_EQ(TopDownRgb(*detected, 0, 0), (Rgb{3, 2, 1}));
 }
 
@@ -367,8 +368,8 @@ TEST(BmpDecode, ThirtyTwoBitAlpha) {
       ++i;
     }
     const Bytes masks = compression == 3 ? Masks(0xFF0000, 0xFF00, 0xFF) : Bytes{};
-    return DecodeBytes(WithFileHeader(
-        Concat({Info{2, 2, 32, compression}.Encode(), masks, pixels}), 40 + masks.size()));
+    return DecodeBytes(WithFileHeader(Concat({Info{2, 2, 32, compression}.Encode(), masks, pixels}),
+                                      40 + masks.size()));
   };
   const auto unused = decode({0, 0, 0, 0}, 0);
   ASSERT_TRUE(unused->HasAlpha());
@@ -385,8 +386,10 @@ TEST(BmpDecode, ThirtyTwoBitAlpha) {
 
 TEST(BmpDecode, TopDownFileEqualsItsBottomUpTwin) {
   const Bytes rowA{1, 2, 3, 4, 5, 6, 0, 0}, rowB{7, 8, 9, 10, 11, 12, 0, 0};
-  const auto bottomUp = DecodeBytes(WithFileHeader(Concat({Info{2, 2, 24}.Encode(), rowA, rowB}), 40));
-  const auto topDown = DecodeBytes(WithFileHeader(Concat({Info{2, -2, 24}.Encode(), rowB, rowA}), 40));
+  const auto bottomUp =
+      DecodeBytes(WithFileHeader(Concat({Info{2, 2, 24}.Encode(), rowA, rowB}), 40));
+  const auto topDown =
+      DecodeBytes(WithFileHeader(Concat({Info{2, -2, 24}.Encode(), rowB, rowA}), 40));
   EXPECT_EQ(topDown->Height(), 2u);
   EXPECT_EQ(AllRgb(*topDown), AllRgb(*bottomUp));
   // The alpha plane turns with the rows.
@@ -422,32 +425,53 @@ TEST(BmpDecode, RunLengthCases) {
     std::vector<std::vector<uint8_t>> rows;  // indices, bottom row first
   };
   const std::vector<Case> cases = {
-      {"rle8 without end of bitmap", 1, {2, 5, 0, 0, 1, 6}, {{5, 5, 0, 0}, {6, 0, 0, 0}, {0, 0, 0, 0}}},
-      {"rle8 run stops at the row end", 1, {9, 7, 0, 1}, {{7, 7, 7, 7}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
+      {"rle8 without end of bitmap",
+       1,
+       {2, 5, 0, 0, 1, 6},
+       {{5, 5, 0, 0}, {6, 0, 0, 0}, {0, 0, 0, 0}}},
+      {"rle8 run stops at the row end",
+       1,
+       {9, 7, 0, 1},
+       {{7, 7, 7, 7}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
       {"rle8 delta", 1, {0, 2, 1, 1, 1, 9, 0, 1}, {{0, 0, 0, 0}, {0, 9, 0, 0}, {0, 0, 0, 0}}},
-      {"rle8 delta past the top", 1, {0, 2, 0, 200, 4, 9, 0, 0, 3, 8}, {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
-      {"rle8 absolute run spills into the next row", 1, {0, 2, 2, 0, 0, 3, 1, 2, 3, 0},
+      {"rle8 delta past the top",
+       1,
+       {0, 2, 0, 200, 4, 9, 0, 0, 3, 8},
+       {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
+      {"rle8 absolute run spills into the next row",
+       1,
+       {0, 2, 2, 0, 0, 3, 1, 2, 3, 0},
        {{0, 0, 1, 2}, {3, 0, 0, 0}, {0, 0, 0, 0}}},
-      {"rle8 absolute run leaves the picture", 1, {0, 2, 3, 2, 0, 5, 1, 2, 3, 4, 5, 0, 4, 4},
+      {"rle8 absolute run leaves the picture",
+       1,
+       {0, 2, 3, 2, 0, 5, 1, 2, 3, 4, 5, 0, 4, 4},
        {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}}},
       {"rle8 truncated absolute run", 1, {0, 6, 1, 2}, {{1, 2, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
-      {"rle4 delta dx 3 lands on a low nibble", 2, {0, 2, 3, 0, 1, 0xA0, 0, 1},
+      {"rle4 delta dx 3 lands on a low nibble",
+       2,
+       {0, 2, 3, 0, 1, 0xA0, 0, 1},
        {{0, 0, 0, 10, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}}},
-      {"rle4 odd absolute run and its pad", 2, {0, 3, 0x12, 0x30, 2, 0x45, 0, 0, 1, 0x60},
+      {"rle4 odd absolute run and its pad",
+       2,
+       {0, 3, 0x12, 0x30, 2, 0x45, 0, 0, 1, 0x60},
        {{1, 2, 3, 4, 5, 0, 0, 0}, {6, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}}},
-      {"rle4 run of 5 then absolute 4", 2, {5, 0x9A, 0, 4, 0x12, 0x34, 0, 1},
+      {"rle4 run of 5 then absolute 4",
+       2,
+       {5, 0x9A, 0, 4, 0x12, 0x34, 0, 1},
        {{9, 10, 9, 10, 9, 1, 2, 3}, {4, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}}},
-      {"rle4 huge run crosses into later rows", 2, {255, 0x77},
+      {"rle4 huge run crosses into later rows",
+       2,
+       {255, 0x77},
        {{7, 7, 7, 7, 7, 7, 7, 7}, {7, 7, 7, 7, 7, 7, 7, 7}, {7, 7, 7, 7, 7, 7, 7, 7}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     const int32_t width = c.compression == 1 ? 4 : 8;
     const uint16_t depth = c.compression == 1 ? 8 : 4;
-    const Bytes file = WithFileHeader(
-        Concat({Info{width, 3, depth, c.compression, 0, 0, 0, 2}.Encode(),
-                Palette({{0, 0, 0}, {255, 255, 255}}), c.stream}),
-        48);
+    const Bytes file =
+        WithFileHeader(Concat({Info{width, 3, depth, c.compression, 0, 0, 0, 2}.Encode(),
+                               Palette({{0, 0, 0}, {255, 255, 255}}), c.stream}),
+                       48);
     const auto image = DecodeBytes(file);
     ASSERT_TRUE(image->IsValid());
     for (uint32_t y = 0; y < 3; ++y)
@@ -461,7 +485,7 @@ TEST(BmpDecode, HeaderVariants) {
   struct Case {
     const char* label;
     Info info;
-    Bytes extra;         // after the header, before the pixels
+    Bytes extra;  // after the header, before the pixels
     bool accepted;
   };
   Info v5{1, 1, 24, 0, 4, 0, 0, 0, 124};
@@ -475,13 +499,13 @@ TEST(BmpDecode, HeaderVariants) {
   Info os2{1, 1, 24, 0, 0, 0, 0, 0, 64};
   Info odd{1, 1, 24, 0, 0, 0, 0, 0, 39};
   Info tiny{1, 1, 24, 0, 0, 0, 0, 0, 11};
-  for (const Case& c : {Case{"124-byte header", v5, {}, true},
-                        Case{"124-byte header without image size", v5NoSize, {}, false},
-                        Case{"124-byte header with palette size", v5Palette, {}, false},
-                        Case{"124-byte header with two planes", v5Planes, {}, false},
-                        Case{"64-byte header", os2, {}, true},
-                        Case{"39-byte header", odd, {}, false},
-                        Case{"11-byte header", tiny, {}, false}}) {
+  for (const Case& c :
+       {Case{"124-byte header", v5, {}, true},
+        Case{"124-byte header without image size", v5NoSize, {}, false},
+        Case{"124-byte header with palette size", v5Palette, {}, false},
+        Case{"124-byte header with two planes", v5Planes, {}, false},
+        Case{"64-byte header", os2, {}, true}, Case{"39-byte header", odd, {}, false},
+        Case{"11-byte header", tiny, {}, false}}) {
     SCOPED_TRACE(c.label);
     const Bytes header = c.info.Encode();
     const Bytes file = WithFileHeader(Concat({header, pixel}), header.size());
@@ -533,21 +557,28 @@ TEST(BmpDecode, ErrorTexts) {
   const std::vector<Case> cases = {
       {"13 bytes", Bytes(13, 'B'), "Not a BMP"},
       {"empty", {}, "Not a BMP"},
-      {"header cut short", Concat({FileHeader(54), Bytes{40, 0, 0, 0, 1, 0}}), "Error reading BMP info"},
-      {"header size 20", Concat({FileHeader(54), Info{1, 1, 24, 0, 0, 0, 0, 0, 20}.Encode(), Bytes(20, 0)}),
+      {"header cut short", Concat({FileHeader(54), Bytes{40, 0, 0, 0, 1, 0}}),
+       "Error reading BMP info"},
+      {"header size 20",
+       Concat({FileHeader(54), Info{1, 1, 24, 0, 0, 0, 0, 0, 20}.Encode(), Bytes(20, 0)}),
        "Error reading BMP info"},
       {"8-bit JPEG", Concat({FileHeader(62), Info{1, 1, 8, 4}.Encode(), palette2, Bytes(4, 0)}),
        "compression type not supported"},
-      {"1-bit bit fields", Concat({FileHeader(62), Info{1, 1, 1, 3}.Encode(), palette2, Bytes(4, 0)}),
+      {"1-bit bit fields",
+       Concat({FileHeader(62), Info{1, 1, 1, 3}.Encode(), palette2, Bytes(4, 0)}),
        "compression type not supported"},
-      {"24-bit RLE8", Concat({FileHeader(54), Info{1, 1, 24, 1}.Encode(), Bytes(4, 0)}), "unknown compression"},
-      {"24-bit bit fields", Concat({FileHeader(54), Info{1, 1, 24, 3}.Encode(), Bytes(4, 0)}), "unknown compression"},
-      {"32-bit RLE4", Concat({FileHeader(54), Info{1, 1, 32, 2}.Encode(), Bytes(4, 0)}), "unknown compression"},
+      {"24-bit RLE8", Concat({FileHeader(54), Info{1, 1, 24, 1}.Encode(), Bytes(4, 0)}),
+       "unknown compression"},
+      {"24-bit bit fields", Concat({FileHeader(54), Info{1, 1, 24, 3}.Encode(), Bytes(4, 0)}),
+       "unknown compression"},
+      {"32-bit RLE4", Concat({FileHeader(54), Info{1, 1, 32, 2}.Encode(), Bytes(4, 0)}),
+       "unknown compression"},
       {"width 0", Concat({FileHeader(54), Info{0, 1, 24}.Encode()}),
        "RasterImage::Create : width and height must be greater than zero"},
       {"height 0", Concat({FileHeader(54), Info{1, 0, 24}.Encode()}),
        "RasterImage::Create : width and height must be greater than zero"},
-      {"too big", Concat({FileHeader(54), Info{65536, 32768, 24}.Encode()}), "RASTERIMAGE_MAX_MEMORY exceeded"},
+      {"too big", Concat({FileHeader(54), Info{65536, 32768, 24}.Encode()}),
+       "RASTERIMAGE_MAX_MEMORY exceeded"},
       {"depth 2", Concat({FileHeader(54), Info{1, 1, 2}.Encode()}),
        "BMP bit depth 2 not supported (1, 4, 8, 16, 24 or 32)"},
       {"depth 0", Concat({FileHeader(54), Info{1, 1, 0}.Encode()}),
@@ -576,25 +607,33 @@ TEST(BmpDecode, HostileInput) {
   manyColours.resize(54 + 1024 + 4, 0);
   const std::vector<Case> cases = {
       {"24-bit rows missing", Concat({FileHeader(54), Info{3, 5, 24}.Encode()}), ""},
-      {"pixel offset past the end", Concat({FileHeader(0xFFFFFFF0), Info{3, 5, 24}.Encode(), Bytes(60, 0xAB)}), ""},
+      {"pixel offset past the end",
+       Concat({FileHeader(0xFFFFFFF0), Info{3, 5, 24}.Encode(), Bytes(60, 0xAB)}), ""},
       {"palette larger than 256 entries", manyColours, ""},
       {"colour table of 2^32 - 1 entries in a packed DIB",
        Concat({Info{4, 4, 8, 0, 0, 0, 0, 0xFFFFFFFF}.Encode(), Bytes(64, 0)}), ""},
-      {"huge header size", Concat({FileHeader(0), Info{1, 1, 24, 0, 0xFFFFFFFF, 0, 0, 0, 0xFFFFFFF0}.Encode()}), ""},
+      {"huge header size",
+       Concat({FileHeader(0), Info{1, 1, 24, 0, 0xFFFFFFFF, 0, 0, 0, 0xFFFFFFF0}.Encode()}), ""},
       {"negative width", Concat({FileHeader(54), Info{-3, 5, 24}.Encode()}), tooBig},
       {"most negative height", Concat({FileHeader(54), Info{3, INT32_MIN, 24}.Encode()}), tooBig},
       {"1 x -2^30 at 1 bit (padded rows wrap 32 bits)",
        Concat({FileHeader(62), Info{1, -(1 << 30), 1}.Encode(), palette2}), tooBig},
-      {"16-bit rows missing", Concat({FileHeader(66), Info{9, 9, 16, 3}.Encode(), Masks(0, 0, 0)}), ""},
-      {"16-bit masks cut short", Concat({FileHeader(0), Info{9, 9, 16, 3}.Encode(), Bytes{0xFF}}), ""},
+      {"16-bit rows missing", Concat({FileHeader(66), Info{9, 9, 16, 3}.Encode(), Masks(0, 0, 0)}),
+       ""},
+      {"16-bit masks cut short", Concat({FileHeader(0), Info{9, 9, 16, 3}.Encode(), Bytes{0xFF}}),
+       ""},
       {"32-bit, wide and empty", Concat({FileHeader(54), Info{1 << 22, 2, 32}.Encode()}), ""},
-      {"32-bit bit fields, no data", Concat({FileHeader(66), Info{7, 7, 32, 3}.Encode(), Masks(~0u, ~0u, ~0u)}), ""},
+      {"32-bit bit fields, no data",
+       Concat({FileHeader(66), Info{7, 7, 32, 3}.Encode(), Masks(~0u, ~0u, ~0u)}), ""},
       {"RLE8 with no data", Concat({FileHeader(62), Info{9, 9, 8, 1}.Encode(), palette2}), ""},
       {"RLE4 deltas far outside",
-       Concat({FileHeader(62), Info{9, 9, 4, 2}.Encode(), palette2, Bytes{0, 2, 255, 255, 0, 2, 255, 255, 255, 0}}), ""},
+       Concat({FileHeader(62), Info{9, 9, 4, 2}.Encode(), palette2,
+               Bytes{0, 2, 255, 255, 0, 2, 255, 255, 255, 0}}),
+       ""},
       {"RLE8 absolute runs far right",
        Concat({FileHeader(62), Info{3, 2, 8, 1}.Encode(), palette2,
-               Bytes{0, 2, 255, 0, 0, 2, 255, 0, 0, 3, 0, 0, 0, 0, 0, 255, 0}}), ""},
+               Bytes{0, 2, 255, 0, 0, 2, 255, 0, 0, 3, 0, 0, 0, 0, 0, 255, 0}}),
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -639,8 +678,10 @@ TEST(BmpDecode, TruncatedFilesKeepWhatTheySupply) {
       EXPECT_EQ((Rgb{first.rgbRed, first.rgbGreen, first.rgbBlue}), c.first);
       for (uint32_t y = 0; y < 4; ++y) {
         for (uint32_t x = y == firstRow ? 1 : 0; x < 5; ++x) {
-          if (c.depth == 8) EXPECT_EQ(image->IndexAt(x, y), 0) << x << "," << y;
-          else EXPECT_EQ(image->ColorAt(x, y).Packed(), 0u) << x << "," << y;
+          if (c.depth == 8)
+            EXPECT_EQ(image->IndexAt(x, y), 0) << x << "," << y;
+          else
+            EXPECT_EQ(image->ColorAt(x, y).Packed(), 0u) << x << "," << y;
         }
       }
     }
@@ -661,11 +702,11 @@ TEST(BmpDecode, TruncatedFilesKeepWhatTheySupply) {
 TEST(BmpDecode, FuzzerFindings) {
   // biYPelsPerMeter 0x7FFFFFFF: about 54.5 million dpi, whose pixels per metre overflowed the
   // conversion back to 32 bits.
-  const Bytes hugeResolution{
-      0x42, 0x4d, 0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
-      0x28, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00,
-      0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x42, 0x00, 0xec, 0xff, 0xff, 0xff,
-      0xff, 0xff, 0xff, 0x7f, 0x03, 0x00, 0x04, 0x00, 0x0a, 0x0b, 0x0c, 0x00};
+  const Bytes hugeResolution{0x42, 0x4d, 0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36,
+                             0x00, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                             0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00,
+                             0x00, 0x00, 0x00, 0x42, 0x00, 0xec, 0xff, 0xff, 0xff, 0xff, 0xff,
+                             0xff, 0x7f, 0x03, 0x00, 0x04, 0x00, 0x0a, 0x0b, 0x0c, 0x00};
   const auto image = DecodeBytes(hugeResolution);
   ASSERT_TRUE(image->IsValid());
   EXPECT_EQ(image->ResolutionX(), 96);
@@ -678,7 +719,7 @@ TEST(BmpDecode, FuzzerFindings) {
 // A 47 x 33 picture at each depth; 24 bits optionally with an alpha plane.
 std::unique_ptr<RasterImage> MakePicture(uint32_t depth, bool alpha, bool gray = false) {
   auto image = std::make_unique<RasterImage>();
-  EXPECT_NE(image->Create(47, 33, depth, 0), nullptr);
+  EXPECT_NE(image->Create(47, 33, depth, ImageFormat::None), nullptr);
   if (depth <= 8) {
     if (gray) {
       image->ApplyGrayRamp();
@@ -764,7 +805,8 @@ TEST(BmpEncode, PillowReadsWhatWeWrite) {
         for (uint32_t x = 0; x < 47; ++x) ASSERT_EQ(back->AlphaAt(x, y), image->AlphaAt(x, y));
     }
     if (c.depth <= 8) {
-      for (uint32_t i = 0; i < c.colors; ++i) ASSERT_EQ(back->PaletteEntryAt(i), image->PaletteEntryAt(i));
+      for (uint32_t i = 0; i < c.colors; ++i)
+        ASSERT_EQ(back->PaletteEntryAt(i), image->PaletteEntryAt(i));
     }
   }
 }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/image/indexed_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {
@@ -192,7 +192,7 @@ TEST(GifEncoder, RandomRunsDecode) {
     const uint32_t option = (round / 3) % 3;
     const double meanRun = std::array<double, 4>{1.3, 4, 40, 3000}[(round / 9 + round) % 4];
     RasterImage image;
-    ASSERT_NE(image.Create(1 + random() % 300, 1 + random() % 50, bpp, 0), nullptr);
+    ASSERT_NE(image.Create(1 + random() % 300, 1 + random() % 50, bpp, ImageFormat::None), nullptr);
     for (uint32_t i = 0; i < image.ColorCount(); ++i) {
       image.SetPaletteEntry(i, static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7),
                             static_cast<uint8_t>(i * 13));
@@ -247,7 +247,7 @@ TEST(GifEncoder, RunsBeyondAFullTableDecode) {
   for (const Case c : {Case{4100, 2100, 1}, Case{2800, 2700, 8}}) {
     SCOPED_TRACE(c.bpp);
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, c.bpp, ImageFormat::None), nullptr);
     image.FillBytes(0);
     image.SetIndexAt(c.width - 1, 0, 1);  // the last pixel ends the run
     image.SetEncoderOption(2, ImageFormat::Gif);
@@ -365,7 +365,7 @@ TEST(GifEncoder, CodeSequencesOfTinyImages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RasterImage image;
-    ASSERT_NE(image.Create(2, 2, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(2, 2, c.bpp, ImageFormat::None), nullptr);
     image.FillBytes(c.bpp == 8 ? p : 1);
     image.SetEncoderOption(c.option, ImageFormat::Gif);
     const GifFile gif = ParseGif(EncodeToMemory(image));
@@ -537,7 +537,7 @@ TEST(GifEncoder, PagesBeyondSixteenBitSidesAreRefusedBeforeWriting) {
   };
   for (const Case c : {Case{65536, 2, 8}, Case{3, 65536, 1}, Case{70000, 1, 24}}) {
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, c.bpp, ImageFormat::None), nullptr);
     image.FillBytes(0);
     MemoryStream stream;
     stream.OpenEmpty();
@@ -547,7 +547,7 @@ TEST(GifEncoder, PagesBeyondSixteenBitSidesAreRefusedBeforeWriting) {
     EXPECT_EQ(stream.Length(), 0);
   }
   RasterImage widest;
-  ASSERT_NE(widest.Create(65535, 1, 1, 0), nullptr);
+  ASSERT_NE(widest.Create(65535, 1, 1, ImageFormat::None), nullptr);
   widest.FillBytes(0);
   EXPECT_EQ(ParseGif(EncodeToMemory(widest)).width, 65535);
 }

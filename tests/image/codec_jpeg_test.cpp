@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 #include "tests/support/failing_stream.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
-#include "tests/image/indexed_fixtures.h"
+#include "platform/byte_order.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/pnm.h"
 #include "tests/support/temp_dir.h"
 
@@ -30,27 +30,8 @@ std::vector<uint8_t> Body(const std::vector<uint8_t>& file) {
   return {file.begin() + 128, file.end()};
 }
 
-// netpbm's decoder, a second reader besides Pillow: the pixels must be exactly the image's.
 void ExpectPcxtoppmReads(const std::string& path, const RasterImage& image) {
-  const auto run = test::RunCommand({"pcxtoppm", path});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const auto pnm = test::ParsePnm(run.out);
-  ASSERT_TRUE(pnm.has_value());
-  ASSERT_EQ(pnm->width, static_cast<int>(image.Width()));
-  ASSERT_EQ(pnm->height, static_cast<int>(image.Height()));
-  int mismatches = 0;
-  for (uint32_t top = 0; top < image.Height(); ++top) {
-    for (uint32_t x = 0; x < image.Width(); ++x) {
-      const RGBQUAD want = image.ColorAt(x, image.Height() - 1 - top);
-      const size_t at = (size_t{top} * image.Width() + x) * pnm->channels;
-      const uint8_t* got = &pnm->pixels[at];
-      const bool same = pnm->channels == 1 ? got[0] == want.rgbRed && want.rgbRed == want.rgbBlue
-                                           : got[0] == want.rgbRed && got[1] == want.rgbGreen &&
-                                                 got[2] == want.rgbBlue;
-      if (!same) ++mismatches;
-    }
-  }
-  EXPECT_EQ(mismatches, 0) << path;
+  test::ExpectNetpbmReads("pcxtoppm", path, image);
 }
 
 TEST(PcxEncoder, PillowAndNetpbmReadEveryDepth) {
@@ -71,26 +52,6 @@ TEST(PcxEncoder, PillowAndNetpbmReadEveryDepth) {
     ASSERT_TRUE(image.Save(path, ImageFormat::Pcx)) << image.ErrorText();
     ExpectPillowReads(path, image);
     ExpectPcxtoppmReads(path, image);
-  }
-}
-
-// Pillow reads planes of odd widths at the unpadded width when the padded line length is a
-// multiple of the width (1 x 1, 3 x 1 at 24 bits); netpbm follows the bytes-per-line field.
-TEST(PcxEncoder, TinySizesDecode) {
-  TempDir dir;
-  struct Size {
-    uint32_t width, height;
-  };
-  for (const Size size : {Size{1, 1}, Size{1, 3}, Size{3, 1}, Size{9, 2}}) {
-    for (const uint32_t bpp : {1u, 4u, 8u, 24u}) {
-      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
-                   std::to_string(bpp));
-      RasterImage image;
-      test::MakeImage(image, size.width, size.height, bpp);
-      const std::string path = dir.File("tiny.pcx");
-      ASSERT_TRUE(image.Save(path, ImageFormat::Pcx)) << image.ErrorText();
-      ExpectPcxtoppmReads(path, image);
-    }
   }
 }
 
@@ -182,7 +143,7 @@ TEST(PcxEncoder, BodiesOfSmallImages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, 1, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, 1, c.bpp, ImageFormat::None), nullptr);
     if (c.bpp == 1) {
       image.SetPaletteEntry(1, 255, 255, 255);
       for (uint32_t x = 0; x < c.width; ++x) image.SetIndexAt(x, 0, c.pixels[x]);
@@ -208,7 +169,7 @@ TEST(PcxEncoder, BodiesOfSmallImages) {
 
 TEST(PcxEncoder, AlphaIsTheFourthPlane) {
   RasterImage image;
-  ASSERT_NE(image.Create(2, 1, 24, 0), nullptr);
+  ASSERT_NE(image.Create(2, 1, 24, ImageFormat::None), nullptr);
   image.FillBytes(10);
   ASSERT_TRUE(image.AllocateAlpha());
   image.SetAlphaAt(1, 0, 20);
@@ -226,7 +187,7 @@ TEST(PcxEncoder, PagesBeyondTheHeaderFieldsAreRefused) {
         Case{65536, 1, 1, true}, Case{65537, 1, 4, false}, Case{2, 65537, 1, false}}) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, c.bpp, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, c.bpp, ImageFormat::None), nullptr);
     image.FillBytes(0);
     MemoryStream stream;
     stream.OpenEmpty();
@@ -240,31 +201,6 @@ TEST(PcxEncoder, PagesBeyondTheHeaderFieldsAreRefused) {
     EXPECT_NE(image.ErrorText().find("PCX"), std::string::npos) << image.ErrorText();
     EXPECT_NE(image.ErrorText().find("at most"), std::string::npos) << image.ErrorText();
   }
-}
-
-TEST(PcxEncoder, WriteFailures) {
-  RasterImage image;
-  MakeIndexed(image, 40, 30, 8);
-  {
-    test::StoppingStream stream(100);
-    EXPECT_FALSE(image.Encode(&stream, ImageFormat::Pcx));
-    EXPECT_EQ(image.ErrorText(), "cannot write PCX header");
-  }
-  for (const int64_t limit : {200, 900}) {
-    test::StoppingStream stream(limit);
-    EXPECT_FALSE(image.Encode(&stream, ImageFormat::Pcx));
-    EXPECT_EQ(image.ErrorText(), "cannot write PCX file");
-  }
-  EXPECT_FALSE(image.Save("/dev/full", ImageFormat::Pcx));
-  EXPECT_EQ(image.ErrorText(), "cannot write PCX file");
-
-  RasterImage empty;
-  MemoryStream stream;
-  stream.OpenEmpty();
-  EXPECT_FALSE(empty.Encode(&stream, ImageFormat::Pcx));
-  EXPECT_EQ(empty.ErrorText(), "null image!!!");
-  EXPECT_FALSE(image.Encode(nullptr, ImageFormat::Pcx));
-  EXPECT_EQ(image.ErrorText(), "null file handler");
 }
 
 }  // namespace

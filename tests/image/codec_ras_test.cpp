@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 #include "tests/support/oracle.h"
 #include "tests/support/pnm.h"
 #include "tests/support/temp_dir.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/image/transform_fixtures.h"
+#include "tests/support/pictures.h"
 
 namespace orvalis {
 namespace {
@@ -253,7 +253,7 @@ TEST(DecreaseBpp, ErrorDiffusionHandWorked) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, 24, 0), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, 24, ImageFormat::None), nullptr);
     for (uint32_t i = 0; i < c.grays.size(); ++i) {
       const uint8_t g = c.grays[i];
       image.SetColorAt(i % c.width, i / c.width, RGBQUAD{g, g, g, 0});
@@ -319,7 +319,7 @@ TEST(DecreaseBpp, IndexedSearchMatchesLinearSearch) {
     EXPECT_EQ(RawPixels(linear), RawPixels(indexed));
 
     RasterImage reference;
-    ASSERT_NE(reference.Create(47, 33, c.target, 0), nullptr);
+    ASSERT_NE(reference.Create(47, 33, c.target, ImageFormat::None), nullptr);
     if (c.count != 0) reference.SetSignificantColors(c.count);
     if (given == nullptr) {
       reference.ApplyStandardPalette();
@@ -444,7 +444,7 @@ TEST(OctreeQuantizer, ReductionMergesTheNewestDeepestNodeWithTruncatedAverages) 
 
 TEST(OctreeQuantizer, ManyColoursStayWithinTheLimit) {
   RasterImage image;
-  ASSERT_NE(image.Create(20, 15, 24, 0), nullptr);
+  ASSERT_NE(image.Create(20, 15, 24, ImageFormat::None), nullptr);
   for (uint32_t i = 0; i < 300; ++i) {
     image.SetColorAt(i % 20, i / 20,
                      RGBQUAD{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i),

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "image/raster_image.h"
-#include "tests/image/transform_fixtures.h"
 #include "tests/support/oracle.h"
+#include "tests/support/pictures.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {
@@ -204,7 +204,7 @@ TEST(RotateByAngle, EveryPixelOfTheCanvasIsWritten) {
     for (float angle : {10.0f, -10.0f, 33.3f, 200.0f, 271.0f}) {
       SCOPED_TRACE(testing::Message() << bpp << " bits, " << angle << " degrees");
       RasterImage image;
-      ASSERT_NE(image.Create(10, 10, bpp, 0), nullptr);
+      ASSERT_NE(image.Create(10, 10, bpp, ImageFormat::None), nullptr);
       image.SetPaletteEntry(0, 10, 20, 30);
       image.SetPaletteEntry(1, 40, 50, 60);
       image.SetTransparentIndex(bpp == 24 ? 0 : 1);
@@ -248,7 +248,7 @@ TEST(RotateByAngle, HostileAnglesAndSizes) {
   const RotationFrame f = ComputeRotationFrame(UINT32_MAX, UINT32_MAX, 45);
   EXPECT_GT(f.width, double{UINT32_MAX});
   RasterImage wide;
-  ASSERT_NE(wide.Create(1u << 24, 1, 8, 0), nullptr);
+  ASSERT_NE(wide.Create(1u << 24, 1, 8, ImageFormat::None), nullptr);
   wide.FillBytes(3);
   EXPECT_FALSE(wide.RotateByAngle(45));
   EXPECT_EQ(wide.ErrorText(), "RASTERIMAGE_MAX_MEMORY exceeded");

@@ -18,7 +18,7 @@ TEST(RasterImageCreate, RoundsDepthAndPadsRows) {
        {Case{100, 50, 3, 4, 16, 52}, Case{1, 1, 32, 24, 0, 4}, Case{47, 33, 1, 1, 2, 8},
         Case{47, 33, 8, 8, 256, 48}, Case{47, 33, 24, 24, 0, 144}}) {
     RasterImage image;
-    ASSERT_NE(image.Create(c.width, c.height, c.bpp, 1), nullptr);
+    ASSERT_NE(image.Create(c.width, c.height, c.bpp, ImageFormat::Bmp), nullptr);
     EXPECT_EQ(image.BitsPerPixel(), c.depth);
     EXPECT_EQ(image.ColorCount(), c.colors);
     EXPECT_EQ(image.RowStride(), c.stride);
@@ -41,7 +41,7 @@ TEST(RasterImageCreate, RefusesZeroSizesAndTheMemoryCeiling) {
         // Padded rows count: 4 bytes per row would wrap biSizeImage to 0.
         Case{1, 1u << 30, 1, tooBig}, Case{33, (1u << 25) + 1, 1, tooBig}}) {
     RasterImage image;
-    uint8_t* block = image.Create(c.width, c.height, c.bpp, 0);
+    uint8_t* block = image.Create(c.width, c.height, c.bpp, ImageFormat::None);
     if (c.message == nullptr) {
       EXPECT_NE(block, nullptr);
     } else {
@@ -53,7 +53,7 @@ TEST(RasterImageCreate, RefusesZeroSizesAndTheMemoryCeiling) {
 
 TEST(RasterImage, RowsCountFromTheBottomOfTheBlock) {
   RasterImage image;
-  ASSERT_NE(image.Create(3, 2, 24, 0), nullptr);
+  ASSERT_NE(image.Create(3, 2, 24, ImageFormat::None), nullptr);
   EXPECT_EQ(image.RowAddress(0), image.BitmapBlock() + 40);
   EXPECT_EQ(image.RowAddress(1), image.BitmapBlock() + 40 + 12);
   EXPECT_EQ(image.RowAddress(2), nullptr);
@@ -66,7 +66,7 @@ TEST(RasterImage, ResolutionWritesBothHeaderCopies) {
   for (const Case c :
        {Case{0, 96, 3780}, Case{-5, 96, 3780}, Case{300, 300, 11811}, Case{72, 72, 2835}}) {
     RasterImage image;
-    ASSERT_NE(image.Create(2, 2, 8, 0), nullptr);
+    ASSERT_NE(image.Create(2, 2, 8, ImageFormat::None), nullptr);
     image.SetResolutionX(c.dpi);
     image.SetResolutionY(c.dpi);
     EXPECT_EQ(image.ResolutionX(), c.expectedDpi);
@@ -78,18 +78,19 @@ TEST(RasterImage, ResolutionWritesBothHeaderCopies) {
 }
 
 TEST(RasterImage, QualityKeepsTheLowByteAndOptionsFallBackToSourceFormat) {
-  RasterImage image(6);
+  RasterImage image(ImageFormat::Tiff);
   image.SetQuality(356);
   EXPECT_EQ(image.Quality(), 100);
-  image.SetEncoderOption(5, 0);
-  EXPECT_EQ(image.EncoderOption(6), 5u);
-  image.SetEncoderOption(9, 40);  // invalid format number: the source format's slot
-  EXPECT_EQ(image.EncoderOption(0), 9u);
+  image.SetEncoderOption(5, ImageFormat::None);
+  EXPECT_EQ(image.EncoderOption(ImageFormat::Tiff), 5u);
+  image.SetEncoderOption(
+      9, static_cast<ImageFormat>(40));  // invalid format number: the source format's slot
+  EXPECT_EQ(image.EncoderOption(ImageFormat::None), 9u);
 }
 
 TEST(RasterImage, ClosestPaletteIndexPrefersLowestIndexAndHonoursSignificantColors) {
   RasterImage image;
-  ASSERT_NE(image.Create(4, 4, 8, 0), nullptr);
+  ASSERT_NE(image.Create(4, 4, 8, ImageFormat::None), nullptr);
   image.SetPaletteEntry(3, 10, 20, 30);
   image.SetPaletteEntry(7, 10, 20, 30);
   image.SetPaletteEntry(20, 200, 200, 200);
@@ -102,7 +103,7 @@ TEST(RasterImage, ClosestPaletteIndexPrefersLowestIndexAndHonoursSignificantColo
 
 TEST(RasterImage, OutsidePixelsFallBackAsDocumented) {
   RasterImage palette;
-  ASSERT_NE(palette.Create(4, 4, 8, 0), nullptr);
+  ASSERT_NE(palette.Create(4, 4, 8, ImageFormat::None), nullptr);
   palette.FillBytes(0);
   palette.SetIndexAt(0, 0, 9);
   EXPECT_EQ(palette.IndexAt(-1, 0), 9);
@@ -112,7 +113,7 @@ TEST(RasterImage, OutsidePixelsFallBackAsDocumented) {
   EXPECT_EQ(palette.TransparentIndex(), -1);
 
   RasterImage color;
-  ASSERT_NE(color.Create(4, 4, 24, 0), nullptr);
+  ASSERT_NE(color.Create(4, 4, 24, ImageFormat::None), nullptr);
   color.FillBytes(0);
   color.SetColorAt(0, 0, RGBQUAD{1, 2, 3, 0});
   EXPECT_EQ(color.ColorAt(4, 0), (RGBQUAD{1, 2, 3, 0}));
@@ -120,7 +121,7 @@ TEST(RasterImage, OutsidePixelsFallBackAsDocumented) {
 
 TEST(RasterImage, PixelAccessorsPackSubByteDepths) {
   RasterImage one;
-  ASSERT_NE(one.Create(9, 1, 1, 0), nullptr);
+  ASSERT_NE(one.Create(9, 1, 1, ImageFormat::None), nullptr);
   one.FillBytes(0);
   one.SetIndexAt(0, 0, 1);
   one.SetIndexAt(8, 0, 3);  // masked to 1
@@ -128,7 +129,7 @@ TEST(RasterImage, PixelAccessorsPackSubByteDepths) {
   EXPECT_EQ(one.RowAddress(0)[1], 0x80);
 
   RasterImage four;
-  ASSERT_NE(four.Create(3, 1, 4, 0), nullptr);
+  ASSERT_NE(four.Create(3, 1, 4, ImageFormat::None), nullptr);
   four.FillBytes(0);
   four.SetIndexAt(0, 0, 0xA);
   four.SetIndexAt(1, 0, 0x1B);
@@ -138,16 +139,16 @@ TEST(RasterImage, PixelAccessorsPackSubByteDepths) {
 
 TEST(RasterImage, GrayRampOnlyCountsForTheFull8BitRamp) {
   RasterImage gray;
-  ASSERT_NE(gray.Create(2, 2, 8, 0), nullptr);
+  ASSERT_NE(gray.Create(2, 2, 8, ImageFormat::None), nullptr);
   gray.ApplyGrayRamp();
   EXPECT_TRUE(gray.HasGrayRamp());
   RasterImage four;
-  ASSERT_NE(four.Create(2, 2, 4, 0), nullptr);
+  ASSERT_NE(four.Create(2, 2, 4, ImageFormat::None), nullptr);
   four.ApplyGrayRamp();
   EXPECT_EQ(four.PaletteEntryAt(1).rgbRed, 17);
   EXPECT_FALSE(four.HasGrayRamp());
   RasterImage bw;
-  ASSERT_NE(bw.Create(2, 2, 1, 0), nullptr);
+  ASSERT_NE(bw.Create(2, 2, 1, ImageFormat::None), nullptr);
   bw.ApplyGrayRamp();
   EXPECT_EQ(bw.PaletteEntryAt(1).rgbRed, 255);
   EXPECT_FALSE(bw.HasGrayRamp());
@@ -155,7 +156,7 @@ TEST(RasterImage, GrayRampOnlyCountsForTheFull8BitRamp) {
 
 TEST(RasterImage, SwapPaletteEntriesRewritesPixels) {
   RasterImage image;
-  ASSERT_NE(image.Create(3, 1, 8, 0), nullptr);
+  ASSERT_NE(image.Create(3, 1, 8, ImageFormat::None), nullptr);
   image.SetPaletteEntry(1, 1, 1, 1);
   image.SetPaletteEntry(2, 2, 2, 2);
   image.SetIndexAt(0, 0, 1);
@@ -170,7 +171,7 @@ TEST(RasterImage, SwapPaletteEntriesRewritesPixels) {
 
 TEST(RasterImage, FlipRowsAlsoFlipsAlpha) {
   RasterImage image;
-  ASSERT_NE(image.Create(2, 3, 8, 0), nullptr);
+  ASSERT_NE(image.Create(2, 3, 8, ImageFormat::None), nullptr);
   ASSERT_TRUE(image.AllocateAlpha());
   for (uint32_t y = 0; y < 3; ++y) {
     image.SetIndexAt(0, y, static_cast<uint8_t>(y));
@@ -184,7 +185,7 @@ TEST(RasterImage, FlipRowsAlsoFlipsAlpha) {
 
 TEST(RasterImage, TakeOverMovesBuffersAndInfo) {
   RasterImage source;
-  ASSERT_NE(source.Create(5, 4, 24, 1), nullptr);
+  ASSERT_NE(source.Create(5, 4, 24, ImageFormat::Bmp), nullptr);
   source.SetResolutionX(300);
   ASSERT_TRUE(source.AllocateAlpha());
   RasterImage target;
@@ -198,13 +199,13 @@ TEST(RasterImage, TakeOverMovesBuffersAndInfo) {
 
 TEST(RasterImage, AViewNeverReleases) {
   RasterImage owner;
-  ASSERT_NE(owner.Create(2, 2, 8, 0), nullptr);
+  ASSERT_NE(owner.Create(2, 2, 8, ImageFormat::None), nullptr);
   {
     RasterImage view;
     view.MakeViewOf(owner);
     EXPECT_EQ(view.BitmapBlock(), owner.BitmapBlock());
     EXPECT_FALSE(view.Release());
-    EXPECT_EQ(view.Create(4, 4, 8, 0), nullptr);
+    EXPECT_EQ(view.Create(4, 4, 8, ImageFormat::None), nullptr);
   }
   EXPECT_TRUE(owner.IsValid());
 }
@@ -212,22 +213,22 @@ TEST(RasterImage, AViewNeverReleases) {
 TEST(RasterImage, DispatchErrors) {
   test::TempDir dir;
   RasterImage image;
-  ASSERT_NE(image.Create(2, 2, 8, 0), nullptr);
+  ASSERT_NE(image.Create(2, 2, 8, ImageFormat::None), nullptr);
   MemoryStream stream;
   ASSERT_TRUE(stream.OpenEmpty());
-  EXPECT_FALSE(image.Encode(&stream, 9));
+  EXPECT_FALSE(image.Encode(&stream, static_cast<ImageFormat>(9)));
   EXPECT_EQ(image.ErrorText(), "Encode: Unknown format");
-  EXPECT_FALSE(image.Decode(nullptr, 1));
+  EXPECT_FALSE(image.Decode(nullptr, ImageFormat::Bmp));
   EXPECT_EQ(image.ErrorText(), "null file handler");
-  EXPECT_FALSE(image.Decode(&stream, 9));
+  EXPECT_FALSE(image.Decode(&stream, static_cast<ImageFormat>(9)));
   EXPECT_EQ(image.ErrorText(), "Decode: Unknown or wrong format");
 
   image.SetErrorText("before");
-  EXPECT_FALSE(image.Load(dir.File("missing.bmp"), 1));
+  EXPECT_FALSE(image.Load(dir.File("missing.bmp"), ImageFormat::Bmp));
   EXPECT_EQ(image.ErrorText(), "before");
 
   RasterImage empty;
-  EXPECT_FALSE(empty.Save(dir.File("empty.bmp"), 1));
+  EXPECT_FALSE(empty.Save(dir.File("empty.bmp"), ImageFormat::Bmp));
   EXPECT_EQ(empty.ErrorText(), "null image!!!");
   EXPECT_TRUE(std::filesystem::exists(dir.File("empty.bmp")));
 }

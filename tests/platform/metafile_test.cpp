@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/gdi.h"
 #include "tests/support/metafile_reader.h"
 #include "tests/support/temp_dir.h"

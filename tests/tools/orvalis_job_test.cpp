@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +62,44 @@ TEST(OrvalisJob, ExitStatusTellsSuccessFailureAndMisuse) {
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_NE(usage.err.find("usage: orvalis-job"), std::string::npos) << usage.err;
   }
+}
+
+// A named pipe or a device is never read as a page nor replaced by an output: the job fails
+// with what it is, at once, and leaves it as it was.
+TEST(OrvalisJob, PipesAndDevicesAreNeitherReadNorReplaced) {
+  test::TempDir dir;
+  const std::string page = dir.File("page.bmp");
+  ASSERT_TRUE(test::WriteTestPage(page, 8, 6));
+  ASSERT_EQ(::mkfifo(dir.File("pipe.bmp").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(dir.File("pipe.png").c_str(), 0644), 0);
+  // A device node of our own (the null device's numbers), never the system's; only as root.
+  const bool device =
+      ::geteuid() == 0 && ::mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+
+  struct Row {
+    std::string input, output;
+    const char* says;
+  };
+  std::vector<Row> rows = {
+      {dir.File("pipe.bmp"), dir.File("a.png"), "is a named pipe"},
+      {dir.Path().string(), dir.File("b.png"), "is a folder"},
+      {page, dir.File("pipe.png"), "is a named pipe"},
+  };
+  if (device) {
+    rows.push_back({dir.File("null"), dir.File("c.png"), "is a device"});
+    rows.push_back({page, dir.File("null"), "is a device"});
+  }
+  for (const Row& row : rows) {
+    const test::CommandResult result = Job({"--format", "png", "--out", row.output, row.input});
+    EXPECT_EQ(result.exitCode, 1) << row.input << " -> " << row.output;
+    EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe.png")));
+  if (device) {
+    EXPECT_TRUE(std::filesystem::is_character_file(dir.File("null")));
+  }
+  for (const char* name : {"a.png", "b.png", "c.png"})
+    EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ class SettingsSheetTest : public QObject {
     QTest::addColumn<QStringList>("items");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("found");
-    const QStringList six = ColorItemsOffered(orvalis::Bmp);
+    const QStringList six = ColorItemsOffered(orvalis::OutputFormat::Bmp);
     QTest::newRow("exact") << six << "16 Grays" << 4;
     QTest::newRow("case ignored") << six << "256 grays" << 2;
     QTest::newRow("prefix, first from the top") << six << "256" << 1;
@@ -122,7 +122,8 @@ class SettingsSheetTest : public QObject {
     QTest::newRow("longer than any item") << six << "True Colors" << -1;
     QTest::newRow("rotation 9 finds 90") << RotationItems() << "9" << 1;
     QTest::newRow("rotation 45 finds nothing") << RotationItems() << "45" << -1;
-    QTest::newRow("not offered by GIF") << ColorItemsOffered(orvalis::Gif) << "True Color" << -1;
+    QTest::newRow("not offered by GIF")
+        << ColorItemsOffered(orvalis::OutputFormat::Gif) << "True Color" << -1;
   }
   void prefixSearch() {
     QFETCH(QStringList, items);
@@ -154,22 +155,23 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(effect.colorListEnabled, colorEnabled);
     QCOMPARE(effect.qualityEnabled, qualityEnabled);
     QCOMPARE(effect.colorIndex, colorIndex);
-    QCOMPARE(ColorItemsOffered(orvalis::Tiff).value(colorIndex),
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Tiff).value(colorIndex),
              colorIndex == 5 ? QString("B&W") : QString("True Color"));
   }
 
   void colourItemsPerFormat() {
     const QStringList six = {"True Color", "256 Color", "256 Grays", "16 Color", "16 Grays", "B&W"};
     const QStringList trueOrGray = {"True Color", "256 Grays"};
-    QCOMPARE(ColorItemsOffered(orvalis::Bmp), six);
-    QCOMPARE(ColorItemsOffered(orvalis::Tiff), six);
-    QCOMPARE(ColorItemsOffered(orvalis::Png), six);
-    QCOMPARE(ColorItemsOffered(orvalis::Pcx), six);
-    for (int format : {orvalis::Jpeg, orvalis::Jp2, orvalis::Jpc, orvalis::Ras})
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Bmp), six);
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Tiff), six);
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Png), six);
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Pcx), six);
+    for (orvalis::OutputFormat format : {orvalis::OutputFormat::Jpeg, orvalis::OutputFormat::Jp2,
+                                         orvalis::OutputFormat::Jpc, orvalis::OutputFormat::Ras})
       QCOMPARE(ColorItemsOffered(format), trueOrGray);
-    QCOMPARE(ColorItemsOffered(orvalis::Gif),
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Gif),
              QStringList({"256 Color", "256 Grays", "16 Color", "16 Grays", "B&W"}));
-    QCOMPARE(ColorItemsOffered(orvalis::Tga),
+    QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Tga),
              QStringList({"True Color", "256 Color", "256 Grays"}));
   }
 

@@ -7,8 +7,8 @@
 #include "engine/converter.h"
 #include "ui/sheet/page_rules.h"
 
-CFormatPage::CFormatPage(const QString& title, int dialogId, int outputFormat, int colorListId,
-                         QWidget* parent)
+CFormatPage::CFormatPage(const QString& title, int dialogId, orvalis::OutputFormat outputFormat,
+                         int colorListId, QWidget* parent)
     : CPropertyPage(title, dialogId, parent),
       outputFormat_(outputFormat),
       colorListId_(colorListId) {}
@@ -53,8 +53,8 @@ void CFormatPage::SelectColor(const std::string& text) {
   SelectByPrefix(colorList_, QString::fromStdString(text));
 }
 
-CColorPage::CColorPage(const QString& title, int dialogId, int outputFormat, int colorListId,
-                       std::string_view colorKey, QWidget* parent)
+CColorPage::CColorPage(const QString& title, int dialogId, orvalis::OutputFormat outputFormat,
+                       int colorListId, std::string_view colorKey, QWidget* parent)
     : CFormatPage(title, dialogId, outputFormat, colorListId, parent), colorKey_(colorKey) {}
 
 void CColorPage::BuildControls() {
@@ -68,11 +68,19 @@ bool CColorPage::Save(std::string* error) {
   return orvalis::WriteColorPageKey(ProfilePath(), colorKey_, AsView(ColorText()), error);
 }
 
-CBmpp::CBmpp(QWidget* parent) : CColorPage("BMP", 145, orvalis::Bmp, 1036, "bmpc", parent) {}
-CGif::CGif(QWidget* parent) : CColorPage("GIF", 148, orvalis::Gif, 1037, "gifc", parent) {}
-CPng::CPng(QWidget* parent) : CColorPage("PNG", 147, orvalis::Png, 1039, "pngc", parent) {}
-CPcx::CPcx(QWidget* parent) : CColorPage("PCX", 149, orvalis::Pcx, 1038, "pcxc", parent) {}
-CJp2::CJp2(QWidget* parent) : CColorPage("JP2", 163, orvalis::Jp2, 1053, "jp2c", parent) {}
-CJpc::CJpc(QWidget* parent) : CColorPage("JPC", 164, orvalis::Jpc, 1052, "jpcc", parent) {}
-CRas::CRas(QWidget* parent) : CColorPage("RAS", 165, orvalis::Ras, 1051, "rasc", parent) {}
-CTga::CTga(QWidget* parent) : CColorPage("TGA", 162, orvalis::Tga, 1050, "tgac", parent) {}
+CBmpp::CBmpp(QWidget* parent)
+    : CColorPage("BMP", 145, orvalis::OutputFormat::Bmp, 1036, "bmpc", parent) {}
+CGif::CGif(QWidget* parent)
+    : CColorPage("GIF", 148, orvalis::OutputFormat::Gif, 1037, "gifc", parent) {}
+CPng::CPng(QWidget* parent)
+    : CColorPage("PNG", 147, orvalis::OutputFormat::Png, 1039, "pngc", parent) {}
+CPcx::CPcx(QWidget* parent)
+    : CColorPage("PCX", 149, orvalis::OutputFormat::Pcx, 1038, "pcxc", parent) {}
+CJp2::CJp2(QWidget* parent)
+    : CColorPage("JP2", 163, orvalis::OutputFormat::Jp2, 1053, "jp2c", parent) {}
+CJpc::CJpc(QWidget* parent)
+    : CColorPage("JPC", 164, orvalis::OutputFormat::Jpc, 1052, "jpcc", parent) {}
+CRas::CRas(QWidget* parent)
+    : CColorPage("RAS", 165, orvalis::OutputFormat::Ras, 1051, "rasc", parent) {}
+CTga::CTga(QWidget* parent)
+    : CColorPage("TGA", 162, orvalis::OutputFormat::Tga, 1050, "tgac", parent) {}

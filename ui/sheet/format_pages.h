@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "engine/output_formats.h"
 #include "ui/sheet/property_page.h"
 
 class QComboBox;
@@ -20,8 +21,8 @@ class CFormatPage : public CPropertyPage {
   Q_OBJECT
 
  public:
-  CFormatPage(const QString& title, int dialogId, int outputFormat, int colorListId,
-              QWidget* parent = nullptr);
+  CFormatPage(const QString& title, int dialogId, orvalis::OutputFormat outputFormat,
+              int colorListId, QWidget* parent = nullptr);
 
   QComboBox* ColorList() const { return colorList_; }
 
@@ -43,7 +44,7 @@ class CFormatPage : public CPropertyPage {
                                    int quality);
 
  private:
-  int outputFormat_;
+  orvalis::OutputFormat outputFormat_;
   int colorListId_;
   QComboBox* colorList_ = nullptr;
 };
@@ -53,8 +54,8 @@ class CColorPage : public CFormatPage {
   Q_OBJECT
 
  public:
-  CColorPage(const QString& title, int dialogId, int outputFormat, int colorListId,
-             std::string_view colorKey, QWidget* parent = nullptr);
+  CColorPage(const QString& title, int dialogId, orvalis::OutputFormat outputFormat,
+             int colorListId, std::string_view colorKey, QWidget* parent = nullptr);
   bool Save(std::string* error) override;
 
  protected:

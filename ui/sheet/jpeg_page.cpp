@@ -5,7 +5,8 @@
 
 #include "engine/converter.h"
 
-CJpg::CJpg(QWidget* parent) : CFormatPage("JPEG", 143, orvalis::Jpeg, kColorList, parent) {}
+CJpg::CJpg(QWidget* parent)
+    : CFormatPage("JPEG", 143, orvalis::OutputFormat::Jpeg, kColorList, parent) {}
 
 void CJpg::BuildControls() {
   AddIntroduction(20);

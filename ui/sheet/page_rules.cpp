@@ -27,48 +27,48 @@ TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex) {
   }
 }
 
-QStringList ColorItemsOffered(int outputFormat) {
+QStringList ColorItemsOffered(orvalis::OutputFormat outputFormat) {
   QStringList items;
   for (std::string_view name : orvalis::ColorNamesOffered(outputFormat))
     items << QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
   return items;
 }
 
-QString FormatDescription(int outputFormat) {
+QString FormatDescription(orvalis::OutputFormat outputFormat) {
   switch (outputFormat) {
-    case orvalis::Bmp:
+    case orvalis::OutputFormat::Bmp:
       return "The BMP file format, also known as bitmap or Device Independent Bitmap (DIB) file "
              "format, is a image file format used to store bitmap digital images, especially on "
              "Microsoft Windows and OS/2 operating systems.";
-    case orvalis::Tiff:
+    case orvalis::OutputFormat::Tiff:
       return "Tagged Image File Format (abbreviated TIFF) is a file format for storing images, "
              "including photographs and line art.";
-    case orvalis::Jpeg:
+    case orvalis::OutputFormat::Jpeg:
       return "JPEG is a compression method specifically intended for continuous-tone images.";
-    case orvalis::Gif:
+    case orvalis::OutputFormat::Gif:
       return "The Graphics Interchange Format (GIF) is a bitmap image format that was introduced "
              "by CompuServe in 1987 and has since come into widespread usage on the World Wide "
              "Web due to its wide support and portability.";
-    case orvalis::Png:
+    case orvalis::OutputFormat::Png:
       return "Portable Network Graphics is a bitmapped image format that employs lossless data "
              "compression.";
-    case orvalis::Pcx:
+    case orvalis::OutputFormat::Pcx:
       return "PCX is the native file format for PC Paintbrush (PCX = 'Personal Computer "
              "eXchange') and became one of the first widely accepted DOS imaging standards.";
-    case orvalis::Jp2:
+    case orvalis::OutputFormat::Jp2:
       return "JPEG 2000 is an image compression standard and coding system. It was created by "
              "the Joint Photographic Experts Group committee in 2000 to succeed the original "
              "JPEG standard.";
-    case orvalis::Jpc:
+    case orvalis::OutputFormat::Jpc:
       return "JPC is an image file similar to JPEG-1, and it is in connection with File "
              "containing JPEG 2000 Code. A bare JPEG 2000 code stream, without the boxes of a JP2 "
              "file, is usually stored with the extension .jpc or .j2k.";
-    case orvalis::Ras:
+    case orvalis::OutputFormat::Ras:
       return "The RAS file extension is related to Sun Raster format. Sun Microsystems created "
              "the format for the workstations of its SunOS operating system. A file holds a "
              "32-byte header, an optional colour map and the pixel rows. The rows are stored "
              "uncompressed or run-length encoded.";
-    case orvalis::Tga:
+    case orvalis::OutputFormat::Tga:
       return "Truevision TGA, often referred to as TARGA, is a raster graphics file format. The "
              "name stands for Truevision Graphics Adapter and Truevision Advanced Raster Graphics "
              "Adapter, the display cards it was first made for.";

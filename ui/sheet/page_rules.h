@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/output_formats.h"
+
 // The first item, from the top, that begins with `text` without regard to case; -1 when none.
 int FindItemByPrefix(const QStringList& items, const QString& text);
 
@@ -33,10 +35,10 @@ struct TiffCompressionEffect {
 TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex);
 
 // The colour items the page of `outputFormat` (an engine format number) offers, in list order.
-QStringList ColorItemsOffered(int outputFormat);
+QStringList ColorItemsOffered(orvalis::OutputFormat outputFormat);
 
 // The paragraph a format page shows under "Introduce:" (empty for a format without a page).
-QString FormatDescription(int outputFormat);
+QString FormatDescription(orvalis::OutputFormat outputFormat);
 
 // The rotation list of the common page.
 QStringList RotationItems();

@@ -8,7 +8,8 @@
 #include "engine/converter.h"
 #include "ui/sheet/page_rules.h"
 
-CTiff::CTiff(QWidget* parent) : CFormatPage("TIFF", 146, orvalis::Tiff, kColorList, parent) {}
+CTiff::CTiff(QWidget* parent)
+    : CFormatPage("TIFF", 146, orvalis::OutputFormat::Tiff, kColorList, parent) {}
 
 void CTiff::BuildControls() {
   const orvalis::ConversionSettings& options = Options();

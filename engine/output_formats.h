@@ -1,0 +1,108 @@
+#pragma once
+// The output formats, one row each: the engine's number and the image library's format, the
+// names a person sees (command-line name, extension, list text), the colour setting with the
+// colours it offers, and the recipe the engine follows for the format.
+//
+// Every part of the program that names or picks a format reads this table: the engine, the batch
+// driver, orvalis-cli, orvalis-job and the window. The numbers and texts are data that stored
+// Profile.ini files rely on: the row order is the setting "type", the engine number is what
+// ConverterSetOption(OptFormat) takes.
+//
+// This header stays light (no image or library headers) so that any layer may include it.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "image/image_format.h"
+
+namespace orvalis {
+
+// The engine's output format numbers (OptFormat). A type of its own: an engine number cannot be
+// passed where an image library format is meant, nor the other way round.
+enum class OutputFormat : int {
+  Bmp = 1,
+  Emf = 2,
+  Wmf = 3,
+  Jpeg = 4,
+  Png = 5,
+  Gif = 6,
+  Tiff = 7,
+  Pcx = 8,
+  Tga = 9,
+  Jp2 = 10,
+  Ras = 11,
+  Jpc = 12,
+};
+
+constexpr int NumberOf(OutputFormat format) {
+  return static_cast<int>(format);
+}
+
+// Which pipeline writes the format.
+enum class PipelineKind {
+  Raster,    // one page through the colour steps into an image library encoder
+  Tiff,      // single pages or one merged document, compression by page depth
+  Metafile,  // the page drawn into an EMF or WMF recording
+};
+
+// The page depth a requested depth (OptBitDepth) and the gray flag give.
+enum class DepthRule {
+  Palette,     // 1, 4 or 8 as asked, anything else 24
+  PaletteOr8,  // GIF: 1, 4 or 8 as asked, anything else 8
+  Jpeg,        // 8-bit gray or 24-bit colour; asking for 8 bits means gray
+  GrayOr24,    // 8-bit gray when gray is asked, else 24-bit colour
+  EightOr24,   // 8 as asked, anything else 24 (TGA)
+};
+
+// How a raster pipeline treats colour before the common steps.
+enum class ColourStep {
+  None,         // the metafiles, which draw the page as it is
+  Palette,      // gray first when asked, then an optimal palette of the page depth
+  GrayIfAsked,  // 8-bit gray or 24-bit colour
+  Tga,          // 8 bits: gray when asked, else an optimal palette; otherwise 24-bit colour
+  Tiff,         // like Palette, but JPEG compression at 8 bits keeps the gray levels unreduced
+};
+
+struct Recipe {
+  PipelineKind pipeline;
+  DepthRule depth;
+  ColourStep colour;
+  bool rotates;             // BMP output ignores the angle
+  bool setsQuality;         // JPEG, TIFF (JPEG inside) and JPEG 2000 pass the quality on
+  uint32_t encoderOptions;  // the image library's option word, 0 for none
+};
+
+struct OutputFormatInfo {
+  OutputFormat format;
+  ImageFormat imageFormat;     // None for the metafiles, which are not written by a codec
+  std::string_view cliName;    // "jpg", as orvalis-cli and orvalis-job take it
+  std::string_view extension;  // ".jpg"
+  std::string_view listText;   // "JPEG Files(*.jpg)", the window's format list
+  std::string_view colorKey;   // "jpgc", the settings key of its colour; "" for none
+  std::span<const std::string_view> colorsOffered;  // empty for none
+  std::string_view qualityKey;  // "JQu", the settings key of its quality; "" for none
+  Recipe recipe;
+};
+
+// Every output format, in the order of the window's list (the setting "type").
+std::span<const OutputFormatInfo> OutputFormats();
+
+// The row of an engine format.
+const OutputFormatInfo& InfoOf(OutputFormat format);
+
+// The engine format of an engine number, nullopt for a number no format has.
+std::optional<OutputFormat> OutputFormatFromNumber(int number);
+
+// The row a command-line name picks (as written, lower case), nullptr for none.
+const OutputFormatInfo* FindByCliName(std::string_view name);
+
+// Every row's list text, and every row's command-line name, in the table's order.
+std::span<const std::string_view> ListTexts();
+std::span<const std::string_view> CliNames();
+
+// The six colour names, as the settings store and the pages write them.
+std::span<const std::string_view> ColorNames();
+
+}  // namespace orvalis
