@@ -1,38 +1,16 @@
 #include "ui/app/about_box.h"
 
-#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 
 #include "ui/app/app_icon.h"
 #include "ui/app/help_file.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/controls/link_label.h"
 
 namespace orvalis {
 
 namespace {
-
-// The box is laid out in dialog units of its font: a horizontal unit is a quarter of the
-// font's average character width, a vertical unit an eighth of its height.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    const int letters =
-        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    baseX_ = (letters / 26 + 1) / 2;
-    baseY_ = metrics.height();
-  }
-  int X(int units) const { return (units * baseX_ * 2 + 4) / 8; }
-  int Y(int units) const { return (units * baseY_ * 2 + 8) / 16; }
-  QRect Rect(int x, int y, int width, int height) const {
-    return QRect(X(x), Y(y), X(width), Y(height));
-  }
-
- private:
-  int baseX_ = 1;
-  int baseY_ = 1;
-};
 
 constexpr int kBoxWidth = 297;
 constexpr int kBoxHeight = 164;
@@ -49,7 +27,8 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
   setWindowTitle("About...");
   setFont(QFont("Tahoma", 8));
   setWindowIcon(AppIcon());
-  const DialogUnits units(font());
+  // Laid out in dialog units of its font, like every dialog of the program.
+  const DialogUnits units = DialogUnits::FromFont(font());
   setFixedSize(units.X(kBoxWidth), units.Y(kBoxHeight));
 
   auto* icon = new QLabel(this);
@@ -59,7 +38,7 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
 
   auto* product = new QLabel(kProductText, this);
   product->setObjectName("1052");
-  product->setGeometry(units.Rect(50, 13, 230, 14));
+  product->setGeometry(units.ToPixels(QRect(50, 13, 230, 14)));
   QFont productFont = font();
   productFont.setBold(true);
   productFont.setPointSizeF(productFont.pointSizeF() * 1.5);
@@ -67,11 +46,11 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
 
   auto* version = new QLabel(kVersionText, this);
   version->setObjectName("1053");
-  version->setGeometry(units.Rect(50, 30, 230, 8));
+  version->setGeometry(units.ToPixels(QRect(50, 30, 230, 8)));
 
   site_ = new CLinkLabel(this, launcher_);
   site_->setObjectName("1054");
-  site_->setGeometry(units.Rect(50, 56, 230, 8));
+  site_->setGeometry(units.ToPixels(QRect(50, 56, 230, 8)));
   site_->setText(kMakerSiteText);
   site_->SetURL(kMakerSiteUrl);
   site_->setAccessibleName("Web site");
@@ -79,7 +58,7 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
 
   mail_ = new CLinkLabel(this, launcher_);
   mail_->setObjectName("1055");
-  mail_->setGeometry(units.Rect(50, 70, 230, 8));
+  mail_->setGeometry(units.ToPixels(QRect(50, 70, 230, 8)));
   mail_->setText(kSupportAddress);
   mail_->SetURL(QString("mailto:") + kSupportAddress);
   mail_->setAccessibleName("Support e-mail");
@@ -87,7 +66,7 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
 
   auto* help = new QPushButton("Help", this);
   help->setObjectName("1016");
-  help->setGeometry(units.Rect(233, 142, 50, 14));
+  help->setGeometry(units.ToPixels(QRect(233, 142, 50, 14)));
   help->setAutoDefault(false);
   connect(help, &QPushButton::clicked, this, &CAboutBox::OnHelp);
 }

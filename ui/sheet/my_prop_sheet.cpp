@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/sheet/common_page.h"
-#include "ui/sheet/dialog_units.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/sheet/format_pages.h"
 #include "ui/sheet/jpeg_page.h"
 #include "ui/sheet/tiff_page.h"

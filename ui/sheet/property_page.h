@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "ui/settings/conversion_settings.h"
-#include "ui/sheet/dialog_units.h"
+#include "ui/controls/dialog_units.h"
 
 class QComboBox;
 class QGroupBox;

@@ -29,7 +29,7 @@
 #include "ui/controls/icon_button.h"
 #include "ui/controls/icon_table.h"
 #include "ui/controls/link_label.h"
-#include "ui/sheet/dialog_units.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/window/format_list.h"
 
 namespace orvalis {

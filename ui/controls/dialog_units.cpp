@@ -1,4 +1,4 @@
-#include "ui/sheet/dialog_units.h"
+#include "ui/controls/dialog_units.h"
 
 #include <QFont>
 #include <QFontMetrics>
