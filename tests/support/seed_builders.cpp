@@ -70,8 +70,9 @@ Bytes BmpFile(const Bytes& dib, const Bytes& tail, size_t pixelOffset) {
 
 std::vector<Seed> BmpSeeds() {
   const Bytes palette4{0, 0, 0, 0, 255, 255, 255, 0, 0, 0, 255, 0, 0, 255, 0, 0};
-  Bytes core{12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 1, 0, 0, 0, 0, 255, 255, 255};
-  core.insert(core.end(), {0x80, 0, 0, 0, 0x40, 0, 0, 0});
+  const Bytes core{12,   0, 0, 0, 3,    0, 2,   0,   1,
+                   0,    1, 0, 0, 0,    0, 255, 255, 255,  // header, palette
+                   0x80, 0, 0, 0, 0x40, 0, 0,   0};        // two rows
   const Bytes rle8{3, 1, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 1, 2, 2, 0, 1};
   const Bytes rle4{5, 0x12, 0, 0, 0, 3, 0x12, 0x30, 0, 2, 3, 0, 4, 0x33, 0, 1};
   const Bytes masks{0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
