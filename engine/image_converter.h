@@ -36,6 +36,7 @@ struct ImageConverter {
   std::unique_ptr<FileStream> multiPageStream;
   RasterImageTIF tiffImage;
   int multiPagePagesWritten = 0;
+  size_t multiPageInputsRun = 0;  // inputs an earlier run of the job has taken
 
   bool hasRun = false;
   std::string error;  // first failure of the job, "" while everything was written

@@ -62,7 +62,8 @@ void RunTiffPipeline(ImageConverter& job) {
     WriteTiffPage(job, job.inputFiles.front());
     return;
   }
-  for (const std::string& input : job.inputFiles) WriteTiffPage(job, input);
+  for (; job.multiPageInputsRun < job.inputFiles.size(); ++job.multiPageInputsRun)
+    WriteTiffPage(job, job.inputFiles[job.multiPageInputsRun]);
 }
 
 void FinishMultiPageTiff(ImageConverter& job) {
