@@ -280,6 +280,8 @@ void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
     }
   };
   const int workers = std::clamp(options_.jobs, 1, rowCount);
+  // Interpreters that may run at once: each is capped to its part of the memory budget.
+  interpreterCap_ = memory_->InterpreterCap(workers);
   std::vector<std::thread> helpers;
   for (int i = 1; i < workers; ++i) {
     try {
@@ -352,7 +354,7 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
   } active(*this, handle);
 
   // The interpreter's memory cap is its share of the run's budget, held while it renders.
-  const uint64_t cap = memory_->InterpreterCap(options_.jobs);
+  const uint64_t cap = interpreterCap_;
   std::string error;
   const MemoryBudget::Share share = memory_->Take(
       cap, [&] { return StopRequested() || clock.Expired(); }, &error);

@@ -142,6 +142,7 @@ class BatchConverter {
   // Made at the start of each run.
   std::unique_ptr<DiskGuard> disk_;
   std::unique_ptr<MemoryBudget> memory_;
+  uint64_t interpreterCap_ = 0;
   std::unique_ptr<ThreadBudget> threads_;
 
   // Output folders in use by rows, and how many rows use each.

@@ -314,11 +314,11 @@ void Terminate(ChildProcess& child) {
   child.SignalGroup(SIGCONT);
 }
 
-// Follows the child until it ends: collects its output, and on a wake-up from Abort, or when the
-// disk of the pages runs short of space, ends its process group (SIGTERM, then SIGKILL after
-// the grace). Leaves the ended child unreaped.
-// `diskFull` gets what was left on the disk, `tooManyFiles` is set when the document went past
-// the cap on its temporary files.
+// Follows the child until it ends: collects its output, and on a wake-up from Abort, when the
+// disk of the pages runs short of space or files, or when the document creates more temporary
+// files than it may, ends its process group (SIGTERM, then SIGKILL after the grace). Leaves the
+// ended child unreaped; `diskFull` gets what was left on the disk, and `tooManyFiles` is set
+// when the document went past the cap on its temporary files.
 void FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
                  FileCreationCounter& files, bool* stopped, std::string* diskFull,
                  bool* tooManyFiles) {

@@ -1,6 +1,7 @@
 #include "batch/batch_converter.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <optional>
 #include <sstream>
 
+#include "batch/renderer_loader.h"
 #include "engine/image_converter.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -216,14 +218,14 @@ class BatchRun : public ::testing::Test {
   RecordingView Run(std::vector<std::string> rows, const ConversionSettings& settings, int jobs = 1,
                     int timeout = 0,
                     std::function<void(BatchConverter&, RecordingView&)> prepare = {},
-                    uint64_t memoryBudget = 0) {
+                    uint64_t memoryBudget = 0, PageRenderer* with = nullptr) {
     RecordingView view(std::move(rows));
     BatchOptions options;
     options.pacing = kNoPacing;
     options.jobs = jobs;
     options.timeoutSeconds = timeout;
     options.memoryBudget = memoryBudget;
-    BatchConverter converter(settings, renderer, view, options);
+    BatchConverter converter(settings, with != nullptr ? *with : renderer, view, options);
     if (prepare) prepare(converter, view);
     converter.ConvertAll();
     EXPECT_FALSE(converter.IsRunning());
@@ -514,6 +516,26 @@ std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& folder) 
   return files;
 }
 
+// A tmpfs of `size` mounted at `folder` for one scope (root only).
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& folder, const char* size) : folder_(folder) {
+    fs::create_directories(folder);
+    mounted_ =
+        std::system(
+            ("mount -t tmpfs -o size=" + std::string(size) + " tmpfs '" + folder + "'").c_str()) ==
+        0;
+  }
+  ~SmallDisk() {
+    if (mounted_) std::system(("umount '" + folder_ + "'").c_str());
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
 // The interpreter is ended while it writes page 3, however that happens. The cut page is never
 // converted, and the outputs of an earlier good run stay byte for byte: the cut page's own
 // output, and a merged TIFF (whose pages went nowhere, as the reason says).
@@ -613,6 +635,11 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
     EXPECT_EQ(tight.results[row].status, kStatusSucceed) << tight.results[row].reason;
   }
 
+  // One file with four jobs allowed: its interpreter gets the whole of the budget it may.
+  renderer.memoryLimits.clear();
+  Run({sources[0]}, s, 4, 0, {}, 2048 * MiB);
+  EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>{2048 * MiB});
+
   RecordingView tiny = Run({sources[0]}, s, 1, 0, {}, 100 * MiB);
   EXPECT_EQ(tiny.results[0].status, kStatusFailed);
   EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
@@ -668,6 +695,11 @@ TEST(DiskGuardChecks, OneFileSystemOneReserve) {
       << refused;
   guard.SetReserve(dir.File("pages"), free + (uint64_t{1} << 30), 0);
   EXPECT_NE(guard.Check().find(" left)"), std::string::npos);
+  // Files are counted too, where the file system counts them.
+  if (info.f_files != 0) {
+    guard.SetReserve(dir.File("pages"), 0, uint64_t{info.f_favail} + 1000);
+    EXPECT_NE(guard.Check().find("more files left)"), std::string::npos) << guard.Check();
+  }
 }
 
 // With the outputs on a small disk, conversion stops before the disk is full: the guard
@@ -675,12 +707,8 @@ TEST(DiskGuardChecks, OneFileSystemOneReserve) {
 TEST_F(BatchRun, OutputsStopShortOfFillingTheirDisk) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   const std::string mount = dir.File("small");
-  fs::create_directories(mount);
-  ASSERT_EQ(std::system(("mount -t tmpfs -o size=3m tmpfs '" + mount + "'").c_str()), 0);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
-  } unmount{mount};
+  const SmallDisk disk(mount, "3m");
+  ASSERT_TRUE(disk.Mounted());
 
   // 600 x 400 pages: 720 KB each as 24-bit BMP files.
   const std::string source = Source("big.ps", "pages 4 size 600 400");
@@ -697,6 +725,73 @@ TEST_F(BatchRun, OutputsStopShortOfFillingTheirDisk) {
   ASSERT_EQ(statvfs(mount.c_str(), &info), 0);
   EXPECT_GT(uint64_t{info.f_bavail} * info.f_frsize, uint64_t{1} << 20);
   for (const std::string& output : result.outputs) EXPECT_TRUE(test::PillowDecode(output));
+}
+
+// The same driver over the real plug-in and Ghostscript.
+class RealInterpreter : public BatchRun {
+ protected:
+  void SetUp() override {
+    BatchRun::SetUp();
+    std::string message, detail;
+    library_ = RendererLibrary::Load(&message, &detail);
+    ASSERT_NE(library_, nullptr) << message << ": " << detail;
+  }
+  RecordingView RunReal(std::vector<std::string> rows, const ConversionSettings& settings,
+                        int jobs = 1, uint64_t memoryBudget = 0) {
+    return Run(std::move(rows), settings, jobs, 0, {}, memoryBudget, library_.get());
+  }
+  std::unique_ptr<RendererLibrary> library_;
+};
+
+// A document converted once, then again with its pages on a disk too small for them: the
+// interpreter runs out of space in the middle of a page (or the guard stops it first), and
+// neither the per-page images nor a merged TIFF of the first run are touched.
+TEST_F(RealInterpreter, PagesOnAFullDiskLeaveEarlierImagesAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string small = dir.File("small");
+  // Letter pages at 72 dpi: 1.4 MB each as BMP files, so the second one cannot fit.
+  std::string ps = "%!PS\n";
+  for (int k = 1; k <= 4; ++k)
+    ps += std::to_string(k * 50) + " 255 div setgray 0 0 612 792 rectfill showpage\n";
+  const std::string source = Source("many.ps", ps);
+  ConversionSettings s = DefaultSettings(Out());
+  s.xdpi = s.ydpi = 72;
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "per page");
+    s.type = merged ? 1 : 3;
+    s.multpage = merged ? 1 : 0;
+    s.output = Out(merged ? "merged/" : "pages/");
+    ASSERT_EQ(RunReal({source}, s).results[0].status, kStatusSucceed);
+    const auto before = Snapshot(s.output);
+    ASSERT_EQ(before.size(), merged ? 1u : 4u);
+
+    const SmallDisk disk(small, "2m");
+    ASSERT_TRUE(disk.Mounted());
+    setenv("TMPDIR", small.c_str(), 1);
+    RecordingView second = RunReal({source}, s);
+    setenv("TMPDIR", pageTmp().c_str(), 1);
+    EXPECT_EQ(second.results[0].status, kStatusFailed);
+    EXPECT_FALSE(second.results[0].reason.empty());
+    EXPECT_EQ(Snapshot(s.output), before) << second.results[0].reason;
+    EXPECT_TRUE(fs::is_empty(small));
+  }
+}
+
+// Memory bombs run with the interpreters capped to their share of the run's memory budget:
+// two at once in 768 MiB get 384 MiB each, and fail there with the interpreter's reason.
+TEST_F(RealInterpreter, MemoryBombsFailWithinTheRunsBudget) {
+  const std::string bombs[] = {
+      Source("bomb1.ps", "%!PS\n/a 1 array def { /a [ a 1000000 array ] def } loop\n"),
+      Source("bomb2.ps", "%!PS\n/d 10 dict def 0 { d 1 index 65536 string put 1 add } loop\n")};
+  RecordingView view = RunReal({bombs[0], bombs[1]}, DefaultSettings(Out()), 2, 768 << 20);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(view.results[row].status, kStatusFailed);
+    EXPECT_EQ(view.results[row].reason.rfind("the interpreter reported: Error: /VMerror", 0), 0u)
+        << view.results[row].reason;
+  }
+  struct rusage usage {};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LE(static_cast<uint64_t>(usage.ru_maxrss) << 10, uint64_t{384} << 20);
 }
 
 }  // namespace

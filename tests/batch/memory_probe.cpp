@@ -58,9 +58,10 @@ int main(int argc, char** argv) {
   options.memoryBudget = std::strtoull(argv[1], nullptr, 10);
   options.jobs = std::atoi(argv[2]);
   PrintingView view(std::vector<std::string>(argv + 3, argv + argc));
-  std::printf("budget %llu MiB\n",
-              static_cast<unsigned long long>(
-                  (options.memoryBudget != 0 ? options.memoryBudget : DefaultMemoryBudget()) >> 20));
+  std::printf(
+      "budget %llu MiB\n",
+      static_cast<unsigned long long>(
+          (options.memoryBudget != 0 ? options.memoryBudget : DefaultMemoryBudget()) >> 20));
   BatchConverter(settings, *renderer, view, options).ConvertAll();
   return 0;
 }

@@ -3,20 +3,15 @@
 // documents that try to reach the user's files.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <thread>
 
-#include "batch/batch_converter.h"
 #include "batch/renderer_loader.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -390,110 +385,6 @@ TEST_F(RendererTest, ThousandsOfTemporaryFilesStopTheRendering) {
   EXPECT_EQ(result, TAVRINX_RENDER_FAILED);
   EXPECT_NE(error.find("more than 4000 temporary files"), std::string::npos) << error;
   EXPECT_TRUE(Entries(dir_.Path() / "pages").empty());
-}
-
-// What the command line and the window see of a row.
-class ResultView : public BatchView {
- public:
-  explicit ResultView(std::vector<std::string> rows) : rows_(std::move(rows)) {}
-  int RowCount() const override { return static_cast<int>(rows_.size()); }
-  std::string RowPath(int row) const override { return rows_[static_cast<size_t>(row)]; }
-  void SetRowStatus(int, const std::string&) override {}
-  void RowFinished(int row, const RowResult& result) override {
-    std::lock_guard lock(mutex_);
-    results[row] = result;
-  }
-  void SelectRow(int) override {}
-  void SetProgress(int) override {}
-  void SetSelectedLabel(const std::string&) override {}
-  void SetRunning(bool) override {}
-  std::map<int, RowResult> results;
-
- private:
-  std::vector<std::string> rows_;
-  std::mutex mutex_;
-};
-
-std::map<std::string, std::vector<uint8_t>> Snapshot(const fs::path& folder) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : fs::directory_iterator(folder))
-    files[entry.path().filename().string()] = test::ReadFileBytes(entry.path());
-  return files;
-}
-
-// A document converted once, then again with its pages on a disk too small for them: the
-// interpreter runs out of space in the middle of a page, and neither the per-page images nor a
-// merged TIFF of the first run are touched.
-TEST_F(RendererTest, PagesOnAFullDiskLeaveEarlierImagesAlone) {
-  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
-  const std::string small = dir_.File("small");
-  fs::create_directories(small);
-  ASSERT_EQ(std::system(("mount -t tmpfs -o size=2m tmpfs '" + small + "'").c_str()), 0);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
-  } unmount{small};
-
-  // Letter pages at 72 dpi: 1.4 MB each as BMP files, so the second one cannot fit.
-  std::string ps = "%!PS\n";
-  for (int k = 1; k <= 4; ++k)
-    ps += std::to_string(k * 50) + " 255 div setgray 0 0 612 792 rectfill showpage\n";
-  WriteText(dir_.Path() / "many.ps", ps);
-  ConversionSettings s;
-  s.mode = 1;
-  s.xdpi = s.ydpi = 72;
-  s.pngc = s.tifc = "True Color";
-  s.compress = 1;
-  for (const bool merged : {false, true}) {
-    SCOPED_TRACE(merged ? "merged" : "per page");
-    s.type = merged ? 1 : 3;
-    s.multpage = merged ? 1 : 0;
-    s.output = dir_.File(merged ? "merged/" : "pages/");
-    BatchOptions options;
-    options.pacing = kNoPacing;
-    ResultView first({dir_.File("many.ps")});
-    BatchConverter(s, *library_, first, options).ConvertAll();
-    ASSERT_EQ(first.results[0].status, kStatusSucceed) << first.results[0].reason;
-    const auto before = Snapshot(s.output);
-    ASSERT_EQ(before.size(), merged ? 1u : 4u);
-
-    ScopedEnv tmp("TMPDIR", small);
-    ResultView second({dir_.File("many.ps")});
-    BatchConverter(s, *library_, second, options).ConvertAll();
-    EXPECT_EQ(second.results[0].status, kStatusFailed);
-    EXPECT_FALSE(second.results[0].reason.empty());
-    EXPECT_EQ(Snapshot(s.output), before) << second.results[0].reason;
-    EXPECT_TRUE(Entries(small).empty());
-  }
-}
-
-// Memory bombs run with the interpreters capped to their share of the run's memory budget:
-// two at once in 768 MiB get 384 MiB each, and fail there with the interpreter's reason.
-TEST_F(RendererTest, MemoryBombsFailWithinTheRunsBudget) {
-  WriteText(dir_.Path() / "bomb1.ps", "%!PS\n/a 1 array def { /a [ a 1000000 array ] def } loop\n");
-  WriteText(dir_.Path() / "bomb2.ps",
-            "%!PS\n/d 10 dict def 0 { d 1 index 65536 string put 1 add } loop\n");
-  ConversionSettings s;
-  s.mode = 1;
-  s.output = dir_.File("out/");
-  s.xdpi = s.ydpi = 72;
-  BatchOptions options;
-  options.pacing = kNoPacing;
-  options.jobs = 2;
-  options.memoryBudget = uint64_t{768} << 20;
-  ResultView view({dir_.File("bomb1.ps"), dir_.File("bomb2.ps")});
-  BatchConverter(s, *library_, view, options).ConvertAll();
-  for (int row = 0; row < 2; ++row) {
-    EXPECT_EQ(view.results[row].status, kStatusFailed);
-    EXPECT_NE(view.results[row].reason.find("the interpreter reported: "), std::string::npos)
-        << view.results[row].reason;
-  }
-  for (int row = 0; row < 2; ++row)
-    EXPECT_NE(view.results[row].reason.find("VMerror"), std::string::npos)
-        << view.results[row].reason;
-  struct rusage usage {};
-  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
-  EXPECT_LE(static_cast<uint64_t>(usage.ru_maxrss) << 10, uint64_t{384} << 20);
 }
 
 }  // namespace
