@@ -65,7 +65,7 @@ void MemoryBudget::WakeAll() {
 }
 
 uint64_t MemoryBudget::InterpreterCap(int jobs) const {
-  const uint64_t part = total_ / static_cast<uint64_t>(std::max(jobs, 1));
+  const uint64_t part = total_ / 4 * 3 / static_cast<uint64_t>(std::max(jobs, 1));
   return std::clamp(part, kInterpreterFloor, kInterpreterCeiling);
 }
 
