@@ -990,5 +990,84 @@ TEST_F(RealInterpreter, MemoryBombsFailWithinTheRunsBudget) {
   EXPECT_LE(static_cast<uint64_t>(usage.ru_maxrss) << 10, uint64_t{288} << 20);
 }
 
+// The real plug-in, with the moments its renderings return and how often it was held.
+class WatchedRenderer : public PageRenderer {
+ public:
+  explicit WatchedRenderer(PageRenderer& inner) : inner_(inner) {}
+  int Open() override { return inner_.Open(); }
+  bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
+              int yDpi) override {
+    const bool ok = inner_.Render(handle, psPath, pattern, xDpi, yDpi);
+    renderEnded = std::chrono::steady_clock::now();
+    return ok;
+  }
+  void Close(int handle) override { inner_.Close(handle); }
+  void Abort(int handle) override { inner_.Abort(handle); }
+  std::string LastError(int handle) override { return inner_.LastError(handle); }
+  void SetMemoryLimit(int handle, uint64_t bytes) override { inner_.SetMemoryLimit(handle, bytes); }
+  void Pause(int handle, bool paused) override {
+    holds += paused ? 1 : 0;
+    inner_.Pause(handle, paused);
+  }
+  std::chrono::steady_clock::time_point renderEnded;
+  std::atomic<int> holds{0};
+
+ private:
+  PageRenderer& inner_;
+};
+
+// A 40-page document through Ghostscript, converted while it renders, gives the images of the
+// plain path byte for byte, per page (PNG) and merged into one TIFF, whose pages keep their
+// order.
+TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
+  // Pages of 4 x 3 inches; page k is filled with its own grey and carries its number.
+  std::string ps =
+      "%!PS\n<< /PageSize [288 216] >> setpagedevice\n/Helvetica findfont 60 scalefont setfont\n";
+  for (int k = 1; k <= 40; ++k) {
+    ps += std::to_string(k * 6) + " 255 div setgray 0 0 288 216 rectfill 1 0 0 setrgbcolor " +
+          "40 80 moveto (" + std::to_string(k) + ") show showpage\n";
+  }
+  const std::string source = Source("forty.ps", ps);
+  WatchedRenderer watched(*library_);
+  ConversionSettings s = DefaultSettings("");
+  s.xdpi = s.ydpi = 100;
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged tiff" : "png");
+    s.type = merged ? 1 : 3;
+    s.multpage = merged ? 1 : 0;
+    for (const bool overlap : {false, true}) {
+      s.output = Out(std::string(merged ? "tif" : "png") + (overlap ? "/overlap/" : "/plain/"));
+      std::atomic<bool> converted{false};
+      std::chrono::steady_clock::time_point firstConversion;
+      tuneOptions = [&](BatchOptions& options) {
+        options.overlap = overlap;
+        options.conversionObserver = [&](int delta) {
+          if (delta > 0 && !converted.exchange(true))
+            firstConversion = std::chrono::steady_clock::now();
+        };
+      };
+      RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
+      ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+      EXPECT_EQ(view.results[0].outputs.size(), merged ? 1u : 40u);
+      if (overlap) {
+        EXPECT_LT(firstConversion, watched.renderEnded) << "no page converted while rendering";
+      }
+    }
+    tuneOptions = {};
+    const std::string name = merged ? "tif" : "png";
+    const auto plain = Snapshot(Out(name + "/plain/"));
+    EXPECT_EQ(plain.size(), merged ? 1u : 40u);
+    EXPECT_TRUE(plain == Snapshot(Out(name + "/overlap/"))) << "the images differ";
+  }
+  // Page order in the merged file, read by Pillow: the grey of page k is k * 6.
+  for (const int page : {0, 1, 19, 39}) {
+    const auto tif = test::PillowDecode(Out("tif/overlap/forty.tif"), page);
+    ASSERT_TRUE(tif);
+    EXPECT_EQ(tif->frames, 40);
+    EXPECT_NEAR(tif->pixels[0], (page + 1) * 6, 1) << page;
+  }
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
 }  // namespace
 }  // namespace orvalis
