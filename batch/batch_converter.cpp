@@ -214,8 +214,8 @@ void BatchConverter::ConvertAll() {
   disk_ = std::make_unique<DiskGuard>();
   memory_ = std::make_unique<MemoryBudget>(options_.memoryBudget != 0 ? options_.memoryBudget
                                                                       : DefaultMemoryBudget());
-  threads_ = std::make_unique<ThreadBudget>(
-      options_.threads > 0 ? options_.threads : DefaultThreadSlots(options_.jobs));
+  threads_ = std::make_unique<ThreadBudget>(options_.threads > 0 ? options_.threads
+                                                                 : std::max(options_.jobs, 1));
   const int rowCount = view_.RowCount();
   if (rowCount > 0) ConvertRows(PlanRows(rowCount));
   wasStopped_ = stopRequested_.load() != 0;

@@ -50,8 +50,10 @@ inline constexpr BatchPacing kNoPacing{std::chrono::milliseconds(0), std::chrono
 
 struct BatchOptions {
   BatchPacing pacing = kWindowPacing;
-  int jobs = 1;     // files converted at once
-  int threads = 0;  // pages converted at once, all files together; 0 = DefaultThreadSlots(jobs)
+  int jobs = 1;  // files converted at once
+  // Pages converted at once, all files together; 0: as many as `jobs` (the command line's
+  // --jobs, one per processor unless given), so that --jobs 1 keeps to one conversion thread.
+  int threads = 0;
   // Pages are converted while the renderer writes the next ones. Off: a file's pages are
   // converted once it has rendered, one at a time in page order (the plain path, which gives
   // the same files).

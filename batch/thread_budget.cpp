@@ -1,8 +1,6 @@
 #include "batch/thread_budget.h"
 
-#include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace orvalis {
 
@@ -36,11 +34,6 @@ void ThreadBudget::Give() {
     --inUse_;
   }
   released_.notify_all();
-}
-
-int DefaultThreadSlots(int jobs) {
-  const int processors = static_cast<int>(std::thread::hardware_concurrency());
-  return std::max({jobs, processors, 1});
 }
 
 }  // namespace orvalis

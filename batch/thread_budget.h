@@ -44,7 +44,4 @@ class ThreadBudget {
   int inUse_ = 0;
 };
 
-// The slots of a run: one per processor, and never fewer than the files converted at once.
-int DefaultThreadSlots(int jobs);
-
 }  // namespace orvalis
