@@ -4,8 +4,8 @@
 // share before it renders (its interpreter's cap) and each page a share before it is converted
 // (an estimate of what the conversion holds); both are given back afterwards. Waiting for one
 // can never deadlock: an interpreter's share goes back when its rendering ends, which waits for
-// nothing (a renderer is held only while one of its own pages, its memory granted, is being
-// converted), and a page's share when its conversion ends. A share larger than what is free
+// nothing (a renderer is held only while one of its own pages is being converted and none waits
+// for memory), and a page's share when its conversion ends. A share larger than what is free
 // waits until others are given back; a share larger than the whole budget can never be granted
 // and is refused at once.
 

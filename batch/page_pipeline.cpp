@@ -154,8 +154,8 @@ bool PagePipeline::Look(std::unique_lock<std::mutex>& lock) {
     changed_.notify_all();
   }
 
-  const bool hold =
-      !returned && taking_ && setup_.holdAt > 0 && present >= setup_.holdAt && withMemory_ > 0;
+  const bool hold = !returned && taking_ && setup_.holdAt > 0 && present >= setup_.holdAt &&
+                    busy_ > 0 && memoryWaits_ == 0;
   HoldRenderer(lock, hold);
   if (!returned) return false;
   if (!taking_) {
@@ -187,6 +187,7 @@ void PagePipeline::EncodeNext(std::unique_lock<std::mutex>& lock) {
   const size_t index = waiting_.front();
   waiting_.pop_front();
   const std::string page = records_[index].page;
+  ++busy_;
   changed_.notify_all();  // room for the watcher to hand out the next page
   lock.unlock();
 
@@ -197,6 +198,7 @@ void PagePipeline::EncodeNext(std::unique_lock<std::mutex>& lock) {
 
   bool endsFile = false;
   lock.lock();
+  --busy_;
   PageRecord& record = records_[index];
   if (dropped) {
     record.state = PageState::Dropped;
@@ -228,9 +230,18 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
   }
   const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
   std::string error;
+  {
+    std::lock_guard lock(mutex_);
+    ++memoryWaits_;
+  }
   const MemoryBudget::Share share =
       memory_.Take(PageConversionEstimate(header ? header->DecodedBytes() : 0, setup_.engineFormat),
                    giveUp, &error);
+  {
+    std::lock_guard lock(mutex_);
+    --memoryWaits_;
+  }
+  changed_.notify_all();
   if (!share.Granted()) {
     if (error.empty()) {
       *dropped = true;
@@ -238,11 +249,6 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
     }
     return {"", "Cannot convert " + page + ": " + error, false};
   }
-  {
-    std::lock_guard lock(mutex_);
-    ++withMemory_;
-  }
-  changed_.notify_all();
   PageOutcome outcome;
   // Whatever goes wrong in one page fails that page, not the program.
   try {
@@ -252,8 +258,6 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
   } catch (const std::exception& e) {
     outcome = {"", e.what(), false};
   }
-  std::lock_guard lock(mutex_);
-  --withMemory_;
   return outcome;
 }
 

@@ -9,8 +9,10 @@
 //
 // The renderer is held (PageRenderer::Pause) while the folder holds `holdAt` page files or
 // more, so that the folder never holds many more pages than are in flight. It is held only
-// while one of this file's conversions has its memory and so will finish: a rendering is never
-// held waiting for memory that only its own end would free.
+// while one of this file's pages is being converted and none waits for memory: a conversion
+// that has its memory, or waits for a thread that a running conversion will give back, is sure
+// to end, but memory may be held by interpreters, this one among them, that give it back only
+// when their rendering ends.
 //
 // With one encoder the pages are converted strictly one at a time, in page order (a merged TIFF
 // appends them to one document).
@@ -114,7 +116,8 @@ class PagePipeline {
   bool handingOutDone_ = false;
   bool held_ = false;
   bool finished_ = false;
-  int withMemory_ = 0;  // conversions holding their memory
+  int busy_ = 0;         // pages taken by an encoder and not yet done
+  int memoryWaits_ = 0;  // encoders waiting for the memory of their page
   std::set<std::string> known_;
   std::deque<size_t> waiting_;  // indexes into records_
   std::vector<PageRecord> records_;
