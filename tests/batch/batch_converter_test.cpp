@@ -359,6 +359,41 @@ TEST(BatchTables, ApplySettingsSetsTheJobOptions) {
   ConverterDestroy(job);
 }
 
+// The driver appends the pages of a merged TIFF as they come: a job run again takes the pages
+// added since its last run, and the document is the one a single run over all pages writes.
+TEST(BatchTables, MergedJobRunAgainAppendsThePagesAddedSince) {
+  test::TempDir dir;
+  std::vector<std::string> pages;
+  for (int k = 1; k <= 3; ++k) {
+    pages.push_back(dir.File("p" + std::to_string(k) + ".bmp"));
+    ASSERT_TRUE(test::WriteTestPage(pages.back(), 20 + k, 15));
+  }
+  ConversionSettings s = DefaultSettings(dir.File(""));
+  s.compress = 1;  // LZW
+  const auto merge = [&](const std::string& output, bool pageByPage) {
+    ConverterHandle job = ConverterCreate();
+    ConverterSetOption(job, OptMultiPagePath, output.c_str(), 0);
+    ConverterSetOption(job, OptMultiPage, nullptr, 1);
+    BatchConverter::ApplySettings(job, Tiff, s);
+    for (const std::string& page : pages) {
+      ConverterAddFile(job, page.c_str());
+      if (pageByPage) ConverterRun(job);
+    }
+    if (!pageByPage) ConverterRun(job);
+    const std::string error = ConverterGetError(job);
+    ConverterDestroy(job);
+    return error;
+  };
+  ASSERT_EQ(merge(dir.File("once.tif"), false), "");
+  ASSERT_EQ(merge(dir.File("by_page.tif"), true), "");
+  EXPECT_EQ(test::ReadFileBytes(dir.File("once.tif")),
+            test::ReadFileBytes(dir.File("by_page.tif")));
+  const auto last = test::PillowDecode(dir.File("by_page.tif"), 2);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->frames, 3);
+  EXPECT_EQ(last->width, 23);
+}
+
 TEST_F(BatchRun, EmptyListStartsAndEndsAtOnce) {
   ConversionSettings s = DefaultSettings(Out());
   RecordingView view = Run({}, s);
