@@ -119,7 +119,7 @@ print_rows() {
   local ext=$1 ref=$2; shift 2
   for name in "$@"; do
     [[ -n "${wall[$name]:-}" ]] || continue
-    printf '%-6s %-26s %9.2f %9.2f %10.1f %8.2f %8.2f\n' "$ext" "$name" "${wall[$name]}" \
+    printf "%-6s %-${namew:-26}s %9.2f %9.2f %10.1f %8.2f %8.2f\n" "$ext" "$name" "${wall[$name]}" \
       "${cpu[$name]}" "$(echo "${mem[$name]} / 1024" | bc -l)" \
       "$(echo "${wall[$name]} / ${wall[$ref]}" | bc -l)" "$(echo "${cpu[$name]} / ${cpu[$ref]}" | bc -l)"
   done
@@ -220,7 +220,8 @@ render_levers() {
   [[ -f "$doc" ]] || return 0
   echo
   echo "Ghostscript options, rendering the long document to bmp16m at $dpi dpi, best of $runs runs"
-  printf '%-6s %-44s %9s %9s %10s %8s %8s\n' format options wall_s cpu_s peak_MiB wall/gs cpu/gs
+  local namew=58
+  printf "%-6s %-${namew}s %9s %9s %10s %8s %8s\n" format options wall_s cpu_s peak_MiB wall/gs cpu/gs
   unset wall cpu mem; declare -gA wall cpu mem
   local names=()
   for options in "" "-dNumRenderingThreads=2" "-dMaxBitmap=0 -dBufferSpace=4000000" \
