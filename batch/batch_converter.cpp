@@ -1,5 +1,6 @@
 #include "batch/batch_converter.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,16 +77,19 @@ class RenderWatch {
   std::thread thread_;
 };
 
-// Owns one engine job.
+// Owns one engine job. The memory a job freed goes back to the system when it ends, before its
+// share of the budget does: the allocator would otherwise keep it for the thread that freed it,
+// and files converting on other threads would add theirs on top.
 struct JobHandle {
   ConverterHandle handle = ConverterCreate();
   ~JobHandle() {
-    if (handle != nullptr) ConverterDestroy(handle);
+    if (handle != nullptr) Finish();
   }
   // Destroys the job now (a merged TIFF is completed at this point).
   void Finish() {
     ConverterDestroy(handle);
     handle = nullptr;
+    ::malloc_trim(0);
   }
 };
 
@@ -101,16 +105,17 @@ std::string ExistingAncestor(const std::string& folder) {
   return "/";
 }
 
-// What stands at `path` when it is neither a regular file nor a link, in words; "" otherwise.
-std::string NotAFile(const std::string& path) {
+// Why what stands at `path` may not be replaced by a new output, "" when it may: only a regular
+// file the user can write, or a symbolic link (the link is replaced, its target kept), may be.
+std::string CannotReplace(const std::string& path) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
-    return "";
-  if (S_ISDIR(info.st_mode)) return "a folder";
-  if (S_ISFIFO(info.st_mode)) return "a named pipe";
-  if (S_ISSOCK(info.st_mode)) return "a socket";
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
-  return "not a regular file";
+  if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return "";
+  if (S_ISREG(info.st_mode)) return (info.st_mode & 0222) == 0 ? "the file there is read-only" : "";
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  if (S_ISFIFO(info.st_mode)) return "it is a named pipe";
+  if (S_ISSOCK(info.st_mode)) return "it is a socket";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "it is a device";
+  return "it is not a regular file";
 }
 
 std::string PageCount(size_t pages) {
@@ -369,6 +374,9 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
   const std::string& folder = (*pageFolder)->Path();
   disk_->Watch(folder);
   disk_->Watch(ExistingAncestor(plan.target));
+  // Earlier files may have used the room up already.
+  if (const std::string full = disk_->Check(); !full.empty())
+    return {"The file was not rendered: " + full};
   // A stop that came in before the handle was registered must still end this rendering.
   if (StopRequested()) renderer_.Abort(handle);
   *pipeline = MakePipeline(work, folder, handle);
@@ -517,8 +525,8 @@ RowResult BatchConverter::FinishMerged(RowWork& work) {
   work.merged->Finish();
   if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
   if (work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
-  if (const std::string kind = NotAFile(output); !kind.empty())
-    return {kStatusFailed, "Cannot write " + output + ": it is " + kind, {}};
+  if (const std::string why = CannotReplace(output); !why.empty())
+    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
   if (::rename(work.staging.c_str(), output.c_str()) != 0)
     return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
   work.staging.clear();

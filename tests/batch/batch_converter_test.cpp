@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -93,9 +95,9 @@ class ScriptRenderer : public PageRenderer {
       char name[4096];
       std::snprintf(name, sizeof name, pattern.c_str(), page);
       // Pages differ in width so that their order shows in the outputs; pages of a given size
-      // are all the same, copied from the first.
+      // are all the same, linked to the first (so that many are written at once).
       if (width > 0 && page > 1) {
-        fs::copy_file(last, name);
+        fs::create_hard_link(last, name);
       } else {
         test::WriteTestPage(name, width > 0 ? width : static_cast<uint32_t>(10 + page),
                             height > 0 ? height : static_cast<uint32_t>(xDpi / 12));
@@ -109,7 +111,13 @@ class ScriptRenderer : public PageRenderer {
       }
       if (onPage) onPage(page);
     }
-    if (cut >= 0 && !last.empty()) fs::resize_file(last, static_cast<uintmax_t>(cut));
+    if (cut >= 0 && !last.empty()) {
+      if (fs::hard_link_count(last) > 1) {  // cut this page only
+        fs::copy_file(last, last + ".own");
+        fs::rename(last + ".own", last);
+      }
+      fs::resize_file(last, static_cast<uintmax_t>(cut));
+    }
     std::unique_lock lock(mutex_);
     if (hang) {
       changed_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
@@ -812,6 +820,67 @@ TEST_F(BatchRun, AnInterpreterEndedDuringAPageLeavesOlderOutputsAlone) {
     }
 }
 
+// The merged TIFF is put in place by the driver: only a writable regular file or a link (the
+// link itself, its target kept) is replaced; a named pipe, a device or a read-only file stays,
+// and the row says why.
+TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
+  const std::string source = Source("report.ps", "pages 2");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 1;
+  s.multpage = 1;
+  const std::string target = Out("report.tif");
+  const std::string kept = dir.File("kept.tif");
+  const struct {
+    const char* what;
+    std::function<bool()> make;
+    const char* reason;  // nullptr: replaced
+  } cases[] = {
+      {"named pipe", [&] { return ::mkfifo(target.c_str(), 0600) == 0; }, "is a named pipe"},
+      {"device", [&] { return ::mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+       "is a device"},
+      {"read-only file",
+       [&] {
+         std::ofstream(target) << "old";
+         fs::permissions(target, fs::perms::owner_read);
+         return true;
+       },
+       "read-only"},
+      {"link",
+       [&] {
+         std::ofstream(kept) << "old";
+         fs::create_symlink(kept, target);
+         return true;
+       },
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(Out());
+    if (!c.make()) {
+      if (::geteuid() == 0) ADD_FAILURE() << "cannot make a " << c.what;
+      continue;  // devices need root
+    }
+    const fs::file_type before = fs::symlink_status(target).type();
+    RecordingView view = Run({source}, s);
+    const RowResult& result = view.results[0];
+    if (c.reason != nullptr) {
+      EXPECT_EQ(result.status, kStatusFailed);
+      EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+      EXPECT_EQ(fs::symlink_status(target).type(), before);
+    } else {
+      EXPECT_EQ(result.status, kStatusSucceed) << result.reason;
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+      EXPECT_EQ(test::ReadFileText(kept), "old");
+      EXPECT_EQ(test::PillowDecode(target)->frames, 2);
+    }
+    // Nothing of the staging is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Out()), {}), 1);
+    fs::permissions(Out(), fs::perms::owner_all);
+    std::error_code ec;
+    fs::remove_all(Out(), ec);
+  }
+}
+
 // A renderer that cannot start fails the row with the reason, and no page folder is made.
 TEST_F(BatchRun, RendererThatCannotStartMakesNoPageFolder) {
   const std::string source = Source("report.ps", "pages 1");
@@ -848,7 +917,7 @@ TEST_F(BatchRun, TimeoutCoversConversionToo) {
 TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   std::vector<std::string> sources;
   for (int i = 0; i < 4; ++i)
-    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 300 pages 1"));
+    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 500 pages 1"));
   ConversionSettings s = DefaultSettings(Out());
   constexpr uint64_t MiB = uint64_t{1} << 20;
 

@@ -1,6 +1,7 @@
-// Converts PostScript files with a given memory budget and number of files at once, printing
-// each file's result: for measuring the run-wide memory budget with real documents, e.g.
-//   /usr/bin/time -v memory_probe 0 4 bomb1.ps bomb2.ps bomb3.ps bomb4.ps
+// Converts PostScript files with a given memory budget, number of files at once, output format
+// (the index of the format list: 3 PNG, 9 JPEG 2000) and resolution, printing each file's
+// result: for measuring the run-wide memory budget with real documents, e.g.
+//   /usr/bin/time -v memory_probe 0 4 3 72 bomb1.ps bomb2.ps bomb3.ps bomb4.ps
 // (a budget of 0 is the default: three quarters of the memory available at start).
 
 #include <cstdio>
@@ -38,8 +39,8 @@ class PrintingView : public BatchView {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: %s BUDGET_BYTES JOBS FILE.ps...\n", argv[0]);
+  if (argc < 6) {
+    std::fprintf(stderr, "usage: %s BUDGET_BYTES JOBS TYPE DPI FILE.ps...\n", argv[0]);
     return 2;
   }
   std::string message, detail;
@@ -49,15 +50,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   ConversionSettings settings;
-  settings.type = 3;  // PNG
+  settings.type = std::atoi(argv[3]);
   settings.mode = 1;
   settings.output = "probe-out/";
-  settings.xdpi = settings.ydpi = 72;
+  settings.xdpi = settings.ydpi = std::atoi(argv[4]);
   BatchOptions options;
   options.pacing = kNoPacing;
   options.memoryBudget = std::strtoull(argv[1], nullptr, 10);
   options.jobs = std::atoi(argv[2]);
-  PrintingView view(std::vector<std::string>(argv + 3, argv + argc));
+  PrintingView view(std::vector<std::string>(argv + 5, argv + argc));
   std::printf(
       "budget %llu MiB\n",
       static_cast<unsigned long long>(

@@ -30,6 +30,12 @@ TEST(PageFiles, WholeMeansWhatTheDecoderReadsInFull) {
   ASSERT_TRUE(test::WriteTestPage(page, 13, 10));
   std::vector<uint8_t> bottomUp = test::ReadFileBytes(page);
   ASSERT_EQ(bottomUp.size(), 54u + 40u * 10u);
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->width, 13u);
+  EXPECT_EQ(header->height, 10u);
+  EXPECT_EQ(header->promisedBytes, bottomUp.size());
+  EXPECT_EQ(header->DecodedBytes(), 400u);
   std::vector<uint8_t> topDown = bottomUp;
   StoreLE32(topDown.data() + 22, static_cast<uint32_t>(-10));
   std::vector<uint8_t> deep = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
