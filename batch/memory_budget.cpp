@@ -50,6 +50,13 @@ MemoryBudget::Share MemoryBudget::Take(uint64_t bytes, const std::function<bool(
   return Share(this, bytes);
 }
 
+MemoryBudget::Share MemoryBudget::TryTake(uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (bytes > total_ || inUse_ + bytes > total_) return {};
+  inUse_ += bytes;
+  return Share(this, bytes);
+}
+
 void MemoryBudget::Give(uint64_t bytes) {
   {
     std::lock_guard lock(mutex_);

@@ -54,6 +54,8 @@ class MemoryBudget {
   // turns true (checked at least every 100 ms and whenever a share is given back), or at once,
   // with the reason in `error`, when `bytes` exceeds the whole budget.
   Share Take(uint64_t bytes, const std::function<bool()>& giveUp, std::string* error);
+  // Takes `bytes` when they are free now; an empty share otherwise, without waiting.
+  Share TryTake(uint64_t bytes);
 
   // Wakes every waiting Take, so that it looks at its give-up condition again.
   void WakeAll();

@@ -229,19 +229,21 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
     return {};
   }
   const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  const uint64_t needed =
+      PageConversionEstimate(header ? header->DecodedBytes() : 0, setup_.engineFormat);
   std::string error;
-  {
-    std::lock_guard lock(mutex_);
-    ++memoryWaits_;
-  }
-  const MemoryBudget::Share share =
-      memory_.Take(PageConversionEstimate(header ? header->DecodedBytes() : 0, setup_.engineFormat),
-                   giveUp, &error);
-  {
+  MemoryBudget::Share share = memory_.TryTake(needed);
+  if (!share.Granted()) {
+    // Waiting for memory: the renderer is let go meanwhile (see the class comment).
+    {
+      std::lock_guard lock(mutex_);
+      ++memoryWaits_;
+    }
+    changed_.notify_all();
+    share = memory_.Take(needed, giveUp, &error);
     std::lock_guard lock(mutex_);
     --memoryWaits_;
   }
-  changed_.notify_all();
   if (!share.Granted()) {
     if (error.empty()) {
       *dropped = true;

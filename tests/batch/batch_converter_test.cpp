@@ -681,8 +681,9 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
 // While the encoders are behind, the renderer is held: the page folder never holds more than the
 // pages being converted, the one waiting for the next encoder and the one being written.
 TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
-  // JPEG 2000 pages of this size take far longer to convert than these take to "render".
-  const std::string source = Source("long.ps", "pages 14 size 900 900 delay 50");
+  // JPEG 2000 pages of this size take far longer to convert than these take to "render", and
+  // the 100 ms between pages leave the driver time to look even on a loaded machine.
+  const std::string source = Source("long.ps", "pages 10 size 1400 1400 delay 100");
   ConversionSettings s = DefaultSettings(Out());
   s.type = 9;
   for (const int threads : {1, 2}) {
@@ -692,7 +693,7 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
     renderer.holds = 0;
     RecordingView view = Run({source}, s);
     ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
-    EXPECT_EQ(view.results[0].outputs.size(), 14u);
+    EXPECT_EQ(view.results[0].outputs.size(), 10u);
     EXPECT_LE(renderer.maxPageFiles, static_cast<size_t>(threads) + 2);
     EXPECT_GT(renderer.holds, 0) << "the encoders were never behind: the case was not shown";
   }
@@ -958,6 +959,10 @@ TEST(MemoryBudgetShares, WaitGiveUpAndRefuse) {
                        500, [] { return true; }, &error)
                    .Granted());
   EXPECT_TRUE(error.empty()) << "giving up is no refusal";
+  // Without waiting: what fits now is granted, what does not is not.
+  EXPECT_FALSE(budget.TryTake(500).Granted());
+  EXPECT_TRUE(budget.TryTake(400).Granted());
+  EXPECT_EQ(budget.InUse(), 600u) << "the share went back when it went";
   // ... or when the first share is given back.
   std::thread release([&first] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
