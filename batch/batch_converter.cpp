@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "batch/output_folder.h"
+#include "platform/file_replace.h"
 
 namespace orvalis {
 
@@ -113,19 +114,6 @@ std::string ExistingAncestor(const std::string& folder) {
   return "/";
 }
 
-// Why what stands at `path` may not be replaced by a new output, "" when it may: only a regular
-// file the user can write, or a symbolic link (the link is replaced, its target kept), may be.
-std::string CannotReplace(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return "";
-  if (S_ISREG(info.st_mode)) return (info.st_mode & 0222) == 0 ? "the file there is read-only" : "";
-  if (S_ISDIR(info.st_mode)) return "it is a folder";
-  if (S_ISFIFO(info.st_mode)) return "it is a named pipe";
-  if (S_ISSOCK(info.st_mode)) return "it is a socket";
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "it is a device";
-  return "it is not a regular file";
-}
-
 std::string PageCount(size_t pages) {
   return std::to_string(pages) + (pages == 1 ? " page" : " pages");
 }
@@ -140,8 +128,7 @@ struct BatchConverter::RowPlan {
 };
 
 struct BatchConverter::RenderOutcome {
-  bool rendered = false;  // the renderer opened and ran
-  std::string error;      // why the rendering failed, "" when it finished cleanly
+  std::string error;  // why the rendering failed or could not begin, "" when it finished cleanly
 };
 
 // The file's time limit: rendering and conversion together.
@@ -152,6 +139,31 @@ struct BatchConverter::RowClock {
   std::string Reason() const {
     return "The file took longer than " + std::to_string(seconds) + " s and was stopped";
   }
+};
+
+// What one row holds while it converts.
+struct BatchConverter::RowWork {
+  explicit RowWork(const RowPlan& rowPlan) : plan(rowPlan) {}
+  ~RowWork() {
+    merged.reset();
+    if (!staging.empty()) ::unlink(staging.c_str());
+  }
+  const RowPlan& plan;
+  RowClock clock;
+  // Pages handed out after the time ran out, and how many may be.
+  size_t takenLate = 0;
+  size_t lateAllowance = 0;
+
+  // The output folder, made when the first page is converted.
+  std::mutex targetMutex;
+  bool targetTried = false;
+  bool targetReady = false;
+  std::string targetError;
+  std::vector<std::string> madeFolders;  // the folders it took to make it, deepest first
+
+  // A merged TIFF: its job, and the file the engine writes it to.
+  std::unique_ptr<JobHandle> merged;
+  std::string staging;
 };
 
 BatchConverter::BatchConverter(const ConversionSettings& settings, PageRenderer& renderer,
@@ -203,6 +215,8 @@ void BatchConverter::ConvertAll() {
   disk_ = std::make_unique<DiskGuard>();
   memory_ = std::make_unique<MemoryBudget>(options_.memoryBudget != 0 ? options_.memoryBudget
                                                                       : DefaultMemoryBudget());
+  threads_ = std::make_unique<ThreadBudget>(options_.threads > 0 ? options_.threads
+                                                                 : std::max(options_.jobs, 1));
   const int rowCount = view_.RowCount();
   if (rowCount > 0) ConvertRows(PlanRows(rowCount));
   wasStopped_ = stopRequested_.load() != 0;
@@ -289,73 +303,39 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   view_.SetRowStatus(row, "Converting..");
   if (!plan.conflict.empty()) return {kStatusFailed, plan.conflict, {}};
 
-  RowClock clock;
+  RowWork work(plan);
   if (options_.timeoutSeconds > 0) {
-    clock.seconds = options_.timeoutSeconds;
-    clock.deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
+    work.clock.seconds = options_.timeoutSeconds;
+    work.clock.deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
   }
+  // Declared in this order so that the pipeline is done with the page folder before it goes.
   std::unique_ptr<PageFolder> pageFolder;
-  const RenderOutcome render = RenderPages(plan, clock, &pageFolder);
-  std::vector<std::string> pageFiles;
-  if (pageFolder) pageFiles = CollectPages(pageFolder->Path());
+  std::unique_ptr<PagePipeline> pipeline;
+  const RenderOutcome render = RenderPages(work, &pageFolder, &pipeline);
   view_.SetRowStatus(row, "Converting...");
   Pause(options_.pacing.afterRendering);
-
-  if (StopRequested()) return {kStatusAborted, "", {}};
-  if (!render.rendered) return {kStatusFailed, render.error, {}};
-  // After a failed rendering only the complete pages are taken: the interpreter may have been
-  // ended in the middle of one.
-  std::string cutPages;
-  if (!render.error.empty()) {
-    const std::vector<std::string> complete = CompletePages(pageFiles, true);
-    if (complete.size() < pageFiles.size()) {
-      cutPages = "; " + PageCount(pageFiles.size() - complete.size()) +
-                 " cut short by the failure " +
-                 (pageFiles.size() - complete.size() == 1 ? "was" : "were") + " not converted";
-    }
-    pageFiles = complete;
-  }
-  if (pageFiles.empty()) {
-    return {kStatusFailed,
-            render.error.empty() ? "The file produced no page" : render.error + cutPages,
-            {}};
+  if (!pipeline) {
+    if (StopRequested()) return {kStatusAborted, "", {}};
+    return {kStatusFailed, render.error, {}};
   }
 
-  const bool merged = format_.format == OutputFormat::Tiff && settings_.multpage == 1;
-  if (merged && !render.error.empty()) {
-    // A merged file replaces an older one only when it holds the whole document.
-    return {kStatusFailed,
-            render.error + cutPages + "; the " + PageCount(pageFiles.size()) +
-                " rendered before the failure went nowhere: " + plan.target + plan.baseName +
-                ".tif was left as it was",
-            {}};
-  }
-  std::error_code ec;
-  fs::create_directories(plan.target, ec);
-  std::error_code statError;
-  if (!fs::is_directory(plan.target, statError)) {
-    return {kStatusFailed,
-            "Cannot create the folder " + plan.target + FolderProblem(plan.target, ec),
-            {}};
-  }
-  disk_->Watch(plan.target);
-  view_.SetRowStatus(row, "Converting....");
-  RowResult result =
-      merged ? ConvertMerged(plan, pageFiles, clock) : ConvertPages(plan, pageFiles, clock);
-  // Pages an interpreter left before it failed are converted, but the file did not convert.
-  if (result.status == kStatusSucceed && !render.error.empty()) {
-    result.status = kStatusFailed;
-    result.reason = render.error + cutPages;
-  }
+  const PagePipeline::Summary pages = pipeline->Finish();
+  RowResult result = Conclude(work, render, pages);
+  const bool mergedWentNowhere = Merged() && !render.error.empty();
+  if (result.status != kStatusAborted && work.targetReady && !mergedWentNowhere)
+    view_.SetRowStatus(row, "Converting....");
+  ReleaseTarget(work, Merged() && result.status != kStatusSucceed);
   return result;
 }
 
-BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
-                                                          const RowClock& clock,
-                                                          std::unique_ptr<PageFolder>* pageFolder) {
+BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
+                                                          std::unique_ptr<PageFolder>* pageFolder,
+                                                          std::unique_ptr<PagePipeline>* pipeline) {
+  const RowPlan& plan = work.plan;
+  const RowClock& clock = work.clock;
   // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
   const int handle = renderer_.Open();
-  if (handle <= 0) return {false, "The page renderer could not be started"};
+  if (handle <= 0) return {"The page renderer could not be started"};
   // Registered while it renders, so that a stop can end it; unregistered and closed on every
   // way out, before the handle is given back.
   struct ActiveRender {
@@ -380,28 +360,33 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
   const MemoryBudget::Share share = memory_->Take(
       cap, [&] { return StopRequested() || clock.Expired(); }, &error);
   if (!share.Granted()) {
-    if (!error.empty()) return {false, "The file cannot be rendered: " + error};
-    return {false, StopRequested() ? "" : clock.Reason()};
+    if (!error.empty()) return {"The file cannot be rendered: " + error};
+    return {StopRequested() ? "" : clock.Reason()};
   }
   renderer_.SetMemoryLimit(handle, cap);
 
   *pageFolder = PageFolder::Create(&error);
-  if (!*pageFolder) return {false, error};
+  if (!*pageFolder) return {error};
   const std::string& folder = (*pageFolder)->Path();
   disk_->Watch(folder);
   disk_->Watch(ExistingAncestor(plan.target));
   // Earlier files may have used the room up already.
   if (const std::string full = disk_->Check(); !full.empty())
-    return {false, "The file was not rendered: " + full};
+    return {"The file was not rendered: " + full};
   // A stop that came in before the handle was registered must still end this rendering.
   if (StopRequested()) renderer_.Abort(handle);
-  RenderOutcome outcome{true, ""};
+  *pipeline = MakePipeline(work, folder, handle);
+  (*pipeline)->Start();
+
+  RenderOutcome outcome;
   RenderWatch watch(renderer_, handle, clock.deadline, *disk_);
   const bool ok = renderer_.Render(handle, plan.source, PagePattern(folder, plan.baseName),
                                    settings_.xdpi, settings_.ydpi);
-  // A rendering that finished just as its time ran out has still finished.
+  (*pipeline)->RenderingReturned();
+  // A rendering that finished just as its time ran out has still finished. One that was
+  // stopped by it is a partial rendering: the pages complete by then are kept.
   if (!ok && watch.Expired()) {
-    outcome = {false, clock.Reason()};
+    outcome.error = clock.Reason();
   } else if (const std::string full = watch.DiskFull(); !ok && !full.empty()) {
     outcome.error = "The rendering was stopped: " + full;
   } else if (!ok) {
@@ -411,16 +396,137 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(const RowPlan& plan,
   return outcome;
 }
 
-MemoryBudget::Share BatchConverter::TakePageMemory(const std::vector<std::string>& pages,
-                                                   const RowClock& clock, std::string* error) {
-  uint64_t largest = 0;
-  for (const std::string& page : pages) {
-    if (const std::optional<PageFileHeader> header = ReadPageFileHeader(page))
-      largest = std::max(largest, header->DecodedBytes());
+std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const std::string& folder,
+                                                           int handle) {
+  const bool merged = Merged();
+  PagePipeline::Setup setup;
+  setup.folder = folder;
+  // A merged document takes its pages in page order, one at a time.
+  setup.encoders = merged || !options_.overlap ? 1 : threads_->Slots();
+  // The pages being converted, the complete one waiting for the next free encoder, and the
+  // one being written.
+  setup.holdAt = static_cast<size_t>(setup.encoders) + 2;
+  setup.overlap = options_.overlap;
+  setup.engineFormat = merged ? OutputFormat::Tiff : format_.format;
+  work.lateAllowance = merged ? 0 : setup.holdAt;
+
+  PagePipeline::Hooks hooks;
+  if (merged) {
+    hooks.convert = [this, &work](const std::string& page) { return AppendMergedPage(work, page); };
+  } else {
+    hooks.convert = [this, &work](const std::string& page) { return ConvertPageFile(work, page); };
   }
-  return memory_->Take(
-      PageConversionEstimate(largest, format_.format),
-      [&] { return StopRequested() || clock.Expired(); }, error);
+  hooks.holdRenderer = [this, handle](bool hold) { HoldRendering(handle, hold); };
+  hooks.mayTake = [this, &work] { return MayTakePage(work); };
+  hooks.dropWaiting = [this] { return StopRequested(); };
+  // Nothing more of the file will be written: its rendering is stopped too.
+  hooks.fileEnded = [this, handle](const std::string&) { AbortRendering(handle); };
+  return std::make_unique<PagePipeline>(std::move(setup), std::move(hooks), *memory_, *threads_);
+}
+
+// Asked before each page is handed out. After the file's time has run out, the pages complete
+// by then are still taken, as after any rendering that ended early; they are few, as the
+// renderer is held while pages wait. A merged document is whole or nothing: it takes none.
+bool BatchConverter::MayTakePage(RowWork& work) {
+  if (StopRequested()) return false;
+  if (!work.clock.Expired()) return true;
+  return work.takenLate++ < work.lateAllowance;
+}
+
+RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
+                                   const PagePipeline::Summary& pages) {
+  using State = PagePipeline::PageState;
+  const std::vector<std::string> outputs = pages.Outputs();
+  // A stop keeps the outputs already written, as between two pages.
+  if (StopRequested()) return {kStatusAborted, "", outputs};
+
+  const size_t cut = pages.Count(State::Cut);
+  const size_t whole = pages.pages.size() - cut + pages.leftInFolder;
+  const bool failed = !render.error.empty();
+  std::string cutNote;
+  if (failed && cut > 0) {
+    cutNote = "; " + PageCount(cut) + " cut short by the failure " + (cut == 1 ? "was" : "were") +
+              " not converted";
+  }
+  if (pages.pages.empty() && pages.leftInFolder == 0 && !failed)
+    return {kStatusFailed, "The file produced no page", {}};
+  if (failed && whole == 0) return {kStatusFailed, render.error + cutNote, {}};
+  // Pages left when the file's time ran out.
+  const size_t notConverted = pages.leftInFolder + pages.Count(State::Dropped);
+  const std::string leftNote = notConverted == 0
+                                   ? ""
+                                   : "; the " + PageCount(notConverted) + " left " +
+                                         (notConverted == 1 ? "was" : "were") + " not converted";
+
+  const std::string mergedOutput = work.plan.target + work.plan.baseName + ".tif";
+  if (Merged()) {
+    // A merged file replaces an older one only when it holds the whole document.
+    if (failed) {
+      return {kStatusFailed,
+              render.error + cutNote + "; the " + PageCount(whole) +
+                  " rendered before the failure went nowhere: " + mergedOutput +
+                  " was left as it was",
+              {}};
+    }
+    if (!pages.endReason.empty()) return {kStatusFailed, pages.endReason, {}};
+    for (const PagePipeline::PageRecord& record : pages.pages) {
+      if (record.state == State::Cut) {
+        return {kStatusFailed,
+                "The page file " + record.page + " is incomplete; nothing was merged into " +
+                    mergedOutput,
+                {}};
+      }
+      if (record.state == State::Failed) {
+        return {
+            kStatusFailed, record.outcome.error + "; " + mergedOutput + " was left as it was", {}};
+      }
+    }
+    if (notConverted > 0 || work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
+    return FinishMerged(work);
+  }
+
+  RowResult result{kStatusSucceed, "", outputs};
+  // The first page that failed, in page order, as when the pages are converted one by one.
+  std::string firstFailure;
+  for (const PagePipeline::PageRecord& record : pages.pages) {
+    if (record.state == State::Failed) {
+      firstFailure = record.outcome.error;
+    } else if (record.state == State::Cut && !failed) {
+      firstFailure =
+          "The page file " + record.page + " is incomplete: it holds less than its header promises";
+    }
+    if (!firstFailure.empty()) break;
+  }
+  if (!pages.endReason.empty()) {
+    result = {kStatusFailed, pages.endReason, outputs};
+  } else if (!firstFailure.empty()) {
+    result = {kStatusFailed, firstFailure, outputs};
+  } else if (failed) {
+    // Pages an interpreter left before it failed are converted, but the file did not convert.
+    result = {kStatusFailed, render.error + cutNote + leftNote, outputs};
+  } else if (notConverted > 0) {
+    result = {kStatusFailed, work.clock.Reason() + leftNote, outputs};
+  }
+  return result;
+}
+
+// Ends the merged document and puts it in place: only when every page went in and the file's
+// time did not run out, so an older file of that name stays whenever the row fails.
+RowResult BatchConverter::FinishMerged(RowWork& work) {
+  const std::string output = work.plan.target + work.plan.baseName + ".tif";
+  if (!work.merged) return {kStatusFailed, "Cannot write " + output + ": no page went in", {}};
+  // Completes the document, so that its last write is judged too.
+  ConverterFinish(work.merged->handle);
+  const std::string error = ConverterGetError(work.merged->handle);
+  work.merged->Finish();
+  if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
+  if (work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
+  if (const std::string why = WhyNotReplaceable(output); !why.empty())
+    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
+  if (::rename(work.staging.c_str(), output.c_str()) != 0)
+    return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
+  work.staging.clear();
+  return {kStatusSucceed, "", {output}};
 }
 
 // The most an output of `page` can take on disk: its picture uncompressed, at the size it is
@@ -434,109 +540,126 @@ uint64_t BatchConverter::OutputEstimate(const std::string& page) const {
   return (header ? header->DecodedBytes() : 0) + kHeaders;
 }
 
-RowResult BatchConverter::ConvertPages(const RowPlan& plan,
-                                       const std::vector<std::string>& pageFiles,
-                                       const RowClock& clock) {
-  RowResult result{kStatusSucceed, "", {}};
-  auto fail = [&result](const std::string& reason) {
-    if (result.reason.empty()) result = {kStatusFailed, reason, std::move(result.outputs)};
-  };
-  for (const std::string& page : pageFiles) {
-    if (StopRequested()) return {kStatusAborted, "", std::move(result.outputs)};
-    // Out of time or disk: the outputs written so far stay, the rest are not written.
-    if (clock.Expired()) {
-      result = {kStatusFailed, clock.Reason(), std::move(result.outputs)};
-      return result;
-    }
-    const std::string output = plan.target + fs::path(page).stem().string() + format_.extension;
-    if (const std::string full = disk_->CheckWrite(plan.target, OutputEstimate(page));
-        !full.empty()) {
-      result = {kStatusFailed, "Cannot write " + output + ": " + full, std::move(result.outputs)};
-      return result;
-    }
-    std::string error;
-    const MemoryBudget::Share memory = TakePageMemory({page}, clock, &error);
-    if (!memory.Granted()) {
-      if (error.empty()) continue;  // stopped or out of time: the checks above say which
-      fail("Cannot convert " + page + ": " + error);
-      continue;
-    }
-    JobHandle job;
-    if (job.handle == nullptr) {
-      // A page that gets no job is a page not written.
-      fail("Out of memory");
-      continue;
-    }
-    ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
-    ConverterAddFile(job.handle, page.c_str());
-    ApplySettings(job.handle, format_.format, settings_);
-    ConverterRun(job.handle);
-    error = ConverterGetError(job.handle);
-    if (error.empty()) {
-      result.outputs.push_back(output);
-    } else {
-      fail(error);
-    }
+PageOutcome BatchConverter::ConvertPageFile(RowWork& work, const std::string& page) {
+  std::string error;
+  if (!EnsureTarget(work, &error)) return {"", error, true};
+  const std::string output = work.plan.target + fs::path(page).stem().string() + format_.extension;
+  // Out of disk: the outputs written so far stay, the rest are not written.
+  if (const std::string full = disk_->CheckWrite(work.plan.target, OutputEstimate(page));
+      !full.empty()) {
+    return {"", "Cannot write " + output + ": " + full, true};
   }
-  return result;
+  JobHandle job;
+  // A page that gets no job is a page not written.
+  if (job.handle == nullptr) return {"", "Out of memory", false};
+  ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
+  ConverterAddFile(job.handle, page.c_str());
+  ApplySettings(job.handle, format_.format, settings_);
+  RunObserved(job.handle);
+  error = ConverterGetError(job.handle);
+  if (!error.empty()) return {"", error, false};
+  return {output, "", false};
 }
 
-// The engine writes the merged document under a temporary name beside the final one; the
-// driver puts it in place only when every page went in and the file's time did not run out,
-// so an older file of that name stays whenever the row fails.
-RowResult BatchConverter::ConvertMerged(const RowPlan& plan,
-                                        const std::vector<std::string>& pageFiles,
-                                        const RowClock& clock) {
-  const std::string output = plan.target + plan.baseName + ".tif";
-  for (const std::string& page : pageFiles) {
-    if (!PageFileIsWhole(page)) {
-      return {kStatusFailed,
-              "The page file " + page + " is incomplete; nothing was merged into " + output,
-              {}};
+// The engine writes the merged document under a temporary name beside the final one, which
+// FinishMerged puts in place.
+PageOutcome BatchConverter::AppendMergedPage(RowWork& work, const std::string& page) {
+  std::string error;
+  if (!EnsureTarget(work, &error)) return {"", error, true};
+  const std::string output = work.plan.target + work.plan.baseName + ".tif";
+  if (!work.merged) {
+    std::string staging = work.plan.target + "." + work.plan.baseName + ".XXXXXX";
+    const int fd = ::mkstemp(staging.data());
+    if (fd < 0) return {"", "Cannot write " + output + ": " + std::strerror(errno), true};
+    ::close(fd);
+    work.staging = staging;
+    work.merged = std::make_unique<JobHandle>();
+    if (work.merged->handle == nullptr) return {"", "Out of memory", true};
+    ConverterSetOption(work.merged->handle, OptMultiPagePath, staging.c_str(), 0);
+    ConverterSetOption(work.merged->handle, OptMultiPage, nullptr, 1);
+    ApplySettings(work.merged->handle, OutputFormat::Tiff, settings_);
+  }
+  if (const std::string full = disk_->CheckWrite(work.plan.target, OutputEstimate(page));
+      !full.empty()) {
+    return {"", "Cannot write " + output + ": " + full, true};
+  }
+  ConverterAddFile(work.merged->handle, page.c_str());
+  RunObserved(work.merged->handle);
+  error = ConverterGetError(work.merged->handle);
+  if (!error.empty()) return {"", error + "; " + output + " was left as it was", true};
+  return {};
+}
+
+void BatchConverter::RunObserved(ConverterHandle job) {
+  struct Observed {
+    const std::function<void(int)>& observer;
+    explicit Observed(const std::function<void(int)>& o) : observer(o) {
+      if (observer) observer(+1);
+    }
+    ~Observed() {
+      if (observer) observer(-1);
+    }
+  } observed(options_.conversionObserver);
+  ConverterRun(job);
+}
+
+bool BatchConverter::EnsureTarget(RowWork& work, std::string* error) {
+  std::lock_guard rowLock(work.targetMutex);
+  if (!work.targetTried) {
+    work.targetTried = true;
+    const std::string& target = work.plan.target;
+    std::lock_guard lock(foldersMutex_);
+    // The folders about to be made, deepest first, so that they can be removed again.
+    std::error_code ec;
+    for (fs::path path = fs::path(target).lexically_normal();
+         !path.empty() && path != path.parent_path() && !fs::exists(path, ec);
+         path = path.parent_path()) {
+      if (path.filename().empty()) continue;  // the trailing '/'
+      work.madeFolders.push_back(path.string());
+    }
+    fs::create_directories(target, ec);
+    std::error_code statError;
+    if (!fs::is_directory(target, statError)) {
+      work.madeFolders.clear();
+      work.targetError = "Cannot create the folder " + target + FolderProblem(target, ec);
+    } else {
+      ++folderUsers_[target];
+      work.targetReady = true;
+      disk_->Watch(target);
     }
   }
-  uint64_t estimate = 0;
-  for (const std::string& page : pageFiles) estimate += OutputEstimate(page);
-  if (const std::string full = disk_->CheckWrite(plan.target, estimate); !full.empty())
-    return {kStatusFailed, "Cannot write " + output + ": " + full, {}};
-  std::string error;
-  const MemoryBudget::Share memory = TakePageMemory(pageFiles, clock, &error);
-  if (!memory.Granted()) {
-    if (StopRequested()) return {kStatusAborted, "", {}};
-    return {kStatusFailed, error.empty() ? clock.Reason() : "Cannot merge the pages: " + error, {}};
-  }
+  *error = work.targetError;
+  return work.targetReady;
+}
 
-  std::string staging = plan.target + "." + plan.baseName + ".XXXXXX";
-  const int fd = ::mkstemp(staging.data());
-  if (fd < 0) return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
-  ::close(fd);
-  struct Staging {
-    const std::string& path;
-    ~Staging() { ::unlink(path.c_str()); }
-  } removeStaging{staging};
-
-  JobHandle job;
-  if (job.handle == nullptr) return {kStatusFailed, "Out of memory", {}};
-  ConverterSetOption(job.handle, OptMultiPagePath, staging.c_str(), 0);
-  ConverterSetOption(job.handle, OptMultiPage, nullptr, 1);
-  for (const std::string& page : pageFiles) {
-    if (StopRequested()) return {kStatusAborted, "", {}};
-    ConverterAddFile(job.handle, page.c_str());
+void BatchConverter::ReleaseTarget(RowWork& work, bool removeMade) {
+  if (!work.targetReady) return;
+  work.merged.reset();
+  if (!work.staging.empty()) ::unlink(work.staging.c_str());
+  work.staging.clear();
+  std::lock_guard lock(foldersMutex_);
+  const auto it = folderUsers_.find(work.plan.target);
+  if (it == folderUsers_.end() || --it->second > 0) return;
+  folderUsers_.erase(it);
+  if (!removeMade) return;
+  std::error_code ec;
+  for (const std::string& folder : work.madeFolders) {
+    if (!fs::remove(folder, ec)) break;  // not empty: what is in it stays, and so do its parents
   }
-  ApplySettings(job.handle, OutputFormat::Tiff, settings_);
-  ConverterRun(job.handle);
-  // Completes the document, so that its last write is judged too.
-  ConverterFinish(job.handle);
-  error = ConverterGetError(job.handle);
-  job.Finish();
-  if (StopRequested()) return {kStatusAborted, "", {}};
-  if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
-  if (clock.Expired()) return {kStatusFailed, clock.Reason(), {}};
-  if (const std::string why = CannotReplace(output); !why.empty())
-    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
-  if (::rename(staging.c_str(), output.c_str()) != 0)
-    return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
-  return {kStatusSucceed, "", {output}};
+}
+
+void BatchConverter::AbortRendering(int handle) {
+  std::lock_guard lock(activeMutex_);
+  if (activeRenders_.count(handle) != 0) renderer_.Abort(handle);
+}
+
+void BatchConverter::HoldRendering(int handle, bool hold) {
+  std::lock_guard lock(activeMutex_);
+  if (activeRenders_.count(handle) != 0) renderer_.Pause(handle, hold);
+}
+
+bool BatchConverter::Merged() const {
+  return format_.format == OutputFormat::Tiff && settings_.multpage == 1;
 }
 
 void BatchConverter::ApplySettings(ConverterHandle job, OutputFormat format,

@@ -1,8 +1,13 @@
 #pragma once
 // BatchConverter: converts every PostScript file of the list. For each row it has the renderer
-// write the pages into a private temporary folder, runs one engine job per page (or one job
-// for a merged TIFF), reports the row's progress and result through the view, and removes the
-// temporary pages on every path.
+// write the pages into a private temporary folder and converts each page as soon as it is
+// complete, while the renderer goes on with the next (PagePipeline): one engine job per page,
+// several pages at once, or one job for a merged TIFF that takes the pages in page order. It
+// reports the row's progress and result through the view, deletes each page file once it is
+// converted, and removes the temporary folder on every path.
+//
+// Pages of all the files being converted share one ThreadBudget, so that --jobs files at once
+// never run more page conversions than the budget has threads.
 //
 // Limits that hold for the whole run: a time limit per file (rendering and conversion
 // together), one disk guard over every file system the run writes to (DiskGuard), and one
@@ -12,6 +17,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,7 +32,9 @@
 #include "batch/output_format.h"
 #include "batch/page_files.h"
 #include "batch/page_folder.h"
+#include "batch/page_pipeline.h"
 #include "batch/page_renderer.h"
+#include "batch/thread_budget.h"
 #include "engine/converter.h"
 #include "ui/settings/conversion_settings.h"
 
@@ -41,9 +50,20 @@ inline constexpr BatchPacing kNoPacing{std::chrono::milliseconds(0), std::chrono
 
 struct BatchOptions {
   BatchPacing pacing = kWindowPacing;
-  int jobs = 1;            // files converted at once
-  int timeoutSeconds = 0;  // a rendering that takes longer is stopped; 0 = no limit
-  uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the memory available at start
+  int jobs = 1;  // files converted at once
+  // Pages converted at once, all files together; 0: as many as `jobs` (the command line's
+  // --jobs, one per processor unless given), so that --jobs 1 keeps to one conversion thread.
+  int threads = 0;
+  // Pages are converted while the renderer writes the next ones. Off: a file's pages are
+  // converted once it has rendered, one at a time in page order (the plain path, which gives
+  // the same files).
+  bool overlap = true;
+  // A file that takes longer, rendering and conversion together, is stopped; 0 = no limit.
+  int timeoutSeconds = 0;
+  uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the
+                              // memory available at start
+  // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.
+  std::function<void(int)> conversionObserver;
 };
 
 class BatchConverter {
@@ -75,25 +95,38 @@ class BatchConverter {
  private:
   struct RowPlan;
   struct RenderOutcome;
-
   struct RowClock;
+  struct RowWork;
 
   std::vector<RowPlan> PlanRows(int rowCount) const;
   void ConvertRows(const std::vector<RowPlan>& plans);
   RowResult ConvertRow(int row, int rowCount, const RowPlan& plan);
-  RenderOutcome RenderPages(const RowPlan& plan, const RowClock& clock,
-                            std::unique_ptr<PageFolder>* pageFolder);
-  RowResult ConvertPages(const RowPlan& plan, const std::vector<std::string>& pageFiles,
-                         const RowClock& clock);
-  RowResult ConvertMerged(const RowPlan& plan, const std::vector<std::string>& pageFiles,
-                          const RowClock& clock);
-  // Waits for the memory one page's conversion needs; an empty share with the reason in
-  // `error` when it never fits, or without one when the wait was given up.
-  MemoryBudget::Share TakePageMemory(const std::vector<std::string>& pages, const RowClock& clock,
-                                     std::string* error);
+  // Renders the file while `pipeline` (made here once the page folder exists) converts its
+  // pages.
+  RenderOutcome RenderPages(RowWork& work, std::unique_ptr<PageFolder>* pageFolder,
+                            std::unique_ptr<PagePipeline>* pipeline);
+  std::unique_ptr<PagePipeline> MakePipeline(RowWork& work, const std::string& folder, int handle);
+  // The row's result once every page is done.
+  RowResult Conclude(RowWork& work, const RenderOutcome& render,
+                     const PagePipeline::Summary& pages);
+  RowResult FinishMerged(RowWork& work);
+  bool MayTakePage(RowWork& work);
+  // One page into its own output file, or appended to the row's merged TIFF.
+  PageOutcome ConvertPageFile(RowWork& work, const std::string& page);
+  PageOutcome AppendMergedPage(RowWork& work, const std::string& page);
+  // Makes the row's output folder (once); false with the reason when it cannot be made.
+  bool EnsureTarget(RowWork& work, std::string* error);
+  // The row is done with its output folder; the folders it made are removed again when
+  // `removeMade` and they are empty and no other row uses them.
+  void ReleaseTarget(RowWork& work, bool removeMade);
+  void RunObserved(ConverterHandle job);
+  // Ends the rendering of `handle` when it still runs.
+  void AbortRendering(int handle);
+  void HoldRendering(int handle, bool hold);
   uint64_t OutputEstimate(const std::string& page) const;
   void Pause(std::chrono::milliseconds duration) const;
   bool StopRequested() const { return stopRequested_.load() != 0; }
+  bool Merged() const;
 
   const ConversionSettings& settings_;
   PageRenderer& renderer_;
@@ -113,6 +146,11 @@ class BatchConverter {
   std::unique_ptr<DiskGuard> disk_;
   std::unique_ptr<MemoryBudget> memory_;
   uint64_t interpreterCap_ = 0;
+  std::unique_ptr<ThreadBudget> threads_;
+
+  // Output folders in use by rows, and how many rows use each.
+  std::mutex foldersMutex_;
+  std::map<std::string, int> folderUsers_;
 };
 
 }  // namespace orvalis

@@ -50,6 +50,13 @@ MemoryBudget::Share MemoryBudget::Take(uint64_t bytes, const std::function<bool(
   return Share(this, bytes);
 }
 
+MemoryBudget::Share MemoryBudget::TryTake(uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (bytes > total_ || inUse_ + bytes > total_) return {};
+  inUse_ += bytes;
+  return Share(this, bytes);
+}
+
 void MemoryBudget::Give(uint64_t bytes) {
   {
     std::lock_guard lock(mutex_);
@@ -65,7 +72,7 @@ void MemoryBudget::WakeAll() {
 }
 
 uint64_t MemoryBudget::InterpreterCap(int jobs) const {
-  const uint64_t part = total_ / static_cast<uint64_t>(std::max(jobs, 1));
+  const uint64_t part = total_ / 4 * 3 / static_cast<uint64_t>(std::max(jobs, 1));
   return std::clamp(part, kInterpreterFloor, kInterpreterCeiling);
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // MemoryBudget: the memory a run may use, shared by everything it holds at once: the address
 // space each running interpreter is capped to, and the pages being converted. Each file takes a
-// share before it renders (its interpreter's cap) and before each page it converts (an estimate
-// of what the conversion holds), and gives it back afterwards; a file holds at most one share at
-// a time, so waiting for one can never deadlock. A share larger than what is free waits until
-// other files give theirs back; a share larger than the whole budget can never be granted and
-// is refused at once.
+// share before it renders (its interpreter's cap) and each page a share before it is converted
+// (an estimate of what the conversion holds); both are given back afterwards. Waiting for one
+// can never deadlock: an interpreter's share goes back when its rendering ends, which waits for
+// nothing (a renderer is held only while one of its own pages is being converted and none waits
+// for memory), and a page's share when its conversion ends. A share larger than what is free
+// waits until others are given back; a share larger than the whole budget can never be granted
+// and is refused at once.
 
 #include <chrono>
 #include <condition_variable>
@@ -54,12 +56,15 @@ class MemoryBudget {
   // turns true (checked at least every 100 ms and whenever a share is given back), or at once,
   // with the reason in `error`, when `bytes` exceeds the whole budget.
   Share Take(uint64_t bytes, const std::function<bool()>& giveUp, std::string* error);
+  // Takes `bytes` when they are free now; an empty share otherwise, without waiting.
+  Share TryTake(uint64_t bytes);
 
   // Wakes every waiting Take, so that it looks at its give-up condition again.
   void WakeAll();
 
   // The address-space cap of each interpreter when `jobs` files render at once: an equal part
-  // of the budget, within the floor and the ceiling above.
+  // of three quarters of the budget, within the floor and the ceiling above. The last quarter
+  // is kept for the pages converted while the files render.
   uint64_t InterpreterCap(int jobs) const;
 
  private:

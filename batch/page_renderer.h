@@ -24,6 +24,10 @@ class PageRenderer {
   // Caps the memory (address space) the interpreter of this handle may use in later Render
   // calls. A renderer that cannot cap it ignores the call.
   virtual void SetMemoryLimit(int /*handle*/, uint64_t /*bytes*/) {}
+  // Holds the interpreter of a running Render where it is (true) or lets it go on (false);
+  // callable from any thread. Abort ends a held rendering too. A renderer that cannot hold its
+  // interpreter ignores the call.
+  virtual void Pause(int /*handle*/, bool /*paused*/) {}
 };
 
 }  // namespace orvalis

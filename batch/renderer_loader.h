@@ -21,8 +21,9 @@ class RendererLibrary : public PageRenderer {
  public:
   // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
   // finds RendererOpen, RenderToBitmaps, RendererClose and RendererAbort (required) and
-  // RendererLastError and RendererSetMemoryLimit (optional: without them a failure has no
-  // interpreter text, and the interpreter keeps the plug-in's own memory cap), and checks that the
+  // RendererLastError, RendererSetMemoryLimit and RendererPause (optional: without them a failure
+  // has no interpreter text, the interpreter keeps the plug-in's own memory cap, and it cannot
+  // be held while the pages it wrote wait to be converted), and checks that the
   // renderer can open a handle (that is, that gs can be found). On failure: nullptr, `message` gets
   // kRendererLoadFailedMessage and `detail` (when given) what exactly was missing.
   static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
@@ -44,6 +45,9 @@ class RendererLibrary : public PageRenderer {
   std::string LastError(int handle) override;
   void SetMemoryLimit(int handle, uint64_t bytes) override {
     if (setMemoryLimit_ != nullptr) setMemoryLimit_(handle, bytes);
+  }
+  void Pause(int handle, bool paused) override {
+    if (pause_ != nullptr) pause_(handle, paused ? 1 : 0);
   }
 
   // The plug-in's own result: TAVRINX_RENDER_SUCCEEDED, _FAILED or _ABORTED.
@@ -69,6 +73,7 @@ class RendererLibrary : public PageRenderer {
   RendererAbortFn abort_ = nullptr;
   RendererLastErrorFn lastError_ = nullptr;
   RendererSetMemoryLimitFn setMemoryLimit_ = nullptr;
+  RendererPauseFn pause_ = nullptr;
 };
 
 }  // namespace orvalis

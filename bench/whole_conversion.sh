@@ -10,6 +10,10 @@
 # Without DOCS_FOLDER: the repository's sample documents, the benchmark page and a long manual
 # generated with groff; with ORVALIS_BENCH_CORPUS naming a folder of real .ps documents (such as
 # a shared corpus), those documents as well.
+# Then one long document (the bash manual): wall time beside gs for each format, peak temporary
+# disk and memory at 300 dpi, and four copies at once (long_document_tables below). BEFORE=DIR
+# adds another build's orvalis-cli to those tables, timed in the same run; CORPUS=0 skips the
+# corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -87,7 +91,8 @@ if /usr/bin/convert "$work/probe.ps" "$work/probe.png" 2>"$work/probe.err"; then
 echo "Documents: $count files in $docs, at $dpi dpi, best of $runs runs, $(nproc) processors"
 [[ $magick_ok -eq 1 ]] || echo "ImageMagick: its security policy refuses PostScript ($(head -c 120 "$work/probe.err" | tr '\n' ' '))"
 printf '\n%-6s %-22s %9s %9s %10s %8s %8s %8s\n' format tool wall_s cpu_s peak_MiB wall/gs cpu/gs mem/gs
-for spec in png:png16m jpg:jpeg tif:tiff24nc; do
+corpus_specs="png:png16m jpg:jpeg tif:tiff24nc"; [[ "${CORPUS:-1}" == 1 ]] || corpus_specs=""
+for spec in $corpus_specs; do
   ext=${spec%%:*}; device=${spec##*:}
   profile="$work/profile.ini"
   measure "gs" bash -c "gs_all $device $ext"
@@ -104,3 +109,138 @@ for spec in png:png16m jpg:jpeg tif:tiff24nc; do
   done
   unset wall cpu mem; declare -A wall cpu mem
 done
+
+# ---- One long document: converting pages while they render ----
+
+# gs_one DEVICE EXT FILE [OPTIONS...]: one document with Ghostscript alone.
+gs_one() {
+  local device=$1 ext=$2 file=$3; shift 3
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE="$device" -r"$dpi" -dTextAlphaBits=4 \
+    -dGraphicsAlphaBits=4 "$@" -sOutputFile="$work/out/$(basename "$file" .ps)_%03d.$ext" -f "$file"
+}
+export -f gs_one
+
+# print_rows FORMAT REFERENCE NAME...: the measured rows with ratios to REFERENCE's.
+print_rows() {
+  local ext=$1 ref=$2; shift 2
+  for name in "$@"; do
+    [[ -n "${wall[$name]:-}" ]] || continue
+    printf "%-6s %-${namew:-26}s %9.2f %9.2f %10.1f %8.2f %8.2f\n" "$ext" "$name" "${wall[$name]}" \
+      "${cpu[$name]}" "$(echo "${mem[$name]} / 1024" | bc -l)" \
+      "$(echo "${wall[$name]} / ${wall[$ref]}" | bc -l)" "$(echo "${cpu[$name]} / ${cpu[$ref]}" | bc -l)"
+  done
+}
+
+# orvalis BINDIR ARGS...: orvalis-cli with an empty profile, quietly, into $work/out.
+orvalis() {
+  local bin=$1; shift
+  "$bin/orvalis-cli" --profile "$work/empty.ini" -q -o "$work/out" --dpi "$dpi" "$@"
+}
+export -f orvalis
+
+# sampled_peak NAME COMMAND...: runs COMMAND once with its page folders in $work/pagetmp,
+# looking at that folder every 20 ms; prints the most it held (MiB and pages of the largest
+# page file seen) and the peak resident memory of the largest process (orvalis-cli or one gs).
+sampled_peak() {
+  local name=$1; shift
+  rm -rf "$work/out" "$work/pagetmp"; mkdir -p "$work/out" "$work/pagetmp"
+  (
+    while :; do
+      echo "$(du -sb "$work/pagetmp" | cut -f1) $(find "$work/pagetmp" -type f -printf '%s\n' | sort -n | tail -n 1)"
+      sleep 0.02
+    done
+  ) > "$work/samples" 2>/dev/null &
+  local sampler=$!
+  TMPDIR="$work/pagetmp" /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
+    echo "  $name failed: $(tail -n 3 "$work/err")" >&2
+  kill "$sampler"; wait "$sampler" 2>/dev/null || true
+  local peak page w m
+  peak=$(cut -d' ' -f1 "$work/samples" | sort -n | tail -n 1)
+  page=$(cut -d' ' -s -f2 "$work/samples" | sort -n | tail -n 1)
+  read -r w m < "$work/time"
+  printf '%-26s %9.2f %12.1f %10.1f %14.1f\n' "$name" "$w" "$(echo "$peak / 1048576" | bc -l)" \
+    "$(echo "$peak / ${page:-1}" | bc -l)" "$(echo "$m / 1024" | bc -l)"
+}
+
+long_document_tables() {
+  local doc="$work/long/bash.ps"
+  mkdir -p "$work/long"
+  zcat /usr/share/man/man1/bash.1.gz | groff -man -Tps > "$doc" 2>/dev/null ||
+    { echo "No bash manual to typeset: the long-document tables are skipped"; return 0; }
+  : > "$work/empty.ini"
+  local pages; pages=$(grep -c '^%%Page:' "$doc")
+  local jobs; jobs=$(nproc)
+  local before=${BEFORE:-}
+  [[ -z "$before" ]] || before=$(cd "$before" && pwd)
+  echo
+  echo "One long document: bash(1) through groff, $pages pages, $dpi dpi, best of $runs runs, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-6s %-26s %9s %9s %10s %8s %8s\n' format tool wall_s cpu_s peak_MiB wall/gs cpu/gs
+  unset wall cpu mem; declare -gA wall cpu mem
+  measure "gs bmp16m (rendering)" bash -c "gs_one bmp16m bmp $doc"
+  local rendering_wall=${wall["gs bmp16m (rendering)"]} rendering_cpu=${cpu["gs bmp16m (rendering)"]}
+  local rendering_mem=${mem["gs bmp16m (rendering)"]}
+  for spec in png:png16m jpg:jpeg tif:tiff24nc; do
+    local ext=${spec%%:*} device=${spec##*:}
+    unset wall cpu mem; declare -gA wall cpu mem
+    wall["gs bmp16m (rendering)"]=$rendering_wall; cpu["gs bmp16m (rendering)"]=$rendering_cpu
+    mem["gs bmp16m (rendering)"]=$rendering_mem
+    measure "gs $device" bash -c "gs_one $device $ext $doc"
+    local names=("gs bmp16m (rendering)" "gs $device")
+    if [[ -n "$before" ]]; then
+      measure "before --jobs $jobs" bash -c "orvalis $before -f $ext --compression uncompressed $doc"
+      names+=("before --jobs $jobs")
+    fi
+    measure "orvalis --jobs 1" bash -c "orvalis $bindir -f $ext --compression uncompressed --jobs 1 $doc"
+    measure "orvalis --jobs $jobs" bash -c "orvalis $bindir -f $ext --compression uncompressed $doc"
+    names+=("orvalis --jobs 1" "orvalis --jobs $jobs")
+    print_rows "$ext" "gs $device" "${names[@]}"
+  done
+
+  echo
+  echo "Four copies of it at once (--jobs $jobs) against gs png16m one after another, best of $runs runs"
+  printf '%-6s %-26s %9s %9s %10s %8s %8s\n' format tool wall_s cpu_s peak_MiB wall/gs cpu/gs
+  mkdir -p "$work/copies"
+  for i in 1 2 3 4; do cp "$doc" "$work/copies/bash$i.ps"; done
+  unset wall cpu mem; declare -gA wall cpu mem
+  measure "gs png16m" bash -c "for f in $work/copies/*.ps; do gs_one png16m png \$f; done"
+  local names=("gs png16m")
+  if [[ -n "$before" ]]; then
+    measure "before --jobs $jobs" bash -c "orvalis $before -f png $work/copies"
+    names+=("before --jobs $jobs")
+  fi
+  measure "orvalis --jobs $jobs" bash -c "orvalis $bindir -f png $work/copies"
+  names+=("orvalis --jobs $jobs")
+  print_rows png "gs png16m" "${names[@]}"
+
+  echo
+  echo "Peak temporary disk and memory, the same document at 300 dpi to PNG (one run each)"
+  printf '%-26s %9s %12s %10s %14s\n' tool wall_s peak_tmp_MiB peak_pages peak_RSS_MiB
+  [[ -z "$before" ]] || sampled_peak "before --jobs $jobs" "$before/orvalis-cli" --profile "$work/empty.ini" -q -o "$work/out" --dpi 300 -f png "$doc"
+  sampled_peak "orvalis --jobs $jobs" "$bindir/orvalis-cli" --profile "$work/empty.ini" -q -o "$work/out" --dpi 300 -f png "$doc"
+}
+
+# Ghostscript's own options, rendering the long document alone (bmp16m), best of RUNS runs:
+# rendering threads need a page in bands, so they are tried with banding forced.
+render_levers() {
+  local doc="$work/long/bash.ps"
+  [[ -f "$doc" ]] || return 0
+  echo
+  echo "Ghostscript options, rendering the long document to bmp16m at $dpi dpi, best of $runs runs"
+  local namew=58
+  printf "%-6s %-${namew}s %9s %9s %10s %8s %8s\n" format options wall_s cpu_s peak_MiB wall/gs cpu/gs
+  unset wall cpu mem; declare -gA wall cpu mem
+  local names=()
+  for options in "" "-dNumRenderingThreads=2" "-dMaxBitmap=0 -dBufferSpace=4000000" \
+      "-dMaxBitmap=0 -dBufferSpace=4000000 -dNumRenderingThreads=2" \
+      "-dMaxBitmap=0 -dBandHeight=100 -dNumRenderingThreads=2" "-dBufferSpace=64000000" \
+      "-dMaxBitmap=500000000" "-dNOGC" "-dNOINTERPOLATE"; do
+    local name=${options:-(default)}
+    measure "$name" bash -c "gs_one bmp16m bmp $doc $options"
+    names+=("$name")
+  done
+  print_rows bmp "(default)" "${names[@]}"
+}
+
+[[ "${LONG:-1}" == 1 ]] && long_document_tables
+[[ "${LEVERS:-0}" == 1 ]] && render_levers
+exit 0

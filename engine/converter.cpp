@@ -97,7 +97,8 @@ int ConverterSetOption(ConverterHandle job, int option, const char* text, int va
 
 int ConverterRun(ConverterHandle job) {
   if (job == nullptr) return 0;
-  if (job->hasRun) {
+  // A merged TIFF may run again: each run appends the pages added since the last one.
+  if (job->hasRun && !job->multiPage) {
     job->RecordError("The job has already run");
     return 1;
   }

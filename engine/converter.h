@@ -31,7 +31,8 @@ enum ConverterOption : int {
 ConverterHandle ConverterCreate();
 int ConverterAddFile(ConverterHandle handle, const char* path);
 int ConverterSetOption(ConverterHandle handle, int option, const char* text, int value);
-// Returns 1 whether or not the outputs were written; ConverterGetError tells which.
+// Returns 1 whether or not the outputs were written; ConverterGetError tells which. A merged
+// TIFF job may be run again after more pages were added: each run appends the new ones.
 int ConverterRun(ConverterHandle handle);
 // Completes the job's outputs now: a merged TIFF is ended and renamed into place holding the
 // pages that were written, so that ConverterGetError also covers its last write. Returns 1; 0

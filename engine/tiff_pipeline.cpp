@@ -84,7 +84,8 @@ void RunTiffPipeline(ImageConverter& job) {
     if (PreparePage(job, image, job.inputFiles.front())) WriteOutput(job, image, ImageFormat::Tiff);
     return;
   }
-  for (const std::string& input : job.inputFiles) AddMergedPage(job, input);
+  for (; job.multiPageInputsRun < job.inputFiles.size(); ++job.multiPageInputsRun)
+    AddMergedPage(job, job.inputFiles[job.multiPageInputsRun]);
 }
 
 void FinishMultiPageTiff(ImageConverter& job) {

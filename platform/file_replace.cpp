@@ -92,6 +92,11 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string WhyNotReplaceable(const std::string& path) {
+  mode_t mode = 0;
+  return Refusal(path, &mode);
+}
+
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
 }

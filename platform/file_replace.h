@@ -67,6 +67,10 @@ class ReplacementFile {
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
                            std::string* error = nullptr);
 
+// Why a file put in place by rename may not go over `path` by the rules above ("it is a named
+// pipe", "the file there is read-only", ...), or "" when it may. A symbolic link may be replaced.
+std::string WhyNotReplaceable(const std::string& path);
+
 // "'path'": how paths appear in messages.
 std::string Quoted(const std::string& path);
 

@@ -308,14 +308,20 @@ class FileCreationCounter {
   uint64_t count_ = 0;
 };
 
+// Asks the child's group to end; a group held by Pause is let go, so that it can.
+void Terminate(ChildProcess& child) {
+  child.SignalGroup(SIGTERM);
+  child.SignalGroup(SIGCONT);
+}
+
 // Follows the child until it ends: collects its output, and on a wake-up from Abort, when the
 // disk of the pages runs short of space or files, or when the document creates more temporary
-// files than it may, ends its process group (SIGTERM, then SIGKILL after the grace). Returns the
-// wait status; `diskFull` gets what was left on the disk, and `tooManyFiles` is set when the
-// document went past the cap on its temporary files.
-int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
-                FileCreationCounter& files, bool* stopped, std::string* diskFull,
-                bool* tooManyFiles) {
+// files than it may, ends its process group (SIGTERM, then SIGKILL after the grace). Leaves the
+// ended child unreaped; `diskFull` gets what was left on the disk, and `tooManyFiles` is set
+// when the document went past the cap on its temporary files.
+void FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
+                 FileCreationCounter& files, bool* stopped, std::string* diskFull,
+                 bool* tooManyFiles) {
   bool outputOpen = true;
   bool killed = false;
   Clock::time_point killAt{};
@@ -325,7 +331,7 @@ int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Free
       *diskFull = space.Exhausted();
       *tooManyFiles = files.Drain() > RenderSession::kMaxScratchFiles;
       if (!diskFull->empty() || *tooManyFiles) {
-        child.SignalGroup(SIGTERM);
+        Terminate(child);
         killAt = Clock::now() + RenderSession::kKillGrace;
       }
     }
@@ -344,7 +350,7 @@ int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Free
       [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
       if (!*stopped) {
         *stopped = true;
-        child.SignalGroup(SIGTERM);
+        Terminate(child);
         if (!ending) killAt = Clock::now() + RenderSession::kKillGrace;
       }
     }
@@ -361,7 +367,6 @@ int FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Free
     }
   }
   output.Finish();
-  return child.Reap();
 }
 
 // The interpreter's lines are marked as such: they carry whatever the document printed, which
@@ -393,6 +398,7 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
       return TAVRINX_RENDER_FAILED;
     }
     busy_ = true;
+    paused_ = false;
     wakeFd_ = wakeFd;
     lastError_.clear();
   }
@@ -472,14 +478,24 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   FileCreationCounter files(scratch->Path());
   const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error);
   if (!child) return {TAVRINX_RENDER_FAILED, error};
+  {
+    std::lock_guard lock(mutex_);
+    childGroup_ = child->Pid();
+    if (paused_) ::kill(-childGroup_, SIGSTOP);
+  }
 
   InterpreterOutput output;
   FreeSpaceGuard space(outputPattern.parent_path().string(), freeSpaceFloor_);
   bool stopped = false;
   std::string diskFull;
   bool tooManyFiles = false;
-  const int status =
-      FollowChild(*child, wakeFd, output, space, files, &stopped, &diskFull, &tooManyFiles);
+  FollowChild(*child, wakeFd, output, space, files, &stopped, &diskFull, &tooManyFiles);
+  {
+    // No signal from Pause may reach the group once its id can be reused.
+    std::lock_guard lock(mutex_);
+    childGroup_ = 0;
+  }
+  const int status = child->Reap();
   if (plainNames) MovePlainPages(scratch->Path(), *escaped);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (!diskFull.empty() || tooManyFiles) {
@@ -500,6 +516,13 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                        " MiB and was stopped"};
   }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
+}
+
+void RenderSession::Pause(bool paused) {
+  std::lock_guard lock(mutex_);
+  if (paused == paused_) return;
+  paused_ = paused;
+  if (childGroup_ > 0) ::kill(-childGroup_, paused ? SIGSTOP : SIGCONT);
 }
 
 void RenderSession::Abort() {

@@ -2,6 +2,8 @@
 // One renderer handle: renders PostScript files through a gs child process, can be stopped from
 // another thread, and keeps the reason of its last failure.
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -50,6 +52,9 @@ class RenderSession {
   int Render(const char* psPath, const char* pattern, int xdpi, int ydpi);
   // Ends the running rendering at once, and refuses later ones. Callable from any thread.
   void Abort();
+  // Holds the running interpreter where it is (true) or lets it go on (false). Callable from
+  // any thread; a new rendering starts running.
+  void Pause(bool paused);
   // Sets the free space below which a rendering is stopped, in place of the reserve above
   // (tests use it to simulate a disk that fills). Call before Render.
   void SetFreeSpaceFloor(uint64_t bytes) { freeSpaceFloor_ = bytes; }
@@ -76,7 +81,9 @@ class RenderSession {
   std::mutex mutex_;
   bool busy_ = false;
   bool aborted_ = false;
-  int wakeFd_ = -1;  // eventfd that wakes the running rendering, or -1
+  int wakeFd_ = -1;       // eventfd that wakes the running rendering, or -1
+  pid_t childGroup_ = 0;  // the running interpreter's process group until it is reaped, or 0
+  bool paused_ = false;
   std::string lastError_;
 };
 

@@ -90,6 +90,11 @@ TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes)
     session->SetAddressSpaceLimit(bytes);
 }
 
+TAVRINX_EXPORT void RendererPause(int handle, int paused) {
+  if (const std::shared_ptr<RenderSession> session = Sessions().Find(handle))
+    session->Pause(paused != 0);
+}
+
 TAVRINX_EXPORT const char* RendererLastError(int handle) {
   const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;

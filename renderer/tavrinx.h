@@ -11,8 +11,8 @@
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
- * every renderer plug-in; RendererLastError and RendererSetMemoryLimit are optional. All strings
- * are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * every renderer plug-in; RendererLastError, RendererSetMemoryLimit and RendererPause are
+ * optional. All strings are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
@@ -62,6 +62,12 @@ TAVRINX_EXPORT const char* RendererLastError(int handle);
  * at once shares its memory between them with it. Unknown handles are ignored. */
 TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes);
 
+/* Optional: holds the interpreter of this handle's running rendering where it is (paused not 0)
+ * or lets it go on (0), from any thread. A program that converts pages while they render uses
+ * it to keep the interpreter from running far ahead. A rendering that is aborted or closed
+ * ends whether held or not; a new rendering starts running. Unknown handles are ignored. */
+TAVRINX_EXPORT void RendererPause(int handle, int paused);
+
 /* Entry-point types, for dlsym. */
 typedef int (*RendererOpenFn)(void);
 typedef int (*RenderToBitmapsFn)(int, const char*, const char*, int, int);
@@ -69,6 +75,7 @@ typedef void (*RendererAbortFn)(int);
 typedef void (*RendererCloseFn)(int);
 typedef const char* (*RendererLastErrorFn)(int);
 typedef void (*RendererSetMemoryLimitFn)(int, unsigned long long);
+typedef void (*RendererPauseFn)(int, int);
 
 #ifdef __cplusplus
 }

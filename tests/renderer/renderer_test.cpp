@@ -278,6 +278,49 @@ TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
   library_->Close(handle);
 }
 
+// A held interpreter writes no further page until it is let go, and a stop ends it held or not.
+TEST_F(RendererTest, AHeldRenderingWritesNothingUntilLetGo) {
+  WriteText(dir_.Path() / "endless.ps",
+            "%!PS\n<< /PageSize [72 72] >> setpagedevice\n"
+            "{ 0 1 300000 { pop } for 0.5 setgray 0 0 72 72 rectfill showpage } loop\n");
+  const fs::path pages = dir_.Path() / "pages";
+  fs::create_directory(pages);
+  const auto pageCount = [&] {
+    size_t count = 0;
+    for (const std::string& name : Entries(pages)) count += name.ends_with(".bmp") ? 1 : 0;
+    return count;
+  };
+  const auto waitForPages = [&](size_t atLeast) {
+    for (const auto until = Clock::now() + std::chrono::seconds(20);
+         pageCount() < atLeast && Clock::now() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pageCount() >= atLeast;
+  };
+  const int handle = library_->Open();
+  ASSERT_GT(handle, 0);
+  int result = 0;
+  std::thread render([&] {
+    result = library_->RenderToBitmaps(handle, dir_.File("endless.ps"),
+                                       (pages / "e_%03d.bmp").string(), 72, 72);
+  });
+  ASSERT_TRUE(waitForPages(2));
+  library_->Pause(handle, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const size_t held = pageCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(pageCount(), held) << "pages were written while held";
+  library_->Pause(handle, false);
+  EXPECT_TRUE(waitForPages(held + 2)) << "the rendering did not go on";
+  library_->Pause(handle, true);
+  const Clock::time_point aborted = Clock::now();
+  library_->Abort(handle);
+  render.join();
+  EXPECT_EQ(result, TAVRINX_RENDER_ABORTED);
+  EXPECT_LT(Clock::now() - aborted, std::chrono::milliseconds(1000));
+  library_->Close(handle);
+}
+
 TEST_F(RendererTest, CloseFromAnotherThreadAlsoEndsTheRendering) {
   WriteText(dir_.Path() / "endless.ps", "%!PS\n{ 1 pop } loop\n");
   const int handle = library_->Open();
