@@ -24,12 +24,13 @@
 #include <QTreeView>
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "ui/app/help_file.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/controls/icon_button.h"
 #include "ui/controls/icon_table.h"
 #include "ui/controls/link_label.h"
-#include "ui/controls/dialog_units.h"
 #include "ui/window/format_list.h"
 
 namespace orvalis {
@@ -110,8 +111,11 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
   LoadSettings();
   ConnectControls();
   ConnectDriver();
-  // The window's run converts one file at a time, as the list shows it.
+  // The window's run converts one file at a time, as the list shows it; that file's pages are
+  // converted on every processor while the next ones render.
   services_.batch.jobs = 1;
+  if (services_.batch.threads == 0)
+    services_.batch.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   converter_ =
       std::make_unique<BatchConverter>(settings_, *services_.renderer, view_, services_.batch);
 }
