@@ -4,6 +4,8 @@
 
 #include <system_error>
 
+#include "platform/paths.h"
+
 namespace orvalis {
 
 namespace fs = std::filesystem;
@@ -18,9 +20,9 @@ std::string WithTrailingSlash(std::string folder) {
 }  // namespace
 
 std::string OutputFolder(const std::string& folder) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
-  return WithTrailingSlash(ec ? folder : absolute.lexically_normal().string());
+  const std::string absolute = AbsolutePath(folder.empty() ? "." : folder);
+  // The text as given, not ".", when the current folder cannot be named.
+  return WithTrailingSlash(absolute == "." ? folder : absolute);
 }
 
 std::string EachFolderName(const fs::path& source) {

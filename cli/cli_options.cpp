@@ -16,6 +16,7 @@
 
 #include "batch/output_format.h"
 #include "engine/converter.h"
+#include "platform/paths.h"
 #include "platform/profile_ini.h"
 
 namespace orvalis {
@@ -294,13 +295,6 @@ bool HasPostScriptExtension(const fs::path& path) {
   return Lower(path.extension().string()) == ".ps";
 }
 
-// Absolute and tidy; the text as given when the current folder cannot be named.
-fs::path AbsoluteOf(const std::string& given) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(given, ec);
-  return ec ? fs::path(given) : absolute.lexically_normal();
-}
-
 }  // namespace
 
 std::optional<int> FormatIndexOf(std::string_view name) {
@@ -410,7 +404,7 @@ bool CheckProfile(const std::string& path, bool named, std::string* error) {
 
 bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* error) {
   if (o.type) s.type = *o.type;
-  if (o.output) s.output = AbsoluteOf(*o.output).string();
+  if (o.output) s.output = AbsolutePath(*o.output);
   if (o.mode) s.mode = *o.mode;
   if (o.each) s.each = *o.each;
   if (o.xdpi) s.xdpi = *o.xdpi;
@@ -482,7 +476,7 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
                                                       std::string* error) {
   std::vector<std::string> sources;
   for (const std::string& given : paths) {
-    const fs::path path = AbsoluteOf(given);
+    const fs::path path = AbsolutePath(given);
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
       std::vector<std::string> found;
