@@ -31,6 +31,12 @@ std::string PagePattern(const std::string& folder, const std::string& baseName);
 // The file the renderer writes for page `page` (counted from 1) under that pattern.
 std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
 
+// Where part `part` of `parts` renderers of one file writes its pages: the page folder itself
+// for a lone renderer, else a folder of its own in it ("1/", "2/"...). A part numbers its pages
+// 1, 2, 3... by their place among its own; its n-th page is the document's page
+// part + (n - 1) * parts.
+std::string PartFolder(const std::string& folder, int part, int parts);
+
 // Every file of `folder` (not folders), in page order: by name, a shorter name first (page
 // numbers past 999 have more digits).
 std::vector<std::string> CollectPages(const std::string& folder);
