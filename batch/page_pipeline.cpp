@@ -234,8 +234,10 @@ bool PagePipeline::HandOut(bool* encodersBusy, int* awaitedPart) {
     const bool failedHere = page == endPage_;
     if (!failedHere) {
       // Pages are handed out as encoders come free, so that a stop or the end of the file's
-      // time finds most of them still in the folders.
-      if (waiting_.size() >= static_cast<size_t>(std::max(setup_.encoders, 1))) {
+      // time finds most of them still in the folders. With several renderers, each of which
+      // keeps a page the pipeline cannot take yet, one page waiting is enough.
+      const int waitingAllowed = parts_.size() > 1 ? 1 : std::max(setup_.encoders, 1);
+      if (waiting_.size() >= static_cast<size_t>(waitingAllowed)) {
         *encodersBusy = true;
         return false;
       }
