@@ -9,7 +9,8 @@
 //     palette and the pixel data up to its pixel offset plus biSizeImage), and
 //   - the renderer has moved past it: the rendering has returned, or the file of a later page
 //     exists (the interpreter writes one page at a time, in page order, and closes a page's
-//     file before it starts the next).
+//     file before it starts the next). A renderer writing part of the pages into a folder of its
+//     own (PartFolder) moves past a page when it writes its own next one.
 // A page cut short by a full disk, a signal or the file-size limit fails the first test; a page
 // still being written fails the second even when its size happens to look right.
 

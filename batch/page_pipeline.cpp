@@ -235,9 +235,11 @@ bool PagePipeline::HandOut(bool* encodersBusy, int* awaitedPart) {
     if (!failedHere) {
       // Pages are handed out as encoders come free, so that a stop or the end of the file's
       // time finds most of them still in the folders. With several renderers, each of which
-      // keeps a page the pipeline cannot take yet, one page waiting is enough.
-      const int waitingAllowed = parts_.size() > 1 ? 1 : std::max(setup_.encoders, 1);
-      if (waiting_.size() >= static_cast<size_t>(waitingAllowed)) {
+      // keeps a page the pipeline cannot take yet, a page is handed out only to an encoder
+      // that is free: the encoder wakes the watcher as it ends a page.
+      const size_t handedOut = parts_.size() > 1 ? waiting_.size() + static_cast<size_t>(busy_)
+                                                 : waiting_.size();
+      if (handedOut >= static_cast<size_t>(std::max(setup_.encoders, 1))) {
         *encodersBusy = true;
         return false;
       }
