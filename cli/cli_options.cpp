@@ -31,7 +31,9 @@ const char kCliUsage[] =
     "                   [--files-from FILE [--null]] [--profile FILE] [-q] [--help]\n"
     "                   [--version] [--] PATH...\n";
 
-const char kCliHelp[] =
+namespace {
+
+const char kHelpIntroduction[] =
     "Converts PostScript files into images, one image per page (or one TIFF per file with\n"
     "--merge). PATH is a .ps file or a folder whose .ps files are converted (not recursing).\n"
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
@@ -39,8 +41,9 @@ const char kCliHelp[] =
     "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
     "A value that begins with '-' must be joined (--output=-dir). After --, every word is a\n"
     "PATH.\n"
-    "\n"
-    "  -f, --format FORMAT  jpg, tif, bmp, png, gif, pcx, wmf, emf, tga, jp2, jpc or ras\n"
+    "\n";
+
+const char kHelpOptions[] =
     "  -o, --output DIR     write into DIR (created when missing)\n"
     "      --beside         write beside each source file\n"
     "      --each           one sub-folder per source file, named after it\n"
@@ -78,6 +81,13 @@ const char kCliHelp[] =
     "\n"
     "Exit status: 0 when every file converted or was skipped, 1 when any failed, 2 for a\n"
     "usage error, 130 when interrupted.\n";
+
+}  // namespace
+
+std::string CliHelp() {
+  return std::string(kHelpIntroduction) + "  -f, --format FORMAT  " + FormatNames() + "\n" +
+         kHelpOptions;
+}
 
 namespace {
 

@@ -77,6 +77,7 @@ std::optional<std::vector<std::string>> CollectSources(const CliOptions& options
                                                        std::string* error);
 
 extern const char kCliUsage[];
-extern const char kCliHelp[];
+// The --help text after the usage lines.
+std::string CliHelp();
 
 }  // namespace orvalis

@@ -1,5 +1,5 @@
 // orvalis-cli: converts PostScript files into images from the command line, with the same
-// settings, driver and engine as the window. See kCliHelp for the options.
+// settings, driver and engine as the window. See CliHelp for the options.
 
 #include <signal.h>
 #include <unistd.h>
@@ -41,7 +41,7 @@ int Main(int argc, char** argv) {
   const std::optional<CliOptions> options = ParseCommandLine(argc, argv, &error);
   if (!options) return UsageError(error);
   if (options->help) {
-    std::printf("%s\n%s", kCliUsage, kCliHelp);
+    std::printf("%s\n%s", kCliUsage, CliHelp().c_str());
     return 0;
   }
   if (options->version) {
