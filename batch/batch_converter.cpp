@@ -16,6 +16,7 @@
 #include <optional>
 #include <system_error>
 
+#include "batch/declared_pages.h"
 #include "batch/output_folder.h"
 #include "platform/file_replace.h"
 
@@ -402,7 +403,7 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
     return {StopRequested() ? "" : clock.Reason()};
   }
   renderer_.SetMemoryLimit(renderers.Of(1), interpreterCap_);
-  const int parts = AddInterpreters(renderers, &shares);
+  const int parts = AddInterpreters(renderers, plan.source, &shares);
 
   *pageFolder = PageFolder::Create(&error);
   if (!*pageFolder) return {error};
@@ -451,14 +452,17 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
   return {};
 }
 
-int BatchConverter::InterpretersWanted() const {
+int BatchConverter::InterpretersWanted(const std::string& source) const {
   if (options_.interpretersPerFile > 0) return options_.interpretersPerFile;
-  return options_.overlap && threads_->Slots() >= 2 * filesAtOnce_ ? 2 : 1;
+  if (!options_.overlap || threads_->Slots() < 2 * filesAtOnce_) return 1;
+  // A second interpreter would only read through a file that says it has one page.
+  const std::optional<int> declared = DeclaredPageCount(source);
+  return declared && *declared <= 1 ? 1 : 2;
 }
 
-int BatchConverter::AddInterpreters(RowRenderers& renderers,
+int BatchConverter::AddInterpreters(RowRenderers& renderers, const std::string& source,
                                     std::vector<MemoryBudget::Share>* shares) {
-  const int wanted = InterpretersWanted();
+  const int wanted = InterpretersWanted(source);
   while (renderers.Count() < wanted) {
     // Only when the budget has room now: a second interpreter is never worth a wait.
     MemoryBudget::Share share = memory_->TryTake(interpreterCap_);

@@ -62,7 +62,8 @@ struct BatchOptions {
   bool overlap = true;
   // Interpreters rendering one file at once, each every other page (when the renderer can
   // share a file's pages out): 0 = two when the run has at least two threads for each file
-  // converting at once and pages are converted while they render, else one.
+  // converting at once and pages are converted while they render, unless the file says it has
+  // a single page; else one.
   int interpretersPerFile = 0;
   // A file that takes longer, rendering and conversion together, is stopped; 0 = no limit.
   int timeoutSeconds = 0;
@@ -112,11 +113,12 @@ class BatchConverter {
   // pages. A rendering that began gives its outcome through the pipeline.
   RenderOutcome RenderPages(RowWork& work, std::unique_ptr<PageFolder>* pageFolder,
                             std::unique_ptr<PagePipeline>* pipeline);
-  // Interpreters wanted for one file (BatchOptions::interpretersPerFile).
-  int InterpretersWanted() const;
+  // Interpreters wanted for the file `source` (BatchOptions::interpretersPerFile).
+  int InterpretersWanted(const std::string& source) const;
   // Adds the interpreters beyond the first that the renderer and the memory budget allow now,
   // and shares the file's pages out among them all; returns how many render.
-  int AddInterpreters(RowRenderers& renderers, std::vector<MemoryBudget::Share>* shares);
+  int AddInterpreters(RowRenderers& renderers, const std::string& source,
+                      std::vector<MemoryBudget::Share>* shares);
   // Renders part `part` of `parts` of the file's pages with `handle` and tells the pipeline how
   // it ended.
   void RenderPart(const RowWork& work, int handle, const std::string& folder, int part, int parts,

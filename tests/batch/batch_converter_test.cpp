@@ -766,6 +766,32 @@ TEST_F(BatchRun, TwoInterpretersGiveWhatOneGives) {
   interpreters = 0;
 }
 
+// Left to choose, the driver draws a file with two interpreters when it has the threads, but
+// with one when the file says it has a single page: the second would only read through it.
+TEST_F(BatchRun, AFileThatSaysItHasOnePageGetsOneInterpreter) {
+  const struct {
+    const char* header;
+    size_t renderings;
+  } cases[] = {{"%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n", 1},
+               {"%!PS-Adobe-3.0 EPSF-3.0\n", 1},
+               {"%!PS-Adobe-3.0\n%%Pages: 3\n%%EndComments\n", 2},
+               {"%!PS\n", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    const std::string source = Source("doc.ps", std::string(c.header) + "pages 3\n");
+    tuneOptions = [this](BatchOptions& options) {
+      options.threads = 2;
+      renderer.pageSets = true;
+    };
+    renderer.pagesWritten.clear();
+    RecordingView view = Run({source}, DefaultSettings(Out()));
+    EXPECT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+    EXPECT_EQ(view.results[0].outputs.size(), 3u);
+    EXPECT_EQ(renderer.pagesWritten.size(), c.renderings);
+  }
+  tuneOptions = {};
+}
+
 // A failure of one interpreter alone (out of memory on a page, say) ends the document there:
 // the pages before it are converted, the other interpreter's later pages are not, and that one
 // is stopped instead of rendering the rest of the document.
