@@ -58,6 +58,7 @@ const char kHelpOptions[] =
     "      --jobs N         files converted at once, and pages converted at once across\n"
     "                       them (default: one per processor); with at least twice as\n"
     "                       many as files to convert, two interpreters draw each file\n"
+    "                       that does not declare a single page\n"
     "      --timeout S      stop a file that takes longer than S seconds, rendering and\n"
     "                       conversion together; the pages complete by then are still\n"
     "                       converted and kept, and the file fails\n"
