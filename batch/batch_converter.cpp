@@ -488,10 +488,9 @@ int BatchConverter::AddInterpreters(RowRenderers& renderers, const std::string& 
 void BatchConverter::RenderPart(const RowWork& work, int handle, const std::string& folder,
                                 int part, int parts, PagePipeline& pipeline) {
   RenderWatch watch(renderer_, handle, work.clock.deadline, *disk_);
-  const bool ok =
-      renderer_.Render(handle, work.plan.source,
-                       PagePattern(PartFolder(folder, part, parts), work.plan.baseName),
-                       settings_.xdpi, settings_.ydpi);
+  const bool ok = renderer_.Render(handle, work.plan.source,
+                                   PagePattern(PartFolder(folder, part, parts), work.plan.baseName),
+                                   settings_.xdpi, settings_.ydpi);
   // A rendering that finished just as its time ran out has still finished. One that was
   // stopped by it is a partial rendering: the pages complete by then are kept.
   std::string error;

@@ -173,8 +173,8 @@ bool PagePipeline::Look(std::unique_lock<std::mutex>& lock) {
 
   size_t present = waiting_.size() + static_cast<size_t>(busy_);
   for (const Part& part : parts_) present += part.files.size();
-  const bool holdAll = taking_ && setup_.holdAt > 0 && present >= setup_.holdAt && busy_ > 0 &&
-                       memoryWaits_ == 0;
+  const bool holdAll =
+      taking_ && setup_.holdAt > 0 && present >= setup_.holdAt && busy_ > 0 && memoryWaits_ == 0;
   std::vector<bool> hold(parts_.size(), false);
   std::vector<int> stop;
   for (size_t i = 0; i < parts_.size(); ++i) {
@@ -183,7 +183,8 @@ bool PagePipeline::Look(std::unique_lock<std::mutex>& lock) {
     hold[i] = holdAll && !part.returned && !(parts_.size() > 1 && awaitedPart == number);
     // The page it is writing, or the first it will write, lies past where another one failed.
     const size_t written = part.taken + part.files.size();
-    if (!part.returned && !part.stopped && PageOf(number, std::max<size_t>(written, 1)) > endPage_) {
+    if (!part.returned && !part.stopped &&
+        PageOf(number, std::max<size_t>(written, 1)) > endPage_) {
       part.stopped = true;
       stop.push_back(number);
     }
@@ -237,8 +238,8 @@ bool PagePipeline::HandOut(bool* encodersBusy, int* awaitedPart) {
       // time finds most of them still in the folders. With several renderers, each of which
       // keeps a page the pipeline cannot take yet, a page is handed out only to an encoder
       // that is free: the encoder wakes the watcher as it ends a page.
-      const size_t handedOut = parts_.size() > 1 ? waiting_.size() + static_cast<size_t>(busy_)
-                                                 : waiting_.size();
+      const size_t handedOut =
+          parts_.size() > 1 ? waiting_.size() + static_cast<size_t>(busy_) : waiting_.size();
       if (handedOut >= static_cast<size_t>(std::max(setup_.encoders, 1))) {
         *encodersBusy = true;
         return false;
@@ -279,8 +280,8 @@ bool PagePipeline::HandOut(bool* encodersBusy, int* awaitedPart) {
   }
 }
 
-void PagePipeline::SteerRenderers(std::unique_lock<std::mutex>& lock,
-                                  const std::vector<bool>& hold, const std::vector<int>& stop) {
+void PagePipeline::SteerRenderers(std::unique_lock<std::mutex>& lock, const std::vector<bool>& hold,
+                                  const std::vector<int>& stop) {
   std::vector<std::pair<int, bool>> changes;
   for (size_t i = 0; i < parts_.size(); ++i) {
     if (parts_[i].held == hold[i]) continue;

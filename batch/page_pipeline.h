@@ -154,9 +154,9 @@ class PagePipeline {
   std::mutex mutex_;
   std::condition_variable changed_;  // a page was handed out or done, or the rendering returned
   std::vector<Part> parts_;
-  int nextPage_ = 1;              // the next page of the document to hand out
-  int endPage_ = INT_MAX;         // the first page past the place where a renderer failed
-  bool taking_ = true;  // pages are still handed out
+  int nextPage_ = 1;       // the next page of the document to hand out
+  int endPage_ = INT_MAX;  // the first page past the place where a renderer failed
+  bool taking_ = true;     // pages are still handed out
   bool handingOutDone_ = false;
   bool finished_ = false;
   int busy_ = 0;         // pages taken by an encoder and not yet done

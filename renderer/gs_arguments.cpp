@@ -81,14 +81,14 @@ std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const s
                                               const std::string& escapedPattern, int xdpi, int ydpi,
                                               PageSet pages) {
   std::vector<std::string> arguments = {gsPath,
-          "-q",
-          "-dSAFER",
-          "-dBATCH",
-          "-dNOPAUSE",
-          "-sDEVICE=bmp16m",
-          "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
-          "-dTextAlphaBits=4",
-          "-dGraphicsAlphaBits=4"};
+                                        "-q",
+                                        "-dSAFER",
+                                        "-dBATCH",
+                                        "-dNOPAUSE",
+                                        "-sDEVICE=bmp16m",
+                                        "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
+                                        "-dTextAlphaBits=4",
+                                        "-dGraphicsAlphaBits=4"};
   if (pages.parts == 2) arguments.push_back(pages.part == 1 ? "-sPageList=odd" : "-sPageList=even");
   arguments.push_back("-sOutputFile=" + escapedPattern);
   arguments.push_back("-f");
