@@ -210,6 +210,10 @@ class BatchConverter::RowRenderers {
     }
     owner_.renderer_.Close(handle);
   }
+  // Ends every rendering of these handles (one that has ended already is left as it is).
+  void AbortAll() {
+    for (int handle : handles_) owner_.renderer_.Abort(handle);
+  }
   // The handle of part `part` (counted from 1).
   int Of(int part) const { return handles_.at(static_cast<size_t>(part - 1)); }
   int Count() const { return static_cast<int>(handles_.size()); }
@@ -420,9 +424,7 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
     return {"The file was not rendered: " + full};
   *pipeline = MakePipeline(work, folder, renderers);
   // A stop that came in before the handles were registered must still end these renderings.
-  if (StopRequested()) {
-    for (int part = 1; part <= parts; ++part) renderer_.Abort(renderers.Of(part));
-  }
+  if (StopRequested()) renderers.AbortAll();
   (*pipeline)->Start();
 
   // The first part renders on this thread, the others on threads of their own.
@@ -444,7 +446,7 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
     RenderPart(work, renderers.Of(1), folder, 1, parts, **pipeline);
   } catch (...) {
     // The row fails; the other renderings end with it before their handles are closed.
-    for (int part = 2; part <= parts; ++part) renderer_.Abort(renderers.Of(part));
+    renderers.AbortAll();
     for (std::thread& other : others) other.join();
     throw;
   }
