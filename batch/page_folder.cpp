@@ -1,6 +1,7 @@
 #include "batch/page_folder.h"
 
-#include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,29 +9,54 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
+#include <utility>
 
 namespace orvalis {
 
 namespace {
 
 constexpr std::string_view kPrefix = "mtmp_";
-constexpr size_t kRandomPart = 6;  // the XXXXXX of mkdtemp
+constexpr std::string_view kLockSuffix = ".lock";
+constexpr int kCreateAttempts = 100;
 
-// The owner's process id in a page folder's name, "mtmp_<pid>_XXXXXX"; 0 when it has none.
-pid_t OwnerOf(const std::string& name) {
-  if (!name.starts_with(kPrefix)) return 0;
-  const size_t underscore = name.find('_', kPrefix.size());
-  if (underscore == std::string::npos || name.size() != underscore + 1 + kRandomPart) return 0;
-  const std::string digits = name.substr(kPrefix.size(), underscore - kPrefix.size());
-  if (digits.empty() || digits.size() > 9 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return 0;
+// An open descriptor, closed when the object goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  return static_cast<pid_t>(std::stol(digits));
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool TryLock(int fd) {
+  return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-bool ProcessIsGone(pid_t pid) {
-  return ::kill(pid, 0) != 0 && errno == ESRCH;
+// True when `path` still names the file open as `fd`: a lock taken on a file that was unlinked
+// (and perhaps made again) in the meantime guards nothing.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat open {
+  }, named{};
+  return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool IsOwnRealFolder(const std::string& path) {
+  struct stat info {};
+  // lstat: a link named like a page folder is not followed, and is no page folder.
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+std::string FolderOfLock(const std::string& lockPath) {
+  return lockPath.substr(0, lockPath.size() - kLockSuffix.size());
 }
 
 }  // namespace
@@ -42,39 +68,68 @@ std::string TemporaryFolder() {
   return folder;
 }
 
+// The lock file comes first, locked, then the folder: there is never a folder of ours that a
+// cleaner could take for abandoned. A cleaner may still take the lock file in the moment between
+// its creation and its locking; then it unlinks it, the check that the name still holds our file
+// fails, and another name is tried.
 std::unique_ptr<PageFolder> PageFolder::Create(std::string* error) {
-  std::string pattern =
-      TemporaryFolder() + std::string(kPrefix) + std::to_string(::getpid()) + "_XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    *error =
-        "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(errno);
-    return nullptr;
+  const std::string stem = TemporaryFolder() + std::string(kPrefix) + std::to_string(::getpid());
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    std::string lockPath = stem + "_XXXXXX" + std::string(kLockSuffix);
+    Descriptor lock(::mkostemps(lockPath.data(), static_cast<int>(kLockSuffix.size()), O_CLOEXEC));
+    if (lock.Get() < 0) {
+      *error =
+          "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    if (!TryLock(lock.Get()) || !StillNamed(lock.Get(), lockPath)) continue;
+    const std::string folder = FolderOfLock(lockPath);
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+      const int code = errno;
+      ::unlink(lockPath.c_str());
+      if (code == EEXIST) continue;
+      *error =
+          "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(code);
+      return nullptr;
+    }
+    return std::unique_ptr<PageFolder>(new PageFolder(folder + "/", lockPath, lock.Release()));
   }
-  return std::unique_ptr<PageFolder>(new PageFolder(pattern + "/"));
+  *error = "Cannot create a temporary folder in " + TemporaryFolder() + ": no free name";
+  return nullptr;
 }
 
 PageFolder::~PageFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  ::unlink(lockPath_.c_str());
+  ::close(lock_);
 }
 
-std::vector<AbandonedFolder> RemoveAbandonedPageFolders() {
+std::vector<std::string> RemoveAbandonedPageFolders() {
   namespace fs = std::filesystem;
-  std::vector<AbandonedFolder> removed;
+  std::vector<std::string> removed;
   std::error_code ec;
   for (fs::directory_iterator it(TemporaryFolder(), ec), end; !ec && it != end; it.increment(ec)) {
-    const pid_t owner = OwnerOf(it->path().filename().string());
-    if (owner <= 0 || owner == ::getpid()) continue;
-    const std::string path = it->path().string();
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(kPrefix) || !name.ends_with(kLockSuffix)) continue;
+    const std::string lockPath = it->path().string();
+    // O_NONBLOCK: a named pipe planted under a lock file's name does not hang the start.
+    Descriptor lock(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    // lstat: a link named like a page folder is not followed, and is no page folder.
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
-        !ProcessIsGone(owner)) {
+    if (lock.Get() < 0 || ::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
       continue;
     }
-    std::error_code removeError;
-    fs::remove_all(path, removeError);  // never follows links inside
-    if (!removeError) removed.push_back({path, owner});
+    // Held: its owner runs. Taken, but no longer under that name: another cleaner was first.
+    if (!TryLock(lock.Get()) || !StillNamed(lock.Get(), lockPath)) continue;
+    const std::string folder = FolderOfLock(lockPath);
+    if (IsOwnRealFolder(folder)) {
+      std::error_code removeError;
+      fs::remove_all(folder, removeError);  // never follows links inside
+      if (removeError) continue;            // the lock file stays, so a later start tries again
+      removed.push_back(folder);
+    }
+    ::unlink(lockPath.c_str());
   }
   return removed;
 }

@@ -1,10 +1,14 @@
 #pragma once
 // A private temporary folder for one file's rendered pages ("mtmp_<pid>_XXXXXX", mode 0700,
-// under $TMPDIR or /tmp), removed with its contents when the object goes. The process id in the
-// name marks the folder's owner, so that a folder left by a process that was killed can be
-// recognised and removed later.
-
-#include <sys/types.h>
+// under $TMPDIR or /tmp), removed with its contents when the object goes.
+//
+// Who owns a folder is decided by a lock, never by a process id: beside each folder lies its
+// lock file ("mtmp_<pid>_XXXXXX.lock"), created and locked (flock) before the folder is made and
+// held by the owner until the folder is gone. The kernel lets the lock go when the owner ends,
+// however it ends, so a lock file nobody holds marks a folder whose owner is gone. A process id
+// says nothing when runs share the temporary folder but not the process id space (a container
+// with the host's /tmp, two machines on one shared home); the lock does (NFS clients share
+// flock locks through the server). The process id stays in the name only to help a person.
 
 #include <memory>
 #include <string>
@@ -16,6 +20,7 @@ class PageFolder {
  public:
   // nullptr with the reason in `error` when the folder cannot be made.
   static std::unique_ptr<PageFolder> Create(std::string* error);
+  // Removes the folder with its contents, then its lock file, then lets the lock go.
   ~PageFolder();
   PageFolder(const PageFolder&) = delete;
   PageFolder& operator=(const PageFolder&) = delete;
@@ -24,22 +29,21 @@ class PageFolder {
   const std::string& Path() const { return path_; }
 
  private:
-  explicit PageFolder(std::string path) : path_(std::move(path)) {}
+  PageFolder(std::string path, std::string lockPath, int lock)
+      : path_(std::move(path)), lockPath_(std::move(lockPath)), lock_(lock) {}
   std::string path_;
+  std::string lockPath_;
+  int lock_;  // the open lock file, locked
 };
 
 // $TMPDIR, else /tmp, ending in '/'.
 std::string TemporaryFolder();
 
-struct AbandonedFolder {
-  std::string path;
-  pid_t owner = 0;
-};
-
-// Removes the page folders in TemporaryFolder() that belong to this user and whose owning
-// process is gone (killed before it could clean up), with everything in them; returns what it
-// removed. Folders of other users, of running processes, and anything that is not a real
-// folder are left alone.
-std::vector<AbandonedFolder> RemoveAbandonedPageFolders();
+// Removes the page folders in TemporaryFolder() that belong to this user and whose lock nobody
+// holds (their owner ended before it could clean up), with everything in them and their lock
+// files; returns the folders it removed. Folders of other users, folders whose lock is held or
+// cannot be taken, folders without a lock file, and anything that is not a real folder are left
+// alone.
+std::vector<std::string> RemoveAbandonedPageFolders();
 
 }  // namespace orvalis

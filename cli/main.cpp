@@ -72,9 +72,9 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
 
-  for (const AbandonedFolder& left : RemoveAbandonedPageFolders()) {
-    std::fprintf(stderr, "orvalis-cli: removed %s, left behind by process %d, which has ended\n",
-                 left.path.c_str(), static_cast<int>(left.owner));
+  for (const std::string& left : RemoveAbandonedPageFolders()) {
+    std::fprintf(stderr, "orvalis-cli: removed %s, left behind by a run that has ended\n",
+                 left.c_str());
   }
   ConsoleView view(plan.convert, options->quiet, ::isatty(STDERR_FILENO) == 1);
   view.KeepReport(records->report.get(), digest);

@@ -1,18 +1,15 @@
-// Page files: when one is complete, and the page folders left by processes that are gone.
+// Page files: when one is complete.
 
 #include "batch/page_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "batch/page_folder.h"
-#include "platform/byte_order.h"
 #include "image/raster_image.h"
+#include "platform/byte_order.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pages.h"
 
@@ -73,53 +70,6 @@ TEST(PageFiles, CompleteMeansWholeAndMovedPast) {
             (std::vector<std::string>{dir.File("r_001.bmp"), dir.File("r_003.bmp")}));
   EXPECT_EQ(PagePattern("/t/", "a%d"), "/t/a%d_%03d.bmp");
   EXPECT_EQ(PageFileName("/t/", "a%d", 1000), "/t/a%d_1000.bmp");
-}
-
-// Page folders carry their owner's process id. Only this user's real folders whose owner is
-// gone are removed; running owners, links, other names and other files stay.
-TEST(PageFolders, AbandonedOnesAreRemovedAtStart) {
-  test::TempDir dir;
-  const char* old = std::getenv("TMPDIR");
-  const std::string oldTmp = old ? old : "";
-  setenv("TMPDIR", dir.Path().c_str(), 1);
-
-  std::string error;
-  const std::unique_ptr<PageFolder> mine = PageFolder::Create(&error);
-  ASSERT_NE(mine, nullptr) << error;
-  EXPECT_EQ(fs::path(mine->Path())
-                .parent_path()
-                .filename()
-                .string()
-                .rfind("mtmp_" + std::to_string(::getpid()) + "_", 0),
-            0u);
-
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ASSERT_GT(child, 0);
-  ::waitpid(child, nullptr, 0);  // gone from now on
-  const std::string dead = "mtmp_" + std::to_string(child) + "_";
-  fs::create_directories(dir.Path() / (dead + "aaaaaa") / "sub");
-  std::ofstream(dir.Path() / (dead + "aaaaaa") / "sub" / "p_001.bmp") << "page";
-  fs::create_directories(dir.File("elsewhere"));
-  fs::create_directory_symlink(dir.File("elsewhere"), dir.Path() / (dead + "bbbbbb"));
-  std::ofstream(dir.Path() / (dead + "cccccc")) << "a file, not a folder";
-  fs::create_directories(dir.Path() / "mtmp_1_dddddd");  // init never ends
-  fs::create_directories(dir.Path() / "mtmp_eeeeee");    // no owner in the name
-
-  const std::vector<AbandonedFolder> removed = RemoveAbandonedPageFolders();
-  ASSERT_EQ(removed.size(), 1u);
-  EXPECT_EQ(removed[0].path, dir.File(dead + "aaaaaa"));
-  EXPECT_EQ(removed[0].owner, child);
-  EXPECT_FALSE(fs::exists(dir.Path() / (dead + "aaaaaa")));
-  for (const std::string& name : {dead + "bbbbbb", dead + "cccccc", std::string("mtmp_1_dddddd"),
-                                  std::string("mtmp_eeeeee"), std::string("elsewhere")})
-    EXPECT_TRUE(fs::exists(fs::symlink_status(dir.Path() / name))) << name;
-  EXPECT_TRUE(fs::is_directory(mine->Path()));
-
-  if (oldTmp.empty())
-    unsetenv("TMPDIR");
-  else
-    setenv("TMPDIR", oldTmp.c_str(), 1);
 }
 
 }  // namespace

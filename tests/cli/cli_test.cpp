@@ -365,6 +365,68 @@ TEST_F(Cli, AReaderThatGoesAwayDoesNotKillTheRun) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// Two runs that share a temporary folder but not a process id space (a container with the
+// host's /tmp, two machines on one shared home) each keep their page folders: a process id from
+// the other space means nothing here. A folder whose run was killed is still removed.
+TEST_F(Cli, RunsInOtherProcessIdSpacesKeepTheirPageFolders) {
+  // Each page takes a fifth of a second, so that the first run is still rendering when the
+  // second starts.
+  const std::string slow = Write(
+      "slow.ps",
+      "%!PS\n1 1 12 { /n exch def usertime 200 add { usertime 1 index ge { exit } if } loop pop\n"
+      "n 12 div setgray 0 0 612 792 rectfill showpage } for\n");
+  const std::string quick = Write("quick.ps", ThreePages());
+  // Own process id space; as root, or else as root of an own user namespace.
+  std::vector<std::string> space = {"unshare", "--pid", "--fork", "--mount-proc"};
+  if (::geteuid() != 0) space.insert(space.begin() + 1, {"--user", "--map-root-user"});
+
+  // In its space the first run is process 2, under a shell that waits for it.
+  std::vector<std::string> first = space;
+  first.insert(first.end(), {"sh", "-c", "\"$@\"; exit $?", "sh", "env", "TMPDIR=" + Tmp(),
+                             CliPath(), "--profile", dir.File("p.ini"), "-f", "png", "--dpi", "72",
+                             "-o", dir.File("out1"), slow});
+  const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = SpawnCli(first, out);
+  close(out);
+  ASSERT_GT(pid, 0);
+  const auto pageFolderOfFirst = [&] {
+    for (const auto& entry : fs::directory_iterator(Tmp())) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("mtmp_2_") && entry.is_directory()) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 200 && !pageFolderOfFirst(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(pageFolderOfFirst()) << "the first run made no page folder";
+  // Left by a run that was killed (made now, so that the first run's start did not see it).
+  const std::string killed = Tmp() + "/mtmp_77_zzzzzz";
+  fs::create_directories(killed);
+  std::ofstream(killed + "/k_001.bmp") << "page";
+  std::ofstream(killed + ".lock") << "";
+
+  // The second run is process 1 of a space of its own, where no process 2 runs.
+  std::vector<std::string> second = space;
+  second.insert(second.end(), {"env", "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"),
+                               "-f", "png", "--dpi", "72", "-o", dir.File("out2"), quick});
+  const test::CommandResult run = test::RunCommand(second);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("removed " + killed + ", left behind by a run that has ended"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("mtmp_2_"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(killed));
+
+  EXPECT_EQ(WaitForExit(pid), 0) << test::ReadFileText(dir.File("stdout"));
+  for (int page = 1; page <= 12; ++page) {
+    char name[32];
+    std::snprintf(name, sizeof name, "out1/slow_%03d.png", page);
+    EXPECT_TRUE(fs::exists(dir.File(name))) << name;
+  }
+  EXPECT_TRUE(fs::exists(dir.File("out2/quick_003.png")));
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
 // A settings file that cannot be used must not turn into a run with the built-in defaults.
 TEST_F(Cli, ABadProfileIsAUsageErrorThatSaysWhy) {
   const std::string doc = Write("doc.ps", ThreePages());
