@@ -645,10 +645,9 @@ RowResult BatchConverter::FinishMerged(RowWork& work) {
   work.merged->Finish();
   if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
   if (work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
-  if (const std::string why = WhyNotReplaceable(output); !why.empty())
-    return {kStatusFailed, "Cannot write " + output + ": " + why, {}};
-  if (::rename(work.staging.c_str(), output.c_str()) != 0)
-    return {kStatusFailed, "Cannot write " + output + ": " + std::strerror(errno), {}};
+  std::string why;
+  if (!PutInPlace(work.staging, output, LinkAtFinalName::Replace, &why))
+    return {kStatusFailed, why, {}};
   work.staging.clear();
   return {kStatusSucceed, "", {output}};
 }

@@ -90,12 +90,26 @@ void SyncFolder(const std::string& folder) {
   ::close(fd);
 }
 
-}  // namespace
-
-std::string WhyNotReplaceable(const std::string& path) {
+// Gives the complete file `tempPath` the permission bits the rules give a file at `target` and
+// renames it over `target`, then makes the rename durable. `finalPath` names the file in
+// messages.
+bool RenameIntoPlace(const std::string& tempPath, const std::string& target,
+                     const std::string& finalPath, std::string* error) {
   mode_t mode = 0;
-  return Refusal(path, &mode);
+  if (const std::string refusal = Refusal(target, &mode); !refusal.empty()) {
+    *error = "Cannot write " + Quoted(finalPath) + ": " + refusal;
+    return false;
+  }
+  if (::chmod(tempPath.c_str(), mode) != 0 || std::rename(tempPath.c_str(), target.c_str()) != 0) {
+    *error = "Cannot write " + Quoted(finalPath) + ": " + std::strerror(errno);
+    return false;
+  }
+  fs::path folder = fs::path(target).parent_path();
+  SyncFolder(folder.empty() ? "." : folder.string());
+  return true;
 }
+
+}  // namespace
 
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
@@ -126,7 +140,8 @@ std::unique_ptr<ReplacementFile> ReplacementFile::Open(const std::string& finalP
       *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);
       return nullptr;
     }
-    std::FILE* file = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "w+b") : nullptr;
+    // It stays private until it is put in place, where it takes the mode the rules give it.
+    std::FILE* file = ::fdopen(fd, "w+b");
     if (file == nullptr) {
       *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);
       ::close(fd);
@@ -162,19 +177,15 @@ bool ReplacementFile::Commit(std::string* error) {
     return false;
   }
   // The name is checked again: something may have been put there while the file was written.
-  mode_t mode = 0;
-  if (const std::string refusal = Refusal(target_, &mode); !refusal.empty()) {
-    *error = "Cannot write " + Quoted(finalPath_) + ": " + refusal;
-    return false;
-  }
-  if (std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-    *error = "Cannot write " + Quoted(finalPath_) + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!RenameIntoPlace(tempPath_, target_, finalPath_, error)) return false;
   tempPath_.clear();
-  fs::path folder = fs::path(target_).parent_path();
-  SyncFolder(folder.empty() ? "." : folder.string());
   return true;
+}
+
+bool PutInPlace(const std::string& tempPath, const std::string& finalPath, LinkAtFinalName links,
+                std::string* error) {
+  const std::string target = links == LinkAtFinalName::Follow ? ResolveLinks(finalPath) : finalPath;
+  return RenameIntoPlace(tempPath, target, finalPath, error);
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {

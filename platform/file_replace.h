@@ -67,9 +67,11 @@ class ReplacementFile {
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
                            std::string* error = nullptr);
 
-// Why a file put in place by rename may not go over `path` by the rules above ("it is a named
-// pipe", "the file there is read-only", ...), or "" when it may. A symbolic link may be replaced.
-std::string WhyNotReplaceable(const std::string& path);
+// Puts `tempPath`, a complete file written and made durable by the caller in the folder of
+// `finalPath`, in place by the rules above: what may stand under the final name, the permission
+// bits, a durable rename. False with the reason; `tempPath` is then left for the caller.
+bool PutInPlace(const std::string& tempPath, const std::string& finalPath, LinkAtFinalName links,
+                std::string* error);
 
 // "'path'": how paths appear in messages.
 std::string Quoted(const std::string& path);

@@ -962,9 +962,10 @@ TEST_F(BatchRun, AnInterpreterEndedDuringAPageLeavesOlderOutputsAlone) {
     }
 }
 
-// The merged TIFF is put in place by the driver: only a writable regular file or a link (the
-// link itself, its target kept) is replaced; a named pipe, a device or a read-only file stays,
-// and the row says why.
+// The merged TIFF is put in place by the driver, by the rule every image follows: only a
+// writable regular file (whose permission bits it keeps) or a link (the link itself, its target
+// kept) is replaced, and a new file gets 0666 less the umask; a named pipe, a device or a
+// read-only file stays, and the row says why.
 TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
   const std::string source = Source("report.ps", "pages 2");
   ConversionSettings s = DefaultSettings(Out());
@@ -972,11 +973,30 @@ TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
   s.multpage = 1;
   const std::string target = Out("report.tif");
   const std::string kept = dir.File("kept.tif");
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  const auto newFileMode = static_cast<fs::perms>(0666 & ~mask);
   const struct {
     const char* what;
     std::function<bool()> make;
-    const char* reason;  // nullptr: replaced
+    const char* reason;                // nullptr: replaced
+    fs::perms mode = fs::perms::none;  // of the file put in place
   } cases[] = {
+      {"nothing", [] { return true; }, nullptr, newFileMode},
+      {"file of mode 0644",
+       [&] {
+         std::ofstream(target) << "old";
+         fs::permissions(target, static_cast<fs::perms>(0644));
+         return true;
+       },
+       nullptr, static_cast<fs::perms>(0644)},
+      {"file of mode 0604",
+       [&] {
+         std::ofstream(target) << "old";
+         fs::permissions(target, static_cast<fs::perms>(0604));
+         return true;
+       },
+       nullptr, static_cast<fs::perms>(0604)},
       {"named pipe", [&] { return ::mkfifo(target.c_str(), 0600) == 0; }, "is a named pipe"},
       {"device", [&] { return ::mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
        "is a device"},
@@ -993,7 +1013,7 @@ TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
          fs::create_symlink(kept, target);
          return true;
        },
-       nullptr},
+       nullptr, newFileMode},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1012,7 +1032,10 @@ TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
     } else {
       EXPECT_EQ(result.status, kStatusSucceed) << result.reason;
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
-      EXPECT_EQ(test::ReadFileText(kept), "old");
+      EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, c.mode);
+      if (fs::exists(kept)) {
+        EXPECT_EQ(test::ReadFileText(kept), "old");
+      }
       EXPECT_EQ(test::PillowDecode(target)->frames, 2);
     }
     // Nothing of the staging is left beside it.
