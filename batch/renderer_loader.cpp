@@ -1,6 +1,7 @@
 #include "batch/renderer_loader.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "ui/settings/app_paths.h"
 
@@ -33,6 +34,11 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   if (!path.empty() && path.back() != '/') path += '/';
   path += kRendererLibraryName;
 
+  // dlopen reads whatever is there: a named pipe would block it for good, a device could feed it.
+  if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (detail != nullptr) *detail = path + " is not a regular file";
+    return fail();
+  }
   LibraryHandle library(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!library) {
     const char* reason = ::dlerror();

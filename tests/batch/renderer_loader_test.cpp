@@ -4,6 +4,7 @@
 #include "batch/renderer_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,12 +32,19 @@ TEST(RendererLoader, FailsWithTheStartUpMessage) {
   test::TempDir empty;
   test::TempDir garbage;
   std::ofstream(garbage.File("libtavrinx.so")) << "not a shared library";
+  // Neither blocks: a named pipe would keep dlopen reading for good.
+  test::TempDir pipe;
+  ASSERT_EQ(::mkfifo(pipe.File("libtavrinx.so").c_str(), 0600), 0);
+  test::TempDir folder;
+  fs::create_directory(folder.File("libtavrinx.so"));
   const struct {
     std::string folder;
     const char* detail;
   } cases[] = {
       {empty.Path().string(), "libtavrinx.so"},
       {garbage.Path().string() + "/", "libtavrinx.so"},
+      {pipe.Path().string(), "libtavrinx.so is not a regular file"},
+      {folder.Path().string(), "libtavrinx.so is not a regular file"},
       {ORVALIS_PARTIAL_RENDERER_DIR, "RenderToBitmaps"},
   };
   for (const auto& c : cases) {
