@@ -453,6 +453,10 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
   const std::vector<std::string> outputs = pages.Outputs();
   // A stop keeps the outputs already written, as between two pages.
   if (StopRequested()) return {kStatusAborted, "", outputs};
+  // A page whose outcome ended the file (a full disk, say) also stopped the rendering: the
+  // rendering's own "stopped" follows from it, and the page's reason is the file's.
+  if (!pages.endReason.empty())
+    return {kStatusFailed, pages.endReason, Merged() ? std::vector<std::string>{} : outputs};
 
   const size_t cut = pages.Count(State::Cut);
   const size_t whole = pages.pages.size() - cut + pages.leftInFolder;
@@ -482,7 +486,6 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
                   " was left as it was",
               {}};
     }
-    if (!pages.endReason.empty()) return {kStatusFailed, pages.endReason, {}};
     for (const PagePipeline::PageRecord& record : pages.pages) {
       if (record.state == State::Cut) {
         return {kStatusFailed,
@@ -511,9 +514,7 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
     }
     if (!firstFailure.empty()) break;
   }
-  if (!pages.endReason.empty()) {
-    result = {kStatusFailed, pages.endReason, outputs};
-  } else if (!firstFailure.empty()) {
+  if (!firstFailure.empty()) {
     result = {kStatusFailed, firstFailure, outputs};
   } else if (failed) {
     // Pages an interpreter left before it failed are converted, but the file did not convert.

@@ -19,6 +19,7 @@
 #include "batch/renderer_loader.h"
 #include "engine/image_converter.h"
 #include "tests/support/oracle.h"
+#include "tests/support/stateful_documents.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pages.h"
 
@@ -1181,6 +1182,66 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
     EXPECT_EQ(tif->frames, 40);
     EXPECT_NEAR(tif->pixels[0], (page + 1) * 6, 1) << page;
   }
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// Documents whose pages depend on the whole run that draws them (copies, page counters brought
+// back by restore, a clock seed) give the images of one run, numbered in its order: at every
+// number of files and pages converted at once, page by page or merged, converted while they
+// render or after, one file at a time or all together.
+TEST_F(RealInterpreter, StatefulDocumentsGiveThePagesOfOneRun) {
+  std::string error;
+  const std::vector<test::StatefulDocument> documents =
+      test::WriteStatefulDocuments(dir.Path().string(), &error);
+  ASSERT_FALSE(documents.empty()) << error;
+  const struct {
+    const char* name;
+    int jobs;
+    bool overlap;
+    bool merged;
+    bool together;  // every document in one run
+  } modes[] = {{"jobs 1", 1, true, false, false},
+               {"jobs 2", 2, true, false, false},
+               {"jobs 4", 4, true, false, false},
+               {"merged, jobs 2", 2, true, true, false},
+               {"plain path, jobs 2", 2, false, false, false},
+               {"together, jobs 4", 4, true, false, true}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    tuneOptions = [&mode](BatchOptions& options) { options.overlap = mode.overlap; };
+    ConversionSettings s = DefaultSettings(Out(std::string(mode.name) + "/"));
+    s.xdpi = s.ydpi = 72;
+    s.type = mode.merged ? 1 : 3;
+    s.multpage = mode.merged ? 1 : 0;
+    std::vector<RowResult> results;
+    if (mode.together) {
+      std::vector<std::string> rows;
+      for (const test::StatefulDocument& document : documents) rows.push_back(document.path);
+      RecordingView view = Run(rows, s, mode.jobs, 0, {}, 0, library_.get());
+      for (size_t row = 0; row < rows.size(); ++row)
+        results.push_back(view.results[static_cast<int>(row)]);
+    } else {
+      for (const test::StatefulDocument& document : documents)
+        results.push_back(Run({document.path}, s, mode.jobs, 0, {}, 0, library_.get()).results[0]);
+    }
+    std::set<std::string> expected;
+    for (size_t i = 0; i < documents.size(); ++i) {
+      const test::StatefulDocument& document = documents[i];
+      SCOPED_TRACE(document.name);
+      ASSERT_EQ(results[i].status, kStatusSucceed) << results[i].reason;
+      const std::vector<std::string> images =
+          mode.merged ? std::vector<std::string>{s.output + document.stem + ".tif"}
+                      : test::ImagesOf(document, s.output, ".png");
+      EXPECT_EQ(results[i].outputs, images);
+      EXPECT_EQ(test::CheckImages(document, results[i].outputs), "");
+      expected.insert(images.begin(), images.end());
+    }
+    std::set<std::string> written;
+    for (const auto& entry : fs::directory_iterator(s.output))
+      written.insert(entry.path().string());
+    EXPECT_EQ(written, expected) << "images beyond the documents' pages";
+  }
+  tuneOptions = {};
   EXPECT_TRUE(PageTmpIsEmpty());
 }
 
