@@ -218,35 +218,27 @@ TEST_F(Cli, AFullOutputDiskIsNamed) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    // A tmpfs of the test's own, in a mount namespace that ends with the command; the listing
-    // of the disk follows the marker line.
-    std::vector<std::string> args = {
-        "unshare",
-        "-m",
-        "sh",
-        "-c",
+    // A tmpfs of the test's own, in a mount namespace that ends with the command; what is left
+    // on the disk is listed after the marker line.
+    const std::string script =
         "mount -t tmpfs -o size=6m tmpfs \"$0\" || exit 99; \"$@\"; status=$?; "
-        "echo --; ls -A \"$0\"; exit $status",
-        small,
-        "env",
-        "TMPDIR=" + Tmp(),
-        CliPath(),
-        "--profile",
-        dir.File("p.ini"),
-        "-o",
-        small,
-        "--dpi",
-        "100"};
+        "echo '== left =='; ls -A \"$0\"; exit $status";
+    std::vector<std::string> args = {"unshare", "-m", "sh", "-c", script, small};
+    const std::vector<std::string> convert = {"env",       "TMPDIR=" + Tmp(), CliPath(),
+                                              "--profile", dir.File("p.ini"), "-o",
+                                              small,       "--dpi",           "100"};
+    args.insert(args.end(), convert.begin(), convert.end());
     args.insert(args.end(), c.format.begin(), c.format.end());
     args.push_back(doc);
     const test::CommandResult run = test::RunCommand(args);
     ASSERT_EQ(run.exitCode, 1) << run.out << run.err;
-    const size_t marker = run.out.find("--\n");
+    const std::string leftMarker = "== left ==\n";
+    const size_t marker = run.out.find(leftMarker);
     ASSERT_NE(marker, std::string::npos) << run.out;
     const std::string said = run.out.substr(0, marker);
     EXPECT_NE(said.find("the disk holding " + small), std::string::npos) << said;
     EXPECT_EQ(said.find("rendering was stopped"), std::string::npos) << said;
-    std::istringstream left(run.out.substr(marker + 3));
+    std::istringstream left(run.out.substr(marker + leftMarker.size()));
     for (std::string name; std::getline(left, name);) {
       EXPECT_TRUE(c.kept != nullptr && std::regex_match(name, std::regex(c.kept))) << name;
     }
