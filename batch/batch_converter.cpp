@@ -16,7 +16,6 @@
 #include <optional>
 #include <system_error>
 
-#include "batch/declared_pages.h"
 #include "batch/output_folder.h"
 #include "platform/file_replace.h"
 
@@ -181,48 +180,6 @@ struct BatchConverter::RowWork {
   std::string staging;
 };
 
-// The renderer handles of one file: registered while they render, so that a stop can end them,
-// and unregistered and closed on every way out, before the handles are given back.
-class BatchConverter::RowRenderers {
- public:
-  explicit RowRenderers(BatchConverter& owner) : owner_(owner) {}
-  ~RowRenderers() {
-    while (!handles_.empty()) DropLast();
-  }
-  RowRenderers(const RowRenderers&) = delete;
-  RowRenderers& operator=(const RowRenderers&) = delete;
-
-  // Opens one more handle; false when the renderer cannot start.
-  bool Add() {
-    const int handle = owner_.renderer_.Open();
-    if (handle <= 0) return false;
-    std::lock_guard lock(owner_.activeMutex_);
-    owner_.activeRenders_.insert(handle);
-    handles_.push_back(handle);
-    return true;
-  }
-  void DropLast() {
-    const int handle = handles_.back();
-    handles_.pop_back();
-    {
-      std::lock_guard lock(owner_.activeMutex_);
-      owner_.activeRenders_.erase(handle);
-    }
-    owner_.renderer_.Close(handle);
-  }
-  // Ends every rendering of these handles (one that has ended already is left as it is).
-  void AbortAll() {
-    for (int handle : handles_) owner_.renderer_.Abort(handle);
-  }
-  // The handle of part `part` (counted from 1).
-  int Of(int part) const { return handles_.at(static_cast<size_t>(part - 1)); }
-  int Count() const { return static_cast<int>(handles_.size()); }
-
- private:
-  BatchConverter& owner_;
-  std::vector<int> handles_;
-};
-
 BatchConverter::BatchConverter(const ConversionSettings& settings, PageRenderer& renderer,
                                BatchView& view, BatchOptions options)
     : settings_(settings),
@@ -339,7 +296,6 @@ void BatchConverter::ConvertRows(const std::vector<RowPlan>& plans) {
     }
   };
   const int workers = std::clamp(options_.jobs, 1, rowCount);
-  filesAtOnce_ = workers;
   // Interpreters that may run at once: each is capped to its part of the memory budget.
   interpreterCap_ = memory_->InterpreterCap(workers);
   std::vector<std::thread> helpers;
@@ -379,9 +335,8 @@ RowResult BatchConverter::ConvertRow(int row, int rowCount, const RowPlan& plan)
   }
 
   const PagePipeline::Summary pages = pipeline->Finish();
-  const RenderOutcome rendered{pages.renderError};
-  RowResult result = Conclude(work, rendered, pages);
-  const bool mergedWentNowhere = Merged() && !rendered.error.empty();
+  RowResult result = Conclude(work, render, pages);
+  const bool mergedWentNowhere = Merged() && !render.error.empty();
   if (result.status != kStatusAborted && work.targetReady && !mergedWentNowhere)
     view_.SetRowStatus(row, "Converting....");
   ReleaseTarget(work, Merged() && result.status != kStatusSucceed);
@@ -394,126 +349,72 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
   const RowPlan& plan = work.plan;
   const RowClock& clock = work.clock;
   // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
-  RowRenderers renderers(*this);
-  if (!renderers.Add()) return {"The page renderer could not be started"};
+  const int handle = renderer_.Open();
+  if (handle <= 0) return {"The page renderer could not be started"};
+  // Registered while it renders, so that a stop can end it; unregistered and closed on every
+  // way out, before the handle is given back.
+  struct ActiveRender {
+    BatchConverter& self;
+    int handle;
+    ActiveRender(BatchConverter& owner, int h) : self(owner), handle(h) {
+      std::lock_guard lock(self.activeMutex_);
+      self.activeRenders_.insert(handle);
+    }
+    ~ActiveRender() {
+      {
+        std::lock_guard lock(self.activeMutex_);
+        self.activeRenders_.erase(handle);
+      }
+      self.renderer_.Close(handle);
+    }
+  } active(*this, handle);
 
-  // An interpreter's memory cap is its share of the run's budget, held while it renders.
+  // The interpreter's memory cap is its share of the run's budget, held while it renders.
   std::string error;
-  std::vector<MemoryBudget::Share> shares;
-  shares.push_back(memory_->Take(
-      interpreterCap_, [&] { return StopRequested() || clock.Expired(); }, &error));
-  if (!shares.front().Granted()) {
+  const MemoryBudget::Share share = memory_->Take(
+      interpreterCap_, [&] { return StopRequested() || clock.Expired(); }, &error);
+  if (!share.Granted()) {
     if (!error.empty()) return {"The file cannot be rendered: " + error};
     return {StopRequested() ? "" : clock.Reason()};
   }
-  renderer_.SetMemoryLimit(renderers.Of(1), interpreterCap_);
-  const int parts = AddInterpreters(renderers, plan.source, &shares);
+  renderer_.SetMemoryLimit(handle, interpreterCap_);
 
   *pageFolder = PageFolder::Create(&error);
   if (!*pageFolder) return {error};
   const std::string& folder = (*pageFolder)->Path();
-  for (int part = 1; parts > 1 && part <= parts; ++part) {
-    const std::string partFolder = PartFolder(folder, part, parts);
-    if (::mkdir(partFolder.c_str(), 0700) != 0)
-      return {"Cannot create the folder " + partFolder + ": " + std::strerror(errno)};
-  }
   disk_->Watch(folder);
   disk_->Watch(ExistingAncestor(plan.target));
   // Earlier files may have used the room up already.
   if (const std::string full = disk_->Check(); !full.empty())
     return {"The file was not rendered: " + full};
-  *pipeline = MakePipeline(work, folder, renderers);
-  // A stop that came in before the handles were registered must still end these renderings.
-  if (StopRequested()) renderers.AbortAll();
+  // A stop that came in before the handle was registered must still end this rendering.
+  if (StopRequested()) renderer_.Abort(handle);
+  *pipeline = MakePipeline(work, folder, handle);
   (*pipeline)->Start();
 
-  // The first part renders on this thread, the others on threads of their own.
-  std::vector<std::thread> others;
-  for (int part = 2; part <= parts; ++part) {
-    try {
-      others.emplace_back([&, part] {
-        try {
-          RenderPart(work, renderers.Of(part), folder, part, parts, **pipeline);
-        } catch (const std::exception& e) {
-          (*pipeline)->PartReturned(part, e.what());
-        }
-      });
-    } catch (const std::system_error& e) {
-      (*pipeline)->PartReturned(part, std::string("Cannot start a rendering: ") + e.what());
-    }
-  }
-  try {
-    RenderPart(work, renderers.Of(1), folder, 1, parts, **pipeline);
-  } catch (...) {
-    // The row fails; the other renderings end with it before their handles are closed.
-    renderers.AbortAll();
-    for (std::thread& other : others) other.join();
-    throw;
-  }
-  for (std::thread& other : others) other.join();
-  return {};
-}
-
-int BatchConverter::InterpretersWanted(const std::string& source) const {
-  if (options_.interpretersPerFile > 0) return options_.interpretersPerFile;
-  if (!options_.overlap || threads_->Slots() < 2 * filesAtOnce_) return 1;
-  // A second interpreter would only read through a file that says it has one page.
-  const std::optional<int> declared = DeclaredPageCount(source);
-  return declared && *declared <= 1 ? 1 : 2;
-}
-
-int BatchConverter::AddInterpreters(RowRenderers& renderers, const std::string& source,
-                                    std::vector<MemoryBudget::Share>* shares) {
-  const int wanted = InterpretersWanted(source);
-  while (renderers.Count() < wanted) {
-    // Only when the budget has room now: a second interpreter is never worth a wait.
-    MemoryBudget::Share share = memory_->TryTake(interpreterCap_);
-    if (!share.Granted() || !renderers.Add()) break;
-    renderer_.SetMemoryLimit(renderers.Of(renderers.Count()), interpreterCap_);
-    shares->push_back(std::move(share));
-  }
-  // The pages are shared out only when every interpreter takes its part; else one renders all.
-  const int parts = renderers.Count();
-  bool shared = parts > 1;
-  for (int part = parts; shared && part >= 1; --part) {
-    shared = renderer_.SetPageSet(renderers.Of(part), part, parts);
-  }
-  if (shared) return parts;
-  if (parts > 1) renderer_.SetPageSet(renderers.Of(1), 1, 1);
-  while (renderers.Count() > 1) {
-    renderers.DropLast();
-    shares->pop_back();
-  }
-  return 1;
-}
-
-void BatchConverter::RenderPart(const RowWork& work, int handle, const std::string& folder,
-                                int part, int parts, PagePipeline& pipeline) {
-  RenderWatch watch(renderer_, handle, work.clock.deadline, *disk_);
-  const bool ok = renderer_.Render(handle, work.plan.source,
-                                   PagePattern(PartFolder(folder, part, parts), work.plan.baseName),
+  RenderOutcome outcome;
+  RenderWatch watch(renderer_, handle, clock.deadline, *disk_);
+  const bool ok = renderer_.Render(handle, plan.source, PagePattern(folder, plan.baseName),
                                    settings_.xdpi, settings_.ydpi);
+  (*pipeline)->RenderingReturned();
   // A rendering that finished just as its time ran out has still finished. One that was
   // stopped by it is a partial rendering: the pages complete by then are kept.
-  std::string error;
   if (!ok && watch.Expired()) {
-    error = work.clock.Reason();
+    outcome.error = clock.Reason();
   } else if (const std::string full = watch.DiskFull(); !ok && !full.empty()) {
-    error = "The rendering was stopped: " + full;
+    outcome.error = "The rendering was stopped: " + full;
   } else if (!ok) {
-    error = renderer_.LastError(handle);
-    if (error.empty()) error = "The interpreter could not render the file";
+    outcome.error = renderer_.LastError(handle);
+    if (outcome.error.empty()) outcome.error = "The interpreter could not render the file";
   }
-  pipeline.PartReturned(part, std::move(error));
+  return outcome;
 }
 
 std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const std::string& folder,
-                                                           const RowRenderers& renderers) {
+                                                           int handle) {
   const bool merged = Merged();
   PagePipeline::Setup setup;
   setup.folder = folder;
-  setup.baseName = work.plan.baseName;
-  setup.parts = renderers.Count();
   // A merged document takes its pages in page order, one at a time.
   setup.encoders = merged || !options_.overlap ? 1 : threads_->Slots();
   // The pages being converted, the complete one waiting for the next free encoder, and the
@@ -529,22 +430,11 @@ std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const 
   } else {
     hooks.convert = [this, &work](const std::string& page) { return ConvertPageFile(work, page); };
   }
-  // By handle, not through `renderers`: the pipeline outlives the renderings, and a handle no
-  // longer rendering is left alone.
-  std::vector<int> handles;
-  for (int part = 1; part <= renderers.Count(); ++part) handles.push_back(renderers.Of(part));
-  hooks.holdRenderer = [this, handles](int part, bool hold) {
-    HoldRendering(handles.at(static_cast<size_t>(part - 1)), hold);
-  };
-  hooks.stopRenderer = [this, handles](int part) {
-    AbortRendering(handles.at(static_cast<size_t>(part - 1)));
-  };
+  hooks.holdRenderer = [this, handle](bool hold) { HoldRendering(handle, hold); };
   hooks.mayTake = [this, &work] { return MayTakePage(work); };
   hooks.dropWaiting = [this] { return StopRequested(); };
-  // Nothing more of the file will be written: its renderings are stopped too.
-  hooks.fileEnded = [this, handles](const std::string&) {
-    for (int handle : handles) AbortRendering(handle);
-  };
+  // Nothing more of the file will be written: its rendering is stopped too.
+  hooks.fileEnded = [this, handle](const std::string&) { AbortRendering(handle); };
   return std::make_unique<PagePipeline>(std::move(setup), std::move(hooks), *memory_, *threads_);
 }
 
@@ -563,6 +453,10 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
   const std::vector<std::string> outputs = pages.Outputs();
   // A stop keeps the outputs already written, as between two pages.
   if (StopRequested()) return {kStatusAborted, "", outputs};
+  // A page whose outcome ended the file (a full disk, say) also stopped the rendering: the
+  // rendering's own "stopped" follows from it, and the page's reason is the file's.
+  if (!pages.endReason.empty())
+    return {kStatusFailed, pages.endReason, Merged() ? std::vector<std::string>{} : outputs};
 
   const size_t cut = pages.Count(State::Cut);
   const size_t whole = pages.pages.size() - cut + pages.leftInFolder;
@@ -592,7 +486,6 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
                   " was left as it was",
               {}};
     }
-    if (!pages.endReason.empty()) return {kStatusFailed, pages.endReason, {}};
     for (const PagePipeline::PageRecord& record : pages.pages) {
       if (record.state == State::Cut) {
         return {kStatusFailed,
@@ -621,9 +514,7 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
     }
     if (!firstFailure.empty()) break;
   }
-  if (!pages.endReason.empty()) {
-    result = {kStatusFailed, pages.endReason, outputs};
-  } else if (!firstFailure.empty()) {
+  if (!firstFailure.empty()) {
     result = {kStatusFailed, firstFailure, outputs};
   } else if (failed) {
     // Pages an interpreter left before it failed are converted, but the file did not convert.

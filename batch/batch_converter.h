@@ -7,9 +7,9 @@
 // converted, and removes the temporary folder on every path.
 //
 // Pages of all the files being converted share one ThreadBudget, so that --jobs files at once
-// never run more page conversions than the budget has threads. When the budget has threads to
-// spare beyond one per file converting at once, a file is rendered by two interpreters at
-// once, each writing every other page, so that rendering does not leave processors idle.
+// never run more page conversions than the budget has threads. A file is always rendered by
+// one interpreter: a PostScript file is a program, and two runs of it need not agree on its
+// pages (page counters, copies, clocks), so no page of one run may be mixed with another's.
 //
 // Limits that hold for the whole run: a time limit per file (rendering and conversion
 // together), one disk guard over every file system the run writes to (DiskGuard), and one
@@ -60,11 +60,6 @@ struct BatchOptions {
   // converted once it has rendered, one at a time in page order (the plain path, which gives
   // the same files).
   bool overlap = true;
-  // Interpreters rendering one file at once, each every other page (when the renderer can
-  // share a file's pages out): 0 = two when the run has at least two threads for each file
-  // converting at once and pages are converted while they render, unless the file says it has
-  // a single page; else one.
-  int interpretersPerFile = 0;
   // A file that takes longer, rendering and conversion together, is stopped; 0 = no limit.
   int timeoutSeconds = 0;
   uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the
@@ -104,27 +99,15 @@ class BatchConverter {
   struct RenderOutcome;
   struct RowClock;
   struct RowWork;
-  class RowRenderers;
 
   std::vector<RowPlan> PlanRows(int rowCount) const;
   void ConvertRows(const std::vector<RowPlan>& plans);
   RowResult ConvertRow(int row, int rowCount, const RowPlan& plan);
   // Renders the file while `pipeline` (made here once the page folder exists) converts its
-  // pages. A rendering that began gives its outcome through the pipeline.
+  // pages.
   RenderOutcome RenderPages(RowWork& work, std::unique_ptr<PageFolder>* pageFolder,
                             std::unique_ptr<PagePipeline>* pipeline);
-  // Interpreters wanted for the file `source` (BatchOptions::interpretersPerFile).
-  int InterpretersWanted(const std::string& source) const;
-  // Adds the interpreters beyond the first that the renderer and the memory budget allow now,
-  // and shares the file's pages out among them all; returns how many render.
-  int AddInterpreters(RowRenderers& renderers, const std::string& source,
-                      std::vector<MemoryBudget::Share>* shares);
-  // Renders part `part` of `parts` of the file's pages with `handle` and tells the pipeline how
-  // it ended.
-  void RenderPart(const RowWork& work, int handle, const std::string& folder, int part, int parts,
-                  PagePipeline& pipeline);
-  std::unique_ptr<PagePipeline> MakePipeline(RowWork& work, const std::string& folder,
-                                             const RowRenderers& renderers);
+  std::unique_ptr<PagePipeline> MakePipeline(RowWork& work, const std::string& folder, int handle);
   // The row's result once every page is done.
   RowResult Conclude(RowWork& work, const RenderOutcome& render,
                      const PagePipeline::Summary& pages);
@@ -165,7 +148,6 @@ class BatchConverter {
   std::unique_ptr<DiskGuard> disk_;
   std::unique_ptr<MemoryBudget> memory_;
   uint64_t interpreterCap_ = 0;
-  int filesAtOnce_ = 1;
   std::unique_ptr<ThreadBudget> threads_;
 
   // Output folders in use by rows, and how many rows use each.

@@ -33,10 +33,6 @@ std::string PageFileName(const std::string& folder, const std::string& baseName,
   return folder + baseName + suffix;
 }
 
-std::string PartFolder(const std::string& folder, int part, int parts) {
-  return parts <= 1 ? folder : folder + std::to_string(part) + "/";
-}
-
 std::vector<std::string> CollectPages(const std::string& folder) {
   std::vector<std::string> pages;
   std::error_code ec;

@@ -9,8 +9,7 @@
 //     palette and the pixel data up to its pixel offset plus biSizeImage), and
 //   - the renderer has moved past it: the rendering has returned, or the file of a later page
 //     exists (the interpreter writes one page at a time, in page order, and closes a page's
-//     file before it starts the next). A renderer writing part of the pages into a folder of its
-//     own (PartFolder) moves past a page when it writes its own next one.
+//     file before it starts the next).
 // A page cut short by a full disk, a signal or the file-size limit fails the first test; a page
 // still being written fails the second even when its size happens to look right.
 
@@ -31,12 +30,6 @@ std::string PagePattern(const std::string& folder, const std::string& baseName);
 
 // The file the renderer writes for page `page` (counted from 1) under that pattern.
 std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
-
-// Where part `part` of `parts` renderers of one file writes its pages: the page folder itself
-// for a lone renderer, else a folder of its own in it ("1/", "2/"...). A part numbers its pages
-// 1, 2, 3... by their place among its own; its n-th page is the document's page
-// part + (n - 1) * parts.
-std::string PartFolder(const std::string& folder, int part, int parts);
 
 // Every file of `folder` (not folders), in page order: by name, a shorter name first (page
 // numbers past 999 have more digits).

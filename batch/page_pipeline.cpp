@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
@@ -39,13 +37,7 @@ std::vector<std::string> PagePipeline::Summary::Outputs() const {
 }
 
 PagePipeline::PagePipeline(Setup setup, Hooks hooks, MemoryBudget& memory, ThreadBudget& threads)
-    : setup_(std::move(setup)), hooks_(std::move(hooks)), memory_(memory), threads_(threads) {
-  const int parts = std::max(setup_.parts, 1);
-  for (int part = 1; part <= parts; ++part) {
-    parts_.push_back({});
-    parts_.back().folder = PartFolder(setup_.folder, part, parts);
-  }
-}
+    : setup_(std::move(setup)), hooks_(std::move(hooks)), memory_(memory), threads_(threads) {}
 
 PagePipeline::~PagePipeline() {
   if (finished_) return;
@@ -69,24 +61,14 @@ void PagePipeline::Start() {
   try {
     watcher_ = std::thread([this] { Watch(); });
   } catch (const std::system_error&) {
-    // Finish watches the folders itself, once every rendering has returned.
+    // Finish watches the folder itself, once the rendering has returned.
   }
-}
-
-void PagePipeline::PartReturned(int part, std::string error) {
-  {
-    std::lock_guard lock(mutex_);
-    Part& returned = parts_.at(static_cast<size_t>(part - 1));
-    returned.returned = true;
-    returned.error = std::move(error);
-  }
-  changed_.notify_all();
 }
 
 void PagePipeline::RenderingReturned() {
   {
     std::lock_guard lock(mutex_);
-    for (Part& part : parts_) part.returned = true;
+    renderingReturned_ = true;
   }
   changed_.notify_all();
 }
@@ -118,184 +100,77 @@ PagePipeline::Summary PagePipeline::Finish() {
   summary.pages = std::move(records_);
   summary.leftInFolder = leftInFolder_;
   summary.endReason = endReason_;
-  // The failure the document ended at: the one earliest in the document.
-  int earliest = INT_MAX;
-  for (const Part& part : parts_) {
-    if (part.error.empty()) continue;
-    const int at = part.failedAt > 0 ? part.failedAt : INT_MAX - 1;
-    if (at < earliest) {
-      earliest = at;
-      summary.renderError = part.error;
-    }
-  }
   return summary;
 }
 
 void PagePipeline::Watch() {
   std::unique_lock lock(mutex_);
   while (!Look(lock)) changed_.wait_for(lock, kLookInterval);
-  SteerRenderers(lock, std::vector<bool>(parts_.size(), false), {});
+  HoldRenderer(lock, false);
   handingOutDone_ = true;
   changed_.notify_all();
 }
 
 bool PagePipeline::Look(std::unique_lock<std::mutex>& lock) {
-  // Whether each renderer had returned is taken before its folder is read: one that returns
-  // meanwhile has its last page looked at the next time.
-  std::vector<bool> returned;
-  for (const Part& part : parts_) returned.push_back(part.returned);
-  const bool allReturned = std::find(returned.begin(), returned.end(), false) == returned.end();
-  if (!setup_.overlap && !allReturned) return false;
+  const bool returned = renderingReturned_;
+  if (!setup_.overlap && !returned) return false;
   lock.unlock();
-  std::vector<std::vector<std::string>> found;
-  for (const Part& part : parts_) found.push_back(CollectPages(part.folder));
+  const std::vector<std::string> files = CollectPages(setup_.folder);
   lock.lock();
 
-  for (size_t i = 0; i < parts_.size(); ++i) {
-    Part& part = parts_[i];
-    part.settled = returned[i];
-    part.files.clear();
-    for (std::string& file : found[i]) {
-      if (known_.count(file) == 0) part.files.push_back(std::move(file));
-    }
-    if (part.settled && !part.error.empty() && part.failedAt == 0) {
-      // It failed at its last page when that is cut short, else at the page after it.
-      const size_t written = part.taken + part.files.size();
-      const bool lastCut = !part.files.empty() && !PageFileIsWhole(part.files.back());
-      part.failedAt = PageOf(static_cast<int>(i) + 1, lastCut ? written : written + 1);
-      endPage_ = std::min(endPage_, part.failedAt);
-    }
-  }
-
+  size_t present = files.size();
+  size_t unknown = 0;
   bool encodersBusy = false;
-  int awaitedPart = 0;
-  const bool done = HandOut(&encodersBusy, &awaitedPart);
-
-  size_t present = waiting_.size() + static_cast<size_t>(busy_);
-  for (const Part& part : parts_) present += part.files.size();
-  const bool holdAll =
-      taking_ && setup_.holdAt > 0 && present >= setup_.holdAt && busy_ > 0 && memoryWaits_ == 0;
-  std::vector<bool> hold(parts_.size(), false);
-  std::vector<int> stop;
-  for (size_t i = 0; i < parts_.size(); ++i) {
-    Part& part = parts_[i];
-    const int number = static_cast<int>(i) + 1;
-    hold[i] = holdAll && !part.returned && !(parts_.size() > 1 && awaitedPart == number);
-    // The page it is writing, or the first it will write, lies past where another one failed.
-    const size_t written = part.taken + part.files.size();
-    if (!part.returned && !part.stopped &&
-        PageOf(number, std::max<size_t>(written, 1)) > endPage_) {
-      part.stopped = true;
-      stop.push_back(number);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& file = files[i];
+    if (known_.count(file) != 0) continue;
+    ++unknown;
+    // The last page is still being written until the rendering returns.
+    const bool movedPast = returned || i + 1 < files.size();
+    if (!movedPast || !taking_) continue;
+    // Pages are handed out as encoders come free, so that a stop or the end of the file's time
+    // finds most of them still in the folder.
+    if (waiting_.size() >= static_cast<size_t>(std::max(setup_.encoders, 1))) {
+      encodersBusy = true;
+      break;
     }
-  }
-  SteerRenderers(lock, hold, stop);
-
-  if (!allReturned) return false;
-  if (!taking_) {
-    leftInFolder_ = 0;
-    for (size_t i = 0; i < parts_.size(); ++i) {
-      const Part& part = parts_[i];
-      for (size_t k = 1; k <= part.files.size(); ++k) {
-        leftInFolder_ += PageOf(static_cast<int>(i) + 1, part.taken + k) < endPage_ ? 1 : 0;
-      }
-    }
-    return true;
-  }
-  return done && !encodersBusy;
-}
-
-bool PagePipeline::HandOut(bool* encodersBusy, int* awaitedPart) {
-  for (;;) {
-    const int page = nextPage_;
-    if (page > endPage_) return true;
-    const int owner = OwnerOf(page);
-    Part& part = parts_[static_cast<size_t>(owner - 1)];
-    if (part.files.empty()) {
-      if (!part.settled) {
-        *awaitedPart = owner;
-        return false;
-      }
-      if (page == endPage_) return true;
-      // Its renderer ended without this page: the document has no more, unless another
-      // renderer still has some to give.
-      bool more = false;
-      for (const Part& other : parts_) more = more || !other.settled || !other.files.empty();
-      if (!more) return true;
-      ++nextPage_;
+    if (!hooks_.mayTake()) {
+      taking_ = false;
       continue;
     }
-    // A page is still being written until its renderer writes the next or returns.
-    if (!part.settled && part.files.size() < 2) {
-      *awaitedPart = owner;
-      return false;
-    }
-    if (!taking_) return false;
-    // The page a failed renderer cut short is recorded, but takes no place among the pages.
-    const bool failedHere = page == endPage_;
-    if (!failedHere) {
-      // Pages are handed out as encoders come free, so that a stop or the end of the file's
-      // time finds most of them still in the folders. With several renderers, each of which
-      // keeps a page the pipeline cannot take yet, a page is handed out only to an encoder
-      // that is free: the encoder wakes the watcher as it ends a page.
-      const size_t handedOut =
-          parts_.size() > 1 ? waiting_.size() + static_cast<size_t>(busy_) : waiting_.size();
-      if (handedOut >= static_cast<size_t>(std::max(setup_.encoders, 1))) {
-        *encodersBusy = true;
-        return false;
-      }
-      if (!hooks_.mayTake()) {
-        taking_ = false;
-        return false;
-      }
-    }
-    std::string file = std::move(part.files.front());
-    part.files.erase(part.files.begin());
-    ++part.taken;
-    ++nextPage_;
+    --unknown;
     known_.insert(file);
     PageRecord record{file, PageState::Waiting, {}};
-    if (parts_.size() > 1) {
-      // Named as a lone renderer would have named it.
-      record.page = PageFileName(setup_.folder, setup_.baseName, page);
-      if (::rename(file.c_str(), record.page.c_str()) != 0) {
-        record.state = PageState::Failed;
-        record.outcome.error = "Cannot take the page file " + file + ": " + std::strerror(errno);
-        ::unlink(file.c_str());
-        records_.push_back(std::move(record));
-        continue;
-      }
-    }
-    if (failedHere || !PageFileIsWhole(record.page)) {
+    if (!PageFileIsWhole(file)) {
       // Cut short: the renderer moved on (or ended) without finishing it. It is never converted.
-      ::unlink(record.page.c_str());
       record.state = PageState::Cut;
+      ::unlink(file.c_str());
+      --present;
       records_.push_back(std::move(record));
-      if (failedHere) return true;
       continue;
     }
     records_.push_back(std::move(record));
     waiting_.push_back(records_.size() - 1);
     changed_.notify_all();
   }
+
+  const bool hold = !returned && taking_ && setup_.holdAt > 0 && present >= setup_.holdAt &&
+                    busy_ > 0 && memoryWaits_ == 0;
+  HoldRenderer(lock, hold);
+  if (!returned) return false;
+  if (!taking_) {
+    leftInFolder_ = unknown;
+    return true;
+  }
+  return unknown == 0 && !encodersBusy;
 }
 
-void PagePipeline::SteerRenderers(std::unique_lock<std::mutex>& lock, const std::vector<bool>& hold,
-                                  const std::vector<int>& stop) {
-  std::vector<std::pair<int, bool>> changes;
-  for (size_t i = 0; i < parts_.size(); ++i) {
-    if (parts_[i].held == hold[i]) continue;
-    parts_[i].held = hold[i];
-    changes.emplace_back(static_cast<int>(i) + 1, hold[i]);
-  }
-  if (changes.empty() && stop.empty()) return;
+void PagePipeline::HoldRenderer(std::unique_lock<std::mutex>& lock, bool hold) {
+  if (hold == held_) return;
+  held_ = hold;
+  if (!hooks_.holdRenderer) return;
   lock.unlock();
-  for (const auto& [part, held] : changes) {
-    if (hooks_.holdRenderer) hooks_.holdRenderer(part, held);
-  }
-  for (int part : stop) {
-    if (hooks_.stopRenderer) hooks_.stopRenderer(part);
-  }
+  hooks_.holdRenderer(hold);
   lock.lock();
 }
 

@@ -28,11 +28,6 @@ class PageRenderer {
   // callable from any thread. Abort ends a held rendering too. A renderer that cannot hold its
   // interpreter ignores the call.
   virtual void Pause(int /*handle*/, bool /*paused*/) {}
-  // Makes later Render calls of this handle write only the document's pages part,
-  // part + parts, part + 2 * parts, ... (counted from 1), numbered 1, 2, 3... in the pattern, so
-  // that several handles can render one file at once. False when the renderer cannot: it then
-  // renders every page.
-  virtual bool SetPageSet(int /*handle*/, int /*part*/, int /*parts*/) { return false; }
 };
 
 }  // namespace orvalis

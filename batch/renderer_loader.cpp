@@ -56,7 +56,6 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   LookUp(handle, "RendererLastError", &renderer->lastError_, nullptr);
   LookUp(handle, "RendererSetMemoryLimit", &renderer->setMemoryLimit_, nullptr);
   LookUp(handle, "RendererPause", &renderer->pause_, nullptr);
-  LookUp(handle, "RendererSetPageSet", &renderer->setPageSet_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";

@@ -21,10 +21,9 @@ class RendererLibrary : public PageRenderer {
  public:
   // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
   // finds RendererOpen, RenderToBitmaps, RendererClose and RendererAbort (required) and
-  // RendererLastError, RendererSetMemoryLimit, RendererPause and RendererSetPageSet (optional:
-  // without them a failure has no interpreter text, the interpreter keeps the plug-in's own
-  // memory cap, it cannot be held while the pages it wrote wait to be converted, and one
-  // interpreter renders every page of a file), and checks that the
+  // RendererLastError, RendererSetMemoryLimit and RendererPause (optional: without them a
+  // failure has no interpreter text, the interpreter keeps the plug-in's own memory cap, and it
+  // cannot be held while the pages it wrote wait to be converted), and checks that the
   // renderer can open a handle (that is, that gs can be found). On failure: nullptr, `message` gets
   // kRendererLoadFailedMessage and `detail` (when given) what exactly was missing.
   static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
@@ -49,9 +48,6 @@ class RendererLibrary : public PageRenderer {
   }
   void Pause(int handle, bool paused) override {
     if (pause_ != nullptr) pause_(handle, paused ? 1 : 0);
-  }
-  bool SetPageSet(int handle, int part, int parts) override {
-    return setPageSet_ != nullptr && setPageSet_(handle, part, parts) == 1;
   }
 
   // The plug-in's own result: TAVRINX_RENDER_SUCCEEDED, _FAILED or _ABORTED.
@@ -78,7 +74,6 @@ class RendererLibrary : public PageRenderer {
   RendererLastErrorFn lastError_ = nullptr;
   RendererSetMemoryLimitFn setMemoryLimit_ = nullptr;
   RendererPauseFn pause_ = nullptr;
-  RendererSetPageSetFn setPageSet_ = nullptr;
 };
 
 }  // namespace orvalis

@@ -11,9 +11,7 @@
 # generated with groff; with ORVALIS_BENCH_CORPUS naming a folder of real .ps documents (such as
 # a shared corpus), those documents as well.
 # Then one long document (the bash manual): wall time beside gs for each format, peak temporary
-# disk and memory at 300 dpi, and four copies at once (long_document_tables below). With one
-# processor per job, "orvalis --jobs N" draws the one document with two interpreters (odd and
-# even pages) and "--jobs 1" with one. BEFORE=DIR
+# disk and memory at 300 dpi, and four copies at once (long_document_tables below). BEFORE=DIR
 # adds another build's orvalis-cli to those tables, timed in the same run; CORPUS=0 skips the
 # corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
 set -euo pipefail

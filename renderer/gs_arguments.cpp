@@ -78,22 +78,20 @@ std::optional<std::string> EscapeOutputPattern(std::string_view pattern) {
 }
 
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
-                                              const std::string& escapedPattern, int xdpi, int ydpi,
-                                              PageSet pages) {
-  std::vector<std::string> arguments = {gsPath,
-                                        "-q",
-                                        "-dSAFER",
-                                        "-dBATCH",
-                                        "-dNOPAUSE",
-                                        "-sDEVICE=bmp16m",
-                                        "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
-                                        "-dTextAlphaBits=4",
-                                        "-dGraphicsAlphaBits=4"};
-  if (pages.parts == 2) arguments.push_back(pages.part == 1 ? "-sPageList=odd" : "-sPageList=even");
-  arguments.push_back("-sOutputFile=" + escapedPattern);
-  arguments.push_back("-f");
-  arguments.push_back(psPath);
-  return arguments;
+                                              const std::string& escapedPattern, int xdpi,
+                                              int ydpi) {
+  return {gsPath,
+          "-q",
+          "-dSAFER",
+          "-dBATCH",
+          "-dNOPAUSE",
+          "-sDEVICE=bmp16m",
+          "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
+          "-dTextAlphaBits=4",
+          "-dGraphicsAlphaBits=4",
+          "-sOutputFile=" + escapedPattern,
+          "-f",
+          psPath};
 }
 
 }  // namespace orvalis::renderer

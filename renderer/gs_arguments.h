@@ -20,21 +20,10 @@ std::optional<std::string> FindProgramOnPath(std::string_view program);
 // nullopt when the file-name part has no page-number conversion.
 std::optional<std::string> EscapeOutputPattern(std::string_view pattern);
 
-// Which of a document's pages a rendering writes: every `parts`-th page from page `part` (both
-// counted from 1). Ghostscript selects every other page by itself, so `parts` is 1 or 2.
-struct PageSet {
-  int part = 1;
-  int parts = 1;
-  static constexpr int kMostParts = 2;
-  bool IsValid() const { return parts >= 1 && parts <= kMostParts && part >= 1 && part <= parts; }
-};
-
 // gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r<x>x<y> -dTextAlphaBits=4
-// -dGraphicsAlphaBits=4 [-sPageList=odd|even] -sOutputFile=<escapedPattern> -f <psPath>, with
-// `gsPath` as argv[0]. The page list is there only when the set is not every page; gs then
-// numbers the pages it writes 1, 2, 3… in their order.
+// -dGraphicsAlphaBits=4 -sOutputFile=<escapedPattern> -f <psPath>, with `gsPath` as argv[0].
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
-                                              const std::string& escapedPattern, int xdpi, int ydpi,
-                                              PageSet pages = {});
+                                              const std::string& escapedPattern, int xdpi,
+                                              int ydpi);
 
 }  // namespace orvalis::renderer

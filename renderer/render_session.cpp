@@ -385,7 +385,6 @@ std::string FailureMessage(int status, const std::string& summary) {
 
 int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int ydpi) {
   int wakeFd = -1;
-  PageSet pages;
   {
     std::lock_guard lock(mutex_);
     if (busy_) return TAVRINX_RENDER_FAILED;  // the running rendering keeps its own message
@@ -401,7 +400,6 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
     busy_ = true;
     paused_ = false;
     wakeFd_ = wakeFd;
-    pages = pageSet_;
     lastError_.clear();
   }
 
@@ -411,7 +409,7 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
   } else if (pattern == nullptr || pattern[0] == '\0') {
     outcome.message = "no output file pattern given";
   } else {
-    outcome = RunInterpreter(psPath, pattern, xdpi, ydpi, pages, wakeFd);
+    outcome = RunInterpreter(psPath, pattern, xdpi, ydpi, wakeFd);
   }
 
   std::lock_guard lock(mutex_);
@@ -424,7 +422,7 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
 
 RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                                      const std::string& pattern, int xdpi, int ydpi,
-                                                     PageSet pages, int wakeFd) {
+                                                     int wakeFd) {
   // Absolute paths: a name starting with '-' or '@' is then never read as an option, and the
   // child can work in its own folder.
   std::error_code sourceError;
@@ -471,7 +469,7 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
     gsPattern = std::string(kPlainPagePrefix) + "%d" + std::string(kPlainPageSuffix);
   }
   SpawnRequest request;
-  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi, pages);
+  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi);
   request.environment = ChildEnvironment(scratch->Path());
   request.workingFolder = scratch->Path();
   request.addressSpaceLimit = addressSpaceLimit_;

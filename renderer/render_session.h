@@ -12,8 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "renderer/gs_arguments.h"
-
 namespace orvalis::renderer {
 
 // Starts the lines of a failure reason that the interpreter printed (and so the document may
@@ -65,14 +63,6 @@ class RenderSession {
   void SetAddressSpaceLimit(uint64_t bytes) {
     addressSpaceLimit_ = std::max(bytes, kMinAddressSpace);
   }
-  // Renders only these pages in the next renderings; false (and nothing changes) when the set is
-  // not one the interpreter can select.
-  bool SetPageSet(PageSet pages) {
-    if (!pages.IsValid()) return false;
-    std::lock_guard lock(mutex_);
-    pageSet_ = pages;
-    return true;
-  }
   // The reason of the last failure or stop; "" after a success.
   const char* LastError() const { return lastError_.c_str(); }
 
@@ -83,7 +73,7 @@ class RenderSession {
   };
 
   Outcome RunInterpreter(const std::string& psPath, const std::string& pattern, int xdpi, int ydpi,
-                         PageSet pages, int wakeFd);
+                         int wakeFd);
 
   const std::string gsPath_;
   std::optional<uint64_t> freeSpaceFloor_;
@@ -94,7 +84,6 @@ class RenderSession {
   int wakeFd_ = -1;       // eventfd that wakes the running rendering, or -1
   pid_t childGroup_ = 0;  // the running interpreter's process group until it is reaped, or 0
   bool paused_ = false;
-  PageSet pageSet_;
   std::string lastError_;
 };
 

@@ -95,11 +95,6 @@ TAVRINX_EXPORT void RendererPause(int handle, int paused) {
     session->Pause(paused != 0);
 }
 
-TAVRINX_EXPORT int RendererSetPageSet(int handle, int part, int parts) {
-  const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
-  return session && session->SetPageSet({part, parts}) ? 1 : 0;
-}
-
 TAVRINX_EXPORT const char* RendererLastError(int handle) {
   const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;

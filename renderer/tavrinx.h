@@ -11,8 +11,8 @@
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
- * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause and
- * RendererSetPageSet are optional. All strings are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * every renderer plug-in; RendererLastError, RendererSetMemoryLimit and RendererPause are
+ * optional. All strings are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
@@ -68,15 +68,6 @@ TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes)
  * ends whether held or not; a new rendering starts running. Unknown handles are ignored. */
 TAVRINX_EXPORT void RendererPause(int handle, int paused);
 
-/* Optional: the later renderings of this handle write only part `part` of `parts` of the pages:
- * the document's pages part, part + parts, part + 2 * parts, ... (counted from 1). They are
- * written under consecutive numbers from 1, in their order: with 2 parts, part 2 writes the
- * document's pages 2, 4 and 6 as pages 1, 2 and 3 of the pattern. A program renders one file with
- * several handles at once this way, one handle per part and one folder per handle. `parts` is 1
- * (every page: the default) or 2. Returns 1 when set; 0 for an unknown handle or a set it cannot
- * render, and nothing changes then. */
-TAVRINX_EXPORT int RendererSetPageSet(int handle, int part, int parts);
-
 /* Entry-point types, for dlsym. */
 typedef int (*RendererOpenFn)(void);
 typedef int (*RenderToBitmapsFn)(int, const char*, const char*, int, int);
@@ -85,7 +76,6 @@ typedef void (*RendererCloseFn)(int);
 typedef const char* (*RendererLastErrorFn)(int);
 typedef void (*RendererSetMemoryLimitFn)(int, unsigned long long);
 typedef void (*RendererPauseFn)(int, int);
-typedef int (*RendererSetPageSetFn)(int, int, int);
 
 #ifdef __cplusplus
 }

@@ -16,9 +16,12 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/oracle.h"
+#include "tests/support/stateful_documents.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -152,6 +155,94 @@ TEST_F(Cli, MergedTiffKeepsPageOrder) {
     EXPECT_EQ(tif->frames, 3);
     // The square's red grows with the page number.
     EXPECT_NEAR(tif->At(200, 842 - 200)[0], (page + 1) * 0.3 * 255, 2) << page;
+  }
+}
+
+// The files of a folder, sorted by name.
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// One interpreter draws each file at every --jobs: documents whose pages depend on the whole
+// run (copies, page counters brought back by restore, a clock seed) give the pages of one run,
+// named 1..N in its order, one file per run and all of them merged in one run.
+TEST_F(Cli, StatefulDocumentsGiveThePagesOfOneRunAtEveryJobCount) {
+  fs::create_directories(dir.File("docs"));
+  std::string error;
+  const std::vector<test::StatefulDocument> documents =
+      test::WriteStatefulDocuments(dir.File("docs"), &error);
+  ASSERT_FALSE(documents.empty()) << error;
+  for (const std::string jobs : {"1", "2", "4"}) {
+    for (const test::StatefulDocument& document : documents) {
+      SCOPED_TRACE("--jobs " + jobs + ", " + document.name);
+      const std::string out = dir.File("jobs" + jobs + "/" + document.stem) + "/";
+      const test::CommandResult run =
+          Run({"-q", "-f", "png", "-o", out, "--dpi", "72", "--jobs", jobs, document.path});
+      ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+      const std::vector<std::string> images = test::ImagesOf(document, out, ".png");
+      EXPECT_EQ(Listing(out), images);
+      EXPECT_EQ(test::CheckImages(document, images), "");
+    }
+  }
+  std::vector<std::string> merge = {"-q",    "-f", "tif",    "--merge", "-o", dir.File("merged"),
+                                    "--dpi", "72", "--jobs", "4"};
+  for (const test::StatefulDocument& document : documents) merge.push_back(document.path);
+  const test::CommandResult merged = Run(merge);
+  ASSERT_EQ(merged.exitCode, 0) << merged.out << merged.err;
+  EXPECT_EQ(Listing(dir.File("merged")).size(), documents.size());
+  for (const test::StatefulDocument& document : documents) {
+    EXPECT_EQ(test::CheckImages(document, {dir.File("merged/" + document.stem + ".tif")}), "");
+  }
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+// An output disk that fills up fails the file with the disk named, page by page and merged
+// (not merely "the rendering was stopped"), and leaves no half-written file on it.
+TEST_F(Cli, AFullOutputDiskIsNamed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  // Letter pages at 100 dpi: 2.8 MB each uncompressed; the disk takes two at the most.
+  const std::string doc = Write(
+      "many.ps", "%!PS\n1 1 6 { 40 mul 255 div setgray 0 0 612 792 rectfill showpage } for\n");
+  const std::string small = dir.File("small");
+  fs::create_directories(small);
+  const struct {
+    const char* name;
+    std::vector<std::string> format;
+    const char* kept;  // the images a full disk may leave, as a pattern
+  } cases[] = {
+      {"per page", {"-f", "bmp"}, "many_00[0-9][.]bmp"},
+      {"merged", {"-f", "tif", "--merge", "--compression", "uncompressed"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A tmpfs of the test's own, in a mount namespace that ends with the command; what is left
+    // on the disk is listed after the marker line.
+    const std::string script =
+        "mount -t tmpfs -o size=6m tmpfs \"$0\" || exit 99; \"$@\"; status=$?; "
+        "echo '== left =='; ls -A \"$0\"; exit $status";
+    std::vector<std::string> args = {"unshare", "-m", "sh", "-c", script, small};
+    const std::vector<std::string> convert = {"env",       "TMPDIR=" + Tmp(), CliPath(),
+                                              "--profile", dir.File("p.ini"), "-o",
+                                              small,       "--dpi",           "100"};
+    args.insert(args.end(), convert.begin(), convert.end());
+    args.insert(args.end(), c.format.begin(), c.format.end());
+    args.push_back(doc);
+    const test::CommandResult run = test::RunCommand(args);
+    ASSERT_EQ(run.exitCode, 1) << run.out << run.err;
+    const std::string leftMarker = "== left ==\n";
+    const size_t marker = run.out.find(leftMarker);
+    ASSERT_NE(marker, std::string::npos) << run.out;
+    const std::string said = run.out.substr(0, marker);
+    EXPECT_NE(said.find("the disk holding " + small), std::string::npos) << said;
+    EXPECT_EQ(said.find("rendering was stopped"), std::string::npos) << said;
+    std::istringstream left(run.out.substr(marker + leftMarker.size()));
+    for (std::string name; std::getline(left, name);) {
+      EXPECT_TRUE(c.kept != nullptr && std::regex_match(name, std::regex(c.kept))) << name;
+    }
+    EXPECT_TRUE(TmpIsEmpty());
   }
 }
 

@@ -60,18 +60,6 @@ TEST(GhostscriptArguments, AreExactlyTheRendererCommandLine) {
                                              "/t/-x \"q\".ps"};
   EXPECT_EQ(GhostscriptArguments("/usr/bin/gs", "/t/-x \"q\".ps", "/t/a b_%03d.bmp", 150, 300),
             expected);
-  // A page set adds Ghostscript's page list before the output file.
-  for (const auto& [part, list] :
-       {std::pair{1, "-sPageList=odd"}, std::pair{2, "-sPageList=even"}}) {
-    std::vector<std::string> withList = expected;
-    withList.insert(withList.end() - 3, list);
-    EXPECT_EQ(GhostscriptArguments("/usr/bin/gs", "/t/-x \"q\".ps", "/t/a b_%03d.bmp", 150, 300,
-                                   {part, 2}),
-              withList);
-  }
-  EXPECT_EQ(
-      GhostscriptArguments("/usr/bin/gs", "/t/-x \"q\".ps", "/t/a b_%03d.bmp", 150, 300, {1, 1}),
-      expected);
 }
 
 TEST(FindProgramOnPath, TakesTheFirstExecutableAndSkipsRelativeEntries) {

@@ -410,37 +410,6 @@ TEST_F(RendererTest, HandlesRenderAtTheSameTimeOnSeveralThreads) {
   }
 }
 
-// Two handles share a document's pages: part 1 of 2 writes the odd pages, part 2 the even ones,
-// each numbered by its place among its own. Sets gs cannot select are refused and change nothing.
-TEST_F(RendererTest, PageSetsShareTheDocumentsPagesOut) {
-  WriteText(dir_.Path() / "five.ps", Document(5));
-  const int handles[] = {library_->Open(), library_->Open()};
-  for (int part = 1; part <= 2; ++part) {
-    const int handle = handles[part - 1];
-    EXPECT_FALSE(library_->SetPageSet(handle, part, 3));
-    EXPECT_FALSE(library_->SetPageSet(handle, 3, 2));
-    EXPECT_FALSE(library_->SetPageSet(handle, 0, 2));
-    EXPECT_TRUE(library_->SetPageSet(handle, part, 2));
-    const fs::path pages = dir_.Path() / ("part" + std::to_string(part));
-    fs::create_directory(pages);
-    EXPECT_EQ(library_->RenderToBitmaps(handle, dir_.File("five.ps"),
-                                        (pages / "five_%03d.bmp").string(), 72, 72),
-              TAVRINX_RENDER_SUCCEEDED)
-        << library_->LastError(handle);
-    const std::vector<std::string> written = Entries(pages);
-    ASSERT_EQ(written.size(), part == 1 ? 3u : 2u);
-    for (size_t place = 0; place < written.size(); ++place) {
-      EXPECT_EQ(written[place], "five_00" + std::to_string(place + 1) + ".bmp");
-      const int page = part + 2 * static_cast<int>(place);
-      const auto image = test::PillowDecode((pages / written[place]).string());
-      ASSERT_TRUE(image);
-      EXPECT_NEAR(image->At(72, 36)[0], page * 40, 1) << "document page " << page;
-    }
-    library_->Close(handle);
-  }
-  EXPECT_FALSE(library_->SetPageSet(987654, 1, 2));
-}
-
 TEST_F(RendererTest, UnknownHandlesAreRefused) {
   EXPECT_EQ(library_->RenderToBitmaps(987654, dir_.File("x.ps"), dir_.File("x_%03d.bmp"), 72, 72),
             TAVRINX_RENDER_FAILED);

@@ -101,4 +101,42 @@ std::optional<OracleImage> PillowDecode(const std::string& path, int frame, std:
   return image;
 }
 
+std::optional<std::vector<std::vector<Rgb>>> PillowSamples(
+    const std::vector<std::string>& paths, const std::vector<std::array<double, 2>>& points,
+    std::string* error) {
+  std::string where;
+  for (const auto& [x, y] : points) {
+    if (!where.empty()) where += ';';
+    where += std::to_string(x) + ',' + std::to_string(y);
+  }
+  std::vector<std::string> argv = {"/usr/bin/python3", ORVALIS_TEST_SUPPORT_DIR "/pil_samples.py",
+                                   where};
+  argv.insert(argv.end(), paths.begin(), paths.end());
+  const CommandResult run = RunCommand(argv);
+  std::vector<std::vector<Rgb>> frames;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("error: ", 0) == 0) {
+      if (error) *error = line;
+      return std::nullopt;
+    }
+    std::istringstream values(line);
+    std::vector<Rgb> colours;
+    for (int r, g, b; values >> r >> g >> b;) {
+      colours.push_back(
+          {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
+    }
+    if (colours.size() != points.size()) {
+      if (error) *error = "unexpected output of pil_samples.py: " + line;
+      return std::nullopt;
+    }
+    frames.push_back(std::move(colours));
+  }
+  if (run.exitCode != 0) {
+    if (error) *error = run.err.empty() ? "pil_samples.py failed" : run.err;
+    return std::nullopt;
+  }
+  return frames;
+}
+
 }  // namespace orvalis::test

@@ -132,17 +132,6 @@ std::span<const std::string_view> ProfileKeys() {
   return kProfileKeys;
 }
 
-std::vector<Seed> DeclaredPagesSeeds() {
-  auto text = [](std::string_view s) { return Bytes(s.begin(), s.end()); };
-  return {
-      {"header.ps", text("%!PS-Adobe-3.0\n%%Creator: groff\n%%Pages: 87\n%%EndComments\n")},
-      {"atend.ps", text("%!PS-Adobe-3.0\r\n%%Pages: (atend)\r\n%%EndComments\r\nshowpage\r\n"
-                        "%%Trailer\r\n%%Pages: 12 -1\r\n%%EOF\r\n")},
-      {"epsf.ps", text("%!PS-Adobe-2.0 EPSF-1.2\n%%BoundingBox: 17 171 567 739\n")},
-      {"odd.ps", text("%!PS\r%%Pages:\t99999999999\r%%Pages: -1\n%%EndComments\n%%Pages: 3\n")},
-  };
-}
-
 std::vector<Seed> ProfileSeeds() {
   auto text = [](std::string_view s) { return Bytes(s.begin(), s.end()); };
   return {

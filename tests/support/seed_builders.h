@@ -50,12 +50,6 @@ bool AppendTiffPage(RasterImageTIF& tiff, ByteStream* stream, TiffPageChoice cho
 // Documents of one or two pages and bare headers, each behind a page-choice byte.
 std::vector<Seed> TiffAppendSeeds();
 
-// ---- PostScript structuring comments ----
-
-// Headers that declare page counts in every way DeclaredPageCount reads them, and a few that
-// come close.
-std::vector<Seed> DeclaredPagesSeeds();
-
 // ---- Settings files ----
 
 // Every settings key.

@@ -19,6 +19,7 @@
 
 #include "batch/renderer_loader.h"
 #include "tests/support/oracle.h"
+#include "tests/support/stateful_documents.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/window/main_dialog.h"
@@ -65,13 +66,16 @@ class WindowRunTest : public QObject {
   std::string Write(const std::string& name, const std::string& text) {
     return test::WriteScript(dir_->Path().string(), name, text);
   }
-  // A window converting into out/ as PNG, with the window's own pauses.
-  void Open(const std::vector<std::string>& files) {
+  // A window converting into out/ as PNG, with the window's own pauses unless `pacing` says
+  // otherwise, converting `threads` pages at once (0: one per processor, as the window does).
+  void Open(const std::vector<std::string>& files, int threads = 0,
+            BatchPacing pacing = kWindowPacing) {
     std::ofstream(dir_->File("Profile.ini"))
         << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
     WindowServices services =
         test::RecordingServices(*renderer_, dir_->File("Profile.ini"), record_);
-    services.batch.pacing = kWindowPacing;
+    services.batch.pacing = pacing;
+    services.batch.threads = threads;
     dialog_ = std::make_unique<MainDialog>(std::move(services));
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
@@ -121,6 +125,38 @@ class WindowRunTest : public QObject {
       QVERIFY(image->width > 500);  // a Letter or A4 page at 72 dpi
     }
     QVERIFY(fs::is_empty(tmp_));
+  }
+
+  // Documents whose pages depend on the whole run that draws them (copies, page counters
+  // brought back by restore, a clock seed) give the pages of one run, named 1..N in its order,
+  // however many pages the window converts at once.
+  void statefulDocumentsGiveThePagesOfOneRun() {
+    std::string error;
+    const std::vector<test::StatefulDocument> documents =
+        test::WriteStatefulDocuments(dir_->Path().string(), &error);
+    QVERIFY2(!documents.empty(), error.c_str());
+    std::vector<std::string> files;
+    for (const test::StatefulDocument& document : documents) files.push_back(document.path);
+    for (const int threads : {1, 2, 4}) {
+      Open(files, threads, kNoPacing);
+      Start()->click();
+      WaitForRunEnd(120000);
+      size_t images = 0;
+      for (size_t row = 0; row < documents.size(); ++row) {
+        const test::StatefulDocument& document = documents[row];
+        QCOMPARE(Status(static_cast<int>(row)), QStringLiteral("Succeed"));
+        const std::vector<std::string> written =
+            test::ImagesOf(document, dir_->File("out") + "/", ".png");
+        const std::string wrong = test::CheckImages(document, written);
+        QVERIFY2(wrong.empty(), (std::to_string(threads) + " threads: " + wrong).c_str());
+        images += written.size();
+      }
+      QCOMPARE(static_cast<size_t>(std::distance(fs::directory_iterator(dir_->File("out")), {})),
+               images);
+      QVERIFY(fs::is_empty(tmp_));
+      dialog_.reset();
+      fs::remove_all(dir_->File("out"));
+    }
   }
 
   void endlessDocumentIsStoppedAtOnce() {
