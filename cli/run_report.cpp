@@ -228,12 +228,10 @@ FileDescriptor OpenReport(const std::string& path, int flags, bool missingIsEmpt
 
 // A report is empty or begins with a JSON object (blank lines aside): anything else is a file
 // named by a slip (a PostScript file, some notes), which must not be appended to.
-bool HoldsAReport(const std::string& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsOpen()) return true;  // not readable: nothing to tell
+bool HoldsAReport(int readable) {
   char head[256];
   for (off_t at = 0;;) {
-    const ssize_t got = ::pread(fd.Get(), head, sizeof head, at);
+    const ssize_t got = ::pread(readable, head, sizeof head, at);
     if (got <= 0) return true;
     for (ssize_t i = 0; i < got; ++i)
       if (!std::isspace(static_cast<unsigned char>(head[i]))) return head[i] == '{';
@@ -247,10 +245,9 @@ std::string NotAReport(const std::string& path) {
 }
 
 // False when the last byte of the file is there and is no line break.
-bool EndsWithLineBreak(const std::string& path, off_t size) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+bool EndsWithLineBreak(int readable, off_t size) {
   char last = '\n';
-  return !fd.IsOpen() || ::pread(fd.Get(), &last, 1, size - 1) != 1 || last == '\n';
+  return ::pread(readable, &last, 1, size - 1) != 1 || last == '\n';
 }
 
 }  // namespace
@@ -258,14 +255,18 @@ bool EndsWithLineBreak(const std::string& path, off_t size) {
 std::unique_ptr<ReportWriter> ReportWriter::Open(const std::string& path, std::string* error) {
   FileDescriptor fd = OpenReport(path, O_WRONLY | O_APPEND | O_CREAT, false, error);
   if (!fd.IsOpen()) return nullptr;
-  if (!HoldsAReport(path)) {
+  // What the file holds is read through a descriptor of its own (one that only writes cannot
+  // read); a file that cannot be read is taken as it is.
+  const FileDescriptor reading(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (reading.IsOpen() && !HoldsAReport(reading.Get())) {
     *error = NotAReport(path);
     return nullptr;
   }
   // A line an earlier run left cut short (a full disk) is ended, so that the first record of
   // this run does not run into it and get lost with it.
   struct stat info {};
-  if (::fstat(fd.Get(), &info) == 0 && info.st_size > 0 && !EndsWithLineBreak(path, info.st_size)) {
+  if (reading.IsOpen() && ::fstat(fd.Get(), &info) == 0 && info.st_size > 0 &&
+      !EndsWithLineBreak(reading.Get(), info.st_size)) {
     ssize_t written;
     do {
       written = ::write(fd.Get(), "\n", 1);
@@ -299,7 +300,7 @@ std::optional<ResumeIndex> ResumeIndex::Load(const std::string& path, std::strin
     *error = "cannot read the report " + path + ": it is larger than the 16 GiB a report may be";
     return std::nullopt;
   }
-  if (!HoldsAReport(path)) {
+  if (!HoldsAReport(fd.Get())) {
     *error = NotAReport(path);
     return std::nullopt;
   }
