@@ -77,7 +77,8 @@ std::string OutputClash(const std::string& path, const RunFiles& run) {
     return it->second;
   };
   for (const fs::path& name : names) {
-    const std::optional<std::string_view> base = ImageBase(name.filename().native(), run.settings);
+    const std::string fileName = name.filename().string();
+    const std::optional<std::string_view> base = ImageBase(fileName, run.settings);
     for (const std::string& source : run.sources) {
       if (base && fs::path(source).stem().native() == *base &&
           folderOf(source) == name.parent_path())
