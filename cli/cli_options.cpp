@@ -9,12 +9,12 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <string_view>
 
+#include "batch/memory_budget.h"
 #include "batch/output_format.h"
+#include "cli/path_list.h"
 #include "engine/converter.h"
 #include "platform/paths.h"
 #include "platform/profile_ini.h"
@@ -39,8 +39,9 @@ const char kHelpIntroduction[] =
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
     "A value may follow its option as the next word or after '=' (--format=png), and a short\n"
     "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
-    "A value that begins with '-' must be joined (--output=-dir). After --, every word is a\n"
-    "PATH.\n"
+    "A value that begins with '-' must be joined (--output=-dir). An option given twice counts\n"
+    "with its later value, but --files-from, --report, --resume and --profile may be given\n"
+    "once each. After --, every word is a PATH.\n"
     "\n";
 
 const char kHelpOptions[] =
@@ -62,17 +63,20 @@ const char kHelpOptions[] =
     "                       conversion together; the pages complete by then are still\n"
     "                       converted and kept, and the file fails\n"
     "      --memory SIZE    memory the run's interpreters and pages share, such as 4G or\n"
-    "                       512M (default: three quarters of the memory available at start)\n"
+    "                       512M, at least 256M (default: three quarters of the memory\n"
+    "                       available at start)\n"
     "      --profile FILE   read the settings from FILE instead of Profile.ini\n"
     "  -q, --quiet          print only failures\n"
     "      --help, --version\n"
     "\n"
     "Large batches:\n"
     "      --files-from F   also convert the paths listed in F, one per line ('-' reads\n"
-    "                       standard input)\n"
+    "                       standard input); at most 1 GiB, 4095 bytes a path\n"
     "      --null           the list of --files-from is separated by NUL bytes (find -print0)\n"
     "      --report FILE    append one JSON line per file to FILE: source, size, modification\n"
-    "                       time, status, reason, outputs, pages, seconds, settings digest\n"
+    "                       time, status, reason, outputs with their sizes and times, pages,\n"
+    "                       seconds, settings digest. FILE is a regular file or none yet,\n"
+    "                       and no file the run reads or writes otherwise\n"
     "      --resume FILE    skip every file that the report FILE records as converted, when\n"
     "                       the file, the settings and its images are as they were; the run's\n"
     "                       own records are appended to FILE unless --report names another\n"
@@ -166,6 +170,9 @@ struct OptionSpec {
   const char* names;  // "-f,--format"
   bool takesValue;
   ApplyOption apply;
+  // A file the run reads or appends to: given twice, one of the two would be dropped unsaid.
+  // Any other option may be repeated, its later value counting.
+  bool once = false;
 };
 
 template <std::string CliOptions::*field>
@@ -274,19 +281,30 @@ const OptionSpec kOptions[] = {
      }},
     {"--memory", true,
      [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
-       // Less than a mebibyte cannot hold one page: that is a slip (4 for 4G), not a budget.
-       const std::optional<uint64_t> bytes = ParseByteSize(value);
-       if (!bytes || *bytes < (uint64_t{1} << 20)) {
-         *error = "--memory needs a size of at least 1M, such as 4G, 512M or 1073741824 (bytes)";
+       bool tooLarge = false;
+       const std::optional<uint64_t> bytes = ParseByteSize(value, &tooLarge);
+       if (tooLarge) {
+         *error = "--memory " + std::string(value) + " is more than 64 bits can count";
+         return false;
+       }
+       if (!bytes) {
+         *error = "--memory needs a size such as 4G, 512M or 1073741824 (bytes)";
+         return false;
+       }
+       // Below what one interpreter needs to start, every file would fail: a slip (4 for 4G).
+       if (*bytes < MemoryBudget::kInterpreterFloor) {
+         *error = "--memory needs at least " +
+                  std::to_string(MemoryBudget::kInterpreterFloor >> 20) +
+                  "M, the least an interpreter starts with";
          return false;
        }
        o.memoryBytes = *bytes;
        return true;
      }},
-    {"--profile", true, SetText<&CliOptions::profile>},
-    {"--report", true, SetText<&CliOptions::report>},
-    {"--resume", true, SetText<&CliOptions::resume>},
-    {"--files-from", true, SetText<&CliOptions::filesFrom>},
+    {"--profile", true, SetText<&CliOptions::profile>, true},
+    {"--report", true, SetText<&CliOptions::report>, true},
+    {"--resume", true, SetText<&CliOptions::resume>, true},
+    {"--files-from", true, SetText<&CliOptions::filesFrom>, true},
     {"--null", false, SetFlag<&CliOptions::nullSeparated>},
     {"--skip-existing", false, SetFlag<&CliOptions::skipExisting>},
 };
@@ -302,11 +320,67 @@ std::string MismatchMessage(const std::string& what) {
                                                          : name + " needs a value";
 }
 
-bool HasPostScriptExtension(const fs::path& path) {
-  return Lower(path.extension().string()) == ".ps";
+// The option of the table that has `name` ("-o" or "--output"), or nullptr.
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& spec : kOptions) {
+    std::string_view names = spec.names;
+    while (!names.empty()) {
+      const size_t comma = names.find(',');
+      if (names.substr(0, comma) == name) return &spec;
+      names = comma == std::string_view::npos ? "" : names.substr(comma + 1);
+    }
+  }
+  return nullptr;
+}
+
+std::string_view LongName(const OptionSpec& spec) {
+  const std::string_view names = spec.names;
+  return names.substr(names.rfind(',') + 1);
+}
+
+// CLI11 takes the word after an option that needs a value whatever that word is, so that a slip
+// (-o -q, --report --resume) would name a folder or a file after an option. A value that begins
+// with '-' must therefore be joined to its option; "-" alone ("--files-from -") is a value.
+bool CheckSeparateValues(int argc, const char* const* argv, std::string* error) {
+  auto looksLikeOption = [](std::string_view word) { return word.size() > 1 && word[0] == '-'; };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") return true;
+    if (!looksLikeOption(word)) continue;
+    std::string given;  // the option whose value is the next word
+    const OptionSpec* spec = nullptr;
+    if (word.starts_with("--")) {
+      if (word.find('=') != std::string_view::npos) continue;
+      given = word;
+      spec = FindOption(word);
+    } else {
+      // A bundle of short options (-qf): the first that takes a value takes the rest of the
+      // word, or the next word when it ends the bundle.
+      size_t at = 1;
+      while (at < word.size() && (spec = FindOption(std::string{'-', word[at]})) != nullptr &&
+             !spec->takesValue)
+        ++at;
+      if (spec == nullptr || at + 1 < word.size()) continue;
+      given = std::string{'-', word[at]};
+    }
+    if (spec == nullptr || !spec->takesValue || i + 1 >= argc) continue;
+    const std::string_view value = argv[i + 1];
+    if (looksLikeOption(value)) {
+      *error = given + " needs a value, and '" + std::string(value) +
+               "' is taken for an option; a value that begins with '-' must be joined: " +
+               std::string(LongName(*spec)) + "=" + std::string(value);
+      return false;
+    }
+    ++i;  // the value
+  }
+  return true;
 }
 
 }  // namespace
+
+bool HasPostScriptExtension(const std::filesystem::path& path) {
+  return Lower(path.extension().string()) == ".ps";
+}
 
 std::optional<int> FormatIndexOf(std::string_view name) {
   return IndexOf(kFormatNames, name);
@@ -316,10 +390,11 @@ std::string FormatNames() {
   return Joined(kFormatNames);
 }
 
-std::optional<uint64_t> ParseByteSize(std::string_view text) {
+std::optional<uint64_t> ParseByteSize(std::string_view text, bool* tooLarge) {
   uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end == text.data()) return std::nullopt;
+  const bool overflows = error == std::errc::result_out_of_range;
+  if ((error != std::errc() && !overflows) || end == text.data()) return std::nullopt;
   std::string unit = Lower(text.substr(static_cast<size_t>(end - text.data())));
   if (unit.ends_with("ib"))
     unit.resize(unit.size() - 2);
@@ -336,7 +411,11 @@ std::optional<uint64_t> ParseByteSize(std::string_view text) {
     shift = 40;
   else if (!unit.empty())
     return std::nullopt;
-  if (value == 0 || value > (UINT64_MAX >> shift)) return std::nullopt;
+  if (overflows || value > (UINT64_MAX >> shift)) {
+    if (tooLarge != nullptr) *tooLarge = true;
+    return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
   return value << shift;
 }
 
@@ -354,6 +433,7 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
   }
   CliOptions options;
   app.add_option("paths", options.paths);
+  if (!CheckSeparateValues(argc, argv, error)) return std::nullopt;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ArgumentMismatch& e) {
@@ -376,6 +456,10 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
                                    [&](const auto& entry) { return entry.first == option; });
     if (spec == specs.end()) continue;
     const size_t index = seen[option]++;
+    if (index == 1 && spec->second->once) {
+      *error = option->get_name() + " may be given only once";
+      return std::nullopt;
+    }
     const std::vector<std::string>& values = option->results();
     const std::string value =
         spec->second->takesValue && index < values.size() ? values[index] : "";
@@ -446,41 +530,6 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
                            : "--color '" + *o.color + "' is not offered for " + formatName +
                                  "; choose one of: " + Joined(offered);
   return false;
-}
-
-std::optional<std::vector<std::string>> ReadPathList(const std::string& file, bool nullSeparated,
-                                                     std::string* error) {
-  std::string bytes;
-  if (file == "-") {
-    bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
-  } else {
-    std::error_code ec;
-    if (fs::is_directory(file, ec)) {
-      *error = "cannot read the list " + file + ": it is a folder";
-      return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      *error = "cannot read the list " + file + ": " + std::strerror(errno);
-      return std::nullopt;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) {
-      *error = "cannot read the list " + file + ": " + std::strerror(errno);
-      return std::nullopt;
-    }
-  }
-  std::vector<std::string> paths;
-  const char separator = nullSeparated ? '\0' : '\n';
-  for (size_t start = 0; start < bytes.size();) {
-    size_t end = bytes.find(separator, start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string_view entry(bytes.data() + start, end - start);
-    if (!nullSeparated && entry.ends_with('\r')) entry.remove_suffix(1);
-    if (!entry.empty()) paths.emplace_back(entry);
-    start = end + 1;
-  }
-  return paths;
 }
 
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,

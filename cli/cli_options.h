@@ -3,6 +3,7 @@
 // run's own options, and the PostScript files to convert.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,8 +51,9 @@ std::optional<int> FormatIndexOf(std::string_view name);
 std::string FormatNames();
 
 // A size such as "4G", "512M", "64k" or plain bytes (K, M, G and T count in 1024s); nullopt for
-// anything else, zero, or a size that does not fit.
-std::optional<uint64_t> ParseByteSize(std::string_view text);
+// anything else, zero, or a size that does not fit in 64 bits (then `tooLarge`, when given, is
+// set).
+std::optional<uint64_t> ParseByteSize(std::string_view text, bool* tooLarge = nullptr);
 
 // Checks the settings file the run will read. A missing file is an error when the user named it
 // (`named`), and means the built-in defaults otherwise; a folder, a file that cannot be read or
@@ -62,10 +64,8 @@ bool CheckProfile(const std::string& path, bool named, std::string* error);
 // colour is not offered by the chosen format.
 bool ApplyOverrides(const CliOptions& options, ConversionSettings& settings, std::string* error);
 
-// The paths of a list: one per line, or separated by NUL bytes with `nullSeparated`. Empty
-// entries are skipped; a line may end in "\r\n". `-` reads standard input.
-std::optional<std::vector<std::string>> ReadPathList(const std::string& file, bool nullSeparated,
-                                                     std::string* error);
+// The name ends in ".ps", in any case.
+bool HasPostScriptExtension(const std::filesystem::path& path);
 
 // The .ps files named by the arguments: files as given (extension .ps in any case), folders
 // replaced by their .ps files sorted by name, not recursing. Absolute paths.

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "cli/name_encoding.h"
+
 namespace orvalis {
 
 ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool progressBar)
@@ -14,31 +16,6 @@ ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool prog
       progressBar_(progressBar && !quiet) {}
 
 namespace {
-
-// The length and code point of the UTF-8 sequence at `at`, or 0 when none starts there
-// (a stray continuation byte, an overlong form, a surrogate, a sequence cut short).
-size_t DecodeUtf8(std::string_view text, size_t at, char32_t* codePoint) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  char32_t value = 0, lowest = 0;
-  if (lead >= 0xC2 && lead <= 0xDF)
-    length = 2, value = lead & 0x1F, lowest = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF)
-    length = 3, value = lead & 0x0F, lowest = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4)
-    length = 4, value = lead & 0x07, lowest = 0x10000;
-  else
-    return 0;
-  if (at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(at + i) & 0x3F);
-  }
-  if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *codePoint = value;
-  return length;
-}
 
 bool IsHiddenCodePoint(char32_t c) {
   return (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
@@ -151,7 +128,9 @@ void ConsoleView::SetRowStatus(int row, const std::string&) {
 }
 
 void ConsoleView::RowFinished(int row, const RowResult& result) {
-  const int pages = PagesIn(result.outputs);  // opens a merged TIFF: not under the lock
+  // Opens a merged TIFF and looks at every image: not under the lock.
+  const int pages = PagesIn(result.outputs);
+  std::vector<std::optional<FileStamp>> outputStamps = StampsOf(result.outputs);
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
@@ -170,7 +149,7 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
                                                     ? std::chrono::steady_clock::now() - start.time
                                                     : std::chrono::duration<double>(0);
   Record({sources_[static_cast<size_t>(row)], start.stamp, result.status, result.reason,
-          result.outputs, pages, seconds.count(), settingsDigest_});
+          result.outputs, pages, seconds.count(), settingsDigest_, std::move(outputStamps)});
   DrawProgress();
 }
 

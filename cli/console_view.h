@@ -42,7 +42,7 @@ class ConsoleView : public BatchView {
   struct RowStart {
     bool started = false;
     std::chrono::steady_clock::time_point time;
-    std::optional<SourceStamp> stamp;
+    std::optional<FileStamp> stamp;
   };
 
   void PrintLine(const std::string& line, FILE* stream);

@@ -1,9 +1,11 @@
 // orvalis-cli: converts PostScript files into images from the command line, with the same
 // settings, driver and engine as the window. See CliHelp for the options.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -15,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "cli/console_view.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/report_guard.h"
 #include "cli/run_report.h"
 #include "cli/source_filter.h"
 
@@ -57,6 +60,11 @@ int Main(int argc, char** argv) {
   if (!ApplyOverrides(*options, settings, &error)) return UsageError(error);
   const std::optional<std::vector<std::string>> sources = CollectSources(*options, &error);
   if (!sources) return UsageError(error);
+  const RunFiles runFiles{*sources, settings, options->filesFrom, profile};
+  for (const std::string& report : {options->resume, options->report}) {
+    if (report.empty()) continue;
+    if (std::string clash = ReportClash(report, runFiles); !clash.empty()) return UsageError(clash);
+  }
   std::optional<RunRecords> records = OpenRunRecords(options->report, options->resume, &error);
   if (!records) return UsageError(error);
   const std::string digest = SettingsDigest(settings);
@@ -99,9 +107,17 @@ int Main(int argc, char** argv) {
   return view.AllSucceeded() ? 0 : kExitFailed;
 }
 
+// A descriptor 0, 1 or 2 that the caller left closed (>&-) would go to the next file opened:
+// a report opened there would take the console's lines. /dev/null holds each such place.
+void HoldStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  HoldStandardDescriptors();
   // A reader that goes away (orvalis-cli ... | head) must not kill the run half-way, leaving
   // temporary pages behind: the lines it no longer reads are dropped and the run completes.
   ::signal(SIGPIPE, SIG_IGN);

@@ -28,29 +28,37 @@ bool FirstOutputIsNewer(const std::string& source, const std::string& output) {
 
 }  // namespace
 
-std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
+std::string OutputFolderOf(const std::string& source, const ConversionSettings& settings) {
   const fs::path path(source);
   std::string folder =
       OutputFolder(settings.mode == 0 ? path.parent_path().string() : settings.output);
   if (settings.each == 1) folder += EachFolderName(path) + "/";
-  const FormatChoice format = FormatFromType(settings.type);
-  const std::string base = path.stem().string();
-  return format.format == OutputFormat::Tiff && settings.multpage == 1
-             ? folder + base + ".tif"
-             : folder + base + "_001" + format.extension;
+  return folder;
+}
+
+bool MergesPages(const ConversionSettings& settings) {
+  return FormatFromType(settings.type).format == OutputFormat::Tiff && settings.multpage == 1;
+}
+
+std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
+  const std::string folder = OutputFolderOf(source, settings);
+  const std::string base = fs::path(source).stem().string();
+  return MergesPages(settings) ? folder + base + ".tif"
+                               : folder + base + "_001" + FormatFromType(settings.type).extension;
 }
 
 SourcePlan PlanSources(const std::vector<std::string>& sources, const ConversionSettings& settings,
                        const std::string& digest, const ResumeIndex* resume, bool skipExisting) {
   SourcePlan plan;
   for (const std::string& source : sources) {
-    ReportRecord skipped{source, StampOf(source), kStatusSkipped, "", {}, 0, 0, digest};
+    ReportRecord skipped{source, StampOf(source), kStatusSkipped, "", {}, 0, 0, digest, {}};
     const ReportRecord* earlier = resume != nullptr && skipped.stamp
                                       ? resume->Converted(source, *skipped.stamp, digest)
                                       : nullptr;
     if (earlier != nullptr) {
       skipped.reason = kSkippedAsConverted;
       skipped.outputs = earlier->outputs;
+      skipped.outputStamps = earlier->outputStamps;
       skipped.pages = earlier->pages;
       plan.skipped.push_back(std::move(skipped));
       continue;
@@ -59,6 +67,7 @@ SourcePlan PlanSources(const std::vector<std::string>& sources, const Conversion
     if (skipExisting && FirstOutputIsNewer(source, first)) {
       skipped.reason = kSkippedAsNewer;
       skipped.outputs = {first};
+      skipped.outputStamps = StampsOf(skipped.outputs);
       plan.skipped.push_back(std::move(skipped));
       continue;
     }

@@ -1,5 +1,4 @@
-// The command line's parts that need no renderer: option forms, sizes, printable names, the
-// settings digest, report lines and path lists.
+// The command line's options, sizes and printable names.
 
 #include "cli/cli_options.h"
 
@@ -8,9 +7,6 @@
 #include <cstdlib>
 
 #include "cli/console_view.h"
-#include "cli/run_report.h"
-#include "tests/support/oracle.h"
-#include "tests/support/temp_dir.h"
 
 namespace orvalis {
 namespace {
@@ -78,8 +74,7 @@ TEST(CliOptions, BatchOptionsAndTheirErrors) {
       {{"a.ps", "--resume"}, "--resume needs a value"},
       {{"a.ps", "-f"}, "--format needs a value"},
       {{"--merge=1", "a.ps"}, "--merge takes no value"},
-      {{"--memory", "4", "a.ps"}, "--memory needs a size of at least 1M"},
-      {{"--memory", "lots", "a.ps"}, "--memory needs a size"},
+      {{"--memory", "lots", "a.ps"}, "--memory needs a size such as 4G"},
       {{"-qx", "a.ps"}, "unknown option -x"},
       {{"--frobnicate=3", "a.ps"}, "unknown option --frobnicate=3"},
       {{"--skip-existing"}, "no PostScript file or folder given"},
@@ -88,6 +83,77 @@ TEST(CliOptions, BatchOptionsAndTheirErrors) {
     error.clear();
     EXPECT_FALSE(Parse(args, &error)) << says;
     EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
+}
+
+// A value given as the next word is taken whatever it is: one that begins with '-' is an
+// option the user meant, unless joined. Options naming a file the run reads or appends to are
+// given once; the others may be repeated, the later value counting (see
+// GnuFormsGiveTheSameOptions).
+TEST(CliOptions, OptionsDoNotSwallowOptions) {
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"-o", "-q", "a.ps"},
+       "-o needs a value, and '-q' is taken for an option; a value that "
+       "begins with '-' must be joined: --output=-q"},
+      {{"--output", "--beside", "a.ps"}, "--output needs a value, and '--beside'"},
+      {{"--report", "--resume", "r", "a.ps"}, "--report needs a value, and '--resume'"},
+      {{"-qo", "-x", "a.ps"}, "-o needs a value, and '-x'"},
+      {{"-f", "--", "a.ps"}, "-f needs a value, and '--'"},
+      {{"--files-from", "-z", "a.ps"}, "--files-from needs a value, and '-z'"},
+      {{"--angle", "-90", "a.ps"}, "--angle=-90"},
+      {{"--files-from", "a", "--files-from", "b"}, "--files-from may be given only once"},
+      {{"--report", "a", "--report=b", "c.ps"}, "--report may be given only once"},
+      {{"--resume", "a", "--resume", "a", "c.ps"}, "--resume may be given only once"},
+      {{"--profile", "a", "--profile", "b", "c.ps"}, "--profile may be given only once"},
+  };
+  for (const auto& [args, says] : refused) {
+    std::string error;
+    EXPECT_FALSE(Parse(args, &error)) << says;
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
+  struct Accepted {
+    std::vector<std::string> args;
+    std::string output, filesFrom;
+    std::vector<std::string> paths;
+  };
+  const Accepted accepted[] = {
+      {{"--output=-q", "a.ps"}, "-q", "", {"a.ps"}},
+      {{"-o-q", "a.ps"}, "-q", "", {"a.ps"}},
+      {{"-qo-x", "a.ps"}, "-x", "", {"a.ps"}},
+      {{"--files-from", "-", "-o", "out"}, "out", "-", {}},
+      {{"-o", "out", "--", "-q.ps"}, "out", "", {"-q.ps"}},
+      {{"-o", "a", "-o", "b", "c.ps"}, "b", "", {"c.ps"}},
+  };
+  for (const Accepted& c : accepted) {
+    std::string error;
+    const std::optional<CliOptions> o = Parse(c.args, &error);
+    ASSERT_TRUE(o) << c.args[0] << ": " << error;
+    EXPECT_EQ(o->output.value_or(""), c.output) << c.args[0];
+    EXPECT_EQ(o->filesFrom, c.filesFrom) << c.args[0];
+    EXPECT_EQ(o->paths, c.paths) << c.args[0];
+  }
+}
+
+// Below what one interpreter needs every file would fail, and a size past 64 bits must not wrap.
+TEST(CliOptions, MemoryBounds) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"256M", ""},
+      {"268435456", ""},
+      {"16T", ""},
+      {"255M", "--memory needs at least 256M"},
+      {"4", "--memory needs at least 256M"},
+      {"16777216T", "--memory 16777216T is more than 64 bits can count"},
+      {"99999999999999999999", "is more than 64 bits can count"},
+      {"lots", "--memory needs a size such as"},
+  };
+  for (const auto& [size, says] : cases) {
+    std::string error;
+    const std::optional<CliOptions> o = Parse({"--memory", size, "a.ps"}, &error);
+    EXPECT_EQ(o.has_value(), says.empty()) << size << ": " << error;
+    if (o) {
+      EXPECT_EQ(o->memoryBytes, *ParseByteSize(size)) << size;
+    }
+    EXPECT_NE(error.find(says), std::string::npos) << size << ": " << error;
   }
 }
 
@@ -113,6 +179,11 @@ TEST(CliOptions, ByteSizes) {
       {"99999999999999999999", std::nullopt},
   };
   for (const auto& [text, bytes] : cases) EXPECT_EQ(ParseByteSize(text), bytes) << text;
+  for (const char* text : {"16777216T", "99999999999999999999", "18446744073709551616"}) {
+    bool tooLarge = false;
+    EXPECT_FALSE(ParseByteSize(text, &tooLarge));
+    EXPECT_TRUE(tooLarge) << text;
+  }
 }
 
 TEST(ConsoleView, ControlAndDirectionCharactersAreShownAsQuestionMarks) {
@@ -132,142 +203,6 @@ TEST(ConsoleView, ControlAndDirectionCharactersAreShownAsQuestionMarks) {
       {"overlong\xC0\x85", "overlong\xC0?"},
   };
   for (const auto& [name, shown] : cases) EXPECT_EQ(PrintablePath(name), shown) << shown;
-}
-
-TEST(RunReport, Fnv1aKnownVectors) {
-  EXPECT_EQ(Fnv1a64(""), 0xcbf29ce484222325ull);
-  EXPECT_EQ(Fnv1a64("a"), 0xaf63dc4c8601ec8cull);
-  EXPECT_EQ(Fnv1a64("foobar"), 0x85944171f73967e8ull);
-}
-
-TEST(RunReport, DigestFollowsTheSettingsThatChangeTheImages) {
-  ConversionSettings base;
-  base.type = 3;  // PNG
-  base.mode = 1;
-  base.output = "/srv/out/";
-  base.xdpi = base.ydpi = 150;
-  base.pngc = "True Color";
-  base.JQu = base.TJQu = 75;
-  const std::string digest = SettingsDigest(base);
-  EXPECT_EQ(digest.size(), 16u);
-  struct Change {
-    const char* what;
-    void (*apply)(ConversionSettings&);
-    bool changes;
-  };
-  const Change changes[] = {
-      {"format", [](ConversionSettings& s) { s.type = 0; }, true},
-      {"folder", [](ConversionSettings& s) { s.output = "/srv/other/"; }, true},
-      {"beside", [](ConversionSettings& s) { s.mode = 0; }, true},
-      {"each", [](ConversionSettings& s) { s.each = 1; }, true},
-      {"dpi", [](ConversionSettings& s) { s.ydpi = 300; }, true},
-      {"angle", [](ConversionSettings& s) { s.angle = 90; }, true},
-      {"size", [](ConversionSettings& s) { s.resize = 1, s.width = 10, s.height = 20; }, true},
-      {"colour", [](ConversionSettings& s) { s.pngc = "256 Grays"; }, true},
-      {"colour case", [](ConversionSettings& s) { s.pngc = "true color"; }, false},
-      {"size unused", [](ConversionSettings& s) { s.width = 10; }, false},
-      {"JPEG quality of PNG", [](ConversionSettings& s) { s.JQu = 10; }, false},
-      {"GIF colour of PNG", [](ConversionSettings& s) { s.gifc = "B&W"; }, false},
-      {"merge of PNG", [](ConversionSettings& s) { s.multpage = 1; }, false},
-      {"folder slash", [](ConversionSettings& s) { s.output = "/srv/out"; }, false},
-  };
-  for (const Change& change : changes) {
-    ConversionSettings changed = base;
-    change.apply(changed);
-    EXPECT_EQ(SettingsDigest(changed) != digest, change.changes) << change.what;
-  }
-  // TIFF: compression, merge and the quality of JPEG inside it.
-  base.type = 1;
-  base.compress = 1;  // LZW
-  const std::string tiff = SettingsDigest(base);
-  ConversionSettings changed = base;
-  changed.TJQu = 30;
-  EXPECT_EQ(SettingsDigest(changed), tiff) << "quality unused by LZW";
-  changed.compress = 3;  // JPEG
-  const std::string jpegInTiff = SettingsDigest(changed);
-  EXPECT_NE(jpegInTiff, tiff);
-  changed.TJQu = 90;
-  EXPECT_NE(SettingsDigest(changed), jpegInTiff);
-  changed = base;
-  changed.multpage = 1;
-  EXPECT_NE(SettingsDigest(changed), tiff);
-}
-
-// Python's json reads what we write, names that are not UTF-8 included, and we read it back.
-TEST(RunReport, LinesParseWithPythonAndBack) {
-  const ReportRecord records[] = {
-      {"/a/my \"report\".ps",
-       SourceStamp{1234, "2026-01-02T03:04:05.000000007Z"},
-       "Succeed",
-       "",
-       {"/o/my \"report\"_001.png", "/o/my \"report\"_002.png"},
-       2,
-       1.25,
-       "0123456789abcdef"},
-      {"/a/line\nbreak\t\xC3\xA9.ps",
-       std::nullopt,
-       "Failed",
-       "Error: /undefined\nin foo",
-       {},
-       0,
-       0.5,
-       "0123456789abcdef"},
-      {"/a/latin1-\xE9.ps", SourceStamp{1, "x"}, "Failed", "bad \xFF byte", {}, 0, 0, "d"},
-  };
-  test::TempDir dir;
-  std::string lines;
-  for (const ReportRecord& record : records) {
-    const std::string line = ReportLine(record);
-    ASSERT_EQ(line.back(), '\n');
-    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
-    lines += line;
-  }
-  test::WriteFileText(dir.Path() / "r.jsonl", lines);
-  const test::CommandResult python = test::RunCommand(
-      {"python3", "-c",
-       "import json,sys\n"
-       "for line in open(sys.argv[1], encoding='utf-8'):\n"
-       "  r = json.loads(line)\n"
-       "  print(repr((r['source'], r['size'], r['mtime'], r['status'], r['reason'],"
-       " r['outputs'], r['pages'], r['seconds'], r['settings'])))\n",
-       dir.File("r.jsonl")});
-  ASSERT_EQ(python.exitCode, 0) << python.err;
-  EXPECT_EQ(python.out,
-            "('/a/my \"report\".ps', 1234, '2026-01-02T03:04:05.000000007Z', 'Succeed', '', "
-            "['/o/my \"report\"_001.png', '/o/my \"report\"_002.png'], 2, 1.25, "
-            "'0123456789abcdef')\n"
-            "('/a/line\\nbreak\\té.ps', None, None, 'Failed', 'Error: /undefined\\nin foo', [], "
-            "0, 0.5, '0123456789abcdef')\n"
-            "('/a/latin1-\xEF\xBF\xBD.ps', 1, 'x', 'Failed', 'bad \xEF\xBF\xBD byte', [], 0, 0.0, "
-            "'d')\n");
-
-  const std::optional<ReportRecord> back = ParseReportLine(ReportLine(records[0]));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->source, records[0].source);
-  EXPECT_EQ(back->stamp, records[0].stamp);
-  EXPECT_EQ(back->outputs, records[0].outputs);
-  EXPECT_EQ(back->pages, 2);
-  for (const char* broken : {"", "{", "[]", "{\"source\":1}", "{\"source\":\"a\"}",
-                             R"({"source":"a","status":"Succeed","settings":"d","outputs":[1]})"})
-    EXPECT_FALSE(ParseReportLine(broken)) << broken;
-}
-
-TEST(PathList, LinesAndNulSeparatedNames) {
-  test::TempDir dir;
-  test::WriteFileText(dir.Path() / "lines", "a.ps\n\nwith space.ps\r\n  lead.ps\nlast.ps");
-  std::string error;
-  const auto lines = ReadPathList(dir.File("lines"), false, &error);
-  ASSERT_TRUE(lines) << error;
-  EXPECT_EQ(*lines, (std::vector<std::string>{"a.ps", "with space.ps", "  lead.ps", "last.ps"}));
-  const char nulList[] = "line\nbreak.ps\0\0tail\r.ps\0";
-  test::WriteFileText(dir.Path() / "nul", std::string(nulList, sizeof nulList - 1));
-  const auto nul = ReadPathList(dir.File("nul"), true, &error);
-  ASSERT_TRUE(nul) << error;
-  EXPECT_EQ(*nul, (std::vector<std::string>{"line\nbreak.ps", "tail\r.ps"}));
-  EXPECT_FALSE(ReadPathList(dir.File("missing"), false, &error));
-  EXPECT_NE(error.find("cannot read the list " + dir.File("missing")), std::string::npos);
-  EXPECT_FALSE(ReadPathList(dir.File(""), false, &error));
-  EXPECT_NE(error.find("it is a folder"), std::string::npos);
 }
 
 }  // namespace

@@ -69,6 +69,9 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
   const std::string doc = Write("doc.ps", ThreePages());
   const std::string text = Write("notes.txt", "x");
+  const std::string list = Write("list.txt", doc + "\n");
+  Write("d/a.ps", ThreePages());
+  const std::string nulInLine = Write("nul.txt", dir.File("d/a.ps") + '\0' + doc + "\n");
   struct Case {
     std::vector<std::string> args;
     const char* says;
@@ -90,6 +93,16 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{text}, "not a .ps file"},
       {{dir.File("missing.ps")}, "no such file"},
       {{dir.File("loop.ps")}, "Too many levels of symbolic links"},
+      // An option is not the value of the one before it, not even the folder of -o.
+      {{"-o", "-q", doc}, "a value that begins with '-' must be joined: --output=-q"},
+      {{"--output", "--beside", doc}, "--output=--beside"},
+      {{"--files-from", list, "--files-from", list, doc}, "--files-from may be given only once"},
+      {{"--memory", "128M", doc}, "--memory needs at least 256M"},
+      {{"--memory", "16777216T", doc}, "more than 64 bits can count"},
+      // Lists that never end, and an entry that would convert one file under another's name.
+      {{"--files-from", "/dev/zero"}, "entry 1 is longer than 4095 bytes"},
+      {{"--null", "--files-from", "/dev/zero"}, "larger than the 1 GiB a list may hold"},
+      {{"--files-from", nulInLine}, "line 1 holds a NUL byte"},
   };
   fs::create_symlink("loop.ps", dir.Path() / "loop.ps");
   for (const Case& c : cases) {
@@ -98,6 +111,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("usage: orvalis-cli"), std::string::npos);
   }
+  for (const char* made : {"-q", "--beside", "d/a_001.jpg", "doc_001.jpg"})
+    EXPECT_FALSE(fs::exists(dir.File(made)) || fs::exists(made)) << made;
   // A format index out of range in the profile means JPEG, and the message says so.
   Write("p.ini", "[Set]\ntype=20\n");
   const test::CommandResult jpeg = Run({"--color", "16 Color", doc});
@@ -554,15 +569,18 @@ test::CommandResult ReadReport(const std::string& report) {
   return test::RunCommand(
       {"python3", "-c",
        "import json, os, sys, time\n"
+       "def stamp(path):\n"
+       "  ns = os.stat(path).st_mtime_ns\n"
+       "  return time.strftime('%Y-%m-%dT%H:%M:%S', time.gmtime(ns // 10**9))"
+       " + '.%09dZ' % (ns % 10**9)\n"
        "for line in open(sys.argv[1], encoding='utf-8'):\n"
        "  r = json.loads(line)\n"
        "  st = os.stat(r['source'])\n"
-       "  ns = st.st_mtime_ns\n"
-       "  mtime = time.strftime('%Y-%m-%dT%H:%M:%S', time.gmtime(ns // 10**9))"
-       " + '.%09dZ' % (ns % 10**9)\n"
-       "  assert r['size'] == st.st_size and r['mtime'] == mtime, line\n"
+       "  assert r['size'] == st.st_size and r['mtime'] == stamp(r['source']), line\n"
        "  assert len(r['settings']) == 16 and 0 <= r['seconds'] < 600, line\n"
        "  assert all(os.path.isfile(o) for o in r['outputs']), line\n"
+       "  assert r['output_stamps'] == [{'size': os.stat(o).st_size, 'mtime': stamp(o)}"
+       " for o in r['outputs']], line\n"
        "  print(r['status'], os.path.basename(r['source']), r['pages'],"
        " ','.join(os.path.basename(o) for o in r['outputs']), bool(r['reason']))\n",
        report});
@@ -587,20 +605,6 @@ TEST_F(Cli, ReportHoldsOneRecordPerFile) {
   EXPECT_TRUE(read.out == good + failed + "Succeed good.ps 3 good.tif False\n" ||
               read.out == failed + good + "Succeed good.ps 3 good.tif False\n")
       << read.out;
-  // A record that cannot be written fails the run, though the images are there.
-  const test::CommandResult full = Run({"-f", "bmp", "--dpi", "72", "-o", dir.File("bmp"),
-                                        "--report", "/dev/full", dir.File("docs/good.ps")});
-  EXPECT_EQ(full.exitCode, 1) << Lines(full);
-  EXPECT_NE(full.err.find("cannot write to the report /dev/full: No space left on device"),
-            std::string::npos)
-      << full.err;
-  EXPECT_TRUE(fs::exists(dir.File("bmp/good_003.bmp")));
-  const test::CommandResult folder =
-      Run({"--report", dir.File("docs"), "-o", dir.File("bmp"), dir.File("docs/good.ps")});
-  EXPECT_EQ(folder.exitCode, 2);
-  EXPECT_NE(folder.err.find("cannot open the report " + dir.File("docs") + ": Is a directory"),
-            std::string::npos)
-      << folder.err;
 }
 
 bool Converted(const test::CommandResult& run, const std::string& source) {
@@ -615,11 +619,113 @@ std::string ReadText(const std::string& path) {
   return test::ReadFileText(path);
 }
 
+// A record that cannot be written fails the run, though the images are there: the report lies
+// on a small file system of its own, filled up before the run.
+TEST_F(Cli, AReportThatCannotBeWrittenFailsTheRun) {
+  const std::string doc = Write("docs/good.ps", ThreePages());
+  const std::string disk = dir.File("full");
+  fs::create_directories(disk);
+  const std::string report = disk + "/r.jsonl";
+  const test::CommandResult full =
+      test::RunCommand({"unshare",
+                        "-m",
+                        "sh",
+                        "-c",
+                        "mount -t tmpfs -o size=16k tmpfs \"$0\" || exit 77; : > \"$0/r.jsonl\";"
+                        " head -c 1M /dev/zero > \"$0/fill\"; exec \"$@\"",
+                        disk,
+                        "env",
+                        "TMPDIR=" + Tmp(),
+                        CliPath(),
+                        "--profile",
+                        dir.File("p.ini"),
+                        "-f",
+                        "bmp",
+                        "--dpi",
+                        "72",
+                        "-o",
+                        dir.File("bmp"),
+                        "--report",
+                        report,
+                        doc});
+  if (full.exitCode == 77 || full.err.find("unshare failed") != std::string::npos)
+    GTEST_SKIP() << "no tmpfs of our own here (not root?): " << full.err;
+  EXPECT_EQ(full.exitCode, 1) << Lines(full);
+  EXPECT_NE(full.err.find("cannot write to the report " + report + ": No space left on device"),
+            std::string::npos)
+      << full.err;
+  EXPECT_TRUE(fs::exists(dir.File("bmp/good_003.bmp")));
+}
+
+// A slip of the shell or of the fingers must not turn a source, an image or a pipe into the
+// report: the run refuses before anything is written, and never waits on a pipe. Each run has
+// a time limit, so that a hang fails the test.
+TEST_F(Cli, AReportMayNotBeAFileTheRunReadsOrWrites) {
+  const std::string a = Write("docs/a.ps", ThreePages());
+  const std::string b = Write("docs/b.ps", ThreePages());
+  const std::string notes = Write("notes.txt", "my notes\n");
+  const std::string pipe = dir.File("pipe.jsonl");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const std::string out = dir.File("out");
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Case cases[] = {
+      // orvalis-cli --report *.ps: the shell put the first source in the report's place.
+      {{"--report", a, b}, "it is named like a PostScript file; did the shell expand a pattern"},
+      {{"--resume", a, b}, "it is named like a PostScript file"},
+      {{"--report", b, dir.File("docs")}, "it is " + b + ", one of the files to convert"},
+      {{"--report", out + "/b_002.png", b}, "the run writes an image of " + b + " under that name"},
+      {{"--each", "--report", out + "/b", b}, "the run writes images into " + out + "/b"},
+      {{"--report", out, b}, "the run writes images into " + out},
+      {{"--report", pipe, b}, "it is a named pipe"},
+      {{"--resume", pipe, b}, "it is a named pipe"},
+      {{"--report", "/dev/null", b}, "it is a device"},
+      {{"--resume", "/dev/zero", b}, "it is a device"},
+      {{"--report", dir.File("docs"), b}, "it is a folder"},
+      {{"--report", notes, b}, "it holds something else (a report's lines are JSON objects)"},
+      {{"--resume", notes, b}, "it holds something else"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {
+        "timeout",         "-s", "KILL", "60", "env", "TMPDIR=" + Tmp(), CliPath(), "--profile",
+        dir.File("p.ini"), "-f", "png",  "-o", out};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const test::CommandResult run = test::RunCommand(args);
+    EXPECT_EQ(run.exitCode, 2) << c.says << "\n" << Lines(run);
+    EXPECT_NE(run.err.find("cannot use the report "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out)) << c.says;
+  }
+  EXPECT_EQ(ReadText(a), ThreePages());
+  EXPECT_EQ(ReadText(b), ThreePages());
+  EXPECT_EQ(ReadText(notes), "my notes\n");
+}
+
+// Started with standard output closed (>&-), the next file opened would take its place: the
+// report must not receive the console's lines.
+TEST_F(Cli, AReportNeverTakesTheConsolesPlace) {
+  const std::string doc = Write("doc.ps", ThreePages());
+  const std::string report = dir.File("r.jsonl");
+  for (const char* closed : {">&-", ">&- 2>&-", "<&- >&-"}) {
+    fs::remove(report);
+    const test::CommandResult run =
+        test::RunCommand({"sh", "-c", std::string("exec \"$@\" ") + closed, "sh", "env",
+                          "TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f", "png",
+                          "--dpi", "72", "-o", dir.File("out"), "--report", report, doc});
+    EXPECT_EQ(run.exitCode, 0) << closed << "\n" << Lines(run);
+    const test::CommandResult read = ReadReport(report);
+    EXPECT_EQ(read.exitCode, 0) << closed << "\n" << read.err;
+    EXPECT_EQ(read.out, "Succeed doc.ps 3 doc_001.png,doc_002.png,doc_003.png False\n") << closed;
+  }
+}
+
 TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
   const std::string a = Write("docs/a.ps", ThreePages());
   const std::string b = Write("docs/b.ps", ThreePages());
   const std::string c = Write("docs/c.ps", ThreePages());
-  // A name that is not UTF-8 cannot be recorded exactly: it is always converted again.
+  // A name that is not UTF-8 is recorded exactly as well, and found again.
   const std::string latin = Write("docs/latin-\xE9.ps", ThreePages());
   const std::string report = dir.File("r.jsonl");
   const std::vector<std::string> command = {
@@ -639,21 +745,36 @@ TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
     std::vector<std::string> converted;  // the others are skipped
   };
   const Step steps[] = {
-      {"unchanged", [] {}, {"--dpi", "72"}, {latin}},
+      {"unchanged", [] {}, {"--dpi", "72"}, {}},
       {"changed source",
        [&] { Write("docs/b.ps", ThreePages() + "% edited\n"); },
        {"--dpi", "72"},
-       {b, latin}},
+       {b}},
       {"touched source",
        [&] { fs::last_write_time(c, fs::last_write_time(c) + std::chrono::seconds(5)); },
        {"--dpi", "72"},
-       {c, latin}},
-      {"deleted output",
-       [&] { fs::remove(dir.File("out/a_002.png")); },
-       {"--dpi", "72"},
-       {a, latin}},
+       {c}},
+      {"deleted output", [&] { fs::remove(dir.File("out/a_002.png")); }, {"--dpi", "72"}, {a}},
+      // The 100 dpi images took the names of the 72 dpi ones: going back converts again.
       {"changed settings", [] {}, {"--dpi", "100"}, {a, b, c, latin}},
-      {"settings back", [] {}, {"--dpi", "72"}, {latin}},
+      {"settings back", [] {}, {"--dpi", "72"}, {a, b, c, latin}},
+      // Images of other settings under other names leave these as they are.
+      {"per-file folders", [] {}, {"--dpi", "72", "--each"}, {a, b, c, latin}},
+      {"one folder again", [] {}, {"--dpi", "72"}, {}},
+      // The images of b written again by a run at 300 dpi that kept no report.
+      {"images replaced",
+       [&] {
+         ASSERT_EQ(Run({"-f", "png", "-o", dir.File("out"), "--dpi", "300", b}).exitCode, 0);
+       },
+       {"--dpi", "72"},
+       {b}},
+      {"image touched",
+       [&] {
+         const std::string image = dir.File("out/latin-\xE9_002.png");
+         fs::last_write_time(image, fs::last_write_time(image) + std::chrono::seconds(5));
+       },
+       {"--dpi", "72"},
+       {latin}},
   };
   for (const Step& step : steps) {
     step.change();
@@ -667,11 +788,14 @@ TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
     }
   }
   EXPECT_NE(fs::last_write_time(dir.File("out/a_001.png")), aWritten);  // "deleted output" redid a
+  const auto redone = test::PillowDecode(dir.File("out/b_003.png"));
+  ASSERT_TRUE(redone);
+  EXPECT_EQ(redone->width, 595) << "b's images are those of 72 dpi again";
   // Every run appended one line per file, and the summary counts the skipped ones.
   const std::string lines = ReadText(report);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4 * 7);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4 * 11);
   const test::CommandResult last = Run(withArgs({"--dpi", "72", "--jobs", "1"}));
-  EXPECT_NE(last.out.find("4 files: 1 succeeded, 3 skipped, 0 failed, 0 aborted; 3 images"),
+  EXPECT_NE(last.out.find("4 files: 0 succeeded, 4 skipped, 0 failed, 0 aborted; 0 images"),
             std::string::npos)
       << last.out;
   // A line cut short (a full disk) counts for nothing, and the run says so.
@@ -686,7 +810,7 @@ TEST_F(Cli, ResumeConvertsOnlyWhatChanged) {
   const test::CommandResult after = Run(withArgs({"--dpi", "72"}));
   EXPECT_NE(after.err.find("1 line(s) of " + report + " could not be read"), std::string::npos)
       << after.err;
-  EXPECT_NE(after.out.find("3 skipped"), std::string::npos) << after.out;
+  EXPECT_NE(after.out.find("4 skipped"), std::string::npos) << after.out;
 }
 
 // A scheduler kills a task and starts it again: only the files it had not finished convert.
