@@ -630,7 +630,7 @@ int MainDialog::SelectedCount() const {
 void MainDialog::OpenUrl(const QUrl& url) const {
   LinkLauncher& launcher =
       services_.launcher != nullptr ? *services_.launcher : DefaultLinkLauncher();
-  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded));
+  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded), {});
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
