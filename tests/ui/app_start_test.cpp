@@ -316,7 +316,8 @@ class AppStartTest : public QObject {
     QCOMPARE(::chmod(qPrintable(cache), 01777), 0);
     QProcess other;
     other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
-                            "umask 077; mkdir \"$1\" && exec flock \"$1/viewer.lock\" sleep 30",
+                            "umask 077; mkdir \"$1\" && exec 9>\"$1/viewer.lock\" && flock 9 &&"
+                            " exec sleep 30",
                             "sh", cache + "/kestrune-orvalis"});
     QVERIFY(other.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cache + "/kestrune-orvalis/viewer.lock"), 5000);
