@@ -10,6 +10,11 @@ namespace orvalis {
 
 namespace {
 
+// The arguments after the program's name, as bytes.
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
 // The second start's part: the files go to the running instance, which says what it did.
 int HandOver(const SingleInstance& instance, const std::vector<std::string>& files) {
   const std::string program = SingleInstance::ExecutableBaseName();
@@ -48,7 +53,7 @@ bool CConverterApp::Session::ReceiveFiles(FileHandOffServer::Receiver receiver,
 int CConverterApp::Run(int& argc, char** argv, const MainWindowRunner& runMainWindow) {
   SingleInstance instance;
   if (!instance.TryAcquire()) {
-    const std::vector<std::string> files(argv + std::min(argc, 1), argv + argc);
+    const std::vector<std::string> files = Arguments(argc, argv);
     if (files.empty()) return kExitAlreadyRunning;
     return HandOver(instance, files);
   }
@@ -57,8 +62,8 @@ int CConverterApp::Run(int& argc, char** argv, const MainWindowRunner& runMainWi
   QApplication::setApplicationName(QString::fromStdString(SingleInstance::ExecutableBaseName()));
   QApplication::setDesktopFileName("kestrune-orvalis");
   QApplication::setWindowIcon(AppIcon());
-  // The arguments that are left once Qt has taken its own (-platform, -style, ...), as bytes.
-  Session session(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), instance);
+  // What is left once Qt has taken its own arguments (-platform, -style, ...).
+  Session session(Arguments(argc, argv), instance);
   runMainWindow(session);
   return 0;
 }

@@ -157,11 +157,15 @@ std::optional<HandOffAnswer> HandFilesOver(const std::string& socketPath,
     const ssize_t got = ::read(socket.Get(), buffer, sizeof buffer);
     if (got == 0) break;
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 || reply.size() > kMaxRequestBytes) {
+    if (got < 0) {
       *error = Reason("cannot read the running program's answer");
       return std::nullopt;
     }
     reply.append(buffer, size_t(got));
+    if (reply.size() > kMaxRequestBytes) {
+      *error = "the running program's answer is too long";
+      return std::nullopt;
+    }
   }
   if (reply.size() < 2 || (reply[0] != '0' && reply[0] != '1') || reply[1] != '\n') {
     *error = "the running program did not take the files";
@@ -238,6 +242,7 @@ FileHandOffServer::FileHandOffServer(Receiver receiver, QObject* parent)
 
 FileHandOffServer::~FileHandOffServer() {
   if (fd_ < 0) return;
+  delete notifier_;
   ::close(fd_);
   ::unlink(path_.c_str());
 }

@@ -22,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
-#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <thread>
@@ -316,8 +315,7 @@ void MainDialog::ConnectDriver() {
           Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::rowFinished, this, &MainDialog::OnRowFinished,
           Qt::QueuedConnection);
-  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::ShowRunRow,
-          Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::ShowRow, Qt::QueuedConnection);
   connect(
       &view_, &WindowBatchView::progressChanged, this,
       [this](int percent) {
@@ -371,22 +369,8 @@ void MainDialog::ReceiveFiles(std::vector<std::string> paths,
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
-  // Files being added now (a long folder) are added first; these follow.
-  if (adding_ || !pendingFiles_.empty()) {
-    pendingFiles_.emplace_back(std::move(paths), std::move(done));
-    return;
-  }
   const NamedFilesOutcome outcome = AddNamedFiles(paths);
   if (done) done(outcome);
-}
-
-void MainDialog::ReceivePendingFiles() {
-  while (!adding_ && !pendingFiles_.empty()) {
-    auto [paths, done] = std::move(pendingFiles_.front());
-    pendingFiles_.erase(pendingFiles_.begin());
-    const NamedFilesOutcome outcome = AddNamedFiles(paths);
-    if (done) done(outcome);
-  }
 }
 
 void MainDialog::ShowNotice(const QString& text) {
@@ -421,14 +405,15 @@ void MainDialog::AddPaths(const std::vector<std::string>& paths, QStringList* no
     if (slice.elapsed() >= kAddSliceMs) {
       model_.AppendRows(std::move(pending));
       pending.clear();
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      // Neither the user nor a second start's files (a socket event) add rows meanwhile.
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                      QEventLoop::ExcludeSocketNotifiers);
       slice.restart();
     }
   }
   model_.AppendRows(std::move(pending));
   setEnabled(true);
   adding_ = false;
-  if (!pendingFiles_.empty()) QTimer::singleShot(0, this, &MainDialog::ReceivePendingFiles);
 }
 
 void MainDialog::OnAddFiles() {
@@ -594,10 +579,10 @@ void MainDialog::ShowRunning(bool running) {
 void MainDialog::SelectRow(int row) {
   if (row < 0 || row >= model_.rowCount()) return;
   list_->setFocus();
-  ShowRunRow(row);
+  ShowRow(row);
 }
 
-void MainDialog::ShowRunRow(int row) {
+void MainDialog::ShowRow(int row) {
   AssertGuiThread(this);
   if (row < 0 || row >= model_.rowCount()) return;
   const QModelIndex index = model_.index(row, 0);

@@ -57,8 +57,7 @@ class MainDialog : public QDialog {
   // not added and why. During a run nothing is added: the files are refused, as a drop is.
   NamedFilesOutcome AddNamedFiles(const std::vector<std::string>& paths);
   // The same for files a second start of the program hands over; the window comes to the front.
-  // `done` is called on the GUI thread once the files are added (later, when files are being
-  // added already).
+  // `done` learns what became of them.
   void ReceiveFiles(std::vector<std::string> paths, std::function<void(NamedFilesOutcome)> done);
 
   bool IsRunning() const { return running_; }
@@ -109,13 +108,12 @@ class MainDialog : public QDialog {
 
   // Adds the files that qualify; the reasons of the others go into `notAdded` when given.
   void AddPaths(const std::vector<std::string>& paths, QStringList* notAdded = nullptr);
-  void ReceivePendingFiles();
   // Shows `text` in a message beside the window, without waiting for the user.
   void ShowNotice(const QString& text);
   // Selects `row` alone and shows it; the user's actions also give the list the keyboard focus,
   // the run's row changes leave the focus where the user has it.
   void SelectRow(int row);
-  void ShowRunRow(int row);
+  void ShowRow(int row);
   void Apply(const ListUpdate& update);
   void ShowRunning(bool running);
   std::vector<int> SelectedRows() const;
@@ -129,9 +127,6 @@ class MainDialog : public QDialog {
   WindowBatchView view_;
   bool running_ = false;  // from the Start click until the driver reports the run's end
   bool adding_ = false;   // files are being added; the window is disabled meanwhile
-  // Files handed over while others were being added, waiting their turn.
-  std::vector<std::pair<std::vector<std::string>, std::function<void(NamedFilesOutcome)>>>
-      pendingFiles_;
   QPointer<QMessageBox> notice_;
 
   CThemeLibrary theme_;  // the image buttons draw through it
