@@ -122,6 +122,11 @@ TEST_F(SettingsTest, LoadChecksAndKeepsValuesAsTheFileHoldsThem) {
       {"ydpi=-300", "ydpi", 72},
       {"xdpi=  300dpi", "xdpi", 300},
       {"xdpi=", "xdpi", 72},
+      // A key that is there but empty reads as 0, not as its default.
+      {"width=", "width", 0},
+      {"height=", "height", 0},
+      {"JQu=", "JQu", 0},
+      {"mode=", "mode", 0},
       {"output=", "output", myDoc},
       {"output=/data/out/", "output", "/data/out/"},
       {"output=/data/out", "output", "/data/out/"},
@@ -157,7 +162,13 @@ TEST_F(SettingsTest, OptionLoadStartsFromScratchAndLeavesWindowFieldsAlone) {
   EXPECT_EQ(settings.type, 5);  // window fields are loaded only by LoadWindowSettings
 }
 
-TEST_F(SettingsTest, PageWritersWriteTheirKeysInOrder) {
+SettingEntries Concat(std::initializer_list<SettingEntries> parts) {
+  SettingEntries all;
+  for (const SettingEntries& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST_F(SettingsTest, PageEntriesAreWrittenInOrderInOneWrite) {
   CommonPageKeys common;
   common.angle = "90";
   common.width = "100";
@@ -166,10 +177,9 @@ TEST_F(SettingsTest, PageWritersWriteTheirKeysInOrder) {
   common.each = 0;
   common.xdpi = "1000";
   common.ydpi = "96";
-  ASSERT_TRUE(WriteCommonPageKeys(profile_, common));
-  ASSERT_TRUE(WriteColorPageKey(profile_, "gifc", "16 Grays"));
-  ASSERT_TRUE(WriteJpegPageKeys(profile_, "256 Grays", 33));
-  ASSERT_TRUE(WriteTiffPageKeys(profile_, "B&W", 60, 6, 1));
+  ASSERT_TRUE(WriteSettingEntries(
+      profile_, Concat({CommonPageEntries(common), ColorPageEntries("gifc", "16 Grays"),
+                        JpegPageEntries("256 Grays", 33), TiffPageEntries("B&W", 60, 6, 1)})));
   ASSERT_TRUE(SaveWindowSettings(profile_, 3, 0, "/data/out/"));
   EXPECT_EQ(test::ReadFileText(profile_),
             "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nxdpi=1000\nydpi=96\n"
@@ -188,26 +198,39 @@ TEST_F(SettingsTest, PageWritersWriteTheirKeysInOrder) {
   EXPECT_EQ(settings.output, "/data/out/");
   EXPECT_EQ(settings.mode, 0);
 
-  // Writing again replaces values where they stand.
-  common.angle.reset();  // a rotation list without selection leaves "angle" alone
+  // Writing again replaces values where they stand; a list without selection leaves its key.
+  common.angle.reset();
   common.xdpi = "300";
-  ASSERT_TRUE(WriteCommonPageKeys(profile_, common));
-  ASSERT_TRUE(WriteColorPageKey(profile_, "gifc", std::nullopt));
+  common.width = "";
+  ASSERT_TRUE(WriteSettingEntries(
+      profile_, Concat({CommonPageEntries(common), ColorPageEntries("gifc", std::nullopt)})));
   const std::string text = test::ReadFileText(profile_);
   EXPECT_EQ(text.substr(0, text.find("gifc")),
-            "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nxdpi=300\nydpi=96\n");
+            "[Set]\nangle=90\nwidth=\nheight=200\nresize=1\neach=0\nxdpi=300\nydpi=96\n");
   EXPECT_NE(text.find("gifc=16 Grays\n"), std::string::npos);
+  // An emptied width turns resizing off: it loads as 0, and a size of 0 is not resized to.
+  LoadConversionOptions(profile_, settings);
+  EXPECT_EQ(settings.width, 0);
+  EXPECT_EQ(settings.resize, 1);
 }
 
-TEST_F(SettingsTest, ColorPageWriterAcceptsOnlyColourPageKeys) {
+TEST_F(SettingsTest, AWriteThatFailsStoresNoEntry) {
+  test::WriteFileText(profile_, "[Set]\nJQu=20\n");
+  // The second entry cannot be stored (a line break in a value): nothing is, not even the first.
+  const SettingEntries entries = {{"gifc", "B&W"}, {"width", "1\n2"}, {"height", "9"}};
+  std::string error;
+  EXPECT_FALSE(WriteSettingEntries(profile_, entries, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(test::ReadFileText(profile_), "[Set]\nJQu=20\n");
+}
+
+TEST_F(SettingsTest, ColorPageEntriesTakeOnlyColourPageKeys) {
   for (const char* key : {"bmpc", "pngc", "pcxc", "gifc", "tgac", "jp2c", "rasc", "jpcc"}) {
-    EXPECT_TRUE(WriteColorPageKey(profile_, key, "B&W")) << key;
+    EXPECT_EQ(ColorPageEntries(key, "B&W"), (SettingEntries{{key, "B&W"}})) << key;
   }
-  const std::string before = test::ReadFileText(profile_);
   for (const char* key : {"type", "jpgc", "tifc", "output", "GIFC"}) {
-    EXPECT_FALSE(WriteColorPageKey(profile_, key, "B&W")) << key;
+    EXPECT_TRUE(ColorPageEntries(key, "B&W").empty()) << key;
   }
-  EXPECT_EQ(test::ReadFileText(profile_), before);
 }
 
 TEST_F(SettingsTest, AddFileFolderDefaultsToHome) {

@@ -23,9 +23,9 @@ namespace {
 class RecordingLauncher : public orvalis::LinkLauncher {
  public:
   QStringList desktopUrls;
-  bool OpenWithDesktop(const QString& url) override {
+  void OpenWithDesktop(const QString& url, Outcome outcome) override {
     desktopUrls << url;
-    return true;
+    if (outcome) outcome(true);
   }
   QString HtmlHandlerExec() override { return {}; }
   bool StartDetached(const QStringList&) override { return false; }

@@ -1,9 +1,15 @@
 // Start-up: one instance per user and executable name. Real processes of a stand-in program
-// (app_start_probe) show that a second start exits at once without a window, that two names
-// run side by side, and that neither a lock left by a killed instance nor a program it started
-// blocks the next start.
+// (app_start_probe) show that a second start exits at once without a window, that one with
+// files hands them to the running instance, that two names run side by side, and that neither a
+// lock left by a killed instance nor a program it started blocks the next start. The lock is
+// taken only in a private folder of the user's own, and the hand-off talks only to the user's
+// own processes.
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,12 +18,49 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <optional>
+#include <thread>
 
+#include "ui/app/file_hand_off.h"
 #include "ui/app/single_instance.h"
 
+using orvalis::FileHandOffServer;
+using orvalis::HandOffAnswer;
 using orvalis::SingleInstance;
 
 namespace {
+
+// Sets environment variables (nullptr: unsets) for as long as it lives.
+class Environment {
+ public:
+  Environment(std::initializer_list<std::pair<const char*, QString>> variables) {
+    for (const auto& [name, value] : variables) {
+      saved_.emplace_back(name, qgetenv(name));
+      if (value.isNull()) {
+        qunsetenv(name);
+      } else {
+        qputenv(name, value.toLocal8Bit());
+      }
+    }
+  }
+  ~Environment() {
+    for (const auto& [name, value] : saved_) {
+      if (value.isNull()) {
+        qunsetenv(name);
+      } else {
+        qputenv(name, value);
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, QByteArray>> saved_;
+};
+
+unsigned Mode(const QString& path) {
+  struct stat info {};
+  return ::lstat(qPrintable(path), &info) == 0 ? info.st_mode & 07777 : 0;
+}
 
 QString ProbePath() {
   return QCoreApplication::applicationDirPath() + "/app_start_probe";
@@ -34,7 +77,8 @@ class AppStartTest : public QObject {
   std::vector<std::unique_ptr<QProcess>> probes_;
   qint64 child_ = 0;  // a program a probe started, ended with the test
 
-  QProcess* Start(const QString& program, bool withChild = false) {
+  QProcess* Start(const QString& program, bool withChild = false,
+                  const QStringList& arguments = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_RUNTIME_DIR", runtime_.path());
@@ -42,22 +86,35 @@ class AppStartTest : public QObject {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     if (withChild) environment.insert("ORVALIS_PROBE_CHILD", "1");
     process->setProcessEnvironment(environment);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(program, {});
+    process->setWorkingDirectory(runtime_.path());
+    process->start(program, arguments);
     if (!process->waitForStarted()) qFatal("cannot start %s", qPrintable(program));
     probes_.push_back(std::move(process));
     return probes_.back().get();
   }
 
-  // The marker lines ("<pid> <child pid>") written so far.
+  QByteArrayList MarkLines() const {
+    QFile file(marker_);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QByteArrayList lines = file.readAll().split('\n');
+    lines.removeAll(QByteArray());
+    return lines;
+  }
+  // The marker lines of shown windows ("<pid> <child pid>") written so far.
   QList<QByteArrayList> Marks() const {
     QList<QByteArrayList> marks;
-    QFile file(marker_);
-    if (!file.open(QIODevice::ReadOnly)) return marks;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-      if (!line.isEmpty()) marks << line.split(' ');
+    for (const QByteArray& line : MarkLines()) {
+      if (!line.startsWith("file ")) marks << line.split(' ');
     }
     return marks;
+  }
+  // The files the probes took, in order.
+  QStringList Files() const {
+    QStringList files;
+    for (const QByteArray& line : MarkLines()) {
+      if (line.startsWith("file ")) files << QString::fromLocal8Bit(line.mid(5));
+    }
+    return files;
   }
 
   bool ShowedWindow(const QProcess* process) const {
@@ -91,8 +148,39 @@ class AppStartTest : public QObject {
     QVERIFY(second->waitForFinished(15000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), orvalis::kExitAlreadyRunning);
+    QCOMPARE(second->readAll() + second->readAllStandardError(), QByteArray());
     QCOMPARE(Marks().size(), 1);
     QCOMPARE(first->state(), QProcess::Running);
+  }
+
+  void secondStartHandsItsFilesToTheRunningOne() {
+    QProcess* first = Start(ProbePath(), false, {"own.ps"});
+    QTRY_VERIFY_WITH_TIMEOUT(ShowedWindow(first), 15000);
+    QCOMPARE(Files(), QStringList{"own.ps"});  // its own files, as given
+    // Relative names are made absolute where the second start runs.
+    QProcess* second = Start(ProbePath(), false, {"a b.ps", "/elsewhere/c.ps"});
+    QVERIFY(second->waitForFinished(15000));
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(second->readAllStandardError(), QByteArray());
+    QCOMPARE(Files(), QStringList({"own.ps", runtime_.filePath("a b.ps"), "/elsewhere/c.ps"}));
+    // Refused files: the second start says what the running one said, and fails.
+    QProcess* refused = Start(ProbePath(), false, {"refuse.ps"});
+    QVERIFY(refused->waitForFinished(15000));
+    QCOMPARE(refused->exitCode(), 1);
+    QVERIFY2(refused->readAllStandardError().contains("refused: " +
+                                                      runtime_.filePath("refuse.ps").toLocal8Bit()),
+             "no message");
+    QCOMPARE(Marks().size(), 1);
+    QCOMPARE(first->state(), QProcess::Running);
+    // The first instance gone, its socket left behind: the next one starts and takes files.
+    first->kill();
+    QVERIFY(first->waitForFinished());
+    QProcess* next = Start(ProbePath());
+    QTRY_VERIFY_WITH_TIMEOUT(ShowedWindow(next), 15000);
+    QProcess* late = Start(ProbePath(), false, {"late.ps"});
+    QVERIFY(late->waitForFinished(15000));
+    QCOMPARE(late->exitCode(), 0);
+    QCOMPARE(Files().back(), runtime_.filePath("late.ps"));
   }
 
   void twoExecutableNamesRunSideBySide() {
@@ -152,25 +240,156 @@ class AppStartTest : public QObject {
   }
 
   void withoutRuntimeFolderTheCacheFolderHoldsTheLock() {
-    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
-    qunsetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_CACHE_HOME", runtime_.filePath("cache").toLocal8Bit());
+    const Environment environment(
+        {{"XDG_RUNTIME_DIR", nullptr}, {"XDG_CACHE_HOME", runtime_.filePath("cache")}});
     SingleInstance instance("viewer");
-    const bool acquired = instance.TryAcquire();
-    const QString path = QString::fromStdString(instance.LockPath());
-    if (savedRuntime.isNull()) {
-      qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY(instance.TryAcquire());
+    QCOMPARE(QString::fromStdString(instance.LockPath()),
+             runtime_.filePath("cache/kestrune-orvalis/viewer.lock"));
+    QCOMPARE(Mode(runtime_.filePath("cache/kestrune-orvalis")), 0700u);
+  }
+
+  void lockFolderIsUsedOnlyWhenPrivateAndTheUsersOwn_data() {
+    QTest::addColumn<QString>("planted");  // what stands at <runtime>/kestrune-orvalis
+    QTest::newRow("open to everyone") << "0777";
+    QTest::newRow("open to the group") << "0770";
+    QTest::newRow("readable by others") << "0755";
+    QTest::newRow("another user's") << "other";
+    QTest::newRow("link to a private folder") << "link";
+    QTest::newRow("plain file") << "file";
+  }
+  void lockFolderIsUsedOnlyWhenPrivateAndTheUsersOwn() {
+    QFETCH(QString, planted);
+    if (planted == "other" && ::geteuid() != 0) QSKIP("giving a folder away takes root");
+    QTemporaryDir root;
+    const QString run = root.filePath("run");
+    const QString planted_ = run + "/kestrune-orvalis";
+    const QString target = root.filePath("chosen");  // where a link would lead
+    QVERIFY(QDir().mkpath(run) && QDir().mkpath(target));
+    if (planted == "link") {
+      QVERIFY(QFile::link(target, planted_));
+    } else if (planted == "file") {
+      QFile file(planted_);
+      QVERIFY(file.open(QIODevice::WriteOnly));
     } else {
-      qputenv("XDG_RUNTIME_DIR", savedRuntime);
+      QVERIFY(QDir().mkpath(planted_));
+      const bool other = planted == "other";
+      QCOMPARE(::chmod(qPrintable(planted_), other ? 0700 : planted.toUInt(nullptr, 8)), 0);
+      if (other) QCOMPARE(::chown(qPrintable(planted_), 65534, 65534), 0);
     }
-    if (savedCache.isNull()) {
-      qunsetenv("XDG_CACHE_HOME");
-    } else {
-      qputenv("XDG_CACHE_HOME", savedCache);
+    const Environment environment(
+        {{"XDG_RUNTIME_DIR", run}, {"XDG_CACHE_HOME", root.filePath("cache")}});
+    SingleInstance instance("viewer");
+    QVERIFY(instance.TryAcquire());
+    QVERIFY(instance.Held());
+    // The next place, made private; nothing in the planted one or where it leads.
+    QCOMPARE(QString::fromStdString(instance.LockPath()),
+             root.filePath("cache/kestrune-orvalis/viewer.lock"));
+    QCOMPARE(Mode(root.filePath("cache/kestrune-orvalis")), 0700u);
+    QVERIFY(QDir(target).isEmpty());
+    if (planted != "link" && planted != "file") QVERIFY(QDir(planted_).isEmpty());
+  }
+
+  void runtimeFolderOfAnotherUserIsNotWrittenInto() {
+    if (::geteuid() != 0) QSKIP("giving a folder away takes root");
+    QTemporaryDir root;
+    const QString run = root.filePath("run");
+    QVERIFY(QDir().mkpath(run));
+    QCOMPARE(::chown(qPrintable(run), 65534, 65534), 0);
+    const Environment environment(
+        {{"XDG_RUNTIME_DIR", run}, {"XDG_CACHE_HOME", root.filePath("cache")}});
+    SingleInstance instance("viewer");
+    QVERIFY(instance.TryAcquire());
+    QCOMPARE(QString::fromStdString(instance.LockPath()),
+             root.filePath("cache/kestrune-orvalis/viewer.lock"));
+    QVERIFY(QDir(run).isEmpty());
+  }
+
+  void lockOfAnotherUserInASharedFolderDoesNotBlock() {
+    if (::geteuid() != 0) QSKIP("a second user takes root to play");
+    // A cache folder everyone may write into, where another user made the lock folder first and
+    // holds the lock: the program starts anyway (unguarded), and leaves that folder alone.
+    QTemporaryDir root;
+    QCOMPARE(::chmod(qPrintable(root.path()), 0755), 0);
+    const QString cache = root.filePath("cache");
+    QVERIFY(QDir().mkpath(cache));
+    QCOMPARE(::chmod(qPrintable(cache), 01777), 0);
+    QProcess other;
+    other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+                            "umask 077; mkdir \"$1\" && exec 9>\"$1/viewer.lock\" && flock 9 &&"
+                            " exec sleep 30",
+                            "sh", cache + "/kestrune-orvalis"});
+    QVERIFY(other.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cache + "/kestrune-orvalis/viewer.lock"), 5000);
+    const Environment environment({{"XDG_RUNTIME_DIR", nullptr}, {"XDG_CACHE_HOME", cache}});
+    SingleInstance instance("viewer");
+    QVERIFY(instance.TryAcquire());
+    QVERIFY(!instance.Held());
+    QCOMPARE(QDir(cache + "/kestrune-orvalis").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{"viewer.lock"});
+    other.kill();
+    other.waitForFinished();
+  }
+
+  void filesReachTheHolderThroughALongFolderPath() {
+    // Deeper than a socket address holds: the socket is reached through the checked folder.
+    QString folder = runtime_.filePath("deep");
+    while (folder.size() < 200) folder += "/nested-folder";
+    SingleInstance holder("viewer", folder.toStdString());
+    QVERIFY(holder.TryAcquire() && holder.Held());
+    std::vector<std::string> received;
+    FileHandOffServer server(
+        [&received](std::vector<std::string> files, FileHandOffServer::Reply reply) {
+          received = files;
+          reply({false, "one file was not added"});
+        });
+    std::string error;
+    QVERIFY2(server.Listen(holder.SocketPath(), &error), error.c_str());
+    QCOMPARE(Mode(folder + "/viewer.socket") & 0777, 0600u);
+
+    SingleInstance second("viewer", folder.toStdString());
+    QVERIFY(!second.TryAcquire());
+    std::optional<HandOffAnswer> answer;
+    const std::vector<std::string> files = {"/docs/a.ps", "/docs/with\nline break.ps", ""};
+    std::thread client(
+        [&] { answer = orvalis::HandFilesOver(second.SocketPath(), files, &error); });
+    QTRY_VERIFY_WITH_TIMEOUT(!received.empty(), 10000);
+    client.join();
+    QCOMPARE(received, files);
+    QVERIFY2(answer.has_value(), error.c_str());
+    QVERIFY(!answer->allAdded);
+    QCOMPARE(answer->message, std::string("one file was not added"));
+  }
+
+  void anotherUserCannotHandFilesOver() {
+    if (::geteuid() != 0) QSKIP("a second user takes root to play");
+    // Even through a socket someone made reachable, another user's files are not taken.
+    QTemporaryDir root;
+    QCOMPARE(::chmod(qPrintable(root.path()), 0755), 0);
+    const std::string path = root.filePath("open.socket").toStdString();
+    int calls = 0;
+    FileHandOffServer server([&calls](std::vector<std::string>, FileHandOffServer::Reply reply) {
+      ++calls;
+      reply({true, {}});
+    });
+    std::string error;
+    QVERIFY(server.Listen(path, &error));
+    QCOMPARE(::chmod(path.c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const bool dropped = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                           ::setresuid(65534, 65534, 65534) == 0;
+      std::string why;
+      const bool answered = orvalis::HandFilesOver(path, {"/x.ps"}, &why).has_value();
+      ::_exit(!dropped ? 2 : answered ? 1 : 0);
     }
-    QVERIFY(acquired);
-    QCOMPARE(path, runtime_.filePath("cache/kestrune-orvalis/viewer.lock"));
+    int status = -1;
+    bool ended = false;
+    auto reap = [&] { return ended = ended || ::waitpid(child, &status, WNOHANG) == child; };
+    QTRY_VERIFY_WITH_TIMEOUT(reap(), 10000);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);  // no answer
+    QCOMPARE(calls, 0);
   }
 };
 

@@ -7,6 +7,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "ui/window/file_list_model.h"
+#include "ui/window/folder_listing.h"
 
 namespace orvalis {
 
@@ -107,6 +108,82 @@ class FileListTest : public QObject {
     FileListModel model;
     model.AppendRows({*row});
     QCOMPARE(model.Paths(), std::vector<std::string>{path});
+  }
+
+  void controlCharactersAreShownVisibly_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QStringLiteral("report 2024.ps") << QStringLiteral("report 2024.ps");
+    QTest::newRow("accents and scripts") << QStringLiteral("caf\u00e9 \u0645\u062b\u0627\u0644.ps")
+                                         << QStringLiteral("caf\u00e9 \u0645\u062b\u0627\u0644.ps");
+    QTest::newRow("right-to-left override")
+        << QStringLiteral("invoice\u202Efdp.ps") << QStringLiteral("invoice<U+202E>fdp.ps");
+    QTest::newRow("isolates and marks")
+        << QStringLiteral("a\u2067b\u2069\u200Fc") << QStringLiteral("a<U+2067>b<U+2069><U+200F>c");
+    QTest::newRow("line break and tab")
+        << QStringLiteral("two\nlines\t.ps") << QStringLiteral("two<U+000A>lines<U+0009>.ps");
+    QTest::newRow("zero width space") << QStringLiteral("a\u200Bb") << QStringLiteral("a<U+200B>b");
+    QTest::newRow("joiner of an emoji kept")
+        << QString::fromUtf8("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB.ps")
+        << QString::fromUtf8("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB.ps");
+    QTest::newRow("format character past the first plane") << QString::fromUtf8(
+                                                                  "a\xF3\xA0\x80\x81"
+                                                                  "b")
+                                                           << QStringLiteral("a<U+E0001>b");
+  }
+  void controlCharactersAreShownVisibly() {
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(VisibleText(text), shown);
+  }
+
+  void whyAFileIsNotTaken() {
+    test::TempDir dir;
+    fs::create_directory(dir.File("folder.ps"));
+    std::ofstream(dir.File("notes.txt")) << "x";
+    std::string longPath = dir.Path().string();
+    while (longPath.size() < 4267) longPath += "/" + std::string(200, 'd');
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "no file name was given"},
+        {dir.File("notes.txt"), "its name does not end in .ps"},
+        {dir.File("gone.ps"), "the file does not exist"},
+        {dir.File("folder.ps"), "it is a folder"},
+        {longPath + "/a.ps", "the path is too long (" + std::to_string(longPath.size() + 5) +
+                                 " bytes; the system takes at most 4095)"},
+    };
+    for (const auto& [path, reason] : cases) {
+      std::string whyNot;
+      QVERIFY(!RowForFile(path, &whyNot).has_value());
+      QCOMPARE(whyNot, reason);
+    }
+    QCOMPARE(QuotedName("/a/b\xe9\u202e.ps"), QStringLiteral("'/a/b\uFFFD<U+202E>.ps'"));
+  }
+
+  void pathTooltipIsNeverMarkup() {
+    FileListModel model;
+    FileRow row = Row("/docs/<b>bold</b>.ps");
+    model.AppendRows({row});
+    const QString tip =
+        model.index(0, FileListModel::kFilesColumn).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(QStringLiteral("/docs/&lt;b&gt;bold&lt;/b&gt;.ps")), qPrintable(tip));
+  }
+
+  void folderListsNamesWithoutRegardToCase() {
+    test::TempDir dir;
+    const std::vector<std::string> names = {
+        "_x.ps", "REPORT.PS", "brochure.ps", "B.ps", "a.ps", "\xc3\xa9t\xc3\xa9.ps", "Report.ps"};
+    for (const std::string& name : names) std::ofstream(dir.File(name)) << "%!PS\n";
+    fs::create_directory(dir.File("sub.ps"));
+    std::vector<std::string> listed;
+    for (const std::string& path : FolderFiles(dir.Path().string()))
+      listed.push_back(fs::path(path).filename().string());
+    // Upper-cased, as the original file system compares names; equal that way, by bytes.
+    QCOMPARE(listed, (std::vector<std::string>{"a.ps", "B.ps", "brochure.ps", "REPORT.PS",
+                                               "Report.ps", "_x.ps", "\xc3\xa9t\xc3\xa9.ps"}));
+    QVERIFY(ListedBefore("brochure.ps", "REPORT.PS"));
+    QVERIFY(!ListedBefore("REPORT.PS", "brochure.ps"));
+    QVERIFY(!ListedBefore("a.ps", "a.ps"));
+    QVERIFY(FolderFiles(dir.File("missing")).empty());
   }
 
   void removesAnySetOfRows() {

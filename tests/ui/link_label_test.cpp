@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <utility>
 
 using orvalis::CLinkLabel;
 
@@ -23,6 +27,8 @@ const QColor kHover(255, 0, 0);
 class RecordingLauncher : public orvalis::LinkLauncher {
  public:
   bool desktopOpens = true;
+  bool answerLater = false;  // the desktop's answer waits for Answer()
+  std::function<void()> pending;
   QString htmlExec;
   bool startWorks = true;
 
@@ -31,9 +37,13 @@ class RecordingLauncher : public orvalis::LinkLauncher {
   int beeps = 0;
   int execQueries = 0;
 
-  bool OpenWithDesktop(const QString& url) override {
+  void OpenWithDesktop(const QString& url, Outcome outcome) override {
     desktopUrls << url;
-    return desktopOpens;
+    if (answerLater) {
+      pending = [outcome, opens = desktopOpens] { outcome(opens); };
+    } else {
+      outcome(desktopOpens);
+    }
   }
   QString HtmlHandlerExec() override {
     ++execQueries;
@@ -44,14 +54,22 @@ class RecordingLauncher : public orvalis::LinkLauncher {
     return startWorks;
   }
   void Beep() override { ++beeps; }
+  void Answer() { std::exchange(pending, nullptr)(); }
 };
 
 // The desktop launcher with the desktop's own opener out of the way, so that the fallback
 // through the text/html handler runs.
 class FallbackOnlyLauncher : public orvalis::DesktopLinkLauncher {
  public:
-  bool OpenWithDesktop(const QString&) override { return false; }
+  void OpenWithDesktop(const QString&, Outcome outcome) override { outcome(false); }
 };
+
+// GotoURL's result, from a launcher that answers at once.
+int GotoNow(const QString& url, orvalis::LinkLauncher& launcher) {
+  int result = -1;
+  CLinkLabel::GotoURL(url, launcher, [&result](int r) { result = r; });
+  return result;
+}
 
 // Points the XDG variables at `root` for as long as it lives, with no desktop environment that
 // xdg-mime would ask instead of the mimeapps.list files.
@@ -211,7 +229,7 @@ class LinkLabelTest : public QObject {
     launcher.desktopOpens = desktopOpens;
     launcher.htmlExec = htmlExec;
     launcher.startWorks = startWorks;
-    const int result = CLinkLabel::GotoURL(url, launcher);
+    const int result = GotoNow(url, launcher);
     QCOMPARE(orvalis::GotoSucceeded(result), succeeds);
     QCOMPARE(launcher.desktopUrls.size(), desktopCalls);
     if (desktopCalls > 0) QCOMPARE(launcher.desktopUrls.first(), url);
@@ -239,7 +257,7 @@ class LinkLabelTest : public QObject {
     FallbackOnlyLauncher launcher;
     QCOMPARE(launcher.HtmlHandlerExec(), browser + " --new-tab \"%u\" --extra");
     const QString url = "https://orvalis.kestrune.example/a b?c=1&d=2";
-    QVERIFY(orvalis::GotoSucceeded(CLinkLabel::GotoURL(url, launcher)));
+    QVERIFY(orvalis::GotoSucceeded(GotoNow(url, launcher)));
     const auto recorded = [&record] {
       QFile file(record);
       return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -252,7 +270,7 @@ class LinkLabelTest : public QObject {
     XdgEnvironment environment(root.path());
     FallbackOnlyLauncher launcher;
     QCOMPARE(launcher.HtmlHandlerExec(), QString());
-    QVERIFY(!orvalis::GotoSucceeded(CLinkLabel::GotoURL("https://a.example/", launcher)));
+    QVERIFY(!orvalis::GotoSucceeded(GotoNow("https://a.example/", launcher)));
   }
 
   void emptyTextShowsUrlAndEmptyUrlTakesText() {
@@ -297,6 +315,78 @@ class LinkLabelTest : public QObject {
     // The click shows its outcome at once, even with the mouse still over the link.
     QCOMPARE(f.link->CurrentTextColour(), visited ? kVisited : kNormal);
     QCOMPARE(f.link->palette().color(QPalette::WindowText), visited ? kVisited : kNormal);
+  }
+
+  void clickWaitsForTheOpenersAnswer() {
+    Fixture f;
+    f.link->SetVisited(true);
+    f.launcher.answerLater = true;
+    f.launcher.desktopOpens = false;
+    QSignalSpy clicked(f.link, &CLinkLabel::Clicked);
+    f.link->SetNotifyParent(true);
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    // Asked, not answered: nothing is decided yet.
+    QCOMPARE(f.launcher.desktopUrls.size(), 1);
+    QVERIFY(f.link->Visited());
+    QCOMPARE(f.launcher.beeps, 0);
+    QCOMPARE(clicked.size(), 0);
+    f.launcher.Answer();  // "no method available"
+    QVERIFY(!f.link->Visited());
+    QCOMPARE(f.launcher.beeps, 1);
+    QCOMPARE(clicked.size(), 1);
+
+    // An answer that comes after the link is gone is dropped.
+    QTest::mouseClick(f.link, Qt::LeftButton, {}, QPoint(5, 5));
+    delete f.link;
+    f.launcher.Answer();
+    QCOMPARE(f.launcher.beeps, 1);
+  }
+
+  void desktopOpenerIsJudgedByItsExitStatus_data() {
+    QTest::addColumn<QByteArray>("script");  // the xdg-open on PATH; "" for none
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("handler found") << QByteArray("exit 0") << true;
+    QTest::newRow("no method available")
+        << QByteArray("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3")
+        << false;
+    QTest::newRow("handler failed") << QByteArray("exit 4") << false;
+    QTest::newRow("killed") << QByteArray("kill -9 $$") << false;
+    QTest::newRow("handler runs in the foreground") << QByteArray("sleep 3") << true;
+    QTest::newRow("no xdg-open") << QByteArray() << false;
+  }
+  void desktopOpenerIsJudgedByItsExitStatus() {
+    QFETCH(QByteArray, script);
+    QFETCH(bool, opened);
+    QTemporaryDir bin;
+    const QString record = bin.filePath("argument.txt");
+    if (!script.isEmpty()) {
+      const QString opener = bin.filePath("xdg-open");
+      WriteFile(opener,
+                "#!/bin/sh\nprintf '%s' \"$1\" > '" + record.toLocal8Bit() + "'\n" + script + "\n");
+      QVERIFY(QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner));
+    }
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ":/usr/bin:/bin");
+    if (script.isEmpty()) qputenv("PATH", bin.path().toLocal8Bit());
+    orvalis::DesktopLinkLauncher launcher(std::chrono::milliseconds(500));
+    std::optional<bool> answer;
+    int answers = 0;
+    const QString url = "https://orvalis.kestrune.example/a b?c=1&d=2";
+    launcher.OpenWithDesktop(url, [&](bool result) {
+      answer = result;
+      ++answers;
+    });
+    qputenv("PATH", savedPath);
+    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 2500);  // a foreground handler is not waited for
+    QCOMPARE(*answer, opened);
+    if (!script.isEmpty()) {
+      QFile argument(record);
+      QTRY_VERIFY(argument.exists());
+      QVERIFY(argument.open(QIODevice::ReadOnly));
+      QCOMPARE(QString::fromUtf8(argument.readAll()), url);  // one argument, as it stands
+    }
+    QTest::qWait(600);  // past the patience: still one answer
+    QCOMPARE(answers, 1);
   }
 
   void clickWithOpenOnClickOffOpensNothing() {

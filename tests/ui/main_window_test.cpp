@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -243,16 +244,19 @@ class MainWindowTest : public QObject {
     Open();
     fs::create_directory(dir_->Path() / "sub");
     Script("b.PS", "pages 1");
+    Script("REPORT.PS", "pages 1");
     Script("a.ps", "pages 1");
     Script("c.txt", "pages 1");
     Script("sub/d.ps", "pages 1");
     record_.folderToChoose = QString::fromStdString(dir_->Path().string());
     Control<QPushButton>("1008")->click();
     QCOMPARE(record_.titles.back(), QStringLiteral("Select folder:"));
-    QCOMPARE(dialog_->Model().rowCount(), 2);
+    // By name without regard to case, as the folder lists them.
+    QCOMPARE(dialog_->Model().rowCount(), 3);
     QCOMPARE(dialog_->Model().Row(0).path, dir_->File("a.ps"));
     QCOMPARE(dialog_->Model().Row(1).path, dir_->File("b.PS"));
-    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 2"));
+    QCOMPARE(dialog_->Model().Row(2).path, dir_->File("REPORT.PS"));
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 3"));
     test::SaveScreenshot(dialog_.get(), QStringLiteral("window-rows"));
   }
 
@@ -376,6 +380,127 @@ class MainWindowTest : public QObject {
     QCOMPARE(record_.titles.back(), QStringLiteral("Please select an output folder..."));
     QCOMPARE(folder->text(), QStringLiteral("/srv/other/"));
     QCOMPARE(dialog_->Settings().output, std::string("/srv/other/"));
+  }
+
+  void viewAndExploreOpenTheNamesAsStored() {
+    // Names that are not UTF-8: the desktop gets the bytes, not a decoded stand-in.
+    const std::string folder = dir_->File("out\xe9");
+    fs::create_directory(folder);
+    std::ofstream(Profile()) << "[Set]\nmode=1\noutput=" << folder << "/\n";
+    Open();
+    dialog_->AddDroppedFiles({Script("caf\xe9.ps", "pages 1")});
+    const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
+    menu->findChild<QAction*>(QStringLiteral("32776"))->trigger();
+    Control<QPushButton>("1014")->click();
+    QCOMPARE(record_.opened.size(), size_t(2));
+    const QByteArray dir = QByteArray::fromStdString(dir_->Path().string()).toPercentEncoding("/");
+    QCOMPARE(record_.opened[0].toEncoded(), "file://" + dir + "/caf%E9.ps");
+    QCOMPARE(record_.opened[1].toEncoded(), "file://" + dir + "/out%E9/");
+  }
+
+  void keyboardReachesStopDuringARun() {
+    Open();
+    dialog_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+    dialog_->AddDroppedFiles({Script("one.ps", "pages 1"), Script("hang.ps", "hang")});
+    auto* start = Control<QPushButton>("1002");
+    // Tab from the list to Start Converting, whatever lies between, and Space starts the run.
+    auto tabTo = [](QWidget* target, Qt::Key key) {
+      for (int i = 0; i < 12 && QApplication::focusWidget() != target; ++i)
+        QTest::keyClick(QApplication::focusWidget(), key);
+      return QApplication::focusWidget() == target;
+    };
+    QCOMPARE(QApplication::focusWidget(), List());
+    QVERIFY(tabTo(start, Qt::Key_Tab));
+    QTest::keyClick(start, Qt::Key_Space);
+    QVERIFY(dialog_->IsRunning());
+    // The run moves its selection from row to row; the focus stays on the button.
+    QTRY_COMPARE_WITH_TIMEOUT(Status(1), QStringLiteral("Converting.."), 10000);
+    QCOMPARE(SelectedRows(), std::vector<int>{1});
+    QCOMPARE(QApplication::focusWidget(), start);
+    // Back to the list and on again with the keyboard: keys other than Tab stay ignored.
+    QVERIFY(tabTo(List(), Qt::Key_Backtab));
+    QTest::keyClick(List(), Qt::Key_Up);
+    QCOMPARE(SelectedRows(), std::vector<int>{1});
+    QVERIFY(tabTo(start, Qt::Key_Tab));
+    QTest::keyClick(start, Qt::Key_Space);
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Aborted"));
+    QCOMPARE(QApplication::focusWidget(), start);
+  }
+
+  void namedFilesThatCannotBeAddedAreToldAbout() {
+    Open();
+    fs::create_directory(dir_->Path() / "folder.ps");
+    // Longer than any path the system opens, in names it would take one by one.
+    std::string longPath = dir_->Path().string();
+    while (longPath.size() < 4267) longPath += "/" + std::string(200, 'd');
+    longPath += "/deep.ps";
+    const std::string good = Script("good.ps", "pages 1");
+    const MainDialog::NamedFilesOutcome outcome = dialog_->AddNamedFiles(
+        {good, dir_->File("notes.txt"), dir_->File("gone.ps"), dir_->File("folder.ps"), longPath});
+    QVERIFY(!outcome.allAdded);
+    QCOMPARE(dialog_->Model().rowCount(), 1);
+    QCOMPARE(Label("1047"), QStringLiteral("Files Count: 1"));
+    const QStringList lines = outcome.message.split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], QStringLiteral("These files were not added:"));
+    QVERIFY(lines[1].endsWith("notes.txt': its name does not end in .ps"));
+    QVERIFY(lines[2].endsWith("gone.ps': the file does not exist"));
+    QVERIFY(lines[3].endsWith("folder.ps': it is a folder"));
+    QVERIFY2(
+        lines[4].contains(QStringLiteral("the path is too long (%1 bytes").arg(longPath.size())),
+        qPrintable(lines[4]));
+    // The window says it too, as plain text.
+    auto* notice = dialog_->findChild<QMessageBox*>(QStringLiteral("notice"));
+    QVERIFY(notice != nullptr && notice->isVisible());
+    QCOMPARE(notice->text(), outcome.message);
+    QCOMPARE(notice->textFormat(), Qt::PlainText);
+    test::SaveScreenshot(notice, QStringLiteral("window-files-not-added"));
+    // Every file added: nothing to say.
+    QVERIFY(dialog_->AddNamedFiles({good}).allAdded);
+  }
+
+  void filesHandedOverAreAddedWhenIdleAndRefusedDuringARun() {
+    Open();
+    const std::string first = Script("first.ps", "pages 1");
+    std::vector<MainDialog::NamedFilesOutcome> outcomes;
+    auto record = [&outcomes](MainDialog::NamedFilesOutcome outcome) {
+      outcomes.push_back(std::move(outcome));
+    };
+    dialog_->ReceiveFiles({first}, record);
+    QCOMPARE(outcomes.size(), size_t(1));
+    QVERIFY(outcomes[0].allAdded);
+    QCOMPARE(dialog_->Model().rowCount(), 1);
+    QCOMPARE(Control<QLabel>("1048")->text(), QStringLiteral("Selected: 1"));
+    QVERIFY(Control<QPushButton>("1002")->isEnabled());
+
+    dialog_->AddDroppedFiles({Script("hang.ps", "hang")});
+    Control<QPushButton>("1002")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(1), QStringLiteral("Converting.."), 10000);
+    dialog_->ReceiveFiles({Script("late.ps", "pages 1")}, record);
+    QCOMPARE(outcomes.size(), size_t(2));
+    QVERIFY(!outcomes[1].allAdded);
+    QVERIFY(outcomes[1].message.startsWith("Files cannot be added while a conversion runs"));
+    QVERIFY(outcomes[1].message.endsWith("late.ps'"));
+    QCOMPARE(dialog_->Model().rowCount(), 2);
+    QVERIFY(dialog_->findChild<QMessageBox*>(QStringLiteral("notice"))->isVisible());
+    QCOMPARE(Status(1), QStringLiteral("Converting.."));  // the run goes on
+  }
+
+  void namesShowTheirControlCharacters() {
+    Open();
+    const std::string name = "invoice\u202Efdp.ps";
+    dialog_->AddDroppedFiles({Script(name, "pages 1")});
+    const QModelIndex cell = dialog_->Model().index(0, FileListModel::kFilesColumn);
+    QVERIFY(cell.data().toString().endsWith(QStringLiteral("/invoice<U+202E>fdp.ps")));
+    QVERIFY(cell.data(Qt::ToolTipRole).toString().contains("invoice&lt;U+202E&gt;fdp.ps"));
+    QVERIFY(!cell.data(Qt::ToolTipRole).toString().contains(QChar(0x202E)));
+    // What is opened is still the file itself.
+    const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
+    menu->findChild<QAction*>(QStringLiteral("32776"))->trigger();
+    QCOMPARE(record_.opened.back().toLocalFile(), QString::fromStdString(dir_->File(name)));
   }
 
   void enterAndEscapeDoNothing() {

@@ -17,11 +17,12 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "engine/converter.h"
-#include "ui/settings/conversion_settings.h"
 #include "ui/controls/dialog_units.h"
+#include "ui/settings/conversion_settings.h"
 #include "ui/sheet/my_prop_sheet.h"
 #include "ui/sheet/page_rules.h"
 #include "ui/sheet/property_page.h"
@@ -494,12 +495,35 @@ class SettingsSheetTest : public QObject {
     sheet.show();
     sheet.accept();
     QCOMPARE(sheet.failures.size(), 1);
-    QVERIFY(sheet.failures[0].contains("Common"));
+    QVERIFY(sheet.failures[0].contains(QString::fromStdString(path)));
     QVERIFY(sheet.isVisible());
     QCOMPARE(sheet.result(), 0);
   }
 
-  // Ids, accessible names and the keyboard order, page by page.
+  void okStoresEveryShownPageOrNone() {
+    SheetFixture f("[Set]\nJQu=20\n");
+    const QString path = QString::fromStdString(f.Path());
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup));
+    QuietSheet sheet(f.Path());
+    sheet.show();
+    for (int tab : {kGif, kJpeg, kTiff}) sheet.Tabs()->setCurrentIndex(tab);
+    sheet.accept();
+    // One failure for the whole sheet, and not one key written.
+    QCOMPARE(sheet.failures.size(), 1);
+    QVERIFY2(sheet.failures[0].contains("read-only"), qPrintable(sheet.failures[0]));
+    QCOMPARE(f.ProfileBytes(), QByteArray("[Set]\nJQu=20\n"));
+    QVERIFY(sheet.isVisible());
+    // Once the file can be written, the same OK stores every shown page.
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    sheet.accept();
+    QCOMPARE(sheet.result(), int(QDialog::Accepted));
+    const QStringList lines = f.ProfileLines();
+    for (const char* key : {"angle=", "gifc=", "jpgc=", "tifc=", "multpage="})
+      QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                           [key](const QString& line) { return line.startsWith(key); }),
+               key);
+  }
+
   void controlsAreNamedAndReachable_data() {
     QTest::addColumn<int>("tab");
     QTest::addColumn<QList<int>>("ids");       // every control with an id

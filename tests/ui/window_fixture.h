@@ -42,9 +42,9 @@ class ScriptRenderer : public PageRenderer {
 
 // What the window asked of the desktop.
 struct DesktopRecord : LinkLauncher {
-  bool OpenWithDesktop(const QString& url) override {
+  void OpenWithDesktop(const QString& url, Outcome outcome) override {
     opened.push_back(QUrl(url));
-    return true;
+    if (outcome) outcome(true);
   }
   QString HtmlHandlerExec() override { return {}; }
   bool StartDetached(const QStringList&) override { return false; }

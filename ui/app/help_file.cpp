@@ -16,7 +16,8 @@ bool OpenHelpFile(LinkLauncher* launcher, const std::string& programFolder) {
   if (!AppPaths::FileExists(path)) return false;
   LinkLauncher& opener = launcher != nullptr ? *launcher : DefaultLinkLauncher();
   const QUrl url = QUrl::fromLocalFile(QFile::decodeName(path.c_str()));
-  return opener.OpenWithDesktop(url.toString(QUrl::FullyEncoded));
+  opener.OpenWithDesktop(url.toString(QUrl::FullyEncoded), {});
+  return true;
 }
 
 }  // namespace orvalis

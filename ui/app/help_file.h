@@ -17,8 +17,9 @@ class LinkLauncher;
 inline constexpr std::string_view kHelpFileName = "help.html";
 
 // Opens `programFolder` + "help.html" (default folder: the program's own, found through
-// /proc/self/exe) with `launcher` (default: the desktop). Returns true when the launcher took
-// it; false, and nothing else happens, when the file is missing or could not be opened.
+// /proc/self/exe) with `launcher` (default: the desktop). Returns true when the file was handed
+// to the launcher; false, and nothing else happens, when the file is missing. Whether the
+// desktop could show it is not reported.
 bool OpenHelpFile(LinkLauncher* launcher = nullptr, const std::string& programFolder = {});
 
 }  // namespace orvalis

@@ -1,8 +1,8 @@
 #include "ui/controls/link_label.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QEnterEvent>
@@ -10,11 +10,14 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
 #include <QTimerEvent>
-#include <QUrl>
+#include <memory>
+#include <utility>
 
 namespace orvalis {
 
@@ -128,8 +131,35 @@ bool IsFieldCode(const QString& argument) {
 
 }  // namespace
 
-bool DesktopLinkLauncher::OpenWithDesktop(const QString& url) {
-  return QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+void DesktopLinkLauncher::OpenWithDesktop(const QString& url, Outcome outcome) {
+  // Lives with the application: an opener still running when the program ends is ended with it
+  // (a handler it started keeps running).
+  auto* opener = new QProcess(QCoreApplication::instance());
+  opener->setProgram(QStringLiteral("xdg-open"));
+  opener->setArguments({url});
+  opener->setStandardInputFile(QProcess::nullDevice());
+  opener->setStandardOutputFile(QProcess::nullDevice());
+  opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // The first of: the opener's exit, its failure to start, its patience running out.
+  auto pending = std::make_shared<Outcome>(std::move(outcome));
+  auto answer = [pending](bool opened) {
+    if (!*pending) return;
+    const Outcome once = std::exchange(*pending, nullptr);
+    once(opened);
+  };
+  QObject::connect(opener, &QProcess::finished, opener,
+                   [opener, answer](int code, QProcess::ExitStatus status) {
+                     answer(status == QProcess::NormalExit && code == 0);
+                     opener->deleteLater();
+                   });
+  QObject::connect(opener, &QProcess::errorOccurred, opener,
+                   [opener, answer](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     answer(false);
+                     opener->deleteLater();
+                   });
+  QTimer::singleShot(patience_, opener, [answer] { answer(true); });
+  opener->start();
 }
 
 QString DesktopLinkLauncher::HtmlHandlerExec() {
@@ -255,12 +285,21 @@ void CLinkLabel::SetLauncher(LinkLauncher* launcher) {
   launcher_ = launcher;
 }
 
-int CLinkLabel::GotoURL(const QString& url, LinkLauncher& launcher) {
-  if (url.isEmpty()) return kGotoNothingToOpen;
-  if (launcher.OpenWithDesktop(url)) return kGotoOpened;
-  const QStringList arguments = BrowserArguments(launcher.HtmlHandlerExec(), url);
-  if (arguments.isEmpty()) return kGotoFailed;
-  return launcher.StartDetached(arguments) ? kGotoHandlerStarted : kGotoFailed;
+void CLinkLabel::GotoURL(const QString& url, LinkLauncher& launcher,
+                         std::function<void(int)> done) {
+  if (url.isEmpty()) {
+    done(kGotoNothingToOpen);
+    return;
+  }
+  launcher.OpenWithDesktop(url, [url, &launcher, done = std::move(done)](bool opened) {
+    if (opened) {
+      done(kGotoOpened);
+      return;
+    }
+    const QStringList arguments = BrowserArguments(launcher.HtmlHandlerExec(), url);
+    done(!arguments.isEmpty() && launcher.StartDetached(arguments) ? kGotoHandlerStarted
+                                                                   : kGotoFailed);
+  });
 }
 
 void CLinkLabel::AdjustSize() {
@@ -350,10 +389,20 @@ void CLinkLabel::StartHover() {
 }
 
 void CLinkLabel::OnClick() {
-  // The click shows its outcome at once: the visited colour after a success, the normal one
-  // after a failure, even while the mouse stays over the link.
+  // The click shows its outcome as soon as it is known: the visited colour after a success, the
+  // normal one after a failure, even while the mouse stays over the link.
   hovering_ = false;
-  const int result = openOnClick_ ? GotoURL(url_, Launcher()) : kGotoHandlerStarted;
+  ApplyLook();
+  if (!openOnClick_) {
+    FinishClick(kGotoHandlerStarted);
+    return;
+  }
+  GotoURL(url_, Launcher(), [self = QPointer<CLinkLabel>(this)](int result) {
+    if (self) self->FinishClick(result);
+  });
+}
+
+void CLinkLabel::FinishClick(int result) {
   visited_ = GotoSucceeded(result);
   if (!visited_) Launcher().Beep();
   ApplyLook();

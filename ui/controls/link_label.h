@@ -24,6 +24,8 @@
 #include <QLabel>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <functional>
 
 namespace orvalis {
 
@@ -31,9 +33,13 @@ namespace orvalis {
 // desktop entry registered for text/html.
 class LinkLauncher {
  public:
+  // Whether an opener took the URL; called once, on the GUI thread.
+  using Outcome = std::function<void(bool opened)>;
+
   virtual ~LinkLauncher() = default;
-  // Opens `url` with the desktop's default handler; false when no handler could be started.
-  virtual bool OpenWithDesktop(const QString& url) = 0;
+  // Opens `url` with the desktop's default handler. `outcome` (may be empty) learns, now or
+  // once the opener has answered, whether a handler took the URL.
+  virtual void OpenWithDesktop(const QString& url, Outcome outcome) = 0;
   // The Exec line of the desktop entry registered for text/html; empty when there is none.
   virtual QString HtmlHandlerExec() = 0;
   // Starts a program detached: arguments[0] is the program. False when it could not start.
@@ -42,12 +48,21 @@ class LinkLauncher {
   virtual void Beep() = 0;
 };
 
+// xdg-open judged by its exit status: 0 means a handler took the URL; any other status ("no
+// method available"), or no xdg-open at all, means nothing opened it. An xdg-open still running
+// after `patience` counts as success: it runs the handler it found in the foreground (a
+// desktop without its own opener) and ends only when the user closes it.
 class DesktopLinkLauncher : public LinkLauncher {
  public:
-  bool OpenWithDesktop(const QString& url) override;
+  explicit DesktopLinkLauncher(std::chrono::milliseconds patience = std::chrono::seconds(5))
+      : patience_(patience) {}
+  void OpenWithDesktop(const QString& url, Outcome outcome) override;
   QString HtmlHandlerExec() override;
   bool StartDetached(const QStringList& arguments) override;
   void Beep() override;
+
+ private:
+  std::chrono::milliseconds patience_;
 };
 
 // The launcher every link and the help opener use unless they are given another one.
@@ -123,8 +138,9 @@ class CLinkLabel : public QLabel {
   void SetLauncher(LinkLauncher* launcher);
 
   // Opens `url`: with the desktop's default handler, else with the text/html handler. An empty
-  // URL opens nothing and counts as success. See the kGoto... results.
-  static int GotoURL(const QString& url, LinkLauncher& launcher);
+  // URL opens nothing and counts as success. `done` gets one of the kGoto... results, now or
+  // once the desktop's opener has answered; `launcher` must live until then.
+  static void GotoURL(const QString& url, LinkLauncher& launcher, std::function<void(int)> done);
 
   // Fits the label to its text (with its frame). Centred text keeps its centre, right-aligned
   // text its right edge, other text its left edge; vertically centred text keeps its vertical
@@ -151,6 +167,8 @@ class CLinkLabel : public QLabel {
   void StartHover();
   void EndHover();
   void OnClick();
+  // The click's outcome: visited on success, a beep on failure.
+  void FinishClick(int result);
   void ApplyLook();
   void MakeFonts();
   LinkLauncher& Launcher() const;

@@ -49,12 +49,13 @@ std::string CheckedText(const SettingKey& entry, std::optional<std::string> valu
 }
 
 // Stores the value a file holds for `entry` (nullopt: the key is missing) into its field, as a
-// load does: integers parsed, empty integers and missing keys defaulted, checks applied.
+// load does: integers parsed, missing keys defaulted, checks applied. A key that is there reads
+// as its digits, so an empty one is 0: an emptied Width turns resizing off rather than bringing
+// back the default size.
 void StoreValue(ConversionSettings& settings, const SettingKey& entry,
                 std::optional<std::string> value) {
   if (entry.number != nullptr) {
-    const int32_t number =
-        (value && !value->empty()) ? ParseProfileInt(*value) : entry.numberDefault;
+    const int32_t number = value ? ParseProfileInt(*value) : entry.numberDefault;
     settings.*entry.number = CheckedNumber(entry, number);
   } else if (entry.text != nullptr) {
     settings.*entry.text = CheckedText(entry, std::move(value));
@@ -138,51 +139,45 @@ void LoadConversionOptions(const std::string& profilePath, ConversionSettings& s
   LoadGroup(profilePath, SettingGroup::kOption, settings);
 }
 
-bool WriteCommonPageKeys(const std::string& profilePath, const CommonPageKeys& keys,
-                         std::string* error) {
-  const std::string resize = Decimal(keys.resize);
-  const std::string each = Decimal(keys.each);
-  std::vector<ProfileEntry> entries;
+SettingEntries CommonPageEntries(const CommonPageKeys& keys) {
+  SettingEntries entries;
   if (keys.angle) entries.emplace_back("angle", *keys.angle);
   entries.insert(entries.end(), {{"width", keys.width},
                                  {"height", keys.height},
-                                 {"resize", resize},
-                                 {"each", each},
+                                 {"resize", Decimal(keys.resize)},
+                                 {"each", Decimal(keys.each)},
                                  {"xdpi", keys.xdpi},
                                  {"ydpi", keys.ydpi}});
-  return WriteEntries(profilePath, entries, error);
+  return entries;
 }
 
-bool WriteColorPageKey(const std::string& profilePath, std::string_view colorKey,
-                       std::optional<std::string_view> colorText, std::string* error) {
-  if (!IsColorPageKey(colorKey)) {
-    if (error != nullptr)
-      *error = std::string("\"").append(colorKey).append("\" is not a colour page key");
-    return false;
-  }
-  if (!colorText) return true;
-  return WriteEntries(profilePath, {{colorKey, *colorText}}, error);
+SettingEntries ColorPageEntries(std::string_view colorKey,
+                                std::optional<std::string_view> colorText) {
+  if (!IsColorPageKey(colorKey) || !colorText) return {};
+  return {{std::string(colorKey), std::string(*colorText)}};
 }
 
-bool WriteJpegPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
-                       int32_t quality, std::string* error) {
-  const std::string qualityText = Decimal(quality);
-  std::vector<ProfileEntry> entries;
+SettingEntries JpegPageEntries(std::optional<std::string_view> colorText, int32_t quality) {
+  SettingEntries entries;
   if (colorText) entries.emplace_back("jpgc", *colorText);
-  entries.emplace_back("JQu", qualityText);
-  return WriteEntries(profilePath, entries, error);
+  entries.emplace_back("JQu", Decimal(quality));
+  return entries;
 }
 
-bool WriteTiffPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
-                       int32_t quality, int32_t compress, int32_t multpage, std::string* error) {
-  const std::string qualityText = Decimal(quality);
-  const std::string compressText = Decimal(compress);
-  const std::string multpageText = Decimal(multpage);
-  std::vector<ProfileEntry> entries;
+SettingEntries TiffPageEntries(std::optional<std::string_view> colorText, int32_t quality,
+                               int32_t compress, int32_t multpage) {
+  SettingEntries entries;
   if (colorText) entries.emplace_back("tifc", *colorText);
-  entries.insert(entries.end(),
-                 {{"TJQu", qualityText}, {"compress", compressText}, {"multpage", multpageText}});
-  return WriteEntries(profilePath, entries, error);
+  entries.insert(entries.end(), {{"TJQu", Decimal(quality)},
+                                 {"compress", Decimal(compress)},
+                                 {"multpage", Decimal(multpage)}});
+  return entries;
+}
+
+bool WriteSettingEntries(const std::string& profilePath, const SettingEntries& entries,
+                         std::string* error) {
+  const std::vector<ProfileEntry> views(entries.begin(), entries.end());
+  return WriteEntries(profilePath, views, error);
 }
 
 std::string LoadAddFileFolder(const std::string& profilePath) {

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orvalis {
 
@@ -78,12 +80,15 @@ bool SaveWindowSettings(const std::string& profilePath, int32_t type, int32_t mo
 
 // Clears every option field, then reads each option key with its default; "xdpi" and "ydpi"
 // are clamped to 72..600, colour texts cut to 31 bytes; other values are kept as the file
-// holds them.
+// holds them. An integer key that is there reads as its leading digits, so an empty one is 0.
 void LoadConversionOptions(const std::string& profilePath, ConversionSettings& settings);
 
-// The settings pages' writes, one function per page, each key in the page's order and all of a
-// page's keys in one replacement of the file. A text given as nullopt (a list with no
-// selection) leaves that key as the file has it.
+// What the settings pages write: each page turns its controls into entries (key, text), in the
+// page's key order; the sheet writes the entries of every page it showed in one replacement of
+// the file (WriteSettingEntries), so that an OK stores all of them or none. A text given as
+// nullopt (a list with no selection) gives no entry: the key stays as the file has it.
+using SettingEntry = std::pair<std::string, std::string>;
+using SettingEntries = std::vector<SettingEntry>;
 
 // The common page: texts as they stand in its fields (not converted; the next load clamps).
 struct CommonPageKeys {
@@ -96,22 +101,24 @@ struct CommonPageKeys {
   std::string ydpi;
 };
 // "angle", "width", "height", "resize", "each", "xdpi", "ydpi".
-bool WriteCommonPageKeys(const std::string& profilePath, const CommonPageKeys& keys,
-                         std::string* error = nullptr);
+SettingEntries CommonPageEntries(const CommonPageKeys& keys);
 
 // A page with only a colour list: `colorKey` is one of "bmpc", "pngc", "pcxc", "gifc", "tgac",
-// "jp2c", "rasc", "jpcc" (any other key gives false and writes nothing).
-bool WriteColorPageKey(const std::string& profilePath, std::string_view colorKey,
-                       std::optional<std::string_view> colorText, std::string* error = nullptr);
+// "jp2c", "rasc", "jpcc" (any other key gives no entry).
+SettingEntries ColorPageEntries(std::string_view colorKey,
+                                std::optional<std::string_view> colorText);
 
 // The JPEG page: "jpgc", "JQu".
-bool WriteJpegPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
-                       int32_t quality, std::string* error = nullptr);
+SettingEntries JpegPageEntries(std::optional<std::string_view> colorText, int32_t quality);
 
 // The TIFF page: "tifc", "TJQu", "compress", "multpage".
-bool WriteTiffPageKeys(const std::string& profilePath, std::optional<std::string_view> colorText,
-                       int32_t quality, int32_t compress, int32_t multpage,
-                       std::string* error = nullptr);
+SettingEntries TiffPageEntries(std::optional<std::string_view> colorText, int32_t quality,
+                               int32_t compress, int32_t multpage);
+
+// Sets every entry, in order, in one replacement of the file: either all are stored or the
+// file stays as it was (false, with the reason in `error`).
+bool WriteSettingEntries(const std::string& profilePath, const SettingEntries& entries,
+                         std::string* error = nullptr);
 
 // "AddFile": the folder the file-open dialog starts in; default the home folder.
 std::string LoadAddFileFolder(const std::string& profilePath);

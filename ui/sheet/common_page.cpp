@@ -83,7 +83,7 @@ void CComn::OnResizeToggled() {
     widget->setEnabled(on);
 }
 
-bool CComn::Save(std::string* error) {
+orvalis::SettingEntries CComn::Entries() const {
   orvalis::CommonPageKeys keys;
   keys.angle = SelectedText(rotation_);
   keys.width = TextOf(width_);
@@ -92,5 +92,5 @@ bool CComn::Save(std::string* error) {
   keys.each = each_->isChecked() ? 1 : 0;
   keys.xdpi = xdpi_->currentText().toStdString();
   keys.ydpi = ydpi_->currentText().toStdString();
-  return orvalis::WriteCommonPageKeys(ProfilePath(), keys, error);
+  return orvalis::CommonPageEntries(keys);
 }

@@ -27,7 +27,7 @@ class CComn : public CPropertyPage {
   };
 
   explicit CComn(QWidget* parent = nullptr);
-  bool Save(std::string* error) override;
+  orvalis::SettingEntries Entries() const override;
 
  protected:
   void BuildControls() override;

@@ -64,8 +64,8 @@ void CColorPage::BuildControls() {
   SelectColor(stored.value_or(std::string()));
 }
 
-bool CColorPage::Save(std::string* error) {
-  return orvalis::WriteColorPageKey(ProfilePath(), colorKey_, AsView(ColorText()), error);
+orvalis::SettingEntries CColorPage::Entries() const {
+  return orvalis::ColorPageEntries(colorKey_, AsView(ColorText()));
 }
 
 CBmpp::CBmpp(QWidget* parent)

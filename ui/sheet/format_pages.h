@@ -56,7 +56,7 @@ class CColorPage : public CFormatPage {
  public:
   CColorPage(const QString& title, int dialogId, orvalis::OutputFormat outputFormat,
              int colorListId, std::string_view colorKey, QWidget* parent = nullptr);
-  bool Save(std::string* error) override;
+  orvalis::SettingEntries Entries() const override;
 
  protected:
   void BuildControls() override;

@@ -22,6 +22,6 @@ void CJpg::BuildControls() {
   ChainTabOrder({ColorList(), quality_});
 }
 
-bool CJpg::Save(std::string* error) {
-  return orvalis::WriteJpegPageKeys(ProfilePath(), AsView(ColorText()), quality_->value(), error);
+orvalis::SettingEntries CJpg::Entries() const {
+  return orvalis::JpegPageEntries(AsView(ColorText()), quality_->value());
 }

@@ -13,7 +13,7 @@ class CJpg : public CFormatPage {
   enum Id { kColorList = 1031, kQualitySlider = 1041 };
 
   explicit CJpg(QWidget* parent = nullptr);
-  bool Save(std::string* error) override;
+  orvalis::SettingEntries Entries() const override;
 
  protected:
   void BuildControls() override;

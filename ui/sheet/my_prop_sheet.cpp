@@ -7,8 +7,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "ui/sheet/common_page.h"
 #include "ui/controls/dialog_units.h"
+#include "ui/sheet/common_page.h"
 #include "ui/sheet/format_pages.h"
 #include "ui/sheet/jpeg_page.h"
 #include "ui/sheet/tiff_page.h"
@@ -38,7 +38,7 @@ CMyPropSheet::CMyPropSheet(const orvalis::ConversionSettings& options,
             new CPcx,  new CJp2,  new CJpc,  new CRas, new CTga};
   for (CPropertyPage* page : pages_) {
     tabs_->addTab(page, page->Title());
-    page->SetPageData(options, profilePath);
+    page->SetPageData(options);
   }
   // Eleven tabs in one row are wider than a page: the pages take the row's width.
   const DialogUnits units = DialogUnits::FromFont(font()).WidenedTo(
@@ -66,16 +66,19 @@ void CMyPropSheet::OnTabShown(int index) {
 }
 
 void CMyPropSheet::accept() {
-  QStringList failures;
-  for (CPropertyPage* page : pages_) {
+  // Every shown page's keys in one write: a failure leaves the file as it was, not some pages
+  // saved and others not.
+  orvalis::SettingEntries entries;
+  for (const CPropertyPage* page : pages_) {
     if (!page->IsBuilt()) continue;
-    std::string error;
-    if (!page->Save(&error))
-      failures << QString("%1: %2").arg(page->Title(), QString::fromStdString(error));
+    const orvalis::SettingEntries pageEntries = page->Entries();
+    entries.insert(entries.end(), pageEntries.begin(), pageEntries.end());
   }
-  if (!failures.isEmpty()) {
-    ReportSaveFailure(QString("The settings could not be saved in %1.\n\n%2")
-                          .arg(QString::fromStdString(profilePath_), failures.join('\n')));
+  std::string error;
+  if (!entries.empty() && !orvalis::WriteSettingEntries(profilePath_, entries, &error)) {
+    ReportSaveFailure(
+        QString("The settings could not be saved in %1.\n\n%2")
+            .arg(QString::fromStdString(profilePath_), QString::fromStdString(error)));
     return;
   }
   QDialog::accept();

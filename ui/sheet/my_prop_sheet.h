@@ -6,7 +6,8 @@
 //
 // RunSettingsSheet below does exactly that. The Common tab is shown first. A page builds its
 // controls the first time its tab is shown; on OK every page built so far writes its keys into
-// Profile.ini, in tab order; pages never shown, and Cancel, write nothing.
+// Profile.ini, in tab order and in one replacement of the file; pages never shown, and Cancel,
+// write nothing.
 
 #include <QDialog>
 #include <QString>
@@ -33,8 +34,9 @@ class CMyPropSheet : public QDialog {
   int PageCount() const { return static_cast<int>(pages_.size()); }
   CPropertyPage* Page(int index) const { return pages_.at(static_cast<size_t>(index)); }
 
-  // Saves the pages that were shown and closes with OK. When a page cannot write the file, the
-  // sheet says why and stays open, so that nothing the user chose is lost without notice.
+  // Saves the pages that were shown, all in one write, and closes with OK. When the file cannot
+  // be written, nothing is saved: the sheet says why and stays open, so that nothing the user
+  // chose is lost without notice.
   void accept() override;
 
  protected:

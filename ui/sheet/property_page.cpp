@@ -12,10 +12,8 @@ CPropertyPage::CPropertyPage(const QString& title, int dialogId, QWidget* parent
   setAccessibleName(title);
 }
 
-void CPropertyPage::SetPageData(const orvalis::ConversionSettings& options,
-                                const std::string& profilePath) {
+void CPropertyPage::SetPageData(const orvalis::ConversionSettings& options) {
   options_ = options;
-  profilePath_ = profilePath;
 }
 
 void CPropertyPage::EnsureBuilt() {

@@ -1,8 +1,8 @@
 #pragma once
 // CPropertyPage: one page of the settings sheet. A page holds its own copy of the option fields
-// and the path of Profile.ini (SetPageData, before the sheet is shown), builds its controls the
-// first time its tab is shown, and on OK writes its keys into Profile.ini. Controls are placed in
-// dialog units of the page's font; each one's objectName is its numeric id ("1031").
+// (SetPageData, before the sheet is shown), builds its controls the first time its tab is shown,
+// and on OK gives the sheet its keys to write into Profile.ini. Controls are placed in dialog
+// units of the page's font; each one's objectName is its numeric id ("1031").
 
 #include <QRect>
 #include <QString>
@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/settings/conversion_settings.h"
 #include "ui/controls/dialog_units.h"
+#include "ui/settings/conversion_settings.h"
 
 class QComboBox;
 class QGroupBox;
@@ -28,8 +28,8 @@ class CPropertyPage : public QWidget {
 
   CPropertyPage(const QString& title, int dialogId, QWidget* parent = nullptr);
 
-  // Copies the option fields and the profile path; call before the page is shown.
-  void SetPageData(const orvalis::ConversionSettings& options, const std::string& profilePath);
+  // Copies the option fields; call before the page is shown.
+  void SetPageData(const orvalis::ConversionSettings& options);
 
   // The dialog units the page lays out its controls in (by default those of its font).
   void SetUnits(const DialogUnits& units) { units_ = units; }
@@ -39,9 +39,8 @@ class CPropertyPage : public QWidget {
   bool IsBuilt() const { return built_; }
   // Builds the controls and fills them from the option fields, once.
   void EnsureBuilt();
-  // Writes the page's keys (in their order, in one replacement of the file). False, with the
-  // reason in `error`, when the file could not be written.
-  virtual bool Save(std::string* error) = 0;
+  // What the page writes on OK: its keys, in their order, with the texts its controls hold.
+  virtual orvalis::SettingEntries Entries() const = 0;
 
   QSize sizeHint() const override;
 
@@ -50,7 +49,6 @@ class CPropertyPage : public QWidget {
   virtual void BuildControls() = 0;
 
   const orvalis::ConversionSettings& Options() const { return options_; }
-  const std::string& ProfilePath() const { return profilePath_; }
   const DialogUnits& Units() const { return units_; }
 
   // Puts `widget` on the page at `units` (dialog units) with its id as objectName (id 0: none).
@@ -75,7 +73,6 @@ class CPropertyPage : public QWidget {
   int dialogId_;
   bool built_ = false;
   orvalis::ConversionSettings options_;
-  std::string profilePath_;
   DialogUnits units_;
 };
 

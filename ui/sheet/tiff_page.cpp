@@ -47,10 +47,10 @@ void CTiff::OnCompressionChanged() {
   ColorList()->setCurrentIndex(effect.colorIndex);
 }
 
-bool CTiff::Save(std::string* error) {
+orvalis::SettingEntries CTiff::Entries() const {
   // With no compression selected (a stored index outside the list) the stored index stays.
   const int compress =
       compression_->currentIndex() >= 0 ? compression_->currentIndex() : Options().compress;
-  return orvalis::WriteTiffPageKeys(ProfilePath(), AsView(ColorText()), quality_->value(), compress,
-                                    merge_->isChecked() ? 1 : 0, error);
+  return orvalis::TiffPageEntries(AsView(ColorText()), quality_->value(), compress,
+                                  merge_->isChecked() ? 1 : 0);
 }

@@ -22,7 +22,7 @@ class CTiff : public CFormatPage {
   };
 
   explicit CTiff(QWidget* parent = nullptr);
-  bool Save(std::string* error) override;
+  orvalis::SettingEntries Entries() const override;
 
  protected:
   void BuildControls() override;

@@ -1,7 +1,14 @@
 #include "ui/window/file_list_model.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -15,15 +22,75 @@ bool HasPostScriptExtension(std::string_view path) {
   return tail[0] == '.' && (tail[1] == 'p' || tail[1] == 'P') && (tail[2] == 's' || tail[2] == 'S');
 }
 
-std::optional<FileRow> RowForFile(const std::string& path) {
-  if (!HasPostScriptExtension(path) || !AppPaths::FileExists(path)) return std::nullopt;
+namespace {
+
+// Why `path` cannot be read as a file, in the words of the file list's messages.
+std::string WhyNotReadable(const std::string& path) {
+  if (path.size() >= PATH_MAX) {
+    return "the path is too long (" + std::to_string(path.size()) +
+           " bytes; the system takes at most " + std::to_string(PATH_MAX - 1) + ")";
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) return "the file does not exist";
+    if (error == ENAMETOOLONG) return "the path or one of its names is too long";
+    return std::string("the file cannot be read: ") + std::strerror(error);
+  }
+  struct stat info {};
+  const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  ::close(fd);
+  return folder ? "it is a folder" : "the file cannot be read";
+}
+
+bool ShowsAsItself(char32_t c) {
+  if (c == 0x200C || c == 0x200D) return true;  // joiners that scripts and emoji need
+  switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+QString VisibleText(const QString& text) {
+  QString visible;
+  visible.reserve(text.size());
+  for (const char32_t c : text.toUcs4()) {
+    if (ShowsAsItself(c)) {
+      visible += QString::fromUcs4(&c, 1);
+    } else {
+      visible += QStringLiteral("<U+%1>").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+    }
+  }
+  return visible;
+}
+
+QString QuotedName(const std::string& path) {
+  return QLatin1Char('\'') + VisibleText(QFile::decodeName(QByteArray::fromStdString(path))) +
+         QLatin1Char('\'');
+}
+
+std::optional<FileRow> RowForFile(const std::string& path, std::string* whyNot) {
+  auto skip = [whyNot](std::string reason) -> std::optional<FileRow> {
+    if (whyNot != nullptr) *whyNot = std::move(reason);
+    return std::nullopt;
+  };
+  if (path.empty()) return skip("no file name was given");
+  if (!HasPostScriptExtension(path)) return skip("its name does not end in .ps");
+  if (!AppPaths::FileExists(path)) return skip(WhyNotReadable(path));
   // The list holds full paths, whatever spelling the file came with; the driver reads them as
   // they stand, so a name that is not UTF-8 keeps its bytes.
   std::error_code ec;
   std::string absolute = std::filesystem::absolute(path, ec).lexically_normal().string();
   if (ec) absolute = path;
   FileRow row;
-  row.displayPath = QFile::decodeName(QByteArray::fromStdString(absolute));
+  row.displayPath = VisibleText(QFile::decodeName(QByteArray::fromStdString(absolute)));
   row.sizeKB = AppPaths::FileSizeKB(absolute);
   row.path = std::move(absolute);
   return row;
@@ -31,12 +98,12 @@ std::optional<FileRow> RowForFile(const std::string& path) {
 
 QString ReasonTooltip(const QString& reason) {
   // Lines of a readable width, broken between words (a word longer than a line stays whole);
-  // the interpreter's own line breaks are kept.
+  // the interpreter's own line breaks are kept, any other control character is made visible.
   constexpr qsizetype kLineWidth = 72;
   QStringList lines;
   for (const QString& paragraph : reason.split(QLatin1Char('\n'))) {
     QString line;
-    for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& word : VisibleText(paragraph).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
       if (!line.isEmpty() && line.size() + 1 + word.size() > kLineWidth) {
         lines << line;
         line.clear();
@@ -46,10 +113,14 @@ QString ReasonTooltip(const QString& reason) {
     lines << line;
   }
   while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-  // As rich text, escaped, so that the tooltip neither wraps the lines again nor reads a '<' of
-  // the reason as markup.
-  return QStringLiteral("<p style='white-space:pre'>") +
-         lines.join(QLatin1Char('\n')).toHtmlEscaped() + QStringLiteral("</p>");
+  return PlainTextTooltip(lines.join(QLatin1Char('\n')));
+}
+
+QString PlainTextTooltip(const QString& text) {
+  // As rich text, escaped: a tooltip would otherwise read a text holding a tag as markup, and
+  // wrap lines again.
+  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+         QStringLiteral("</p>");
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
@@ -81,7 +152,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       // A long path is cut by its column; the reason of a failed or stopped row is nowhere
       // else.
-      if (index.column() == kFilesColumn) return row.displayPath;
+      if (index.column() == kFilesColumn) return PlainTextTooltip(row.displayPath);
       if (index.column() == kStatusColumn && !row.reason.isEmpty())
         return ReasonTooltip(row.reason);
       break;

@@ -18,7 +18,7 @@ inline constexpr char kStatusReady[] = "Ready";
 
 struct FileRow {
   std::string path;     // as the file system names it (bytes, not always UTF-8)
-  QString displayPath;  // as the list shows it
+  QString displayPath;  // as the list shows it: VisibleText of the decoded path
   uint32_t sizeKB = 0;
   QString status = QString::fromLatin1(kStatusReady);
   QString reason;  // why the row failed or was stopped; "" otherwise
@@ -28,12 +28,23 @@ struct FileRow {
 bool HasPostScriptExtension(std::string_view path);
 
 // The row of a file the list takes: an existing, readable file (not a folder) named *.ps, with
-// its absolute path. nullopt for anything else, which is skipped without a message.
-std::optional<FileRow> RowForFile(const std::string& path);
+// its absolute path. nullopt for anything else, with the reason in `whyNot` when given (a drop
+// skips such files without a message; files the user named on the command line are told about).
+std::optional<FileRow> RowForFile(const std::string& path, std::string* whyNot = nullptr);
+
+// `text` with every character that would not show as itself made visible as "<U+XXXX>": control
+// characters, line separators and invisible format characters, among them the direction
+// overrides that would make "invoice<U+202E>fdp.ps" read as "invoicesp.pdf". Joiners that
+// scripts and emoji need (U+200C, U+200D) are kept.
+QString VisibleText(const QString& text);
+// A file name as messages show it: decoded, made visible, in single quotes.
+QString QuotedName(const std::string& path);
 
 // The Status cell's tooltip for a row's reason: the text as it stands, in lines of a readable
 // width.
 QString ReasonTooltip(const QString& reason);
+// A tooltip that shows `text` as it is, one line per line: never read as markup.
+QString PlainTextTooltip(const QString& text);
 
 class FileListModel : public QAbstractTableModel {
   Q_OBJECT

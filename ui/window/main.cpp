@@ -1,5 +1,6 @@
 // kestrune-orvalis: the desktop program. One instance per user; it loads the page renderer, then
-// shows the main window with the files named on the command line already in its list.
+// shows the main window with the files named on the command line already in its list. A second
+// start with files hands them to this window (CConverterApp, file_hand_off.h).
 
 #include <QMessageBox>
 #include <cstdio>
@@ -31,13 +32,15 @@ std::unique_ptr<RendererLibrary> LoadRenderer() {
   return nullptr;
 }
 
+void Say(const QString& message) {
+  if (!message.isEmpty()) std::fprintf(stderr, "kestrune-orvalis: %s\n", qPrintable(message));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The command line's files as the file system names them (a name need not be UTF-8).
-  std::vector<std::string> files(argv + std::min(argc, 1), argv + argc);
   int status = 0;
-  const int started = CConverterApp::Run(argc, argv, [&] {
+  const int started = CConverterApp::Run(argc, argv, [&](CConverterApp::Session& session) {
     const std::unique_ptr<RendererLibrary> renderer = LoadRenderer();
     if (!renderer) {
       status = kExitNoRenderer;
@@ -48,8 +51,21 @@ int main(int argc, char** argv) {
     services.profilePath = DefaultProfilePath();
     MainDialog window(std::move(services));
     window.show();
-    // Files given by the desktop ("Open with", the desktop entry's %F) come in as a drop does.
-    if (!files.empty()) window.AddDroppedFiles(files);
+    // Files given by the desktop ("Open with", the desktop entry's %F) come in as a drop does,
+    // and so do those of a later start while the window is open; the user hears of any that
+    // cannot be added.
+    std::string error;
+    const bool receiving = session.ReceiveFiles(
+        [&window](std::vector<std::string> files, FileHandOffServer::Reply reply) {
+          window.ReceiveFiles(std::move(files), [reply](MainDialog::NamedFilesOutcome outcome) {
+            reply({outcome.allAdded, outcome.message.toStdString()});
+          });
+        },
+        &error);
+    if (!receiving)
+      Say(QStringLiteral("files of a later start cannot reach this window: %1")
+              .arg(QString::fromStdString(error)));
+    Say(window.AddNamedFiles(session.Files()).message);
     window.exec();
   });
   return started != 0 ? started : status;

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPixmap>
 #include <QProgressBar>
@@ -23,7 +24,6 @@
 #include <QThread>
 #include <QTreeView>
 #include <algorithm>
-#include <filesystem>
 #include <thread>
 
 #include "ui/app/help_file.h"
@@ -31,11 +31,10 @@
 #include "ui/controls/icon_button.h"
 #include "ui/controls/icon_table.h"
 #include "ui/controls/link_label.h"
+#include "ui/window/folder_listing.h"
 #include "ui/window/format_list.h"
 
 namespace orvalis {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -45,12 +44,37 @@ constexpr char kStopText[] = "Stop Converting";
 
 // How long adding files may hold the event loop before the list is shown and repainted.
 constexpr int kAddSliceMs = 40;
+// A message names at most this many files; the rest are counted.
+constexpr qsizetype kNoticeFiles = 20;
 
 QString Native(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 std::string Native(const QString& path) {
   return QFile::encodeName(path).toStdString();
+}
+
+// The file: URL of a path as the file system names it, byte for byte: a name that is not UTF-8
+// keeps its bytes (percent-encoded) instead of a decoded stand-in.
+QUrl FileUrl(const std::string& path) {
+  return QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"));
+}
+
+// `heading`, then one line per entry of `lines`, at most kNoticeFiles of them.
+QString ListMessage(const QString& heading, const QStringList& lines) {
+  QString text = heading;
+  for (qsizetype i = 0; i < lines.size() && i < kNoticeFiles; ++i) text += '\n' + lines[i];
+  if (lines.size() > kNoticeFiles)
+    text += QStringLiteral("\n... and %1 more").arg(lines.size() - kNoticeFiles);
+  return text;
+}
+
+// Tab and Shift+Tab: moving the focus on, not an action of the control that has it.
+bool IsFocusMove(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<const QKeyEvent*>(event);
+  const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  return plain && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab);
 }
 
 QString WithTrailingSlash(QString folder) {
@@ -291,8 +315,7 @@ void MainDialog::ConnectDriver() {
           Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::rowFinished, this, &MainDialog::OnRowFinished,
           Qt::QueuedConnection);
-  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::SelectRow,
-          Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::ShowRow, Qt::QueuedConnection);
   connect(
       &view_, &WindowBatchView::progressChanged, this,
       [this](int percent) {
@@ -317,30 +340,74 @@ void MainDialog::AddDroppedFiles(const std::vector<std::string>& paths) {
 }
 
 void MainDialog::AddFolderFiles(const std::string& folder) {
-  std::vector<std::string> entries;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeError;
-    if (!it->is_directory(typeError)) entries.push_back(it->path().string());
+  AddPaths(FolderFiles(folder));
+}
+
+MainDialog::NamedFilesOutcome MainDialog::AddNamedFiles(const std::vector<std::string>& paths) {
+  NamedFilesOutcome outcome;
+  if (paths.empty()) return outcome;
+  QStringList notAdded;
+  if (running_) {
+    for (const std::string& path : paths) notAdded << QuotedName(path);
+    outcome.message = ListMessage(
+        QStringLiteral("Files cannot be added while a conversion runs. These files were not "
+                       "added; add them again when it has ended:"),
+        notAdded);
+  } else {
+    AddPaths(paths, &notAdded);
+    Apply(AfterAdding(model_.rowCount()));
+    if (!notAdded.isEmpty())
+      outcome.message = ListMessage(QStringLiteral("These files were not added:"), notAdded);
   }
-  std::sort(entries.begin(), entries.end());
-  AddPaths(entries);
+  outcome.allAdded = notAdded.isEmpty();
+  if (!outcome.allAdded) ShowNotice(outcome.message);
+  return outcome;
+}
+
+void MainDialog::ReceiveFiles(std::vector<std::string> paths,
+                              std::function<void(NamedFilesOutcome)> done) {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  const NamedFilesOutcome outcome = AddNamedFiles(paths);
+  if (done) done(outcome);
+}
+
+void MainDialog::ShowNotice(const QString& text) {
+  if (notice_ == nullptr) {
+    notice_ = new QMessageBox(QMessageBox::Information, QString::fromLatin1(kTitle), QString(),
+                              QMessageBox::Ok, this);
+    notice_->setObjectName(QStringLiteral("notice"));
+    notice_->setTextFormat(Qt::PlainText);
+    notice_->setAttribute(Qt::WA_DeleteOnClose);
+    notice_->setModal(false);
+  }
+  notice_->setText(text);
+  notice_->show();
+  notice_->raise();
 }
 
 // Adds the files that qualify, in order. The window is disabled meanwhile; a long list is shown
 // in slices so that the window keeps repainting.
-void MainDialog::AddPaths(const std::vector<std::string>& paths) {
+void MainDialog::AddPaths(const std::vector<std::string>& paths, QStringList* notAdded) {
   adding_ = true;
   setEnabled(false);
   std::vector<FileRow> pending;
   QElapsedTimer slice;
   slice.start();
   for (const std::string& path : paths) {
-    if (std::optional<FileRow> row = RowForFile(path)) pending.push_back(std::move(*row));
+    std::string whyNot;
+    if (std::optional<FileRow> row = RowForFile(path, &whyNot)) {
+      pending.push_back(std::move(*row));
+    } else if (notAdded != nullptr) {
+      *notAdded << QuotedName(path) + QStringLiteral(": ") + QString::fromStdString(whyNot);
+    }
     if (slice.elapsed() >= kAddSliceMs) {
       model_.AppendRows(std::move(pending));
       pending.clear();
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      // Neither the user nor a second start's files (a socket event) add rows meanwhile.
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                      QEventLoop::ExcludeSocketNotifiers);
       slice.restart();
     }
   }
@@ -386,7 +453,7 @@ void MainDialog::OnClearAll() {
 
 void MainDialog::OnViewOriginal() {
   const std::vector<int> rows = SelectedRows();
-  if (!rows.empty()) OpenUrl(QUrl::fromLocalFile(model_.Row(rows.front()).displayPath));
+  if (!rows.empty()) OpenUrl(FileUrl(model_.Row(rows.front()).path));
 }
 
 void MainDialog::OnSettings() {
@@ -423,28 +490,29 @@ void MainDialog::OnBrowse() {
   if (chosen.isEmpty()) return;
   const QString folder = WithTrailingSlash(chosen);
   settings_.output = Native(folder);
-  folder_->setText(folder);
+  folder_->setText(VisibleText(folder));
 }
 
 void MainDialog::OnExplore() {
-  const QString folder = folder_->text();
-  if (!folder.isEmpty()) OpenUrl(QUrl::fromLocalFile(folder));
+  // The folder the field shows, as the file system names it.
+  if (!folder_->text().isEmpty()) OpenUrl(FileUrl(settings_.output));
 }
 
 void MainDialog::OnOutputModeChanged() {
   settings_.type = format_->currentIndex();
   settings_.mode = mode_->currentIndex();
-  const OutputModeView view = ForOutputMode(settings_.mode, Native(settings_.output));
+  const OutputModeView view = ForOutputMode(settings_.mode, VisibleText(Native(settings_.output)));
   browse_->setEnabled(view.browseEnabled);
   explore_->setEnabled(view.exploreEnabled);
   folder_->setText(view.folderText);
 }
 
-void MainDialog::OnContextMenu() {
+void MainDialog::OnContextMenu(const QPoint& position) {
   if (running_) return;
   Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
   const std::unique_ptr<QMenu> menu = CreateContextMenu();
-  menu->exec(QCursor::pos());
+  // Where it was asked for: at the mouse, or at the current row for the keyboard's menu key.
+  menu->exec(list_->viewport()->mapToGlobal(position));
 }
 
 std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
@@ -494,6 +562,9 @@ void MainDialog::ShowRunning(bool running) {
   start_->SetIcon(running ? kIconStop : kIconConvert);
   start_->setAccessibleName(start_->text());
   const RunControls controls = ControlsForRun(running, mode_->currentIndex());
+  // A disabled image button passes the focus on to the next control; the control the user is on
+  // (Start Converting, pressed with the keyboard) keeps it when it stays enabled.
+  QWidget* const focused = focusWidget();
   progress_->setVisible(controls.progressVisible);
   addFiles_->setEnabled(controls.addFilesEnabled);
   addFolder_->setEnabled(controls.addFolderEnabled);
@@ -502,12 +573,18 @@ void MainDialog::ShowRunning(bool running) {
   format_->setEnabled(controls.formatEnabled);
   mode_->setEnabled(controls.modeEnabled);
   if (controls.browseEnabled) browse_->setEnabled(*controls.browseEnabled);
+  if (focused != nullptr && focused->isEnabled()) focused->setFocus(Qt::OtherFocusReason);
 }
 
 void MainDialog::SelectRow(int row) {
-  AssertGuiThread(this);
   if (row < 0 || row >= model_.rowCount()) return;
   list_->setFocus();
+  ShowRow(row);
+}
+
+void MainDialog::ShowRow(int row) {
+  AssertGuiThread(this);
+  if (row < 0 || row >= model_.rowCount()) return;
   const QModelIndex index = model_.index(row, 0);
   list_->selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -538,7 +615,7 @@ int MainDialog::SelectedCount() const {
 void MainDialog::OpenUrl(const QUrl& url) const {
   LinkLauncher& launcher =
       services_.launcher != nullptr ? *services_.launcher : DefaultLinkLauncher();
-  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded));
+  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded), {});
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
@@ -587,8 +664,9 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
   const bool input = type == QEvent::KeyPress || type == QEvent::MouseButtonPress ||
                      type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick ||
                      type == QEvent::ContextMenu;
-  // A run owns the selection: the list shows the row being converted.
-  if (running_ && input) return true;
+  // A run owns the selection: the list shows the row being converted. Tab still moves on, so
+  // that the keyboard reaches Stop Converting.
+  if (running_ && input && !IsFocusMove(event)) return true;
   if (type == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {

@@ -6,14 +6,16 @@
 // the GUI thread.
 
 #include <QDialog>
+#include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "batch/batch_converter.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/controls/theme_library.h"
 #include "ui/settings/conversion_settings.h"
-#include "ui/controls/dialog_units.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/window_batch_view.h"
@@ -23,6 +25,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class CThemedIconButton;
@@ -39,10 +42,23 @@ class MainDialog : public QDialog {
   ~MainDialog() override;
 
   // Adds files as a drop does: folders, missing files and names not ending in ".ps" are
-  // skipped. The command line's files come this way.
+  // skipped without a message.
   void AddDroppedFiles(const std::vector<std::string>& paths);
-  // Adds the files directly in `folder`, sorted by name; sub-folders are not entered.
+  // Adds the files directly in `folder`, in the order of FolderFiles; sub-folders are not
+  // entered.
   void AddFolderFiles(const std::string& folder);
+
+  // What became of files the user named (on the command line, or through a second start).
+  struct NamedFilesOutcome {
+    bool allAdded = true;  // every file is in the list now
+    QString message;       // what the window said about the others ("" when there are none)
+  };
+  // Adds files the user named, as a drop adds them, but says in the window which files were
+  // not added and why. During a run nothing is added: the files are refused, as a drop is.
+  NamedFilesOutcome AddNamedFiles(const std::vector<std::string>& paths);
+  // The same for files a second start of the program hands over; the window comes to the front.
+  // `done` learns what became of them.
+  void ReceiveFiles(std::vector<std::string> paths, std::function<void(NamedFilesOutcome)> done);
 
   bool IsRunning() const { return running_; }
   const FileListModel& Model() const { return model_; }
@@ -83,15 +99,21 @@ class MainDialog : public QDialog {
   void OnBrowse();
   void OnExplore();
   void OnOutputModeChanged();
-  void OnContextMenu();
+  void OnContextMenu(const QPoint& position);
 
   // The driver's reports, on the GUI thread.
   void OnRowStatus(int row, const QString& status);
   void OnRowFinished(int row, const QString& status, const QString& reason, int outputCount);
   void OnRunningChanged(bool running);
 
-  void AddPaths(const std::vector<std::string>& paths);
+  // Adds the files that qualify; the reasons of the others go into `notAdded` when given.
+  void AddPaths(const std::vector<std::string>& paths, QStringList* notAdded = nullptr);
+  // Shows `text` in a message beside the window, without waiting for the user.
+  void ShowNotice(const QString& text);
+  // Selects `row` alone and shows it; the user's actions also give the list the keyboard focus,
+  // the run's row changes leave the focus where the user has it.
   void SelectRow(int row);
+  void ShowRow(int row);
   void Apply(const ListUpdate& update);
   void ShowRunning(bool running);
   std::vector<int> SelectedRows() const;
@@ -105,6 +127,7 @@ class MainDialog : public QDialog {
   WindowBatchView view_;
   bool running_ = false;  // from the Start click until the driver reports the run's end
   bool adding_ = false;   // files are being added; the window is disabled meanwhile
+  QPointer<QMessageBox> notice_;
 
   CThemeLibrary theme_;  // the image buttons draw through it
   CThemedIconButton* addFiles_ = nullptr;

@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""The real kestrune-orvalis on an X server, driven as a person drives it: keys typed with
+xdotool, files opened with the program while its window is open, and lock folders that another
+user set up. Run it under xvfb-run (ctest does); each test starts the program from a copy of its
+folder with settings, runtime, cache and home folders of its own.
+
+- Tab from the file list reaches Stop Converting during a run, and Space stops it.
+- A second `kestrune-orvalis FILE` adds FILE to the open window's list when it is idle, and is
+  refused with a message during a run; a second start without files ends at once, silently.
+- A lock folder that is a planted link, or another user's, is not used: the program starts
+  anyway and writes nothing there.
+
+Usage: window_desktop_test.py BIN_DIR
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BIN = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/bin")
+PROGRAM_FILES = ("kestrune-orvalis", "libtavrinx.so", "help.html")
+TITLE = "^Kestrune Orvalis$"
+PAGE = "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Kestrune) show showpage\n"
+ENDLESS = "%!PS\n{ 1 pop } loop\n"
+NOBODY = 65534
+
+
+def wait_until(predicate, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def xdotool(*arguments):
+    return subprocess.run(["xdotool", *arguments], capture_output=True, text=True, timeout=20)
+
+
+def children_named(pid, name):
+    """The processes named `name` whose parent is `pid`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        fields = stat[stat.rindex(")") + 2:].split()
+        if comm == name and fields[0] != "Z" and int(fields[1]) == pid:
+            found.append(int(entry))
+    return found
+
+
+class Desktop:
+    """A copy of the program with folders of its own, and the programs started from it."""
+
+    def __init__(self, root, runtime=True):
+        self.root = root
+        os.chmod(root, 0o755)  # so that another user can reach the folders set up for it
+        self.program_folder = os.path.join(root, "program")
+        self.docs = os.path.join(root, "docs")
+        self.run_folder = os.path.join(root, "run")
+        self.cache = os.path.join(root, "cache")
+        for folder in (self.program_folder, self.docs, os.path.join(root, "home"),
+                       os.path.join(root, "tmp")):
+            os.makedirs(folder)
+        for name in PROGRAM_FILES:
+            shutil.copy2(os.path.join(BIN, name), self.program_folder)
+        # PNG beside each source file.
+        with open(os.path.join(self.program_folder, "Profile.ini"), "w") as f:
+            f.write("[Set]\ntype=3\nmode=0\n")
+        self.env = dict(os.environ)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.env.update(HOME=os.path.join(root, "home"), TMPDIR=os.path.join(root, "tmp"),
+                        XDG_CACHE_HOME=self.cache)
+        if runtime:
+            os.makedirs(self.run_folder, mode=0o700)
+            self.env["XDG_RUNTIME_DIR"] = self.run_folder
+        else:
+            self.env.pop("XDG_RUNTIME_DIR", None)
+        self.processes = []
+
+    def write(self, name, text):
+        path = os.path.join(self.docs, name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def start(self, *files):
+        process = subprocess.Popen([os.path.join(self.program_folder, "kestrune-orvalis"), *files],
+                                   cwd=self.docs, env=self.env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        self.processes.append(process)
+        return process
+
+    def second_start(self, *files):
+        """A start while the window is open: (exit status, what it printed)."""
+        process = self.start(*files)
+        out, err = process.communicate(timeout=60)
+        return process.returncode, out + err
+
+    def windows(self, process):
+        found = xdotool("search", "--onlyvisible", "--pid", str(process.pid), "--name", TITLE)
+        return found.stdout.split()
+
+    def main_window(self, process):
+        def shown():
+            if process.poll() is not None:
+                raise AssertionError("the program ended: " + process.stderr.read())
+            return self.windows(process)
+        return wait_until(shown, 30, "the window")[0]
+
+    def type_keys(self, window, *keys):
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        xdotool("key", "--delay", "150", *keys)
+        time.sleep(0.5)
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+            try:
+                process.communicate(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.communicate()
+
+
+class WindowOnTheDesktop(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.holders = []
+
+    def tearDown(self):
+        for holder in self.holders:
+            holder.kill()
+            holder.wait()
+        self.folder.cleanup()
+
+    def desktop(self, **options):
+        desktop = Desktop(self.folder.name, **options)
+        self.addCleanup(desktop.close)
+        return desktop
+
+    def test_keyboard_and_files_opened_while_the_window_is_open(self):
+        d = self.desktop()
+        endless = d.write("endless.ps", ENDLESS)
+        d.write("page.ps", PAGE)
+        d.write("late.ps", PAGE)
+        first = d.start(endless)
+        window = d.main_window(first)
+
+        # Idle: a second start's file joins the list (a relative name, from where it ran).
+        status, said = d.second_start("page.ps")
+        self.assertEqual((status, said), (0, ""))
+        # A second start without files ends at once, without a word or a window.
+        self.assertEqual(d.second_start(), (1, ""))
+
+        # From the list to Start Converting with Tab (format, mode, folder, Start), Space.
+        d.type_keys(window, "Tab", "Tab", "Tab", "Tab", "space")
+        wait_until(lambda: children_named(first.pid, "gs"), 20, "the run's interpreter")
+
+        # During the run: refused, and the window says so beside itself.
+        status, said = d.second_start("late.ps")
+        self.assertEqual(status, 1)
+        self.assertIn("cannot be added while a conversion runs", said)
+        self.assertIn(os.path.join(d.docs, "late.ps"), said)
+        wait_until(lambda: len(d.windows(first)) == 2, 10, "the window's message")
+
+        # Back to the list (Shift+Tab past the folder field), then Tab, Tab, Space on Stop.
+        d.type_keys(window, "shift+Tab", "shift+Tab")
+        self.assertTrue(children_named(first.pid, "gs"))  # still converting
+        d.type_keys(window, "Tab", "Tab", "space")
+        wait_until(lambda: not children_named(first.pid, "gs"), 10, "the interpreter to end")
+        time.sleep(1)
+        self.assertIsNone(first.poll())
+        self.assertEqual(children_named(first.pid, "gs"), [])  # the next file was not started
+        self.assertFalse(os.path.exists(os.path.join(d.docs, "page_001.png")))
+
+        # Idle again: files are taken, by the bytes of their names.
+        latin1 = os.fsdecode(b"caf\xe9.ps")
+        d.write(latin1, PAGE)
+        self.assertEqual(d.second_start("late.ps", latin1), (0, ""))
+
+    def test_planted_link_is_not_used_as_the_lock_folder(self):
+        d = self.desktop()
+        chosen = os.path.join(self.folder.name, "chosen")
+        os.makedirs(chosen, mode=0o700)
+        os.symlink(chosen, os.path.join(d.run_folder, "kestrune-orvalis"))
+        first = d.start()
+        d.main_window(first)
+        self.assertEqual(os.listdir(chosen), [])
+        self.assertTrue(os.path.exists(
+            os.path.join(d.cache, "kestrune-orvalis", "kestrune-orvalis.lock")))
+        # The next place holds the lock and the way in for files.
+        status, said = d.second_start(d.write("doc.ps", PAGE))
+        self.assertEqual((status, said), (0, ""))
+        self.assertEqual(os.listdir(chosen), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "a second user takes root to play")
+    def test_lock_folder_of_another_user_is_not_used(self):
+        # No runtime folder, a cache folder everyone may write into, and another user who made
+        # the lock folder there first and holds the lock.
+        d = self.desktop(runtime=False)
+        os.makedirs(d.cache)
+        os.chmod(d.cache, 0o1777)
+        theirs = os.path.join(d.cache, "kestrune-orvalis")
+        holder = subprocess.Popen(
+            ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "sh", "-c",
+             'umask 077; mkdir "$1" && exec 9>"$1/kestrune-orvalis.lock" && flock 9 &&'
+             ' exec sleep 60', "sh", theirs],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.holders.append(holder)
+        wait_until(lambda: os.path.exists(os.path.join(theirs, "kestrune-orvalis.lock")), 10,
+                   "the other user's lock")
+        first = d.start()
+        d.main_window(first)  # it starts, unguarded, instead of ending silently
+        self.assertEqual(os.listdir(theirs), ["kestrune-orvalis.lock"])
+        self.assertEqual(os.stat(theirs).st_uid, NOBODY)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
