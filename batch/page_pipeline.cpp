@@ -251,6 +251,11 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
     }
     return {"", "Cannot convert " + page + ": " + error, false};
   }
+  // A stop or the file's time may have come while the page waited for its thread and memory.
+  if (GiveUp()) {
+    *dropped = true;
+    return {};
+  }
   PageOutcome outcome;
   // Whatever goes wrong in one page fails that page, not the program.
   try {

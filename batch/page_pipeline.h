@@ -58,7 +58,8 @@ class PagePipeline {
     // Asked before each page is handed out, on the watcher thread: false takes no more pages
     // (a stop, the file's time run out).
     std::function<bool()> mayTake;
-    // Asked before each page handed out is begun: true drops it (a stop).
+    // Asked before each page handed out is begun, and while it waits for its thread and
+    // memory: true drops it (a stop, the file's time run out).
     std::function<bool()> dropWaiting;
     // Called once when a page's outcome ends the file, with its error.
     std::function<void(const std::string&)> fileEnded;

@@ -465,6 +465,34 @@ TEST_F(BatchRun, MergedTiffHoldsThePagesInOrder) {
   EXPECT_TRUE(PageTmpIsEmpty());
 }
 
+// The merged document is written under one temporary name beside the final one, which it
+// replaces when complete: while the pages go in, the output folder holds that file alone.
+TEST_F(BatchRun, MergedTiffIsStagedOnce) {
+  const std::string source = Source("report.ps", "pages 3 delay 20");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 1;
+  s.multpage = 1;
+  std::mutex mutex;
+  std::set<std::string> seen;
+  tuneOptions = [&](BatchOptions& options) {
+    options.conversionObserver = [&](int delta) {
+      if (delta > 0) return;
+      std::lock_guard lock(mutex);
+      std::vector<std::string> names;
+      for (const auto& entry : fs::directory_iterator(Out()))
+        names.push_back(entry.path().filename().string());
+      EXPECT_EQ(names.size(), 1u) << "more than one staging file";
+      seen.insert(names.begin(), names.end());
+    };
+  };
+  RecordingView view = Run({source}, s);
+  ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen.begin()->starts_with(".report.tif.")) << *seen.begin();
+  EXPECT_EQ(test::PillowDecode(Out("report.tif"))->frames, 3);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Out()), {}), 1);
+}
+
 // An empty or relative destination is the current folder, never the root folder.
 TEST_F(BatchRun, EmptyDestinationMeansTheCurrentFolder) {
   const std::string source = Source("report.ps", "pages 1");
@@ -934,6 +962,50 @@ TEST_F(BatchRun, TimeoutCoversConversionToo) {
   EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(Out()), {})),
             result.outputs.size());
   EXPECT_TRUE(test::PillowDecode(result.outputs.back())) << "the last one written is whole";
+}
+
+// Many conversions at once do not stretch the time limit: the pages waiting for a thread when
+// it runs out, or taken after it, begin within a second of it or not at all, and the file fails
+// with the pages left. Per page and merged.
+TEST_F(BatchRun, TimeoutHoldsWithManyConversionsAtOnce) {
+  // Quick to render; each page takes a while to become JPEG 2000 beside seven others.
+  const std::string source = Source("long.ps", "pages 60 size 1400 1400");
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "per page");
+    ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
+    s.type = merged ? 1 : 9;
+    s.multpage = merged ? 1 : 0;
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> begun;
+    tuneOptions = [&](BatchOptions& options) {
+      options.threads = 8;
+      options.conversionObserver = [&](int delta) {
+        std::lock_guard lock(mutex);
+        if (delta > 0) begun.push_back(std::chrono::steady_clock::now());
+      };
+    };
+    const auto start = std::chrono::steady_clock::now();
+    RecordingView view = Run({source}, s, 8, 1);
+    const RowResult& result = view.results[0];
+    EXPECT_EQ(result.status, kStatusFailed);
+    EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+    ASSERT_FALSE(begun.empty());
+    // The limit, the second after it, and room for a busy machine between the check and the
+    // conversion's start.
+    const auto latest = start + std::chrono::milliseconds(2800);
+    for (const auto& time : begun) EXPECT_LT(time, latest) << "a page began after its time";
+    if (merged) {
+      EXPECT_FALSE(fs::exists(s.output + "long.tif"));
+    } else {
+      EXPECT_LT(result.outputs.size(), 60u);
+      EXPECT_NE(result.reason.find("were not converted"), std::string::npos) << result.reason;
+    }
+    if (fs::exists(s.output)) {
+      for (const auto& entry : fs::directory_iterator(s.output))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "staging left behind";
+    }
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
 }
 
 // Interpreters share the run's memory budget: each gets an equal part of three quarters of it as
