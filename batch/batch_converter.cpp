@@ -431,7 +431,12 @@ std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const 
   // one being written.
   setup.holdAt = static_cast<size_t>(setup.encoders) + 2;
   setup.overlap = options_.overlap;
-  setup.engineFormat = merged ? OutputFormat::Tiff : format_.format;
+  setup.steps.format = merged ? OutputFormat::Tiff : format_.format;
+  setup.steps.angle = std::max(settings_.angle, 0);
+  if (settings_.resize == 1 && settings_.width > 0 && settings_.height > 0) {
+    setup.steps.width = static_cast<uint32_t>(settings_.width);
+    setup.steps.height = static_cast<uint32_t>(settings_.height);
+  }
   work.lateAllowance = merged ? 0 : setup.holdAt;
 
   PagePipeline::Hooks hooks;

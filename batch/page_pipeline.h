@@ -47,8 +47,7 @@ class PagePipeline {
     int encoders = 1;     // pages of this file converted at once
     size_t holdAt = 0;    // page files in the folder at which the renderer is held; 0: never
     bool overlap = true;  // false: pages are taken only once the rendering has returned
-    OutputFormat engineFormat =
-        OutputFormat::Bmp;  // what the pages are converted to, for the memory they need
+    PageSteps steps;      // what the pages go through, for the memory they need
   };
   struct Hooks {
     // Converts one page, on an encoder thread, holding a thread slot and the page's memory.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -1043,6 +1044,72 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
       << tiny.results[0].reason;
   EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// What a conversion really adds at its peak, measured in a child process (its peak resident
+// size less what it held before): the engine job the driver runs for one page.
+uint64_t MeasuredConversionPeak(const std::string& page, const std::string& output,
+                                const PageSteps& steps) {
+  int channel[2];
+  if (::pipe(channel) != 0) return UINT64_MAX;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    ConverterHandle job = ConverterCreate();
+    ConverterSetOption(job, OptOutputPath, output.c_str(), 0);
+    ConverterSetOption(job, OptFormat, nullptr, NumberOf(steps.format));
+    if (steps.width > 0) {
+      ConverterSetOption(job, OptWidth, nullptr, static_cast<int>(steps.width));
+      ConverterSetOption(job, OptHeight, nullptr, static_cast<int>(steps.height));
+    }
+    if (steps.angle > 0) ConverterSetOption(job, OptAngle, nullptr, steps.angle);
+    ConverterAddFile(job, page.c_str());
+    ConverterRun(job);
+    const bool ok = ConverterGetError(job)[0] == '\0';
+    ConverterDestroy(job);
+    ::getrusage(RUSAGE_SELF, &after);
+    const uint64_t grown = ok ? uint64_t(after.ru_maxrss - before.ru_maxrss) << 10 : UINT64_MAX;
+    [[maybe_unused]] ssize_t written = ::write(channel[1], &grown, sizeof grown);
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  uint64_t grown = UINT64_MAX;
+  if (::read(channel[0], &grown, sizeof grown) != sizeof grown) grown = UINT64_MAX;
+  ::close(channel[0]);
+  ::waitpid(child, nullptr, 0);
+  return grown;
+}
+
+// A page's memory share covers what its conversion really allocates: the resized picture (at
+// the target's size, not the page's), the turned one, and the encoder's buffers.
+TEST(MemoryBudgetShares, PageEstimateCoversTheConversion) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's own heap keeps freed memory";
+#endif
+  test::TempDir dir;
+  using enum OutputFormat;
+  const struct {
+    uint32_t width, height;
+    PageSteps steps;
+  } cases[] = {
+      {300, 400, {Png, 0, 3000, 3000}},  {300, 400, {Jpeg, 0, 3000, 3000}},
+      {300, 400, {Bmp, 90, 3000, 2000}}, {200, 200, {Jp2, 0, 1000, 1000}},
+      {1500, 1500, {Tiff, 90, 0, 0}},    {1500, 1500, {Png, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    const std::string page = dir.File("page.bmp");
+    ASSERT_TRUE(test::WriteTestPage(page, c.width, c.height));
+    const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+    ASSERT_TRUE(header);
+    const std::string output = dir.File("out" + std::string(InfoOf(c.steps.format).extension));
+    const uint64_t peak = MeasuredConversionPeak(page, output, c.steps);
+    SCOPED_TRACE(std::string(InfoOf(c.steps.format).extension) + " " +
+                 std::to_string(c.steps.width) + "x" + std::to_string(c.steps.height) + " " +
+                 std::to_string(c.steps.angle));
+    ASSERT_NE(peak, UINT64_MAX) << "the conversion failed";
+    EXPECT_GE(PageConversionEstimate(*header, c.steps), peak);
+  }
 }
 
 TEST(MemoryBudgetShares, WaitGiveUpAndRefuse) {
