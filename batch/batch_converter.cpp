@@ -369,11 +369,13 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
     ActiveRender(BatchConverter& owner, int h) : self(owner), handle(h) {
       std::lock_guard lock(self.activeMutex_);
       self.activeRenders_.insert(handle);
+      if (self.renderingsSuspended_) self.renderer_.Pause(handle, true);
     }
     ~ActiveRender() {
       {
         std::lock_guard lock(self.activeMutex_);
         self.activeRenders_.erase(handle);
+        self.heldRenders_.erase(handle);
       }
       self.renderer_.Close(handle);
     }
@@ -687,7 +689,21 @@ void BatchConverter::AbortRendering(int handle) {
 
 void BatchConverter::HoldRendering(int handle, bool hold) {
   std::lock_guard lock(activeMutex_);
-  if (activeRenders_.count(handle) != 0) renderer_.Pause(handle, hold);
+  if (activeRenders_.count(handle) == 0) return;
+  if (hold) {
+    heldRenders_.insert(handle);
+  } else {
+    heldRenders_.erase(handle);
+  }
+  if (!renderingsSuspended_) renderer_.Pause(handle, hold);
+}
+
+void BatchConverter::SuspendRenderings(bool suspended) {
+  std::lock_guard lock(activeMutex_);
+  renderingsSuspended_ = suspended;
+  for (int handle : activeRenders_) {
+    if (heldRenders_.count(handle) == 0) renderer_.Pause(handle, suspended);
+  }
 }
 
 bool BatchConverter::Merged() const {
