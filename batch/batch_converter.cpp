@@ -128,6 +128,18 @@ std::string ExistingAncestor(const std::string& folder) {
   return "/";
 }
 
+// `source` under a name the interpreter takes as it is: itself, or a link to it in the page
+// folder (see page_files.h). When no link can be made the renderer is given the source as it
+// is and deals with its name itself.
+std::string PlainSource(const std::string& source, const std::string& pageFolder) {
+  if (IsPlainName(source)) return source;
+  const std::string link = pageFolder + kPlainSourceLink;
+  std::error_code ec;
+  const fs::path target = fs::absolute(source, ec);
+  if (!ec) fs::create_symlink(target, link, ec);
+  return ec ? source : link;
+}
+
 std::string PageCount(size_t pages) {
   return std::to_string(pages) + (pages == 1 ? " page" : " pages");
 }
@@ -137,6 +149,7 @@ std::string PageCount(size_t pages) {
 struct BatchConverter::RowPlan {
   std::string source;
   std::string baseName;
+  std::string pageStem;  // what the page files are named after (page_files.h)
   std::string target;    // output folder, ending in '/'
   std::string conflict;  // why the row may not write its outputs, "" when it may
 };
@@ -262,6 +275,7 @@ std::vector<BatchConverter::RowPlan> BatchConverter::PlanRows(int rowCount) cons
     plan.source = view_.RowPath(row);
     const fs::path source(plan.source);
     plan.baseName = source.stem().string();
+    plan.pageStem = IsPlainName(plan.baseName) ? plan.baseName : kPlainPageStem;
     std::string folder =
         OutputFolder(settings_.mode == 0 ? source.parent_path().string() : settings_.output);
     if (settings_.each == 1) folder += EachFolderName(source) + "/";
@@ -406,8 +420,9 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
 
   RenderOutcome outcome;
   RenderWatch watch(renderer_, handle, clock.deadline, *disk_);
-  const bool ok = renderer_.Render(handle, plan.source, PagePattern(folder, plan.baseName),
-                                   settings_.xdpi, settings_.ydpi);
+  const bool ok =
+      renderer_.Render(handle, PlainSource(plan.source, folder), PagePattern(folder, plan.pageStem),
+                       settings_.xdpi, settings_.ydpi);
   (*pipeline)->RenderingReturned();
   // A rendering that finished just as its time ran out has still finished. One that was
   // stopped by it is a partial rendering: the pages complete by then are kept.
@@ -576,7 +591,8 @@ uint64_t BatchConverter::OutputEstimate(const std::string& page) const {
 PageOutcome BatchConverter::ConvertPageFile(RowWork& work, const std::string& page) {
   std::string error;
   if (!EnsureTarget(work, &error)) return {"", error, true};
-  const std::string output = work.plan.target + fs::path(page).stem().string() + format_.extension;
+  const std::string output = work.plan.target + work.plan.baseName +
+                             PageNumberPart(page, work.plan.pageStem) + format_.extension;
   // Out of disk: the outputs written so far stay, the rest are not written.
   if (const std::string full = disk_->CheckWrite(work.plan.target, OutputEstimate(page));
       !full.empty()) {

@@ -1347,6 +1347,38 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
   EXPECT_TRUE(PageTmpIsEmpty());
 }
 
+// Names are bytes: a source whose name is not UTF-8 (or holds a control character) renders
+// like any other, its pages converted while the next ones render, and its outputs take its
+// own name.
+TEST_F(RealInterpreter, SourceNamesThatAreNotTextKeepThePipeline) {
+  std::string ps = "%!PS\n<< /PageSize [288 216] >> setpagedevice\n";
+  for (int k = 1; k <= 12; ++k)
+    ps += std::to_string(k * 20) + " 255 div setgray 0 0 288 216 rectfill showpage\n";
+  WatchedRenderer watched(*library_);
+  ConversionSettings s = DefaultSettings(Out());
+  s.xdpi = s.ydpi = 100;
+  for (const std::string name : {"caf\xe9 menu", "tab\there", "\xff\xfe"}) {
+    SCOPED_TRACE(name);
+    const std::string source = Source(name + ".ps", ps);
+    std::atomic<bool> converted{false};
+    std::chrono::steady_clock::time_point firstConversion;
+    tuneOptions = [&](BatchOptions& options) {
+      options.conversionObserver = [&](int delta) {
+        if (delta > 0 && !converted.exchange(true))
+          firstConversion = std::chrono::steady_clock::now();
+      };
+    };
+    RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
+    ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+    ASSERT_EQ(view.results[0].outputs.size(), 12u);
+    EXPECT_EQ(view.results[0].outputs[11], Out(name + "_012.png"));
+    EXPECT_NEAR(test::PillowDecode(Out(name + "_012.png"))->pixels[0], 240, 1);
+    EXPECT_LT(firstConversion, watched.renderEnded) << "no page converted while rendering";
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+  EXPECT_TRUE(fs::is_regular_file(dir.Path() / "caf\xe9 menu.ps")) << "the source stays";
+}
+
 // Documents whose pages depend on the whole run that draws them (copies, page counters brought
 // back by restore, a clock seed) give the images of one run, numbered in its order: at every
 // number of files and pages converted at once, page by page or merged, converted while they
