@@ -128,6 +128,18 @@ std::string ExistingAncestor(const std::string& folder) {
   return "/";
 }
 
+// `source` under a name the interpreter takes as it is: itself, or a link to it in the page
+// folder (see page_files.h). When no link can be made the renderer is given the source as it
+// is and deals with its name itself.
+std::string PlainSource(const std::string& source, const std::string& pageFolder) {
+  if (IsPlainName(source)) return source;
+  const std::string link = pageFolder + kPlainSourceLink;
+  std::error_code ec;
+  const fs::path target = fs::absolute(source, ec);
+  if (!ec) fs::create_symlink(target, link, ec);
+  return ec ? source : link;
+}
+
 std::string PageCount(size_t pages) {
   return std::to_string(pages) + (pages == 1 ? " page" : " pages");
 }
@@ -137,6 +149,7 @@ std::string PageCount(size_t pages) {
 struct BatchConverter::RowPlan {
   std::string source;
   std::string baseName;
+  std::string pageStem;  // what the page files are named after (page_files.h)
   std::string target;    // output folder, ending in '/'
   std::string conflict;  // why the row may not write its outputs, "" when it may
 };
@@ -145,11 +158,17 @@ struct BatchConverter::RenderOutcome {
   std::string error;  // why the rendering failed or could not begin, "" when it finished cleanly
 };
 
-// The file's time limit: rendering and conversion together.
+// The file's time limit: rendering and conversion together. The pages complete when it runs
+// out may still begin converting for a moment after it; none begins later, so that a file
+// ends soon after its time at any number of jobs, whatever its pages still waited for.
 struct BatchConverter::RowClock {
+  static constexpr std::chrono::seconds kLateStart{1};
   Clock::time_point deadline = Clock::time_point::max();
   int seconds = 0;
   bool Expired() const { return Clock::now() >= deadline; }
+  bool PastLateStart() const {
+    return deadline != Clock::time_point::max() && Clock::now() >= deadline + kLateStart;
+  }
   std::string Reason() const {
     return "The file took longer than " + std::to_string(seconds) + " s and was stopped";
   }
@@ -158,9 +177,12 @@ struct BatchConverter::RowClock {
 // What one row holds while it converts.
 struct BatchConverter::RowWork {
   explicit RowWork(const RowPlan& rowPlan) : plan(rowPlan) {}
-  ~RowWork() {
+  ~RowWork() { DiscardMerged(); }
+  // A merged document not put in place goes, with its temporary: an older file of its name
+  // stays as it was.
+  void DiscardMerged() {
+    if (merged) ConverterAbandon(merged->handle);
     merged.reset();
-    if (!staging.empty()) ::unlink(staging.c_str());
   }
   const RowPlan& plan;
   RowClock clock;
@@ -175,9 +197,10 @@ struct BatchConverter::RowWork {
   std::string targetError;
   std::vector<std::string> madeFolders;  // the folders it took to make it, deepest first
 
-  // A merged TIFF: its job, and the file the engine writes it to.
+  // A merged TIFF: its job, which writes the document under a temporary name beside the final
+  // one, and the pages that went in.
   std::unique_ptr<JobHandle> merged;
-  std::string staging;
+  size_t mergedPages = 0;
 };
 
 BatchConverter::BatchConverter(const ConversionSettings& settings, PageRenderer& renderer,
@@ -252,6 +275,7 @@ std::vector<BatchConverter::RowPlan> BatchConverter::PlanRows(int rowCount) cons
     plan.source = view_.RowPath(row);
     const fs::path source(plan.source);
     plan.baseName = source.stem().string();
+    plan.pageStem = IsPlainName(plan.baseName) ? plan.baseName : kPlainPageStem;
     std::string folder =
         OutputFolder(settings_.mode == 0 ? source.parent_path().string() : settings_.output);
     if (settings_.each == 1) folder += EachFolderName(source) + "/";
@@ -359,11 +383,13 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
     ActiveRender(BatchConverter& owner, int h) : self(owner), handle(h) {
       std::lock_guard lock(self.activeMutex_);
       self.activeRenders_.insert(handle);
+      if (self.renderingsSuspended_) self.renderer_.Pause(handle, true);
     }
     ~ActiveRender() {
       {
         std::lock_guard lock(self.activeMutex_);
         self.activeRenders_.erase(handle);
+        self.heldRenders_.erase(handle);
       }
       self.renderer_.Close(handle);
     }
@@ -394,8 +420,9 @@ BatchConverter::RenderOutcome BatchConverter::RenderPages(RowWork& work,
 
   RenderOutcome outcome;
   RenderWatch watch(renderer_, handle, clock.deadline, *disk_);
-  const bool ok = renderer_.Render(handle, plan.source, PagePattern(folder, plan.baseName),
-                                   settings_.xdpi, settings_.ydpi);
+  const bool ok =
+      renderer_.Render(handle, PlainSource(plan.source, folder), PagePattern(folder, plan.pageStem),
+                       settings_.xdpi, settings_.ydpi);
   (*pipeline)->RenderingReturned();
   // A rendering that finished just as its time ran out has still finished. One that was
   // stopped by it is a partial rendering: the pages complete by then are kept.
@@ -421,7 +448,12 @@ std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const 
   // one being written.
   setup.holdAt = static_cast<size_t>(setup.encoders) + 2;
   setup.overlap = options_.overlap;
-  setup.engineFormat = merged ? OutputFormat::Tiff : format_.format;
+  setup.steps.format = merged ? OutputFormat::Tiff : format_.format;
+  setup.steps.angle = std::max(settings_.angle, 0);
+  if (settings_.resize == 1 && settings_.width > 0 && settings_.height > 0) {
+    setup.steps.width = static_cast<uint32_t>(settings_.width);
+    setup.steps.height = static_cast<uint32_t>(settings_.height);
+  }
   work.lateAllowance = merged ? 0 : setup.holdAt;
 
   PagePipeline::Hooks hooks;
@@ -432,7 +464,11 @@ std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const 
   }
   hooks.holdRenderer = [this, handle](bool hold) { HoldRendering(handle, hold); };
   hooks.mayTake = [this, &work] { return MayTakePage(work); };
-  hooks.dropWaiting = [this] { return StopRequested(); };
+  // A page not begun by the end of the file's time is left: a merged document that runs out
+  // of time is discarded anyway.
+  hooks.dropWaiting = [this, &work, merged] {
+    return StopRequested() || (merged ? work.clock.Expired() : work.clock.PastLateStart());
+  };
   // Nothing more of the file will be written: its rendering is stopped too.
   hooks.fileEnded = [this, handle](const std::string&) { AbortRendering(handle); };
   return std::make_unique<PagePipeline>(std::move(setup), std::move(hooks), *memory_, *threads_);
@@ -440,11 +476,12 @@ std::unique_ptr<PagePipeline> BatchConverter::MakePipeline(RowWork& work, const 
 
 // Asked before each page is handed out. After the file's time has run out, the pages complete
 // by then are still taken, as after any rendering that ended early; they are few, as the
-// renderer is held while pages wait. A merged document is whole or nothing: it takes none.
+// renderer is held while pages wait, and they are dropped when they cannot begin soon (see
+// RowClock). A merged document is whole or nothing: it takes none.
 bool BatchConverter::MayTakePage(RowWork& work) {
   if (StopRequested()) return false;
   if (!work.clock.Expired()) return true;
-  return work.takenLate++ < work.lateAllowance;
+  return !work.clock.PastLateStart() && work.takenLate++ < work.lateAllowance;
 }
 
 RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
@@ -530,16 +567,13 @@ RowResult BatchConverter::Conclude(RowWork& work, const RenderOutcome& render,
 RowResult BatchConverter::FinishMerged(RowWork& work) {
   const std::string output = work.plan.target + work.plan.baseName + ".tif";
   if (!work.merged) return {kStatusFailed, "Cannot write " + output + ": no page went in", {}};
-  // Completes the document, so that its last write is judged too.
+  if (work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
+  // Completes the document and renames it into place, so that its last write is judged too.
   ConverterFinish(work.merged->handle);
   const std::string error = ConverterGetError(work.merged->handle);
   work.merged->Finish();
+  work.merged.reset();
   if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
-  if (work.clock.Expired()) return {kStatusFailed, work.clock.Reason(), {}};
-  std::string why;
-  if (!PutInPlace(work.staging, output, LinkAtFinalName::Replace, &why))
-    return {kStatusFailed, why, {}};
-  work.staging.clear();
   return {kStatusSucceed, "", {output}};
 }
 
@@ -557,7 +591,8 @@ uint64_t BatchConverter::OutputEstimate(const std::string& page) const {
 PageOutcome BatchConverter::ConvertPageFile(RowWork& work, const std::string& page) {
   std::string error;
   if (!EnsureTarget(work, &error)) return {"", error, true};
-  const std::string output = work.plan.target + fs::path(page).stem().string() + format_.extension;
+  const std::string output = work.plan.target + work.plan.baseName +
+                             PageNumberPart(page, work.plan.pageStem) + format_.extension;
   // Out of disk: the outputs written so far stay, the rest are not written.
   if (const std::string full = disk_->CheckWrite(work.plan.target, OutputEstimate(page));
       !full.empty()) {
@@ -576,20 +611,15 @@ PageOutcome BatchConverter::ConvertPageFile(RowWork& work, const std::string& pa
 }
 
 // The engine writes the merged document under a temporary name beside the final one, which
-// FinishMerged puts in place.
+// FinishMerged has it put in place.
 PageOutcome BatchConverter::AppendMergedPage(RowWork& work, const std::string& page) {
   std::string error;
   if (!EnsureTarget(work, &error)) return {"", error, true};
   const std::string output = work.plan.target + work.plan.baseName + ".tif";
   if (!work.merged) {
-    std::string staging = work.plan.target + "." + work.plan.baseName + ".XXXXXX";
-    const int fd = ::mkstemp(staging.data());
-    if (fd < 0) return {"", "Cannot write " + output + ": " + std::strerror(errno), true};
-    ::close(fd);
-    work.staging = staging;
     work.merged = std::make_unique<JobHandle>();
     if (work.merged->handle == nullptr) return {"", "Out of memory", true};
-    ConverterSetOption(work.merged->handle, OptMultiPagePath, staging.c_str(), 0);
+    ConverterSetOption(work.merged->handle, OptMultiPagePath, output.c_str(), 0);
     ConverterSetOption(work.merged->handle, OptMultiPage, nullptr, 1);
     ApplySettings(work.merged->handle, OutputFormat::Tiff, settings_);
   }
@@ -600,8 +630,16 @@ PageOutcome BatchConverter::AppendMergedPage(RowWork& work, const std::string& p
   ConverterAddFile(work.merged->handle, page.c_str());
   RunObserved(work.merged->handle);
   error = ConverterGetError(work.merged->handle);
-  if (!error.empty()) return {"", error + "; " + output + " was left as it was", true};
-  return {};
+  if (error.empty()) {
+    ++work.mergedPages;
+    return {};
+  }
+  // A name that cannot take the document (a named pipe, a read-only file) refuses it before
+  // any page went in; the refusal says so itself.
+  if (work.mergedPages == 0 && (error.starts_with("Cannot write " + Quoted(output) + ": ") ||
+                                error.starts_with("Cannot create " + Quoted(output) + ": ")))
+    return {"", error, true};
+  return {"", error + "; " + output + " was left as it was", true};
 }
 
 void BatchConverter::RunObserved(ConverterHandle job) {
@@ -648,9 +686,7 @@ bool BatchConverter::EnsureTarget(RowWork& work, std::string* error) {
 
 void BatchConverter::ReleaseTarget(RowWork& work, bool removeMade) {
   if (!work.targetReady) return;
-  work.merged.reset();
-  if (!work.staging.empty()) ::unlink(work.staging.c_str());
-  work.staging.clear();
+  work.DiscardMerged();
   std::lock_guard lock(foldersMutex_);
   const auto it = folderUsers_.find(work.plan.target);
   if (it == folderUsers_.end() || --it->second > 0) return;
@@ -669,7 +705,21 @@ void BatchConverter::AbortRendering(int handle) {
 
 void BatchConverter::HoldRendering(int handle, bool hold) {
   std::lock_guard lock(activeMutex_);
-  if (activeRenders_.count(handle) != 0) renderer_.Pause(handle, hold);
+  if (activeRenders_.count(handle) == 0) return;
+  if (hold) {
+    heldRenders_.insert(handle);
+  } else {
+    heldRenders_.erase(handle);
+  }
+  if (!renderingsSuspended_) renderer_.Pause(handle, hold);
+}
+
+void BatchConverter::SuspendRenderings(bool suspended) {
+  std::lock_guard lock(activeMutex_);
+  renderingsSuspended_ = suspended;
+  for (int handle : activeRenders_) {
+    if (heldRenders_.count(handle) == 0) renderer_.Pause(handle, suspended);
+  }
 }
 
 bool BatchConverter::Merged() const {

@@ -81,6 +81,10 @@ class BatchConverter {
   // Asks the run to stop at its next check and ends the renderings in progress at once.
   void RequestStop();
   bool IsRunning() const { return running_.load() != 0; }
+  // Stops every running interpreter, and those that start meanwhile, until called again with
+  // false (the program itself is being stopped and continued: Ctrl+Z, then fg). An interpreter
+  // held for its pages stays held.
+  void SuspendRenderings(bool suspended);
   // Waits for the worker thread started by StartOrStop.
   void Wait();
 
@@ -143,6 +147,8 @@ class BatchConverter {
 
   std::mutex activeMutex_;
   std::set<int> activeRenders_;  // renderer handles that a stop must end
+  std::set<int> heldRenders_;    // those held while their pages wait
+  bool renderingsSuspended_ = false;
 
   // Made at the start of each run.
   std::unique_ptr<DiskGuard> disk_;

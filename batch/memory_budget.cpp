@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
+#include <numbers>
 #include <sstream>
 
 #include "engine/converter.h"
@@ -99,12 +101,58 @@ uint64_t DefaultMemoryBudget() {
   return available == 0 ? uint64_t{1} << 30 : available / 4 * 3;
 }
 
-uint64_t PageConversionEstimate(uint64_t decodedPageBytes, OutputFormat engineFormat) {
-  // Measured peaks: about seven times the page for JPEG 2000, under three for the others.
-  const uint64_t factor =
-      engineFormat == OutputFormat::Jp2 || engineFormat == OutputFormat::Jpc ? 8 : 3;
+namespace {
+
+// What an encoder holds beside the picture it encodes, measured: JPEG 2000 about seven
+// pictures, JPEG and the metafiles one (a converted copy, the bitmap record), the others
+// their rows and compression state.
+uint64_t EncoderBytes(uint64_t pictureBytes, OutputFormat format) {
+  switch (format) {
+    case OutputFormat::Jp2:
+    case OutputFormat::Jpc:
+      return pictureBytes * 7;
+    case OutputFormat::Jpeg:
+    case OutputFormat::Wmf:
+    case OutputFormat::Emf:
+      return pictureBytes;
+    default:
+      return pictureBytes / 8;
+  }
+}
+
+// The bytes of `bytes` at the area of `width` x `height` instead of the page's.
+uint64_t AtArea(uint64_t bytes, const PageFileHeader& page, double width, double height) {
+  const double pageArea = std::max(1.0, double(page.width) * double(page.height));
+  return static_cast<uint64_t>(std::ceil(double(bytes) * (width * height / pageArea)));
+}
+
+}  // namespace
+
+uint64_t PageConversionEstimate(const PageFileHeader& page, const PageSteps& steps) {
   constexpr uint64_t kJobOverhead = uint64_t{16} << 20;
-  return decodedPageBytes * factor + kJobOverhead;
+  const uint64_t loaded = page.DecodedBytes();
+  // A colour step builds its result beside the picture.
+  uint64_t peak = loaded * 2;
+  uint64_t picture = loaded;
+  if (steps.angle % 360 != 0) {
+    // Turned by a right angle the picture keeps its size; by another, it takes the box around it.
+    const double radians = steps.angle * std::numbers::pi / 180.0;
+    const double c = std::abs(std::cos(radians));
+    const double s = std::abs(std::sin(radians));
+    const double w = page.width;
+    const double h = page.height;
+    const uint64_t turned =
+        steps.angle % 90 == 0 ? loaded : AtArea(loaded, page, w * c + h * s, w * s + h * c);
+    peak = std::max(peak, picture + turned);
+    picture = turned;
+  }
+  if (steps.width > 0 && steps.height > 0) {
+    const uint64_t resized = AtArea(loaded, page, steps.width, steps.height);
+    peak = std::max(peak, picture + resized);
+    picture = resized;
+  }
+  peak = std::max(peak, picture + EncoderBytes(picture, steps.format));
+  return peak + kJobOverhead;
 }
 
 }  // namespace orvalis

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "batch/page_files.h"
 #include "engine/output_formats.h"
 
 namespace orvalis {
@@ -80,9 +81,18 @@ class MemoryBudget {
 // memory when that cannot be read; 1 GiB when neither can.
 uint64_t DefaultMemoryBudget();
 
-// What converting one page holds at its peak, estimated from the size of its decoded picture:
-// the picture, the copies that rotation, colour reduction and resizing build beside it, and
-// the encoder's own buffers (JPEG 2000 keeps every sample as a 32-bit integer, several times).
-uint64_t PageConversionEstimate(uint64_t decodedPageBytes, OutputFormat engineFormat);
+// What a page's conversion does to it beyond loading it, for the memory it takes.
+struct PageSteps {
+  OutputFormat format = OutputFormat::Bmp;  // the engine format the page becomes
+  int angle = 0;                            // degrees clockwise; 0: not turned
+  uint32_t width = 0;                       // resized to width x height; 0: kept
+  uint32_t height = 0;
+};
+
+// What converting one page holds at its peak: the picture loaded from the page file, and at
+// each step the copy it builds beside it (a colour step's, the turned picture, the resized
+// one: its size is the target's, not the page's), then the picture encoded with the encoder's
+// own buffers (JPEG 2000 keeps every sample as a 32-bit integer, several times).
+uint64_t PageConversionEstimate(const PageFileHeader& page, const PageSteps& steps);
 
 }  // namespace orvalis

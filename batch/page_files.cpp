@@ -38,7 +38,8 @@ std::vector<std::string> CollectPages(const std::string& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeError;
-    if (!it->is_directory(typeError)) pages.push_back(it->path().string());
+    if (it->is_regular_file(typeError) && !it->is_symlink(typeError))
+      pages.push_back(it->path().string());
   }
   // Page numbers grow past three digits ("_1000" after "_999"): a longer name of the same
   // document is a later page.
@@ -46,6 +47,15 @@ std::vector<std::string> CollectPages(const std::string& folder) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
   });
   return pages;
+}
+
+bool IsPlainName(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string PageNumberPart(const std::string& page, const std::string& stem) {
+  const std::string name = fs::path(page).stem().string();
+  return name.size() >= stem.size() ? name.substr(stem.size()) : name;
 }
 
 uint64_t PageFileHeader::DecodedBytes() const {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvalis {
@@ -31,9 +32,20 @@ std::string PagePattern(const std::string& folder, const std::string& baseName);
 // The file the renderer writes for page `page` (counted from 1) under that pattern.
 std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
 
-// Every file of `folder` (not folders), in page order: by name, a shorter name first (page
-// numbers past 999 have more digits).
+// Every regular file of `folder` (not folders, not links), in page order: by name, a shorter
+// name first (page numbers past 999 have more digits).
 std::vector<std::string> CollectPages(const std::string& folder);
+
+// The interpreter reads the names on its command line as UTF-8 and drops the bytes that are
+// not. Names are bytes, so what the driver hands it is kept to plain printable ASCII: a name
+// that is not is replaced by one of these in the page folder (a link to the source, a plain
+// stem for its pages), and the outputs still take the source's own name.
+inline constexpr char kPlainSourceLink[] = "source.ps";
+inline constexpr char kPlainPageStem[] = "page";
+bool IsPlainName(std::string_view name);
+
+// The page number part of the name of `page`, written under `stem`: "_007" of report_007.bmp.
+std::string PageNumberPart(const std::string& page, const std::string& stem);
 
 // What a page file's headers say about it.
 struct PageFileHeader {

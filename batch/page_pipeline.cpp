@@ -229,8 +229,7 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
     return {};
   }
   const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
-  const uint64_t needed =
-      PageConversionEstimate(header ? header->DecodedBytes() : 0, setup_.engineFormat);
+  const uint64_t needed = PageConversionEstimate(header.value_or(PageFileHeader{}), setup_.steps);
   std::string error;
   MemoryBudget::Share share = memory_.TryTake(needed);
   if (!share.Granted()) {
@@ -250,6 +249,11 @@ PageOutcome PagePipeline::ConvertWithin(const std::string& page, bool* dropped) 
       return {};
     }
     return {"", "Cannot convert " + page + ": " + error, false};
+  }
+  // A stop or the file's time may have come while the page waited for its thread and memory.
+  if (GiveUp()) {
+    *dropped = true;
+    return {};
   }
   PageOutcome outcome;
   // Whatever goes wrong in one page fails that page, not the program.

@@ -47,8 +47,7 @@ class PagePipeline {
     int encoders = 1;     // pages of this file converted at once
     size_t holdAt = 0;    // page files in the folder at which the renderer is held; 0: never
     bool overlap = true;  // false: pages are taken only once the rendering has returned
-    OutputFormat engineFormat =
-        OutputFormat::Bmp;  // what the pages are converted to, for the memory they need
+    PageSteps steps;      // what the pages go through, for the memory they need
   };
   struct Hooks {
     // Converts one page, on an encoder thread, holding a thread slot and the page's memory.
@@ -58,7 +57,8 @@ class PagePipeline {
     // Asked before each page is handed out, on the watcher thread: false takes no more pages
     // (a stop, the file's time run out).
     std::function<bool()> mayTake;
-    // Asked before each page handed out is begun: true drops it (a stop).
+    // Asked before each page handed out is begun, and while it waits for its thread and
+    // memory: true drops it (a stop, the file's time run out).
     std::function<bool()> dropWaiting;
     // Called once when a page's outcome ends the file, with its error.
     std::function<void(const std::string&)> fileEnded;

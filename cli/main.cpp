@@ -97,7 +97,9 @@ int Main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   bool interrupted = false;
   {
-    InterruptWatcher watcher([&converter] { converter.RequestStop(); });
+    InterruptWatcher watcher(
+        [&converter] { converter.RequestStop(); },
+        [&converter](bool suspended) { converter.SuspendRenderings(suspended); });
     converter.ConvertAll();
     interrupted = watcher.Interrupted();
   }

@@ -114,6 +114,12 @@ int ConverterFinish(ConverterHandle job) {
   return 1;
 }
 
+int ConverterAbandon(ConverterHandle job) {
+  if (job == nullptr) return 0;
+  AbandonMultiPageTiff(*job);
+  return 1;
+}
+
 int ConverterDestroy(ConverterHandle job) {
   if (job == nullptr) return 0;
   Guarded(*job, [&] { FinishMultiPageTiff(*job); });

@@ -38,8 +38,12 @@ int ConverterRun(ConverterHandle handle);
 // pages that were written, so that ConverterGetError also covers its last write. Returns 1; 0
 // for a null handle. Optional: ConverterDestroy does the same when it has not been called.
 int ConverterFinish(ConverterHandle handle);
-// Finishes a merged TIFF (renamed into place holding the pages that were written) and frees the
-// job.
+// Discards a merged TIFF that is not finished: its temporary goes and nothing is put in place,
+// so a file under its name stays as it was. Later runs add no page (the job records why), and
+// Finish and Destroy put nothing in place. Returns 1; 0 for a null handle.
+int ConverterAbandon(ConverterHandle handle);
+// Finishes a merged TIFF (renamed into place holding the pages that were written, unless it was
+// abandoned) and frees the job.
 int ConverterDestroy(ConverterHandle handle);
 // Empty when every output the job was asked for was written; otherwise the first failure, in
 // words for the user. Valid until the next call on the job; "" for a null handle.

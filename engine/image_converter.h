@@ -48,6 +48,7 @@ struct ImageConverter {
   // Merged TIFF: the document the pages go into, put in place when the job finishes.
   std::unique_ptr<MultiPageTiff, MultiPageTiffDeleter> merged;
   size_t multiPageInputsRun = 0;  // inputs an earlier run of the job has taken
+  bool mergedAbandoned = false;   // the document was discarded: nothing is put in place
 
   bool hasRun = false;
   std::string error;  // first failure of the job, "" while everything was written

@@ -24,6 +24,10 @@ namespace {
 
 bool OpenMultiPageFile(ImageConverter& job) {
   if (job.merged) return true;
+  if (job.mergedAbandoned) {
+    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": the document was abandoned");
+    return false;
+  }
   std::string error;
   std::unique_ptr<ReplacementFile> output =
       ReplacementFile::Open(job.multiPagePath, LinkAtFinalName::Replace, &error);
@@ -101,6 +105,11 @@ void FinishMultiPageTiff(ImageConverter& job) {
     if (!merged.output->Commit(&error)) job.RecordError(error);
   }
   job.merged.reset();  // removes the file when no page could be written
+}
+
+void AbandonMultiPageTiff(ImageConverter& job) {
+  job.mergedAbandoned = true;
+  job.merged.reset();  // the temporary goes with it
 }
 
 }  // namespace orvalis

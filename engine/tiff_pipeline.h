@@ -12,4 +12,7 @@ void RunTiffPipeline(ImageConverter& job);
 // otherwise removes it. Called when the job is destroyed.
 void FinishMultiPageTiff(ImageConverter& job);
 
+// Removes the merged document unfinished; no later page opens another.
+void AbandonMultiPageTiff(ImageConverter& job);
+
 }  // namespace orvalis

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -463,6 +464,34 @@ TEST_F(BatchRun, MergedTiffHoldsThePagesInOrder) {
       << blocked.results[0].reason;
   EXPECT_TRUE(blocked.results[0].outputs.empty());
   EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// The merged document is written under one temporary name beside the final one, which it
+// replaces when complete: while the pages go in, the output folder holds that file alone.
+TEST_F(BatchRun, MergedTiffIsStagedOnce) {
+  const std::string source = Source("report.ps", "pages 3 delay 20");
+  ConversionSettings s = DefaultSettings(Out());
+  s.type = 1;
+  s.multpage = 1;
+  std::mutex mutex;
+  std::set<std::string> seen;
+  tuneOptions = [&](BatchOptions& options) {
+    options.conversionObserver = [&](int delta) {
+      if (delta > 0) return;
+      std::lock_guard lock(mutex);
+      std::vector<std::string> names;
+      for (const auto& entry : fs::directory_iterator(Out()))
+        names.push_back(entry.path().filename().string());
+      EXPECT_EQ(names.size(), 1u) << "more than one staging file";
+      seen.insert(names.begin(), names.end());
+    };
+  };
+  RecordingView view = Run({source}, s);
+  ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen.begin()->starts_with(".report.tif.")) << *seen.begin();
+  EXPECT_EQ(test::PillowDecode(Out("report.tif"))->frames, 3);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Out()), {}), 1);
 }
 
 // An empty or relative destination is the current folder, never the root folder.
@@ -936,6 +965,50 @@ TEST_F(BatchRun, TimeoutCoversConversionToo) {
   EXPECT_TRUE(test::PillowDecode(result.outputs.back())) << "the last one written is whole";
 }
 
+// Many conversions at once do not stretch the time limit: the pages waiting for a thread when
+// it runs out, or taken after it, begin within a second of it or not at all, and the file fails
+// with the pages left. Per page and merged.
+TEST_F(BatchRun, TimeoutHoldsWithManyConversionsAtOnce) {
+  // Quick to render; each page takes a while to become JPEG 2000 beside seven others.
+  const std::string source = Source("long.ps", "pages 60 size 1400 1400");
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "per page");
+    ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
+    s.type = merged ? 1 : 9;
+    s.multpage = merged ? 1 : 0;
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> begun;
+    tuneOptions = [&](BatchOptions& options) {
+      options.threads = 8;
+      options.conversionObserver = [&](int delta) {
+        std::lock_guard lock(mutex);
+        if (delta > 0) begun.push_back(std::chrono::steady_clock::now());
+      };
+    };
+    const auto start = std::chrono::steady_clock::now();
+    RecordingView view = Run({source}, s, 8, 1);
+    const RowResult& result = view.results[0];
+    EXPECT_EQ(result.status, kStatusFailed);
+    EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+    ASSERT_FALSE(begun.empty());
+    // The limit, the second after it, and room for a busy machine between the check and the
+    // conversion's start.
+    const auto latest = start + std::chrono::milliseconds(2800);
+    for (const auto& time : begun) EXPECT_LT(time, latest) << "a page began after its time";
+    if (merged) {
+      EXPECT_FALSE(fs::exists(s.output + "long.tif"));
+    } else {
+      EXPECT_LT(result.outputs.size(), 60u);
+      EXPECT_NE(result.reason.find("were not converted"), std::string::npos) << result.reason;
+    }
+    if (fs::exists(s.output)) {
+      for (const auto& entry : fs::directory_iterator(s.output))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "staging left behind";
+    }
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+}
+
 // Interpreters share the run's memory budget: each gets an equal part of three quarters of it as
 // its cap (never below what one needs; the last quarter is for the pages converted meanwhile),
 // files wait while the budget is taken, and a budget too small for even one
@@ -971,6 +1044,72 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
       << tiny.results[0].reason;
   EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// What a conversion really adds at its peak, measured in a child process (its peak resident
+// size less what it held before): the engine job the driver runs for one page.
+uint64_t MeasuredConversionPeak(const std::string& page, const std::string& output,
+                                const PageSteps& steps) {
+  int channel[2];
+  if (::pipe(channel) != 0) return UINT64_MAX;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    ConverterHandle job = ConverterCreate();
+    ConverterSetOption(job, OptOutputPath, output.c_str(), 0);
+    ConverterSetOption(job, OptFormat, nullptr, NumberOf(steps.format));
+    if (steps.width > 0) {
+      ConverterSetOption(job, OptWidth, nullptr, static_cast<int>(steps.width));
+      ConverterSetOption(job, OptHeight, nullptr, static_cast<int>(steps.height));
+    }
+    if (steps.angle > 0) ConverterSetOption(job, OptAngle, nullptr, steps.angle);
+    ConverterAddFile(job, page.c_str());
+    ConverterRun(job);
+    const bool ok = ConverterGetError(job)[0] == '\0';
+    ConverterDestroy(job);
+    ::getrusage(RUSAGE_SELF, &after);
+    const uint64_t grown = ok ? uint64_t(after.ru_maxrss - before.ru_maxrss) << 10 : UINT64_MAX;
+    [[maybe_unused]] ssize_t written = ::write(channel[1], &grown, sizeof grown);
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  uint64_t grown = UINT64_MAX;
+  if (::read(channel[0], &grown, sizeof grown) != sizeof grown) grown = UINT64_MAX;
+  ::close(channel[0]);
+  ::waitpid(child, nullptr, 0);
+  return grown;
+}
+
+// A page's memory share covers what its conversion really allocates: the resized picture (at
+// the target's size, not the page's), the turned one, and the encoder's buffers.
+TEST(MemoryBudgetShares, PageEstimateCoversTheConversion) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's own heap keeps freed memory";
+#endif
+  test::TempDir dir;
+  using enum OutputFormat;
+  const struct {
+    uint32_t width, height;
+    PageSteps steps;
+  } cases[] = {
+      {300, 400, {Png, 0, 3000, 3000}},  {300, 400, {Jpeg, 0, 3000, 3000}},
+      {300, 400, {Bmp, 90, 3000, 2000}}, {200, 200, {Jp2, 0, 1000, 1000}},
+      {1500, 1500, {Tiff, 90, 0, 0}},    {1500, 1500, {Png, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    const std::string page = dir.File("page.bmp");
+    ASSERT_TRUE(test::WriteTestPage(page, c.width, c.height));
+    const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+    ASSERT_TRUE(header);
+    const std::string output = dir.File("out" + std::string(InfoOf(c.steps.format).extension));
+    const uint64_t peak = MeasuredConversionPeak(page, output, c.steps);
+    SCOPED_TRACE(std::string(InfoOf(c.steps.format).extension) + " " +
+                 std::to_string(c.steps.width) + "x" + std::to_string(c.steps.height) + " " +
+                 std::to_string(c.steps.angle));
+    ASSERT_NE(peak, UINT64_MAX) << "the conversion failed";
+    EXPECT_GE(PageConversionEstimate(*header, c.steps), peak);
+  }
 }
 
 TEST(MemoryBudgetShares, WaitGiveUpAndRefuse) {
@@ -1206,6 +1345,38 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
     EXPECT_NEAR(tif->pixels[0], (page + 1) * 6, 1) << page;
   }
   EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// Names are bytes: a source whose name is not UTF-8 (or holds a control character) renders
+// like any other, its pages converted while the next ones render, and its outputs take its
+// own name.
+TEST_F(RealInterpreter, SourceNamesThatAreNotTextKeepThePipeline) {
+  std::string ps = "%!PS\n<< /PageSize [288 216] >> setpagedevice\n";
+  for (int k = 1; k <= 12; ++k)
+    ps += std::to_string(k * 20) + " 255 div setgray 0 0 288 216 rectfill showpage\n";
+  WatchedRenderer watched(*library_);
+  ConversionSettings s = DefaultSettings(Out());
+  s.xdpi = s.ydpi = 100;
+  for (const std::string name : {"caf\xe9 menu", "tab\there", "\xff\xfe"}) {
+    SCOPED_TRACE(name);
+    const std::string source = Source(name + ".ps", ps);
+    std::atomic<bool> converted{false};
+    std::chrono::steady_clock::time_point firstConversion;
+    tuneOptions = [&](BatchOptions& options) {
+      options.conversionObserver = [&](int delta) {
+        if (delta > 0 && !converted.exchange(true))
+          firstConversion = std::chrono::steady_clock::now();
+      };
+    };
+    RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
+    ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+    ASSERT_EQ(view.results[0].outputs.size(), 12u);
+    EXPECT_EQ(view.results[0].outputs[11], Out(name + "_012.png"));
+    EXPECT_NEAR(test::PillowDecode(Out(name + "_012.png"))->pixels[0], 240, 1);
+    EXPECT_LT(firstConversion, watched.renderEnded) << "no page converted while rendering";
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+  EXPECT_TRUE(fs::is_regular_file(dir.Path() / "caf\xe9 menu.ps")) << "the source stays";
 }
 
 // Documents whose pages depend on the whole run that draws them (copies, page counters brought

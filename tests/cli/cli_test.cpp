@@ -388,7 +388,8 @@ TEST_F(Cli, EndlessFileIsStoppedByTheTimeout) {
 }
 
 // Starts orvalis-cli in the background with its standard output on `stdoutFd`.
-pid_t SpawnCli(const std::vector<std::string>& cliArgs, int stdoutFd) {
+// With `ownGroup`, in a process group of its own, as a shell starts a job.
+pid_t SpawnCli(const std::vector<std::string>& cliArgs, int stdoutFd, bool ownGroup = false) {
   std::vector<std::string> args = {"env"};
   args.insert(args.end(), cliArgs.begin(), cliArgs.end());
   std::vector<char*> argv;
@@ -397,8 +398,15 @@ pid_t SpawnCli(const std::vector<std::string>& cliArgs, int stdoutFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (ownGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "env", &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawnp(&pid, "env", &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return spawned == 0 ? pid : -1;
 }
@@ -427,6 +435,78 @@ TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
     EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
     EXPECT_TRUE(TmpIsEmpty());
   }
+}
+
+// The state letter of a process ('T' stopped, 'R' running, ...), and the processes below one.
+char ProcessState(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+}
+
+std::vector<pid_t> Descendants(pid_t root) {
+  std::map<pid_t, pid_t> parents;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    parents[std::stoi(name)] = parent;
+  }
+  std::vector<pid_t> found;
+  for (const auto& [pid, parent] : parents) {
+    for (pid_t up = parent; up > 1 && parents.count(up) != 0; up = parents[up]) {
+      if (up == root) {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  for (int i = 0; i < 100; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Ctrl+Z stops the interpreters with the program (they run in process groups of their own,
+// which the terminal's signal does not reach), and fg lets them go on with it.
+TEST_F(Cli, CtrlZStopsTheInterpretersToo) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
+                              "png", "-o", dir.File("out"), "--jobs", "2", loop, loop},
+                             out, /*ownGroup=*/true);
+  close(out);
+  ASSERT_GT(pid, 0);
+  const auto interpreters = [&] { return Descendants(pid); };
+  ASSERT_TRUE(WaitUntil([&] { return interpreters().size() >= 2; }));
+  const auto allIn = [&](bool stopped) {
+    const std::vector<pid_t> below = interpreters();
+    return std::all_of(below.begin(), below.end(),
+                       [&](pid_t p) { return (ProcessState(p) == 'T') == stopped; }) &&
+           (ProcessState(pid) == 'T') == stopped;
+  };
+  kill(pid, SIGTSTP);
+  EXPECT_TRUE(WaitUntil([&] { return allIn(true); })) << "an interpreter went on";
+  kill(pid, SIGCONT);
+  EXPECT_TRUE(WaitUntil([&] { return allIn(false); })) << "an interpreter stayed stopped";
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitForExit(pid), 130);
+  EXPECT_TRUE(TmpIsEmpty());
 }
 
 // Started with SIGHUP ignored (nohup), the run outlives its terminal: the file is ended by its

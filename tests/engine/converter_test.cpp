@@ -463,6 +463,31 @@ TEST_F(ConverterJobs, MergedJobDestroyedWithoutRunCreatesNoFile) {
   EXPECT_FALSE(fs::exists(dir.File("all.tif")));
 }
 
+// An abandoned merged document goes with its temporary: the file under its name stays as it
+// was, later pages are refused, and neither Finish nor Destroy puts anything in place.
+TEST_F(ConverterJobs, AbandonedMergedTiffLeavesTheOlderFileAlone) {
+  const std::string out = dir.File("all.tif");
+  std::ofstream(out) << "older";
+  {
+    Job job;
+    job.Set(OptFormat, Tiff);
+    job.SetText(OptMultiPagePath, out);
+    job.Set(OptMultiPage, 1);
+    ConverterAddFile(job.handle, Page("p1.bmp", 10, 8).c_str());
+    ASSERT_EQ(job.Run(), "");
+    ASSERT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 3)
+        << "the page, the older file and the document's temporary";
+    EXPECT_EQ(ConverterAbandon(job.handle), 1);
+    ConverterAddFile(job.handle, Page("p2.bmp", 20, 8).c_str());
+    EXPECT_NE(job.Run().find("abandoned"), std::string::npos);
+    ConverterFinish(job.handle);
+  }
+  EXPECT_EQ(test::ReadFileText(out), "older");
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().extension(), ".part") << "temporary left behind";
+  EXPECT_EQ(ConverterAbandon(nullptr), 0);
+}
+
 // A failed job names the problem, writes nothing, and leaves an older file alone.
 TEST_F(ConverterJobs, FailuresAreReportedAndLeaveNoFile) {
   const std::string page = Page("page.bmp", 12, 9);
