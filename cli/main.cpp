@@ -46,8 +46,7 @@ std::string ProtectionsLine() {
   if (!renderer) return "unknown: " + error + (detail.empty() ? "" : " (" + detail + ")");
   bool allActive = false;
   const std::string protections = renderer->Protections(&allActive);
-  return protections.empty() ? "not reported by " + std::string(kRendererLibraryName)
-                             : protections;
+  return protections.empty() ? "not reported by " + std::string(kRendererLibraryName) : protections;
 }
 
 int Main(int argc, char** argv) {
@@ -96,7 +95,8 @@ int Main(int argc, char** argv) {
   bool allProtections = false;
   if (const std::string protections = renderer->Protections(&allProtections);
       !protections.empty() && !allProtections) {
-    std::fprintf(stderr, "orvalis-cli: this kernel lacks some of the interpreter's protections; %s\n",
+    std::fprintf(stderr,
+                 "orvalis-cli: this kernel lacks some of the interpreter's protections; %s\n",
                  protections.c_str());
   }
   for (const std::string& left : RemoveAbandonedPageFolders()) {
