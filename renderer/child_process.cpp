@@ -67,8 +67,7 @@ struct ChildSetup {
 // Confines the child as `c` asks, each step on top of the ones before; any step that fails ends
 // the child.
 void Confine(const Confinement& c) {
-  if (c.emptyNetwork && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
-    ChildFail(3, kStepNetwork);
+  if (c.emptyNetwork && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) ChildFail(3, kStepNetwork);
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ChildFail(3, kStepNoNewPrivileges);
   if (c.landlockRuleset >= 0) {
     if (c.procSelfAccess != 0) {

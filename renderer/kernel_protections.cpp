@@ -16,8 +16,8 @@ namespace orvalis::renderer {
 namespace {
 
 int LandlockAbi() {
-  const long abi = ::syscall(__NR_landlock_create_ruleset, nullptr, 0,
-                             LANDLOCK_CREATE_RULESET_VERSION);
+  const long abi =
+      ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
   return abi > 0 ? static_cast<int>(abi) : 0;
 }
 

@@ -15,10 +15,10 @@ namespace {
 
 // Rights and fields of Landlock ABIs newer than the kernel headers of the build machine may
 // describe; the numbers are the kernel's ABI and never change.
-constexpr uint64_t kAccessFsTruncate = 1ULL << 14;   // ABI 3
-constexpr uint64_t kAccessFsIoctlDev = 1ULL << 15;   // ABI 5
-constexpr uint64_t kAccessNetBindTcp = 1ULL << 0;    // ABI 4
-constexpr uint64_t kAccessNetConnectTcp = 1ULL << 1;  // ABI 4
+constexpr uint64_t kAccessFsTruncate = 1ULL << 14;        // ABI 3
+constexpr uint64_t kAccessFsIoctlDev = 1ULL << 15;        // ABI 5
+constexpr uint64_t kAccessNetBindTcp = 1ULL << 0;         // ABI 4
+constexpr uint64_t kAccessNetConnectTcp = 1ULL << 1;      // ABI 4
 constexpr uint64_t kScopeAbstractUnixSocket = 1ULL << 0;  // ABI 6
 constexpr uint64_t kScopeSignal = 1ULL << 1;              // ABI 6
 
@@ -42,10 +42,9 @@ constexpr uint64_t kFileRights =
 constexpr const char* kSystemFolders[] = {"/usr",   "/bin",   "/sbin",   "/lib",
                                           "/lib32", "/lib64", "/libx32", "/opt"};
 // What the interpreter and the dynamic loader read beyond them.
-constexpr const char* kSystemData[] = {"/etc/ld.so.cache",     "/etc/ld.so.preload",
-                                       "/etc/papersize",       "/etc/localtime",
-                                       "/etc/ghostscript",     "/etc/fonts",
-                                       "/var/lib/ghostscript", "/var/cache/fontconfig"};
+constexpr const char* kSystemData[] = {
+    "/etc/ld.so.cache", "/etc/ld.so.preload", "/etc/papersize",       "/etc/localtime",
+    "/etc/ghostscript", "/etc/fonts",         "/var/lib/ghostscript", "/var/cache/fontconfig"};
 
 long AddRule(int rulesetFd, int pathFd, uint64_t access) {
   const landlock_path_beneath_attr rule{access, pathFd};
@@ -106,10 +105,10 @@ Descriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::str
   for (const char* folder : kSystemFolders) AddPathRule(ruleset.Get(), folder, read | kExecute);
   for (const char* data : kSystemData) AddPathRule(ruleset.Get(), data, read);
 
-  const uint64_t scratchRights =
-      read | kWriteFile | LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_DIR |
-      LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REFER |
-      kAccessFsTruncate;
+  const uint64_t scratchRights = read | kWriteFile | LANDLOCK_ACCESS_FS_MAKE_REG |
+                                 LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+                                 LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REFER |
+                                 kAccessFsTruncate;
   const struct {
     const std::string& path;
     uint64_t access;

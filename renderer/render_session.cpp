@@ -477,8 +477,9 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   request.fileSizeLimit = kFileSizeLimit;
   KernelProtections kernel = ThisKernelProtections();
 #ifdef ORVALIS_INTERPRETER_TEST_HOOK
-  if (testHook_.withoutSafer) std::replace(request.arguments.begin(), request.arguments.end(),
-                                           std::string("-dSAFER"), std::string("-dNOSAFER"));
+  if (testHook_.withoutSafer)
+    std::replace(request.arguments.begin(), request.arguments.end(), std::string("-dSAFER"),
+                 std::string("-dNOSAFER"));
   if (testHook_.kernel) kernel = *testHook_.kernel;
   if (testHook_.unconfined) kernel = KernelProtections{};
 #endif

@@ -78,7 +78,9 @@ class RenderSession {
     bool unconfined = false;
     std::optional<KernelProtections> kernel;
   };
-  void SetTestHook(TestHook hook) { testHook_ = std::move(hook); }
+  void SetTestHook(TestHook hook) {
+    testHook_ = std::move(hook);
+  }
 #endif
 
  private:

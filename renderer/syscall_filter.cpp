@@ -1,8 +1,8 @@
 #include "renderer/syscall_filter.h"
 
-#include <sys/ioctl.h>
 #include <sched.h>
 #include <seccomp.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -24,22 +24,45 @@ struct ContextDeleter {
 using FilterContext = std::unique_ptr<void, ContextDeleter>;
 
 // Calls that reach other processes, the kernel's wider surface, or out of the sandbox.
-constexpr int kDenied[] = {
-    __NR_ptrace,          __NR_process_vm_readv, __NR_process_vm_writev, __NR_kcmp,
-    __NR_pidfd_open,      __NR_pidfd_getfd,      __NR_unshare,           __NR_setns,
-    __NR_mount,           __NR_umount2,          __NR_pivot_root,        __NR_chroot,
-    __NR_open_tree,       __NR_move_mount,       __NR_fsopen,            __NR_fsconfig,
-    __NR_fsmount,         __NR_fspick,           __NR_mount_setattr,     __NR_setsid,
-    __NR_setpgid,         __NR_io_uring_setup,   __NR_io_uring_enter,    __NR_io_uring_register,
-    __NR_bpf,             __NR_perf_event_open,  __NR_userfaultfd,       __NR_add_key,
-    __NR_request_key,     __NR_keyctl,           __NR_syslog,            __NR_quotactl,
-    __NR_name_to_handle_at};
+constexpr int kDenied[] = {__NR_ptrace,
+                           __NR_process_vm_readv,
+                           __NR_process_vm_writev,
+                           __NR_kcmp,
+                           __NR_pidfd_open,
+                           __NR_pidfd_getfd,
+                           __NR_unshare,
+                           __NR_setns,
+                           __NR_mount,
+                           __NR_umount2,
+                           __NR_pivot_root,
+                           __NR_chroot,
+                           __NR_open_tree,
+                           __NR_move_mount,
+                           __NR_fsopen,
+                           __NR_fsconfig,
+                           __NR_fsmount,
+                           __NR_fspick,
+                           __NR_mount_setattr,
+                           __NR_setsid,
+                           __NR_setpgid,
+                           __NR_io_uring_setup,
+                           __NR_io_uring_enter,
+                           __NR_io_uring_register,
+                           __NR_bpf,
+                           __NR_perf_event_open,
+                           __NR_userfaultfd,
+                           __NR_add_key,
+                           __NR_request_key,
+                           __NR_keyctl,
+                           __NR_syslog,
+                           __NR_quotactl,
+                           __NR_name_to_handle_at};
 // Signals to anyone but the caller's own process group, where Landlock cannot keep them in.
 constexpr int kSignalsElsewhere[] = {__NR_tkill, __NR_tgkill, __NR_rt_sigqueueinfo,
                                      __NR_rt_tgsigqueueinfo, __NR_pidfd_send_signal};
 // Namespaces a new process could be given.
-constexpr unsigned long kNamespaceFlags[] = {CLONE_NEWNS,  CLONE_NEWUSER, CLONE_NEWPID,
-                                             CLONE_NEWNET, CLONE_NEWUTS,  CLONE_NEWIPC,
+constexpr unsigned long kNamespaceFlags[] = {CLONE_NEWNS,    CLONE_NEWUSER, CLONE_NEWPID,
+                                             CLONE_NEWNET,   CLONE_NEWUTS,  CLONE_NEWIPC,
                                              CLONE_NEWCGROUP};
 
 bool AddRules(void* context, bool signalsScoped) {

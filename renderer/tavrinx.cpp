@@ -102,8 +102,7 @@ TAVRINX_EXPORT const char* RendererLastError(int handle) {
 }
 
 TAVRINX_EXPORT const char* RendererProtections(int* allActive) {
-  const orvalis::renderer::KernelProtections& kernel =
-      orvalis::renderer::ThisKernelProtections();
+  const orvalis::renderer::KernelProtections& kernel = orvalis::renderer::ThisKernelProtections();
   static const std::string text = orvalis::renderer::DescribeProtections(kernel);
   if (allActive != nullptr) *allActive = kernel.Complete() ? 1 : 0;
   return text.c_str();

@@ -16,7 +16,8 @@
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
  * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause and
- * RendererProtections are optional. All strings are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * RendererProtections are optional. All strings are NUL-terminated bytes (UTF-8 file names pass
+ * through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {

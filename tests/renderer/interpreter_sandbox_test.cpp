@@ -171,6 +171,13 @@ const Attack kAttacks[] = {
                                  t.local.Name() + "'); s.sendall(b'x')"));
      },
      [](Targets& t, const test::OracleImage&) { return t.local.Contacted(); }},
+    {"trace a process outside its group",
+     [](const Targets& t) {
+       return ThroughPipe("/usr/bin/python3 -c \"import ctypes; ctypes.CDLL(None).ptrace(16, " +
+                          std::to_string(t.bystander.Pid()) + ", 0, 0) == 0 and open('" +
+                          t.pages.File("traced") + "', 'w')\"");
+     },
+     [](Targets& t, const test::OracleImage&) { return fs::exists(t.pages.File("traced")); }},
     {"signal a process outside its group",
      [](const Targets& t) {
        return ThroughPipe("kill -TERM " + std::to_string(t.bystander.Pid()));
