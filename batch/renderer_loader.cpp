@@ -56,6 +56,7 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   LookUp(handle, "RendererLastError", &renderer->lastError_, nullptr);
   LookUp(handle, "RendererSetMemoryLimit", &renderer->setMemoryLimit_, nullptr);
   LookUp(handle, "RendererPause", &renderer->pause_, nullptr);
+  LookUp(handle, "RendererProtections", &renderer->protections_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";
@@ -68,6 +69,13 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
 std::string RendererLibrary::LastError(int handle) {
   if (lastError_ == nullptr) return "";
   const char* text = lastError_(handle);
+  return text != nullptr ? text : "";
+}
+
+std::string RendererLibrary::Protections(bool* allActive) const {
+  int all = 0;
+  const char* text = protections_ != nullptr ? protections_(&all) : nullptr;
+  *allActive = text != nullptr && all != 0;
   return text != nullptr ? text : "";
 }
 

@@ -49,6 +49,9 @@ class RendererLibrary : public PageRenderer {
   void Pause(int handle, bool paused) override {
     if (pause_ != nullptr) pause_(handle, paused ? 1 : 0);
   }
+  // The plug-in's line on what confines its interpreter, and whether every protection is
+  // active; "" (and false) for a plug-in that does not say.
+  std::string Protections(bool* allActive) const;
 
   // The plug-in's own result: TAVRINX_RENDER_SUCCEEDED, _FAILED or _ABORTED.
   int RenderToBitmaps(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
@@ -74,6 +77,7 @@ class RendererLibrary : public PageRenderer {
   RendererLastErrorFn lastError_ = nullptr;
   RendererSetMemoryLimitFn setMemoryLimit_ = nullptr;
   RendererPauseFn pause_ = nullptr;
+  RendererProtectionsFn protections_ = nullptr;
 };
 
 }  // namespace orvalis

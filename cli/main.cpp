@@ -39,6 +39,16 @@ int DefaultJobs() {
   return processors == 0 ? 1 : static_cast<int>(processors);
 }
 
+// What confines the interpreter on this machine, as libtavrinx.so reports it.
+std::string ProtectionsLine() {
+  std::string error, detail;
+  const std::unique_ptr<RendererLibrary> renderer = RendererLibrary::Load(&error, &detail);
+  if (!renderer) return "unknown: " + error + (detail.empty() ? "" : " (" + detail + ")");
+  bool allActive = false;
+  const std::string protections = renderer->Protections(&allActive);
+  return protections.empty() ? "not reported by " + std::string(kRendererLibraryName) : protections;
+}
+
 int Main(int argc, char** argv) {
   std::string error;
   const std::optional<CliOptions> options = ParseCommandLine(argc, argv, &error);
@@ -49,6 +59,7 @@ int Main(int argc, char** argv) {
   }
   if (options->version) {
     std::printf("orvalis-cli (Kestrune Orvalis) 0.1.0\n");
+    std::printf("interpreter protections: %s\n", ProtectionsLine().c_str());
     return 0;
   }
 
@@ -80,6 +91,14 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
 
+  // Said once per run: the conversion goes on with the protections the kernel offers.
+  bool allProtections = false;
+  if (const std::string protections = renderer->Protections(&allProtections);
+      !protections.empty() && !allProtections) {
+    std::fprintf(stderr,
+                 "orvalis-cli: this kernel lacks some of the interpreter's protections; %s\n",
+                 protections.c_str());
+  }
   for (const std::string& left : RemoveAbandonedPageFolders()) {
     std::fprintf(stderr, "orvalis-cli: removed %s, left behind by a run that has ended\n",
                  left.c_str());

@@ -1,6 +1,8 @@
 #include "renderer/child_process.h"
 
 #include <fcntl.h>
+#include <linux/seccomp.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -12,6 +14,9 @@
 #include <cstring>
 #include <utility>
 
+#include "renderer/descriptor.h"
+#include "renderer/landlock_rules.h"
+
 namespace orvalis::renderer {
 
 namespace {
@@ -20,7 +25,19 @@ namespace {
 // 0, 1, 2 and 3 in the child can never overwrite one another.
 constexpr int kHighFd = 10;
 
-enum ChildStep : int { kStepRedirect = 1, kStepFolder, kStepLimits, kStepExec };
+// Where the child keeps the Landlock ruleset between the redirections and its enforcement.
+constexpr int kRulesetFd = 4;
+
+enum ChildStep : int {
+  kStepRedirect = 1,
+  kStepFolder,
+  kStepLimits,
+  kStepNetwork,
+  kStepNoNewPrivileges,
+  kStepLandlock,
+  kStepSyscallFilter,
+  kStepExec
+};
 
 // Everything the child needs, prepared before fork: between fork and exec the child may only
 // make async-signal-safe calls, so it must not allocate.
@@ -36,6 +53,7 @@ struct ChildSetup {
   rlimit addressSpace;
   bool limitFileSize;
   rlimit fileSize;
+  Confinement confinement;
   pid_t parent;
 };
 
@@ -44,6 +62,28 @@ struct ChildSetup {
   const int message[2] = {step, errno};
   [[maybe_unused]] const ssize_t written = ::write(statusFd, message, sizeof message);
   ::_exit(127);
+}
+
+// Confines the child as `c` asks, each step on top of the ones before; any step that fails ends
+// the child.
+void Confine(const Confinement& c) {
+  if (c.emptyNetwork && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) ChildFail(3, kStepNetwork);
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ChildFail(3, kStepNoNewPrivileges);
+  if (c.landlockRuleset >= 0) {
+    if (c.procSelfAccess != 0) {
+      // Without /proc (a bare container), there is nothing to grant.
+      const int self = ::open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (self >= 0 && !AddFolderRule(kRulesetFd, self, c.procSelfAccess))
+        ChildFail(3, kStepLandlock);
+      if (self >= 0) ::close(self);
+    }
+    if (!EnforceLandlockRuleset(kRulesetFd)) ChildFail(3, kStepLandlock);
+    ::close(kRulesetFd);
+  }
+  if (c.syscallFilter != nullptr &&
+      ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, c.syscallFilter, 0, 0) != 0) {
+    ChildFail(3, kStepSyscallFilter);
+  }
 }
 
 [[noreturn]] void RunChild(const ChildSetup& s) {
@@ -60,12 +100,15 @@ struct ChildSetup {
   for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
 
   if (::dup2(s.devNull, 0) < 0 || ::dup2(s.outputWrite, 1) < 0 || ::dup2(s.outputWrite, 2) < 0 ||
-      ::dup2(s.statusWrite, 3) < 0 || ::fcntl(3, F_SETFD, FD_CLOEXEC) < 0) {
+      ::dup2(s.statusWrite, 3) < 0 || ::fcntl(3, F_SETFD, FD_CLOEXEC) < 0 ||
+      (s.confinement.landlockRuleset >= 0 &&
+       (::dup2(s.confinement.landlockRuleset, kRulesetFd) < 0 ||
+        ::fcntl(kRulesetFd, F_SETFD, FD_CLOEXEC) < 0))) {
     ChildFail(s.statusWrite, kStepRedirect);
   }
   // Descriptors other threads opened without close-on-exec must not reach the program.
-  if (::close_range(4, ~0u, 0) != 0) {
-    for (int fd = 4; fd < 65536; ++fd) ::close(fd);
+  if (::close_range(kRulesetFd + 1, ~0u, 0) != 0) {
+    for (int fd = kRulesetFd + 1; fd < 65536; ++fd) ::close(fd);
   }
   if (::chdir(s.workingFolder) != 0) ChildFail(3, kStepFolder);
 
@@ -75,6 +118,7 @@ struct ChildSetup {
       (s.limitFileSize && ::setrlimit(RLIMIT_FSIZE, &s.fileSize) != 0)) {
     ChildFail(3, kStepLimits);
   }
+  Confine(s.confinement);
   ::execve(s.program, s.argv, s.envp);
   ChildFail(3, kStepExec);
 }
@@ -97,23 +141,6 @@ int MoveHigh(int fd) {
   return high;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
 bool MakePipe(Descriptor& read, Descriptor& write) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -133,6 +160,18 @@ std::string StepFailure(int step, int code, const SpawnRequest& request) {
       break;
     case kStepLimits:
       what = "cannot set the resource limits of " + request.arguments[0];
+      break;
+    case kStepNetwork:
+      what = "cannot give " + request.arguments[0] + " an empty network namespace";
+      break;
+    case kStepNoNewPrivileges:
+      what = "cannot deny " + request.arguments[0] + " new privileges";
+      break;
+    case kStepLandlock:
+      what = "cannot confine the file access of " + request.arguments[0] + " with Landlock";
+      break;
+    case kStepSyscallFilter:
+      what = "cannot install the system-call filter of " + request.arguments[0];
       break;
     default:
       what = "cannot start " + request.arguments[0];
@@ -167,6 +206,15 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, s
     return fail(std::string("cannot create the pipes for a child process: ") +
                 std::strerror(errno));
   }
+  // A copy high enough that placing the child's standard descriptors cannot overwrite it.
+  Confinement confinement = request.confinement;
+  Descriptor ruleset;
+  if (confinement.landlockRuleset >= 0) {
+    ruleset.Reset(::fcntl(confinement.landlockRuleset, F_DUPFD_CLOEXEC, kHighFd));
+    if (!ruleset.IsOpen())
+      return fail(std::string("cannot pass on the Landlock ruleset: ") + std::strerror(errno));
+    confinement.landlockRuleset = ruleset.Get();
+  }
 
   const ChildSetup setup{request.arguments[0].c_str(),
                          argv.data(),
@@ -179,11 +227,13 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, s
                          CappedLimit(RLIMIT_AS, request.addressSpaceLimit),
                          request.fileSizeLimit > 0,
                          CappedLimit(RLIMIT_FSIZE, request.fileSizeLimit),
+                         confinement,
                          ::getpid()};
   const pid_t pid = ::fork();
   if (pid == 0) RunChild(setup);
   const int forkError = errno;
   devNull.Reset();
+  ruleset.Reset();
   outputWrite.Reset();
   statusWrite.Reset();
   if (pid < 0)

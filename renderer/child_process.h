@@ -2,8 +2,10 @@
 // A child process that runs in its own process group with resource limits set before it starts
 // the program, its output (standard output and standard error together) readable through one
 // non-blocking pipe. The object owns the process: destroying it kills the whole group and reaps
-// the child, so no process outlives its owner and no zombie stays behind.
+// the child, so no process outlives its owner and no zombie stays behind. The program starts
+// without the right to gain privileges, and inside the kernel's confinement it is given.
 
+#include <linux/filter.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -13,12 +15,28 @@
 
 namespace orvalis::renderer {
 
+// What the kernel holds the program to, applied in the child just before it starts the
+// program, in this order. A part that is asked for and fails stops the start: never a child
+// with less than was asked.
+struct Confinement {
+  // A user namespace with an empty network namespace: no network device, no abstract Unix
+  // socket of the machine.
+  bool emptyNetwork = false;
+  // A Landlock ruleset to enforce (the descriptor stays the caller's), or -1.
+  int landlockRuleset = -1;
+  // Rights the child grants itself on its own /proc/self in that ruleset (0: none).
+  uint64_t procSelfAccess = 0;
+  // A seccomp filter (it must outlive Start), or nullptr.
+  const sock_fprog* syscallFilter = nullptr;
+};
+
 struct SpawnRequest {
   std::vector<std::string> arguments;    // arguments[0] is the program's absolute path
   std::vector<std::string> environment;  // "NAME=value" entries, the child's whole environment
   std::string workingFolder;
   uint64_t addressSpaceLimit = 0;  // RLIMIT_AS in bytes; 0 leaves the limit as it is
   uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE in bytes; 0 leaves the limit as it is
+  Confinement confinement;
 };
 
 class ChildProcess {

@@ -22,6 +22,7 @@
 #include "renderer/child_process.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
+#include "renderer/interpreter_sandbox.h"
 #include "renderer/tavrinx.h"
 
 extern char** environ;
@@ -474,6 +475,18 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   request.workingFolder = scratch->Path();
   request.addressSpaceLimit = addressSpaceLimit_;
   request.fileSizeLimit = kFileSizeLimit;
+  KernelProtections kernel = ThisKernelProtections();
+#ifdef ORVALIS_INTERPRETER_TEST_HOOK
+  if (testHook_.withoutSafer)
+    std::replace(request.arguments.begin(), request.arguments.end(), std::string("-dSAFER"),
+                 std::string("-dNOSAFER"));
+  if (testHook_.kernel) kernel = *testHook_.kernel;
+  if (testHook_.unconfined) kernel = KernelProtections{};
+#endif
+  const std::optional<InterpreterSandbox> sandbox = InterpreterSandbox::Prepare(
+      kernel, {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, &error);
+  if (!sandbox) return {TAVRINX_RENDER_FAILED, "cannot confine the interpreter: " + error};
+  request.confinement = sandbox->ForChild();
   // Watched before the interpreter starts, so that no file it creates goes uncounted.
   FileCreationCounter files(scratch->Path());
   const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error);

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "renderer/kernel_protections.h"
+
 namespace orvalis::renderer {
 
 // Starts the lines of a failure reason that the interpreter printed (and so the document may
@@ -66,6 +68,21 @@ class RenderSession {
   // The reason of the last failure or stop; "" after a success.
   const char* LastError() const { return lastError_.c_str(); }
 
+#ifdef ORVALIS_INTERPRETER_TEST_HOOK
+  // Only in the test build of the renderer's core (tests/renderer): the shipped library has no
+  // way to run an interpreter with less than its full confinement. `withoutSafer` starts gs
+  // with -dNOSAFER, as a document that defeated SAFER would have it; `unconfined` leaves out
+  // the kernel's confinement; `kernel` stands for a kernel that offers less.
+  struct TestHook {
+    bool withoutSafer = false;
+    bool unconfined = false;
+    std::optional<KernelProtections> kernel;
+  };
+  void SetTestHook(TestHook hook) {
+    testHook_ = std::move(hook);
+  }
+#endif
+
  private:
   struct Outcome {
     int result;
@@ -85,6 +102,9 @@ class RenderSession {
   pid_t childGroup_ = 0;  // the running interpreter's process group until it is reaped, or 0
   bool paused_ = false;
   std::string lastError_;
+#ifdef ORVALIS_INTERPRETER_TEST_HOOK
+  TestHook testHook_;
+#endif
 };
 
 }  // namespace orvalis::renderer

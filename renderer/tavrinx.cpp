@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "renderer/gs_arguments.h"
+#include "renderer/kernel_protections.h"
 #include "renderer/render_session.h"
 
 namespace orvalis::renderer {
@@ -98,6 +99,13 @@ TAVRINX_EXPORT void RendererPause(int handle, int paused) {
 TAVRINX_EXPORT const char* RendererLastError(int handle) {
   const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;
+}
+
+TAVRINX_EXPORT const char* RendererProtections(int* allActive) {
+  const orvalis::renderer::KernelProtections& kernel = orvalis::renderer::ThisKernelProtections();
+  static const std::string text = orvalis::renderer::DescribeProtections(kernel);
+  if (allActive != nullptr) *allActive = kernel.Complete() ? 1 : 0;
+  return text.c_str();
 }
 
 }  // extern "C"

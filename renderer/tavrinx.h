@@ -6,13 +6,18 @@
  *      -dGraphicsAlphaBits=4 -sOutputFile=<pattern> -f <file>
  * The child runs in its own process group, with its address space capped, its temporary folder
  * (TMPDIR, TMP, TEMP) and working folder inside a private folder next to the pages that is
- * removed afterwards, and everything it prints captured.
+ * removed afterwards, and everything it prints captured. The kernel confines it as well, so that
+ * a document that defeats -dSAFER still cannot reach beyond its pages: Landlock limits what it
+ * may read, write and run, a seccomp filter denies sockets, ptrace and the like, an empty
+ * network namespace cuts it off the network, and it may gain no privileges. RendererProtections
+ * says which of these the kernel offers.
  *
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
- * every renderer plug-in; RendererLastError, RendererSetMemoryLimit and RendererPause are
- * optional. All strings are NUL-terminated bytes (UTF-8 file names pass through unchanged). */
+ * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause and
+ * RendererProtections are optional. All strings are NUL-terminated bytes (UTF-8 file names pass
+ * through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
@@ -68,6 +73,12 @@ TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes)
  * ends whether held or not; a new rendering starts running. Unknown handles are ignored. */
 TAVRINX_EXPORT void RendererPause(int handle, int paused);
 
+/* Optional: which protections hold the interpreter on this machine, one line of text:
+ * "active: -dSAFER, ..., empty network namespace", followed by "; missing: ..." when the kernel
+ * lacks some of them (renderings then run with the others). *allActive (when not NULL) is set
+ * to 1 when nothing is missing, else 0. The text is static. */
+TAVRINX_EXPORT const char* RendererProtections(int* allActive);
+
 /* Entry-point types, for dlsym. */
 typedef int (*RendererOpenFn)(void);
 typedef int (*RenderToBitmapsFn)(int, const char*, const char*, int, int);
@@ -76,6 +87,7 @@ typedef void (*RendererCloseFn)(int);
 typedef const char* (*RendererLastErrorFn)(int);
 typedef void (*RendererSetMemoryLimitFn)(int, unsigned long long);
 typedef void (*RendererPauseFn)(int, int);
+typedef const char* (*RendererProtectionsFn)(int*);
 
 #ifdef __cplusplus
 }

@@ -122,7 +122,11 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       << jpeg.err;
   fs::remove(dir.File("p.ini"));
   EXPECT_EQ(Run({"--help"}).exitCode, 0);
-  EXPECT_NE(Run({"--version"}).out.find("orvalis-cli"), std::string::npos);
+  const test::CommandResult version = Run({"--version"});
+  EXPECT_NE(version.out.find("orvalis-cli"), std::string::npos);
+  // Which protections hold the interpreter, as the renderer finds the kernel.
+  EXPECT_NE(version.out.find("\ninterpreter protections: active: -dSAFER, "), std::string::npos)
+      << version.out;
 }
 
 TEST_F(Cli, ThreePagesBesideTheSourceIntoAFolderAndPerFile) {

@@ -382,6 +382,44 @@ TEST_F(RendererTest, DocumentsCannotReachTheUsersFiles) {
   EXPECT_NE(readError.find("invalidfileaccess"), std::string::npos) << readError;
 }
 
+// A gs that is a script wrapping the real one still converts under the confinement: the script
+// may run, and what it starts from the system's folders inherits every limit.
+TEST_F(RendererTest, AGhostscriptWrappedInAScriptStillConverts) {
+  const char* path = std::getenv("PATH");
+  ASSERT_NE(path, nullptr);
+  const std::string found = test::RunCommand({"sh", "-c", "command -v gs"}).out;
+  const std::string gs = found.substr(0, found.find('\n'));
+  ASSERT_FALSE(gs.empty());
+  WriteText(dir_.Path() / "doc.ps", Document(2));
+  const std::string wrappers[] = {"#!/bin/sh\nexec " + gs + " \"$@\"\n",
+                                  "#!/bin/sh\n" + gs + " \"$@\"\nstatus=$?\nexit $status\n"};
+  for (size_t k = 0; k < std::size(wrappers); ++k) {
+    const std::string& wrapper = wrappers[k];
+    TempDir bin;
+    WriteText(bin.Path() / "gs", wrapper);
+    fs::permissions(bin.Path() / "gs", fs::perms::owner_all);
+    const ScopedEnv wrapped("PATH", bin.Path().string() + ":" + path);
+    const fs::path pages = dir_.Path() / ("pages" + std::to_string(k));
+    fs::create_directory(pages);
+    const auto [result, error] = Render(dir_.File("doc.ps"), (pages / "w_%03d.bmp").string());
+    EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << wrapper << error;
+    const auto page = test::PillowDecode((pages / "w_002.bmp").string());
+    ASSERT_TRUE(page) << wrapper;
+    EXPECT_NEAR(page->At(10, 10)[0], 80, 1);
+  }
+}
+
+// The switch that runs the interpreter without -dSAFER is only in the test build of the
+// renderer's core, never in the library the programs load.
+TEST_F(RendererTest, TheShippedLibraryCannotRunTheInterpreterWithoutSafer) {
+  const char* bin = std::getenv("ORVALIS_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  const std::vector<uint8_t> library = test::ReadFileBytes(fs::path(bin) / "libtavrinx.so");
+  const std::string bytes(library.begin(), library.end());
+  EXPECT_NE(bytes.find("-dSAFER"), std::string::npos);
+  EXPECT_EQ(bytes.find("NOSAFER"), std::string::npos);
+}
+
 TEST_F(RendererTest, WithoutGhostscriptNothingOpens) {
   TempDir emptyBin;
   const ScopedEnv path("PATH", emptyBin.Path().string());
