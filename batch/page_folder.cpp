@@ -20,22 +20,6 @@ constexpr std::string_view kPrefix = "mtmp_";
 constexpr std::string_view kLockSuffix = ".lock";
 constexpr int kCreateAttempts = 100;
 
-// An open descriptor, closed when the object goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 bool TryLock(int fd) {
   return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
@@ -76,7 +60,8 @@ std::unique_ptr<PageFolder> PageFolder::Create(std::string* error) {
   const std::string stem = TemporaryFolder() + std::string(kPrefix) + std::to_string(::getpid());
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     std::string lockPath = stem + "_XXXXXX" + std::string(kLockSuffix);
-    Descriptor lock(::mkostemps(lockPath.data(), static_cast<int>(kLockSuffix.size()), O_CLOEXEC));
+    FileDescriptor lock(
+        ::mkostemps(lockPath.data(), static_cast<int>(kLockSuffix.size()), O_CLOEXEC));
     if (lock.Get() < 0) {
       *error =
           "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(errno);
@@ -92,7 +77,7 @@ std::unique_ptr<PageFolder> PageFolder::Create(std::string* error) {
           "Cannot create a temporary folder in " + TemporaryFolder() + ": " + std::strerror(code);
       return nullptr;
     }
-    return std::unique_ptr<PageFolder>(new PageFolder(folder + "/", lockPath, lock.Release()));
+    return std::unique_ptr<PageFolder>(new PageFolder(folder + "/", lockPath, std::move(lock)));
   }
   *error = "Cannot create a temporary folder in " + TemporaryFolder() + ": no free name";
   return nullptr;
@@ -102,7 +87,6 @@ PageFolder::~PageFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
   ::unlink(lockPath_.c_str());
-  ::close(lock_);
 }
 
 std::vector<std::string> RemoveAbandonedPageFolders() {
@@ -114,7 +98,7 @@ std::vector<std::string> RemoveAbandonedPageFolders() {
     if (!name.starts_with(kPrefix) || !name.ends_with(kLockSuffix)) continue;
     const std::string lockPath = it->path().string();
     // O_NONBLOCK: a named pipe planted under a lock file's name does not hang the start.
-    Descriptor lock(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (lock.Get() < 0 || ::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_uid != ::geteuid()) {

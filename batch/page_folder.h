@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_descriptor.h"
+
 namespace orvalis {
 
 class PageFolder {
@@ -29,11 +31,11 @@ class PageFolder {
   const std::string& Path() const { return path_; }
 
  private:
-  PageFolder(std::string path, std::string lockPath, int lock)
-      : path_(std::move(path)), lockPath_(std::move(lockPath)), lock_(lock) {}
+  PageFolder(std::string path, std::string lockPath, FileDescriptor lock)
+      : path_(std::move(path)), lockPath_(std::move(lockPath)), lock_(std::move(lock)) {}
   std::string path_;
   std::string lockPath_;
-  int lock_;  // the open lock file, locked
+  FileDescriptor lock_;  // the open lock file, locked; closed (and so unlocked) last
 };
 
 // $TMPDIR, else /tmp, ending in '/'.

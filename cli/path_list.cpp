@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "cli/bounded_records.h"
-#include "cli/file_descriptor.h"
+#include "platform/file_descriptor.h"
 
 namespace orvalis {
 

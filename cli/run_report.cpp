@@ -16,9 +16,9 @@
 #include "batch/output_folder.h"
 #include "batch/output_format.h"
 #include "cli/bounded_records.h"
-#include "cli/file_descriptor.h"
 #include "cli/name_encoding.h"
 #include "engine/converter.h"
+#include "platform/file_descriptor.h"
 
 namespace orvalis {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/file_descriptor.h"
+#include "platform/file_descriptor.h"
 #include "ui/settings/conversion_settings.h"
 
 namespace orvalis {

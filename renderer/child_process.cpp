@@ -14,7 +14,7 @@
 #include <cstring>
 #include <utility>
 
-#include "renderer/descriptor.h"
+#include "platform/file_descriptor.h"
 #include "renderer/landlock_rules.h"
 
 namespace orvalis::renderer {
@@ -141,7 +141,7 @@ int MoveHigh(int fd) {
   return high;
 }
 
-bool MakePipe(Descriptor& read, Descriptor& write) {
+bool MakePipe(FileDescriptor& read, FileDescriptor& write) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
   read.Reset(MoveHigh(fds[0]));
@@ -199,8 +199,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, s
   std::vector<char*> argv = PointerArray(request.arguments);
   std::vector<char*> envp = PointerArray(request.environment);
 
-  Descriptor devNull(MoveHigh(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
-  Descriptor outputRead, outputWrite, statusRead, statusWrite;
+  FileDescriptor devNull(MoveHigh(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
+  FileDescriptor outputRead, outputWrite, statusRead, statusWrite;
   if (devNull.Get() < 0 || !MakePipe(outputRead, outputWrite) ||
       !MakePipe(statusRead, statusWrite)) {
     return fail(std::string("cannot create the pipes for a child process: ") +
@@ -208,7 +208,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, s
   }
   // A copy high enough that placing the child's standard descriptors cannot overwrite it.
   Confinement confinement = request.confinement;
-  Descriptor ruleset;
+  FileDescriptor ruleset;
   if (confinement.landlockRuleset >= 0) {
     ruleset.Reset(::fcntl(confinement.landlockRuleset, F_DUPFD_CLOEXEC, kHighFd));
     if (!ruleset.IsOpen())

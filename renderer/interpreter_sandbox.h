@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_descriptor.h"
 #include "renderer/child_process.h"
-#include "renderer/descriptor.h"
 #include "renderer/kernel_protections.h"
 #include "renderer/landlock_rules.h"
 
@@ -27,7 +27,7 @@ class InterpreterSandbox {
   const Confinement& ForChild() const { return confinement_; }
 
  private:
-  Descriptor ruleset_;
+  FileDescriptor ruleset_;
   Confinement confinement_;
 };
 

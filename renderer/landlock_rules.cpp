@@ -54,7 +54,7 @@ long AddRule(int rulesetFd, int pathFd, uint64_t access) {
 // Grants `access` (within what the ruleset handles, and only the file rights for a file) to the
 // file or folder at `path`. Errno is kept for the caller on failure.
 bool AddPathRule(int rulesetFd, const std::string& path, uint64_t access) {
-  const Descriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  const FileDescriptor fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
   struct stat info {};
   if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0) return false;
   if (!S_ISDIR(info.st_mode)) access &= kFileRights;
@@ -83,7 +83,7 @@ bool EnforceLandlockRuleset(int rulesetFd) {
   return ::syscall(__NR_landlock_restrict_self, rulesetFd, 0) == 0;
 }
 
-Descriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::string* error) {
+FileDescriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::string* error) {
   const uint64_t handled = HandledFileAccess(abi);
   RulesetAttributes attributes{handled, 0, 0};
   size_t size = sizeof attributes.handledAccessFs;
@@ -95,11 +95,11 @@ Descriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::str
     attributes.scoped = kScopeAbstractUnixSocket | kScopeSignal;
     size += sizeof attributes.scoped;
   }
-  Descriptor ruleset(
+  FileDescriptor ruleset(
       static_cast<int>(::syscall(__NR_landlock_create_ruleset, &attributes, size, 0)));
   if (!ruleset.IsOpen()) {
     *error = std::string("cannot create a Landlock ruleset: ") + std::strerror(errno);
-    return Descriptor();
+    return FileDescriptor();
   }
   const uint64_t read = kReadFile | kReadDir;
   for (const char* folder : kSystemFolders) AddPathRule(ruleset.Get(), folder, read | kExecute);
@@ -121,7 +121,7 @@ Descriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::str
   for (const auto& rule : required) {
     if (!AddPathRule(ruleset.Get(), rule.path, rule.access & handled)) {
       *error = "cannot let the interpreter reach " + rule.path + ": " + std::strerror(errno);
-      return Descriptor();
+      return FileDescriptor();
     }
   }
   return ruleset;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "renderer/descriptor.h"
+#include "platform/file_descriptor.h"
 
 namespace orvalis::renderer {
 
@@ -26,7 +26,7 @@ uint64_t ReadAccess(int abi);
 // readable and runnable, the few files of /etc the interpreter reads, the paths of `paths`; TCP
 // denied from ABI 4; abstract Unix sockets and signals kept inside the interpreter's processes
 // from ABI 6. An invalid descriptor and the reason in `error` on failure.
-Descriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::string* error);
+FileDescriptor BuildLandlockRuleset(int abi, const InterpreterPaths& paths, std::string* error);
 
 // Adds `access` to the folder `folderFd` names (a child adds its /proc/self this way), and
 // enforces the ruleset on the calling thread. Plain system calls, safe between fork and exec.

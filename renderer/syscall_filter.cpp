@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "renderer/descriptor.h"
+#include "platform/file_descriptor.h"
 
 namespace orvalis::renderer {
 
@@ -92,7 +92,7 @@ bool AddRules(void* context, bool signalsScoped) {
 
 // The filter as the BPF program libseccomp writes for it.
 std::unique_ptr<SyscallFilter> Export(void* context) {
-  const Descriptor memory(::memfd_create("seccomp-filter", MFD_CLOEXEC));
+  const FileDescriptor memory(::memfd_create("seccomp-filter", MFD_CLOEXEC));
   if (!memory.IsOpen() || seccomp_export_bpf(context, memory.Get()) != 0) return nullptr;
   const off_t size = ::lseek(memory.Get(), 0, SEEK_END);
   const size_t count = static_cast<size_t>(size) / sizeof(sock_filter);

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "renderer/descriptor.h"
+#include "platform/file_descriptor.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/kernel_protections.h"
 #include "renderer/render_session.h"
@@ -76,7 +76,7 @@ class Listener {
   explicit Listener(int fd) : fd_(fd) {}
   void Listen() { EXPECT_EQ(::listen(fd_.Get(), 4), 0) << std::strerror(errno); }
 
-  Descriptor fd_;
+  FileDescriptor fd_;
   std::string name_;
   static inline int next_ = 0;
 };

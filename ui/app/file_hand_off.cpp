@@ -14,6 +14,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/file_descriptor.h"
+
 namespace orvalis {
 
 namespace {
@@ -29,21 +31,6 @@ constexpr auto kConnectPatience = std::chrono::seconds(5);
 constexpr auto kAnswerPatience = std::chrono::seconds(120);
 // How long the running program waits for a request to arrive whole.
 constexpr int kRequestTimeoutMs = 10000;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 std::string Reason(std::string_view what) {
   return std::string(what) + ": " + std::strerror(errno);
@@ -111,7 +98,7 @@ std::string Absolute(const std::string& path) {
 int Connect(const sockaddr_un& address, std::string* error) {
   const auto deadline = Clock::now() + kConnectPatience;
   for (;;) {
-    Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (socket.Get() < 0) {
       *error = Reason("cannot make a socket");
       return -1;
@@ -134,7 +121,7 @@ std::optional<HandOffAnswer> HandFilesOver(const std::string& socketPath,
                                            std::string* error) {
   sockaddr_un address{};
   if (!MakeAddress(socketPath, &address, error)) return std::nullopt;
-  const Descriptor socket(Connect(address, error));
+  const FileDescriptor socket(Connect(address, error));
   if (socket.Get() < 0) return std::nullopt;
   if (!PeerIsSameUser(socket.Get())) {
     *error = "the program listening for files is not one of yours";
@@ -231,7 +218,7 @@ class FileHandOffServer::Connection : public QObject {
     deleteLater();
   }
 
-  Descriptor fd_;
+  FileDescriptor fd_;
   QSocketNotifier notifier_;
   QTimer timeout_;
   std::string request_;
@@ -250,7 +237,7 @@ FileHandOffServer::~FileHandOffServer() {
 bool FileHandOffServer::Listen(const std::string& socketPath, std::string* error) {
   sockaddr_un address{};
   if (fd_ >= 0 || !MakeAddress(socketPath, &address, error)) return false;
-  Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.Get() < 0) {
     *error = Reason("cannot make a socket");
     return false;
