@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The real kestrune-orvalis on an X server, driven as a person drives it: keys typed with
 xdotool, files opened with the program while its window is open, and lock folders that another
-user set up. Run it under xvfb-run (ctest does); each test starts the program from a copy of its
-folder with settings, runtime, cache and home folders of its own.
+user set up. It starts its own virtual X server (Xvfb), on a display number the server picks
+itself, so that runs side by side never share one; each test starts the program from a copy of
+its folder with settings, runtime, cache and home folders of its own.
 
 - Tab from the file list reaches Stop Converting during a run, and Space stops it.
 - A second `kestrune-orvalis FILE` adds FILE to the open window's list when it is idle, and is
@@ -231,5 +232,34 @@ class WindowOnTheDesktop(unittest.TestCase):
         self.assertEqual(os.stat(theirs).st_uid, NOBODY)
 
 
+class VirtualScreen:
+    """An Xvfb server on a free display: -displayfd lets the server take the first free number
+    itself and says it only once it accepts clients, so there is neither a race for the number
+    nor a wait that guesses."""
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
+             "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as announced:
+            number = announced.readline().strip()
+        if not number.isdigit():
+            self.server.kill()
+            raise RuntimeError("Xvfb did not start")
+        os.environ["DISPLAY"] = ":" + number
+        os.environ.pop("XAUTHORITY", None)
+        # A client that gets an answer, before the program is the first to try.
+        wait_until(lambda: xdotool("getdisplaygeometry").returncode == 0, 20, "the X server")
+        return self
+
+    def __exit__(self, *unused):
+        self.server.terminate()
+        self.server.wait(timeout=20)
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    with VirtualScreen():
+        result = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result
+    sys.exit(0 if result.wasSuccessful() else 1)
