@@ -61,9 +61,19 @@ QUrl FileUrl(const std::string& path) {
 }
 
 // `heading`, then one line per entry of `lines`, at most kNoticeFiles of them.
+// A line of a notice no wider than a screen: a very long name loses its middle, so that its
+// start, its end and the reason after it stay in sight.
+QString ShortenedLine(const QString& line) {
+  constexpr qsizetype kLongest = 200;
+  constexpr qsizetype kHead = 60;
+  if (line.size() <= kLongest) return line;
+  return line.left(kHead) + QChar(0x2026) + line.right(kLongest - kHead - 1);
+}
+
 QString ListMessage(const QString& heading, const QStringList& lines) {
   QString text = heading;
-  for (qsizetype i = 0; i < lines.size() && i < kNoticeFiles; ++i) text += '\n' + lines[i];
+  for (qsizetype i = 0; i < lines.size() && i < kNoticeFiles; ++i)
+    text += '\n' + ShortenedLine(lines[i]);
   if (lines.size() > kNoticeFiles)
     text += QStringLiteral("\n... and %1 more").arg(lines.size() - kNoticeFiles);
   return text;
