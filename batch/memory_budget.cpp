@@ -7,6 +7,8 @@
 #include <fstream>
 #include <numbers>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "engine/converter.h"
 
@@ -23,8 +25,9 @@ MemoryBudget::Share& MemoryBudget::Share::operator=(Share&& other) noexcept {
 }
 
 void MemoryBudget::Share::Release() {
-  if (budget_ != nullptr) budget_->Give(bytes_);
-  budget_ = nullptr;
+  // Let go first: giving back may grant queued requests, whose callers may do anything.
+  MemoryBudget* budget = std::exchange(budget_, nullptr);
+  if (budget != nullptr) budget->Give(bytes_);
 }
 
 uint64_t MemoryBudget::InUse() {
@@ -32,45 +35,61 @@ uint64_t MemoryBudget::InUse() {
   return inUse_;
 }
 
-MemoryBudget::Share MemoryBudget::Take(uint64_t bytes, const std::function<bool()>& giveUp,
-                                       std::string* error) {
-  if (bytes > total_) {
-    if (error != nullptr) {
-      *error = "it needs " + std::to_string((bytes + (1 << 20) - 1) >> 20) +
-               " MiB of memory, more than the " + std::to_string(total_ >> 20) +
-               " MiB the run may use";
-    }
-    return {};
+bool MemoryBudget::Refuse(uint64_t bytes, std::string* error) const {
+  if (bytes <= total_) return false;
+  if (error != nullptr) {
+    *error = "it needs " + std::to_string((bytes + (1 << 20) - 1) >> 20) +
+             " MiB of memory, more than the " + std::to_string(total_ >> 20) +
+             " MiB the run may use";
   }
+  return true;
+}
+
+MemoryBudget::Share MemoryBudget::Take(uint64_t bytes, std::stop_token stop, std::string* error) {
+  if (Refuse(bytes, error)) return {};
   std::unique_lock lock(mutex_);
-  while (inUse_ + bytes > total_) {
-    if (giveUp && giveUp()) return {};
-    released_.wait_for(lock, std::chrono::milliseconds(100));
-  }
-  if (giveUp && giveUp()) return {};
+  // Queued requests come first: they were made earlier.
+  if (!released_.wait(lock, stop, [&] { return queued_.empty() && inUse_ + bytes <= total_; }))
+    return {};
   inUse_ += bytes;
   return Share(this, bytes);
 }
 
 MemoryBudget::Share MemoryBudget::TryTake(uint64_t bytes) {
   std::lock_guard lock(mutex_);
-  if (bytes > total_ || inUse_ + bytes > total_) return {};
+  if (bytes > total_ || !queued_.empty() || inUse_ + bytes > total_) return {};
   inUse_ += bytes;
   return Share(this, bytes);
 }
 
+bool MemoryBudget::TakeWhenFree(uint64_t bytes, std::function<void(Share)> granted,
+                                std::string* error) {
+  if (Refuse(bytes, error)) return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!queued_.empty() || inUse_ + bytes > total_) {
+      queued_.push_back({bytes, std::move(granted)});
+      return true;
+    }
+    inUse_ += bytes;
+  }
+  granted(Share(this, bytes));
+  return true;
+}
+
 void MemoryBudget::Give(uint64_t bytes) {
+  std::vector<Request> grantable;
   {
     std::lock_guard lock(mutex_);
     inUse_ -= std::min(inUse_, bytes);
+    while (!queued_.empty() && inUse_ + queued_.front().bytes <= total_) {
+      inUse_ += queued_.front().bytes;
+      grantable.push_back(std::move(queued_.front()));
+      queued_.pop_front();
+    }
   }
   released_.notify_all();
-}
-
-void MemoryBudget::WakeAll() {
-  // Taking the lock orders the wake-up after a waiter's look at its condition.
-  { std::lock_guard lock(mutex_); }
-  released_.notify_all();
+  for (Request& request : grantable) request.granted(Share(this, request.bytes));
 }
 
 uint64_t MemoryBudget::InterpreterCap(int jobs) const {

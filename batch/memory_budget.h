@@ -9,11 +9,12 @@
 // waits until others are given back; a share larger than the whole budget can never be granted
 // and is refused at once.
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "batch/page_files.h"
@@ -53,15 +54,17 @@ class MemoryBudget {
     uint64_t bytes_ = 0;
   };
 
-  // Takes `bytes`, waiting while they are not free. Gives up (an empty share) when `giveUp`
-  // turns true (checked at least every 100 ms and whenever a share is given back), or at once,
-  // with the reason in `error`, when `bytes` exceeds the whole budget.
-  Share Take(uint64_t bytes, const std::function<bool()>& giveUp, std::string* error);
+  // Takes `bytes`, waiting while they are not free. Gives up (an empty share) as soon as
+  // `stop` is requested, or at once, with the reason in `error`, when `bytes` exceeds the whole
+  // budget.
+  Share Take(uint64_t bytes, std::stop_token stop, std::string* error);
   // Takes `bytes` when they are free now; an empty share otherwise, without waiting.
   Share TryTake(uint64_t bytes);
-
-  // Wakes every waiting Take, so that it looks at its give-up condition again.
-  void WakeAll();
+  // Takes `bytes` without blocking the caller: `granted` gets the share now when they are free,
+  // or later, on the thread that gives back what makes them free. Requests are granted in the
+  // order they were made. False, with the reason in `error`, when `bytes` exceeds the whole
+  // budget (`granted` is then never called).
+  bool TakeWhenFree(uint64_t bytes, std::function<void(Share)> granted, std::string* error);
 
   // The address-space cap of each interpreter when `jobs` files render at once: an equal part
   // of three quarters of the budget, within the floor and the ceiling above. The last quarter
@@ -69,12 +72,18 @@ class MemoryBudget {
   uint64_t InterpreterCap(int jobs) const;
 
  private:
+  struct Request {
+    uint64_t bytes;
+    std::function<void(Share)> granted;
+  };
   void Give(uint64_t bytes);
+  bool Refuse(uint64_t bytes, std::string* error) const;
 
   const uint64_t total_;
   std::mutex mutex_;
-  std::condition_variable released_;
+  std::condition_variable_any released_;
   uint64_t inUse_ = 0;
+  std::deque<Request> queued_;  // TakeWhenFree requests waiting, in order
 };
 
 // Three quarters of the memory the system has available now (MemAvailable), or of its total

@@ -52,4 +52,40 @@ std::string FolderProblem(const std::string& folder, const std::error_code& erro
   return error ? ": " + error.message() : "";
 }
 
+OutputFolders::Use OutputFolders::Acquire(const std::string& folder) {
+  Use use;
+  std::lock_guard lock(mutex_);
+  // The folders about to be made, deepest first, so that they can be removed again.
+  std::error_code ec;
+  for (fs::path path = fs::path(folder).lexically_normal();
+       !path.empty() && path != path.parent_path() && !fs::exists(path, ec);
+       path = path.parent_path()) {
+    if (path.filename().empty()) continue;  // the trailing '/'
+    use.madeFolders.push_back(path.string());
+  }
+  fs::create_directories(folder, ec);
+  std::error_code statError;
+  if (!fs::is_directory(folder, statError)) {
+    use.madeFolders.clear();
+    use.error = "Cannot create the folder " + folder + FolderProblem(folder, ec);
+    return use;
+  }
+  ++users_[folder];
+  use.ready = true;
+  return use;
+}
+
+void OutputFolders::Release(const std::string& folder, const Use& use, bool removeMade) {
+  if (!use.ready) return;
+  std::lock_guard lock(mutex_);
+  const auto it = users_.find(folder);
+  if (it == users_.end() || --it->second > 0) return;
+  users_.erase(it);
+  if (!removeMade) return;
+  std::error_code ec;
+  for (const std::string& made : use.madeFolders) {
+    if (!fs::remove(made, ec)) break;  // not empty: what is in it stays, and so do its parents
+  }
+}
+
 }  // namespace orvalis

@@ -4,10 +4,13 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace orvalis {
 
@@ -22,5 +25,25 @@ std::string EachFolderName(const std::filesystem::path& source);
 // Why `folder` could not be made, as ": reason" for a message: "File exists" alone does not say
 // that the thing in the way is a file, or a link to nothing.
 std::string FolderProblem(const std::string& folder, const std::error_code& error);
+
+// The output folders a run writes into, made when the first file needs one. A folder the run
+// made is removed again when the last file using it is done with it, when that file asks for it
+// (its output went nowhere) and the folder is empty.
+class OutputFolders {
+ public:
+  struct Use {
+    bool ready = false;
+    std::string error;                     // why the folder could not be made
+    std::vector<std::string> madeFolders;  // the folders it took to make it, deepest first
+  };
+  // Makes `folder` (and the folders above it) if needed, and counts one more user of it.
+  Use Acquire(const std::string& folder);
+  // One user fewer; removes the folders `use` made when `removeMade` and nobody uses them.
+  void Release(const std::string& folder, const Use& use, bool removeMade);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, int> users_;
+};
 
 }  // namespace orvalis

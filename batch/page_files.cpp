@@ -101,18 +101,9 @@ bool PageFileIsWhole(const std::string& path) {
   return header && header->actualBytes >= header->promisedBytes;
 }
 
-bool IsPageComplete(const std::string& path, bool rendererMovedPast) {
-  return rendererMovedPast && PageFileIsWhole(path);
-}
-
-std::vector<std::string> CompletePages(const std::vector<std::string>& pages,
-                                       bool renderingReturned) {
-  std::vector<std::string> complete;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    if (IsPageComplete(pages[i], renderingReturned || i + 1 < pages.size()))
-      complete.push_back(pages[i]);
-  }
-  return complete;
+std::vector<std::string> PagesMovedPast(std::vector<std::string> pages, bool renderingReturned) {
+  if (!renderingReturned && !pages.empty()) pages.pop_back();
+  return pages;
 }
 
 }  // namespace orvalis

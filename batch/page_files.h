@@ -7,9 +7,10 @@
 // complete when
 //   - it is whole: the file holds every byte its headers promise (file header, info header,
 //     palette and the pixel data up to its pixel offset plus biSizeImage), and
-//   - the renderer has moved past it: the rendering has returned, or the file of a later page
-//     exists (the interpreter writes one page at a time, in page order, and closes a page's
-//     file before it starts the next).
+//   - the renderer has finished it: it said so (PageRenderer::SetPageListener), or, for a
+//     renderer that does not say, it has moved past it: the rendering has returned, or the file
+//     of a later page exists (the interpreter writes one page at a time, in page order, and
+//     closes a page's file before it starts the next).
 // A page cut short by a full disk, a signal or the file-size limit fails the first test; a page
 // still being written fails the second even when its size happens to look right.
 
@@ -66,12 +67,9 @@ std::optional<PageFileHeader> ReadPageFileHeader(const std::string& path);
 // True when the file holds everything its headers promise.
 bool PageFileIsWhole(const std::string& path);
 
-// The completeness rule above: whole, and the renderer has moved past it.
-bool IsPageComplete(const std::string& path, bool rendererMovedPast);
-
-// The pages of `pages` (in page order, as CollectPages gives them) that are complete. A page is
-// moved past when the rendering has returned or a later page of the list exists.
-std::vector<std::string> CompletePages(const std::vector<std::string>& pages,
-                                       bool renderingReturned);
+// The pages of `pages` (in page order, as CollectPages gives them) that the renderer has moved
+// past: every one once the rendering has returned, else all but the last. Each is then
+// complete when it is whole (PageFileIsWhole), and was cut short when it is not.
+std::vector<std::string> PagesMovedPast(std::vector<std::string> pages, bool renderingReturned);
 
 }  // namespace orvalis

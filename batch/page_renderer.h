@@ -3,6 +3,7 @@
 // into numbered BMP pages, close, and stop a rendering from another thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orvalis {
@@ -28,6 +29,16 @@ class PageRenderer {
   // callable from any thread. Abort ends a held rendering too. A renderer that cannot hold its
   // interpreter ignores the call.
   virtual void Pause(int /*handle*/, bool /*paused*/) {}
+  // Reports the page files each later Render of `handle` finishes, on the thread running
+  // Render, in page order; the file belongs to the listener from then on (it may be cut
+  // short: the listener checks). False when this renderer cannot report pages: the caller
+  // then finds the complete pages itself. An empty listener stops the reports.
+  using PageListener = std::function<void(const std::string& page)>;
+  virtual bool SetPageListener(int /*handle*/, PageListener /*listener*/) { return false; }
+  // True when the last Render of `handle` failed only because no process could be started
+  // (the user's process limit): nothing was rendered, and the same call may succeed once
+  // another process has ended.
+  virtual bool LackedProcess(int /*handle*/) { return false; }
 };
 
 }  // namespace orvalis

@@ -57,17 +57,20 @@ TEST(PageFiles, WholeMeansWhatTheDecoderReadsInFull) {
   }
 }
 
-// A whole page counts only once the renderer has moved past it: a later page exists, or the
-// rendering returned.
-TEST(PageFiles, CompleteMeansWholeAndMovedPast) {
+// The renderer has moved past a page once a later page exists, or the rendering returned;
+// whole or not is the page's own test.
+TEST(PageFiles, MovedPastMeansALaterPageOrTheEnd) {
   test::TempDir dir;
   for (int page = 1; page <= 3; ++page)
     ASSERT_TRUE(test::WriteTestPage(PageFileName(dir.Path().string() + "/", "r", page), 8, 4));
   fs::resize_file(dir.File("r_002.bmp"), 60);
   const std::vector<std::string> pages = CollectPages(dir.Path().string());
-  EXPECT_EQ(CompletePages(pages, false), std::vector<std::string>{dir.File("r_001.bmp")});
-  EXPECT_EQ(CompletePages(pages, true),
-            (std::vector<std::string>{dir.File("r_001.bmp"), dir.File("r_003.bmp")}));
+  EXPECT_EQ(PagesMovedPast(pages, false),
+            (std::vector<std::string>{dir.File("r_001.bmp"), dir.File("r_002.bmp")}));
+  EXPECT_EQ(PagesMovedPast(pages, true), pages);
+  EXPECT_EQ(PagesMovedPast({}, false), std::vector<std::string>{});
+  EXPECT_TRUE(PageFileIsWhole(pages[0]));
+  EXPECT_FALSE(PageFileIsWhole(pages[1]));
   EXPECT_EQ(PagePattern("/t/", "a%d"), "/t/a%d_%03d.bmp");
   EXPECT_EQ(PageFileName("/t/", "a%d", 1000), "/t/a%d_1000.bmp");
 }

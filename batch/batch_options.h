@@ -1,0 +1,37 @@
+#pragma once
+// How a run of the batch driver goes: what the window and the command line choose.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace orvalis {
+
+// The window shows each row's progress texts for a moment; the command line does not wait.
+struct BatchPacing {
+  std::chrono::milliseconds afterFirstDot{500};
+  std::chrono::milliseconds afterRendering{300};
+};
+inline constexpr BatchPacing kWindowPacing{};
+inline constexpr BatchPacing kNoPacing{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
+
+struct BatchOptions {
+  BatchPacing pacing = kWindowPacing;
+  int jobs = 1;  // files converted at once
+  // Pages converted at once, all files together (the run's conversion threads); 0: as many as
+  // `jobs`, but no more than the machine has processors, so that --jobs 1 keeps to one
+  // conversion thread and many files at once do not oversubscribe the processors.
+  int threads = 0;
+  // Pages are converted while the renderer writes the next ones. Off: a file's pages are
+  // converted once it has rendered, one at a time in page order (the plain path, which gives
+  // the same files).
+  bool overlap = true;
+  // A file that takes longer, rendering and conversion together, is stopped; 0 = no limit.
+  int timeoutSeconds = 0;
+  uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the
+                              // memory available at start
+  // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.
+  std::function<void(int)> conversionObserver;
+};
+
+}  // namespace orvalis

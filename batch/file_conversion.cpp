@@ -1,0 +1,629 @@
+#include "batch/file_conversion.h"
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <thread>
+
+#include "batch/batch_converter.h"
+#include "batch/page_files.h"
+#include "batch/row_verdict.h"
+#include "platform/file_replace.h"
+
+namespace orvalis {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A page whose time ran out may still begin this long after it; none begins later, so that a
+// file ends soon after its time at any number of jobs, whatever its pages still waited for.
+constexpr std::chrono::seconds kLateStart{1};
+// How often the free space of the run's disks is looked at while a file renders.
+constexpr std::chrono::milliseconds kDiskLookInterval{100};
+// How often the page folder of a renderer that does not report its pages is looked into. A
+// page takes tens of milliseconds to render at the least, so a look every few milliseconds
+// finds each page soon after the renderer moves past it.
+constexpr std::chrono::milliseconds kFolderLookInterval{5};
+
+// Hands the heap's free pages back to the system. Under AddressSanitizer the heap is the
+// sanitizer's own, and glibc's trim would walk arenas it never set up.
+void ReturnFreedMemory() {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  ::malloc_trim(0);
+#endif
+}
+
+// Owns one engine job. The memory a job freed goes back to the system when it ends, before its
+// share of the budget does: the allocator would otherwise keep it for the thread that freed it,
+// and files converting on other threads would add theirs on top.
+struct JobHandle {
+  ConverterHandle handle = ConverterCreate();
+  JobHandle() = default;
+  JobHandle(const JobHandle&) = delete;
+  JobHandle& operator=(const JobHandle&) = delete;
+  ~JobHandle() {
+    if (handle != nullptr) Finish();
+  }
+  // Destroys the job now (a merged TIFF is completed at this point).
+  void Finish() {
+    ConverterDestroy(handle);
+    handle = nullptr;
+    ReturnFreedMemory();
+  }
+};
+
+// The nearest folder of `folder` or above it that exists: where a folder still to be made
+// will be.
+std::string ExistingAncestor(const std::string& folder) {
+  std::error_code ec;
+  for (fs::path path = fs::path(folder).lexically_normal(); !path.empty();
+       path = path.parent_path()) {
+    if (fs::is_directory(path, ec)) return path.string();
+    if (path == path.parent_path()) break;
+  }
+  return "/";
+}
+
+// `source` under a name the interpreter takes as it is: itself, or a link to it in the page
+// folder (see page_files.h). When no link can be made the renderer is given the source as it
+// is and deals with its name itself.
+std::string PlainSource(const std::string& source, const std::string& pageFolder) {
+  if (IsPlainName(source)) return source;
+  const std::string link = pageFolder + kPlainSourceLink;
+  std::error_code ec;
+  const fs::path target = fs::absolute(source, ec);
+  if (!ec) fs::create_symlink(target, link, ec);
+  return ec ? source : link;
+}
+
+void Pause(std::chrono::milliseconds duration) {
+  if (duration.count() > 0) std::this_thread::sleep_for(duration);
+}
+
+PageSteps StepsOf(const RunShared& run) {
+  PageSteps steps;
+  const ConversionSettings& settings = run.settings;
+  steps.format = run.Merged() ? OutputFormat::Tiff : run.format.format;
+  steps.angle = std::max(settings.angle, 0);
+  if (settings.resize == 1 && settings.width > 0 && settings.height > 0) {
+    steps.width = static_cast<uint32_t>(settings.width);
+    steps.height = static_cast<uint32_t>(settings.height);
+  }
+  return steps;
+}
+
+PageSchedule::Limits LimitsOf(const RunShared& run) {
+  PageSchedule::Limits limits;
+  // A merged document takes its pages in page order, one at a time.
+  limits.inFlight = run.Merged() || !run.options.overlap
+                        ? 1
+                        : static_cast<size_t>(std::max(run.pool.Threads(), 1));
+  // The pages being converted, the finished one waiting for the next free thread, and the one
+  // being written.
+  limits.holdAt = limits.inFlight + 2;
+  limits.overlap = run.options.overlap;
+  // A merged document that runs out of time is discarded anyway: it takes no page late.
+  limits.lateAllowance = run.Merged() ? 0 : limits.holdAt;
+  return limits;
+}
+
+}  // namespace
+
+// A merged TIFF: its job, which writes the document under a temporary name beside the final
+// one, and the pages that went in. One not put in place goes, with its temporary: an older
+// file of its name stays as it was.
+struct FileConversion::MergedDocument {
+  JobHandle job;
+  size_t pages = 0;
+  ~MergedDocument() {
+    if (job.handle != nullptr) ConverterAbandon(job.handle);
+  }
+};
+
+void Renderings::Add(int handle) {
+  std::lock_guard lock(mutex_);
+  active_.insert(handle);
+  if (suspended_) renderer_.Pause(handle, true);
+}
+
+void Renderings::Remove(int handle) {
+  std::lock_guard lock(mutex_);
+  active_.erase(handle);
+  held_.erase(handle);
+}
+
+void Renderings::Abort(int handle) {
+  std::lock_guard lock(mutex_);
+  if (active_.count(handle) != 0) renderer_.Abort(handle);
+}
+
+void Renderings::AbortAll() {
+  std::lock_guard lock(mutex_);
+  for (int handle : active_) renderer_.Abort(handle);
+}
+
+void Renderings::Hold(int handle, bool hold) {
+  std::lock_guard lock(mutex_);
+  if (active_.count(handle) == 0) return;
+  if (hold) {
+    held_.insert(handle);
+  } else {
+    held_.erase(handle);
+  }
+  if (!suspended_) renderer_.Pause(handle, hold);
+}
+
+void Renderings::Suspend(bool suspended) {
+  std::lock_guard lock(mutex_);
+  suspended_ = suspended;
+  for (int handle : active_) {
+    if (held_.count(handle) == 0) renderer_.Pause(handle, suspended);
+  }
+}
+
+RunShared::RunShared(const ConversionSettings& runSettings, PageRenderer& pageRenderer,
+                     BatchView& batchView, const BatchOptions& batchOptions,
+                     Renderings& runRenderings, int jobs, int threads)
+    : settings(runSettings),
+      format(FormatFromType(runSettings.type)),
+      renderer(pageRenderer),
+      view(batchView),
+      options(batchOptions),
+      renderings(runRenderings),
+      memory(batchOptions.memoryBudget != 0 ? batchOptions.memoryBudget : DefaultMemoryBudget()),
+      interpreterCap(memory.InterpreterCap(jobs)),
+      pool(threads) {}
+
+bool RunShared::Merged() const {
+  return format.format == OutputFormat::Tiff && settings.multpage == 1;
+}
+
+FileConversion::FileConversion(RunShared& run, const RowPlan& plan, int row, Concluded concluded)
+    : run_(run),
+      plan_(plan),
+      row_(row),
+      concluded_(std::move(concluded)),
+      merged_(run.Merged()),
+      steps_(StepsOf(run)),
+      schedule_(LimitsOf(run)) {}
+
+FileConversion::~FileConversion() = default;
+
+void FileConversion::Run(int rowCount) {
+  BatchView& view = run_.view;
+  view.SelectRow(row_);
+  view.SetProgress(100 * (row_ + 1) / rowCount);
+  view.SetRowStatus(row_, "Converting.");
+  Pause(run_.options.pacing.afterFirstDot);
+  view.SetRowStatus(row_, "Converting..");
+  if (!plan_.conflict.empty()) {
+    {
+      std::lock_guard lock(mutex_);
+      isConcluded_ = true;
+    }
+    concluded_(row_, {kStatusFailed, plan_.conflict, {}});
+    concludedChanged_.notify_all();
+    return;
+  }
+
+  const std::shared_ptr<FileConversion> self = shared_from_this();
+  if (run_.options.timeoutSeconds > 0) {
+    deadline_ = Clock::now() + std::chrono::seconds(run_.options.timeoutSeconds);
+    deadlineWatch_ = run_.watch.At(deadline_, [self] { self->TimeUp(); });
+    lateStartWatch_ = run_.watch.At(deadline_ + kLateStart, [self] { self->LateStartOver(); });
+  }
+  // A stop ends the rendering and drops the pages not begun, until the file is concluded; it
+  // may have come already.
+  onStop_ = std::make_unique<StopCallback>(run_.stop.get_token(), [this] { Stop(); });
+
+  std::string error;
+  // Whatever goes wrong in one file (memory, say) fails that file, not the program.
+  try {
+    error = Render();
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory";
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  view.SetRowStatus(row_, "Converting...");
+  Pause(run_.options.pacing.afterRendering);
+  RenderingReturned(error);
+}
+
+void FileConversion::WaitConcluded() {
+  std::unique_lock lock(mutex_);
+  concludedChanged_.wait(lock, [this] { return isConcluded_; });
+}
+
+std::string FileConversion::Render() {
+  // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
+  const int handle = run_.renderer.Open();
+  if (handle <= 0) return "The page renderer could not be started";
+  // Registered while it renders, so that a stop can end it; unregistered and closed on every
+  // way out, before the handle is given back.
+  struct ActiveRender {
+    FileConversion& file;
+    int handle;
+    ActiveRender(FileConversion& owner, int h) : file(owner), handle(h) {
+      file.run_.renderings.Add(handle);
+      std::lock_guard lock(file.mutex_);
+      file.handle_ = handle;
+    }
+    ~ActiveRender() {
+      {
+        std::lock_guard lock(file.mutex_);
+        file.handle_ = 0;
+      }
+      file.run_.renderings.Remove(handle);
+      file.run_.renderer.Close(handle);
+    }
+  } active(*this, handle);
+  return RenderInto(handle);
+}
+
+std::string FileConversion::RenderInto(int handle) {
+  // The interpreter's memory cap is its share of the run's budget, held while it renders.
+  std::string error;
+  MemoryBudget::Share share = run_.memory.Take(run_.interpreterCap, fileStop_.get_token(), &error);
+  if (!share.Granted()) {
+    if (!error.empty()) return "The file cannot be rendered: " + error;
+    return run_.stop.stop_requested() ? "" : TimeReason();
+  }
+  run_.renderer.SetMemoryLimit(handle, run_.interpreterCap);
+
+  std::unique_ptr<PageFolder> folder = PageFolder::Create(&error);
+  if (!folder) return error;
+  const std::string path = folder->Path();
+  {
+    std::lock_guard lock(mutex_);
+    pageFolder_ = std::move(folder);
+  }
+  DiskGuard& disk = run_.disk;
+  disk.Watch(path);
+  disk.Watch(ExistingAncestor(plan_.target));
+  // Earlier files may have used the room up already.
+  if (const std::string full = disk.Check(); !full.empty())
+    return "The file was not rendered: " + full;
+  // A stop that came in before the handle was registered must still end this rendering.
+  if (run_.stop.stop_requested() || fileStop_.stop_requested()) run_.renderings.Abort(handle);
+
+  const std::shared_ptr<FileConversion> self = shared_from_this();
+  const bool reports = run_.renderer.SetPageListener(
+      handle, [this](const std::string& page) { PageFinished(page); });
+  RunWatch& watch = run_.watch;
+  const RunWatch::Id diskWatch = watch.Every(kDiskLookInterval, [self] { self->CheckDisk(); });
+  const RunWatch::Id folderWatch =
+      reports ? 0 : watch.Every(kFolderLookInterval, [self] { self->LookIntoFolder(false); });
+  const bool ok = run_.renderer.Render(handle, PlainSource(plan_.source, path),
+                                       PagePattern(path, plan_.pageStem), run_.settings.xdpi,
+                                       run_.settings.ydpi);
+  watch.Cancel(diskWatch);
+  if (folderWatch != 0) watch.Cancel(folderWatch);
+  if (reports) run_.renderer.SetPageListener(handle, {});
+  share.Release();
+  // Every page file is now complete or cut short, reported or not.
+  LookIntoFolder(true);
+  if (ok) return "";
+
+  std::lock_guard lock(mutex_);
+  // A rendering that finished just as its time ran out has still finished. One that was
+  // stopped by it is a partial rendering: the pages complete by then are kept.
+  if (endedByTime_) return TimeReason();
+  if (!diskFull_.empty()) return "The rendering was stopped: " + diskFull_;
+  std::string reason = run_.renderer.LastError(handle);
+  return reason.empty() ? "The interpreter could not render the file" : reason;
+}
+
+void FileConversion::RenderingReturned(const std::string& error) {
+  std::unique_lock lock(mutex_);
+  renderError_ = error;
+  Carry(lock, schedule_.RenderingReturned());
+}
+
+void FileConversion::PageFinished(const std::string& page) {
+  const bool whole = PageFileIsWhole(page);
+  std::unique_lock lock(mutex_);
+  Carry(lock, schedule_.PageFinished(page, whole));
+}
+
+// The completeness rule, for a renderer that does not report its pages, and for what is left
+// once the rendering has returned.
+void FileConversion::LookIntoFolder(bool renderingReturned) {
+  std::string folder;
+  {
+    std::lock_guard lock(mutex_);
+    if (!pageFolder_) return;
+    folder = pageFolder_->Path();
+  }
+  for (const std::string& page : PagesMovedPast(CollectPages(folder), renderingReturned)) {
+    bool known = false;
+    {
+      std::lock_guard lock(mutex_);
+      known = schedule_.Knows(page);
+    }
+    if (!known) PageFinished(page);
+  }
+}
+
+void FileConversion::Stop() {
+  fileStop_.request_stop();
+  std::unique_lock lock(mutex_);
+  Carry(lock, schedule_.Stop());
+}
+
+void FileConversion::TimeUp() {
+  fileStop_.request_stop();
+  std::unique_lock lock(mutex_);
+  if (!schedule_.RenderingHasReturned()) endedByTime_ = true;
+  Carry(lock, schedule_.TimeUp());
+}
+
+void FileConversion::LateStartOver() {
+  std::unique_lock lock(mutex_);
+  Carry(lock, schedule_.LateStartOver());
+}
+
+void FileConversion::CheckDisk() {
+  const std::string full = run_.disk.Check();
+  if (full.empty()) return;
+  std::lock_guard lock(mutex_);
+  if (handle_ == 0 || !diskFull_.empty()) return;
+  diskFull_ = full;
+  run_.renderings.Abort(handle_);
+}
+
+void FileConversion::Carry(std::unique_lock<std::mutex>& lock, PageSchedule::Actions actions) {
+  // The renderer is told what the schedule says now, not what it said when the actions were
+  // decided, so that holds and releases carried by different threads cannot end out of order.
+  if (actions.hold == true && handle_ != 0) run_.renderings.Hold(handle_, schedule_.Held());
+  if (actions.endRendering && handle_ != 0) run_.renderings.Abort(handle_);
+  lock.unlock();
+  // Each page file has one owner at a time: the renderer until it finished it, this file after.
+  for (const std::string& page : actions.remove) ::unlink(page.c_str());
+  // Let go only once the pages done with are gone, so that the folder never holds more.
+  if (actions.hold == false) {
+    lock.lock();
+    if (handle_ != 0) run_.renderings.Hold(handle_, schedule_.Held());
+    lock.unlock();
+  }
+  for (size_t index : actions.convert) Launch(index);
+  // Not on the thread that brought the last event: that may be one asking the run to stop.
+  if (actions.concluded) run_.pool.Submit([self = shared_from_this()] { self->Conclude(); });
+}
+
+// A page takes its memory before it goes to the pool, so that no pool thread ever waits for
+// memory: when it is not free, the page waits in the budget's queue and is handed to the pool
+// by whoever gives back what it needs.
+void FileConversion::Launch(size_t index) {
+  std::string page;
+  {
+    std::lock_guard lock(mutex_);
+    page = schedule_.Pages()[index].path;
+  }
+  const uint64_t needed = ConversionEstimate(page);
+  if (MemoryBudget::Share share = run_.memory.TryTake(needed); share.Granted()) {
+    MemoryGranted(index, std::move(share));
+    return;
+  }
+  {
+    std::unique_lock lock(mutex_);
+    Carry(lock, schedule_.WaitsForMemory(index, true));
+  }
+  std::string error;
+  const std::shared_ptr<FileConversion> self = shared_from_this();
+  if (!run_.memory.TakeWhenFree(
+          needed,
+          [self, index](MemoryBudget::Share share) {
+            self->MemoryGranted(index, std::move(share));
+          },
+          &error)) {
+    std::unique_lock lock(mutex_);
+    Carry(lock, schedule_.Converted(index, {"", "Cannot convert " + page + ": " + error, false}));
+  }
+}
+
+void FileConversion::MemoryGranted(size_t index, MemoryBudget::Share share) {
+  {
+    std::unique_lock lock(mutex_);
+    if (schedule_.Pages()[index].waitsForMemory)
+      Carry(lock, schedule_.WaitsForMemory(index, false));
+  }
+  auto held = std::make_shared<MemoryBudget::Share>(std::move(share));
+  run_.pool.Submit([self = shared_from_this(), index, held] { self->ConvertTask(index, held); });
+}
+
+void FileConversion::ConvertTask(size_t index, const std::shared_ptr<MemoryBudget::Share>& share) {
+  std::string page;
+  {
+    std::lock_guard lock(mutex_);
+    if (!schedule_.Begin(index)) return;  // dropped meanwhile: a stop, the time run out
+    page = schedule_.Pages()[index].path;
+  }
+  PageOutcome outcome;
+  // Whatever goes wrong in one page fails that page, not the program.
+  try {
+    outcome = Convert(page);
+  } catch (const std::bad_alloc&) {
+    outcome = {"", "Out of memory", false};
+  } catch (const std::exception& e) {
+    outcome = {"", e.what(), false};
+  }
+  // Given back before the lock is taken: what it frees may go to another file's page at once.
+  share->Release();
+  std::unique_lock lock(mutex_);
+  Carry(lock, schedule_.Converted(index, std::move(outcome)));
+}
+
+PageOutcome FileConversion::Convert(const std::string& page) {
+  struct Observed {
+    const std::function<void(int)>& observer;
+    explicit Observed(const std::function<void(int)>& o) : observer(o) {
+      if (observer) observer(+1);
+    }
+    ~Observed() {
+      if (observer) observer(-1);
+    }
+  } observed(run_.options.conversionObserver);
+  return merged_ ? AppendMergedPage(page) : ConvertPageFile(page);
+}
+
+// The most an output of `page` can take on disk: its picture uncompressed, at the size it is
+// resized to.
+uint64_t FileConversion::OutputEstimate(const std::string& page) const {
+  constexpr uint64_t kHeaders = 64 << 10;
+  if (steps_.width > 0 && steps_.height > 0)
+    return uint64_t{steps_.width} * uint64_t{steps_.height} * 3 + kHeaders;
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  return (header ? header->DecodedBytes() : 0) + kHeaders;
+}
+
+uint64_t FileConversion::ConversionEstimate(const std::string& page) const {
+  const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
+  return PageConversionEstimate(header.value_or(PageFileHeader{}), steps_);
+}
+
+PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
+  std::string error;
+  if (!EnsureTarget(&error)) return {"", error, true};
+  const std::string output =
+      plan_.target + plan_.baseName + PageNumberPart(page, plan_.pageStem) + run_.format.extension;
+  // Out of disk: the outputs written so far stay, the rest are not written.
+  if (const std::string full = run_.disk.CheckWrite(plan_.target, OutputEstimate(page));
+      !full.empty()) {
+    return {"", "Cannot write " + output + ": " + full, true};
+  }
+  JobHandle job;
+  // A page that gets no job is a page not written.
+  if (job.handle == nullptr) return {"", "Out of memory", false};
+  ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
+  ConverterAddFile(job.handle, page.c_str());
+  BatchConverter::ApplySettings(job.handle, run_.format.format, run_.settings);
+  ConverterRun(job.handle);
+  error = ConverterGetError(job.handle);
+  if (!error.empty()) return {"", error, false};
+  return {output, "", false};
+}
+
+// The engine writes the merged document under a temporary name beside the final one, which
+// PutMergedInPlace has it put in place. Pages come one at a time, in page order.
+PageOutcome FileConversion::AppendMergedPage(const std::string& page) {
+  std::string error;
+  if (!EnsureTarget(&error)) return {"", error, true};
+  const std::string output = plan_.target + plan_.baseName + ".tif";
+  if (!mergedDocument_) {
+    mergedDocument_ = std::make_unique<MergedDocument>();
+    const ConverterHandle job = mergedDocument_->job.handle;
+    if (job == nullptr) return {"", "Out of memory", true};
+    ConverterSetOption(job, OptMultiPagePath, output.c_str(), 0);
+    ConverterSetOption(job, OptMultiPage, nullptr, 1);
+    BatchConverter::ApplySettings(job, OutputFormat::Tiff, run_.settings);
+  }
+  if (const std::string full = run_.disk.CheckWrite(plan_.target, OutputEstimate(page));
+      !full.empty()) {
+    return {"", "Cannot write " + output + ": " + full, true};
+  }
+  const ConverterHandle job = mergedDocument_->job.handle;
+  ConverterAddFile(job, page.c_str());
+  ConverterRun(job);
+  error = ConverterGetError(job);
+  if (error.empty()) {
+    ++mergedDocument_->pages;
+    return {};
+  }
+  // A name that cannot take the document (a named pipe, a read-only file) refuses it before
+  // any page went in; the refusal says so itself.
+  if (mergedDocument_->pages == 0 && (error.starts_with("Cannot write " + Quoted(output) + ": ") ||
+                                      error.starts_with("Cannot create " + Quoted(output) + ": ")))
+    return {"", error, true};
+  return {"", error + "; " + output + " was left as it was", true};
+}
+
+// Once every page is done: the row's result, the merged document put in place or discarded,
+// the output folder given back, the page folder removed.
+void FileConversion::Conclude() {
+  std::vector<PageSchedule::Page> pages;
+  FileFacts facts;
+  {
+    std::lock_guard lock(mutex_);
+    pages = schedule_.Pages();
+    facts.endReason = schedule_.EndReason();
+    facts.renderError = renderError_;
+  }
+  std::sort(pages.begin(), pages.end(),
+            [](const auto& a, const auto& b) { return ComesBeforeInPageOrder(a.path, b.path); });
+  facts.stopped = run_.stop.stop_requested();
+  facts.pages = pages;
+  facts.timeUp = TimeIsUp();
+  facts.timeReason = TimeReason();
+  facts.merged = merged_;
+  facts.mergedOutput = plan_.target + plan_.baseName + ".tif";
+  Verdict verdict = JudgeFile(facts);
+  if (verdict.putMergedInPlace) verdict.result = PutMergedInPlace();
+  const RowResult& result = verdict.result;
+
+  onStop_.reset();
+  RunWatch& watch = run_.watch;
+  if (deadlineWatch_ != 0) watch.Cancel(deadlineWatch_);
+  if (lateStartWatch_ != 0) watch.Cancel(lateStartWatch_);
+  const bool mergedWentNowhere = merged_ && !facts.renderError.empty();
+  if (result.status != kStatusAborted && target_.ready && !mergedWentNowhere)
+    run_.view.SetRowStatus(row_, "Converting....");
+  mergedDocument_.reset();
+  run_.folders.Release(plan_.target, target_, merged_ && result.status != kStatusSucceed);
+  std::unique_ptr<PageFolder> folder;
+  {
+    std::lock_guard lock(mutex_);
+    folder = std::move(pageFolder_);
+  }
+  folder.reset();
+  concluded_(row_, result);
+  {
+    std::lock_guard lock(mutex_);
+    isConcluded_ = true;
+  }
+  concludedChanged_.notify_all();
+}
+
+// Ends the merged document and puts it in place: only when every page went in and the file's
+// time did not run out, so an older file of that name stays whenever the row fails.
+RowResult FileConversion::PutMergedInPlace() {
+  const std::string output = plan_.target + plan_.baseName + ".tif";
+  if (!mergedDocument_) return {kStatusFailed, "Cannot write " + output + ": no page went in", {}};
+  if (TimeIsUp()) return {kStatusFailed, TimeReason(), {}};
+  // Completes the document and renames it into place, so that its last write is judged too.
+  JobHandle& job = mergedDocument_->job;
+  ConverterFinish(job.handle);
+  const std::string error = ConverterGetError(job.handle);
+  job.Finish();
+  if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
+  return {kStatusSucceed, "", {output}};
+}
+
+bool FileConversion::EnsureTarget(std::string* error) {
+  std::lock_guard lock(targetMutex_);
+  if (!targetTried_) {
+    targetTried_ = true;
+    target_ = run_.folders.Acquire(plan_.target);
+    if (target_.ready) run_.disk.Watch(plan_.target);
+  }
+  *error = target_.error;
+  return target_.ready;
+}
+
+bool FileConversion::TimeIsUp() const {
+  return Clock::now() >= deadline_;
+}
+
+std::string FileConversion::TimeReason() const {
+  return "The file took longer than " + std::to_string(run_.options.timeoutSeconds) +
+         " s and was stopped";
+}
+
+}  // namespace orvalis
