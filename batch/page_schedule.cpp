@@ -65,7 +65,7 @@ PageSchedule::Actions PageSchedule::Converted(size_t index, PageOutcome outcome)
     page.outcome = std::move(outcome);
     if (endsFile && endReason_.empty()) {
       endReason_ = page.outcome.error;
-      StopTaking(actions);
+      StopTaking(actions, true);
       actions.endRendering = true;
     }
   }
@@ -75,7 +75,7 @@ PageSchedule::Actions PageSchedule::Converted(size_t index, PageOutcome outcome)
 
 PageSchedule::Actions PageSchedule::Stop() {
   Actions actions;
-  StopTaking(actions);
+  StopTaking(actions, true);
   actions.endRendering = !returned_;
   actions.Add(Advance());
   return actions;
@@ -85,7 +85,7 @@ PageSchedule::Actions PageSchedule::TimeUp() {
   Actions actions;
   timeUp_ = true;
   actions.endRendering = !returned_;
-  if (limits_.lateAllowance == 0) StopTaking(actions);
+  if (limits_.lateAllowance == 0) StopTaking(actions, true);
   actions.Add(Advance());
   return actions;
 }
@@ -93,18 +93,18 @@ PageSchedule::Actions PageSchedule::TimeUp() {
 PageSchedule::Actions PageSchedule::LateStartOver() {
   Actions actions;
   timeUp_ = true;
-  StopTaking(actions);
+  StopTaking(actions, true);
   actions.endRendering = !returned_;
   actions.Add(Advance());
   return actions;
 }
 
-void PageSchedule::StopTaking(Actions& actions) {
+void PageSchedule::StopTaking(Actions& actions, bool dropHanded) {
   taking_ = false;
   for (Page& page : pages_) {
     if (page.state == PageState::Found) {
       page.state = PageState::Left;
-    } else if (page.state == PageState::Handed) {
+    } else if (page.state == PageState::Handed && dropHanded) {
       page.state = PageState::Dropped;
       page.waitsForMemory = false;
     } else {
@@ -138,7 +138,7 @@ PageSchedule::Actions PageSchedule::Advance() {
     if (next == pages_.size()) break;
     pages_[next].state = PageState::Handed;
     actions.convert.push_back(next);
-    if (timeUp_ && ++takenLate_ >= limits_.lateAllowance) StopTaking(actions);
+    if (timeUp_ && ++takenLate_ >= limits_.lateAllowance) StopTaking(actions, false);
   }
 
   size_t inFolder = returned_ ? 0 : 1;  // the page being written

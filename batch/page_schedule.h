@@ -104,8 +104,9 @@ class PageSchedule {
  private:
   // Hands out what may be, holds or releases the renderer, and concludes when done.
   Actions Advance();
-  // No more pages are taken; those not begun are dropped.
-  void StopTaking(Actions& actions);
+  // No more pages are handed out; those handed out and not begun are dropped too when
+  // `dropHanded`.
+  void StopTaking(Actions& actions, bool dropHanded);
   bool IsHandedOut(const Page& page) const;
   size_t HandedOut() const;
 

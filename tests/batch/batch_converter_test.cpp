@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <regex>
 #include <sstream>
 
 #include "batch/renderer_loader.h"
@@ -40,6 +41,8 @@ namespace fs = std::filesystem;
 //   "delay MS"     takes that long before each page, as an interpreter rendering it would;
 //   "hang"         blocks until aborted, after the pages.
 // It can be held (Pause) between two pages, and an abort ends it there too, as the real one.
+// With `reportsPages` it reports each page it finished to the listener, as the real one does
+// (the last one once it is cut, when it is).
 class ScriptRenderer : public PageRenderer {
  public:
   int Open() override {
@@ -104,6 +107,7 @@ class ScriptRenderer : public PageRenderer {
         test::WriteTestPage(name, width > 0 ? width : static_cast<uint32_t>(10 + page),
                             height > 0 ? height : static_cast<uint32_t>(xDpi / 12));
       }
+      if (!last.empty() && page > 1) Report(handle, last);
       last = name;
       {
         // What the folder holds now, counted independently of the driver.
@@ -120,6 +124,7 @@ class ScriptRenderer : public PageRenderer {
       }
       fs::resize_file(last, static_cast<uintmax_t>(cut));
     }
+    if (!last.empty()) Report(handle, last);
     std::unique_lock lock(mutex_);
     if (hang) {
       changed_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
@@ -152,6 +157,12 @@ class ScriptRenderer : public PageRenderer {
     }
     changed_.notify_all();
   }
+  bool SetPageListener(int handle, PageListener listener) override {
+    if (!reportsPages) return false;
+    std::lock_guard lock(mutex_);
+    listeners_[handle] = std::move(listener);
+    return true;
+  }
   std::string LastError(int handle) override {
     std::lock_guard lock(mutex_);
     return errors_[handle];
@@ -162,6 +173,7 @@ class ScriptRenderer : public PageRenderer {
   }
 
   bool openFails = false;
+  bool reportsPages = false;
   // Written under the renderer's lock; read after the run.
   std::vector<bool> tmpWasEmptyAtOpen;
   std::vector<uint64_t> memoryLimits;
@@ -172,6 +184,14 @@ class ScriptRenderer : public PageRenderer {
   std::function<void(int page)> onPage;               // after each page is written
 
  private:
+  void Report(int handle, const std::string& page) {
+    PageListener listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = listeners_[handle];
+    }
+    if (listener) listener(page);
+  }
   static bool TmpIsEmpty() {
     const char* tmp = std::getenv("TMPDIR");
     std::error_code ec;
@@ -184,6 +204,7 @@ class ScriptRenderer : public PageRenderer {
   std::set<int> abortedHandles_;
   std::set<int> heldHandles_;
   std::map<int, std::string> errors_;
+  std::map<int, PageListener> listeners_;
   int active_ = 0;
 };
 
@@ -709,6 +730,46 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
   }
 }
 
+// A renderer that reports the pages it finished and one whose pages are found by looking into
+// its folder give the same rows: statuses, reasons (but for the page folder's name), and
+// images, byte for byte.
+TEST_F(BatchRun, ReportedPagesGiveWhatTheLookFinds) {
+  const struct {
+    const char* script;
+    int type, multpage, timeout;
+  } cases[] = {
+      {"pages 7 delay 5", 3, 0, 0}, {"pages 4 cut 30 fail", 3, 0, 0},
+      {"pages 3 cut 30", 0, 0, 0},  {"pages 5 fail Error: /foo", 4, 0, 0},
+      {"pages 6 delay 5", 1, 1, 0}, {"pages 3 cut 30", 1, 1, 0},
+      {"pages 0", 3, 0, 0},         {"pages 3 hang", 3, 0, 1},
+  };
+  const std::regex runFolders("mtmp_[^/]*|out/(reported|looked)/");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.script) + " type " + std::to_string(c.type));
+    const std::string source = Source("doc.ps", c.script);
+    std::map<bool, RowResult> results;
+    for (const bool reports : {false, true}) {
+      const std::string out = Out(reports ? "reported/" : "looked/");
+      fs::remove_all(out);
+      ConversionSettings s = DefaultSettings(out);
+      s.type = c.type;
+      s.multpage = c.multpage;
+      renderer.reportsPages = reports;
+      RowResult result = Run({source}, s, 1, c.timeout).results[0];
+      result.reason = std::regex_replace(result.reason, runFolders, "*");
+      for (std::string& output : result.outputs) output = fs::path(output).filename().string();
+      results[reports] = result;
+    }
+    renderer.reportsPages = false;
+    EXPECT_EQ(results[true].status, results[false].status);
+    EXPECT_EQ(results[true].reason, results[false].reason);
+    EXPECT_EQ(results[true].outputs, results[false].outputs);
+    EXPECT_EQ(fs::exists(Out("reported/")), fs::exists(Out("looked/")));
+    if (fs::exists(Out("looked/"))) EXPECT_EQ(Snapshot(Out("reported/")), Snapshot(Out("looked/")));
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+}
+
 // While the encoders are behind, the renderer is held: the page folder never holds more than the
 // pages being converted, the one waiting for the next encoder and the one being written.
 TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
@@ -717,8 +778,9 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
   const std::string source = Source("long.ps", "pages 10 size 1400 1400 delay 100");
   ConversionSettings s = DefaultSettings(Out());
   s.type = 9;
-  for (const int threads : {1, 2}) {
-    SCOPED_TRACE(threads);
+  for (const auto& [threads, reports] : {std::pair{1, false}, {2, false}, {2, true}}) {
+    SCOPED_TRACE(std::to_string(threads) + (reports ? " reported" : " looked"));
+    renderer.reportsPages = reports;
     tuneOptions = [threads](BatchOptions& options) { options.threads = threads; };
     renderer.maxPageFiles = 0;
     renderer.holds = 0;
@@ -728,6 +790,7 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
     EXPECT_LE(renderer.maxPageFiles, static_cast<size_t>(threads) + 2);
     EXPECT_GT(renderer.holds, 0) << "the encoders were never behind: the case was not shown";
   }
+  renderer.reportsPages = false;
   tuneOptions = {};
 }
 
@@ -1316,6 +1379,9 @@ class WatchedRenderer : public PageRenderer {
   }
   void Close(int handle) override { inner_.Close(handle); }
   void Abort(int handle) override { inner_.Abort(handle); }
+  bool SetPageListener(int handle, PageListener listener) override {
+    return inner_.SetPageListener(handle, std::move(listener));
+  }
   std::string LastError(int handle) override { return inner_.LastError(handle); }
   void SetMemoryLimit(int handle, uint64_t bytes) override { inner_.SetMemoryLimit(handle, bytes); }
   void Pause(int handle, bool paused) override {
