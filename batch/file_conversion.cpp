@@ -134,9 +134,22 @@ void Renderings::Add(int handle) {
 }
 
 void Renderings::Remove(int handle) {
-  std::lock_guard lock(mutex_);
-  active_.erase(handle);
-  held_.erase(handle);
+  {
+    std::lock_guard lock(mutex_);
+    active_.erase(handle);
+    held_.erase(handle);
+    ++endings_;
+  }
+  ended_.notify_all();
+}
+
+bool Renderings::WaitForAnotherToEnd(int handle, std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  const bool othersRun = std::any_of(active_.begin(), active_.end(),
+                                     [handle](int other) { return other != handle; });
+  if (!othersRun) return false;
+  const uint64_t seen = endings_;
+  return ended_.wait(lock, stop, [&] { return endings_ != seen; });
 }
 
 void Renderings::Abort(int handle) {
@@ -301,9 +314,15 @@ std::string FileConversion::RenderInto(int handle) {
   const RunWatch::Id diskWatch = watch.Every(kDiskLookInterval, [self] { self->CheckDisk(); });
   const RunWatch::Id folderWatch =
       reports ? 0 : watch.Every(kFolderLookInterval, [self] { self->LookIntoFolder(false); });
-  const bool ok = run_.renderer.Render(handle, PlainSource(plan_.source, path),
-                                       PagePattern(path, plan_.pageStem), run_.settings.xdpi,
-                                       run_.settings.ydpi);
+  bool ok = false;
+  // Out of processes (the user's limit): once one of the run's own interpreters has ended,
+  // there is one again. Without another to wait for, the file fails.
+  do {
+    ok = run_.renderer.Render(handle, PlainSource(plan_.source, path),
+                              PagePattern(path, plan_.pageStem), run_.settings.xdpi,
+                              run_.settings.ydpi);
+  } while (!ok && run_.renderer.LackedProcess(handle) &&
+           run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
   watch.Cancel(diskWatch);
   if (folderWatch != 0) watch.Cancel(folderWatch);
   if (reports) run_.renderer.SetPageListener(handle, {});

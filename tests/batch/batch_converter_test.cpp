@@ -39,7 +39,8 @@ namespace fs = std::filesystem;
 //                  writing the pages;
 //   "sleep MS"     takes that long before writing;
 //   "delay MS"     takes that long before each page, as an interpreter rendering it would;
-//   "hang"         blocks until aborted, after the pages.
+//   "hang"         blocks until aborted, after the pages;
+//   "noprocess"    its first rendering fails as one that could not start a process would.
 // It can be held (Pause) between two pages, and an abort ends it there too, as the real one.
 // With `reportsPages` it reports each page it finished to the listener, as the real one does
 // (the last one once it is cut, when it is).
@@ -60,6 +61,7 @@ class ScriptRenderer : public PageRenderer {
     long cut = -1;
     std::optional<std::string> failure;
     bool hang = false;
+    bool noProcess = false;
     while (std::getline(in, line)) {
       std::istringstream words(line);
       for (std::string word; words >> word;) {
@@ -69,6 +71,7 @@ class ScriptRenderer : public PageRenderer {
         if (word == "sleep") words >> sleepMs;
         if (word == "delay") words >> delayMs;
         if (word == "hang") hang = true;
+        if (word == "noprocess") noProcess = true;
         if (word == "fail") {
           std::string text;
           std::getline(words >> std::ws, text);
@@ -76,11 +79,16 @@ class ScriptRenderer : public PageRenderer {
         }
       }
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
     {
       std::lock_guard lock(mutex_);
+      lackedProcess_[handle] = noProcess && triedWithoutProcess_.insert(psPath).second;
+      if (lackedProcess_[handle]) {
+        errors_[handle] = "cannot start a child process: Resource temporarily unavailable";
+        return false;
+      }
       maxActive = std::max(maxActive, ++active_);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
     const fs::path folder = fs::path(pattern).parent_path();
     std::string last;
     for (int page = 1; page <= pages; ++page) {
@@ -163,6 +171,10 @@ class ScriptRenderer : public PageRenderer {
     listeners_[handle] = std::move(listener);
     return true;
   }
+  bool LackedProcess(int handle) override {
+    std::lock_guard lock(mutex_);
+    return lackedProcess_[handle];
+  }
   std::string LastError(int handle) override {
     std::lock_guard lock(mutex_);
     return errors_[handle];
@@ -205,6 +217,8 @@ class ScriptRenderer : public PageRenderer {
   std::set<int> heldHandles_;
   std::map<int, std::string> errors_;
   std::map<int, PageListener> listeners_;
+  std::map<int, bool> lackedProcess_;
+  std::set<std::string> triedWithoutProcess_;
   int active_ = 0;
 };
 
@@ -728,6 +742,23 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
     EXPECT_EQ(tif->frames, 12);
     EXPECT_EQ(tif->width, 11 + page) << "page order";
   }
+}
+
+// A file that finds no process to start its interpreter with (the user's process limit) waits
+// for one of the run's own interpreters to end and tries again; with none running, it fails.
+TEST_F(BatchRun, OutOfProcessesWaitsForOneOfItsOwn) {
+  const std::string slow = Source("slow.ps", "pages 2 delay 150");
+  const std::string starved = Source("starved.ps", "sleep 50 pages 1 noprocess");
+  RecordingView view = Run({slow, starved}, DefaultSettings(Out()), 2);
+  EXPECT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+  EXPECT_EQ(view.results[1].status, kStatusSucceed) << view.results[1].reason;
+  EXPECT_TRUE(fs::exists(Out("starved_001.png")));
+
+  const std::string alone = Source("alone.ps", "pages 1 noprocess");
+  view = Run({alone}, DefaultSettings(Out()));
+  EXPECT_EQ(view.results[0].status, kStatusFailed);
+  EXPECT_NE(view.results[0].reason.find("cannot start a child process"), std::string::npos)
+      << view.results[0].reason;
 }
 
 // A renderer that reports the pages it finished and one whose pages are found by looking into
