@@ -194,6 +194,8 @@ void BatchConverter::ApplySettings(ConverterHandle job, OutputFormat format,
   if (settings.angle > 0) ConverterSetOption(job, OptAngle, nullptr, settings.angle);
   ConverterSetOption(job, OptXDpi, nullptr, settings.xdpi);
   ConverterSetOption(job, OptYDpi, nullptr, settings.ydpi);
+  // Pages are converted side by side on the run's threads: an encoder takes no more.
+  ConverterSetOption(job, OptEncoderThreads, nullptr, 1);
   ConverterSetOption(job, OptFormat, nullptr, NumberOf(format));
   if (format == OutputFormat::Tiff)
     ConverterSetOption(job, OptCompression, nullptr, EngineCompressionCode(settings.compress));

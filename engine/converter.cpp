@@ -89,6 +89,9 @@ int ConverterSetOption(ConverterHandle job, int option, const char* text, int va
     case OptAngle:
       if (value > 0) job->angle = value;
       break;
+    case OptEncoderThreads:
+      job->encoderThreads = std::max(value, 0);
+      break;
     default:
       break;  // unknown ids are accepted and change nothing
   }

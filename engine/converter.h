@@ -26,6 +26,10 @@ enum ConverterOption : int {
   OptWidth = 13,
   OptHeight = 14,
   OptAngle = 15,
+  // Threads an encoder may use for one picture (JPEG 2000): 1 keeps the job on the calling
+  // thread, as a program that converts several pages at once wants; 0 (the default): one per
+  // processor, up to 8.
+  OptEncoderThreads = 16,
 };
 
 ConverterHandle ConverterCreate();

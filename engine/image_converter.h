@@ -37,6 +37,7 @@ struct ImageConverter {
   int compression = 2;
   bool grayscale = false;  // as asked; the plan says what the pages get
   int quality = 75;
+  int encoderThreads = 0;  // OptEncoderThreads
   int angle = 0;
   int width = 0;
   int height = 0;

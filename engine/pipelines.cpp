@@ -58,6 +58,7 @@ void RunRasterPipeline(ImageConverter& job, const OutputFormatInfo& info) {
       !CheckStep(job, image, ApplyRotation(image, job.angle), "Cannot rotate the page"))
     return;
   if (recipe.setsQuality) image.SetQuality(static_cast<uint32_t>(job.quality) & 0xFF);
+  image.SetEncoderThreads(job.encoderThreads);
   if (!ResizeStep(job, image)) return;
   WriteOutput(job, image, info.imageFormat);
 }

@@ -90,8 +90,10 @@ int ResolutionLevels(uint32_t width, uint32_t height) {
   return levels;
 }
 
-int EncoderThreads() {
+// As many as asked, else one per processor up to 8.
+int OpenJpegThreads(int asked) {
   if (!opj_has_thread_support()) return 1;
+  if (asked > 0) return asked;
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
 }
 
@@ -222,7 +224,7 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
   params.tcp_mct = gray ? 0 : 1;
 
   if (!opj_setup_encoder(codec.get(), &params, image.get()) ||
-      !opj_codec_set_threads(codec.get(), EncoderThreads()) ||
+      !opj_codec_set_threads(codec.get(), OpenJpegThreads(EncoderThreads())) ||
       !opj_start_compress(codec.get(), image.get(), output.get()) ||
       !opj_encode(codec.get(), output.get()) || !opj_end_compress(codec.get(), output.get())) {
     return "error: cannot encode image";

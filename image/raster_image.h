@@ -71,6 +71,7 @@ struct ImageInfo {
   int32_t transparentIndex = -1;
   RGBQUAD transparentColor{};
   float quality = 90.0f;
+  int encoderThreads = 0;  // 0: the encoder's own choice
   int32_t dpiX = 96;
   int32_t dpiY = 96;
   std::array<uint32_t, kImageFormatSlots> encoderOptions{};
@@ -190,6 +191,9 @@ class RasterImage {
   void SetQuality(uint32_t quality);
   int32_t Quality() const { return static_cast<int32_t>(info_.quality + 0.5f); }
   void SetEncoderOption(uint32_t word, ImageFormat format);
+  // Threads an encoder that has them may use for this picture; 0: its own choice.
+  void SetEncoderThreads(int threads) { info_.encoderThreads = threads < 0 ? 0 : threads; }
+  int EncoderThreads() const { return info_.encoderThreads; }
   uint32_t EncoderOption(ImageFormat format) const;
 
   // ---- Files and streams ----

@@ -394,6 +394,7 @@ TEST(BatchTables, ApplySettingsSetsTheJobOptions) {
   EXPECT_EQ(job->quality, 33);
   EXPECT_TRUE(job->grayscale);
   EXPECT_EQ(job->requestedDepth, 4);
+  EXPECT_EQ(job->encoderThreads, 1) << "pages are converted side by side on the run's threads";
   ConverterDestroy(job);
 
   s.resize = 0;

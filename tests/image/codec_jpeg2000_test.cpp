@@ -329,6 +329,27 @@ TEST(Jpeg2000Encode, KeepsBytesBeforeItAndLeavesTheStreamOpen) {
   EXPECT_EQ(pillow->pixels, TopDownRgb(*image));
 }
 
+// A program converting several pages at once keeps each encoder on one thread; the code stream
+// is the same whatever the number of threads.
+TEST(Jpeg2000Encode, OneThreadWritesTheSameCodeStream) {
+  const auto encode = [](int threads, int quality) {
+    auto image = MakeImage(301, 257, 24);
+    image->SetQuality(static_cast<uint32_t>(quality));
+    image->SetEncoderThreads(threads);
+    MemoryStream stream;
+    EXPECT_TRUE(stream.OpenEmpty());
+    EXPECT_TRUE(image->Encode(&stream, ImageFormat::Jp2)) << image->ErrorText();
+    const size_t length = static_cast<size_t>(stream.Length());
+    const uint8_t* data = stream.DetachBuffer(false);
+    return std::vector<uint8_t>(data, data + length);
+  };
+  for (const int quality : {100, 40}) {
+    SCOPED_TRACE(quality);
+    EXPECT_EQ(encode(1, quality), encode(0, quality));
+    EXPECT_EQ(encode(1, quality), encode(4, quality));
+  }
+}
+
 TEST(Jpeg2000Encode, AlphaPlaneIsNotWritten) {
   auto image = MakeImage(20, 10, 24);
   image->SetQuality(100);
