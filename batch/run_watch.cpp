@@ -52,8 +52,9 @@ void RunWatch::Watch() {
       changed_.wait(lock);
       continue;
     }
-    if (Clock::now() < due->second.next) {
-      changed_.wait_until(lock, due->second.next);
+    // A copy: the entry may be cancelled while the watch sleeps.
+    if (const Clock::time_point next = due->second.next; Clock::now() < next) {
+      changed_.wait_until(lock, next);
       continue;
     }
     const Id id = due->first;

@@ -79,15 +79,19 @@ class ScriptRenderer : public PageRenderer {
         }
       }
     }
+    {
+      std::lock_guard lock(mutex_);
+      maxActive = std::max(maxActive, ++active_);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
     {
       std::lock_guard lock(mutex_);
       lackedProcess_[handle] = noProcess && triedWithoutProcess_.insert(psPath).second;
       if (lackedProcess_[handle]) {
         errors_[handle] = "cannot start a child process: Resource temporarily unavailable";
+        --active_;
         return false;
       }
-      maxActive = std::max(maxActive, ++active_);
     }
     const fs::path folder = fs::path(pattern).parent_path();
     std::string last;
