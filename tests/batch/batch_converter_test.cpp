@@ -801,7 +801,9 @@ TEST_F(BatchRun, ReportedPagesGiveWhatTheLookFinds) {
     EXPECT_EQ(results[true].reason, results[false].reason);
     EXPECT_EQ(results[true].outputs, results[false].outputs);
     EXPECT_EQ(fs::exists(Out("reported/")), fs::exists(Out("looked/")));
-    if (fs::exists(Out("looked/"))) EXPECT_EQ(Snapshot(Out("reported/")), Snapshot(Out("looked/")));
+    if (fs::exists(Out("looked/"))) {
+      EXPECT_EQ(Snapshot(Out("reported/")), Snapshot(Out("looked/")));
+    }
     EXPECT_TRUE(PageTmpIsEmpty());
   }
 }
@@ -860,7 +862,9 @@ TEST_F(BatchRun, FilesShareOneThreadBudget) {
     RecordingView view = Run(sources, s, c.jobs);
     for (int row = 0; row < 3; ++row) EXPECT_EQ(view.results[row].status, kStatusSucceed);
     EXPECT_LE(peak.load(), c.limit);
-    if (c.limit > 1) EXPECT_GT(peak.load(), 1);
+    if (c.limit > 1) {
+      EXPECT_GT(peak.load(), 1);
+    }
   }
   tuneOptions = {};
 }
