@@ -90,7 +90,6 @@ void BatchConverter::Run(const ConversionSettings& settings) {
   running_ = 1;
   wasStopped_ = false;
   KeepPageBuffersForReuse();
-  view_.SetSelectedLabel("Selected: 1");
   const int rowCount = view_.RowCount();
   if (rowCount > 0) {
     const int jobs = std::clamp(options_.jobs, 1, rowCount);

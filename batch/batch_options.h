@@ -1,22 +1,12 @@
 #pragma once
 // How a run of the batch driver goes: what the window and the command line choose.
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 
 namespace orvalis {
 
-// The window shows each row's progress texts for a moment; the command line does not wait.
-struct BatchPacing {
-  std::chrono::milliseconds afterFirstDot{500};
-  std::chrono::milliseconds afterRendering{300};
-};
-inline constexpr BatchPacing kWindowPacing{};
-inline constexpr BatchPacing kNoPacing{std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
-
 struct BatchOptions {
-  BatchPacing pacing = kWindowPacing;
   int jobs = 1;  // files converted at once
   // Pages converted at once, all files together (the run's conversion threads); 0: as many as
   // `jobs`, but no more than the machine has processors, so that --jobs 1 keeps to one

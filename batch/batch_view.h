@@ -24,13 +24,14 @@ class BatchView {
   virtual ~BatchView() = default;
   virtual int RowCount() const = 0;
   virtual std::string RowPath(int row) const = 0;
-  // Progress texts ("Converting." ...) and the final status.
+  // Progress texts, as the file goes: "Converting." (its row begins), "Converting.." (it
+  // renders), "Converting..." (it rendered), "Converting...." (its outputs are done), then the
+  // final status.
   virtual void SetRowStatus(int row, const std::string& status) = 0;
   // The row's outcome, after its final status was set.
   virtual void RowFinished(int row, const RowResult& result) = 0;
   virtual void SelectRow(int row) = 0;
   virtual void SetProgress(int percent) = 0;
-  virtual void SetSelectedLabel(const std::string& text) = 0;
   // Start button ("Stop Converting" / "Start Converting") and the controls a run locks.
   virtual void SetRunning(bool running) = 0;
 };

@@ -83,10 +83,6 @@ std::string PlainSource(const std::string& source, const std::string& pageFolder
   return ec ? source : link;
 }
 
-void Pause(std::chrono::milliseconds duration) {
-  if (duration.count() > 0) std::this_thread::sleep_for(duration);
-}
-
 PageSteps StepsOf(const RunShared& run) {
   PageSteps steps;
   const ConversionSettings& settings = run.settings;
@@ -145,8 +141,8 @@ void Renderings::Remove(int handle) {
 
 bool Renderings::WaitForAnotherToEnd(int handle, std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  const bool othersRun = std::any_of(active_.begin(), active_.end(),
-                                     [handle](int other) { return other != handle; });
+  const bool othersRun =
+      std::any_of(active_.begin(), active_.end(), [handle](int other) { return other != handle; });
   if (!othersRun) return false;
   const uint64_t seen = endings_;
   return ended_.wait(lock, stop, [&] { return endings_ != seen; });
@@ -214,7 +210,6 @@ void FileConversion::Run(int rowCount) {
   view.SelectRow(row_);
   view.SetProgress(100 * (row_ + 1) / rowCount);
   view.SetRowStatus(row_, "Converting.");
-  Pause(run_.options.pacing.afterFirstDot);
   view.SetRowStatus(row_, "Converting..");
   if (!plan_.conflict.empty()) {
     {
@@ -246,7 +241,6 @@ void FileConversion::Run(int rowCount) {
     error = e.what();
   }
   view.SetRowStatus(row_, "Converting...");
-  Pause(run_.options.pacing.afterRendering);
   RenderingReturned(error);
 }
 

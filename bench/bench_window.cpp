@@ -99,7 +99,7 @@ MainDialog* OpenWindow(PageRenderer& renderer, const ScratchFolder& scratch, con
   WindowServices services = DesktopWindowServices();
   services.renderer = &renderer;
   services.profilePath = (scratch.Path() / "Profile.ini").string();
-  services.batch.pacing = windowPacing ? kWindowPacing : kNoPacing;
+  services.pacing = windowPacing ? kWindowPacing : kNoPacing;
   services.chooseFolder = [folder](QWidget*, const QString&, const QString&) {
     return QString::fromStdString(folder.string());
   };

@@ -30,7 +30,6 @@ class ConsoleView : public BatchView {
   void RowFinished(int row, const RowResult& result) override;
   void SelectRow(int) override {}
   void SetProgress(int) override {}
-  void SetSelectedLabel(const std::string&) override {}
   void SetRunning(bool) override {}
 
   // Reports the files that never finished as "Aborted", then the totals.

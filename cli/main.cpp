@@ -107,7 +107,6 @@ int Main(int argc, char** argv) {
   view.KeepReport(records->report.get(), digest);
   view.ShowSkipped(plan.skipped);
   BatchOptions batchOptions;
-  batchOptions.pacing = kNoPacing;
   batchOptions.jobs = options->jobs > 0 ? options->jobs : DefaultJobs();
   batchOptions.timeoutSeconds = options->timeoutSeconds;
   batchOptions.memoryBudget = options->memoryBytes;

@@ -252,7 +252,6 @@ class RecordingView : public BatchView {
     std::lock_guard lock(*mutex_);
     progress.push_back(percent);
   }
-  void SetSelectedLabel(const std::string& text) override { label = text; }
   void SetRunning(bool running) override { runningStates.push_back(running); }
 
   std::function<void(int, const std::string&)> onStatus;
@@ -260,7 +259,6 @@ class RecordingView : public BatchView {
   std::map<int, RowResult> results;
   std::vector<int> selected, progress;
   std::vector<bool> runningStates;
-  std::string label;
 
  private:
   std::vector<std::string> rows_;
@@ -312,7 +310,6 @@ class BatchRun : public ::testing::Test {
                     uint64_t memoryBudget = 0, PageRenderer* with = nullptr) {
     RecordingView view(std::move(rows));
     BatchOptions options;
-    options.pacing = kNoPacing;
     options.jobs = jobs;
     options.timeoutSeconds = timeout;
     options.memoryBudget = memoryBudget;
@@ -448,7 +445,6 @@ TEST(BatchTables, MergedJobRunAgainAppendsThePagesAddedSince) {
 TEST_F(BatchRun, EmptyListStartsAndEndsAtOnce) {
   ConversionSettings s = DefaultSettings(Out());
   RecordingView view = Run({}, s);
-  EXPECT_EQ(view.label, "Selected: 1");
   EXPECT_EQ(view.runningStates, std::vector<bool>{false});
   EXPECT_EQ(view.selected, std::vector<int>{0});
   EXPECT_TRUE(view.results.empty());

@@ -28,7 +28,6 @@ class PrintingView : public BatchView {
   }
   void SelectRow(int) override {}
   void SetProgress(int) override {}
-  void SetSelectedLabel(const std::string&) override {}
   void SetRunning(bool) override {}
 
  private:
@@ -55,7 +54,6 @@ int main(int argc, char** argv) {
   settings.output = "probe-out/";
   settings.xdpi = settings.ydpi = std::atoi(argv[4]);
   BatchOptions options;
-  options.pacing = kNoPacing;
   options.memoryBudget = std::strtoull(argv[1], nullptr, 10);
   options.jobs = std::atoi(argv[2]);
   PrintingView view(std::vector<std::string>(argv + 5, argv + argc));

@@ -80,7 +80,8 @@ class Player {
     if (actions.endRendering) trace_ += "end; ";
     for (const std::string& page : actions.remove) trace_ += "remove " + page + "; ";
     if (actions.hold == false) trace_ += "release; ";
-    for (size_t index : actions.convert) trace_ += "convert " + schedule_.Pages()[index].path + "; ";
+    for (size_t index : actions.convert)
+      trace_ += "convert " + schedule_.Pages()[index].path + "; ";
     if (actions.concluded) trace_ += "done; ";
   }
 

@@ -58,7 +58,7 @@ WindowServices RecordingServices(PageRenderer& renderer, const std::string& prof
   WindowServices services;
   services.renderer = &renderer;
   services.profilePath = profilePath;
-  services.batch.pacing = kNoPacing;
+  services.pacing = kNoPacing;
   services.launcher = &record;
   services.showAbout = [&record](QWidget*) { ++record.aboutShown; };
   services.runSettings = [&record](QWidget*, const std::string&, const ConversionSettings&) {

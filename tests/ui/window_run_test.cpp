@@ -69,12 +69,12 @@ class WindowRunTest : public QObject {
   // A window converting into out/ as PNG, with the window's own pauses unless `pacing` says
   // otherwise, converting `threads` pages at once (0: one per processor, as the window does).
   void Open(const std::vector<std::string>& files, int threads = 0,
-            BatchPacing pacing = kWindowPacing) {
+            StatusPacing pacing = kWindowPacing) {
     std::ofstream(dir_->File("Profile.ini"))
         << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
     WindowServices services =
         test::RecordingServices(*renderer_, dir_->File("Profile.ini"), record_);
-    services.batch.pacing = pacing;
+    services.pacing = pacing;
     services.batch.threads = threads;
     dialog_ = std::make_unique<MainDialog>(std::move(services));
     dialog_->show();

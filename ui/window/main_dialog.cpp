@@ -135,7 +135,11 @@ QString StoppedReason(int outputCount) {
 }
 
 MainDialog::MainDialog(WindowServices services, QWidget* parent)
-    : QDialog(parent), services_(std::move(services)), units_(DialogUnits::FromFont(DialogFont())) {
+    : QDialog(parent),
+      services_(std::move(services)),
+      units_(DialogUnits::FromFont(DialogFont())),
+      pacer_(services_.pacing,
+             [this](int row, const QString& text) { model_.SetStatus(row, text); }) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -333,13 +337,6 @@ void MainDialog::ConnectDriver() {
         progress_->setValue(percent);
       },
       Qt::QueuedConnection);
-  connect(
-      &view_, &WindowBatchView::selectedLabelChanged, this,
-      [this](const QString& text) {
-        AssertGuiThread(this);
-        selected_->setText(text);
-      },
-      Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::runningChanged, this, &MainDialog::OnRunningChanged,
           Qt::QueuedConnection);
 }
@@ -489,6 +486,8 @@ void MainDialog::OnStartStop() {
   view_.TakeRows(model_.Paths());
   running_ = true;
   progress_->setValue(0);
+  // The run shows one row at a time.
+  selected_->setText(SelectedText(1));
   ShowRunning(true);
   converter_->StartOrStop();
 }
@@ -549,12 +548,13 @@ std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
 
 void MainDialog::OnRowStatus(int row, const QString& status) {
   AssertGuiThread(this);
-  model_.SetStatus(row, status);
+  pacer_.Progress(row, status);
 }
 
 void MainDialog::OnRowFinished(int row, const QString& status, const QString& reason,
                                int outputCount) {
   AssertGuiThread(this);
+  pacer_.Finish(row);
   const bool stopped = status == QLatin1String(kStatusAborted) && reason.isEmpty();
   model_.SetResult(row, status, stopped ? StoppedReason(outputCount) : reason);
 }

@@ -125,6 +125,7 @@ class MainDialog : public QDialog {
   ConversionSettings settings_;
   FileListModel model_;
   WindowBatchView view_;
+  RowStatusPacer pacer_;
   bool running_ = false;  // from the Start click until the driver reports the run's end
   bool adding_ = false;   // files are being added; the window is disabled meanwhile
   QPointer<QMessageBox> notice_;

@@ -16,8 +16,4 @@ void WindowBatchView::RowFinished(int row, const RowResult& result) {
                    QString::fromStdString(result.reason), static_cast<int>(result.outputs.size()));
 }
 
-void WindowBatchView::SetSelectedLabel(const std::string& text) {
-  emit selectedLabelChanged(QString::fromStdString(text));
-}
-
 }  // namespace orvalis

@@ -29,7 +29,6 @@ class WindowBatchView : public QObject, public BatchView {
   void RowFinished(int row, const RowResult& result) override;
   void SelectRow(int row) override { emit rowSelected(row); }
   void SetProgress(int percent) override { emit progressChanged(percent); }
-  void SetSelectedLabel(const std::string& text) override;
   void SetRunning(bool running) override { emit runningChanged(running); }
 
  signals:
@@ -37,7 +36,6 @@ class WindowBatchView : public QObject, public BatchView {
   void rowFinished(int row, const QString& status, const QString& reason, int outputCount);
   void rowSelected(int row);
   void progressChanged(int percent);
-  void selectedLabelChanged(const QString& text);
   void runningChanged(bool running);
 
  private:

@@ -11,6 +11,7 @@
 #include "batch/batch_converter.h"
 #include "batch/page_renderer.h"
 #include "ui/settings/conversion_settings.h"
+#include "ui/window/row_status_pacer.h"
 
 class QWidget;
 
@@ -19,9 +20,10 @@ namespace orvalis {
 class LinkLauncher;
 
 struct WindowServices {
-  PageRenderer* renderer = nullptr;  // loaded by the caller, outlives the window
-  std::string profilePath;           // Profile.ini
-  BatchOptions batch;                // the window's run: one file at a time, with its pauses
+  PageRenderer* renderer = nullptr;     // loaded by the caller, outlives the window
+  std::string profilePath;              // Profile.ini
+  BatchOptions batch;                   // the window's run: one file at a time
+  StatusPacing pacing = kWindowPacing;  // how long each progress text stays in sight
 
   // Opens files, folders and the help page with the desktop's default application; nullptr: the
   // desktop itself.
