@@ -178,9 +178,9 @@ void BatchConverter::ConvertRows(RunShared& run, const std::vector<RowPlan>& pla
 }
 
 void BatchConverter::RowConcluded(int row, const RowResult& result) {
-  view_.SetRowStatus(row, result.status);
+  view_.SetRowStatus(row, StatusText(result.status));
   view_.RowFinished(row, result);
-  if (result.status == kStatusAborted) RequestStop();
+  if (result.status == RowStatus::Aborted) RequestStop();
 }
 
 void BatchConverter::ApplySettings(ConverterHandle job, OutputFormat format,

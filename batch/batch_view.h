@@ -8,13 +8,25 @@
 
 namespace orvalis {
 
-// Statuses a row shows.
+// How a row ended, and the text it shows for it.
+enum class RowStatus { Succeed, Failed, Aborted };
 inline constexpr char kStatusSucceed[] = "Succeed";
 inline constexpr char kStatusFailed[] = "Failed";
 inline constexpr char kStatusAborted[] = "Aborted";
+constexpr const char* StatusText(RowStatus status) {
+  switch (status) {
+    case RowStatus::Succeed:
+      return kStatusSucceed;
+    case RowStatus::Failed:
+      return kStatusFailed;
+    case RowStatus::Aborted:
+      break;
+  }
+  return kStatusAborted;
+}
 
 struct RowResult {
-  std::string status;                // "Succeed", "Failed" or "Aborted"
+  RowStatus status = RowStatus::Failed;
   std::string reason;                // why it failed, "" otherwise
   std::vector<std::string> outputs;  // files written, in page order
 };

@@ -216,7 +216,7 @@ void FileConversion::Run(int rowCount) {
       std::lock_guard lock(mutex_);
       isConcluded_ = true;
     }
-    concluded_(row_, {kStatusFailed, plan_.conflict, {}});
+    concluded_(row_, {RowStatus::Failed, plan_.conflict, {}});
     concludedChanged_.notify_all();
     return;
   }
@@ -586,10 +586,10 @@ void FileConversion::Conclude() {
   if (deadlineWatch_ != 0) watch.Cancel(deadlineWatch_);
   if (lateStartWatch_ != 0) watch.Cancel(lateStartWatch_);
   const bool mergedWentNowhere = merged_ && !facts.renderError.empty();
-  if (result.status != kStatusAborted && target_.ready && !mergedWentNowhere)
+  if (result.status != RowStatus::Aborted && target_.ready && !mergedWentNowhere)
     run_.view.SetRowStatus(row_, "Converting....");
   mergedDocument_.reset();
-  run_.folders.Release(plan_.target, target_, merged_ && result.status != kStatusSucceed);
+  run_.folders.Release(plan_.target, target_, merged_ && result.status != RowStatus::Succeed);
   std::unique_ptr<PageFolder> folder;
   {
     std::lock_guard lock(mutex_);
@@ -608,15 +608,16 @@ void FileConversion::Conclude() {
 // time did not run out, so an older file of that name stays whenever the row fails.
 RowResult FileConversion::PutMergedInPlace() {
   const std::string output = plan_.target + plan_.baseName + ".tif";
-  if (!mergedDocument_) return {kStatusFailed, "Cannot write " + output + ": no page went in", {}};
-  if (TimeIsUp()) return {kStatusFailed, TimeReason(), {}};
+  if (!mergedDocument_)
+    return {RowStatus::Failed, "Cannot write " + output + ": no page went in", {}};
+  if (TimeIsUp()) return {RowStatus::Failed, TimeReason(), {}};
   // Completes the document and renames it into place, so that its last write is judged too.
   JobHandle& job = mergedDocument_->job;
   ConverterFinish(job.handle);
   const std::string error = ConverterGetError(job.handle);
   job.Finish();
-  if (!error.empty()) return {kStatusFailed, error + "; " + output + " was left as it was", {}};
-  return {kStatusSucceed, "", {output}};
+  if (!error.empty()) return {RowStatus::Failed, error + "; " + output + " was left as it was", {}};
+  return {RowStatus::Succeed, "", {output}};
 }
 
 bool FileConversion::EnsureTarget(std::string* error) {

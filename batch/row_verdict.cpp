@@ -30,22 +30,22 @@ Verdict JudgeMerged(const FileFacts& facts, const std::string& cutNote, size_t w
   const std::string& output = facts.mergedOutput;
   // A merged file replaces an older one only when it holds the whole document.
   if (!facts.renderError.empty()) {
-    return {{kStatusFailed,
+    return {{RowStatus::Failed,
              facts.renderError + cutNote + "; the " + PageCount(whole) +
                  " rendered before the failure went nowhere: " + output + " was left as it was",
              {}}};
   }
   for (const PageSchedule::Page& page : facts.pages) {
     if (page.state == State::Cut) {
-      return {{kStatusFailed,
+      return {{RowStatus::Failed,
                "The page file " + page.path + " is incomplete; nothing was merged into " + output,
                {}}};
     }
     if (page.state == State::Failed)
-      return {{kStatusFailed, page.outcome.error + "; " + output + " was left as it was", {}}};
+      return {{RowStatus::Failed, page.outcome.error + "; " + output + " was left as it was", {}}};
   }
-  if (notConverted > 0 || facts.timeUp) return {{kStatusFailed, facts.timeReason, {}}};
-  return {{kStatusSucceed, "", {output}}, true};
+  if (notConverted > 0 || facts.timeUp) return {{RowStatus::Failed, facts.timeReason, {}}};
+  return {{RowStatus::Succeed, "", {output}}, true};
 }
 
 }  // namespace
@@ -57,11 +57,12 @@ std::string PageCount(size_t pages) {
 Verdict JudgeFile(const FileFacts& facts) {
   const std::vector<std::string> outputs = Outputs(facts.pages);
   // A stop keeps the outputs already written, as between two pages.
-  if (facts.stopped) return {{kStatusAborted, "", outputs}};
+  if (facts.stopped) return {{RowStatus::Aborted, "", outputs}};
   // A page whose outcome ended the file (a full disk, say) also stopped the rendering: the
   // rendering's own "stopped" follows from it, and the page's reason is the file's.
   if (!facts.endReason.empty())
-    return {{kStatusFailed, facts.endReason, facts.merged ? std::vector<std::string>{} : outputs}};
+    return {
+        {RowStatus::Failed, facts.endReason, facts.merged ? std::vector<std::string>{} : outputs}};
 
   const size_t cut = Count(facts.pages, State::Cut);
   const size_t whole = facts.pages.size() - cut;
@@ -71,8 +72,8 @@ Verdict JudgeFile(const FileFacts& facts) {
     cutNote =
         "; " + PageCount(cut) + " cut short by the failure " + WasOrWere(cut) + " not converted";
   }
-  if (facts.pages.empty() && !failed) return {{kStatusFailed, "The file produced no page", {}}};
-  if (failed && whole == 0) return {{kStatusFailed, facts.renderError + cutNote, {}}};
+  if (facts.pages.empty() && !failed) return {{RowStatus::Failed, "The file produced no page", {}}};
+  if (failed && whole == 0) return {{RowStatus::Failed, facts.renderError + cutNote, {}}};
   // Pages left when the file's time ran out.
   const size_t notConverted = Count(facts.pages, State::Left) + Count(facts.pages, State::Dropped);
   if (facts.merged) return JudgeMerged(facts, cutNote, whole, notConverted);
@@ -82,18 +83,18 @@ Verdict JudgeFile(const FileFacts& facts) {
                                                        WasOrWere(notConverted) + " not converted";
   // The first page that failed, in page order, as when the pages are converted one by one.
   for (const PageSchedule::Page& page : facts.pages) {
-    if (page.state == State::Failed) return {{kStatusFailed, page.outcome.error, outputs}};
+    if (page.state == State::Failed) return {{RowStatus::Failed, page.outcome.error, outputs}};
     if (page.state == State::Cut && !failed) {
       return {
-          {kStatusFailed,
+          {RowStatus::Failed,
            "The page file " + page.path + " is incomplete: it holds less than its header promises",
            outputs}};
     }
   }
   // Pages an interpreter left before it failed are converted, but the file did not convert.
-  if (failed) return {{kStatusFailed, facts.renderError + cutNote + leftNote, outputs}};
-  if (notConverted > 0) return {{kStatusFailed, facts.timeReason + leftNote, outputs}};
-  return {{kStatusSucceed, "", outputs}};
+  if (failed) return {{RowStatus::Failed, facts.renderError + cutNote + leftNote, outputs}};
+  if (notConverted > 0) return {{RowStatus::Failed, facts.timeReason + leftNote, outputs}};
+  return {{RowStatus::Succeed, "", outputs}};
 }
 
 }  // namespace orvalis

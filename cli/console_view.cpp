@@ -135,9 +135,9 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
   const std::string source = PrintablePath(sources_[static_cast<size_t>(row)]);
-  if (result.status == kStatusSucceed) {
+  if (result.status == RowStatus::Succeed) {
     if (!quiet_) PrintLine("Succeed  " + source + " -> " + DescribeOutputs(result.outputs), stdout);
-  } else if (result.status == kStatusFailed) {
+  } else if (result.status == RowStatus::Failed) {
     std::string line = "Failed   " + source + ": " + PrintablePath(OneLine(result.reason));
     if (!result.outputs.empty()) line += " (written: " + DescribeOutputs(result.outputs) + ")";
     PrintLine(line, stdout);
@@ -148,7 +148,7 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
   const std::chrono::duration<double> seconds = start.started
                                                     ? std::chrono::steady_clock::now() - start.time
                                                     : std::chrono::duration<double>(0);
-  Record({sources_[static_cast<size_t>(row)], start.stamp, result.status, result.reason,
+  Record({sources_[static_cast<size_t>(row)], start.stamp, StatusText(result.status), result.reason,
           result.outputs, pages, seconds.count(), settingsDigest_, std::move(outputStamps)});
   DrawProgress();
 }
@@ -175,15 +175,15 @@ void ConsoleView::PrintSummary(double seconds) {
   int succeeded = 0, failed = 0, aborted = 0;
   size_t images = 0;
   for (size_t row = 0; row < results_.size(); ++row) {
-    RowResult& result = results_[row];
-    if (result.status.empty()) {
-      result.status = kStatusAborted;
+    if (!results_[row]) {
+      results_[row] = RowResult{RowStatus::Aborted, "", {}};
       PrintLine("Aborted  " + PrintablePath(sources_[row]) + " (not started)", stdout);
     }
+    const RowResult& result = *results_[row];
     images += result.outputs.size();
-    if (result.status == kStatusSucceed)
+    if (result.status == RowStatus::Succeed)
       ++succeeded;
-    else if (result.status == kStatusFailed)
+    else if (result.status == RowStatus::Failed)
       ++failed;
     else
       ++aborted;
@@ -203,8 +203,8 @@ void ConsoleView::PrintSummary(double seconds) {
 bool ConsoleView::AllSucceeded() const {
   std::lock_guard lock(mutex_);
   if (reportFailed_) return false;
-  for (const RowResult& result : results_)
-    if (result.status != kStatusSucceed) return false;
+  for (const std::optional<RowResult>& result : results_)
+    if (!result || result->status != RowStatus::Succeed) return false;
   return true;
 }
 

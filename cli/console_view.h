@@ -49,7 +49,7 @@ class ConsoleView : public BatchView {
   void Record(const ReportRecord& record);
 
   std::vector<std::string> sources_;
-  std::vector<RowResult> results_;  // status "" until the row finishes
+  std::vector<std::optional<RowResult>> results_;  // empty until the row finishes
   std::vector<RowStart> starts_;
   size_t skipped_ = 0;
   ReportWriter* report_ = nullptr;

@@ -455,7 +455,7 @@ TEST_F(BatchRun, PagesBesideTheSourceOrInASubFolderPerFile) {
   ConversionSettings s = DefaultSettings(Out());
   s.mode = 0;
   RecordingView beside = Run({source}, s);
-  EXPECT_EQ(beside.results[0].status, kStatusSucceed) << beside.results[0].reason;
+  EXPECT_EQ(beside.results[0].status, RowStatus::Succeed) << beside.results[0].reason;
   for (const char* name : {"report_001.png", "report_002.png", "report_003.png"})
     EXPECT_TRUE(fs::exists(dir.Path() / "docs" / name)) << name;
   EXPECT_EQ(beside.results[0].outputs.size(), 3u);
@@ -466,7 +466,7 @@ TEST_F(BatchRun, PagesBesideTheSourceOrInASubFolderPerFile) {
   s.mode = 1;
   s.each = 1;
   RecordingView each = Run({source}, s);
-  EXPECT_EQ(each.results[0].status, kStatusSucceed);
+  EXPECT_EQ(each.results[0].status, RowStatus::Succeed);
   EXPECT_TRUE(fs::exists(Out("report/report_002.png")));
   EXPECT_TRUE(PageTmpIsEmpty());
 }
@@ -477,7 +477,7 @@ TEST_F(BatchRun, MergedTiffHoldsThePagesInOrder) {
   s.type = 1;
   s.multpage = 1;
   RecordingView view = Run({source}, s);
-  ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+  ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
   EXPECT_EQ(view.results[0].outputs, std::vector<std::string>{Out("report.tif")});
   for (int page = 0; page < 3; ++page) {
     const auto tif = test::PillowDecode(Out("report.tif"), page);
@@ -495,7 +495,7 @@ TEST_F(BatchRun, MergedTiffHoldsThePagesInOrder) {
   s.output = dir.File("blocked/");
   fs::create_directories(dir.File("blocked/report.tif/keep"));
   RecordingView blocked = Run({source}, s);
-  EXPECT_EQ(blocked.results[0].status, kStatusFailed);
+  EXPECT_EQ(blocked.results[0].status, RowStatus::Failed);
   EXPECT_NE(blocked.results[0].reason.find("report.tif"), std::string::npos)
       << blocked.results[0].reason;
   EXPECT_TRUE(blocked.results[0].outputs.empty());
@@ -523,7 +523,7 @@ TEST_F(BatchRun, MergedTiffIsStagedOnce) {
     };
   };
   RecordingView view = Run({source}, s);
-  ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+  ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_TRUE(seen.begin()->starts_with(".report.tif.")) << *seen.begin();
   EXPECT_EQ(test::PillowDecode(Out("report.tif"))->frames, 3);
@@ -553,17 +553,17 @@ TEST_F(BatchRun, FailuresAreReportedAndTheRunGoesOn) {
   std::ofstream(dir.File("blocker")) << "a file where a folder should be";
   ConversionSettings s = DefaultSettings(Out());
   RecordingView view = Run({none, partial, good}, s);
-  EXPECT_EQ(view.results[0].status, kStatusFailed);
+  EXPECT_EQ(view.results[0].status, RowStatus::Failed);
   EXPECT_EQ(view.results[0].reason, "The file produced no page");
-  EXPECT_EQ(view.results[1].status, kStatusFailed);
+  EXPECT_EQ(view.results[1].status, RowStatus::Failed);
   EXPECT_EQ(view.results[1].reason, "Error: /undefined in foo");
   EXPECT_EQ(view.results[1].outputs.size(), 2u) << "pages before the error are converted";
-  EXPECT_EQ(view.results[2].status, kStatusSucceed);
+  EXPECT_EQ(view.results[2].status, RowStatus::Succeed);
   EXPECT_EQ(view.progress, (std::vector<int>{33, 66, 100}));
 
   s.output = dir.File("blocker/sub/");
   RecordingView unwritable = Run({good}, s);
-  EXPECT_EQ(unwritable.results[0].status, kStatusFailed);
+  EXPECT_EQ(unwritable.results[0].status, RowStatus::Failed);
   EXPECT_NE(unwritable.results[0].reason.find("blocker"), std::string::npos)
       << unwritable.results[0].reason;
   EXPECT_TRUE(PageTmpIsEmpty());
@@ -574,15 +574,15 @@ TEST_F(BatchRun, SameNamesFromDifferentSourcesDoNotOverwriteEachOther) {
   const std::string second = Source("b/report.ps", "pages 2");
   ConversionSettings s = DefaultSettings(Out());
   RecordingView view = Run({first, second, first}, s, 2);
-  EXPECT_EQ(view.results[0].status, kStatusSucceed);
-  EXPECT_EQ(view.results[1].status, kStatusFailed);
+  EXPECT_EQ(view.results[0].status, RowStatus::Succeed);
+  EXPECT_EQ(view.results[1].status, RowStatus::Failed);
   EXPECT_NE(view.results[1].reason.find(first), std::string::npos) << view.results[1].reason;
-  EXPECT_EQ(view.results[2].status, kStatusSucceed) << "the same file again is no conflict";
+  EXPECT_EQ(view.results[2].status, RowStatus::Succeed) << "the same file again is no conflict";
   EXPECT_FALSE(fs::exists(Out("report_002.png")));
 
   s.each = 1;
   RecordingView separated = Run({first, second}, s);
-  EXPECT_EQ(separated.results[1].status, kStatusFailed) << "same sub-folder name, same files";
+  EXPECT_EQ(separated.results[1].status, RowStatus::Failed) << "same sub-folder name, same files";
 
   // Beside their sources, through a link to the same folder: still one folder.
   fs::create_directory_symlink(dir.Path() / "a", dir.Path() / "alias");
@@ -590,7 +590,7 @@ TEST_F(BatchRun, SameNamesFromDifferentSourcesDoNotOverwriteEachOther) {
   s.mode = 0;
   s.each = 0;
   RecordingView linked = Run({first, (dir.Path() / "alias" / "report.eps").string()}, s);
-  EXPECT_EQ(linked.results[1].status, kStatusFailed) << linked.results[1].reason;
+  EXPECT_EQ(linked.results[1].status, RowStatus::Failed) << linked.results[1].reason;
 }
 
 // Every file of a folder with its bytes, to show that a run left older outputs untouched.
@@ -620,7 +620,7 @@ TEST_F(BatchRun, StopDuringRenderingKeepsTheImagesWritten) {
     });
     renderer.onPage = {};
     const RowResult& result = view.results[0];
-    EXPECT_EQ(result.status, kStatusAborted);
+    EXPECT_EQ(result.status, RowStatus::Aborted);
     EXPECT_EQ(view.results.count(1), 0u) << "rows after the stop keep their status";
     EXPECT_EQ(view.runningStates.back(), false);
     EXPECT_TRUE(PageTmpIsEmpty());
@@ -655,7 +655,7 @@ TEST_F(BatchRun, StopEndsARenderingThatNeverFinishes) {
       }
     };
   });
-  EXPECT_EQ(view.results[0].status, kStatusAborted);
+  EXPECT_EQ(view.results[0].status, RowStatus::Aborted);
   EXPECT_TRUE(PageTmpIsEmpty());
   EXPECT_FALSE(fs::exists(Out("hang_001.png")));
 }
@@ -673,9 +673,9 @@ TEST_F(BatchRun, TimeoutKeepsThePagesCompleteByThen) {
     s.multpage = merged ? 1 : 0;
     RecordingView view = Run({hang, good}, s, 1, 1);
     const RowResult& result = view.results[0];
-    EXPECT_EQ(result.status, kStatusFailed);
+    EXPECT_EQ(result.status, RowStatus::Failed);
     EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
-    EXPECT_EQ(view.results[1].status, kStatusSucceed);
+    EXPECT_EQ(view.results[1].status, RowStatus::Succeed);
     if (merged) {
       EXPECT_TRUE(result.outputs.empty());
       EXPECT_NE(result.reason.find("2 pages rendered before the failure went nowhere"),
@@ -720,7 +720,7 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
         };
       };
       RecordingView view = Run({source}, s);
-      ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+      ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
       ASSERT_TRUE(firstConversion);
       if (overlap) {
         EXPECT_LT(*firstConversion, renderer.renderEnded) << "no page converted while rendering";
@@ -751,13 +751,13 @@ TEST_F(BatchRun, OutOfProcessesWaitsForOneOfItsOwn) {
   const std::string slow = Source("slow.ps", "pages 2 delay 150");
   const std::string starved = Source("starved.ps", "sleep 50 pages 1 noprocess");
   RecordingView view = Run({slow, starved}, DefaultSettings(Out()), 2);
-  EXPECT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
-  EXPECT_EQ(view.results[1].status, kStatusSucceed) << view.results[1].reason;
+  EXPECT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
+  EXPECT_EQ(view.results[1].status, RowStatus::Succeed) << view.results[1].reason;
   EXPECT_TRUE(fs::exists(Out("starved_001.png")));
 
   const std::string alone = Source("alone.ps", "pages 1 noprocess");
   view = Run({alone}, DefaultSettings(Out()));
-  EXPECT_EQ(view.results[0].status, kStatusFailed);
+  EXPECT_EQ(view.results[0].status, RowStatus::Failed);
   EXPECT_NE(view.results[0].reason.find("cannot start a child process"), std::string::npos)
       << view.results[0].reason;
 }
@@ -819,7 +819,7 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
     renderer.maxPageFiles = 0;
     renderer.holds = 0;
     RecordingView view = Run({source}, s);
-    ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+    ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
     EXPECT_EQ(view.results[0].outputs.size(), 10u);
     EXPECT_LE(renderer.maxPageFiles, static_cast<size_t>(threads) + 2);
     EXPECT_GT(renderer.holds, 0) << "the encoders were never behind: the case was not shown";
@@ -856,7 +856,7 @@ TEST_F(BatchRun, FilesShareOneThreadBudget) {
       };
     };
     RecordingView view = Run(sources, s, c.jobs);
-    for (int row = 0; row < 3; ++row) EXPECT_EQ(view.results[row].status, kStatusSucceed);
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(view.results[row].status, RowStatus::Succeed);
     EXPECT_LE(peak.load(), c.limit);
     if (c.limit > 1) {
       EXPECT_GT(peak.load(), 1);
@@ -930,13 +930,13 @@ TEST_F(BatchRun, AnInterpreterEndedDuringAPageLeavesOlderOutputsAlone) {
         s.type = merged ? 1 : 3;
         s.multpage = merged ? 1 : 0;
         const std::string source = Source("many.ps", "pages 3");
-        ASSERT_EQ(Run({source}, s).results[0].status, kStatusSucceed);
+        ASSERT_EQ(Run({source}, s).results[0].status, RowStatus::Succeed);
         const auto before = Snapshot(s.output);
 
         Source("many.ps", pacing + std::string(c.script));
         RecordingView view = Run({source}, s);
         const RowResult& result = view.results[0];
-        EXPECT_EQ(result.status, kStatusFailed);
+        EXPECT_EQ(result.status, RowStatus::Failed);
         EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
         EXPECT_EQ(Snapshot(s.output), before) << "older outputs changed, or files left behind";
         if (merged) {
@@ -1016,11 +1016,11 @@ TEST_F(BatchRun, MergedTiffReplacesOnlyFilesAndLinks) {
     RecordingView view = Run({source}, s);
     const RowResult& result = view.results[0];
     if (c.reason != nullptr) {
-      EXPECT_EQ(result.status, kStatusFailed);
+      EXPECT_EQ(result.status, RowStatus::Failed);
       EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
       EXPECT_EQ(fs::symlink_status(target).type(), before);
     } else {
-      EXPECT_EQ(result.status, kStatusSucceed) << result.reason;
+      EXPECT_EQ(result.status, RowStatus::Succeed) << result.reason;
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
       EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, c.mode);
       if (fs::exists(kept)) {
@@ -1041,7 +1041,7 @@ TEST_F(BatchRun, RendererThatCannotStartMakesNoPageFolder) {
   const std::string source = Source("report.ps", "pages 1");
   renderer.openFails = true;
   RecordingView view = Run({source}, DefaultSettings(Out()));
-  EXPECT_EQ(view.results[0].status, kStatusFailed);
+  EXPECT_EQ(view.results[0].status, RowStatus::Failed);
   EXPECT_EQ(view.results[0].reason, "The page renderer could not be started");
   EXPECT_EQ(renderer.tmpWasEmptyAtOpen, std::vector<bool>{true});
   EXPECT_TRUE(PageTmpIsEmpty());
@@ -1056,7 +1056,7 @@ TEST_F(BatchRun, TimeoutCoversConversionToo) {
   s.type = 9;
   RecordingView view = Run({source}, s, 1, 1);
   const RowResult& result = view.results[0];
-  EXPECT_EQ(result.status, kStatusFailed);
+  EXPECT_EQ(result.status, RowStatus::Failed);
   EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
   EXPECT_FALSE(result.outputs.empty()) << "the time should run out during conversion";
   EXPECT_LT(result.outputs.size(), 200u);
@@ -1088,7 +1088,7 @@ TEST_F(BatchRun, TimeoutHoldsWithManyConversionsAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     RecordingView view = Run({source}, s, 8, 1);
     const RowResult& result = view.results[0];
-    EXPECT_EQ(result.status, kStatusFailed);
+    EXPECT_EQ(result.status, RowStatus::Failed);
     EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
     ASSERT_FALSE(begun.empty());
     // The limit, the second after it, and room for a busy machine between the check and the
@@ -1130,8 +1130,8 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>(4, MemoryBudget::kInterpreterFloor));
   EXPECT_EQ(renderer.maxActive, 2) << "two caps of 256 MiB fit in 600 MiB, not three";
   for (int row = 0; row < 4; ++row) {
-    EXPECT_EQ(roomy.results[row].status, kStatusSucceed);
-    EXPECT_EQ(tight.results[row].status, kStatusSucceed) << tight.results[row].reason;
+    EXPECT_EQ(roomy.results[row].status, RowStatus::Succeed);
+    EXPECT_EQ(tight.results[row].status, RowStatus::Succeed) << tight.results[row].reason;
   }
 
   // One file with four jobs allowed: its interpreter gets all the interpreters may have.
@@ -1140,7 +1140,7 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
   EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>{1536 * MiB});
 
   RecordingView tiny = Run({sources[0]}, s, 1, 0, {}, 100 * MiB);
-  EXPECT_EQ(tiny.results[0].status, kStatusFailed);
+  EXPECT_EQ(tiny.results[0].status, RowStatus::Failed);
   EXPECT_NE(tiny.results[0].reason.find("more than the 100 MiB"), std::string::npos)
       << tiny.results[0].reason;
   EXPECT_TRUE(PageTmpIsEmpty());
@@ -1319,7 +1319,7 @@ TEST_F(BatchRun, OutputsStopShortOfFillingTheirDisk) {
   s.type = 2;  // BMP
   RecordingView view = Run({source}, s);
   const RowResult& result = view.results[0];
-  EXPECT_EQ(result.status, kStatusFailed);
+  EXPECT_EQ(result.status, RowStatus::Failed);
   EXPECT_NE(result.reason.find("the disk holding " + mount), std::string::npos) << result.reason;
   EXPECT_NE(result.reason.find("is nearly full ("), std::string::npos) << result.reason;
   EXPECT_GE(result.outputs.size(), 1u);
@@ -1364,7 +1364,7 @@ TEST_F(RealInterpreter, PagesOnAFullDiskLeaveEarlierImagesAlone) {
     s.type = merged ? 1 : 3;
     s.multpage = merged ? 1 : 0;
     s.output = Out(merged ? "merged/" : "pages/");
-    ASSERT_EQ(RunReal({source}, s).results[0].status, kStatusSucceed);
+    ASSERT_EQ(RunReal({source}, s).results[0].status, RowStatus::Succeed);
     const auto before = Snapshot(s.output);
     ASSERT_EQ(before.size(), merged ? 1u : 4u);
 
@@ -1373,7 +1373,7 @@ TEST_F(RealInterpreter, PagesOnAFullDiskLeaveEarlierImagesAlone) {
     setenv("TMPDIR", small.c_str(), 1);
     RecordingView second = RunReal({source}, s);
     setenv("TMPDIR", pageTmp().c_str(), 1);
-    EXPECT_EQ(second.results[0].status, kStatusFailed);
+    EXPECT_EQ(second.results[0].status, RowStatus::Failed);
     EXPECT_FALSE(second.results[0].reason.empty());
     EXPECT_EQ(Snapshot(s.output), before) << second.results[0].reason;
     EXPECT_TRUE(fs::is_empty(small));
@@ -1388,7 +1388,7 @@ TEST_F(RealInterpreter, MemoryBombsFailWithinTheRunsBudget) {
       Source("bomb2.ps", "%!PS\n/d 10 dict def 0 { d 1 index 65536 string put 1 add } loop\n")};
   RecordingView view = RunReal({bombs[0], bombs[1]}, DefaultSettings(Out()), 2, 768 << 20);
   for (int row = 0; row < 2; ++row) {
-    EXPECT_EQ(view.results[row].status, kStatusFailed);
+    EXPECT_EQ(view.results[row].status, RowStatus::Failed);
     EXPECT_EQ(view.results[row].reason.rfind("the interpreter reported: Error: /VMerror", 0), 0u)
         << view.results[row].reason;
   }
@@ -1462,7 +1462,7 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
         };
       };
       RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
-      ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+      ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
       EXPECT_EQ(view.results[0].outputs.size(), merged ? 1u : 40u);
       if (overlap) {
         EXPECT_LT(firstConversion, watched.renderEnded) << "no page converted while rendering";
@@ -1506,7 +1506,7 @@ TEST_F(RealInterpreter, SourceNamesThatAreNotTextKeepThePipeline) {
       };
     };
     RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
-    ASSERT_EQ(view.results[0].status, kStatusSucceed) << view.results[0].reason;
+    ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
     ASSERT_EQ(view.results[0].outputs.size(), 12u);
     EXPECT_EQ(view.results[0].outputs[11], Out(name + "_012.png"));
     EXPECT_NEAR(test::PillowDecode(Out(name + "_012.png"))->pixels[0], 240, 1);
@@ -1559,7 +1559,7 @@ TEST_F(RealInterpreter, StatefulDocumentsGiveThePagesOfOneRun) {
     for (size_t i = 0; i < documents.size(); ++i) {
       const test::StatefulDocument& document = documents[i];
       SCOPED_TRACE(document.name);
-      ASSERT_EQ(results[i].status, kStatusSucceed) << results[i].reason;
+      ASSERT_EQ(results[i].status, RowStatus::Succeed) << results[i].reason;
       const std::vector<std::string> images =
           mode.merged ? std::vector<std::string>{s.output + document.stem + ".tif"}
                       : test::ImagesOf(document, s.output, ".png");

@@ -23,7 +23,7 @@ class PrintingView : public BatchView {
   void SetRowStatus(int, const std::string&) override {}
   void RowFinished(int row, const RowResult& result) override {
     std::lock_guard lock(mutex_);
-    std::printf("%s %s: %s\n", result.status.c_str(), rows_[static_cast<size_t>(row)].c_str(),
+    std::printf("%s %s: %s\n", StatusText(result.status), rows_[static_cast<size_t>(row)].c_str(),
                 result.reason.c_str());
   }
   void SelectRow(int) override {}

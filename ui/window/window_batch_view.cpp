@@ -12,7 +12,7 @@ void WindowBatchView::SetRowStatus(int row, const std::string& status) {
 }
 
 void WindowBatchView::RowFinished(int row, const RowResult& result) {
-  emit rowFinished(row, QString::fromStdString(result.status),
+  emit rowFinished(row, QString::fromLatin1(StatusText(result.status)),
                    QString::fromStdString(result.reason), static_cast<int>(result.outputs.size()));
 }
 
