@@ -57,6 +57,7 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   LookUp(handle, "RendererSetMemoryLimit", &renderer->setMemoryLimit_, nullptr);
   LookUp(handle, "RendererPause", &renderer->pause_, nullptr);
   LookUp(handle, "RendererProtections", &renderer->protections_, nullptr);
+  LookUp(handle, "RendererSetPageListener", &renderer->setPageListener_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";
@@ -64,6 +65,47 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   }
   renderer->close_(probe);
   return renderer;
+}
+
+bool RendererLibrary::Render(int handle, const std::string& psPath, const std::string& pattern,
+                             int xDpi, int yDpi) {
+  const int result = RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi);
+  std::lock_guard lock(mutex_);
+  lackedProcess_[handle] = result == TAVRINX_RENDER_NO_PROCESS;
+  return result == TAVRINX_RENDER_SUCCEEDED;
+}
+
+void RendererLibrary::Close(int handle) {
+  close_(handle);
+  std::lock_guard lock(mutex_);
+  listeners_.erase(handle);
+  lackedProcess_.erase(handle);
+}
+
+bool RendererLibrary::SetPageListener(int handle, PageListener listener) {
+  if (setPageListener_ == nullptr) return false;
+  if (!listener) {
+    setPageListener_(handle, nullptr, nullptr);
+    std::lock_guard lock(mutex_);
+    listeners_.erase(handle);
+    return true;
+  }
+  auto owned = std::make_unique<PageListener>(std::move(listener));
+  PageListener* context = owned.get();
+  {
+    std::lock_guard lock(mutex_);
+    listeners_[handle] = std::move(owned);
+  }
+  setPageListener_(
+      handle, [](void* self, const char* page) { (*static_cast<PageListener*>(self))(page); },
+      context);
+  return true;
+}
+
+bool RendererLibrary::LackedProcess(int handle) {
+  std::lock_guard lock(mutex_);
+  const auto it = lackedProcess_.find(handle);
+  return it != lackedProcess_.end() && it->second;
 }
 
 std::string RendererLibrary::LastError(int handle) {

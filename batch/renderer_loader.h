@@ -3,7 +3,9 @@
 // the full path, so no other copy is picked up) and looks up its entry points by name. The
 // loaded library is a PageRenderer for the batch driver.
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -21,9 +23,10 @@ class RendererLibrary : public PageRenderer {
  public:
   // Loads libtavrinx.so from `folder` (empty: the program's folder, AppPaths::ModuleFilePath),
   // finds RendererOpen, RenderToBitmaps, RendererClose and RendererAbort (required) and
-  // RendererLastError, RendererSetMemoryLimit and RendererPause (optional: without them a
-  // failure has no interpreter text, the interpreter keeps the plug-in's own memory cap, and it
-  // cannot be held while the pages it wrote wait to be converted), and checks that the
+  // RendererLastError, RendererSetMemoryLimit, RendererPause and RendererSetPageListener
+  // (optional: without them a failure has no interpreter text, the interpreter keeps the
+  // plug-in's own memory cap, it cannot be held while the pages it wrote wait to be converted,
+  // and its pages are found by looking into their folder), and checks that the
   // renderer can open a handle (that is, that gs can be found). On failure: nullptr, `message` gets
   // kRendererLoadFailedMessage and `detail` (when given) what exactly was missing.
   static std::unique_ptr<RendererLibrary> Load(std::string* message, std::string* detail = nullptr,
@@ -37,10 +40,8 @@ class RendererLibrary : public PageRenderer {
   // PageRenderer.
   int Open() override { return open_(); }
   bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
-              int yDpi) override {
-    return RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi) == TAVRINX_RENDER_SUCCEEDED;
-  }
-  void Close(int handle) override { close_(handle); }
+              int yDpi) override;
+  void Close(int handle) override;
   void Abort(int handle) override { abort_(handle); }
   std::string LastError(int handle) override;
   void SetMemoryLimit(int handle, uint64_t bytes) override {
@@ -49,6 +50,8 @@ class RendererLibrary : public PageRenderer {
   void Pause(int handle, bool paused) override {
     if (pause_ != nullptr) pause_(handle, paused ? 1 : 0);
   }
+  bool SetPageListener(int handle, PageListener listener) override;
+  bool LackedProcess(int handle) override;
   // The plug-in's line on what confines its interpreter, and whether every protection is
   // active; "" (and false) for a plug-in that does not say.
   std::string Protections(bool* allActive) const;
@@ -78,6 +81,12 @@ class RendererLibrary : public PageRenderer {
   RendererSetMemoryLimitFn setMemoryLimit_ = nullptr;
   RendererPauseFn pause_ = nullptr;
   RendererProtectionsFn protections_ = nullptr;
+  RendererSetPageListenerFn setPageListener_ = nullptr;
+
+  std::mutex mutex_;
+  // The listener of each handle that has one: the plug-in holds a pointer to it.
+  std::map<int, std::unique_ptr<PageListener>> listeners_;
+  std::map<int, bool> lackedProcess_;  // the last rendering found no process
 };
 
 }  // namespace orvalis

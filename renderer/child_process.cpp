@@ -190,7 +190,9 @@ std::vector<char*> PointerArray(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, std::string* error) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, std::string* error,
+                                                  bool* outOfProcesses) {
+  if (outOfProcesses != nullptr) *outOfProcesses = false;
   auto fail = [&](const std::string& what) {
     if (error != nullptr) *error = what;
     return nullptr;
@@ -236,8 +238,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const SpawnRequest& request, s
   ruleset.Reset();
   outputWrite.Reset();
   statusWrite.Reset();
-  if (pid < 0)
+  if (pid < 0) {
+    if (outOfProcesses != nullptr) *outOfProcesses = forkError == EAGAIN;
     return fail(std::string("cannot start a child process: ") + std::strerror(forkError));
+  }
   ::setpgid(pid, pid);  // also done by the child; whichever runs first wins the race
 
   // The status pipe closes on a successful exec; otherwise the child reports the failed step.

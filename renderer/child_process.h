@@ -43,8 +43,11 @@ class ChildProcess {
  public:
   // Starts the program with standard input from /dev/null. Core dumps are off in the child, and
   // the child is killed when the thread that started it ends. nullptr with the reason in `error`
-  // when the program cannot be started (the exec failure of the child included).
-  static std::unique_ptr<ChildProcess> Start(const SpawnRequest& request, std::string* error);
+  // when the program cannot be started (the exec failure of the child included);
+  // `outOfProcesses` (when given) is then set when the reason was the limit on the user's
+  // processes, which lifts once another of them ends.
+  static std::unique_ptr<ChildProcess> Start(const SpawnRequest& request, std::string* error,
+                                             bool* outOfProcesses = nullptr);
 
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;

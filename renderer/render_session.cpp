@@ -23,6 +23,7 @@
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
 #include "renderer/interpreter_sandbox.h"
+#include "renderer/page_reporter.h"
 #include "renderer/tavrinx.h"
 
 extern char** environ;
@@ -80,17 +81,6 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch) {
 
 // Longest file name the file systems we write to take (NAME_MAX on Linux).
 constexpr size_t kMaxNameBytes = 255;
-
-// The file name of page `page` made from an escaped pattern (a printf format with one page
-// number and doubled '%'), as the interpreter makes it.
-std::string PageName(const std::string& escapedPattern, int page) {
-  const int length = std::snprintf(nullptr, 0, escapedPattern.c_str(), page);
-  if (length <= 0) return {};
-  std::string name(static_cast<size_t>(length) + 1, '\0');
-  std::snprintf(name.data(), name.size(), escapedPattern.c_str(), page);
-  name.pop_back();
-  return name;
-}
 
 // The longest page name the pattern can give: the page number grows past three digits, up to
 // the largest number the interpreter counts to.
@@ -315,14 +305,15 @@ void Terminate(ChildProcess& child) {
   child.SignalGroup(SIGCONT);
 }
 
-// Follows the child until it ends: collects its output, and on a wake-up from Abort, when the
-// disk of the pages runs short of space or files, or when the document creates more temporary
-// files than it may, ends its process group (SIGTERM, then SIGKILL after the grace). Leaves the
-// ended child unreaped; `diskFull` gets what was left on the disk, and `tooManyFiles` is set
-// when the document went past the cap on its temporary files.
+// Follows the child until it ends: collects its output, reports the pages it finishes (when
+// `pages` is given), and on a wake-up from Abort, when the disk of the pages runs short of
+// space or files, or when the document creates more temporary files than it may, ends its
+// process group (SIGTERM, then SIGKILL after the grace). Leaves the ended child unreaped;
+// `diskFull` gets what was left on the disk, and `tooManyFiles` is set when the document went
+// past the cap on its temporary files.
 void FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, FreeSpaceGuard& space,
-                 FileCreationCounter& files, bool* stopped, std::string* diskFull,
-                 bool* tooManyFiles) {
+                 FileCreationCounter& files, PageReporter* pages, bool* stopped,
+                 std::string* diskFull, bool* tooManyFiles) {
   bool outputOpen = true;
   bool killed = false;
   Clock::time_point killAt{};
@@ -332,20 +323,24 @@ void FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Fre
       *diskFull = space.Exhausted();
       *tooManyFiles = files.Drain() > RenderSession::kMaxScratchFiles;
       if (!diskFull->empty() || *tooManyFiles) {
+        // The page being written is cut short by the end: the caller never gets it.
+        if (pages != nullptr) pages->Withhold();
         Terminate(child);
         killAt = Clock::now() + RenderSession::kKillGrace;
       }
     }
-    pollfd fds[3] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0},
+    pollfd fds[4] = {{outputOpen ? child.OutputFd() : -1, POLLIN, 0},
                      {wakeFd, POLLIN, 0},
-                     {ending ? -1 : files.Fd(), POLLIN, 0}};
+                     {ending ? -1 : files.Fd(), POLLIN, 0},
+                     {pages != nullptr ? pages->Fd() : -1, POLLIN, 0}};
     int timeout = outputOpen ? 50 : 5;
     if (ending && !killed) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(killAt - Clock::now());
       timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, timeout));
     }
-    ::poll(fds, 3, timeout);
+    ::poll(fds, 4, timeout);
+    if ((fds[3].revents & POLLIN) != 0) pages->Drain();
     if ((fds[1].revents & POLLIN) != 0) {
       uint64_t count = 0;
       [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
@@ -364,6 +359,8 @@ void FollowChild(ChildProcess& child, int wakeFd, InterpreterOutput& output, Fre
     }
     if (child.HasExited()) {
       if (outputOpen) DrainOutput(child.OutputFd(), output);
+      // The files of an ended process are closed before it is seen to end.
+      if (pages != nullptr) pages->Drain();
       break;
     }
   }
@@ -487,10 +484,26 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
       kernel, {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, &error);
   if (!sandbox) return {TAVRINX_RENDER_FAILED, "cannot confine the interpreter: " + error};
   request.confinement = sandbox->ForChild();
+  RendererPageListener listener = nullptr;
+  void* listenerContext = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    listener = listener_;
+    listenerContext = listenerContext_;
+  }
+  // Watched before the interpreter starts, so that no page it finishes goes unreported.
+  std::unique_ptr<PageReporter> pages;
+  if (listener != nullptr) {
+    pages = PageReporter::Start(plainNames ? scratch->Path() : outputPattern.parent_path().string(),
+                                plainNames ? gsPattern : fs::path(*escaped).filename().string(),
+                                *escaped, kFileSizeLimit, listener, listenerContext, &error);
+    if (!pages) return {TAVRINX_RENDER_FAILED, error};
+  }
   // Watched before the interpreter starts, so that no file it creates goes uncounted.
   FileCreationCounter files(scratch->Path());
-  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error);
-  if (!child) return {TAVRINX_RENDER_FAILED, error};
+  bool outOfProcesses = false;
+  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error, &outOfProcesses);
+  if (!child) return {outOfProcesses ? TAVRINX_RENDER_NO_PROCESS : TAVRINX_RENDER_FAILED, error};
   {
     std::lock_guard lock(mutex_);
     childGroup_ = child->Pid();
@@ -502,7 +515,8 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   bool stopped = false;
   std::string diskFull;
   bool tooManyFiles = false;
-  FollowChild(*child, wakeFd, output, space, files, &stopped, &diskFull, &tooManyFiles);
+  FollowChild(*child, wakeFd, output, space, files, pages.get(), &stopped, &diskFull,
+              &tooManyFiles);
   {
     // No signal from Pause may reach the group once its id can be reused.
     std::lock_guard lock(mutex_);
@@ -512,8 +526,8 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (plainNames) MovePlainPages(scratch->Path(), *escaped);
   if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (!diskFull.empty() || tooManyFiles) {
-    // The pages before the one being written are whole and stay.
-    RemoveNewestPage(outputPattern.parent_path());
+    // The pages before the one being written are whole and stay (a listener never got it).
+    if (!pages) RemoveNewestPage(outputPattern.parent_path());
     return {TAVRINX_RENDER_FAILED, tooManyFiles
                                        ? TooManyFilesMessage()
                                        : DiskFullMessage(outputPattern.parent_path(), diskFull)};
@@ -522,8 +536,9 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
     // The pages before the big one are whole and stay. Without a cut page, the document wrote
     // a file of that size into its temporary folder.
-    if (RemoveCutPages(outputPattern.parent_path()))
-      return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
+    const bool pageCut =
+        pages ? pages->CutAtSizeLimit() : RemoveCutPages(outputPattern.parent_path());
+    if (pageCut) return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
     return {TAVRINX_RENDER_FAILED, "the document tried to write a file larger than " +
                                        std::to_string(kFileSizeLimit >> 20) +
                                        " MiB and was stopped"};

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "renderer/kernel_protections.h"
+#include "renderer/tavrinx.h"
 
 namespace orvalis::renderer {
 
@@ -65,6 +66,13 @@ class RenderSession {
   void SetAddressSpaceLimit(uint64_t bytes) {
     addressSpaceLimit_ = std::max(bytes, kMinAddressSpace);
   }
+  // Reports each page file later renderings finish to `listener` (RendererSetPageListener);
+  // nullptr stops the reports.
+  void SetPageListener(RendererPageListener listener, void* context) {
+    std::lock_guard lock(mutex_);
+    listener_ = listener;
+    listenerContext_ = context;
+  }
   // The reason of the last failure or stop; "" after a success.
   const char* LastError() const { return lastError_.c_str(); }
 
@@ -102,6 +110,8 @@ class RenderSession {
   pid_t childGroup_ = 0;  // the running interpreter's process group until it is reaped, or 0
   bool paused_ = false;
   std::string lastError_;
+  RendererPageListener listener_ = nullptr;
+  void* listenerContext_ = nullptr;
 #ifdef ORVALIS_INTERPRETER_TEST_HOOK
   TestHook testHook_;
 #endif

@@ -96,6 +96,12 @@ TAVRINX_EXPORT void RendererPause(int handle, int paused) {
     session->Pause(paused != 0);
 }
 
+TAVRINX_EXPORT void RendererSetPageListener(int handle, RendererPageListener listener,
+                                            void* context) {
+  if (const std::shared_ptr<RenderSession> session = Sessions().Find(handle))
+    session->SetPageListener(listener, context);
+}
+
 TAVRINX_EXPORT const char* RendererLastError(int handle) {
   const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;

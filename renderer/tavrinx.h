@@ -15,9 +15,9 @@
  * Usage for one source file: RendererOpen, RenderToBitmaps once, RendererClose. The program
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
- * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause and
- * RendererProtections are optional. All strings are NUL-terminated bytes (UTF-8 file names pass
- * through unchanged). */
+ * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause,
+ * RendererSetPageListener and RendererProtections are optional. All strings are NUL-terminated
+ * bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,6 +29,9 @@ extern "C" {
 #define TAVRINX_RENDER_SUCCEEDED 1  /* gs ended normally; every page is written */
 #define TAVRINX_RENDER_FAILED 0     /* gs failed (pages before the failure may be there) */
 #define TAVRINX_RENDER_ABORTED (-1) /* RendererAbort or RendererClose ended the rendering */
+/* No process could be started for the interpreter: the limit on the user's processes is
+ * reached. Nothing was rendered; the same call may succeed once another process has ended. */
+#define TAVRINX_RENDER_NO_PROCESS (-2)
 
 /* Opens a renderer handle. Returns a handle greater than 0, or 0 when the interpreter (gs, searched
  * on PATH, absolute entries only) cannot be found. */
@@ -41,9 +44,9 @@ TAVRINX_EXPORT int RendererOpen(void);
  * pattern is taken literally. The folder of the pattern must exist. Resolutions are clamped to
  * 72..600 dots per inch. Blocks until the interpreter has ended.
  * Returns TAVRINX_RENDER_SUCCEEDED, TAVRINX_RENDER_FAILED (with the reason in RendererLastError;
- * also for an invalid handle, a missing file or a pattern without a page number) or
- * TAVRINX_RENDER_ABORTED. One rendering at a time per handle: a second call while one runs
- * fails. */
+ * also for an invalid handle, a missing file or a pattern without a page number),
+ * TAVRINX_RENDER_ABORTED, or TAVRINX_RENDER_NO_PROCESS (with the reason too). One rendering at a
+ * time per handle: a second call while one runs fails. */
 TAVRINX_EXPORT int RenderToBitmaps(int handle, const char* psPath, const char* outputPattern,
                                    int xdpi, int ydpi);
 
@@ -73,6 +76,19 @@ TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes)
  * ends whether held or not; a new rendering starts running. Unknown handles are ignored. */
 TAVRINX_EXPORT void RendererPause(int handle, int paused);
 
+/* Optional: reports the pages of this handle's later renderings as they are finished. During
+ * RenderToBitmaps, on the thread running it, listener(context, path) is called once for each
+ * page file the interpreter has finished writing (closed), in the order it closed them (page
+ * order), with the page's path as the pattern names it; every call comes before
+ * RenderToBitmaps returns. A page the renderer cut short itself (at the file-size limit, or
+ * when it ended the interpreter for lack of disk space or files) is removed, not reported, as
+ * without a listener; one that RendererAbort or RendererClose cut short is reported, and the
+ * caller checks it. From the call on, the file belongs to the caller: the renderer never opens,
+ * renames or removes it again. NULL stops the reports. Unknown handles are ignored. */
+TAVRINX_EXPORT void RendererSetPageListener(int handle,
+                                            void (*listener)(void* context, const char* pagePath),
+                                            void* context);
+
 /* Optional: which protections hold the interpreter on this machine, one line of text:
  * "active: -dSAFER, ..., empty network namespace", followed by "; missing: ..." when the kernel
  * lacks some of them (renderings then run with the others). *allActive (when not NULL) is set
@@ -88,6 +104,8 @@ typedef const char* (*RendererLastErrorFn)(int);
 typedef void (*RendererSetMemoryLimitFn)(int, unsigned long long);
 typedef void (*RendererPauseFn)(int, int);
 typedef const char* (*RendererProtectionsFn)(int*);
+typedef void (*RendererPageListener)(void* context, const char* pagePath);
+typedef void (*RendererSetPageListenerFn)(int, RendererPageListener, void*);
 
 #ifdef __cplusplus
 }

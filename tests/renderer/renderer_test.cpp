@@ -3,7 +3,10 @@
 // documents that try to reach the user's files.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -248,6 +251,109 @@ TEST_F(RendererTest, PipesDevicesLongNamesAndOversizedPagesFailAtOnceWithAReason
   EXPECT_NE(tempError.find("tried to write a file larger than 256 MiB"), std::string::npos)
       << tempError;
   EXPECT_TRUE(Entries(dir_.Path() / "temp-pages").empty());
+}
+
+// What a listener was told: each page's path, whether it was whole then, and when.
+struct PageReports {
+  std::vector<std::string> paths;
+  std::vector<bool> whole;
+  std::vector<Clock::time_point> times;
+};
+
+// Each finished page is reported once, in page order, whole, under the name the pattern gives
+// it, and before the rendering returns; NumCopies pages are pages like any other.
+TEST_F(RendererTest, AListenerHearsOfEachPageOnceInOrder) {
+  const fs::path pages = dir_.Path() / "pages";
+  fs::create_directory(pages);
+  WriteText(dir_.Path() / "doc.ps", Document(4));
+  WriteText(dir_.Path() / "copies.ps",
+            "%!PS\n<< /NumCopies 3 /PageSize [144 72] >> setpagedevice\n"
+            "0 0 144 72 rectfill showpage\n");
+  for (const auto& [source, count] : {std::pair{"doc.ps", 4}, {"copies.ps", 3}}) {
+    SCOPED_TRACE(source);
+    fs::remove_all(pages);
+    fs::create_directory(pages);
+    PageReports reports;
+    const int handle = library_->Open();
+    ASSERT_GT(handle, 0);
+    ASSERT_TRUE(library_->SetPageListener(handle, [&](const std::string& page) {
+      reports.paths.push_back(page);
+      reports.whole.push_back(test::PillowDecode(page).has_value());
+      reports.times.push_back(Clock::now());
+    }));
+    const int result = library_->RenderToBitmaps(handle, dir_.File(source),
+                                                 (pages / "d_%03d.bmp").string(), 72, 72);
+    const Clock::time_point returned = Clock::now();
+    library_->Close(handle);
+    ASSERT_EQ(result, TAVRINX_RENDER_SUCCEEDED);
+    ASSERT_EQ(reports.paths.size(), static_cast<size_t>(count));
+    for (int k = 1; k <= count; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "d_%03d.bmp", k);
+      EXPECT_EQ(reports.paths[k - 1], (pages / name).string());
+      EXPECT_TRUE(reports.whole[k - 1]) << name;
+      EXPECT_LE(reports.times[k - 1], returned);
+    }
+    EXPECT_EQ(Entries(pages).size(), static_cast<size_t>(count)) << "reported pages stay";
+  }
+}
+
+// A page folder whose name is not text (a byte 0xE9) has its pages written under plain names
+// and renamed: each is renamed and reported as soon as it is finished, while the interpreter
+// goes on, not when it ends; a stop then leaves the pages reported where they are.
+TEST_F(RendererTest, PagesUnderNamesThatAreNotTextAreReportedAsTheyAreFinished) {
+  const fs::path pages = dir_.Path() / "caf\xe9";
+  fs::create_directory(pages);
+  // One page, then a loop that runs until the rendering is stopped.
+  WriteText(dir_.Path() / "slow.ps", Document(1) + "{ 1 pop } loop\n");
+  const int handle = library_->Open();
+  ASSERT_GT(handle, 0);
+  std::vector<std::string> reported;
+  std::vector<bool> existed;
+  std::thread stopper;
+  ASSERT_TRUE(library_->SetPageListener(handle, [&](const std::string& page) {
+    reported.push_back(page);
+    existed.push_back(fs::exists(page));
+    stopper = std::thread([handle] { library_->Abort(handle); });
+  }));
+  const int result = library_->RenderToBitmaps(handle, dir_.File("slow.ps"),
+                                               (pages / "r\xe9_%03d.bmp").string(), 72, 72);
+  if (stopper.joinable()) stopper.join();
+  library_->Close(handle);
+  EXPECT_EQ(result, TAVRINX_RENDER_ABORTED) << "the page was reported only once the loop ended";
+  ASSERT_EQ(reported, std::vector<std::string>{(pages / "r\xe9_001.bmp").string()});
+  EXPECT_TRUE(existed[0]);
+  EXPECT_EQ(Entries(pages), std::vector<std::string>{"r\xe9_001.bmp"});
+}
+
+// A rendering that finds no process to start (the user's limit on processes) says so apart
+// from a failure: the caller may wait for one of its own and try again. The limit holds only
+// for a user without the right to pass it, so the rendering runs as "nobody" in a child.
+TEST_F(RendererTest, NoProcessLeftIsToldApartFromAFailure) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to become another user to meet the limit";
+  fs::permissions(dir_.Path(), fs::perms::all);
+  WriteText(dir_.Path() / "one.ps", Document(1));
+  fs::permissions(dir_.Path() / "one.ps", fs::perms::all);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit none{0, 0};
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::setrlimit(RLIMIT_NPROC, &none) != 0)
+      ::_exit(90);
+    const int handle = library_->Open();
+    const int result =
+        library_->RenderToBitmaps(handle, dir_.File("one.ps"), dir_.File("n_%03d.bmp"), 72, 72);
+    const std::string error = library_->LastError(handle);
+    ::_exit(result == TAVRINX_RENDER_NO_PROCESS &&
+                    error.find("cannot start a child process") != std::string::npos
+                ? 0
+                : 91);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(dir_.File("n_001.bmp")));
 }
 
 TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
