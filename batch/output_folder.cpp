@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "platform/file_replace.h"
 #include "platform/paths.h"
 
 namespace orvalis {
@@ -70,6 +71,8 @@ OutputFolders::Use OutputFolders::Acquire(const std::string& folder) {
     use.error = "Cannot create the folder " + folder + FolderProblem(folder, ec);
     return use;
   }
+  // What a killed run left half-written here goes the first time this run writes here.
+  if (cleaned_.insert(folder).second) RemoveAbandonedReplacements(folder);
   ++users_[folder];
   use.ready = true;
   return use;

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -28,7 +29,8 @@ std::string FolderProblem(const std::string& folder, const std::error_code& erro
 
 // The output folders a run writes into, made when the first file needs one. A folder the run
 // made is removed again when the last file using it is done with it, when that file asks for it
-// (its output went nowhere) and the folder is empty.
+// (its output went nowhere) and the folder is empty. The first time the run writes into a
+// folder, the temporaries a killed run left there are removed (RemoveAbandonedReplacements).
 class OutputFolders {
  public:
   struct Use {
@@ -44,6 +46,7 @@ class OutputFolders {
  private:
   std::mutex mutex_;
   std::map<std::string, int> users_;
+  std::set<std::string> cleaned_;  // folders cleared of abandoned temporaries this run
 };
 
 }  // namespace orvalis

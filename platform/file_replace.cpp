@@ -1,11 +1,15 @@
 #include "platform/file_replace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -36,6 +40,19 @@ std::string TemporaryNameFor(const fs::path& finalPath, std::mt19937_64& random)
   std::string name = ".";
   name.append(base).append(".").append(suffix).append(kEnding);
   return (finalPath.parent_path() / name).string();
+}
+
+// ".<name>.<6 letters or digits>.part", as TemporaryNameFor makes them.
+bool LooksLikeTemporary(std::string_view name) {
+  constexpr std::string_view kEnding = ".part";
+  constexpr size_t kSuffix = 6;
+  if (name.size() < 2 + 1 + kSuffix + kEnding.size() || name.front() != '.' ||
+      !name.ends_with(kEnding))
+    return false;
+  const std::string_view suffix = name.substr(name.size() - kEnding.size() - kSuffix, kSuffix);
+  return name[name.size() - kEnding.size() - kSuffix - 1] == '.' &&
+         std::all_of(suffix.begin(), suffix.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
 // Follows symbolic links (at most a few levels, so a loop cannot hang) to the file they name.
@@ -111,6 +128,40 @@ bool RenameIntoPlace(const std::string& tempPath, const std::string& target,
 
 }  // namespace
 
+std::vector<std::string> RemoveAbandonedReplacements(const std::string& folder) {
+  constexpr time_t kQuietSeconds = 60;
+  std::vector<std::string> removed;
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return removed;
+  DIR* dir = ::fdopendir(::dup(dirFd));
+  if (dir == nullptr) {
+    ::close(dirFd);
+    return removed;
+  }
+  const time_t now = ::time(nullptr);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!LooksLikeTemporary(name)) continue;
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {};
+    struct stat named {};
+    // Ours, a plain file, quiet for a while, and nobody's lock on it: then, once locked, still
+    // the file under that name.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
+        now - opened.st_mtime >= kQuietSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+        ::unlinkat(dirFd, name.c_str(), 0) == 0) {
+      removed.push_back((fs::path(folder) / name).string());
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+  ::close(dirFd);
+  return removed;
+}
+
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
 }
@@ -140,7 +191,9 @@ std::unique_ptr<ReplacementFile> ReplacementFile::Open(const std::string& finalP
       *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);
       return nullptr;
     }
+    // Locked while it exists: its lock tells a live writer's temporary from an abandoned one.
     // It stays private until it is put in place, where it takes the mode the rules give it.
+    ::flock(fd, LOCK_EX);
     std::FILE* file = ::fdopen(fd, "w+b");
     if (file == nullptr) {
       *error = "Cannot create " + Quoted(finalPath) + ": " + std::strerror(errno);

@@ -19,11 +19,15 @@
 //   and renames it over the final name, then makes the rename durable. On any failure the file
 //   under the final name is untouched, the temporary is removed, and the error says what failed.
 // - Dropped without Commit, the temporary is removed.
+// - The temporary is locked (flock) for as long as it exists, so that one left by a process
+//   that was killed (its lock went with it) can be told from one being written, and removed
+//   (RemoveAbandonedReplacements).
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvalis {
 
@@ -72,6 +76,12 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
 // bits, a durable rename. False with the reason; `tempPath` is then left for the caller.
 bool PutInPlace(const std::string& tempPath, const std::string& finalPath, LinkAtFinalName links,
                 std::string* error);
+
+// Removes from `folder` the temporaries of this file's rules that their writer left behind: a
+// regular file named as a temporary (".<name>.<6 letters or digits>.part"), whose lock nobody
+// holds, and which has not changed for a minute (a writer locks its temporary the moment it
+// has created it). Nothing else is touched; links are not followed. Returns what it removed.
+std::vector<std::string> RemoveAbandonedReplacements(const std::string& folder);
 
 // "'path'": how paths appear in messages.
 std::string Quoted(const std::string& path);

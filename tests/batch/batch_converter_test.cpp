@@ -1,5 +1,6 @@
 #include "batch/batch_converter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -743,6 +744,22 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
     EXPECT_EQ(tif->frames, 12);
     EXPECT_EQ(tif->width, 11 + page) << "page order";
   }
+}
+
+// The half-written images a killed run left in an output folder go when a run writes there
+// again; a temporary still being written by another program stays.
+TEST_F(BatchRun, HalfWrittenImagesOfAKilledRunAreRemoved) {
+  fs::create_directories(Out());
+  const std::string left = Out(".doc_001.png.k1ll3d.part");
+  const std::string recent = Out(".doc_002.png.n0wxyz.part");
+  test::WriteFileBytes(left, {1, 2, 3});
+  test::WriteFileBytes(recent, {1, 2, 3});
+  const timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, left.c_str(), old, 0), 0);
+  RecordingView view = Run({Source("doc.ps", "pages 2")}, DefaultSettings(Out()));
+  ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
+  EXPECT_FALSE(fs::exists(left));
+  EXPECT_TRUE(fs::exists(recent)) << "it changed a moment ago: its writer may still be at work";
 }
 
 // A file that finds no process to start its interpreter with (the user's process limit) waits

@@ -3,13 +3,17 @@
 
 #include "platform/file_replace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -173,6 +177,71 @@ TEST(ReplacementFile, DroppedWithoutCommitLeavesTheOldFile) {
   }
   EXPECT_EQ(test::ReadFileText(path), "old");
   EXPECT_EQ(Entries(dir.Path()), 1u);
+}
+
+}  // namespace
+}  // namespace orvalis
+
+namespace orvalis {
+namespace {
+
+// Makes `path` look as if nobody had written it for two minutes.
+void AgeBy2Minutes(const std::string& path) {
+  const timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// The temporaries of ReplacementFile in `folder`.
+std::vector<std::string> Temporaries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".part")) names.push_back(name);
+  }
+  return names;
+}
+
+// A temporary whose writer was killed is removed; one whose writer lives, one written a moment
+// ago, and everything that merely looks like a temporary stay.
+TEST(ReplacementFile, OnlyTemporariesWhoseWriterIsGoneAreRemoved) {
+  test::TempDir dir;
+  const std::string folder = dir.Path().string();
+  // A writer killed in the middle of its file.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string error;
+    const auto file =
+        ReplacementFile::Open(folder + "/killed.png", LinkAtFinalName::Replace, &error);
+    if (file) std::fputs("half", file->File()), std::fflush(file->File());
+    ::kill(::getpid(), SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(Temporaries(folder).size(), 1u);
+  const std::string killed = folder + "/" + Temporaries(folder)[0];
+  // A writer still at work, and a temporary nobody holds but that changed a moment ago.
+  std::string error;
+  const auto live = ReplacementFile::Open(folder + "/live.png", LinkAtFinalName::Replace, &error);
+  ASSERT_TRUE(live) << error;
+  const std::string fresh = folder + "/.fresh.png.ab12cd.part";
+  test::WriteFileBytes(fresh, {1, 2, 3});
+  // Look-alikes: a folder, a link, a named pipe, and names that are not the temporaries' own.
+  std::filesystem::create_directory(folder + "/.dir.png.ab12cd.part");
+  std::filesystem::create_symlink(killed, folder + "/.link.png.ab12cd.part");
+  ASSERT_EQ(::mkfifo((folder + "/.fifo.png.ab12cd.part").c_str(), 0600), 0);
+  for (const char* name : {"/.upper.png.AB12CD.part", "/.short.png.ab12c.part", "/plain.part",
+                           "/.nodot.pngab12cd.part"})
+    test::WriteFileBytes(folder + name, {1});
+  for (const std::string& name : Temporaries(folder))
+    if (name != ".fresh.png.ab12cd.part") AgeBy2Minutes(folder + "/" + name);
+
+  const std::vector<std::string> removed = RemoveAbandonedReplacements(folder);
+  EXPECT_EQ(removed, std::vector<std::string>{killed});
+  EXPECT_FALSE(std::filesystem::exists(killed));
+  EXPECT_EQ(Temporaries(folder).size(), 9u) << "everything else stays";
+  ASSERT_TRUE(live->Commit(&error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/live.png"));
 }
 
 }  // namespace

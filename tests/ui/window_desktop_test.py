@@ -195,6 +195,34 @@ class WindowOnTheDesktop(unittest.TestCase):
         d.write(latin1, PAGE)
         self.assertEqual(d.second_start("late.ps", latin1), (0, ""))
 
+    def test_ending_signals_stop_the_run_and_clean_up(self):
+        d = self.desktop()
+        tmp = d.env["TMPDIR"]
+        # A page folder left by a run that was killed: its lock file is there, nobody holds it.
+        stale = os.path.join(tmp, "mtmp_4242_abcdef")
+        os.makedirs(stale)
+        with open(os.path.join(stale, "doc_001.bmp"), "wb") as f:
+            f.write(b"BM")
+        open(stale + ".lock", "w").close()
+        endless = d.write("endless.ps", PAGE + ENDLESS)
+        for ending in (signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=ending.name):
+                process = d.start(endless)
+                window = d.main_window(process)
+                self.assertFalse(os.path.exists(stale), "the stale page folder stays")
+                d.type_keys(window, "Tab", "Tab", "Tab", "Tab", "space")
+                wait_until(lambda: children_named(process.pid, "gs"), 20, "the interpreter")
+                wait_until(lambda: os.path.exists(os.path.join(d.docs, "endless_001.png")), 20,
+                           "the first page")
+                sent = time.monotonic()
+                process.send_signal(ending)
+                process.communicate(timeout=10)
+                self.assertLess(time.monotonic() - sent, 3)
+                self.assertEqual(process.returncode, 128 + ending)
+                self.assertEqual(children_named(process.pid, "gs"), [])
+                self.assertEqual([n for n in os.listdir(tmp) if n.startswith("mtmp_")], [])
+                self.assertEqual([n for n in os.listdir(d.docs) if n.endswith(".part")], [])
+
     def test_planted_link_is_not_used_as_the_lock_folder(self):
         d = self.desktop()
         chosen = os.path.join(self.folder.name, "chosen")

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "batch/page_folder.h"
 #include "batch/renderer_loader.h"
 #include "ui/app/converter_app.h"
+#include "ui/app/ending_signals.h"
 #include "ui/window/main_dialog.h"
 
 namespace {
@@ -46,10 +48,19 @@ int main(int argc, char** argv) {
       status = kExitNoRenderer;
       return;
     }
+    // What a run that was killed left in the page area goes first.
+    RemoveAbandonedPageFolders();
     WindowServices services = DesktopWindowServices();
     services.renderer = renderer.get();
     services.profilePath = DefaultProfilePath();
     MainDialog window(std::move(services));
+    // Asked to end (logout, kill, Ctrl+C in a terminal): the run stops and cleans up first.
+    int endedBy = 0;
+    const std::unique_ptr<EndingSignals> endingSignals = EndingSignals::Install([&](int signal) {
+      if (endedBy != 0) return;
+      endedBy = signal;
+      window.EndNow();
+    });
     window.show();
     // Files given by the desktop ("Open with", the desktop entry's %F) come in as a drop does,
     // and so do those of a later start while the window is open; the user hears of any that
@@ -67,6 +78,7 @@ int main(int argc, char** argv) {
               .arg(QString::fromStdString(error)));
     Say(window.AddNamedFiles(session.Files()).message);
     window.exec();
+    if (endedBy != 0) status = 128 + endedBy;
   });
   return started != 0 ? started : status;
 }

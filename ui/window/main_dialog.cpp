@@ -633,10 +633,24 @@ void MainDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  SaveOnClose();
+  QDialog::closeEvent(event);
+}
+
+void MainDialog::SaveOnClose() {
   settings_.type = format_->currentIndex();
   settings_.mode = mode_->currentIndex();
   SaveWindowSettings(services_.profilePath, settings_.type, settings_.mode, settings_.output);
-  QDialog::closeEvent(event);
+}
+
+void MainDialog::EndNow() {
+  if (running_) {
+    converter_->RequestStop();
+    converter_->Wait();
+    running_ = false;
+  }
+  SaveOnClose();
+  done(QDialog::Rejected);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {

@@ -65,6 +65,9 @@ class MainDialog : public QDialog {
   const ConversionSettings& Settings() const { return settings_; }
   // Waits for the driver's worker to end (tests; the window itself never waits for it).
   void WaitForWorker() { converter_->Wait(); }
+  // Ends the window at once, as the program is asked to end (SIGTERM, SIGHUP): stops the run
+  // and waits for it (its page folders go with it), keeps the settings as a close does.
+  void EndNow();
 
   // The list's context menu as it would pop up now.
   std::unique_ptr<QMenu> CreateContextMenu();
@@ -116,6 +119,7 @@ class MainDialog : public QDialog {
   void ShowRow(int row);
   void Apply(const ListUpdate& update);
   void ShowRunning(bool running);
+  void SaveOnClose();
   std::vector<int> SelectedRows() const;
   int SelectedCount() const;
   void OpenUrl(const QUrl& url) const;
