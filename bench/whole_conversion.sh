@@ -14,6 +14,9 @@
 # disk and memory at 300 dpi, and four copies at once (long_document_tables below). BEFORE=DIR
 # adds another build's orvalis-cli to those tables, timed in the same run; CORPUS=0 skips the
 # corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
+# Then 200 small one-page documents against Ghostscript in parallel and one after another
+# (SMALL=0 skips them), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
+# with --jobs 8 over 8 long documents, and how long 20 stops at random moments take.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -241,6 +244,89 @@ render_levers() {
   print_rows bmp "(default)" "${names[@]}"
 }
 
+# ---- Many small files: what each file costs beyond its rendering ----
+
+small_files_tables() {
+  local small="$work/small" jobs; jobs=$(nproc)
+  local sdpi=${SMALL_DPI:-72}
+  mkdir -p "$small"
+  # 200 different one-page documents: a heading, a paragraph, a few shapes, shades that differ.
+  for i in $(seq 1 200); do
+    {
+      echo "%!PS-Adobe-3.0"
+      echo "/Times-Bold findfont 20 scalefont setfont 72 740 moveto (Notice number $i) show"
+      echo "/Times-Roman findfont 11 scalefont setfont"
+      for line in $(seq 1 $((8 + i % 12))); do
+        echo "72 $((700 - line * 14)) moveto (Line $line of notice $i: the quick brown fox jumps over the lazy dog.) show"
+      done
+      echo "0.$((i % 9 + 1)) setgray newpath 100 100 moveto $((200 + i)) $((150 + i % 50)) lineto 400 90 lineto closepath fill"
+      echo "0 0.$((i % 7 + 2)) 0.5 setrgbcolor newpath 450 $((200 + i % 100)) $((20 + i % 30)) 0 360 arc fill"
+      echo "showpage"
+    } > "$small/notice$i.ps"
+  done
+  : > "$work/empty.ini"
+  gs_small() { gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -dTextAlphaBits=4 \
+    -dGraphicsAlphaBits=4 -r"$2" -sOutputFile="$3/$(basename "$1" .ps)_%03d.png" "$1"; }
+  export -f gs_small
+  echo
+  echo "200 one-page documents to PNG at $sdpi dpi, best of $runs runs, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-6s %-26s %9s %9s %10s %8s %8s\n' format tool wall_s cpu_s peak_MiB wall/ref cpu/ref
+  unset wall cpu mem; declare -gA wall cpu mem
+  measure "gs, one after another" bash -c "for f in $small/*.ps; do gs_small \$f $sdpi $work/out; done"
+  measure "gs, xargs -P $jobs" bash -c "ls $small/*.ps | xargs -P $jobs -I{} bash -c 'gs_small {} $sdpi $work/out'"
+  measure "orvalis --jobs 1" "$bindir/orvalis-cli" --profile "$work/empty.ini" -q -f png --dpi "$sdpi" -o "$work/out" --jobs 1 "$small"
+  measure "orvalis --jobs $jobs" "$bindir/orvalis-cli" --profile "$work/empty.ini" -q -f png --dpi "$sdpi" -o "$work/out" --jobs "$jobs" "$small"
+  local names=("gs, one after another" "orvalis --jobs 1")
+  print_rows png "gs, one after another" "${names[@]}"
+  names=("gs, xargs -P $jobs" "orvalis --jobs $jobs")
+  print_rows png "gs, xargs -P $jobs" "${names[@]}"
+}
+
+# ---- The run itself: its threads, and how fast it stops ----
+
+core_tables() {
+  local doc="$work/long/bash.ps"
+  mkdir -p "$work/long" "$work/eight"
+  [[ -f "$doc" ]] || zcat /usr/share/man/man1/bash.1.gz | groff -man -Tps > "$doc" 2>/dev/null ||
+    { echo "No bash manual to typeset: the run's tables are skipped"; return 0; }
+  : > "$work/empty.ini"
+  for i in $(seq 1 8); do cp "$doc" "$work/eight/bash$i.ps"; done
+  echo
+  echo "Threads of orvalis-cli --jobs 8 over 8 copies of bash(1) to PNG ($(nproc) processors)"
+  rm -rf "$work/out"; mkdir -p "$work/out"
+  "$bindir/orvalis-cli" --profile "$work/empty.ini" -q -f png -o "$work/out" --jobs 8 "$work/eight" &
+  local pid=$! most=0 n
+  while kill -0 "$pid" 2>/dev/null; do
+    n=$(ls "/proc/$pid/task" 2>/dev/null | wc -l || true)
+    (( n > most )) && most=$n
+    sleep 0.005
+  done
+  wait "$pid" || true
+  echo "  most threads at once: $most (jobs + 4 = 12)"
+
+  echo
+  echo "20 stops (SIGTERM) at random moments of orvalis-cli --jobs $(nproc) over 2 copies: until it and every gs are gone"
+  RANDOM=20261210
+  local times=() s e
+  for i in $(seq 1 20); do
+    rm -rf "$work/out"; mkdir -p "$work/out"
+    mkdir -p "$work/stoptmp"
+    TMPDIR="$work/stoptmp" "$bindir/orvalis-cli" --profile "$work/empty.ini" -q -f png -o "$work/out" "$work/eight/bash1.ps" "$work/eight/bash2.ps" >/dev/null &
+    pid=$!
+    sleep "0.$(printf '%03d' $((RANDOM % 1000)))"
+    s=$(date +%s%N)
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    while pgrep -f "$work/stoptmp" >/dev/null 2>&1; do sleep 0.001; done
+    e=$(date +%s%N)
+    times+=($(( (e - s) / 1000000 )))
+  done
+  local sorted; sorted=$(printf '%s\n' "${times[@]}" | sort -n)
+  echo "  median $(echo "$sorted" | sed -n 10p) ms, 95th percentile $(echo "$sorted" | sed -n 19p) ms, worst $(echo "$sorted" | tail -n 1) ms"
+}
+
 [[ "${LONG:-1}" == 1 ]] && long_document_tables
 [[ "${LEVERS:-0}" == 1 ]] && render_levers
+[[ "${SMALL:-1}" == 1 ]] && small_files_tables
+[[ "${CORE:-1}" == 1 ]] && core_tables
 exit 0
