@@ -1,6 +1,8 @@
 #include "batch/file_conversion.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -505,8 +507,9 @@ uint64_t FileConversion::ConversionEstimate(const std::string& page) const {
 PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
   std::string error;
   if (!EnsureTarget(&error)) return {"", error, true};
-  const std::string output =
-      plan_.target + plan_.baseName + PageNumberPart(page, plan_.pageStem) + run_.format.extension;
+  const std::string name =
+      plan_.baseName + PageNumberPart(page, plan_.pageStem) + run_.format.extension;
+  const std::string output = plan_.target + name;
   // Out of disk: the outputs written so far stay, the rest are not written.
   if (const std::string full = run_.disk.CheckWrite(plan_.target, OutputEstimate(page));
       !full.empty()) {
@@ -515,11 +518,11 @@ PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
   JobHandle job;
   // A page that gets no job is a page not written.
   if (job.handle == nullptr) return {"", "Out of memory", false};
-  ConverterSetOption(job.handle, OptOutputPath, output.c_str(), 0);
+  ConverterSetOption(job.handle, OptOutputPath, WritePath(name).c_str(), 0);
   ConverterAddFile(job.handle, page.c_str());
   BatchConverter::ApplySettings(job.handle, run_.format.format, run_.settings);
   ConverterRun(job.handle);
-  error = ConverterGetError(job.handle);
+  error = Shown(ConverterGetError(job.handle));
   if (!error.empty()) return {"", error, false};
   return {output, "", false};
 }
@@ -534,7 +537,7 @@ PageOutcome FileConversion::AppendMergedPage(const std::string& page) {
     mergedDocument_ = std::make_unique<MergedDocument>();
     const ConverterHandle job = mergedDocument_->job.handle;
     if (job == nullptr) return {"", "Out of memory", true};
-    ConverterSetOption(job, OptMultiPagePath, output.c_str(), 0);
+    ConverterSetOption(job, OptMultiPagePath, WritePath(plan_.baseName + ".tif").c_str(), 0);
     ConverterSetOption(job, OptMultiPage, nullptr, 1);
     BatchConverter::ApplySettings(job, OutputFormat::Tiff, run_.settings);
   }
@@ -545,7 +548,7 @@ PageOutcome FileConversion::AppendMergedPage(const std::string& page) {
   const ConverterHandle job = mergedDocument_->job.handle;
   ConverterAddFile(job, page.c_str());
   ConverterRun(job);
-  error = ConverterGetError(job);
+  error = Shown(ConverterGetError(job));
   if (error.empty()) {
     ++mergedDocument_->pages;
     return {};
@@ -614,7 +617,7 @@ RowResult FileConversion::PutMergedInPlace() {
   // Completes the document and renames it into place, so that its last write is judged too.
   JobHandle& job = mergedDocument_->job;
   ConverterFinish(job.handle);
-  const std::string error = ConverterGetError(job.handle);
+  const std::string error = Shown(ConverterGetError(job.handle));
   job.Finish();
   if (!error.empty()) return {RowStatus::Failed, error + "; " + output + " was left as it was", {}};
   return {RowStatus::Succeed, "", {output}};
@@ -625,10 +628,39 @@ bool FileConversion::EnsureTarget(std::string* error) {
   if (!targetTried_) {
     targetTried_ = true;
     target_ = run_.folders.Acquire(plan_.target);
-    if (target_.ready) run_.disk.Watch(plan_.target);
+    if (target_.ready) {
+      run_.disk.Watch(plan_.target);
+      HoldTarget();
+    }
   }
   *error = target_.error;
   return target_.ready;
+}
+
+// Every image of the file goes into the folder its name named when the first was written, even
+// when that name is made to point elsewhere meanwhile (a link swapped): the folder is held open
+// and written through /proc/self/fd. Without /proc, the name is used as it is.
+void FileConversion::HoldTarget() {
+  targetFolder_.Reset(::open(plan_.target.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!targetFolder_.IsOpen()) return;
+  const std::string held = "/proc/self/fd/" + std::to_string(targetFolder_.Get()) + "/";
+  struct stat byName {};
+  struct stat byHandle {};
+  if (::stat(plan_.target.c_str(), &byName) == 0 && ::stat(held.c_str(), &byHandle) == 0 &&
+      byName.st_dev == byHandle.st_dev && byName.st_ino == byHandle.st_ino)
+    writeFolder_ = held;
+}
+
+std::string FileConversion::WritePath(const std::string& name) const {
+  return (writeFolder_.empty() ? plan_.target : writeFolder_) + name;
+}
+
+std::string FileConversion::Shown(std::string text) const {
+  if (writeFolder_.empty()) return text;
+  for (size_t at = text.find(writeFolder_); at != std::string::npos;
+       at = text.find(writeFolder_, at + plan_.target.size()))
+    text.replace(at, writeFolder_.size(), plan_.target);
+  return text;
 }
 
 bool FileConversion::TimeIsUp() const {

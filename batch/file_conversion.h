@@ -36,6 +36,7 @@
 #include "batch/run_watch.h"
 #include "batch/work_pool.h"
 #include "engine/converter.h"
+#include "platform/file_descriptor.h"
 #include "ui/settings/conversion_settings.h"
 
 namespace orvalis {
@@ -140,6 +141,10 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   void Conclude();
   RowResult PutMergedInPlace();
   bool EnsureTarget(std::string* error);
+  void HoldTarget();
+  // Where the engine writes `name`, and a text of its with that folder named as the user knows it.
+  std::string WritePath(const std::string& name) const;
+  std::string Shown(std::string text) const;
   uint64_t OutputEstimate(const std::string& page) const;
   uint64_t ConversionEstimate(const std::string& page) const;
   std::string TimeReason() const;
@@ -172,6 +177,8 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   std::mutex targetMutex_;
   bool targetTried_ = false;
   OutputFolders::Use target_;
+  FileDescriptor targetFolder_;  // the output folder, held open once made
+  std::string writeFolder_;      // "/proc/self/fd/N/" for it, "" to write by its name
 
   std::unique_ptr<MergedDocument> mergedDocument_;
 };

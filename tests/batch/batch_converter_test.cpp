@@ -762,6 +762,33 @@ TEST_F(BatchRun, HalfWrittenImagesOfAKilledRunAreRemoved) {
   EXPECT_TRUE(fs::exists(recent)) << "it changed a moment ago: its writer may still be at work";
 }
 
+// An output folder reached through a link that is pointed elsewhere in the middle of a file:
+// every image of the file still lands in one folder, the one the link named first, and nothing
+// half-written is left in either.
+TEST_F(BatchRun, EveryImageOfAFileLandsInOneFolderWhenItsLinkIsSwapped) {
+  fs::create_directories(dir.File("a"));
+  fs::create_directories(dir.File("b"));
+  fs::create_directory_symlink(dir.File("a"), dir.File("link"));
+  renderer.onPage = [&](int page) {
+    if (page != 4) return;
+    fs::create_directory_symlink(dir.File("b"), dir.File("link.new"));
+    fs::rename(dir.File("link.new"), dir.File("link"));
+  };
+  RecordingView view =
+      Run({Source("doc.ps", "pages 8 delay 30")}, DefaultSettings(dir.File("link") + "/"));
+  renderer.onPage = {};
+  ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
+  const auto count = [](const std::string& folder) {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  };
+  EXPECT_EQ(count(dir.File("a")) + count(dir.File("b")), 8);
+  EXPECT_TRUE(count(dir.File("a")) == 8 || count(dir.File("b")) == 8)
+      << count(dir.File("a")) << " in the first folder, " << count(dir.File("b"))
+      << " in the second";
+  for (const std::string& output : view.results[0].outputs)
+    EXPECT_EQ(fs::path(output).parent_path(), fs::path(dir.File("link"))) << "named as given";
+}
+
 // A file that finds no process to start its interpreter with (the user's process limit) waits
 // for one of the run's own interpreters to end and tries again; with none running, it fails.
 TEST_F(BatchRun, OutOfProcessesWaitsForOneOfItsOwn) {
