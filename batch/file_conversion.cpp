@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <new>
 #include <optional>
-#include <thread>
 
 #include "batch/batch_converter.h"
 #include "batch/page_files.h"

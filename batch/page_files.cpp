@@ -41,12 +41,12 @@ std::vector<std::string> CollectPages(const std::string& folder) {
     if (it->is_regular_file(typeError) && !it->is_symlink(typeError))
       pages.push_back(it->path().string());
   }
-  // Page numbers grow past three digits ("_1000" after "_999"): a longer name of the same
-  // document is a later page.
-  std::sort(pages.begin(), pages.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : a < b;
-  });
+  std::sort(pages.begin(), pages.end(), ComesBeforeInPageOrder);
   return pages;
+}
+
+bool ComesBeforeInPageOrder(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 bool IsPlainName(std::string_view name) {

@@ -33,8 +33,11 @@ std::string PagePattern(const std::string& folder, const std::string& baseName);
 // The file the renderer writes for page `page` (counted from 1) under that pattern.
 std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
 
-// Every regular file of `folder` (not folders, not links), in page order: by name, a shorter
-// name first (page numbers past 999 have more digits).
+// Page files in page order: by name, a shorter name first (page numbers past 999 have more
+// digits: "_1000" comes after "_999").
+bool ComesBeforeInPageOrder(const std::string& a, const std::string& b);
+
+// Every regular file of `folder` (not folders, not links), in page order.
 std::vector<std::string> CollectPages(const std::string& folder);
 
 // The interpreter reads the names on its command line as UTF-8 and drops the bytes that are

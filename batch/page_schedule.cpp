@@ -13,10 +13,6 @@ void PageSchedule::Actions::Add(Actions&& more) {
   concluded = concluded || more.concluded;
 }
 
-bool ComesBeforeInPageOrder(const std::string& a, const std::string& b) {
-  return a.size() != b.size() ? a.size() < b.size() : a < b;
-}
-
 bool PageSchedule::Knows(const std::string& path) const {
   return std::any_of(pages_.begin(), pages_.end(),
                      [&](const Page& page) { return page.path == path; });

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/page_files.h"
+
 namespace orvalis {
 
 // What converting one page gave.
@@ -120,8 +122,5 @@ class PageSchedule {
   bool concluded_ = false;
   std::string endReason_;
 };
-
-// Page files in page order: a shorter name first (page numbers past 999 have more digits).
-bool ComesBeforeInPageOrder(const std::string& a, const std::string& b);
 
 }  // namespace orvalis
