@@ -18,6 +18,8 @@ namespace {
 using namespace orvalis;
 
 constexpr int kExitNoRenderer = 1;
+// Ended by SIGTERM, SIGHUP or SIGINT, as orvalis-cli says it.
+constexpr int kExitEnded = 130;
 
 // The renderer, or nullptr after the user was told that it could not be loaded.
 std::unique_ptr<RendererLibrary> LoadRenderer() {
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
               .arg(QString::fromStdString(error)));
     Say(window.AddNamedFiles(session.Files()).message);
     window.exec();
-    if (endedBy != 0) status = 128 + endedBy;
+    if (endedBy != 0) status = kExitEnded;
   });
   return started != 0 ? started : status;
 }
