@@ -421,26 +421,6 @@ int WaitForExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Ctrl+C, and a terminal that closes, stop the run the same way.
-TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
-  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
-  for (int signal : {SIGINT, SIGHUP}) {
-    const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
-                                "png", "-o", dir.File("out"), loop, loop},
-                               out);
-    close(out);
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(pid, signal);
-    EXPECT_EQ(WaitForExit(pid), 130) << signal;
-    const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
-    const std::string printed(bytes.begin(), bytes.end());
-    EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
-    EXPECT_TRUE(TmpIsEmpty());
-  }
-}
-
 // The state letter of a process ('T' stopped, 'R' running, ...), and the processes below one.
 char ProcessState(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -484,6 +464,33 @@ bool WaitUntil(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
+}
+
+// Ctrl+C, SIGTERM and a terminal that closes stop the run the same way: no interpreter is left
+// running and no page folder is left behind.
+TEST_F(Cli, CtrlCStopsTheRunAndCleansUp) {
+  const std::string loop = Write("loop.ps", "%!PS\n{ } loop\n");
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = SpawnCli({"TMPDIR=" + Tmp(), CliPath(), "--profile", dir.File("p.ini"), "-f",
+                                "png", "-o", dir.File("out"), loop, loop},
+                               out);
+    close(out);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::vector<pid_t> interpreters = Descendants(pid);
+    EXPECT_FALSE(interpreters.empty());
+    kill(pid, signal);
+    EXPECT_EQ(WaitForExit(pid), 130) << signal;
+    const auto gone = [](pid_t p) { return ProcessState(p) == '?' || ProcessState(p) == 'Z'; };
+    EXPECT_TRUE(WaitUntil([&] {
+      return std::all_of(interpreters.begin(), interpreters.end(), gone);
+    })) << "an interpreter was left running";
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.File("stdout"));
+    const std::string printed(bytes.begin(), bytes.end());
+    EXPECT_NE(printed.find("Aborted  " + loop), std::string::npos) << printed;
+    EXPECT_TRUE(TmpIsEmpty());
+  }
 }
 
 // Ctrl+Z stops the interpreters with the program (they run in process groups of their own,
