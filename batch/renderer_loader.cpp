@@ -69,17 +69,37 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
 
 bool RendererLibrary::Render(int handle, const std::string& psPath, const std::string& pattern,
                              int xDpi, int yDpi) {
+  {
+    std::lock_guard lock(mutex_);
+    ++listeners_[handle].renderings;
+  }
   const int result = RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi);
   std::lock_guard lock(mutex_);
   lackedProcess_[handle] = result == TAVRINX_RENDER_NO_PROCESS;
+  ListenerSlot& slot = listeners_[handle];
+  if (--slot.renderings == 0) slot.ForgetOld();
+  if (slot.renderings == 0 && slot.closed) listeners_.erase(handle);
   return result == TAVRINX_RENDER_SUCCEEDED;
 }
 
 void RendererLibrary::Close(int handle) {
   close_(handle);
   std::lock_guard lock(mutex_);
-  listeners_.erase(handle);
   lackedProcess_.erase(handle);
+  const auto it = listeners_.find(handle);
+  if (it == listeners_.end()) return;
+  // A rendering still running on another thread may report one more page: its listener stays
+  // until that rendering has returned.
+  if (it->second.renderings > 0) {
+    it->second.closed = true;
+  } else {
+    listeners_.erase(it);
+  }
+}
+
+void RendererLibrary::ListenerSlot::ForgetOld() {
+  if (kept.size() > 1) kept.erase(kept.begin(), kept.end() - 1);
+  if (!current) kept.clear();
 }
 
 bool RendererLibrary::SetPageListener(int handle, PageListener listener) {
@@ -87,18 +107,23 @@ bool RendererLibrary::SetPageListener(int handle, PageListener listener) {
   if (!listener) {
     setPageListener_(handle, nullptr, nullptr);
     std::lock_guard lock(mutex_);
-    listeners_.erase(handle);
+    ListenerSlot& slot = listeners_[handle];
+    slot.current = false;
+    if (slot.renderings == 0) slot.ForgetOld();
     return true;
   }
-  auto owned = std::make_unique<PageListener>(std::move(listener));
-  PageListener* context = owned.get();
+  auto owned = std::make_shared<PageListener>(std::move(listener));
   {
+    // Kept beside any listener it replaces: a rendering in progress may still be calling that.
     std::lock_guard lock(mutex_);
-    listeners_[handle] = std::move(owned);
+    ListenerSlot& slot = listeners_[handle];
+    slot.kept.push_back(owned);
+    slot.current = true;
+    if (slot.renderings == 0) slot.ForgetOld();
   }
   setPageListener_(
       handle, [](void* self, const char* page) { (*static_cast<PageListener*>(self))(page); },
-      context);
+      owned.get());
   return true;
 }
 

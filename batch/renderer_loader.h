@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batch/page_renderer.h"
 #include "renderer/tavrinx.h"
@@ -84,8 +85,17 @@ class RendererLibrary : public PageRenderer {
   RendererSetPageListenerFn setPageListener_ = nullptr;
 
   std::mutex mutex_;
-  // The listener of each handle that has one: the plug-in holds a pointer to it.
-  std::map<int, std::unique_ptr<PageListener>> listeners_;
+  // The listeners of each handle: the plug-in holds a pointer to the latest, and a rendering in
+  // progress may still call one it replaced, so none goes before the renderings of its handle
+  // have returned.
+  struct ListenerSlot {
+    std::vector<std::shared_ptr<PageListener>> kept;  // the latest last
+    bool current = false;                             // the latest is set in the plug-in
+    int renderings = 0;                               // Render calls in progress
+    bool closed = false;                              // the handle was closed while one was
+    void ForgetOld();
+  };
+  std::map<int, ListenerSlot> listeners_;
   std::map<int, bool> lackedProcess_;  // the last rendering found no process
 };
 

@@ -107,7 +107,7 @@ void PageReporter::Closed(const std::string& name) {
   }
   const std::string final = PageName(finalPattern_, page);
   if (final != written && ::rename(written.c_str(), final.c_str()) != 0) return;
-  listener_(context_, final.c_str());
+  if (listener_ != nullptr) listener_(context_, final.c_str());
 }
 
 }  // namespace orvalis::renderer

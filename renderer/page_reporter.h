@@ -22,8 +22,8 @@ class PageReporter {
  public:
   // Watches `folder`, where the interpreter writes the files named by `writtenName` (an escaped
   // file-name pattern: one page number, '%' doubled), and reports each as the file `finalPattern`
-  // (an escaped full path pattern) names for its page. nullptr, with the reason in `error`, when
-  // the folder cannot be watched.
+  // (an escaped full path pattern) names for its page; with no listener, the pages are only
+  // renamed. nullptr, with the reason in `error`, when the folder cannot be watched.
   static std::unique_ptr<PageReporter> Start(const std::string& folder, std::string writtenName,
                                              std::string finalPattern, uint64_t cutSize,
                                              RendererPageListener listener, void* context,

@@ -262,12 +262,14 @@ class FreeSpaceGuard {
 
 // Counts the files created in the scratch folder (the document's temporary folder and the
 // interpreter's working folder), through inotify, so that a document creating files without
-// end is seen at once rather than at the next look at the disk.
+// end is seen at once rather than at the next look at the disk. A file moved out of it (a page
+// written under a plain name, renamed into place once finished) no longer counts.
 class FileCreationCounter {
  public:
   explicit FileCreationCounter(const std::string& folder) {
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ >= 0 && ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+    if (fd_ >= 0 &&
+        ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM) < 0) {
       ::close(fd_);
       fd_ = -1;
     }
@@ -287,7 +289,13 @@ class FileCreationCounter {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         // A lost count (the queue overflowed) means many files at once.
-        count_ += (event->mask & IN_Q_OVERFLOW) != 0 ? RenderSession::kMaxScratchFiles : 1;
+        if ((event->mask & IN_Q_OVERFLOW) != 0) {
+          count_ += RenderSession::kMaxScratchFiles;
+        } else if ((event->mask & IN_MOVED_FROM) != 0) {
+          count_ -= std::min<uint64_t>(count_, 1);
+        } else {
+          ++count_;
+        }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
@@ -493,11 +501,13 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   }
   // Watched before the interpreter starts, so that no page it finishes goes unreported.
   std::unique_ptr<PageReporter> pages;
-  if (listener != nullptr) {
+  // Pages under plain names are renamed into place as they are finished, reported or not, so
+  // that they never pile up in the scratch folder. Without inotify, the pages are found and
+  // renamed once the interpreter has ended.
+  if (listener != nullptr || plainNames) {
     pages = PageReporter::Start(plainNames ? scratch->Path() : outputPattern.parent_path().string(),
                                 plainNames ? gsPattern : fs::path(*escaped).filename().string(),
                                 *escaped, kFileSizeLimit, listener, listenerContext, &error);
-    if (!pages) return {TAVRINX_RENDER_FAILED, error};
   }
   // Watched before the interpreter starts, so that no file it creates goes uncounted.
   FileCreationCounter files(scratch->Path());

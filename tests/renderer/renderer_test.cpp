@@ -326,6 +326,18 @@ TEST_F(RendererTest, PagesUnderNamesThatAreNotTextAreReportedAsTheyAreFinished) 
   EXPECT_EQ(Entries(pages), std::vector<std::string>{"r\xe9_001.bmp"});
 }
 
+// Pages under plain names are moved out of the scratch folder as they are finished, so a long
+// document does not count as a document making thousands of temporary files.
+TEST_F(RendererTest, ThousandsOfPagesUnderANameThatIsNotTextAreNoTemporaryFiles) {
+  const fs::path pages = dir_.Path() / "caf\xe9";
+  fs::create_directory(pages);
+  WriteText(dir_.Path() / "many.ps",
+            "%!PS\n<< /PageSize [4 4] >> setpagedevice\n4100 { showpage } repeat\n");
+  const auto [result, error] = Render(dir_.File("many.ps"), (pages / "m_%03d.bmp").string());
+  EXPECT_EQ(result, TAVRINX_RENDER_SUCCEEDED) << error;
+  EXPECT_EQ(Entries(pages).size(), 4100u);
+}
+
 // A rendering that finds no process to start (the user's limit on processes) says so apart
 // from a failure: the caller may wait for one of its own and try again. The limit holds only
 // for a user without the right to pass it, so the rendering runs as "nobody" in a child.
