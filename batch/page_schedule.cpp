@@ -14,8 +14,7 @@ void PageSchedule::Actions::Add(Actions&& more) {
 }
 
 bool PageSchedule::Knows(const std::string& path) const {
-  return std::any_of(pages_.begin(), pages_.end(),
-                     [&](const Page& page) { return page.path == path; });
+  return known_.count(path) != 0;
 }
 
 PageSchedule::Actions PageSchedule::PageFinished(const std::string& path, bool whole) {
@@ -28,6 +27,7 @@ PageSchedule::Actions PageSchedule::PageFinished(const std::string& path, bool w
     page.state = PageState::Cut;
   }
   if (page.state != PageState::Found) actions.remove.push_back(path);
+  known_.insert(path);
   pages_.push_back(std::move(page));
   actions.Add(Advance());
   return actions;
@@ -123,7 +123,9 @@ PageSchedule::Actions PageSchedule::Advance() {
   Actions actions;
   if (concluded_) return actions;
   const size_t inFlight = std::max<size_t>(limits_.inFlight, 1);
-  while (taking_ && (limits_.overlap || returned_) && HandedOut() < inFlight) {
+  // Handing out drops nothing (StopTaking below keeps what is handed), so one count serves.
+  for (size_t handed = HandedOut(); taking_ && (limits_.overlap || returned_) && handed < inFlight;
+       ++handed) {
     // The earliest page found and not handed out yet.
     size_t next = pages_.size();
     for (size_t i = 0; i < pages_.size(); ++i) {

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,7 +114,8 @@ class PageSchedule {
   size_t HandedOut() const;
 
   const Limits limits_;
-  std::vector<Page> pages_;  // in the order they finished
+  std::vector<Page> pages_;      // in the order they finished
+  std::set<std::string> known_;  // their paths
   bool returned_ = false;
   bool taking_ = true;
   bool timeUp_ = false;
