@@ -14,8 +14,8 @@
 # disk and memory at 300 dpi, and four copies at once (long_document_tables below). BEFORE=DIR
 # adds another build's orvalis-cli to those tables, timed in the same run; CORPUS=0 skips the
 # corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
-# Then 200 small one-page documents against Ghostscript in parallel and one after another
-# (SMALL=0 skips them), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
+# Then 200 small one-page documents against Ghostscript in parallel and one after another, and
+# the window (bench_window) over 40 of them (SMALL=0 skips them), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
 # with --jobs 8 over 8 long documents, and how long 20 stops at random moments take.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
@@ -280,6 +280,30 @@ small_files_tables() {
   print_rows png "gs, one after another" "${names[@]}"
   names=("gs, xargs -P $jobs" "orvalis --jobs $jobs")
   print_rows png "gs, xargs -P $jobs" "${names[@]}"
+  window_table "$small"
+}
+
+# The window over 40 of the small documents, from the Start click to the last row's result (its
+# own start and list filling not counted), against gs one file after another.
+window_table() {
+  local forty="$work/forty" best="" seconds
+  [[ -x "$bindir/bench_window" ]] || { echo "No bench_window in $bindir: the window is not timed"; return 0; }
+  mkdir -p "$forty"
+  ls "$1"/*.ps | head -n 40 | xargs cp -t "$forty"
+  gs_forty() { for f in "$1"/*.ps; do gs_small "$f" 72 "$2"; done; }
+  export -f gs_forty
+  measure "gs, one after another (40)" bash -c "gs_forty $forty $work/out"
+  for _ in $(seq 1 "$runs"); do
+    seconds=$("$bindir/bench_window" --files 1 --run-docs "$forty" 2>/dev/null |
+      sed -n 's|^run/40_files  \([0-9.]*\) s.*|\1|p')
+    [[ -n "$seconds" ]] || { echo "  the window's run failed" >&2; return 0; }
+    if [[ -z "$best" ]] || (( $(echo "$seconds < $best" | bc) )); then best=$seconds; fi
+  done
+  local reference=${wall["gs, one after another (40)"]}
+  echo
+  echo "The window over 40 of them at 72 dpi, best of $runs runs"
+  printf '  gs one after another %ss, the window %ss: %.2fx\n' "$reference" "$best" \
+    "$(echo "$best / $reference" | bc -l)"
 }
 
 # ---- The run itself: its threads, and how fast it stops ----

@@ -69,13 +69,14 @@ class WindowRunTest : public QObject {
   // A window converting into out/ as PNG, with the window's own pauses unless `pacing` says
   // otherwise, converting `threads` pages at once (0: one per processor, as the window does).
   void Open(const std::vector<std::string>& files, int threads = 0,
-            StatusPacing pacing = kWindowPacing) {
+            StatusPacing pacing = kWindowPacing, int filesAtOnce = 0) {
     std::ofstream(dir_->File("Profile.ini"))
         << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
     WindowServices services =
         test::RecordingServices(*renderer_, dir_->File("Profile.ini"), record_);
     services.pacing = pacing;
     services.batch.threads = threads;
+    services.filesAtOnce = filesAtOnce;
     dialog_ = std::make_unique<MainDialog>(std::move(services));
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
@@ -159,13 +160,29 @@ class WindowRunTest : public QObject {
     }
   }
 
+  // One file at a time: the file after the endless one is never started. Two at once: it
+  // converts beside it, and its result is shown only once the endless row has its own.
+  void endlessDocumentIsStoppedAtOnce_data() {
+    QTest::addColumn<int>("filesAtOnce");
+    QTest::addColumn<QString>("afterStatus");
+    QTest::newRow("one file at a time") << 1 << QStringLiteral("Ready");
+    QTest::newRow("two files at once") << 2 << QStringLiteral("Succeed");
+  }
   void endlessDocumentIsStoppedAtOnce() {
-    Open({Write("endless.ps", "%!PS\n{ 1 pop } loop\n"), Write("after.ps", kPage)});
+    QFETCH(int, filesAtOnce);
+    QFETCH(QString, afterStatus);
+    Open({Write("endless.ps", "%!PS\n{ 1 pop } loop\n"), Write("after.ps", kPage)}, 0,
+         kWindowPacing, filesAtOnce);
     Start()->click();
     QTRY_COMPARE_WITH_TIMEOUT(Status(0), QStringLiteral("Converting.."), 10000);
     // The interpreter is at work when the Stop click comes.
     QTRY_VERIFY_WITH_TIMEOUT(!ChildProcesses().empty(), 10000);
     QTest::qWait(300);
+    if (filesAtOnce == 2)
+      QTRY_VERIFY_WITH_TIMEOUT(fs::exists(dir_->File("out/after_001.png")), 10000);
+    else
+      QVERIFY(!fs::exists(dir_->File("out/after_001.png")));
+    QCOMPARE(Status(1), QStringLiteral("Ready"));
     QElapsedTimer stop;
     stop.start();
     Start()->click();
@@ -174,7 +191,7 @@ class WindowRunTest : public QObject {
     qInfo("The row showed Aborted %lld ms after the Stop click", elapsed);
     QVERIFY2(elapsed <= 2000, qPrintable(QString::number(elapsed)));
     WaitForRunEnd(5000);
-    QCOMPARE(Status(1), QStringLiteral("Ready"));
+    QCOMPARE(Status(1), afterStatus);
     QVERIFY(dialog_->Model()
                 .index(0, FileListModel::kStatusColumn)
                 .data(Qt::ToolTipRole)

@@ -149,11 +149,11 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
   LoadSettings();
   ConnectControls();
   ConnectDriver();
-  // The window's run converts one file at a time, as the list shows it; that file's pages are
-  // converted on every processor while the next ones render.
-  services_.batch.jobs = 1;
-  if (services_.batch.threads == 0)
-    services_.batch.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // The window's run converts a file per processor, and their pages on every processor, while
+  // the list shows one row at a time.
+  const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  services_.batch.jobs = services_.filesAtOnce > 0 ? services_.filesAtOnce : processors;
+  if (services_.batch.threads == 0) services_.batch.threads = processors;
   converter_ =
       std::make_unique<BatchConverter>(settings_, *services_.renderer, view_, services_.batch);
 }
@@ -329,14 +329,8 @@ void MainDialog::ConnectDriver() {
           Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::rowFinished, this, &MainDialog::OnRowFinished,
           Qt::QueuedConnection);
-  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::ShowRow, Qt::QueuedConnection);
-  connect(
-      &view_, &WindowBatchView::progressChanged, this,
-      [this](int percent) {
-        AssertGuiThread(this);
-        progress_->setValue(percent);
-      },
-      Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowSelected, this, &MainDialog::OnRowStarted,
+          Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::runningChanged, this, &MainDialog::OnRunningChanged,
           Qt::QueuedConnection);
 }
@@ -485,6 +479,7 @@ void MainDialog::OnStartStop() {
   settings_.mode = mode_->currentIndex();
   view_.TakeRows(model_.Paths());
   running_ = true;
+  inListOrder_.Begin();
   progress_->setValue(0);
   // The run shows one row at a time.
   selected_->setText(SelectedText(1));
@@ -546,23 +541,37 @@ std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
   return menu;
 }
 
+// The driver's reports come as the files convert, several at once; the list shows them one row
+// at a time, in its order.
+void MainDialog::OnRowStarted(int row) {
+  AssertGuiThread(this);
+  inListOrder_.Report(row, [this, row] {
+    ShowRow(row);
+    if (running_) progress_->setValue(100 * (row + 1) / std::max(1, view_.RowCount()));
+  });
+}
+
 void MainDialog::OnRowStatus(int row, const QString& status) {
   AssertGuiThread(this);
-  pacer_.Progress(row, status);
+  inListOrder_.Report(row, [this, row, status] { pacer_.Progress(row, status); });
 }
 
 void MainDialog::OnRowFinished(int row, const QString& status, const QString& reason,
                                int outputCount) {
   AssertGuiThread(this);
-  pacer_.Finish(row);
   const bool stopped = status == QLatin1String(kStatusAborted) && reason.isEmpty();
-  model_.SetResult(row, status, stopped ? StoppedReason(outputCount) : reason);
+  inListOrder_.Conclude(row,
+                        [this, row, status, shown = stopped ? StoppedReason(outputCount) : reason] {
+                          pacer_.Finish(row);
+                          model_.SetResult(row, status, shown);
+                        });
 }
 
 void MainDialog::OnRunningChanged(bool running) {
   AssertGuiThread(this);
   // The Start click shows the run at once; only its end is news here.
   if (running) return;
+  inListOrder_.End();
   running_ = false;
   ShowRunning(false);
 }

@@ -18,6 +18,7 @@
 #include "ui/settings/conversion_settings.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
+#include "ui/window/rows_in_list_order.h"
 #include "ui/window/window_batch_view.h"
 #include "ui/window/window_services.h"
 
@@ -105,6 +106,7 @@ class MainDialog : public QDialog {
   void OnContextMenu(const QPoint& position);
 
   // The driver's reports, on the GUI thread.
+  void OnRowStarted(int row);
   void OnRowStatus(int row, const QString& status);
   void OnRowFinished(int row, const QString& status, const QString& reason, int outputCount);
   void OnRunningChanged(bool running);
@@ -130,6 +132,7 @@ class MainDialog : public QDialog {
   FileListModel model_;
   WindowBatchView view_;
   RowStatusPacer pacer_;
+  RowsInListOrder inListOrder_;
   bool running_ = false;  // from the Start click until the driver reports the run's end
   bool adding_ = false;   // files are being added; the window is disabled meanwhile
   QPointer<QMessageBox> notice_;

@@ -28,14 +28,14 @@ class WindowBatchView : public QObject, public BatchView {
   void SetRowStatus(int row, const std::string& status) override;
   void RowFinished(int row, const RowResult& result) override;
   void SelectRow(int row) override { emit rowSelected(row); }
-  void SetProgress(int percent) override { emit progressChanged(percent); }
+  // The window's bar follows the row the list shows, which may lag the files being converted.
+  void SetProgress(int) override {}
   void SetRunning(bool running) override { emit runningChanged(running); }
 
  signals:
   void rowStatusChanged(int row, const QString& status);
   void rowFinished(int row, const QString& status, const QString& reason, int outputCount);
   void rowSelected(int row);
-  void progressChanged(int percent);
   void runningChanged(bool running);
 
  private:

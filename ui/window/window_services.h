@@ -22,7 +22,8 @@ class LinkLauncher;
 struct WindowServices {
   PageRenderer* renderer = nullptr;     // loaded by the caller, outlives the window
   std::string profilePath;              // Profile.ini
-  BatchOptions batch;                   // the window's run: one file at a time
+  BatchOptions batch;                   // the window's run; 0 threads: one per processor
+  int filesAtOnce = 0;                  // files the run converts at once; 0: one per processor
   StatusPacing pacing = kWindowPacing;  // how long each progress text stays in sight
 
   // Opens files, folders and the help page with the desktop's default application; nullptr: the
