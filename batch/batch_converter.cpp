@@ -9,6 +9,7 @@
 
 #include "batch/output_folder.h"
 #include "batch/page_files.h"
+#include "batch/source_type.h"
 
 namespace orvalis {
 
@@ -121,7 +122,7 @@ std::vector<RowPlan> BatchConverter::PlanRows(const ConversionSettings& settings
     RowPlan& plan = plans[static_cast<size_t>(row)];
     plan.source = view_.RowPath(row);
     const fs::path source(plan.source);
-    plan.baseName = source.stem().string();
+    plan.baseName = SourceStem(source.filename().string());
     plan.pageStem = IsPlainName(plan.baseName) ? plan.baseName : kPlainPageStem;
     std::string folder =
         OutputFolder(settings.mode == 0 ? source.parent_path().string() : settings.output);

@@ -18,6 +18,8 @@ struct BatchOptions {
   bool overlap = true;
   // A file that takes longer, rendering and conversion together, is stopped; 0 = no limit.
   int timeoutSeconds = 0;
+  // The most a compressed source may unpack to; 0 = kDefaultUnpackLimit (source_preparation.h).
+  uint64_t unpackLimit = 0;
   uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the
                               // memory available at start
   // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.

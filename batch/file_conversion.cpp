@@ -14,6 +14,7 @@
 #include "batch/batch_converter.h"
 #include "batch/page_files.h"
 #include "batch/row_verdict.h"
+#include "batch/source_preparation.h"
 #include "platform/file_replace.h"
 
 namespace orvalis {
@@ -299,6 +300,12 @@ std::string FileConversion::RenderInto(int handle) {
   // Earlier files may have used the room up already.
   if (const std::string full = disk.Check(); !full.empty())
     return "The file was not rendered: " + full;
+  const PreparedSource source =
+      PrepareSource(plan_.source, path,
+                    run_.options.unpackLimit > 0 ? run_.options.unpackLimit : kDefaultUnpackLimit,
+                    disk, fileStop_.get_token());
+  if (source.stopped) return run_.stop.stop_requested() ? "" : TimeReason();
+  if (!source.problem.empty()) return source.problem;
   // A stop that came in before the handle was registered must still end this rendering.
   if (run_.stop.stop_requested() || fileStop_.stop_requested()) run_.renderings.Abort(handle);
 
@@ -313,7 +320,7 @@ std::string FileConversion::RenderInto(int handle) {
   // Out of processes (the user's limit): once one of the run's own interpreters has ended,
   // there is one again. Without another to wait for, the file fails.
   do {
-    ok = run_.renderer.Render(handle, PlainSource(plan_.source, path),
+    ok = run_.renderer.Render(handle, PlainSource(source.path, path),
                               PagePattern(path, plan_.pageStem), run_.settings.xdpi,
                               run_.settings.ydpi);
   } while (!ok && run_.renderer.LackedProcess(handle) &&
@@ -324,7 +331,12 @@ std::string FileConversion::RenderInto(int handle) {
   share.Release();
   // Every page file is now complete or cut short, reported or not.
   LookIntoFolder(true);
-  if (ok) return "";
+  if (ok) {
+    const std::string notes = run_.renderer.LastError(handle);
+    std::lock_guard lock(mutex_);
+    renderNotes_ = notes;
+    return "";
+  }
 
   std::lock_guard lock(mutex_);
   // A rendering that finished just as its time ran out has still finished. One that was
@@ -570,6 +582,7 @@ void FileConversion::Conclude() {
     pages = schedule_.Pages();
     facts.endReason = schedule_.EndReason();
     facts.renderError = renderError_;
+    facts.renderNotes = renderNotes_;
   }
   std::sort(pages.begin(), pages.end(),
             [](const auto& a, const auto& b) { return ComesBeforeInPageOrder(a.path, b.path); });

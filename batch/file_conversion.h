@@ -166,6 +166,7 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   std::string diskFull_;      // why the watch ended the rendering, "" when it did not
   bool endedByTime_ = false;  // the file's time ended the rendering
   std::string renderError_;
+  std::string renderNotes_;  // what the renderer said of a rendering that finished
   bool isConcluded_ = false;
   std::stop_source fileStop_;  // a stop or the file's time: wakes the wait for memory
   using StopCallback = std::stop_callback<std::function<void()>>;

@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "batch/source_type.h"
 #include "platform/file_replace.h"
 #include "platform/paths.h"
 
@@ -27,7 +28,7 @@ std::string OutputFolder(const std::string& folder) {
 }
 
 std::string EachFolderName(const fs::path& source) {
-  const std::string stem = source.stem().string();
+  const std::string stem = SourceStem(source.filename().string());
   return stem == "." || stem == ".." ? source.filename().string() : stem;
 }
 

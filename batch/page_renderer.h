@@ -20,7 +20,8 @@ class PageRenderer {
   virtual void Close(int handle) = 0;
   // Ends a running Render at once; callable from any thread.
   virtual void Abort(int handle) = 0;
-  // What the interpreter reported when the last Render failed.
+  // What the interpreter reported when the last Render failed; after a Render that succeeded,
+  // what it reported while it went on ("" when nothing).
   virtual std::string LastError(int handle) = 0;
   // Caps the memory (address space) the interpreter of this handle may use in later Render
   // calls. A renderer that cannot cap it ignores the call.

@@ -72,7 +72,11 @@ Verdict JudgeFile(const FileFacts& facts) {
     cutNote =
         "; " + PageCount(cut) + " cut short by the failure " + WasOrWere(cut) + " not converted";
   }
-  if (facts.pages.empty() && !failed) return {{RowStatus::Failed, "The file produced no page", {}}};
+  if (facts.pages.empty() && !failed) {
+    std::string reason = "The file produced no page";
+    if (!facts.renderNotes.empty()) reason += "; " + facts.renderNotes;
+    return {{RowStatus::Failed, reason, {}}};
+  }
   if (failed && whole == 0) return {{RowStatus::Failed, facts.renderError + cutNote, {}}};
   // Pages left when the file's time ran out.
   const size_t notConverted = Count(facts.pages, State::Left) + Count(facts.pages, State::Dropped);

@@ -15,6 +15,7 @@ namespace orvalis {
 struct FileFacts {
   bool stopped = false;     // the run was stopped
   std::string renderError;  // why the rendering failed or could not begin; "" when it finished
+  std::string renderNotes;  // what the renderer reported about a rendering that finished
   std::span<const PageSchedule::Page> pages;  // every page the rendering left, in page order
   std::string endReason;     // the page error that ended the file, "" when none did
   bool timeUp = false;       // the file's time has run out

@@ -14,6 +14,7 @@
 
 #include "batch/memory_budget.h"
 #include "batch/output_format.h"
+#include "batch/source_type.h"
 #include "cli/path_list.h"
 #include "engine/converter.h"
 #include "platform/paths.h"
@@ -27,15 +28,20 @@ const char kCliUsage[] =
     "usage: orvalis-cli [-f FORMAT] [-o DIR | --beside] [--each] [--dpi N | --xdpi N --ydpi N]\n"
     "                   [--angle 0|90|180|270] [--resize WxH] [--color NAME] [--quality N]\n"
     "                   [--compression NAME] [--merge] [--jobs N] [--timeout SECONDS]\n"
-    "                   [--memory SIZE] [--report FILE] [--resume FILE] [--skip-existing]\n"
+    "                   [--memory SIZE] [--max-unpacked SIZE] [--report FILE]\n"
+    "                   [--resume FILE] [--skip-existing]\n"
     "                   [--files-from FILE [--null]] [--profile FILE] [-q] [--help]\n"
     "                   [--version] [--] PATH...\n";
 
 namespace {
 
 const char kHelpIntroduction[] =
-    "Converts PostScript files into images, one image per page (or one TIFF per file with\n"
-    "--merge). PATH is a .ps file or a folder whose .ps files are converted (not recursing).\n"
+    "Converts PostScript, EPS and PDF files into images, one image per page (or one TIFF per\n"
+    "file with --merge). PATH is a document (.ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz, .pdf)\n"
+    "or a folder whose documents are converted (not recursing). What a file is, is read from\n"
+    "its first bytes: an EPS figure gives one image of its bounding box, a file compressed\n"
+    "with gzip is unpacked first (at most --max-unpacked), and images are named without the\n"
+    "extensions (report.ps.gz gives report_001.png).\n"
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
     "A value may follow its option as the next word or after '=' (--format=png), and a short\n"
     "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
@@ -67,6 +73,10 @@ const char kHelpOptions[] =
     "      --memory SIZE    memory the run's interpreters and pages share, such as 4G or\n"
     "                       512M, at least 256M (default: three quarters of the memory\n"
     "                       available at start)\n"
+    "      --max-unpacked SIZE\n"
+    "                       the most a compressed file may unpack to, such as 4G or 512M\n"
+    "                       (default: 1G), and never into the free space the run keeps\n"
+    "                       on the disk of its temporary files\n"
     "      --profile FILE   read the settings from FILE instead of Profile.ini\n"
     "  -q, --quiet          print only failures\n"
     "      --help, --version\n"
@@ -303,6 +313,17 @@ const OptionSpec kOptions[] = {
        o.memoryBytes = *bytes;
        return true;
      }},
+    {"--max-unpacked", true,
+     [](std::string_view, std::string_view value, CliOptions& o, std::string* error) {
+       bool tooLarge = false;
+       const std::optional<uint64_t> bytes = ParseByteSize(value, &tooLarge);
+       if (tooLarge || !bytes || *bytes == 0) {
+         *error = "--max-unpacked needs a size such as 4G, 512M or 1073741824 (bytes)";
+         return false;
+       }
+       o.unpackLimit = *bytes;
+       return true;
+     }},
     {"--profile", true, SetText<&CliOptions::profile>, true},
     {"--report", true, SetText<&CliOptions::report>, true},
     {"--resume", true, SetText<&CliOptions::resume>, true},
@@ -379,10 +400,6 @@ bool CheckSeparateValues(int argc, const char* const* argv, std::string* error) 
 }
 
 }  // namespace
-
-bool HasPostScriptExtension(const std::filesystem::path& path) {
-  return Lower(path.extension().string()) == ".ps";
-}
 
 std::optional<int> FormatIndexOf(std::string_view name) {
   return IndexOf(kFormatNames, name);
@@ -544,7 +561,7 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
       std::vector<std::string> found;
       for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
-        if (!it->is_directory(typeError) && HasPostScriptExtension(it->path()))
+        if (!it->is_directory(typeError) && HasSourceExtension(it->path().filename().string()))
           found.push_back(it->path().string());
       }
       if (ec) {
@@ -558,15 +575,18 @@ std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::str
       *error =
           ec ? "cannot reach " + given + ": " + ec.message() : "no such file or folder: " + given;
       return std::nullopt;
-    } else if (!HasPostScriptExtension(path)) {
-      *error = "not a .ps file: " + given;
+    } else if (!HasSourceExtension(path.filename().string())) {
+      *error =
+          "not a document to convert (.ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz, .pdf): " + given;
       return std::nullopt;
     } else {
       sources.push_back(path.string());
     }
   }
   if (sources.empty()) {
-    *error = "no .ps file found in the paths given";
+    *error =
+        "no document to convert (.ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz, .pdf) found in "
+        "the paths given";
     return std::nullopt;
   }
   return sources;

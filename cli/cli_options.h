@@ -30,6 +30,7 @@ struct CliOptions {
   int jobs = 0;         // 0: one per processor
   int timeoutSeconds = 0;
   uint64_t memoryBytes = 0;  // 0: the driver's default budget
+  uint64_t unpackLimit = 0;  // 0: the driver's default limit
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -64,11 +65,8 @@ bool CheckProfile(const std::string& path, bool named, std::string* error);
 // colour is not offered by the chosen format.
 bool ApplyOverrides(const CliOptions& options, ConversionSettings& settings, std::string* error);
 
-// The name ends in ".ps", in any case.
-bool HasPostScriptExtension(const std::filesystem::path& path);
-
-// The .ps files named by the arguments: files as given (extension .ps in any case), folders
-// replaced by their .ps files sorted by name, not recursing. Absolute paths.
+// The documents named by the arguments: files as given (an extension of source_type.h in any
+// case), folders replaced by their documents sorted by name, not recursing. Absolute paths.
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,
                                                       std::string* error);
 

@@ -110,6 +110,7 @@ int Main(int argc, char** argv) {
   batchOptions.jobs = options->jobs > 0 ? options->jobs : DefaultJobs();
   batchOptions.timeoutSeconds = options->timeoutSeconds;
   batchOptions.memoryBudget = options->memoryBytes;
+  batchOptions.unpackLimit = options->unpackLimit;
   BatchConverter converter(settings, *renderer, view, batchOptions);
 
   const auto start = std::chrono::steady_clock::now();

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "batch/output_format.h"
+#include "batch/source_type.h"
 #include "cli/cli_options.h"
 #include "cli/source_filter.h"
 #include "platform/paths.h"
@@ -80,7 +81,7 @@ std::string OutputClash(const std::string& path, const RunFiles& run) {
     const std::string fileName = name.filename().string();
     const std::optional<std::string_view> base = ImageBase(fileName, run.settings);
     for (const std::string& source : run.sources) {
-      if (base && fs::path(source).stem().native() == *base &&
+      if (base && SourceStem(fs::path(source).filename().native()) == *base &&
           folderOf(source) == name.parent_path())
         return "the run writes an image of " + source + " under that name";
     }
@@ -101,10 +102,13 @@ std::string OutputClash(const std::string& path, const RunFiles& run) {
 
 std::string ReportClash(const std::string& path, const RunFiles& run) {
   std::string why = InputClash(path, run);
-  if (why.empty() && HasPostScriptExtension(path))
-    why =
-        "it is named like a PostScript file; did the shell expand a pattern such as *.ps in "
-        "its place?";
+  if (const std::string name = fs::path(path).filename().string();
+      why.empty() && HasSourceExtension(name)) {
+    const bool pdf = HasPdfExtension(name);
+    why = std::string("it is named like a ") + (pdf ? "PDF" : "PostScript") +
+          " file; did the shell expand a pattern such as *" + (pdf ? ".pdf" : ".ps") +
+          " in its place?";
+  }
   if (why.empty()) why = OutputClash(path, run);
   return why.empty() ? "" : "cannot use the report " + path + ": " + why;
 }

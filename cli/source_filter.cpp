@@ -6,6 +6,7 @@
 
 #include "batch/output_folder.h"
 #include "batch/output_format.h"
+#include "batch/source_type.h"
 #include "engine/converter.h"
 
 namespace orvalis {
@@ -42,7 +43,7 @@ bool MergesPages(const ConversionSettings& settings) {
 
 std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
   const std::string folder = OutputFolderOf(source, settings);
-  const std::string base = fs::path(source).stem().string();
+  const std::string base = SourceStem(fs::path(source).filename().string());
   return MergesPages(settings) ? folder + base + ".tif"
                                : folder + base + "_001" + FormatFromType(settings.type).extension;
 }

@@ -78,20 +78,20 @@ std::optional<std::string> EscapeOutputPattern(std::string_view pattern) {
 }
 
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
-                                              const std::string& escapedPattern, int xdpi,
-                                              int ydpi) {
-  return {gsPath,
-          "-q",
-          "-dSAFER",
-          "-dBATCH",
-          "-dNOPAUSE",
-          "-sDEVICE=bmp16m",
-          "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
-          "-dTextAlphaBits=4",
-          "-dGraphicsAlphaBits=4",
-          "-sOutputFile=" + escapedPattern,
-          "-f",
-          psPath};
+                                              const std::string& escapedPattern, int xdpi, int ydpi,
+                                              bool epsCrop) {
+  std::vector<std::string> arguments = {gsPath,
+                                        "-q",
+                                        "-dSAFER",
+                                        "-dBATCH",
+                                        "-dNOPAUSE",
+                                        "-sDEVICE=bmp16m",
+                                        "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
+                                        "-dTextAlphaBits=4",
+                                        "-dGraphicsAlphaBits=4"};
+  if (epsCrop) arguments.push_back("-dEPSCrop");
+  arguments.insert(arguments.end(), {"-sOutputFile=" + escapedPattern, "-f", psPath});
+  return arguments;
 }
 
 }  // namespace orvalis::renderer

@@ -21,9 +21,10 @@ std::optional<std::string> FindProgramOnPath(std::string_view program);
 std::optional<std::string> EscapeOutputPattern(std::string_view pattern);
 
 // gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r<x>x<y> -dTextAlphaBits=4
-// -dGraphicsAlphaBits=4 -sOutputFile=<escapedPattern> -f <psPath>, with `gsPath` as argv[0].
+// -dGraphicsAlphaBits=4 [-dEPSCrop] -sOutputFile=<escapedPattern> -f <psPath>, with `gsPath` as
+// argv[0]; -dEPSCrop when `epsCrop` (eps_bounding_box.h).
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
                                               const std::string& escapedPattern, int xdpi,
-                                              int ydpi);
+                                              int ydpi, bool epsCrop = false);
 
 }  // namespace orvalis::renderer

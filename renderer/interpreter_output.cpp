@@ -16,9 +16,11 @@ bool IsErrorLine(std::string_view line) {
   return StartsWith(line, "Error:");
 }
 
+// The interpreter indents the reports it makes while it goes on ("   **** Error: ...").
 bool IsSummaryLine(std::string_view line) {
+  const size_t text = std::min(line.find_first_not_of(" \t"), line.size());
   return IsErrorLine(line) || line.find("Unrecoverable error") != std::string_view::npos ||
-         StartsWith(line, "Last OS error:") || StartsWith(line, "****");
+         StartsWith(line, "Last OS error:") || StartsWith(line.substr(text), "****");
 }
 
 bool IsBlankLine(std::string_view line) {
@@ -128,13 +130,20 @@ void InterpreterOutput::EndLine() {
   if (lines_.size() > kKeptLines) lines_.pop_front();
 }
 
+bool InterpreterOutput::HasReports() const {
+  return !firstError_.empty() || std::any_of(lines_.begin(), lines_.end(),
+                                             [](const auto& line) { return IsSummaryLine(line); });
+}
+
 std::string InterpreterOutput::Summary() const {
   std::vector<std::string_view> chosen;
   if (!firstError_.empty()) chosen.push_back(firstError_);
   for (const std::string& line : lines_) {
     if (chosen.size() >= kMaxSummaryLines) break;
-    if (IsSummaryLine(line) && std::find(chosen.begin(), chosen.end(), line) == chosen.end()) {
-      chosen.push_back(line);
+    const std::string_view text =
+        std::string_view(line).substr(std::min(line.find_first_not_of(" \t"), line.size()));
+    if (IsSummaryLine(line) && std::find(chosen.begin(), chosen.end(), text) == chosen.end()) {
+      chosen.push_back(text);
     }
   }
   if (chosen.empty()) {

@@ -28,6 +28,8 @@ class InterpreterOutput {
   // "**** ..." warnings), in order, at most kMaxSummaryLines; when there is none of those, the
   // last three non-blank lines. Joined with '\n'.
   std::string Summary() const;
+  // Whether the interpreter reported an error or a warning of its own, even if it went on.
+  bool HasReports() const;
 
  private:
   void EndLine();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "renderer/child_process.h"
+#include "renderer/eps_bounding_box.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
 #include "renderer/interpreter_sandbox.h"
@@ -124,6 +125,30 @@ const char* FileKind(mode_t mode) {
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   return "not a regular file";
+}
+
+// Whether `path` is an EPS figure to draw on a page of its bounding box.
+bool IsEpsToCrop(const std::string& path, int xdpi, int ydpi) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  std::string start;
+  bool whole = false;
+  char buffer[1 << 16];
+  while (start.size() <= kEpsHeaderBytes) {
+    // The first bytes say whether it is EPS at all: most files are not read further.
+    const size_t want = start.empty() ? 32 : sizeof buffer;
+    const ssize_t n = ::read(fd, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      whole = n == 0;
+      break;
+    }
+    start.append(buffer, static_cast<size_t>(n));
+    if (!start.starts_with("%!PS-Adobe-")) break;
+  }
+  ::close(fd);
+  if (start.size() > kEpsHeaderBytes) start.resize(kEpsHeaderBytes);
+  return CropsToBoundingBox(start, whole, xdpi, ydpi);
 }
 
 // Checks that the source can be read and is a regular file, for a clearer message than the
@@ -475,7 +500,8 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
     gsPattern = std::string(kPlainPagePrefix) + "%d" + std::string(kPlainPageSuffix);
   }
   SpawnRequest request;
-  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi);
+  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi,
+                                           IsEpsToCrop(source, xdpi, ydpi));
   request.environment = ChildEnvironment(scratch->Path());
   request.workingFolder = scratch->Path();
   request.addressSpaceLimit = addressSpaceLimit_;
@@ -542,7 +568,11 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                        ? TooManyFilesMessage()
                                        : DiskFullMessage(outputPattern.parent_path(), diskFull)};
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {TAVRINX_RENDER_SUCCEEDED, ""};
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    // What went wrong in a rendering that went on (a damaged or locked PDF opens to no page).
+    return {TAVRINX_RENDER_SUCCEEDED,
+            output.HasReports() ? kInterpreterReported + output.Summary() : ""};
+  }
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
     // The pages before the big one are whole and stay. Without a cut page, the document wrote
     // a file of that size into its temporary folder.

@@ -73,7 +73,8 @@ class RenderSession {
     listener_ = listener;
     listenerContext_ = context;
   }
-  // The reason of the last failure or stop; "" after a success.
+  // The reason of the last failure or stop; after a success, what the interpreter reported
+  // while it went on, if anything.
   const char* LastError() const { return lastError_.c_str(); }
 
 #ifdef ORVALIS_INTERPRETER_TEST_HOOK

@@ -59,8 +59,9 @@ TAVRINX_EXPORT void RendererAbort(int handle);
 TAVRINX_EXPORT void RendererClose(int handle);
 
 /* Why the last RenderToBitmaps of this handle failed or was aborted: the interpreter's error
- * lines (its "Error: ..." line and its closing message), or our own reason; "" after a success
- * or before any rendering. Printable text: control characters and invalid UTF-8 are replaced by
+ * lines (its "Error: ..." line and its closing message), or our own reason. After a success, the
+ * errors and warnings the interpreter reported while it went on (a damaged PDF that opens to no
+ * page), or ""; "" before any rendering. Printable text: control characters and invalid UTF-8 are replaced by
  * '?'. The pointer stays valid until the next RenderToBitmaps or RendererClose with the handle.
  * An unknown handle gives a static message. */
 TAVRINX_EXPORT const char* RendererLastError(int handle);

@@ -90,7 +90,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{"--jobs", "0", doc}, "--jobs"},
       {{"--colour", "B&W", doc}, "unknown option --colour"},
       {{"-h", doc}, "unknown option -h"},
-      {{text}, "not a .ps file"},
+      {{text}, "not a document to convert"},
       {{dir.File("missing.ps")}, "no such file"},
       {{dir.File("loop.ps")}, "Too many levels of symbolic links"},
       // An option is not the value of the one before it, not even the folder of -o.
@@ -1078,6 +1078,108 @@ TEST_F(Cli, SkipExistingComparesTheFirstImageWithTheSource) {
                                           dir.File("tif"), "--skip-existing", kept, fresh});
   EXPECT_TRUE(Skipped(merged, kept)) << merged.out;
   EXPECT_TRUE(Converted(merged, fresh)) << merged.out;
+}
+
+// EPS figures, compressed PostScript and PDF, each read back by Pillow.
+TEST_F(Cli, EpsCompressedPostScriptAndPdfConvert) {
+  const std::string figure =
+      "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 100 200 300 300\n%%EndComments\n"
+      "1 0 0 setrgbcolor 100 200 200 100 rectfill\n";  // no showpage, as many figures
+  Write("in/figure.eps", figure);
+  // The same figure behind a DOS EPS header, with a preview before it.
+  std::string dos(30, '\0');
+  dos.replace(0, 4, "\xc5\xd0\xd3\xc6");
+  const auto put32 = [&dos](size_t at, size_t value) {
+    for (size_t i = 0; i < 4; ++i) dos[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put32(4, 30 + 16);
+  put32(8, figure.size());
+  dos += std::string(16, 'P') + figure;
+  Write("in/dos.eps", dos);
+  Write("in/report.ps", ThreePages());
+  ASSERT_EQ(test::RunCommand({"gzip", "-n", dir.File("in/report.ps")}).exitCode, 0);
+  Write("pdf/three.ps", ThreePages());
+  ASSERT_EQ(
+      test::RunCommand({"ps2pdf", dir.File("pdf/three.ps"), dir.File("in/three.pdf")}).exitCode, 0);
+
+  for (const int dpi : {72, 150}) {
+    fs::remove_all(dir.File("out"));
+    const test::CommandResult run =
+        Run({"-f", "png", "--dpi", std::to_string(dpi), "-o", dir.File("out"), dir.File("in")});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    // The figure is its bounding box: 200 x 100 points, all red.
+    const int width = (200 * dpi + 36) / 72, height = (100 * dpi + 36) / 72;
+    for (const char* name : {"figure_001.png", "dos_001.png"}) {
+      std::string error;
+      const auto image = test::PillowDecode(dir.File("out/") + name, 0, &error);
+      ASSERT_TRUE(image.has_value()) << name << ": " << error;
+      EXPECT_EQ(image->width, width) << name << " at " << dpi;
+      EXPECT_EQ(image->height, height) << name << " at " << dpi;
+      for (const auto& [x, y] : {std::pair{1, 1}, std::pair{width - 2, height - 2}})
+        EXPECT_EQ(image->At(x, y), (std::array<uint8_t, 4>{255, 0, 0, 255})) << name;
+    }
+    // report.ps.gz gives report_00N.png; the PDF its three pages.
+    for (const char* stem : {"report", "three"}) {
+      for (int page = 1; page <= 3; ++page) {
+        const std::string name = std::string(stem) + "_00" + std::to_string(page) + ".png";
+        std::string error;
+        const auto image = test::PillowDecode(dir.File("out/") + name, 0, &error);
+        ASSERT_TRUE(image.has_value()) << name << ": " << error;
+        EXPECT_GT(image->width, 8 * dpi) << name;  // a whole page
+      }
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("out")), {}), 8);
+  }
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+// Documents that cannot be read fail with a reason that says why, and leave nothing behind.
+TEST_F(Cli, UnreadableDocumentsFailWithTheirReason) {
+  Write("pdf/one.ps", ThreePages());
+  ASSERT_EQ(test::RunCommand({"ps2pdf", dir.File("pdf/one.ps"), dir.File("pdf/one.pdf")}).exitCode,
+            0);
+  const std::string pdf = test::ReadFileText(dir.File("pdf/one.pdf"));
+  Write("in/cut.pdf", pdf.substr(0, 600));
+  ASSERT_EQ(test::RunCommand({"qpdf", "--encrypt", "secret", "owner", "256", "--",
+                              dir.File("pdf/one.pdf"), dir.File("in/locked.pdf")})
+                .exitCode,
+            0);
+  Write("in/page.pdf", "<html>not a pdf</html>");
+  // 64 MiB of zeros in each of 40 members: 2.5 GiB unpacked from a file of a few hundred KiB.
+  const test::CommandResult zeros =
+      test::RunCommand({"sh", "-c", "head -c 64M /dev/zero | gzip -1 > " + dir.File("member.gz")});
+  ASSERT_EQ(zeros.exitCode, 0) << zeros.err;
+  const std::string member = test::ReadFileText(dir.File("member.gz"));
+  std::string bomb;
+  for (int i = 0; i < 40; ++i) bomb += member;
+  Write("in/bomb.ps.gz", bomb);
+
+  const test::CommandResult run =
+      Run({"-f", "png", "--max-unpacked", "256M", "-o", dir.File("out"), dir.File("in")});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  for (const auto& [name, says] :
+       {std::pair{"bomb.ps.gz", "unpacks to more than 256 MiB"},
+        std::pair{"cut.pdf", "produced no page; the interpreter reported:"},
+        std::pair{"locked.pdf", "requires a password"}, std::pair{"page.pdf", "not a PDF file"}}) {
+    const std::string line = "Failed   " + dir.File("in/") + name + ": ";
+    EXPECT_NE(run.out.find(line), std::string::npos) << name << "\n" << run.out;
+    EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("out")));
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+// a.ps and a.pdf in one folder would give the same image names: the later one is refused.
+TEST_F(Cli, SameNameFromTwoKindsNeverOverwrites) {
+  Write("in/a.ps", ThreePages());
+  ASSERT_EQ(test::RunCommand({"ps2pdf", dir.File("in/a.ps"), dir.File("in/a.pdf")}).exitCode, 0);
+  const test::CommandResult run = Run({"-f", "png", "-o", dir.File("out"), dir.File("in")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.out.find("Failed   " + dir.File("in/a.ps") +
+                         ": Its images would replace those of " + dir.File("in/a.pdf")),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("out")), {}), 3);
 }
 
 }  // namespace

@@ -49,7 +49,9 @@ check "help page beside the programs" grep -q '<title>Kestrune Orvalis Help</tit
 desktop=$root/share/applications/kestrune-orvalis.desktop
 if [ "$window" = 1 ]; then
   check "desktop entry is valid" desktop-file-validate "$desktop"
-  check "desktop entry opens PostScript files" grep -qx 'MimeType=application/postscript;' "$desktop"
+  check "desktop entry opens PostScript, EPS, PDF and compressed PostScript files" grep -qx \
+    'MimeType=application/postscript;image/x-eps;application/pdf;application/x-gzpostscript;' \
+    "$desktop"
   check "desktop entry starts the window with the files" grep -qx 'Exec=kestrune-orvalis %F' "$desktop"
 else
   check "no desktop entry without the window program" test ! -e "$desktop"

@@ -24,7 +24,7 @@ class FileListTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void takesOnlyExistingPostScriptFiles_data() {
+  void takesOnlyExistingDocuments_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");  // "file", "folder", "missing", "link to nothing"
     QTest::addColumn<bool>("taken");
@@ -41,7 +41,13 @@ class FileListTest : public QObject {
     QTest::newRow("no dot") << "aps"
                             << "file" << false;
     QTest::newRow("eps") << "figure.eps"
-                         << "file" << false;
+                         << "file" << true;
+    QTest::newRow("compressed") << "report.PS.gz"
+                                << "file" << true;
+    QTest::newRow("pdf") << "paper.pdf"
+                         << "file" << true;
+    QTest::newRow("gz alone") << "report.gz"
+                              << "file" << false;
     QTest::newRow("folder") << "folder.ps"
                             << "folder" << false;
     QTest::newRow("missing") << "gone.ps"
@@ -49,7 +55,7 @@ class FileListTest : public QObject {
     QTest::newRow("dangling link") << "dangling.ps"
                                    << "link to nothing" << false;
   }
-  void takesOnlyExistingPostScriptFiles() {
+  void takesOnlyExistingDocuments() {
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(bool, taken);
@@ -145,7 +151,8 @@ class FileListTest : public QObject {
     while (longPath.size() < 4267) longPath += "/" + std::string(200, 'd');
     const std::pair<std::string, std::string> cases[] = {
         {"", "no file name was given"},
-        {dir.File("notes.txt"), "its name does not end in .ps"},
+        {dir.File("notes.txt"),
+         "its name does not end in .ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz or .pdf"},
         {dir.File("gone.ps"), "the file does not exist"},
         {dir.File("folder.ps"), "it is a folder"},
         {longPath + "/a.ps", "the path is too long (" + std::to_string(longPath.size() + 5) +

@@ -449,7 +449,8 @@ class MainWindowTest : public QObject {
     const QStringList lines = outcome.message.split('\n');
     QCOMPARE(lines.size(), 5);
     QCOMPARE(lines[0], QStringLiteral("These files were not added:"));
-    QVERIFY(lines[1].endsWith("notes.txt': its name does not end in .ps"));
+    QVERIFY(lines[1].endsWith(
+        "notes.txt': its name does not end in .ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz or .pdf"));
     QVERIFY(lines[2].endsWith("gone.ps': the file does not exist"));
     QVERIFY(lines[3].endsWith("folder.ps': it is a folder"));
     QVERIFY2(

@@ -12,15 +12,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "batch/source_type.h"
 #include "ui/settings/app_paths.h"
 
 namespace orvalis {
-
-bool HasPostScriptExtension(std::string_view path) {
-  if (path.size() < 3) return false;
-  const std::string_view tail = path.substr(path.size() - 3);
-  return tail[0] == '.' && (tail[1] == 'p' || tail[1] == 'P') && (tail[2] == 's' || tail[2] == 'S');
-}
 
 namespace {
 
@@ -82,7 +77,8 @@ std::optional<FileRow> RowForFile(const std::string& path, std::string* whyNot) 
     return std::nullopt;
   };
   if (path.empty()) return skip("no file name was given");
-  if (!HasPostScriptExtension(path)) return skip("its name does not end in .ps");
+  if (!HasSourceExtension(std::filesystem::path(path).filename().string()))
+    return skip("its name does not end in .ps, .eps, .epsf, .epsi, .ps.gz, .eps.gz or .pdf");
   if (!AppPaths::FileExists(path)) return skip(WhyNotReadable(path));
   // The list holds full paths, whatever spelling the file came with; the driver reads them as
   // they stand, so a name that is not UTF-8 keeps its bytes.

@@ -24,10 +24,8 @@ struct FileRow {
   QString reason;  // why the row failed or was stopped; "" otherwise
 };
 
-// True when `path`'s file name ends in ".ps" (without regard to case).
-bool HasPostScriptExtension(std::string_view path);
-
-// The row of a file the list takes: an existing, readable file (not a folder) named *.ps, with
+// The row of a file the list takes: an existing, readable file (not a folder) named like a
+// document the converter reads (HasSourceExtension), with
 // its absolute path. nullopt for anything else, with the reason in `whyNot` when given (a drop
 // skips such files without a message; files the user named on the command line are told about).
 std::optional<FileRow> RowForFile(const std::string& path, std::string* whyNot = nullptr);

@@ -42,8 +42,8 @@ class MainDialog : public QDialog {
   explicit MainDialog(WindowServices services, QWidget* parent = nullptr);
   ~MainDialog() override;
 
-  // Adds files as a drop does: folders, missing files and names not ending in ".ps" are
-  // skipped without a message.
+  // Adds files as a drop does: folders, missing files and names of no document the converter
+  // reads are skipped without a message.
   void AddDroppedFiles(const std::vector<std::string>& paths);
   // Adds the files directly in `folder`, in the order of FolderFiles; sub-folders are not
   // entered.

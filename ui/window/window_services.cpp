@@ -14,8 +14,14 @@ WindowServices DesktopWindowServices() {
     about.exec();
   };
   services.chooseFiles = [](QWidget* parent, const QString& folder) {
-    return QFileDialog::getOpenFileNames(parent, QStringLiteral("Kestrune Orvalis"), folder,
-                                         QStringLiteral("PS Files (*.ps)"));
+    // The first filter is the one chosen when the dialog opens.
+    return QFileDialog::getOpenFileNames(
+        parent, QStringLiteral("Kestrune Orvalis"), folder,
+        QStringLiteral("PS Files (*.ps);;"
+                       "All supported files (*.ps *.eps *.epsf *.epsi *.ps.gz *.eps.gz *.pdf);;"
+                       "EPS Files (*.eps *.epsf *.epsi);;"
+                       "Compressed PostScript (*.ps.gz *.eps.gz);;"
+                       "PDF Files (*.pdf)"));
   };
   services.chooseFolder = [](QWidget* parent, const QString& title, const QString& folder) {
     return QFileDialog::getExistingDirectory(parent, title, folder, QFileDialog::ShowDirsOnly);
