@@ -15,7 +15,8 @@
 # adds another build's orvalis-cli to those tables, timed in the same run; CORPUS=0 skips the
 # corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
 # Then 200 small one-page documents against Ghostscript in parallel and one after another, and
-# the window (bench_window) over 40 of them (SMALL=0 skips them), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
+# the window (bench_window) over 40 of them (SMALL=0 skips them), a 100-page PDF beside gs and
+# pdftoppm (PDF=0 skips it), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
 # with --jobs 8 over 8 long documents, and how long 20 stops at random moments take.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
@@ -306,6 +307,30 @@ window_table() {
     "$(echo "$best / $reference" | bc -l)"
 }
 
+# ---- A PDF: 100 pages of a groff manual through ps2pdf, beside gs and pdftoppm ----
+
+pdf_tables() {
+  local pdfdir="$work/pdf" long="$work/pdf/manual.ps" pdf="$work/pdf/manual.pdf"
+  mkdir -p "$pdfdir"
+  { zcat /usr/share/man/man1/bash.1.gz; zcat /usr/share/man/man1/bash.1.gz; } |
+    groff -man -Tps > "$long" 2>/dev/null ||
+    { echo "No manual to typeset: the PDF table is skipped"; return 0; }
+  # The first 100 pages.
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -dLastPage=100 -sOutputFile="$pdf" "$long"
+  command -v pdftoppm >/dev/null || { echo "No pdftoppm: the PDF table is skipped"; return 0; }
+  : > "$work/empty.ini"
+  echo
+  echo "A 100-page PDF (ps2pdf of a groff manual) to PNG at $dpi dpi, best of $runs runs, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-6s %-26s %9s %9s %10s %8s %8s\n' format tool wall_s cpu_s peak_MiB wall/gs cpu/gs
+  unset wall cpu mem; declare -gA wall cpu mem
+  measure "gs png16m" gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r"$dpi" -dTextAlphaBits=4 \
+    -dGraphicsAlphaBits=4 -sOutputFile="$work/out/manual_%03d.png" -f "$pdf"
+  measure "pdftoppm -png" pdftoppm -png -r "$dpi" "$pdf" "$work/out/manual"
+  measure "orvalis --jobs 1" bash -c "orvalis $bindir -f png --jobs 1 $pdf"
+  measure "orvalis --jobs $(nproc)" bash -c "orvalis $bindir -f png $pdf"
+  print_rows png "gs png16m" "gs png16m" "pdftoppm -png" "orvalis --jobs 1" "orvalis --jobs $(nproc)"
+}
+
 # ---- The run itself: its threads, and how fast it stops ----
 
 core_tables() {
@@ -352,5 +377,6 @@ core_tables() {
 [[ "${LONG:-1}" == 1 ]] && long_document_tables
 [[ "${LEVERS:-0}" == 1 ]] && render_levers
 [[ "${SMALL:-1}" == 1 ]] && small_files_tables
+[[ "${PDF:-1}" == 1 ]] && pdf_tables
 [[ "${CORE:-1}" == 1 ]] && core_tables
 exit 0
