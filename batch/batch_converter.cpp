@@ -10,6 +10,7 @@
 #include "batch/output_folder.h"
 #include "batch/page_files.h"
 #include "batch/source_type.h"
+#include "engine/tiff_compressions.h"
 
 namespace orvalis {
 

@@ -26,7 +26,7 @@
 #include "batch/page_renderer.h"
 #include "engine/converter.h"
 #include "engine/output_formats.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 

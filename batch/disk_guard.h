@@ -16,12 +16,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/limits.h"
+
 namespace orvalis {
 
 class DiskGuard {
  public:
-  static constexpr uint64_t kReserveBytes = uint64_t{1} << 30;
-  static constexpr uint64_t kReserveInodes = 10000;
+  static constexpr uint64_t kReserveBytes = limits::kDiskReserveBytes;
+  static constexpr uint64_t kReserveInodes = limits::kDiskReserveFiles;
 
   // Starts watching the file system holding `folder` (an existing folder). False when it
   // cannot be examined; it is then not watched.

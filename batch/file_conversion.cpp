@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "batch/batch_converter.h"
+#include "batch/output_names.h"
 #include "batch/page_files.h"
 #include "batch/row_verdict.h"
 #include "batch/source_preparation.h"
@@ -518,8 +519,9 @@ uint64_t FileConversion::ConversionEstimate(const std::string& page) const {
 PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
   std::string error;
   if (!EnsureTarget(&error)) return {"", error, true};
-  const std::string name =
-      plan_.baseName + PageNumberPart(page, plan_.pageStem) + run_.format.extension;
+  const std::optional<int> number = PageNumberOf(page, plan_.pageStem);
+  if (!number) return {"", "Not a page of the rendering: " + page, false};
+  const std::string name = PageImageName(plan_.baseName, *number, run_.format.extension);
   const std::string output = plan_.target + name;
   // Out of disk: the outputs written so far stay, the rest are not written.
   if (const std::string full = run_.disk.CheckWrite(plan_.target, OutputEstimate(page));
@@ -543,12 +545,13 @@ PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
 PageOutcome FileConversion::AppendMergedPage(const std::string& page) {
   std::string error;
   if (!EnsureTarget(&error)) return {"", error, true};
-  const std::string output = plan_.target + plan_.baseName + ".tif";
+  const std::string output = plan_.target + MergedImageName(plan_.baseName);
   if (!mergedDocument_) {
     mergedDocument_ = std::make_unique<MergedDocument>();
     const ConverterHandle job = mergedDocument_->job.handle;
     if (job == nullptr) return {"", "Out of memory", true};
-    ConverterSetOption(job, OptMultiPagePath, WritePath(plan_.baseName + ".tif").c_str(), 0);
+    ConverterSetOption(job, OptMultiPagePath, WritePath(MergedImageName(plan_.baseName)).c_str(),
+                       0);
     ConverterSetOption(job, OptMultiPage, nullptr, 1);
     BatchConverter::ApplySettings(job, OutputFormat::Tiff, run_.settings);
   }
@@ -591,7 +594,7 @@ void FileConversion::Conclude() {
   facts.timeUp = TimeIsUp();
   facts.timeReason = TimeReason();
   facts.merged = merged_;
-  facts.mergedOutput = plan_.target + plan_.baseName + ".tif";
+  facts.mergedOutput = plan_.target + MergedImageName(plan_.baseName);
   Verdict verdict = JudgeFile(facts);
   if (verdict.putMergedInPlace) verdict.result = PutMergedInPlace();
   const RowResult& result = verdict.result;
@@ -622,7 +625,7 @@ void FileConversion::Conclude() {
 // Ends the merged document and puts it in place: only when every page went in and the file's
 // time did not run out, so an older file of that name stays whenever the row fails.
 RowResult FileConversion::PutMergedInPlace() {
-  const std::string output = plan_.target + plan_.baseName + ".tif";
+  const std::string output = plan_.target + MergedImageName(plan_.baseName);
   if (!mergedDocument_)
     return {RowStatus::Failed, "Cannot write " + output + ": no page went in", {}};
   if (TimeIsUp()) return {RowStatus::Failed, TimeReason(), {}};

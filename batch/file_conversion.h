@@ -37,7 +37,7 @@
 #include "batch/work_pool.h"
 #include "engine/converter.h"
 #include "platform/file_descriptor.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 

@@ -19,14 +19,14 @@
 
 #include "batch/page_files.h"
 #include "engine/output_formats.h"
+#include "platform/limits.h"
 
 namespace orvalis {
 
 class MemoryBudget {
  public:
-  // An interpreter gets at most this much address space (generous for a 600 dpi page, and a
-  // hostile document cannot take more) ...
-  static constexpr uint64_t kInterpreterCeiling = uint64_t{3} << 30;
+  // An interpreter gets at most the address space its renderer allows it ...
+  static constexpr uint64_t kInterpreterCeiling = limits::kInterpreterAddressSpace;
   // ... and at least this much, or it cannot start: below it a file cannot be rendered.
   static constexpr uint64_t kInterpreterFloor = uint64_t{256} << 20;
 

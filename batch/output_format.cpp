@@ -7,10 +7,6 @@ namespace orvalis {
 
 namespace {
 
-// The engine options of each of ColorNames(), in its order.
-constexpr ColorOptions kColorOptions[] = {{24, false}, {8, false}, {8, true},
-                                          {4, false},  {4, true},  {1, false}};
-
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
@@ -48,21 +44,13 @@ std::string_view ColorKeyOf(OutputFormat format) {
 }
 
 ColorOptions ColorOptionsFor(std::string_view colorName) {
-  const std::span<const std::string_view> names = ColorNames();
-  static_assert(std::size(kColorOptions) == 6);
-  for (size_t i = 0; i < names.size() && i < std::size(kColorOptions); ++i)
-    if (EqualsIgnoringCase(colorName, names[i])) return kColorOptions[i];
-  return {24, false};
+  for (const ColourChoice& choice : ColourChoices())
+    if (EqualsIgnoringCase(colorName, choice.name)) return {choice.depth, choice.gray};
+  return {colour::kTrueColor.depth, colour::kTrueColor.gray};
 }
 
 std::span<const std::string_view> ColorNamesOffered(OutputFormat format) {
   return InfoOf(format).colorsOffered;
-}
-
-int EngineCompressionCode(int compressIndex) {
-  static constexpr int kCodes[] = {0, 1, 6, 2, 3, 5, 4};
-  if (compressIndex < 0 || compressIndex >= static_cast<int>(std::size(kCodes))) return 2;
-  return kCodes[compressIndex];
 }
 
 }  // namespace orvalis

@@ -1,7 +1,6 @@
 #pragma once
 // The batch driver's view of the output format table (engine/output_formats.h): how the
-// setting "type" or a list text picks the format, the colour names with their engine options,
-// and the TIFF compression codes.
+// setting "type" or a list text picks the format, and the colour names with their engine options.
 
 #include <span>
 #include <string>
@@ -41,8 +40,5 @@ ColorOptions ColorOptionsFor(std::string_view colorName);
 
 // The colour names the settings page of `format` offers (empty for EMF and WMF).
 std::span<const std::string_view> ColorNamesOffered(OutputFormat format);
-
-// Engine compression code of the setting "compress" (an index in the TIFF page's list).
-int EngineCompressionCode(int compressIndex);
 
 }  // namespace orvalis

@@ -1,6 +1,7 @@
 #include "batch/page_files.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -53,9 +54,17 @@ bool IsPlainName(std::string_view name) {
   return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
 
-std::string PageNumberPart(const std::string& page, const std::string& stem) {
+std::optional<int> PageNumberOf(const std::string& page, const std::string& stem) {
   const std::string name = fs::path(page).stem().string();
-  return name.size() >= stem.size() ? name.substr(stem.size()) : name;
+  if (name.size() < stem.size() + 2 || name.compare(0, stem.size(), stem) != 0 ||
+      name[stem.size()] != '_')
+    return std::nullopt;
+  const char* digits = name.data() + stem.size() + 1;
+  const char* end = name.data() + name.size();
+  int number = 0;
+  const auto [stop, error] = std::from_chars(digits, end, number);
+  if (error != std::errc() || stop != end || number < 0) return std::nullopt;
+  return number;
 }
 
 uint64_t PageFileHeader::DecodedBytes() const {

@@ -48,8 +48,9 @@ inline constexpr char kPlainSourceLink[] = "source.ps";
 inline constexpr char kPlainPageStem[] = "page";
 bool IsPlainName(std::string_view name);
 
-// The page number part of the name of `page`, written under `stem`: "_007" of report_007.bmp.
-std::string PageNumberPart(const std::string& page, const std::string& stem);
+// The page number in the name of `page`, written under `stem`: 7 for report_007.bmp; nullopt
+// for a name that holds none.
+std::optional<int> PageNumberOf(const std::string& page, const std::string& stem);
 
 // What a page file's headers say about it.
 struct PageFileHeader {

@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 

@@ -12,6 +12,7 @@
 #include "engine/converter.h"
 #include "engine/image_converter.h"
 #include "engine/pipelines.h"
+#include "engine/tiff_compressions.h"
 #include "image/raster_image.h"
 
 namespace orvalis {

@@ -17,6 +17,8 @@
 #include "batch/source_type.h"
 #include "cli/path_list.h"
 #include "engine/converter.h"
+#include "engine/tiff_compressions.h"
+#include "platform/limits.h"
 #include "platform/paths.h"
 #include "platform/profile_ini.h"
 
@@ -110,8 +112,7 @@ namespace {
 // The format names in the order of the setting "type".
 const std::span<const std::string_view> kFormatNames = CliNames();
 
-constexpr std::string_view kCompressionNames[] = {"uncompressed", "lzw",  "rle", "jpeg",
-                                                  "packbits",     "fax3", "fax4"};
+const std::span<const std::string_view> kCompressionNames = TiffCompressionCliNames();
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -230,17 +231,20 @@ const OptionSpec kOptions[] = {
     {"--version", false, SetFlag<&CliOptions::version>},
     {"--dpi", true,
      [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       if (!ReadNumber(flag, value, 72, 600, o.xdpi, error)) return false;
+       if (!ReadNumber(flag, value, limits::kMinResolution, limits::kMaxResolution, o.xdpi, error))
+         return false;
        o.ydpi = o.xdpi;
        return true;
      }},
     {"--xdpi", true,
      [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadNumber(flag, value, 72, 600, o.xdpi, error);
+       return ReadNumber(flag, value, limits::kMinResolution, limits::kMaxResolution, o.xdpi,
+                         error);
      }},
     {"--ydpi", true,
      [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {
-       return ReadNumber(flag, value, 72, 600, o.ydpi, error);
+       return ReadNumber(flag, value, limits::kMinResolution, limits::kMaxResolution, o.ydpi,
+                         error);
      }},
     {"--quality", true,
      [](std::string_view flag, std::string_view value, CliOptions& o, std::string* error) {

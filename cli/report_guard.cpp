@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "batch/output_format.h"
+#include "batch/output_names.h"
 #include "batch/source_type.h"
 #include "cli/cli_options.h"
 #include "cli/source_filter.h"
@@ -33,25 +34,6 @@ fs::path Resolved(const std::string& path) {
   std::error_code ec;
   const fs::path resolved = fs::weakly_canonical(given, ec);
   return ec ? given : resolved;
-}
-
-// The base name of the source whose image would be called `fileName`: "b" for "b_002.png"
-// (page numbers have at least three digits) or, when pages are merged, for "b.tif".
-std::optional<std::string_view> ImageBase(std::string_view fileName,
-                                          const ConversionSettings& settings) {
-  const bool merged = MergesPages(settings);
-  const std::string extension = merged ? ".tif" : FormatFromType(settings.type).extension;
-  if (!fileName.ends_with(extension)) return std::nullopt;
-  fileName.remove_suffix(extension.size());
-  if (merged) return fileName;
-  const size_t underscore = fileName.rfind('_');
-  if (underscore == std::string_view::npos) return std::nullopt;
-  const std::string_view number = fileName.substr(underscore + 1);
-  if (number.size() < 3 || !std::all_of(number.begin(), number.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c));
-      }))
-    return std::nullopt;
-  return fileName.substr(0, underscore);
 }
 
 std::string InputClash(const std::string& path, const RunFiles& run) {
@@ -79,7 +61,8 @@ std::string OutputClash(const std::string& path, const RunFiles& run) {
   };
   for (const fs::path& name : names) {
     const std::string fileName = name.filename().string();
-    const std::optional<std::string_view> base = ImageBase(fileName, run.settings);
+    const std::optional<std::string_view> base = ImageBaseOf(
+        fileName, FormatFromType(run.settings.type).extension, MergesPages(run.settings));
     for (const std::string& source : run.sources) {
       if (base && SourceStem(fs::path(source).filename().native()) == *base &&
           folderOf(source) == name.parent_path())

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 

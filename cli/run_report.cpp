@@ -18,6 +18,7 @@
 #include "cli/bounded_records.h"
 #include "cli/name_encoding.h"
 #include "engine/converter.h"
+#include "engine/tiff_compressions.h"
 #include "platform/file_descriptor.h"
 
 namespace orvalis {
@@ -77,9 +78,9 @@ std::string SettingsText(const ConversionSettings& s) {
   }
   if (format.format == OutputFormat::Jpeg) text += "quality=" + std::to_string(s.JQu) + "\n";
   if (format.format == OutputFormat::Tiff) {
-    const int code = EngineCompressionCode(s.compress);
-    text += "compression=" + std::to_string(code) + "\n";
-    if (code == EngineCompressionCode(3)) text += "quality=" + std::to_string(s.TJQu) + "\n";
+    const TiffCompressionChoice& compression = TiffCompressionOf(s.compress);
+    text += "compression=" + std::to_string(compression.engineCode) + "\n";
+    if (compression.usesQuality) text += "quality=" + std::to_string(s.TJQu) + "\n";
     text += "merge=" + std::to_string(s.multpage == 1) + "\n";
   }
   return text;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/file_descriptor.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 

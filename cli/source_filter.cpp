@@ -6,6 +6,7 @@
 
 #include "batch/output_folder.h"
 #include "batch/output_format.h"
+#include "batch/output_names.h"
 #include "batch/source_type.h"
 #include "engine/converter.h"
 
@@ -44,8 +45,9 @@ bool MergesPages(const ConversionSettings& settings) {
 std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
   const std::string folder = OutputFolderOf(source, settings);
   const std::string base = SourceStem(fs::path(source).filename().string());
-  return MergesPages(settings) ? folder + base + ".tif"
-                               : folder + base + "_001" + FormatFromType(settings.type).extension;
+  return folder + (MergesPages(settings)
+                       ? MergedImageName(base)
+                       : PageImageName(base, 1, FormatFromType(settings.type).extension));
 }
 
 SourcePlan PlanSources(const std::vector<std::string>& sources, const ConversionSettings& settings,

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/run_report.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 

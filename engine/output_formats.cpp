@@ -9,11 +9,16 @@ namespace orvalis {
 
 namespace {
 
-constexpr std::string_view kColorNames[] = {"True Color", "256 Color", "256 Grays",
-                                            "16 Color",   "16 Grays",  "B&W"};
-constexpr std::string_view kTrueOrGray[] = {"True Color", "256 Grays"};
-constexpr std::string_view kGifColors[] = {"256 Color", "256 Grays", "16 Color", "16 Grays", "B&W"};
-constexpr std::string_view kTgaColors[] = {"True Color", "256 Color", "256 Grays"};
+using namespace colour;
+
+constexpr ColourChoice kColourChoices[] = {kTrueColor, k256Color, k256Grays,
+                                           k16Color,   k16Grays,  kBlackWhite};
+constexpr std::string_view kColorNames[] = {kTrueColor.name, k256Color.name, k256Grays.name,
+                                            k16Color.name,   k16Grays.name,  kBlackWhite.name};
+constexpr std::string_view kTrueOrGray[] = {kTrueColor.name, k256Grays.name};
+constexpr std::string_view kGifColors[] = {k256Color.name, k256Grays.name, k16Color.name,
+                                           k16Grays.name, kBlackWhite.name};
+constexpr std::string_view kTgaColors[] = {kTrueColor.name, k256Color.name, k256Grays.name};
 
 // JPEG's option word: Huffman tables fitted to the page, progressive scans.
 constexpr uint32_t kJpegOptimisedProgressive = JpegOption::OptimizeTables | JpegOption::Progressive;
@@ -94,6 +99,10 @@ std::span<const std::string_view> ListTexts() {
 std::span<const std::string_view> CliNames() {
   static const std::vector<std::string_view> names = Column(&OutputFormatInfo::cliName);
   return names;
+}
+
+std::span<const ColourChoice> ColourChoices() {
+  return kColourChoices;
 }
 
 std::span<const std::string_view> ColorNames() {

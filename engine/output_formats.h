@@ -47,6 +47,22 @@ enum class PipelineKind {
   Metafile,  // the page drawn into an EMF or WMF recording
 };
 
+// The colours the settings pages offer, by the names stored Profile.ini files hold, with what
+// each asks of the engine (OptBitDepth, OptGrayscale).
+struct ColourChoice {
+  std::string_view name;
+  int depth;
+  bool gray;
+};
+namespace colour {
+inline constexpr ColourChoice kTrueColor{"True Color", 24, false};
+inline constexpr ColourChoice k256Color{"256 Color", 8, false};
+inline constexpr ColourChoice k256Grays{"256 Grays", 8, true};
+inline constexpr ColourChoice k16Color{"16 Color", 4, false};
+inline constexpr ColourChoice k16Grays{"16 Grays", 4, true};
+inline constexpr ColourChoice kBlackWhite{"B&W", 1, false};
+}  // namespace colour
+
 // The page depth a requested depth (OptBitDepth) and the gray flag give.
 enum class DepthRule {
   Palette,     // 1, 4 or 8 as asked, anything else 24
@@ -102,7 +118,9 @@ const OutputFormatInfo* FindByCliName(std::string_view name);
 std::span<const std::string_view> ListTexts();
 std::span<const std::string_view> CliNames();
 
-// The six colour names, as the settings store and the pages write them.
+// The six colours, in the order of the fullest page's list.
+std::span<const ColourChoice> ColourChoices();
+// Their names, as the settings store and the pages write them.
 std::span<const std::string_view> ColorNames();
 
 }  // namespace orvalis

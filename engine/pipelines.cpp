@@ -7,7 +7,6 @@
 #include "engine/metafile_pipeline.h"
 #include "engine/tiff_pipeline.h"
 #include "image/colour_reduction.h"
-#include "image/tiff_compression.h"
 #include "platform/file_replace.h"
 
 namespace orvalis {
@@ -151,25 +150,6 @@ bool ApplyRotation(RasterImage& image, int angle) {
     default:
       return image.RotateByAngle(static_cast<float>(angle));
   }
-}
-
-uint32_t TiffCompressionCode(int compression, int depth, bool gray) {
-  using namespace tiff_compression;
-  // Rows: engine compression code 0..6, then every other value. Columns: depth 1, depth 4,
-  // depth 8 colour, depth 8 gray, depth 24.
-  static constexpr uint32_t kCodes[8][5] = {
-      {kNone, kNone, kNone, kNone, kNone},
-      {kLzw, kLzw, kLzw, kLzw, kLzw},
-      {kFax4, kLzw, kLzw, kJpegYCbCr, kJpegYCbCr},
-      {kFax4, kPackBits, kPackBits, kPackBits, kPackBits},
-      {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr},
-      {kFax3, kLzw, kLzw, kLzw, kJpegYCbCr},
-      {kHuffmanRle, kLzw, kLzw, kLzw, kJpegYCbCr},
-      {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr},
-  };
-  const int row = compression >= 0 && compression <= 6 ? compression : 7;
-  const int column = depth == 1 ? 0 : depth == 4 ? 1 : depth == 8 ? (gray ? 3 : 2) : 4;
-  return kCodes[row][column];
 }
 
 bool CheckStep(ImageConverter& job, const RasterImage& image, bool ok, const char* what) {

@@ -21,9 +21,6 @@ bool ReduceColors(RasterImage& image, int paletteDepth);
 // Quarter turns for 90, 180 and 270 degrees, RotateByAngle for any other non-zero angle.
 bool ApplyRotation(RasterImage& image, int angle);
 
-// The TIFF compression code for an engine compression code and a page depth (1, 4, 8 or 24).
-uint32_t TiffCompressionCode(int compression, int depth, bool gray);
-
 // Encodes `image` into the job's output file through a temporary that is renamed into place
 // only when the encoder succeeded. Records the failure in the job otherwise.
 bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat);

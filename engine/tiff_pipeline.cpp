@@ -1,6 +1,7 @@
 #include "engine/tiff_pipeline.h"
 
 #include "engine/pipelines.h"
+#include "engine/tiff_compressions.h"
 #include "image/codec_tiff.h"
 #include "platform/file_replace.h"
 

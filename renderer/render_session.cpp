@@ -36,8 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMinResolution = 72;
-constexpr int kMaxResolution = 600;
+using limits::kMaxResolution;
+using limits::kMinResolution;
 constexpr const char* kStoppedMessage = "the rendering was stopped";
 
 // A private folder beside the pages for everything the interpreter writes besides them (its

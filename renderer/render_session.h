@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/limits.h"
 #include "renderer/kernel_protections.h"
 #include "renderer/tavrinx.h"
 
@@ -23,11 +24,9 @@ inline constexpr char kInterpreterReported[] = "the interpreter reported: ";
 
 class RenderSession {
  public:
-  // Cap on the interpreter's address space: generous for a 600 dpi page, small enough that a
-  // hostile document cannot exhaust the machine.
-  static constexpr uint64_t kAddressSpaceLimit = uint64_t{3} << 30;
-  // The largest page image the converter reads back: 256 MiB of pixel rows.
-  static constexpr uint64_t kMaxPageImageBytes = uint64_t{256} << 20;
+  // Cap on the interpreter's address space.
+  static constexpr uint64_t kAddressSpaceLimit = limits::kInterpreterAddressSpace;
+  static constexpr uint64_t kMaxPageImageBytes = limits::kMaxPageImageBytes;
   // A page file larger than the 54 bytes of BMP headers and the largest page image could not be
   // converted anyway; the limit stops the interpreter there instead of letting it fill the disk
   // with gigabytes first.
@@ -35,9 +34,9 @@ class RenderSession {
   // Free space kept on the file system of the pages: a document can render pages without end,
   // hundreds of megabytes each, and would otherwise fill the disk the whole machine depends on.
   // On a disk that has less than twice this free, a rendering may use half of what is free.
-  static constexpr uint64_t kFreeSpaceReserve = uint64_t{1} << 30;
+  static constexpr uint64_t kFreeSpaceReserve = limits::kDiskReserveBytes;
   // The same for files (inodes): a document can create empty files without end.
-  static constexpr uint64_t kFreeFilesReserve = 10000;
+  static constexpr uint64_t kFreeFilesReserve = limits::kDiskReserveFiles;
   // Files a document may create in its temporary folder (the interpreter's own few included);
   // past that the rendering is stopped.
   static constexpr uint64_t kMaxScratchFiles = 4000;

@@ -357,7 +357,7 @@ TEST(BatchTables, FormatComesFromTheListText) {
   EXPECT_EQ(FormatFromType(12).format, Jpeg);
 }
 
-TEST(BatchTables, ColourNamesAndCompressionCodes) {
+TEST(BatchTables, ColourNames) {
   struct Color {
     const char* name;
     int depth;
@@ -371,10 +371,6 @@ TEST(BatchTables, ColourNamesAndCompressionCodes) {
     EXPECT_EQ(options.bitDepth, c.depth) << c.name;
     EXPECT_EQ(options.grayscale, c.gray) << c.name;
   }
-  const int codes[] = {0, 1, 6, 2, 3, 5, 4};
-  for (int index = 0; index < 7; ++index) EXPECT_EQ(EngineCompressionCode(index), codes[index]);
-  EXPECT_EQ(EngineCompressionCode(9), 2);
-  EXPECT_EQ(EngineCompressionCode(-1), 2);
 }
 
 TEST(BatchTables, ApplySettingsSetsTheJobOptions) {

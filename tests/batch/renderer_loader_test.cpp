@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "tests/support/temp_dir.h"
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "engine/image_converter.h"
 #include "engine/pipelines.h"
+#include "engine/tiff_compressions.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pages.h"

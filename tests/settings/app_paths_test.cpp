@@ -1,6 +1,6 @@
 // AppPaths: program folder, home folder, folder chains, file existence and sizes.
 
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

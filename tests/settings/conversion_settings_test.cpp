@@ -1,7 +1,7 @@
 // The settings record against Profile.ini: defaults, the checks on load, what each writer puts
 // into the file and in which order.
 
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

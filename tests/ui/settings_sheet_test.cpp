@@ -22,7 +22,7 @@
 
 #include "engine/converter.h"
 #include "ui/controls/dialog_units.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 #include "ui/sheet/my_prop_sheet.h"
 #include "ui/sheet/page_rules.h"
 #include "ui/sheet/property_page.h"

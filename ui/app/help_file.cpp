@@ -5,7 +5,7 @@
 #include <QUrl>
 
 #include "ui/controls/link_label.h"
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 

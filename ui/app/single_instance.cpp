@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 class CPropertyPage;
 class QDialogButtonBox;

@@ -10,21 +10,29 @@ int FindItemByPrefix(const QStringList& items, const QString& text) {
 }
 
 QStringList TiffCompressionItems() {
-  return {"Uncompressed", "LZW", "RLE", "JPEG", "PACKBITS", "CCITT FAX3", "CCITT FAX4"};
+  QStringList items;
+  for (const std::string_view text : orvalis::TiffCompressionListTexts())
+    items << QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return items;
 }
 
 TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex) {
   constexpr int kTrueColorItem = 0;
   constexpr int kBlackWhiteItem = 5;
-  switch (compressionIndex) {
-    case kTiffJpeg:
-      return {false, true, kTrueColorItem};
-    case kTiffFax3:
-    case kTiffFax4:
-      return {false, false, kBlackWhiteItem};
-    default:
-      return {true, false, kTrueColorItem};
+  const auto choices = orvalis::TiffCompressionChoices();
+  // No selection (-1) leaves the page as an ordinary choice does.
+  if (compressionIndex < 0 || compressionIndex >= static_cast<int>(choices.size()))
+    return {true, false, kTrueColorItem};
+  const orvalis::TiffCompressionChoice& choice = choices[static_cast<size_t>(compressionIndex)];
+  switch (choice.colours) {
+    case orvalis::TiffColours::TrueColour:
+      return {false, choice.usesQuality, kTrueColorItem};
+    case orvalis::TiffColours::BlackAndWhite:
+      return {false, choice.usesQuality, kBlackWhiteItem};
+    case orvalis::TiffColours::Chosen:
+      break;
   }
+  return {true, choice.usesQuality, kTrueColorItem};
 }
 
 QStringList ColorItemsOffered(orvalis::OutputFormat outputFormat) {

@@ -6,22 +6,14 @@
 #include <QStringList>
 
 #include "engine/output_formats.h"
+#include "engine/tiff_compressions.h"
 
 // The first item, from the top, that begins with `text` without regard to case; -1 when none.
 int FindItemByPrefix(const QStringList& items, const QString& text);
 
-// The TIFF page's compression list, in the order of the stored "compress" index.
+// The TIFF page's compression list, in the order of the stored "compress" index
+// (engine/tiff_compressions.h).
 QStringList TiffCompressionItems();
-
-enum TiffCompression {
-  kTiffUncompressed = 0,
-  kTiffLzw = 1,
-  kTiffRle = 2,
-  kTiffJpeg = 3,
-  kTiffPackBits = 4,
-  kTiffFax3 = 5,
-  kTiffFax4 = 6,
-};
 
 // What choosing a compression does to the rest of the TIFF page.
 struct TiffCompressionEffect {

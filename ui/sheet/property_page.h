@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "ui/controls/dialog_units.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 class QComboBox;
 class QGroupBox;

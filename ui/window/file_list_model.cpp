@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "batch/source_type.h"
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 

@@ -15,7 +15,7 @@
 #include "batch/batch_converter.h"
 #include "ui/controls/dialog_units.h"
 #include "ui/controls/theme_library.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/rows_in_list_order.h"

@@ -10,7 +10,7 @@
 
 #include "batch/batch_converter.h"
 #include "batch/page_renderer.h"
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 #include "ui/window/row_status_pacer.h"
 
 class QWidget;

@@ -1,4 +1,4 @@
-#include "ui/settings/conversion_settings.h"
+#include "settings/conversion_settings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/profile_ini.h"
-#include "ui/settings/app_paths.h"
-#include "ui/settings/settings_keys.h"
+#include "settings/app_paths.h"
+#include "settings/settings_keys.h"
 
 namespace orvalis {
 

@@ -1,4 +1,4 @@
-#include "ui/settings/app_paths.h"
+#include "settings/app_paths.h"
 
 #include <fcntl.h>
 #include <pwd.h>

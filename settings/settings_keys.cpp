@@ -1,8 +1,9 @@
-#include "ui/settings/settings_keys.h"
+#include "settings/settings_keys.h"
 
 #include <array>
 
-#include "ui/settings/app_paths.h"
+#include "engine/output_formats.h"
+#include "settings/app_paths.h"
 
 namespace orvalis {
 
@@ -33,17 +34,17 @@ constexpr std::array kKeys{
     Number("xdpi", G::kOption, &S::xdpi, 72, C::kResolution),
     Number("ydpi", G::kOption, &S::ydpi, 72, C::kResolution),
     Number("each", G::kOption, &S::each, 0),
-    Color("bmpc", &S::bmpc, color_mode::kTrueColor),
-    Color("pngc", &S::pngc, color_mode::kTrueColor),
-    Color("pcxc", &S::pcxc, color_mode::kTrueColor),
-    Color("gifc", &S::gifc, color_mode::k256Color),
-    Color("tgac", &S::tgac, color_mode::kTrueColor),
-    Color("jp2c", &S::jp2c, color_mode::kTrueColor),
-    Color("rasc", &S::rasc, color_mode::kTrueColor),
-    Color("jpcc", &S::jpcc, color_mode::kTrueColor),
-    Color("jpgc", &S::jpgc, color_mode::kTrueColor),
+    Color("bmpc", &S::bmpc, colour::kTrueColor.name),
+    Color("pngc", &S::pngc, colour::kTrueColor.name),
+    Color("pcxc", &S::pcxc, colour::kTrueColor.name),
+    Color("gifc", &S::gifc, colour::k256Color.name),
+    Color("tgac", &S::tgac, colour::kTrueColor.name),
+    Color("jp2c", &S::jp2c, colour::kTrueColor.name),
+    Color("rasc", &S::rasc, colour::kTrueColor.name),
+    Color("jpcc", &S::jpcc, colour::kTrueColor.name),
+    Color("jpgc", &S::jpgc, colour::kTrueColor.name),
     Number("JQu", G::kOption, &S::JQu, 75),
-    Color("tifc", &S::tifc, color_mode::kTrueColor),
+    Color("tifc", &S::tifc, colour::kTrueColor.name),
     Number("compress", G::kOption, &S::compress, 3),
     Number("TJQu", G::kOption, &S::TJQu, 75),
     Number("multpage", G::kOption, &S::multpage, 0),

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/settings/conversion_settings.h"
+#include "platform/limits.h"
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 
@@ -28,8 +29,8 @@ enum class SettingCheck {
 // Defaults that depend on the user: the documents folder plus "My Doc/", or the home folder.
 enum class SettingDefault { kFixed, kMyDocFolder, kHomeFolder };
 
-inline constexpr int32_t kMinResolution = 72;
-inline constexpr int32_t kMaxResolution = 600;
+inline constexpr int32_t kMinResolution = limits::kMinResolution;
+inline constexpr int32_t kMaxResolution = limits::kMaxResolution;
 inline constexpr size_t kMaxColorBytes = 31;
 
 struct SettingKey {

@@ -16,15 +16,6 @@
 
 namespace orvalis {
 
-// The six colour texts the settings pages offer (the record keeps whatever text the file holds).
-namespace color_mode {
-inline constexpr std::string_view kTrueColor = "True Color";
-inline constexpr std::string_view k256Color = "256 Color";
-inline constexpr std::string_view k256Grays = "256 Grays";
-inline constexpr std::string_view k16Color = "16 Color";
-inline constexpr std::string_view k16Grays = "16 Grays";
-inline constexpr std::string_view kBlackWhite = "B&W";
-}  // namespace color_mode
 
 inline constexpr std::string_view kSettingsSection = "Set";
 inline constexpr std::string_view kProfileFileName = "Profile.ini";
