@@ -2,9 +2,11 @@
 README, a folder of generated documents with one broken file, and the checks of what a run
 wrote. Each test script takes the arguments REPOSITORY BIN_DIR."""
 
+import contextlib
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -101,16 +103,24 @@ class RecipeTest(unittest.TestCase):
     """A fresh archive for each test, and the checks of what a recipe's run wrote."""
 
     def setUp(self):
-        self.scratch = tempfile.TemporaryDirectory(prefix="orvalis_recipes_")
-        self.a = Archive(self.scratch.name)
-
-    def tearDown(self):
-        self.scratch.cleanup()
+        # Removed last, after what a test starts in it (cleanups run in reverse order).
+        scratch = tempfile.TemporaryDirectory(prefix="orvalis_recipes_")
+        self.addCleanup(scratch.cleanup)
+        self.a = Archive(scratch.name)
 
     def bash(self, script, cwd, programs=True, **env):
-        return subprocess.run(["bash", "-c", script], cwd=cwd, env=self.a.env(programs, **env),
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                              timeout=600)
+        """Runs `script` in a process group of its own, which is killed whole should the test
+        end first (a waiting sbatch or parallel would otherwise outlive it)."""
+        with subprocess.Popen(["bash", "-c", script], cwd=cwd, env=self.a.env(programs, **env),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True,
+                              start_new_session=True) as process:
+            try:
+                stdout, stderr = process.communicate(timeout=600)
+            finally:
+                with contextlib.suppress(ProcessLookupError):
+                    os.killpg(process.pid, signal.SIGKILL)
+        return subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
 
     def check_pages(self, outputs):
         """The images of one of the two-page documents, read back with Pillow: PNG pages of one
@@ -155,4 +165,6 @@ class RecipeTest(unittest.TestCase):
 
 
 def main():
+    # A test stopped with SIGTERM still ends its daemons and removes its folder.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     unittest.main(argv=sys.argv[:1], verbosity=2)
