@@ -72,6 +72,24 @@ class KubernetesJob(RecipeTest):
             codes.append(result.returncode)
         return codes
 
+    def test_index_outside_the_slices_fails(self):
+        """An index the slices do not have (an array numbered from 1, ORVALIS_SLICES below the
+        completions, none at all) fails as a usage error instead of leaving files to none."""
+        listing = os.path.join(self.a.reports, "files.list0")
+        with open(listing, "wb") as f:
+            f.write(self.a.source("plain.ps").encode() + b"\0")
+        script = os.path.join(REPO, "scripts", "convert-slice.sh")
+        for index, slices in (("3", "3"), ("0", "0")):
+            result = subprocess.run(["bash", script, "-f", "png"], capture_output=True, text=True,
+                                    env=self.a.env(JOB_COMPLETION_INDEX=index,
+                                                   ORVALIS_SLICES=slices, ORVALIS_LIST=listing,
+                                                   ORVALIS_OUT=self.a.out,
+                                                   ORVALIS_REPORTS=self.a.reports))
+            self.assertEqual(result.returncode, 2, (index, slices))
+            self.assertIn("numbered 0 to n-1", result.stderr)
+        self.assertEqual(os.listdir(self.a.reports), ["files.list0"])
+        self.assertEqual(self.a.images(), {})
+
     def test_indexed_job(self):
         job = self.manifest()
         container = job["spec"]["template"]["spec"]["containers"][0]
