@@ -59,13 +59,16 @@ def _tail(path, lines=30):
         return f"({error})"
 
 
-def _wait_until(predicate, what, logs):
+def _wait_until(ready, daemons, what, logs):
+    """Returns once `ready()`; raises, with the logs, when the daemons end or time runs out."""
     deadline = time.monotonic() + START_SECONDS
-    while time.monotonic() < deadline:
-        if predicate():
+    while time.monotonic() < deadline and daemons.process.poll() is None:
+        if ready():
             return
         time.sleep(0.2)
-    raise DaemonError(f"{what} within {START_SECONDS} s\n" +
+    status = daemons.process.poll()
+    why = f"not within {START_SECONDS} s" if status is None else f"they ended ({status})"
+    raise DaemonError(f"{what}: {why}\n" +
                       "\n".join(f"--- {path}\n{_tail(path)}" for path in logs))
 
 
@@ -83,11 +86,6 @@ class Namespace:
                  "set -e\n" + script],
                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                 preexec_fn=_die_with_parent, start_new_session=True)
-
-    def check_alive(self, what):
-        if self.process.poll() is not None:
-            raise DaemonError(f"{what}: the daemons ended with status {self.process.returncode}"
-                              f"\n--- {self.log}\n{_tail(self.log)}")
 
     def stop(self):
         """Kills the namespace's first process, and with it every process of the namespace;
@@ -126,7 +124,28 @@ def _make_passable(folder):
         path = os.path.dirname(path)
 
 
-class LocalSlurm:
+class _Daemons:
+    """Daemons in a namespace, started and waited for by `_start`, ended by `stop`."""
+
+    def _start(self, script, log, ready, what, logs):
+        self.daemons = Namespace(script, log)
+        try:
+            _wait_until(ready, self.daemons, what, logs)
+        except BaseException:
+            self.daemons.stop()
+            raise
+
+    def stop(self):
+        self.daemons.stop()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
+
+
+class LocalSlurm(_Daemons):
     """munged, slurmctld and slurmd for one node named localhost with `cpus` CPUs, in `folder`.
     `env()` is what a client (sbatch, scontrol) needs to reach it."""
 
@@ -181,7 +200,7 @@ ReturnToService=2
 NodeName=localhost NodeAddr=127.0.0.1 CPUs={cpus} RealMemory={memory_mb} State=UNKNOWN
 PartitionName=local Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 """)
-        self.daemons = Namespace(f"""
+        self._start(f"""
 munged -F --key-file={key} --socket={self.munge_socket} \\
   --pid-file={munge}/munged.pid --log-file={munge}/munged.log --seed-file={munge}/munged.seed &
 for _ in $(seq 100); do [ -S {self.munge_socket} ] && break; sleep 0.1; done
@@ -189,12 +208,7 @@ slurmctld -D -f {self.conf} &
 slurmd -D -f {self.conf} -N localhost &
 wait -n
 echo "a daemon ended" >&2
-""", self.logs[0])
-        try:
-            _wait_until(self._node_idle, "the Slurm node was not idle", self.logs)
-        except BaseException:
-            self.daemons.stop()
-            raise
+""", self.logs[0], self._node_idle, "the Slurm node was not idle", self.logs)
 
     def env(self):
         return {"SLURM_CONF": self.conf}
@@ -204,7 +218,6 @@ echo "a daemon ended" >&2
                               text=True, timeout=60)
 
     def _node_idle(self):
-        self.daemons.check_alive("the Slurm node")
         states = self.run("sinfo", "--noheader", "--format=%T")
         return states.returncode == 0 and states.stdout.split() == ["idle"]
 
@@ -223,17 +236,8 @@ echo "a daemon ended" >&2
                 jobs.append(fields)
         return jobs
 
-    def stop(self):
-        self.daemons.stop()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.stop()
-
-
-class LocalSshd:
+class LocalSshd(_Daemons):
     """An ssh server on a free loopback port with a throw-away host key, letting in the current
     user with a throw-away key, and an ssh_config that names it `hosts` (as if they were
     machines). The sessions get `session_env` (sshd's SetEnv), PATH included."""
@@ -285,34 +289,19 @@ Host {" ".join(hosts)}
         # /run is not touched.
         run = os.path.join(folder, "run")
         os.makedirs(os.path.join(run, "sshd"), mode=0o755)
-        self.daemons = Namespace(f"""
+        self._start(f"""
 mount --bind {run} /run
 exec /usr/sbin/sshd -D -e -f {sshd_config}
-""", self.log)
-        try:
-            _wait_until(lambda: self._answers(hosts[0]), "sshd did not let the test in",
-                        [self.log])
-        except BaseException:
-            self.daemons.stop()
-            raise
+""", self.log, lambda: self._answers(hosts[0]), "sshd did not let the test in",
+                    [self.log])
 
     def ssh_command(self):
         """The ssh command line for GNU parallel (PARALLEL_SSH)."""
         return f"ssh -F {self.config}"
 
     def _answers(self, host):
-        self.daemons.check_alive("sshd")
         return subprocess.run(["ssh", "-F", self.config, host, "true"], stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=30).returncode == 0
-
-    def stop(self):
-        self.daemons.stop()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.stop()
 
 
 def main():
