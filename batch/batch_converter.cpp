@@ -90,7 +90,6 @@ void BatchConverter::ConvertAll() {
 
 void BatchConverter::Run(const ConversionSettings& settings) {
   running_ = 1;
-  wasStopped_ = false;
   KeepPageBuffersForReuse();
   const int rowCount = view_.RowCount();
   if (rowCount > 0) {
@@ -105,7 +104,6 @@ void BatchConverter::Run(const ConversionSettings& settings) {
     std::lock_guard lock(stopMutex_);
     run_ = nullptr;
   }
-  wasStopped_ = StopRequested();
   stopRequested_ = 0;
   running_ = 0;
   view_.SetRunning(false);

@@ -55,9 +55,6 @@ class BatchConverter {
   // The run itself, on the calling thread: every row, then the idle state again.
   void ConvertAll();
 
-  // True when the last run ended because of a stop request.
-  bool WasStopped() const { return wasStopped_.load(); }
-
   // Sets every engine option of a job from the settings, for the given output format.
   static void ApplySettings(ConverterHandle job, OutputFormat format,
                             const ConversionSettings& settings);
@@ -77,7 +74,6 @@ class BatchConverter {
 
   std::atomic<int> running_{0};
   std::atomic<int> stopRequested_{0};
-  std::atomic<bool> wasStopped_{false};
   std::thread worker_;
 
   std::mutex stopMutex_;      // guards run_; taken before any file's lock

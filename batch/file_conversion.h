@@ -29,7 +29,7 @@
 #include "batch/disk_guard.h"
 #include "batch/memory_budget.h"
 #include "batch/output_folder.h"
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "batch/page_folder.h"
 #include "batch/page_renderer.h"
 #include "batch/page_schedule.h"

@@ -32,7 +32,6 @@ class MemoryBudget {
 
   explicit MemoryBudget(uint64_t totalBytes) : total_(totalBytes) {}
 
-  uint64_t Total() const { return total_; }
   uint64_t InUse();
 
   // A granted share, given back when it goes.

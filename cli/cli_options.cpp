@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "batch/memory_budget.h"
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "batch/source_type.h"
 #include "cli/path_list.h"
 #include "engine/converter.h"

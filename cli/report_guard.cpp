@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "batch/output_names.h"
 #include "batch/source_type.h"
 #include "cli/cli_options.h"

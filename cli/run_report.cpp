@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "batch/output_folder.h"
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "cli/bounded_records.h"
 #include "cli/name_encoding.h"
 #include "engine/converter.h"

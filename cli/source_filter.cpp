@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "batch/output_folder.h"
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "batch/output_names.h"
 #include "batch/source_type.h"
 #include "engine/converter.h"

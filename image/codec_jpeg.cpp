@@ -182,10 +182,6 @@ UINT16 DensityOf(int32_t dpi) {
 
 }  // namespace
 
-void RasterImageJpeg::SetSmoothing(int strength) {
-  smoothing_ = std::clamp(strength, 1, 100);
-}
-
 bool RasterImageJpeg::Encode(ByteStream* stream) {
   if (!CheckBeforeEncode(stream)) return false;
   const bool gray = ColorCount() != 0;
@@ -206,7 +202,7 @@ bool RasterImageJpeg::Encode(ByteStream* stream) {
   job.grayInput = gray;
   job.options = EncoderOption(ImageFormat::Jpeg);
   job.quality = Quality() & 0xFF;
-  job.smoothing = smoothing_;
+  job.smoothing = Smoothing();
   job.densityX = DensityOf(ResolutionX());
   job.densityY = DensityOf(ResolutionY());
   CheckedWriter writer(stream);

@@ -39,12 +39,7 @@ class RasterImageJpeg : public RasterImage {
 
   bool Encode(ByteStream* stream);
 
-  // Values outside 1..100 are clamped.
-  void SetSmoothing(int strength);
-  int Smoothing() const { return smoothing_; }
-
- private:
-  int smoothing_ = kDefaultSmoothing;
+  int Smoothing() const { return kDefaultSmoothing; }
 };
 
 }  // namespace orvalis

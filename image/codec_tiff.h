@@ -67,7 +67,6 @@ class RasterImageTIF : public RasterImage {
   bool EndDocument();
 
   bool IsDocumentOpen() const { return tiffDocument_ != nullptr; }
-  bool IsMultiPage() const { return isMultiPage_; }
   // Pages in the open document, counting those the stream held when it was opened; 0 when
   // no document is open.
   uint32_t PagesWritten() const { return pagesWritten_; }

@@ -81,7 +81,6 @@ class OctreeQuantizer {
   void WritePalette(RGBQUAD* destination) const;
 
   uint32_t LeafCount() const { return leafCount_; }
-  uint32_t MaxColors() const { return maxColors_; }
 
  private:
   // Nodes live in one pool and refer to each other by position; 0 means "none".

@@ -49,7 +49,6 @@ class ReplacementFile {
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
   std::FILE* File() const { return file_; }
-  const std::string& FinalPath() const { return finalPath_; }
   // Completes the file and renames it into place; false with the reason when anything fails.
   bool Commit(std::string* error);
 

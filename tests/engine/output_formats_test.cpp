@@ -67,5 +67,37 @@ TEST(OutputFormats, OneRowPerEngineNumberWithAgreeingParts) {
   EXPECT_EQ(CliNames().size(), rows);
 }
 
+TEST(OutputFormats, FormatComesFromTheListText) {
+  using enum OutputFormat;
+  const std::pair<OutputFormat, const char*> expected[] = {
+      {Jpeg, ".jpg"}, {Tiff, ".tif"}, {Bmp, ".bmp"}, {Png, ".png"}, {Gif, ".gif"}, {Pcx, ".pcx"},
+      {Wmf, ".wmf"},  {Emf, ".emf"},  {Tga, ".tga"}, {Jp2, ".jp2"}, {Jpc, ".jpc"}, {Ras, ".ras"},
+  };
+  for (int type = 0; type < 12; ++type) {
+    const FormatChoice choice = FormatFromType(type);
+    EXPECT_EQ(choice.format, expected[type].first) << type;
+    EXPECT_EQ(choice.extension, expected[type].second) << type;
+  }
+  EXPECT_EQ(FormatFromItemText("Pictures").format, Jpeg);
+  EXPECT_EQ(FormatFromItemText(".png first").format, Jpeg);  // only after the first character
+  EXPECT_EQ(FormatFromType(12).format, Jpeg);
+}
+
+TEST(OutputFormats, ColourNames) {
+  struct Color {
+    const char* name;
+    int depth;
+    bool gray;
+  };
+  for (const Color c :
+       {Color{"True Color", 24, false}, Color{"256 grays", 8, true}, Color{"256 COLOR", 8, false},
+        Color{"16 Color", 4, false}, Color{"16 Grays", 4, true}, Color{"b&w", 1, false},
+        Color{"Sepia", 24, false}, Color{"", 24, false}}) {
+    const ColorOptions options = ColorOptionsFor(c.name);
+    EXPECT_EQ(options.bitDepth, c.depth) << c.name;
+    EXPECT_EQ(options.grayscale, c.gray) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace orvalis

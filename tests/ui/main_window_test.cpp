@@ -26,7 +26,7 @@
 #include <fstream>
 #include <memory>
 
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/window/main_dialog.h"

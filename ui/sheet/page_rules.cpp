@@ -1,6 +1,6 @@
 #include "ui/sheet/page_rules.h"
 
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 #include "engine/converter.h"
 
 int FindItemByPrefix(const QStringList& items, const QString& text) {

@@ -1,6 +1,6 @@
 #include "ui/window/format_list.h"
 
-#include "batch/output_format.h"
+#include "engine/output_formats.h"
 
 namespace orvalis {
 
