@@ -122,21 +122,9 @@ uint64_t DefaultMemoryBudget() {
 
 namespace {
 
-// What an encoder holds beside the picture it encodes, measured: JPEG 2000 about seven
-// pictures, JPEG and the metafiles one (a converted copy, the bitmap record), the others
-// their rows and compression state.
+// What an encoder holds beside the picture it encodes (the format table says).
 uint64_t EncoderBytes(uint64_t pictureBytes, OutputFormat format) {
-  switch (format) {
-    case OutputFormat::Jp2:
-    case OutputFormat::Jpc:
-      return pictureBytes * 7;
-    case OutputFormat::Jpeg:
-    case OutputFormat::Wmf:
-    case OutputFormat::Emf:
-      return pictureBytes;
-    default:
-      return pictureBytes / 8;
-  }
+  return pictureBytes * InfoOf(format).recipe.encoderEighths / 8;
 }
 
 // The bytes of `bytes` at the area of `width` x `height` instead of the page's.

@@ -27,32 +27,70 @@ constexpr uint32_t kJpegOptimisedProgressive = JpegOption::OptimizeTables | Jpeg
 using enum PipelineKind;
 using enum DepthRule;
 
+// The paragraphs the format pages show under "Introduce:".
+constexpr std::string_view kBmpText =
+    "The BMP file format, also known as bitmap or Device Independent Bitmap (DIB) file "
+    "format, is a image file format used to store bitmap digital images, especially on "
+    "Microsoft Windows and OS/2 operating systems.";
+constexpr std::string_view kTiffText =
+    "Tagged Image File Format (abbreviated TIFF) is a file format for storing images, "
+    "including photographs and line art.";
+constexpr std::string_view kJpegText =
+    "JPEG is a compression method specifically intended for continuous-tone images.";
+constexpr std::string_view kGifText =
+    "The Graphics Interchange Format (GIF) is a bitmap image format that was introduced "
+    "by CompuServe in 1987 and has since come into widespread usage on the World Wide "
+    "Web due to its wide support and portability.";
+constexpr std::string_view kPngText =
+    "Portable Network Graphics is a bitmapped image format that employs lossless data "
+    "compression.";
+constexpr std::string_view kPcxText =
+    "PCX is the native file format for PC Paintbrush (PCX = 'Personal Computer "
+    "eXchange') and became one of the first widely accepted DOS imaging standards.";
+constexpr std::string_view kJp2Text =
+    "JPEG 2000 is an image compression standard and coding system. It was created by "
+    "the Joint Photographic Experts Group committee in 2000 to succeed the original "
+    "JPEG standard.";
+constexpr std::string_view kJpcText =
+    "JPC is an image file similar to JPEG-1, and it is in connection with File "
+    "containing JPEG 2000 Code. A bare JPEG 2000 code stream, without the boxes of a JP2 "
+    "file, is usually stored with the extension .jpc or .j2k.";
+constexpr std::string_view kRasText =
+    "The RAS file extension is related to Sun Raster format. Sun Microsystems created "
+    "the format for the workstations of its SunOS operating system. A file holds a "
+    "32-byte header, an optional colour map and the pixel rows. The rows are stored "
+    "uncompressed or run-length encoded.";
+constexpr std::string_view kTgaText =
+    "Truevision TGA, often referred to as TARGA, is a raster graphics file format. The "
+    "name stands for Truevision Graphics Adapter and Truevision Advanced Raster Graphics "
+    "Adapter, the display cards it was first made for.";
+
 // clang-format off
 constexpr OutputFormatInfo kOutputFormats[] = {
     {OutputFormat::Jpeg, ImageFormat::Jpeg, "jpg", ".jpg", "JPEG Files(*.jpg)", "jpgc", kTrueOrGray, "JQu",
-     {Raster, Jpeg, ColourStep::GrayIfAsked, true, true, kJpegOptimisedProgressive}},
+     {Raster, Jpeg, ColourStep::GrayIfAsked, true, true, kJpegOptimisedProgressive, 8}, kJpegText},
     {OutputFormat::Tiff, ImageFormat::Tiff, "tif", ".tif", "TIFF Files(*.tif) ", "tifc", kColorNames, "TJQu",
-     {PipelineKind::Tiff, Palette, ColourStep::Tiff, true, true, 0}},
+     {PipelineKind::Tiff, Palette, ColourStep::Tiff, true, true, 0, 1}, kTiffText},
     {OutputFormat::Bmp, ImageFormat::Bmp, "bmp", ".bmp", "BMP Files(*.bmp)", "bmpc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, false, false, 0}},
+     {Raster, Palette, ColourStep::Palette, false, false, 0, 1}, kBmpText},
     {OutputFormat::Png, ImageFormat::Png, "png", ".png", "PNG Files(*.png)", "pngc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, true, false, 0}},
+     {Raster, Palette, ColourStep::Palette, true, false, 0, 1}, kPngText},
     {OutputFormat::Gif, ImageFormat::Gif, "gif", ".gif", "GIF Files(*.gif)", "gifc", kGifColors, "",
-     {Raster, PaletteOr8, ColourStep::Palette, true, false, 0}},
+     {Raster, PaletteOr8, ColourStep::Palette, true, false, 0, 1}, kGifText},
     {OutputFormat::Pcx, ImageFormat::Pcx, "pcx", ".pcx", "PCX Files(*.pcx)", "pcxc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, true, false, 0}},
+     {Raster, Palette, ColourStep::Palette, true, false, 0, 1}, kPcxText},
     {OutputFormat::Wmf, ImageFormat::None, "wmf", ".wmf", "WMF Files(*.wmf)", "", {}, "",
-     {Metafile, Palette, ColourStep::None, true, false, 0}},
+     {Metafile, Palette, ColourStep::None, true, false, 0, 8}, ""},
     {OutputFormat::Emf, ImageFormat::None, "emf", ".emf", "EMF Files(*.emf)", "", {}, "",
-     {Metafile, Palette, ColourStep::None, true, false, 0}},
+     {Metafile, Palette, ColourStep::None, true, false, 0, 8}, ""},
     {OutputFormat::Tga, ImageFormat::Tga, "tga", ".tga", "TGA Files(*.tga)", "tgac", kTgaColors, "",
-     {Raster, EightOr24, ColourStep::Tga, true, false, 0}},
+     {Raster, EightOr24, ColourStep::Tga, true, false, 0, 1}, kTgaText},
     {OutputFormat::Jp2, ImageFormat::Jp2, "jp2", ".jp2", "JPEG2000 Files(*.jp2)", "jp2c", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0}},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56}, kJp2Text},
     {OutputFormat::Jpc, ImageFormat::Jpc, "jpc", ".jpc", "JPEG2000 Files(*.jpc)", "jpcc", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0}},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56}, kJpcText},
     {OutputFormat::Ras, ImageFormat::Ras, "ras", ".ras", "RAS Files(*.ras)", "rasc", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, false, 0}},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, false, 0, 1}, kRasText},
 };
 // clang-format on
 

@@ -89,6 +89,9 @@ struct Recipe {
   bool rotates;             // BMP output ignores the angle
   bool setsQuality;         // JPEG, TIFF (JPEG inside) and JPEG 2000 pass the quality on
   uint32_t encoderOptions;  // the image library's option word, 0 for none
+  // What its encoder holds beside the picture it encodes, in eighths of the picture (measured:
+  // JPEG 2000 about seven pictures, JPEG and the metafiles one, the others their rows).
+  uint32_t encoderEighths;
 };
 
 struct OutputFormatInfo {
@@ -101,6 +104,7 @@ struct OutputFormatInfo {
   std::span<const std::string_view> colorsOffered;  // empty for none
   std::string_view qualityKey;  // "JQu", the settings key of its quality; "" for none
   Recipe recipe;
+  std::string_view description;  // the paragraph its settings page shows; "" without a page
 };
 
 // Every output format, in the order of the window's list (the setting "type").
