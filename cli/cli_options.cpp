@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "batch/memory_budget.h"
-#include "engine/output_formats.h"
 #include "batch/source_type.h"
 #include "cli/path_list.h"
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 #include "engine/tiff_compressions.h"
 #include "platform/limits.h"
 #include "platform/paths.h"
@@ -494,7 +494,7 @@ std::optional<CliOptions> ParseCommandLine(int argc, const char* const* argv, st
     return std::nullopt;
   }
   if (options.paths.empty() && options.filesFrom.empty()) {
-    *error = "no PostScript file or folder given";
+    *error = "no document (PostScript, EPS or PDF) or folder given";
     return std::nullopt;
   }
   return options;

@@ -77,7 +77,7 @@ TEST(CliOptions, BatchOptionsAndTheirErrors) {
       {{"--memory", "lots", "a.ps"}, "--memory needs a size such as 4G"},
       {{"-qx", "a.ps"}, "unknown option -x"},
       {{"--frobnicate=3", "a.ps"}, "unknown option --frobnicate=3"},
-      {{"--skip-existing"}, "no PostScript file or folder given"},
+      {{"--skip-existing"}, "no document (PostScript, EPS or PDF) or folder given"},
   };
   for (const auto& [args, says] : errors) {
     error.clear();

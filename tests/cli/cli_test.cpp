@@ -77,7 +77,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
     const char* says;
   };
   const Case cases[] = {
-      {{}, "no PostScript file"},
+      {{}, "no document (PostScript, EPS or PDF) or folder given"},
       {{"--frobnicate", doc}, "unknown option --frobnicate"},
       {{"-f", "webp", doc}, "unknown format"},
       {{"--dpi", "50", doc}, "72 to 600"},
@@ -98,6 +98,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAUsageLine) {
       {{"--output", "--beside", doc}, "--output=--beside"},
       {{"--files-from", list, "--files-from", list, doc}, "--files-from may be given only once"},
       {{"--memory", "128M", doc}, "--memory needs at least 256M"},
+      {{"--max-unpacked", "0", doc}, "--max-unpacked needs a size"},
+      {{"--max-unpacked", "lots", doc}, "--max-unpacked needs a size"},
       {{"--memory", "16777216T", doc}, "more than 64 bits can count"},
       // Lists that never end, and an entry that would convert one file under another's name.
       {{"--files-from", "/dev/zero"}, "entry 1 is longer than 4095 bytes"},
