@@ -217,5 +217,18 @@ TEST(RowVerdict, FactsToStatusAndReason) {
   }
 }
 
+// What the interpreter reported while it went on explains a rendering that gave no page (a
+// locked PDF), and is no failure when it gave pages.
+TEST(RowVerdict, ReportsOfARenderingThatWentOn) {
+  FileFacts facts;
+  facts.renderNotes = "the interpreter reported: **** This file requires a password for access.";
+  EXPECT_EQ(JudgeFile(facts).result.reason, "The file produced no page; " + facts.renderNotes);
+  const std::vector<PageSchedule::Page> pages = {Page("p1", State::Converted)};
+  facts.pages = pages;
+  const Verdict verdict = JudgeFile(facts);
+  EXPECT_EQ(verdict.result.status, RowStatus::Succeed);
+  EXPECT_EQ(verdict.result.reason, "");
+}
+
 }  // namespace
 }  // namespace orvalis
