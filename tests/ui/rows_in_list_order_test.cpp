@@ -97,6 +97,5 @@ class RowsInListOrderTest : public QObject {
 
 }  // namespace orvalis
 
-Q_DECLARE_METATYPE(std::vector<orvalis::Arrival>)
 QTEST_GUILESS_MAIN(orvalis::RowsInListOrderTest)
 #include "rows_in_list_order_test.moc"
