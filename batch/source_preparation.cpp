@@ -26,7 +26,9 @@ constexpr size_t kChunk = size_t{256} << 10;
 constexpr uint64_t kDiskStep = uint64_t{16} << 20;
 constexpr size_t kDosEpsHeaderBytes = 30;
 
-std::string MiB(uint64_t bytes) {
+// "1024 MiB", or the bytes of a size that is no whole number of MiB.
+std::string SizeText(uint64_t bytes) {
+  if (bytes % (uint64_t{1} << 20) != 0) return std::to_string(bytes) + " bytes";
   return std::to_string(bytes >> 20) + " MiB";
 }
 
@@ -199,9 +201,9 @@ PreparedSource Unpack(int fd, const std::string& target, uint64_t limit, DiskGua
     }
     const size_t produced = out.size() - stream.avail_out;
     if (produced > limit - std::min(limit, written))
-      return {
-          {},
-          "It unpacks to more than " + MiB(limit) + ", the most a compressed file may unpack to"};
+      return {{},
+              "It unpacks to more than " + SizeText(limit) +
+                  ", the most a compressed file may unpack to"};
     if (written + produced > checkedUpTo) {
       if (std::string full = disk.CheckWrite(folder, kDiskStep); !full.empty())
         return {{}, "It was not unpacked: " + full};
