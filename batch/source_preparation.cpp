@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <vector>
 
 #include "batch/disk_guard.h"
@@ -92,11 +93,12 @@ class Copy {
   bool kept_ = false;
 };
 
-// Copies the PostScript section of the DOS EPS file open in `fd` into `target`.
-PreparedSource TakePostScriptSection(int fd, const std::string& target, DiskGuard& disk) {
+// Copies the PostScript section of the DOS EPS file open in `fd`, which begins with `head`, into
+// `target`.
+PreparedSource TakePostScriptSection(int fd, std::span<const uint8_t> head,
+                                     const std::string& target, DiskGuard& disk) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return {{}, std::string("cannot read it: ") + std::strerror(errno)};
-  const std::vector<uint8_t> head = ReadHead(fd);
   if (head.size() < kDosEpsHeaderBytes)
     return {{}, "Its DOS EPS header is cut short (" + std::to_string(head.size()) + " bytes)"};
   const uint64_t offset = LittleEndian32(head.data() + 4);
@@ -237,7 +239,8 @@ PreparedSource PrepareSource(const std::string& source, const std::string& folde
                              uint64_t unpackLimit, DiskGuard& disk, std::stop_token stop) {
   FileDescriptor fd = OpenForReading(source);
   if (fd.Get() < 0 || !IsRegularFile(fd.Get())) return {source, {}};
-  const SourceSniff sniff = SniffSource(ReadHead(fd.Get()), fs::path(source).filename().string());
+  const std::vector<uint8_t> head = ReadHead(fd.Get());
+  const SourceSniff sniff = SniffSource(head, fs::path(source).filename().string());
   if (!sniff.problem.empty()) return {{}, sniff.problem};
   if (sniff.kind == SourceKind::PostScript || sniff.kind == SourceKind::Pdf) return {source, {}};
 
@@ -246,19 +249,21 @@ PreparedSource PrepareSource(const std::string& source, const std::string& folde
   if (!fs::create_directory(copies, ec) && ec)
     return {{}, "cannot create " + copies + ": " + ec.message()};
   if (sniff.kind == SourceKind::DosEps)
-    return TakePostScriptSection(fd.Get(), copies + "section.eps", disk);
+    return TakePostScriptSection(fd.Get(), head, copies + "section.eps", disk);
 
   PreparedSource unpacked = Unpack(fd.Get(), copies + "unpacked", unpackLimit, disk, stop);
   if (unpacked.path.empty()) return unpacked;
   FileDescriptor inner = OpenForReading(unpacked.path);
+  const std::vector<uint8_t> innerHead = ReadHead(inner.Get());
   const SourceSniff innerSniff =
-      SniffSource(ReadHead(inner.Get()), SourceStem(fs::path(source).filename().string()));
+      SniffSource(innerHead, SourceStem(fs::path(source).filename().string()));
   if (innerSniff.kind == SourceKind::Gzip) {
     ::unlink(unpacked.path.c_str());
     return {{}, "It is compressed twice; unpack it once by hand"};
   }
   if (innerSniff.kind != SourceKind::DosEps) return unpacked;
-  PreparedSource section = TakePostScriptSection(inner.Get(), copies + "section.eps", disk);
+  PreparedSource section =
+      TakePostScriptSection(inner.Get(), innerHead, copies + "section.eps", disk);
   ::unlink(unpacked.path.c_str());
   return section;
 }

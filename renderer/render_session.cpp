@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/file_descriptor.h"
 #include "renderer/child_process.h"
 #include "renderer/eps_bounding_box.h"
 #include "renderer/gs_arguments.h"
@@ -129,15 +130,15 @@ const char* FileKind(mode_t mode) {
 
 // Whether `path` is an EPS figure to draw on a page of its bounding box.
 bool IsEpsToCrop(const std::string& path, int xdpi, int ydpi) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.Get() < 0) return false;
   std::string start;
   bool whole = false;
   char buffer[1 << 16];
   while (start.size() <= kEpsHeaderBytes) {
     // The first bytes say whether it is EPS at all: most files are not read further.
     const size_t want = start.empty() ? 32 : sizeof buffer;
-    const ssize_t n = ::read(fd, buffer, want);
+    const ssize_t n = ::read(fd.Get(), buffer, want);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       whole = n == 0;
@@ -146,7 +147,6 @@ bool IsEpsToCrop(const std::string& path, int xdpi, int ydpi) {
     start.append(buffer, static_cast<size_t>(n));
     if (!start.starts_with("%!PS-Adobe-")) break;
   }
-  ::close(fd);
   if (start.size() > kEpsHeaderBytes) start.resize(kEpsHeaderBytes);
   return CropsToBoundingBox(start, whole, xdpi, ydpi);
 }
