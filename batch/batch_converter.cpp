@@ -94,7 +94,8 @@ void BatchConverter::Run(const ConversionSettings& settings) {
   const int rowCount = view_.RowCount();
   if (rowCount > 0) {
     const int jobs = std::clamp(options_.jobs, 1, rowCount);
-    RunShared run(settings, renderer_, view_, options_, renderings_, jobs, PoolThreads(options_));
+    RunShared run(settings, renderer_, view_, options_, renderings_, jobs, PoolThreads(options_),
+                  rowCount);
     {
       std::lock_guard lock(stopMutex_);
       run_ = &run;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "batch/batch_converter.h"
 #include "batch/output_names.h"
@@ -34,6 +35,21 @@ constexpr std::chrono::milliseconds kDiskLookInterval{100};
 // page takes tens of milliseconds to render at the least, so a look every few milliseconds
 // finds each page soon after the renderer moves past it.
 constexpr std::chrono::milliseconds kFolderLookInterval{5};
+
+// Where the second part of a document drawn in two parts, and a document drawn once more, put
+// their pages, inside the file's page folder.
+constexpr char kSecondPartFolder[] = "second/";
+constexpr char kAgainFolder[] = "again/";
+// Disk taken by the pages of a second part that wait for the first part to come out: the
+// second renderer is held once it has drawn this much ahead, or holdAt pages when that is more.
+constexpr uint64_t kSecondPartPileBytes = uint64_t{256} << 20;
+
+// The bytes of a BMP page of A4 or US Letter, whichever is larger, at the run's resolution.
+uint64_t LetterPageBytes(const ConversionSettings& settings) {
+  const uint64_t width = static_cast<uint64_t>(std::max(settings.xdpi, 1)) * 85 / 10 + 1;
+  const uint64_t height = static_cast<uint64_t>(std::max(settings.ydpi, 1)) * 117 / 10 + 1;
+  return (width * 3 + 3) / 4 * 4 * height + 54;
+}
 
 // Hands the heap's free pages back to the system. Under AddressSanitizer the heap is the
 // sanitizer's own, and glibc's trim would walk arenas it never set up.
@@ -110,6 +126,8 @@ PageSchedule::Limits LimitsOf(const RunShared& run) {
   limits.overlap = run.options.overlap;
   // A merged document that runs out of time is discarded anyway: it takes no page late.
   limits.lateAllowance = run.Merged() ? 0 : limits.holdAt;
+  limits.pileAt = std::max<size_t>(
+      limits.holdAt, static_cast<size_t>(kSecondPartPileBytes / LetterPageBytes(run.settings)));
   return limits;
 }
 
@@ -182,7 +200,7 @@ void Renderings::Suspend(bool suspended) {
 
 RunShared::RunShared(const ConversionSettings& runSettings, PageRenderer& pageRenderer,
                      BatchView& batchView, const BatchOptions& batchOptions,
-                     Renderings& runRenderings, int jobs, int threads)
+                     Renderings& runRenderings, int jobs, int threads, int rows)
     : settings(runSettings),
       format(FormatFromType(runSettings.type)),
       renderer(pageRenderer),
@@ -191,6 +209,7 @@ RunShared::RunShared(const ConversionSettings& runSettings, PageRenderer& pageRe
       renderings(runRenderings),
       memory(batchOptions.memoryBudget != 0 ? batchOptions.memoryBudget : DefaultMemoryBudget()),
       interpreterCap(memory.InterpreterCap(jobs)),
+      rowsLeft(rows),
       pool(threads) {}
 
 bool RunShared::Merged() const {
@@ -219,6 +238,7 @@ void FileConversion::Run(int rowCount) {
       std::lock_guard lock(mutex_);
       isConcluded_ = true;
     }
+    --run_.rowsLeft;
     concluded_(row_, {RowStatus::Failed, plan_.conflict, {}});
     concludedChanged_.notify_all();
     return;
@@ -252,29 +272,38 @@ void FileConversion::WaitConcluded() {
   concludedChanged_.wait(lock, [this] { return isConcluded_; });
 }
 
+// A renderer handle registered while it renders, so that a stop can end it, and known to the
+// file as `slot`; unregistered and closed on every way out, before the handle is given back.
+class FileConversion::ActiveRender {
+ public:
+  ActiveRender(FileConversion& file, int handle, int FileConversion::*slot)
+      : file_(file), handle_(handle), slot_(slot) {
+    file_.run_.renderings.Add(handle_);
+    std::lock_guard lock(file_.mutex_);
+    file_.*slot_ = handle_;
+  }
+  ~ActiveRender() {
+    {
+      std::lock_guard lock(file_.mutex_);
+      file_.*slot_ = 0;
+    }
+    file_.run_.renderings.Remove(handle_);
+    file_.run_.renderer.Close(handle_);
+  }
+  ActiveRender(const ActiveRender&) = delete;
+  ActiveRender& operator=(const ActiveRender&) = delete;
+
+ private:
+  FileConversion& file_;
+  const int handle_;
+  int FileConversion::*const slot_;
+};
+
 std::string FileConversion::Render() {
   // Opened before any folder is made: a renderer that cannot start leaves nothing behind.
   const int handle = run_.renderer.Open();
   if (handle <= 0) return "The page renderer could not be started";
-  // Registered while it renders, so that a stop can end it; unregistered and closed on every
-  // way out, before the handle is given back.
-  struct ActiveRender {
-    FileConversion& file;
-    int handle;
-    ActiveRender(FileConversion& owner, int h) : file(owner), handle(h) {
-      file.run_.renderings.Add(handle);
-      std::lock_guard lock(file.mutex_);
-      file.handle_ = handle;
-    }
-    ~ActiveRender() {
-      {
-        std::lock_guard lock(file.mutex_);
-        file.handle_ = 0;
-      }
-      file.run_.renderings.Remove(handle);
-      file.run_.renderer.Close(handle);
-    }
-  } active(*this, handle);
+  const ActiveRender active(*this, handle, &FileConversion::handle_);
   return RenderInto(handle);
 }
 
@@ -317,35 +346,147 @@ std::string FileConversion::RenderInto(int handle) {
   const RunWatch::Id diskWatch = watch.Every(kDiskLookInterval, [self] { self->CheckDisk(); });
   const RunWatch::Id folderWatch =
       reports ? 0 : watch.Every(kFolderLookInterval, [self] { self->LookIntoFolder(false); });
-  bool ok = false;
-  // Out of processes (the user's limit): once one of the run's own interpreters has ended,
-  // there is one again. Without another to wait for, the file fails.
-  do {
-    ok = run_.renderer.Render(handle, PlainSource(source.path, path),
-                              PagePattern(path, plan_.pageStem), run_.settings.xdpi,
-                              run_.settings.ydpi);
-  } while (!ok && run_.renderer.LackedProcess(handle) &&
-           run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
+  const std::string plainSource = PlainSource(source.path, path);
+  MemoryBudget::Share secondShare;
+  const int pages = reports ? PagesToDrawInParts(handle, plainSource, path, secondShare) : 0;
+  const Rendered rendered =
+      pages > 0 ? RenderInParts(handle, plainSource, path, pages, std::move(secondShare))
+                : RenderPages(handle, plainSource, path);
   watch.Cancel(diskWatch);
   if (folderWatch != 0) watch.Cancel(folderWatch);
   if (reports) run_.renderer.SetPageListener(handle, {});
   share.Release();
   // Every page file is now complete or cut short, reported or not.
   LookIntoFolder(true);
-  if (ok) {
-    const std::string notes = run_.renderer.LastError(handle);
-    std::lock_guard lock(mutex_);
-    renderNotes_ = notes;
+  std::lock_guard lock(mutex_);
+  if (rendered.ok) {
+    renderNotes_ = rendered.said;
     return "";
   }
-
-  std::lock_guard lock(mutex_);
   // A rendering that finished just as its time ran out has still finished. One that was
   // stopped by it is a partial rendering: the pages complete by then are kept.
   if (endedByTime_) return TimeReason();
   if (!diskFull_.empty()) return "The rendering was stopped: " + diskFull_;
-  std::string reason = run_.renderer.LastError(handle);
-  return reason.empty() ? "The interpreter could not render the file" : reason;
+  return rendered.said.empty() ? "The interpreter could not render the file" : rendered.said;
+}
+
+FileConversion::Rendered FileConversion::RenderPages(int handle, const std::string& source,
+                                                     const std::string& folder,
+                                                     std::optional<PageRange> pages) {
+  const std::string pattern = PagePattern(folder, plan_.pageStem);
+  const int xDpi = run_.settings.xdpi;
+  const int yDpi = run_.settings.ydpi;
+  bool ok = false;
+  // Out of processes (the user's limit): once one of the run's own interpreters has ended,
+  // there is one again. Without another to wait for, the file fails.
+  do {
+    ok = pages ? run_.renderer.RenderPages(handle, source, pattern, xDpi, yDpi, pages->first,
+                                           pages->last)
+               : run_.renderer.Render(handle, source, pattern, xDpi, yDpi);
+  } while (!ok && run_.renderer.LackedProcess(handle) &&
+           run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
+  return {ok, run_.renderer.LastError(handle)};
+}
+
+// Two interpreters draw a document only when that cannot change its images and the run has
+// room for them: a PDF document (the renderer says so by counting its pages) of two pages or
+// more, converted page by page while it renders, in a run converting fewer files than it may
+// at once, with memory for a second interpreter and disk for the pages it draws ahead.
+int FileConversion::PagesToDrawInParts(int handle, const std::string& source,
+                                       const std::string& folder, MemoryBudget::Share& share) {
+  if (merged_ || !run_.options.overlap || run_.rowsLeft.load() >= run_.options.jobs) return 0;
+  const PageSchedule::Limits limits = LimitsOf(run_);
+  if (!run_.disk
+           .CheckWrite(folder, 2 * limits.pileAt * LetterPageBytes(run_.settings), limits.pileAt)
+           .empty())
+    return 0;
+  share = run_.memory.TryTake(run_.interpreterCap);
+  if (!share.Granted()) return 0;
+  const std::optional<int> pages = run_.renderer.PageCount(handle, source, folder);
+  if (!pages || *pages < 2) {
+    share.Release();
+    return 0;
+  }
+  return *pages;
+}
+
+FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::string& source,
+                                                       const std::string& folder, int pages,
+                                                       MemoryBudget::Share secondShare) {
+  const int firstPart = (pages + 1) / 2;
+  const std::string secondFolder = folder + kSecondPartFolder;
+  const int second = run_.renderer.Open();
+  std::error_code ec;
+  if (second <= 0 || !fs::create_directory(secondFolder, ec)) {
+    if (second > 0) run_.renderer.Close(second);
+    return RenderPages(handle, source, folder);
+  }
+  Rendered first;
+  Rendered rest;
+  bool restLacked = false;
+  size_t firstPages = 0;
+  bool counted = false;
+  {
+    const ActiveRender active(*this, second, &FileConversion::secondHandle_);
+    run_.renderer.SetMemoryLimit(second, run_.interpreterCap);
+    run_.renderer.SetPageListener(
+        second, [this](const std::string& page) { PageFinished(page, Part::Second); });
+    // A stop that came in before the handle was registered must still end this rendering.
+    if (run_.stop.stop_requested() || fileStop_.stop_requested()) run_.renderings.Abort(second);
+    std::jthread drawRest([&] {
+      try {
+        rest = RenderPages(second, source, secondFolder, PageRange{firstPart + 1, pages});
+        restLacked = !rest.ok && run_.renderer.LackedProcess(second);
+      } catch (const std::exception& e) {
+        rest = {false, e.what()};
+      }
+    });
+    // Whatever happens here, the second part is released or dropped before it is waited for:
+    // a second part held back may wait for nothing else.
+    try {
+      first = RenderPages(handle, source, folder, PageRange{1, firstPart});
+    } catch (const std::exception& e) {
+      first = {false, e.what()};
+    }
+    std::unique_lock lock(mutex_);
+    firstPages = schedule_.FinishedBy(Part::First);
+    counted = first.ok && firstPages == static_cast<size_t>(firstPart);
+    if (counted) {
+      Carry(lock, schedule_.ReleaseSecondPart());
+    } else {
+      Carry(lock, schedule_.DropSecondPart());
+      run_.renderings.Abort(second);
+    }
+    drawRest.join();
+    run_.renderer.SetPageListener(second, {});
+  }
+  secondShare.Release();
+  if (!first.ok) return first;
+  // The first part came out short: its pages are those one interpreter gives first, but what
+  // comes after them is known only by drawing the document once more. So is the rest when no
+  // process could be started for it.
+  if (!counted) return RenderAgain(handle, source, folder, static_cast<int>(firstPages));
+  if (restLacked) return RenderAgain(handle, source, folder, firstPart);
+  if (!rest.ok) return rest;
+  if (first.said.empty() || rest.said.empty()) return {true, first.said + rest.said};
+  return {true, first.said + "\n" + rest.said};
+}
+
+FileConversion::Rendered FileConversion::RenderAgain(int handle, const std::string& source,
+                                                     const std::string& folder, int taken) {
+  const std::string again = folder + kAgainFolder;
+  std::error_code ec;
+  if (!fs::create_directory(again, ec))
+    return {false, "cannot create " + again + ": " + ec.message()};
+  run_.renderer.SetPageListener(handle, [this, taken](const std::string& page) {
+    const std::optional<int> number = PageNumberOf(page, plan_.pageStem);
+    if (number && *number <= taken) {
+      ::unlink(page.c_str());  // taken already
+    } else {
+      PageFinished(page);
+    }
+  });
+  return RenderPages(handle, source, again);
 }
 
 void FileConversion::RenderingReturned(const std::string& error) {
@@ -354,10 +495,10 @@ void FileConversion::RenderingReturned(const std::string& error) {
   Carry(lock, schedule_.RenderingReturned());
 }
 
-void FileConversion::PageFinished(const std::string& page) {
+void FileConversion::PageFinished(const std::string& page, Part part) {
   const bool whole = PageFileIsWhole(page);
   std::unique_lock lock(mutex_);
-  Carry(lock, schedule_.PageFinished(page, whole));
+  Carry(lock, schedule_.PageFinished(page, whole, part));
 }
 
 // The completeness rule, for a renderer that does not report its pages, and for what is left
@@ -404,20 +545,28 @@ void FileConversion::CheckDisk() {
   if (handle_ == 0 || !diskFull_.empty()) return;
   diskFull_ = full;
   run_.renderings.Abort(handle_);
+  if (secondHandle_ != 0) run_.renderings.Abort(secondHandle_);
 }
 
 void FileConversion::Carry(std::unique_lock<std::mutex>& lock, PageSchedule::Actions actions) {
   // The renderer is told what the schedule says now, not what it said when the actions were
   // decided, so that holds and releases carried by different threads cannot end out of order.
   if (actions.hold == true && handle_ != 0) run_.renderings.Hold(handle_, schedule_.Held());
-  if (actions.endRendering && handle_ != 0) run_.renderings.Abort(handle_);
+  if (actions.holdSecond == true && secondHandle_ != 0)
+    run_.renderings.Hold(secondHandle_, schedule_.Held(Part::Second));
+  if (actions.endRendering) {
+    if (handle_ != 0) run_.renderings.Abort(handle_);
+    if (secondHandle_ != 0) run_.renderings.Abort(secondHandle_);
+  }
   lock.unlock();
   // Each page file has one owner at a time: the renderer until it finished it, this file after.
   for (const std::string& page : actions.remove) ::unlink(page.c_str());
   // Let go only once the pages done with are gone, so that the folder never holds more.
-  if (actions.hold == false) {
+  if (actions.hold == false || actions.holdSecond == false) {
     lock.lock();
-    if (handle_ != 0) run_.renderings.Hold(handle_, schedule_.Held());
+    if (actions.hold == false && handle_ != 0) run_.renderings.Hold(handle_, schedule_.Held());
+    if (actions.holdSecond == false && secondHandle_ != 0)
+      run_.renderings.Hold(secondHandle_, schedule_.Held(Part::Second));
     lock.unlock();
   }
   for (size_t index : actions.convert) Launch(index);
@@ -587,6 +736,9 @@ void FileConversion::Conclude() {
     facts.renderError = renderError_;
     facts.renderNotes = renderNotes_;
   }
+  std::erase_if(pages, [](const PageSchedule::Page& page) {
+    return page.state == PageSchedule::PageState::Discarded;
+  });
   std::sort(pages.begin(), pages.end(),
             [](const auto& a, const auto& b) { return ComesBeforeInPageOrder(a.path, b.path); });
   facts.stopped = run_.stop.stop_requested();
@@ -614,6 +766,7 @@ void FileConversion::Conclude() {
     folder = std::move(pageFolder_);
   }
   folder.reset();
+  --run_.rowsLeft;
   concluded_(row_, result);
   {
     std::lock_guard lock(mutex_);

@@ -10,6 +10,13 @@
 // thread can render the next file while the last pages of this one are converted; the row's
 // result is reported when its last page is done, on whichever thread finished it.
 //
+// A PDF document may be drawn by two interpreters at once, when the run has one to spare: the
+// row's thread renders its first half, a thread of the file's own the rest, into a folder of
+// its own. PDF pages do not depend on one another, but a damaged document may still give fewer
+// pages than it counts: the second half's pages are held back until the first half has come
+// out with every one of its pages, and are dropped otherwise; the document is then drawn once
+// more by one interpreter, whose pages up to those already taken are removed unconverted.
+//
 // One mutex guards the file's state; holding or ending the renderer happens under it, so that
 // those calls reach the renderer in the order they were decided. Nothing else is called with it
 // held: page conversions, memory shares given back and the row's result all happen outside it.
@@ -20,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
@@ -29,13 +37,13 @@
 #include "batch/disk_guard.h"
 #include "batch/memory_budget.h"
 #include "batch/output_folder.h"
-#include "engine/output_formats.h"
 #include "batch/page_folder.h"
 #include "batch/page_renderer.h"
 #include "batch/page_schedule.h"
 #include "batch/run_watch.h"
 #include "batch/work_pool.h"
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 #include "platform/file_descriptor.h"
 #include "settings/conversion_settings.h"
 
@@ -82,7 +90,8 @@ struct RowPlan {
 // last, so that their threads end before anything their calls use.
 struct RunShared {
   RunShared(const ConversionSettings& runSettings, PageRenderer& pageRenderer, BatchView& batchView,
-            const BatchOptions& batchOptions, Renderings& runRenderings, int jobs, int threads);
+            const BatchOptions& batchOptions, Renderings& runRenderings, int jobs, int threads,
+            int rows);
   bool Merged() const;
 
   const ConversionSettings settings;  // the run's own copy
@@ -94,6 +103,7 @@ struct RunShared {
   DiskGuard disk;
   MemoryBudget memory;
   const uint64_t interpreterCap;  // each interpreter's share of the memory
+  std::atomic<int> rowsLeft;      // rows whose result has not been reported yet
   OutputFolders folders;
   std::stop_source stop;
   WorkPool pool;
@@ -116,14 +126,37 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
 
  private:
   struct MergedDocument;
+  class ActiveRender;
+  using Part = PageSchedule::Part;
+  // How a rendering went: whether it succeeded, and what the renderer said of it (why it
+  // failed, or what it reported while it went on).
+  struct Rendered {
+    bool ok = false;
+    std::string said;
+  };
 
   // The rendering, on the row's thread; the reason when it failed or could not begin.
   std::string Render();
   std::string RenderInto(int handle);
+  struct PageRange {
+    int first;
+    int last;
+  };
+
+  // `pages` of `source` (every page when nullopt) by the renderer of `handle`, into `folder`.
+  Rendered RenderPages(int handle, const std::string& source, const std::string& folder,
+                       std::optional<PageRange> pages = std::nullopt);
+  // The pages of the document when it is to be drawn in two parts, else 0; the second
+  // interpreter's memory goes into `share`.
+  int PagesToDrawInParts(int handle, const std::string& source, const std::string& folder,
+                         MemoryBudget::Share& share);
+  Rendered RenderInParts(int handle, const std::string& source, const std::string& folder,
+                         int pages, MemoryBudget::Share secondShare);
+  Rendered RenderAgain(int handle, const std::string& source, const std::string& folder, int taken);
   void RenderingReturned(const std::string& error);
 
   // Events, from any thread.
-  void PageFinished(const std::string& page);
+  void PageFinished(const std::string& page, Part part = Part::First);
   void LookIntoFolder(bool renderingReturned);
   void Stop();
   void TimeUp();
@@ -161,7 +194,8 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   std::mutex mutex_;
   std::condition_variable concludedChanged_;
   PageSchedule schedule_;
-  int handle_ = 0;  // the renderer handle while it renders, else 0
+  int handle_ = 0;        // the renderer handle while it renders, else 0
+  int secondHandle_ = 0;  // that of a second part's renderer while it renders, else 0
   std::unique_ptr<PageFolder> pageFolder_;
   std::string diskFull_;      // why the watch ended the rendering, "" when it did not
   bool endedByTime_ = false;  // the file's time ended the rendering

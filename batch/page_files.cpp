@@ -34,6 +34,15 @@ std::string PageFileName(const std::string& folder, const std::string& baseName,
   return folder + baseName + suffix;
 }
 
+namespace {
+
+std::string_view FileNameOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 std::vector<std::string> CollectPages(const std::string& folder) {
   std::vector<std::string> pages;
   std::error_code ec;
@@ -47,7 +56,10 @@ std::vector<std::string> CollectPages(const std::string& folder) {
 }
 
 bool ComesBeforeInPageOrder(const std::string& a, const std::string& b) {
-  return a.size() != b.size() ? a.size() < b.size() : a < b;
+  const std::string_view nameA = FileNameOf(a);
+  const std::string_view nameB = FileNameOf(b);
+  if (nameA.size() != nameB.size()) return nameA.size() < nameB.size();
+  return nameA != nameB ? nameA < nameB : a < b;
 }
 
 bool IsPlainName(std::string_view name) {

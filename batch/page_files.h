@@ -33,8 +33,8 @@ std::string PagePattern(const std::string& folder, const std::string& baseName);
 // The file the renderer writes for page `page` (counted from 1) under that pattern.
 std::string PageFileName(const std::string& folder, const std::string& baseName, int page);
 
-// Page files in page order: by name, a shorter name first (page numbers past 999 have more
-// digits: "_1000" comes after "_999").
+// Page files in page order: by file name, whatever their folder, a shorter name first (page
+// numbers past 999 have more digits: "_1000" comes after "_999").
 bool ComesBeforeInPageOrder(const std::string& a, const std::string& b);
 
 // Every regular file of `folder` (not folders, not links), in page order.

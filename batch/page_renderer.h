@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace orvalis {
@@ -40,6 +41,21 @@ class PageRenderer {
   // (the user's process limit): nothing was rendered, and the same call may succeed once
   // another process has ended.
   virtual bool LackedProcess(int /*handle*/) { return false; }
+  // The number of pages of the document at `path` when this renderer can render parts of it
+  // (RenderPages): only a PDF document, whose pages do not depend on one another. nullopt for
+  // any other document, when the count fails, or when the renderer cannot. `workFolder`: a
+  // private folder it may use meanwhile. Stopped by Abort, like Render.
+  virtual std::optional<int> PageCount(int /*handle*/, const std::string& /*path*/,
+                                       const std::string& /*workFolder*/) {
+    return std::nullopt;
+  }
+  // Renders pages `first` to `last` (counted from 1) of such a document as Render renders all
+  // of it, each page under its own number in `pattern`. False when it failed, or cannot.
+  virtual bool RenderPages(int /*handle*/, const std::string& /*path*/,
+                           const std::string& /*pattern*/, int /*xDpi*/, int /*yDpi*/,
+                           int /*first*/, int /*last*/) {
+    return false;
+  }
 };
 
 }  // namespace orvalis

@@ -9,6 +9,7 @@ void PageSchedule::Actions::Add(Actions&& more) {
   remove.insert(remove.end(), std::make_move_iterator(more.remove.begin()),
                 std::make_move_iterator(more.remove.end()));
   if (more.hold) hold = more.hold;
+  if (more.holdSecond) holdSecond = more.holdSecond;
   endRendering = endRendering || more.endRendering;
   concluded = concluded || more.concluded;
 }
@@ -17,11 +18,13 @@ bool PageSchedule::Knows(const std::string& path) const {
   return known_.count(path) != 0;
 }
 
-PageSchedule::Actions PageSchedule::PageFinished(const std::string& path, bool whole) {
+PageSchedule::Actions PageSchedule::PageFinished(const std::string& path, bool whole, Part part) {
   if (Knows(path) || concluded_) return {};
   Actions actions;
-  Page page{path, PageState::Found, {}, false};
-  if (!taking_) {
+  Page page{path, PageState::Found, {}, false, part};
+  if (part == Part::Second && second_ == SecondPart::Dropped) {
+    page.state = PageState::Discarded;
+  } else if (!taking_) {
     page.state = PageState::Left;
   } else if (!whole) {
     page.state = PageState::Cut;
@@ -69,6 +72,24 @@ PageSchedule::Actions PageSchedule::Converted(size_t index, PageOutcome outcome)
   return actions;
 }
 
+PageSchedule::Actions PageSchedule::ReleaseSecondPart() {
+  if (second_ == SecondPart::HeldBack) second_ = SecondPart::Released;
+  return Advance();
+}
+
+PageSchedule::Actions PageSchedule::DropSecondPart() {
+  Actions actions;
+  if (second_ != SecondPart::HeldBack) return actions;
+  second_ = SecondPart::Dropped;
+  for (Page& page : pages_) {
+    if (page.part != Part::Second || page.state != PageState::Found) continue;
+    page.state = PageState::Discarded;
+    actions.remove.push_back(page.path);
+  }
+  actions.Add(Advance());
+  return actions;
+}
+
 PageSchedule::Actions PageSchedule::Stop() {
   Actions actions;
   StopTaking(actions, true);
@@ -110,6 +131,11 @@ void PageSchedule::StopTaking(Actions& actions, bool dropHanded) {
   }
 }
 
+bool PageSchedule::MayBeHandedOut(const Page& page) const {
+  return page.state == PageState::Found &&
+         (page.part == Part::First || second_ == SecondPart::Released);
+}
+
 bool PageSchedule::IsHandedOut(const Page& page) const {
   return page.state == PageState::Handed || page.state == PageState::Began;
 }
@@ -129,7 +155,7 @@ PageSchedule::Actions PageSchedule::Advance() {
     // The earliest page found and not handed out yet.
     size_t next = pages_.size();
     for (size_t i = 0; i < pages_.size(); ++i) {
-      if (pages_[i].state == PageState::Found &&
+      if (MayBeHandedOut(pages_[i]) &&
           (next == pages_.size() || ComesBeforeInPageOrder(pages_[i].path, pages_[next].path)))
         next = i;
     }
@@ -139,23 +165,19 @@ PageSchedule::Actions PageSchedule::Advance() {
     if (timeUp_ && ++takenLate_ >= limits_.lateAllowance) StopTaking(actions, false);
   }
 
-  size_t inFolder = returned_ ? 0 : 1;  // the page being written
-  bool oneHasMemory = false;
-  bool oneWaits = false;
-  for (const Page& page : pages_) {
-    if (page.state == PageState::Found || IsHandedOut(page)) ++inFolder;
-    if (IsHandedOut(page)) {
-      oneWaits = oneWaits || page.waitsForMemory;
-      oneHasMemory = oneHasMemory || !page.waitsForMemory;
-    }
-  }
-  const bool hold = !returned_ && taking_ && limits_.holdAt > 0 && inFolder >= limits_.holdAt &&
-                    oneHasMemory && !oneWaits;
+  const bool hold = ShouldHold(Part::First);
   if (hold != held_) {
     held_ = hold;
     actions.hold = hold;
   }
+  const bool holdSecond = ShouldHold(Part::Second);
+  if (holdSecond != heldSecond_) {
+    heldSecond_ = holdSecond;
+    actions.holdSecond = holdSecond;
+  }
 
+  // A second part still held back when the renderings have returned is the caller's to
+  // release or drop.
   if (returned_ && HandedOut() == 0 &&
       (!taking_ || std::none_of(pages_.begin(), pages_.end(),
                                 [](const Page& page) { return page.state == PageState::Found; }))) {
@@ -163,6 +185,34 @@ PageSchedule::Actions PageSchedule::Advance() {
     actions.concluded = true;
   }
   return actions;
+}
+
+bool PageSchedule::ShouldHold(Part part) const {
+  if (returned_ || !taking_) return false;
+  if (part == Part::Second && second_ == SecondPart::HeldBack) {
+    const size_t heldBack =
+        static_cast<size_t>(std::count_if(pages_.begin(), pages_.end(), [](const Page& page) {
+          return page.part == Part::Second && page.state == PageState::Found;
+        }));
+    return limits_.pileAt > 0 && heldBack >= limits_.pileAt;
+  }
+  size_t inFolder = 1;  // the page being written
+  bool oneHasMemory = false;
+  bool oneWaits = false;
+  for (const Page& page : pages_) {
+    if (page.part != part) continue;
+    if (page.state == PageState::Found || IsHandedOut(page)) ++inFolder;
+    if (IsHandedOut(page)) {
+      oneWaits = oneWaits || page.waitsForMemory;
+      oneHasMemory = oneHasMemory || !page.waitsForMemory;
+    }
+  }
+  return limits_.holdAt > 0 && inFolder >= limits_.holdAt && oneHasMemory && !oneWaits;
+}
+
+size_t PageSchedule::FinishedBy(Part part) const {
+  return static_cast<size_t>(std::count_if(pages_.begin(), pages_.end(),
+                                           [part](const Page& page) { return page.part == part; }));
 }
 
 size_t PageSchedule::Count(PageState state) const {

@@ -14,6 +14,11 @@
 //   written included), while one of the file's pages has its memory and none waits for memory:
 //   a page with its memory is sure to be converted, but memory may be held by interpreters,
 //   this one among them, that give it back only when their rendering ends.
+// - A document drawn by two interpreters at once (a PDF: its first pages by one, the rest by the
+//   other) has a second part. Its pages are held back, never handed out, until the caller has
+//   checked that the first part came out with every page it was to have, and released them; or
+//   the caller drops them, and they are removed, never converted. Its renderer is held while
+//   `pileAt` of its pages are held back (or, once released, by the rule above for its own pages).
 // - A stop, or a page whose outcome ends the file (a full disk), takes no more pages and drops
 //   those not begun. When the file's time runs out, `lateAllowance` more pages may still be
 //   handed out; when the late start is over too, no page begins any more.
@@ -45,7 +50,12 @@ class PageSchedule {
     size_t holdAt = 0;         // page files in the folder at which the renderer is held; 0: never
     bool overlap = true;       // false: pages are handed out only once the rendering has returned
     size_t lateAllowance = 0;  // pages still handed out after the file's time ran out
+    size_t pileAt = 0;         // second-part pages held back at which its renderer is held
   };
+
+  // The rendering a page comes from: the file's only one, or the first of two that draw a
+  // document in parts; or the second of those.
+  enum class Part { First, Second };
 
   enum class PageState {
     Found,      // finished and whole, not handed out yet
@@ -56,19 +66,22 @@ class PageSchedule {
     Cut,        // done: cut short, not converted
     Dropped,    // done: handed out but never begun (a stop, the time run out)
     Left,       // done: finished after pages stopped being taken, never handed out
+    Discarded,  // done: drawn by a second part that was dropped; no page of the document
   };
   struct Page {
     std::string path;
     PageState state = PageState::Found;
     PageOutcome outcome;
     bool waitsForMemory = false;
+    Part part = Part::First;
   };
 
   struct Actions {
     std::vector<size_t> convert;      // pages to convert (indexes into Pages())
     std::vector<std::string> remove;  // page files done with
     std::optional<bool> hold;         // hold (true) or release (false) the renderer
-    bool endRendering = false;        // nothing more of the file is wanted
+    std::optional<bool> holdSecond;   // the same for the second part's renderer
+    bool endRendering = false;        // nothing more of the file is wanted: end its renderings
     bool concluded = false;           // the file is done: every page has its outcome
     void Add(Actions&& more);
   };
@@ -77,7 +90,7 @@ class PageSchedule {
 
   // The renderer finished the page file at `path` (it closed it, or moved past it); `whole`
   // tells whether the file holds all its headers promise. A path seen before is ignored.
-  Actions PageFinished(const std::string& path, bool whole);
+  Actions PageFinished(const std::string& path, bool whole, Part part = Part::First);
   // The rendering has returned; the pages it left were all reported before.
   Actions RenderingReturned();
   // Page `index` is about to be converted: true when it may begin (it was not dropped).
@@ -86,6 +99,11 @@ class PageSchedule {
   Actions WaitsForMemory(size_t index, bool waits);
   // Page `index` has been converted, or its conversion failed.
   Actions Converted(size_t index, PageOutcome outcome);
+  // The first part came out as counted: the second part's pages are handed out from now on.
+  Actions ReleaseSecondPart();
+  // The first part did not: the second part's pages, those held back and those still to come,
+  // are removed and never converted.
+  Actions DropSecondPart();
   Actions Stop();
   Actions TimeUp();
   Actions LateStartOver();
@@ -94,8 +112,10 @@ class PageSchedule {
   // Whether the page file at `path` has been finished before.
   bool Knows(const std::string& path) const;
   bool Concluded() const { return concluded_; }
-  // Whether the renderer is to be held now.
-  bool Held() const { return held_; }
+  // Whether the renderer of `part` is to be held now.
+  bool Held(Part part = Part::First) const { return part == Part::First ? held_ : heldSecond_; }
+  // Pages `part` has finished, whole or not.
+  size_t FinishedBy(Part part) const;
   bool RenderingHasReturned() const { return returned_; }
   // The error of the page that ended the file, "" when none did.
   const std::string& EndReason() const { return endReason_; }
@@ -111,7 +131,10 @@ class PageSchedule {
   // `dropHanded`.
   void StopTaking(Actions& actions, bool dropHanded);
   bool IsHandedOut(const Page& page) const;
+  bool MayBeHandedOut(const Page& page) const;
   size_t HandedOut() const;
+  // Whether the renderer of `part` is to be held, by the page files it left waiting.
+  bool ShouldHold(Part part) const;
 
   const Limits limits_;
   std::vector<Page> pages_;      // in the order they finished
@@ -121,6 +144,8 @@ class PageSchedule {
   bool timeUp_ = false;
   size_t takenLate_ = 0;
   bool held_ = false;
+  bool heldSecond_ = false;
+  enum class SecondPart { HeldBack, Released, Dropped } second_ = SecondPart::HeldBack;
   bool concluded_ = false;
   std::string endReason_;
 };

@@ -58,6 +58,8 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   LookUp(handle, "RendererPause", &renderer->pause_, nullptr);
   LookUp(handle, "RendererProtections", &renderer->protections_, nullptr);
   LookUp(handle, "RendererSetPageListener", &renderer->setPageListener_, nullptr);
+  LookUp(handle, "RendererPageCount", &renderer->pageCount_, nullptr);
+  LookUp(handle, "RenderPagesToBitmaps", &renderer->renderPages_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";
@@ -69,11 +71,31 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
 
 bool RendererLibrary::Render(int handle, const std::string& psPath, const std::string& pattern,
                              int xDpi, int yDpi) {
+  return Rendering(handle, [&] { return RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi); });
+}
+
+bool RendererLibrary::RenderPages(int handle, const std::string& path, const std::string& pattern,
+                                  int xDpi, int yDpi, int first, int last) {
+  if (renderPages_ == nullptr) return false;
+  return Rendering(handle, [&] {
+    return renderPages_(handle, path.c_str(), pattern.c_str(), xDpi, yDpi, first, last);
+  });
+}
+
+std::optional<int> RendererLibrary::PageCount(int handle, const std::string& path,
+                                              const std::string& workFolder) {
+  if (pageCount_ == nullptr) return std::nullopt;
+  const int count = pageCount_(handle, path.c_str(), workFolder.c_str());
+  if (count < 0) return std::nullopt;
+  return count;
+}
+
+bool RendererLibrary::Rendering(int handle, const std::function<int()>& render) {
   {
     std::lock_guard lock(mutex_);
     ++listeners_[handle].renderings;
   }
-  const int result = RenderToBitmaps(handle, psPath, pattern, xDpi, yDpi);
+  const int result = render();
   std::lock_guard lock(mutex_);
   lackedProcess_[handle] = result == TAVRINX_RENDER_NO_PROCESS;
   ListenerSlot& slot = listeners_[handle];

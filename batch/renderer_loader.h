@@ -53,6 +53,10 @@ class RendererLibrary : public PageRenderer {
   }
   bool SetPageListener(int handle, PageListener listener) override;
   bool LackedProcess(int handle) override;
+  std::optional<int> PageCount(int handle, const std::string& path,
+                               const std::string& workFolder) override;
+  bool RenderPages(int handle, const std::string& path, const std::string& pattern, int xDpi,
+                   int yDpi, int first, int last) override;
   // The plug-in's line on what confines its interpreter, and whether every protection is
   // active; "" (and false) for a plug-in that does not say.
   std::string Protections(bool* allActive) const;
@@ -64,6 +68,10 @@ class RendererLibrary : public PageRenderer {
   }
 
  private:
+  // Runs `render` (a call of the plug-in that renders with `handle`, giving its result) with
+  // the handle's listeners kept alive; true when it succeeded.
+  bool Rendering(int handle, const std::function<int()>& render);
+
   struct LibraryCloser {
     void operator()(void* library) const;
   };
@@ -83,6 +91,8 @@ class RendererLibrary : public PageRenderer {
   RendererPauseFn pause_ = nullptr;
   RendererProtectionsFn protections_ = nullptr;
   RendererSetPageListenerFn setPageListener_ = nullptr;
+  RendererPageCountFn pageCount_ = nullptr;
+  RenderPagesToBitmapsFn renderPages_ = nullptr;
 
   std::mutex mutex_;
   // The listeners of each handle: the plug-in holds a pointer to the latest, and a rendering in

@@ -79,7 +79,7 @@ std::optional<std::string> EscapeOutputPattern(std::string_view pattern) {
 
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
                                               const std::string& escapedPattern, int xdpi, int ydpi,
-                                              bool epsCrop) {
+                                              bool epsCrop, std::optional<PageRange> pages) {
   std::vector<std::string> arguments = {gsPath,
                                         "-q",
                                         "-dSAFER",
@@ -90,8 +90,26 @@ std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const s
                                         "-dTextAlphaBits=4",
                                         "-dGraphicsAlphaBits=4"};
   if (epsCrop) arguments.push_back("-dEPSCrop");
+  if (pages) {
+    arguments.push_back("-dFirstPage=" + std::to_string(pages->first));
+    arguments.push_back("-dLastPage=" + std::to_string(pages->last));
+  }
   arguments.insert(arguments.end(), {"-sOutputFile=" + escapedPattern, "-f", psPath});
   return arguments;
+}
+
+std::vector<std::string> PdfPageCountArguments(const std::string& gsPath,
+                                               const std::string& pdfPath) {
+  return {gsPath,
+          "-q",
+          "-dSAFER",
+          "-dNODISPLAY",
+          "-dBATCH",
+          "-dNOPAUSE",
+          "--permit-file-read=" + pdfPath,
+          "-sOrvalisPdf=" + pdfPath,
+          "-c",
+          "OrvalisPdf (r) file runpdfbegin pdfpagecount = quit"};
 }
 
 }  // namespace orvalis::renderer

@@ -20,11 +20,27 @@ std::optional<std::string> FindProgramOnPath(std::string_view program);
 // nullopt when the file-name part has no page-number conversion.
 std::optional<std::string> EscapeOutputPattern(std::string_view pattern);
 
+// Pages `first` to `last` of a PDF document, counted from 1.
+struct PageRange {
+  int first = 1;
+  int last = 1;
+};
+
 // gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r<x>x<y> -dTextAlphaBits=4
-// -dGraphicsAlphaBits=4 [-dEPSCrop] -sOutputFile=<escapedPattern> -f <psPath>, with `gsPath` as
-// argv[0]; -dEPSCrop when `epsCrop` (eps_bounding_box.h).
+// -dGraphicsAlphaBits=4 [-dEPSCrop] [-dFirstPage=<a> -dLastPage=<b>] -sOutputFile=<escapedPattern>
+// -f <psPath>, with `gsPath` as argv[0]; -dEPSCrop when `epsCrop` (eps_bounding_box.h), the page
+// range when `pages` is given (for a PDF document only: the interpreter would pick the pages
+// of a PostScript program by counting what it prints, which the program controls).
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
-                                              const std::string& escapedPattern, int xdpi,
-                                              int ydpi, bool epsCrop = false);
+                                              const std::string& escapedPattern, int xdpi, int ydpi,
+                                              bool epsCrop = false,
+                                              std::optional<PageRange> pages = std::nullopt);
+
+// gs -q -dSAFER -dNODISPLAY -dBATCH -dNOPAUSE --permit-file-read=<pdfPath> -sOrvalisPdf=<pdfPath>
+// -c "OrvalisPdf (r) file runpdfbegin pdfpagecount = quit": prints the number of pages of the
+// PDF document at `pdfPath` (a plain relative name: the interpreter matches the name it may
+// read as text), and draws nothing.
+std::vector<std::string> PdfPageCountArguments(const std::string& gsPath,
+                                               const std::string& pdfPath);
 
 }  // namespace orvalis::renderer

@@ -48,25 +48,28 @@ int PageNumberOf(const std::string& name, const std::string& pattern) {
 
 std::unique_ptr<PageReporter> PageReporter::Start(const std::string& folder,
                                                   std::string writtenName, std::string finalPattern,
-                                                  uint64_t cutSize, RendererPageListener listener,
-                                                  void* context, std::string* error) {
+                                                  int numberOffset, uint64_t cutSize,
+                                                  RendererPageListener listener, void* context,
+                                                  std::string* error) {
   const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0 || ::inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE) < 0) {
     *error = "cannot watch " + folder + " for pages: " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<PageReporter>(new PageReporter(
-      fd, folder, std::move(writtenName), std::move(finalPattern), cutSize, listener, context));
+  return std::unique_ptr<PageReporter>(new PageReporter(fd, folder, std::move(writtenName),
+                                                        std::move(finalPattern), numberOffset,
+                                                        cutSize, listener, context));
 }
 
 PageReporter::PageReporter(int fd, std::string folder, std::string writtenName,
-                           std::string finalPattern, uint64_t cutSize,
+                           std::string finalPattern, int numberOffset, uint64_t cutSize,
                            RendererPageListener listener, void* context)
     : fd_(fd),
       folder_(std::move(folder)),
       writtenName_(std::move(writtenName)),
       finalPattern_(std::move(finalPattern)),
+      numberOffset_(numberOffset),
       cutSize_(cutSize),
       listener_(listener),
       context_(context) {}
@@ -105,7 +108,7 @@ void PageReporter::Closed(const std::string& name) {
     ::unlink(written.c_str());
     return;
   }
-  const std::string final = PageName(finalPattern_, page);
+  const std::string final = PageName(finalPattern_, page + numberOffset_);
   if (final != written && ::rename(written.c_str(), final.c_str()) != 0) return;
   if (listener_ != nullptr) listener_(context_, final.c_str());
 }

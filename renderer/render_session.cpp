@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -102,8 +105,10 @@ bool NeedsPlainNames(const std::string& path) {
   return PrintableText(path) != path;
 }
 
-// Moves the pages written under plain names in `scratch` to the names of `escapedPattern`.
-void MovePlainPages(const std::string& scratch, const std::string& escapedPattern) {
+// Moves the pages written under plain names in `scratch` to the names of `escapedPattern`, page
+// n to the name of page n + `numberOffset`.
+void MovePlainPages(const std::string& scratch, const std::string& escapedPattern,
+                    int numberOffset) {
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(scratch, ec)) {
     const std::string name = entry.path().filename().string();
@@ -115,8 +120,43 @@ void MovePlainPages(const std::string& scratch, const std::string& escapedPatter
         kPlainPagePrefix.size(), name.size() - kPlainPagePrefix.size() - kPlainPageSuffix.size());
     if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code moveError;
-    fs::rename(entry.path(), PageName(escapedPattern, std::stoi(digits)), moveError);
+    fs::rename(entry.path(), PageName(escapedPattern, std::stoi(digits) + numberOffset), moveError);
   }
+}
+
+// Links `source` into `scratch` under the plain name kPlainSource; the reason when it cannot.
+std::optional<std::string> LinkSource(const std::string& source, const ScratchFolder& scratch) {
+  std::error_code linkError;
+  fs::create_symlink(source, fs::path(scratch.Path()) / kPlainSource, linkError);
+  if (!linkError) return std::nullopt;
+  return "cannot link " + source + " into " + scratch.Path() + ": " + linkError.message();
+}
+
+// Whether the file at `path` begins as a PDF document does. Only such a document's pages are
+// counted or drawn in parts: they do not depend on one another, where a PostScript program's
+// pages are whatever the program prints, in whatever order and number.
+bool BeginsAsPdf(const std::string& path) {
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  char start[5] = {};
+  ssize_t n = -1;
+  do {
+    n = fd.Get() >= 0 ? ::pread(fd.Get(), start, sizeof start, 0) : -1;
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof start) && std::memcmp(start, "%PDF-", sizeof start) == 0;
+}
+
+std::string NotPdfMessage(const std::string& path) {
+  return path +
+         " does not begin with %PDF-: only a PDF document's pages are counted or drawn "
+         "in parts";
+}
+
+// The page count a line of the interpreter's output holds: digits and nothing else.
+std::optional<int> CountIn(const std::string& line) {
+  int count = 0;
+  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), count);
+  if (error != std::errc() || end != line.data() + line.size()) return std::nullopt;
+  return count;
 }
 
 // What kind of file a non-regular file is, in words.
@@ -414,11 +454,36 @@ std::string FailureMessage(int status, const std::string& summary) {
 
 }  // namespace
 
-int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int ydpi) {
+int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int ydpi,
+                          std::optional<PageRange> pages) {
+  return RunExclusive([&](int wakeFd) -> Outcome {
+    if (psPath == nullptr || psPath[0] == '\0')
+      return {TAVRINX_RENDER_FAILED, "no PostScript file given"};
+    if (pattern == nullptr || pattern[0] == '\0')
+      return {TAVRINX_RENDER_FAILED, "no output file pattern given"};
+    if (pages && (pages->first < 1 || pages->first > pages->last || pages->last > kMaxRangePage))
+      return {TAVRINX_RENDER_FAILED, "no such page range: " + std::to_string(pages->first) +
+                                         " to " + std::to_string(pages->last)};
+    return RunInterpreter(psPath, pattern, xdpi, ydpi, pages, wakeFd);
+  });
+}
+
+int RenderSession::CountPages(const char* pdfPath, const char* workFolder, int* count) {
+  *count = -1;
+  return RunExclusive([&](int wakeFd) -> Outcome {
+    if (pdfPath == nullptr || pdfPath[0] == '\0')
+      return {TAVRINX_RENDER_FAILED, "no PDF file given"};
+    if (workFolder == nullptr || workFolder[0] == '\0')
+      return {TAVRINX_RENDER_FAILED, "no folder to work in given"};
+    return RunPageCount(pdfPath, workFolder, wakeFd, count);
+  });
+}
+
+int RenderSession::RunExclusive(const std::function<Outcome(int wakeFd)>& body) {
   int wakeFd = -1;
   {
     std::lock_guard lock(mutex_);
-    if (busy_) return TAVRINX_RENDER_FAILED;  // the running rendering keeps its own message
+    if (busy_) return TAVRINX_RENDER_FAILED;  // the running one keeps its own message
     if (aborted_) {
       lastError_ = kStoppedMessage;
       return TAVRINX_RENDER_ABORTED;
@@ -433,16 +498,7 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
     wakeFd_ = wakeFd;
     lastError_.clear();
   }
-
-  Outcome outcome{TAVRINX_RENDER_FAILED, {}};
-  if (psPath == nullptr || psPath[0] == '\0') {
-    outcome.message = "no PostScript file given";
-  } else if (pattern == nullptr || pattern[0] == '\0') {
-    outcome.message = "no output file pattern given";
-  } else {
-    outcome = RunInterpreter(psPath, pattern, xdpi, ydpi, wakeFd);
-  }
-
+  Outcome outcome = body(wakeFd);
   std::lock_guard lock(mutex_);
   ::close(wakeFd);
   wakeFd_ = -1;
@@ -451,9 +507,62 @@ int RenderSession::Render(const char* psPath, const char* pattern, int xdpi, int
   return outcome.result;
 }
 
+std::optional<RenderSession::Ended> RenderSession::RunConfined(std::vector<std::string> arguments,
+                                                               const InterpreterPaths& paths,
+                                                               int wakeFd, PageReporter* pages,
+                                                               InterpreterOutput& output,
+                                                               Outcome* failure) {
+  SpawnRequest request;
+  request.arguments = std::move(arguments);
+  request.environment = ChildEnvironment(paths.scratchFolder);
+  request.workingFolder = paths.scratchFolder;
+  request.addressSpaceLimit = addressSpaceLimit_;
+  request.fileSizeLimit = kFileSizeLimit;
+  KernelProtections kernel = ThisKernelProtections();
+#ifdef ORVALIS_INTERPRETER_TEST_HOOK
+  if (testHook_.withoutSafer)
+    std::replace(request.arguments.begin(), request.arguments.end(), std::string("-dSAFER"),
+                 std::string("-dNOSAFER"));
+  if (testHook_.kernel) kernel = *testHook_.kernel;
+  if (testHook_.unconfined) kernel = KernelProtections{};
+#endif
+  std::string error;
+  const std::optional<InterpreterSandbox> sandbox =
+      InterpreterSandbox::Prepare(kernel, paths, &error);
+  if (!sandbox) {
+    *failure = {TAVRINX_RENDER_FAILED, "cannot confine the interpreter: " + error};
+    return std::nullopt;
+  }
+  request.confinement = sandbox->ForChild();
+  // Watched before the interpreter starts, so that no file it creates goes uncounted.
+  FileCreationCounter files(paths.scratchFolder);
+  bool outOfProcesses = false;
+  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error, &outOfProcesses);
+  if (!child) {
+    *failure = {outOfProcesses ? TAVRINX_RENDER_NO_PROCESS : TAVRINX_RENDER_FAILED, error};
+    return std::nullopt;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    childGroup_ = child->Pid();
+    if (paused_) ::kill(-childGroup_, SIGSTOP);
+  }
+  Ended ended;
+  FreeSpaceGuard space(paths.pageFolder, freeSpaceFloor_);
+  FollowChild(*child, wakeFd, output, space, files, pages, &ended.stopped, &ended.diskFull,
+              &ended.tooManyFiles);
+  {
+    // No signal from Pause may reach the group once its id can be reused.
+    std::lock_guard lock(mutex_);
+    childGroup_ = 0;
+  }
+  ended.status = child->Reap();
+  return ended;
+}
+
 RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                                      const std::string& pattern, int xdpi, int ydpi,
-                                                     int wakeFd) {
+                                                     std::optional<PageRange> range, int wakeFd) {
   // Absolute paths: a name starting with '-' or '@' is then never read as an option, and the
   // child can work in its own folder.
   std::error_code sourceError;
@@ -467,6 +576,7 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (std::optional<std::string> problem = SourceProblem(source)) {
     return {TAVRINX_RENDER_FAILED, *problem};
   }
+  if (range && !BeginsAsPdf(source)) return {TAVRINX_RENDER_FAILED, NotPdfMessage(source)};
   const std::optional<std::string> escaped = EscapeOutputPattern(outputPattern.string());
   if (!escaped) {
     return {TAVRINX_RENDER_FAILED,
@@ -487,37 +597,19 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   ydpi = std::clamp(ydpi, kMinResolution, kMaxResolution);
   std::string gsSource = source;
   std::string gsPattern = *escaped;
-  const bool plainNames = NeedsPlainNames(source) || NeedsPlainNames(outputPattern.string());
+  // The interpreter numbers the pages of a range from 1: they are written under plain names
+  // too, and renamed to their own numbers.
+  const bool plainNames =
+      NeedsPlainNames(source) || NeedsPlainNames(outputPattern.string()) || range.has_value();
+  const int numberOffset = range ? range->first - 1 : 0;
   if (plainNames) {
-    std::error_code linkError;
-    fs::create_symlink(source, fs::path(scratch->Path()) / kPlainSource, linkError);
-    if (linkError) {
-      return {TAVRINX_RENDER_FAILED,
-              "cannot link " + source + " into " + scratch->Path() + ": " + linkError.message()};
+    if (std::optional<std::string> problem = LinkSource(source, *scratch)) {
+      return {TAVRINX_RENDER_FAILED, *problem};
     }
     // Relative to the working folder: its own path may hold such bytes too.
     gsSource = kPlainSource;
     gsPattern = std::string(kPlainPagePrefix) + "%d" + std::string(kPlainPageSuffix);
   }
-  SpawnRequest request;
-  request.arguments = GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi,
-                                           IsEpsToCrop(source, xdpi, ydpi));
-  request.environment = ChildEnvironment(scratch->Path());
-  request.workingFolder = scratch->Path();
-  request.addressSpaceLimit = addressSpaceLimit_;
-  request.fileSizeLimit = kFileSizeLimit;
-  KernelProtections kernel = ThisKernelProtections();
-#ifdef ORVALIS_INTERPRETER_TEST_HOOK
-  if (testHook_.withoutSafer)
-    std::replace(request.arguments.begin(), request.arguments.end(), std::string("-dSAFER"),
-                 std::string("-dNOSAFER"));
-  if (testHook_.kernel) kernel = *testHook_.kernel;
-  if (testHook_.unconfined) kernel = KernelProtections{};
-#endif
-  const std::optional<InterpreterSandbox> sandbox = InterpreterSandbox::Prepare(
-      kernel, {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, &error);
-  if (!sandbox) return {TAVRINX_RENDER_FAILED, "cannot confine the interpreter: " + error};
-  request.confinement = sandbox->ForChild();
   RendererPageListener listener = nullptr;
   void* listenerContext = nullptr;
   {
@@ -533,40 +625,26 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (listener != nullptr || plainNames) {
     pages = PageReporter::Start(plainNames ? scratch->Path() : outputPattern.parent_path().string(),
                                 plainNames ? gsPattern : fs::path(*escaped).filename().string(),
-                                *escaped, kFileSizeLimit, listener, listenerContext, &error);
+                                *escaped, numberOffset, kFileSizeLimit, listener, listenerContext,
+                                &error);
   }
-  // Watched before the interpreter starts, so that no file it creates goes uncounted.
-  FileCreationCounter files(scratch->Path());
-  bool outOfProcesses = false;
-  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error, &outOfProcesses);
-  if (!child) return {outOfProcesses ? TAVRINX_RENDER_NO_PROCESS : TAVRINX_RENDER_FAILED, error};
-  {
-    std::lock_guard lock(mutex_);
-    childGroup_ = child->Pid();
-    if (paused_) ::kill(-childGroup_, SIGSTOP);
-  }
-
   InterpreterOutput output;
-  FreeSpaceGuard space(outputPattern.parent_path().string(), freeSpaceFloor_);
-  bool stopped = false;
-  std::string diskFull;
-  bool tooManyFiles = false;
-  FollowChild(*child, wakeFd, output, space, files, pages.get(), &stopped, &diskFull,
-              &tooManyFiles);
-  {
-    // No signal from Pause may reach the group once its id can be reused.
-    std::lock_guard lock(mutex_);
-    childGroup_ = 0;
-  }
-  const int status = child->Reap();
-  if (plainNames) MovePlainPages(scratch->Path(), *escaped);
-  if (stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
-  if (!diskFull.empty() || tooManyFiles) {
+  Outcome failure;
+  const std::optional<Ended> ended =
+      RunConfined(GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi,
+                                       !range && IsEpsToCrop(source, xdpi, ydpi), range),
+                  {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, wakeFd,
+                  pages.get(), output, &failure);
+  if (!ended) return failure;
+  const int status = ended->status;
+  if (plainNames) MovePlainPages(scratch->Path(), *escaped, numberOffset);
+  if (ended->stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
+  if (!ended->diskFull.empty() || ended->tooManyFiles) {
     // The pages before the one being written are whole and stay (a listener never got it).
     if (!pages) RemoveNewestPage(outputPattern.parent_path());
-    return {TAVRINX_RENDER_FAILED, tooManyFiles
-                                       ? TooManyFilesMessage()
-                                       : DiskFullMessage(outputPattern.parent_path(), diskFull)};
+    return {TAVRINX_RENDER_FAILED,
+            ended->tooManyFiles ? TooManyFilesMessage()
+                                : DiskFullMessage(outputPattern.parent_path(), ended->diskFull)};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     // What went wrong in a rendering that went on (a damaged or locked PDF opens to no page).
@@ -584,6 +662,52 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                        " MiB and was stopped"};
   }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
+}
+
+RenderSession::Outcome RenderSession::RunPageCount(const std::string& pdfPath,
+                                                   const std::string& workFolder, int wakeFd,
+                                                   int* count) {
+  std::error_code ec;
+  const std::string source = fs::absolute(pdfPath, ec).string();
+  if (ec) return {TAVRINX_RENDER_FAILED, "cannot make the path absolute: " + ec.message()};
+  if (std::optional<std::string> problem = SourceProblem(source)) {
+    return {TAVRINX_RENDER_FAILED, *problem};
+  }
+  if (!BeginsAsPdf(source)) return {TAVRINX_RENDER_FAILED, NotPdfMessage(source)};
+  std::string error;
+  const std::unique_ptr<ScratchFolder> scratch = ScratchFolder::Create(workFolder, &error);
+  if (!scratch) return {TAVRINX_RENDER_FAILED, error};
+  // Read through a link of a plain name: the interpreter is told by name what it may read.
+  if (std::optional<std::string> problem = LinkSource(source, *scratch)) {
+    return {TAVRINX_RENDER_FAILED, *problem};
+  }
+  InterpreterOutput output;
+  Outcome failure;
+  // Nothing is drawn: the scratch folder is the only one written.
+  const std::optional<Ended> ended = RunConfined(
+      PdfPageCountArguments(gsPath_, kPlainSource),
+      {gsPath_, source, scratch->Path(), scratch->Path()}, wakeFd, nullptr, output, &failure);
+  if (!ended) return failure;
+  if (ended->stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
+  if (!ended->diskFull.empty() || ended->tooManyFiles) {
+    return {TAVRINX_RENDER_FAILED, ended->tooManyFiles
+                                       ? TooManyFilesMessage()
+                                       : DiskFullMessage(scratch->Path(), ended->diskFull)};
+  }
+  if (!WIFEXITED(ended->status) || WEXITSTATUS(ended->status) != 0)
+    return {TAVRINX_RENDER_FAILED, FailureMessage(ended->status, output.Summary())};
+  // The count is the last line; a document the interpreter cannot open gives none, or 0 after
+  // its reports.
+  const std::deque<std::string>& lines = output.LastLines();
+  const std::optional<int> pages = lines.empty() ? std::nullopt : CountIn(lines.back());
+  if (!pages || *pages <= 0 || output.HasReports()) {
+    return {TAVRINX_RENDER_FAILED,
+            "the interpreter could not count the pages" +
+                (output.HasReports() ? "; " + std::string(kInterpreterReported) + output.Summary()
+                                     : std::string())};
+  }
+  *count = *pages;
+  return {TAVRINX_RENDER_SUCCEEDED, ""};
 }
 
 void RenderSession::Pause(bool paused) {

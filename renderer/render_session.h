@@ -1,6 +1,7 @@
 #pragma once
 // One renderer handle: renders PostScript files through a gs child process, can be stopped from
-// another thread, and keeps the reason of its last failure.
+// another thread, and keeps the reason of its last failure. It also counts the pages of a PDF
+// document, and renders a range of them, through the same confined interpreter.
 
 #include <sys/types.h>
 
@@ -8,12 +9,18 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/limits.h"
+#include "renderer/gs_arguments.h"
+#include "renderer/interpreter_output.h"
 #include "renderer/kernel_protections.h"
+#include "renderer/landlock_rules.h"
+#include "renderer/page_reporter.h"
 #include "renderer/tavrinx.h"
 
 namespace orvalis::renderer {
@@ -42,6 +49,8 @@ class RenderSession {
   static constexpr uint64_t kMaxScratchFiles = 4000;
   // The smallest address space an interpreter may be capped to: below it gs cannot start.
   static constexpr uint64_t kMinAddressSpace = uint64_t{128} << 20;
+  // The last page a range may name.
+  static constexpr int kMaxRangePage = 1 << 24;
   // Time the interpreter gets to end after SIGTERM before its group gets SIGKILL.
   static constexpr std::chrono::milliseconds kKillGrace{250};
 
@@ -49,9 +58,15 @@ class RenderSession {
   RenderSession(const RenderSession&) = delete;
   RenderSession& operator=(const RenderSession&) = delete;
 
-  // Renders every page of `psPath` into BMP files named by `pattern`; returns one of the
-  // TAVRINX_RENDER_* results.
-  int Render(const char* psPath, const char* pattern, int xdpi, int ydpi);
+  // Renders every page of `psPath` into BMP files named by `pattern`, or, for a PDF document,
+  // the pages of `pages`, each under its own number; returns one of the TAVRINX_RENDER_*
+  // results.
+  int Render(const char* psPath, const char* pattern, int xdpi, int ydpi,
+             std::optional<PageRange> pages = std::nullopt);
+  // Counts the pages of the PDF document at `pdfPath` through an interpreter confined as a
+  // rendering's is, whose private folder goes into `workFolder`: one of the TAVRINX_RENDER_*
+  // results, and the count (at least 1) in `*count` on success, else -1.
+  int CountPages(const char* pdfPath, const char* workFolder, int* count);
   // Ends the running rendering at once, and refuses later ones. Callable from any thread.
   void Abort();
   // Holds the running interpreter where it is (true) or lets it go on (false). Callable from
@@ -97,8 +112,27 @@ class RenderSession {
     std::string message;
   };
 
+  // How a confined interpreter ended.
+  struct Ended {
+    int status = 0;             // its wait status
+    bool stopped = false;       // Abort ended it
+    std::string diskFull;       // what was left when the disk's reserve ended it, else ""
+    bool tooManyFiles = false;  // it created more temporary files than it may
+  };
+
+  // Runs `body` as the handle's one interpreter at a time: refused while another runs, and
+  // once the handle is aborted. `body` gets the descriptor Abort wakes; its message becomes
+  // LastError.
+  int RunExclusive(const std::function<Outcome(int wakeFd)>& body);
+  // Starts gs with `arguments`, confined to `paths`, and follows it until it has ended (see
+  // FollowChild); nullopt, with the result in `failure`, when it could not start.
+  std::optional<Ended> RunConfined(std::vector<std::string> arguments,
+                                   const InterpreterPaths& paths, int wakeFd, PageReporter* pages,
+                                   InterpreterOutput& output, Outcome* failure);
   Outcome RunInterpreter(const std::string& psPath, const std::string& pattern, int xdpi, int ydpi,
-                         int wakeFd);
+                         std::optional<PageRange> range, int wakeFd);
+  Outcome RunPageCount(const std::string& pdfPath, const std::string& workFolder, int wakeFd,
+                       int* count);
 
   const std::string gsPath_;
   std::optional<uint64_t> freeSpaceFloor_;

@@ -78,6 +78,21 @@ TAVRINX_EXPORT int RenderToBitmaps(int handle, const char* psPath, const char* o
   return session->Render(psPath, outputPattern, xdpi, ydpi);
 }
 
+TAVRINX_EXPORT int RendererPageCount(int handle, const char* pdfPath, const char* workFolder) {
+  const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
+  if (!session) return -1;
+  int count = -1;
+  return session->CountPages(pdfPath, workFolder, &count) == TAVRINX_RENDER_SUCCEEDED ? count : -1;
+}
+
+TAVRINX_EXPORT int RenderPagesToBitmaps(int handle, const char* pdfPath, const char* outputPattern,
+                                        int xdpi, int ydpi, int firstPage, int lastPage) {
+  const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
+  if (!session) return TAVRINX_RENDER_FAILED;
+  return session->Render(pdfPath, outputPattern, xdpi, ydpi,
+                         orvalis::renderer::PageRange{firstPage, lastPage});
+}
+
 TAVRINX_EXPORT void RendererAbort(int handle) {
   if (const std::shared_ptr<RenderSession> session = Sessions().Find(handle)) session->Abort();
 }

@@ -16,7 +16,8 @@
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
  * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause,
- * RendererSetPageListener and RendererProtections are optional. All strings are NUL-terminated
+ * RendererSetPageListener, RendererProtections, RendererPageCount and RenderPagesToBitmaps are
+ * optional. All strings are NUL-terminated
  * bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
@@ -90,6 +91,23 @@ TAVRINX_EXPORT void RendererSetPageListener(int handle,
                                             void (*listener)(void* context, const char* pagePath),
                                             void* context);
 
+/* Optional: counts the pages of the PDF document pdfPath (a file that begins with "%PDF-"; any
+ * other is refused), through an interpreter confined as a rendering's is, whose private folder
+ * is made in workFolder and removed afterwards. Returns the count (at least 1), or -1 with the
+ * reason in RendererLastError (a damaged or locked document, one that is not PDF, a stop by
+ * RendererAbort). Blocks until the interpreter has ended; one call at a time per handle, like
+ * RenderToBitmaps. */
+TAVRINX_EXPORT int RendererPageCount(int handle, const char* pdfPath, const char* workFolder);
+
+/* Optional: renders pages firstPage to lastPage (counted from 1, firstPage <= lastPage) of the
+ * PDF document pdfPath, as RenderToBitmaps renders a whole document, each page under its own
+ * number: page 7 with "/tmp/mtmp_x/report_%03d.bmp" becomes /tmp/mtmp_x/report_007.bmp
+ * whatever the first page of the range. Only PDF documents are taken (a file that begins with
+ * "%PDF-"): their pages do not depend on one another, so that two handles may render two parts
+ * of one document at once. A range past the document's last page gives the pages there are. */
+TAVRINX_EXPORT int RenderPagesToBitmaps(int handle, const char* pdfPath, const char* outputPattern,
+                                        int xdpi, int ydpi, int firstPage, int lastPage);
+
 /* Optional: which protections hold the interpreter on this machine, one line of text:
  * "active: -dSAFER, ..., empty network namespace", followed by "; missing: ..." when the kernel
  * lacks some of them (renderings then run with the others). *allActive (when not NULL) is set
@@ -107,6 +125,8 @@ typedef void (*RendererPauseFn)(int, int);
 typedef const char* (*RendererProtectionsFn)(int*);
 typedef void (*RendererPageListener)(void* context, const char* pagePath);
 typedef void (*RendererSetPageListenerFn)(int, RendererPageListener, void*);
+typedef int (*RendererPageCountFn)(int, const char*, const char*);
+typedef int (*RenderPagesToBitmapsFn)(int, const char*, const char*, int, int, int, int);
 
 #ifdef __cplusplus
 }

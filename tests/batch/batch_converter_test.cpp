@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +43,10 @@ namespace fs = std::filesystem;
 //   "delay MS"     takes that long before each page, as an interpreter rendering it would;
 //   "hang"         blocks until aborted, after the pages;
 //   "noprocess"    its first rendering fails as one that could not start a process would.
+//   "independent"  its pages do not depend on one another (a PDF document's): PageCount
+//                  counts them, and RenderPages renders a range of them;
+//   "skip K"       page K gives no page file, and the pages after it come one number earlier,
+//                  as an interpreter that passes over a damaged page numbers them.
 // It can be held (Pause) between two pages, and an abort ends it there too, as the real one.
 // With `reportsPages` it reports each page it finished to the listener, as the real one does
 // (the last one once it is cut, when it is).
@@ -56,35 +61,69 @@ class ScriptRenderer : public PageRenderer {
   }
   bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
               int) override {
-    std::ifstream in(psPath);
-    std::string line;
-    int pages = 0, width = 0, height = 0, sleepMs = 0, delayMs = 0;
+    return Draw(handle, psPath, pattern, xDpi, 1, INT_MAX);
+  }
+  std::optional<int> PageCount(int, const std::string& path, const std::string&) override {
+    const Script script = Read(path);
+    if (!script.independent) return std::nullopt;
+    return script.pages;
+  }
+  bool RenderPages(int handle, const std::string& path, const std::string& pattern, int xDpi, int,
+                   int first, int last) override {
+    if (!Read(path).independent) return false;
+    {
+      std::lock_guard lock(mutex_);
+      ranges.emplace_back(first, last);
+    }
+    return Draw(handle, path, pattern, xDpi, first, last);
+  }
+
+  // The script of a source.
+  struct Script {
+    int pages = 0, width = 0, height = 0, sleepMs = 0, delayMs = 0, skip = 0;
     long cut = -1;
     std::optional<std::string> failure;
     bool hang = false;
     bool noProcess = false;
+    bool independent = false;
+  };
+  static Script Read(const std::string& path) {
+    Script script;
+    std::ifstream in(path);
+    std::string line;
     while (std::getline(in, line)) {
       std::istringstream words(line);
       for (std::string word; words >> word;) {
-        if (word == "pages") words >> pages;
-        if (word == "size") words >> width >> height;
-        if (word == "cut") words >> cut;
-        if (word == "sleep") words >> sleepMs;
-        if (word == "delay") words >> delayMs;
-        if (word == "hang") hang = true;
-        if (word == "noprocess") noProcess = true;
+        if (word == "pages") words >> script.pages;
+        if (word == "size") words >> script.width >> script.height;
+        if (word == "cut") words >> script.cut;
+        if (word == "sleep") words >> script.sleepMs;
+        if (word == "delay") words >> script.delayMs;
+        if (word == "skip") words >> script.skip;
+        if (word == "hang") script.hang = true;
+        if (word == "noprocess") script.noProcess = true;
+        if (word == "independent") script.independent = true;
         if (word == "fail") {
           std::string text;
           std::getline(words >> std::ws, text);
-          failure = text.empty() ? "Error: /undefined in foo" : text;
+          script.failure = text.empty() ? "Error: /undefined in foo" : text;
         }
       }
     }
+    return script;
+  }
+
+  // Pages `first` to `last` of the script's document, numbered from `first`.
+  bool Draw(int handle, const std::string& psPath, const std::string& pattern, int xDpi, int first,
+            int last) {
+    const Script script = Read(psPath);
+    const int width = script.width, height = script.height, delayMs = script.delayMs;
+    const bool noProcess = script.noProcess;
     {
       std::lock_guard lock(mutex_);
       maxActive = std::max(maxActive, ++active_);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(script.sleepMs));
     {
       std::lock_guard lock(mutex_);
       lackedProcess_[handle] = noProcess && triedWithoutProcess_.insert(psPath).second;
@@ -95,8 +134,10 @@ class ScriptRenderer : public PageRenderer {
       }
     }
     const fs::path folder = fs::path(pattern).parent_path();
-    std::string last;
-    for (int page = 1; page <= pages; ++page) {
+    std::string written;
+    int number = first;
+    for (int page = first; page <= std::min(last, script.pages); ++page) {
+      if (page == script.skip) continue;
       {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::milliseconds(delayMs),
@@ -111,17 +152,17 @@ class ScriptRenderer : public PageRenderer {
         }
       }
       char name[4096];
-      std::snprintf(name, sizeof name, pattern.c_str(), page);
+      std::snprintf(name, sizeof name, pattern.c_str(), number++);
       // Pages differ in width so that their order shows in the outputs; pages of a given size
       // are all the same, linked to the first (so that many are written at once).
-      if (width > 0 && page > 1) {
-        fs::create_hard_link(last, name);
+      if (width > 0 && !written.empty()) {
+        fs::create_hard_link(written, name);
       } else {
         test::WriteTestPage(name, width > 0 ? width : static_cast<uint32_t>(10 + page),
                             height > 0 ? height : static_cast<uint32_t>(xDpi / 12));
       }
-      if (!last.empty() && page > 1) Report(handle, last);
-      last = name;
+      if (!written.empty()) Report(handle, written);
+      written = name;
       {
         // What the folder holds now, counted independently of the driver.
         std::lock_guard lock(mutex_);
@@ -130,25 +171,25 @@ class ScriptRenderer : public PageRenderer {
       }
       if (onPage) onPage(page);
     }
-    if (cut >= 0 && !last.empty()) {
-      if (fs::hard_link_count(last) > 1) {  // cut this page only
-        fs::copy_file(last, last + ".own");
-        fs::rename(last + ".own", last);
+    if (script.cut >= 0 && !written.empty()) {
+      if (fs::hard_link_count(written) > 1) {  // cut this page only
+        fs::copy_file(written, written + ".own");
+        fs::rename(written + ".own", written);
       }
-      fs::resize_file(last, static_cast<uintmax_t>(cut));
+      fs::resize_file(written, static_cast<uintmax_t>(script.cut));
     }
-    if (!last.empty()) Report(handle, last);
+    if (!written.empty()) Report(handle, written);
     std::unique_lock lock(mutex_);
-    if (hang) {
+    if (script.hang) {
       changed_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
       errors_[handle] = "aborted";
       --active_;
       return false;
     }
     --active_;
-    errors_[handle] = failure.value_or("");
+    errors_[handle] = script.failure.value_or("");
     renderEnded = std::chrono::steady_clock::now();
-    return !failure;
+    return !script.failure;
   }
   void Close(int) override {}
   void Abort(int handle) override {
@@ -199,6 +240,7 @@ class ScriptRenderer : public PageRenderer {
   int holds = 0;            // times the driver held it
   std::chrono::steady_clock::time_point renderEnded;  // when the last clean rendering returned
   std::function<void(int page)> onPage;               // after each page is written
+  std::vector<std::pair<int, int>> ranges;            // the page ranges rendered, in order
 
  private:
   void Report(int handle, const std::string& page) {
@@ -834,6 +876,58 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
   }
   renderer.reportsPages = false;
   tuneOptions = {};
+}
+
+// A document whose pages do not depend on one another (a PDF document's) is drawn by two
+// interpreters at once when the run has one to spare: its first half and the rest, into the
+// images one interpreter gives. A first half that comes out short (a damaged page passed over)
+// has the rest dropped unconverted, and the document is drawn once more by one interpreter; a
+// second half that comes out short is what one interpreter gives there too. Never drawn in
+// parts: a PostScript program, a merged TIFF, one page, a run without an interpreter to spare.
+TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
+  using Ranges = std::vector<std::pair<int, int>>;
+  const struct {
+    const char* name;
+    const char* script;
+    int jobs;
+    int rows;
+    bool merged;
+    Ranges ranges;
+  } cases[] = {
+      {"halves", "independent pages 9 delay 5", 2, 1, false, {{1, 5}, {6, 9}}},
+      {"first half short", "independent pages 9 skip 3", 2, 1, false, {{1, 5}, {6, 9}}},
+      {"second half short", "independent pages 9 skip 7", 2, 1, false, {{1, 5}, {6, 9}}},
+      {"two pages", "independent pages 2", 3, 1, false, {{1, 1}, {2, 2}}},
+      {"a postscript program", "pages 9", 2, 1, false, {}},
+      {"one interpreter at a time", "independent pages 9", 1, 1, false, {}},
+      {"two files at once", "independent pages 9", 2, 2, false, {}},
+      {"merged", "independent pages 9", 2, 1, true, {}},
+      {"one page", "independent pages 1", 2, 1, false, {}},
+  };
+  renderer.reportsPages = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> sources;
+    for (int row = 0; row < c.rows; ++row)
+      sources.push_back(Source(std::string(c.name) + "/" + std::to_string(row) + ".ps", c.script));
+    ConversionSettings s = DefaultSettings("");
+    s.type = c.merged ? 1 : 3;
+    s.multpage = c.merged ? 1 : 0;
+    std::map<std::string, std::vector<uint8_t>> images[2];
+    for (const bool one : {false, true}) {
+      s.output = Out(std::string(c.name) + (one ? "/one/" : "/asked/"));
+      renderer.ranges.clear();
+      RecordingView view = Run(sources, s, one ? 1 : c.jobs);
+      for (int row = 0; row < c.rows; ++row)
+        ASSERT_EQ(view.results[row].status, RowStatus::Succeed) << view.results[row].reason;
+      std::sort(renderer.ranges.begin(), renderer.ranges.end());
+      EXPECT_EQ(renderer.ranges, one ? Ranges{} : c.ranges);
+      images[one ? 1 : 0] = Snapshot(s.output);
+    }
+    EXPECT_FALSE(images[1].empty());
+    EXPECT_TRUE(images[0] == images[1]) << "the images differ";
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
 }
 
 // Several long files at once share the run's conversion threads: three files with --jobs 8

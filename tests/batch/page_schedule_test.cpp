@@ -18,8 +18,10 @@ using State = PageSchedule::PageState;
 //   "full p3"  p3 failed in a way that ends the file
 //   "wait p3"  p3 waits for memory             "got p3"   p3 has its memory
 //   "stop", "time", "late"                     a stop, the time up, the late start over
-// Actions: "convert p3", "remove p3", "hold", "release", "end", "done"; "go p3" that may not
-// begin writes "skip p3".
+//   "2nd p3"   p3 of a second part finished    "release2", "drop2"  the second part released,
+//                                                                   or dropped
+// Actions: "convert p3", "remove p3", "hold", "release", "hold second", "let second go", "end",
+// "done"; "go p3" that may not begin writes "skip p3".
 class Player {
  public:
   explicit Player(PageSchedule::Limits limits) : schedule_(limits) {}
@@ -47,6 +49,12 @@ class Player {
         Note(schedule_.Converted(Index(page), {"", "bad " + page, verb == "full"}));
       } else if (verb == "wait" || verb == "got") {
         Note(schedule_.WaitsForMemory(Index(page), verb == "wait"));
+      } else if (verb == "2nd") {
+        Note(schedule_.PageFinished(page, extra != "cut", PageSchedule::Part::Second));
+      } else if (verb == "release2") {
+        Note(schedule_.ReleaseSecondPart());
+      } else if (verb == "drop2") {
+        Note(schedule_.DropSecondPart());
       } else {
         Note(schedule_.PageFinished(verb, page != "cut"));
       }
@@ -55,8 +63,8 @@ class Player {
   }
 
   std::string States() const {
-    static const char* const kNames[] = {"found",  "handed", "began",   "converted",
-                                         "failed", "cut",    "dropped", "left"};
+    static const char* const kNames[] = {"found", "handed",  "began", "converted", "failed",
+                                         "cut",   "dropped", "left",  "discarded"};
     std::string text;
     for (const PageSchedule::Page& page : schedule_.Pages())
       text += page.path + "=" + kNames[static_cast<int>(page.state)] + " ";
@@ -77,9 +85,11 @@ class Player {
   // In the order the file carries them out.
   void Note(const PageSchedule::Actions& actions) {
     if (actions.hold == true) trace_ += "hold; ";
+    if (actions.holdSecond == true) trace_ += "hold second; ";
     if (actions.endRendering) trace_ += "end; ";
     for (const std::string& page : actions.remove) trace_ += "remove " + page + "; ";
     if (actions.hold == false) trace_ += "release; ";
+    if (actions.holdSecond == false) trace_ += "let second go; ";
     for (size_t index : actions.convert)
       trace_ += "convert " + schedule_.Pages()[index].path + "; ";
     if (actions.concluded) trace_ += "done; ";
@@ -90,8 +100,8 @@ class Player {
 };
 
 PageSchedule::Limits Limits(size_t inFlight, size_t holdAt, bool overlap = true,
-                            size_t lateAllowance = 0) {
-  return {inFlight, holdAt, overlap, lateAllowance};
+                            size_t lateAllowance = 0, size_t pileAt = 0) {
+  return {inFlight, holdAt, overlap, lateAllowance, pileAt};
 }
 
 TEST(PageSchedule, EventOrders) {
@@ -149,6 +159,21 @@ TEST(PageSchedule, EventOrders) {
        "p1,p2,ret,go p1,fail p1,go p2,ok p2",
        "convert p1; remove p1; convert p2; remove p2; done; ", "p1=failed p2=converted "},
       {"nothing is taken once the file is done", Limits(1, 0), "ret,p1", "done; ", ""},
+      {"a second part waits until it is released, then goes in page order", Limits(1, 0),
+       "p1,2nd p4,p2,2nd p5,go p1,ok p1,go p2,ok p2,release2,go p4,ok p4,go p5,ret,ok p5",
+       "convert p1; remove p1; convert p2; remove p2; convert p4; remove p4; convert p5; "
+       "remove p5; done; ",
+       "p1=converted p4=converted p2=converted p5=converted "},
+      {"a dropped second part is removed unconverted, and so is what it finishes after",
+       Limits(1, 0), "p1,2nd p4,go p1,ok p1,drop2,2nd p5,ret",
+       "convert p1; remove p1; remove p4; remove p5; done; ",
+       "p1=converted p4=discarded p5=discarded "},
+      {"the second renderer is held while its part piles up, and let go once released",
+       Limits(1, 0, true, 0, 2),
+       "2nd p4,2nd p5,p1,go p1,ok p1,release2,go p4,ok p4,go p5,ok p5,ret",
+       "hold second; convert p1; remove p1; let second go; convert p4; remove p4; convert p5; "
+       "remove p5; done; ",
+       "p4=converted p5=converted p1=converted "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,6 +194,9 @@ TEST(PageSchedule, OutputsAndEndReason) {
 
 TEST(PageSchedule, PageOrderPutsLongerNumbersLater) {
   EXPECT_TRUE(ComesBeforeInPageOrder("/t/r_999.bmp", "/t/r_1000.bmp"));
+  // Whatever folder a part of the document was drawn into.
+  EXPECT_TRUE(ComesBeforeInPageOrder("/t/again/r_005.bmp", "/t/r_006.bmp"));
+  EXPECT_TRUE(ComesBeforeInPageOrder("/t/r_999.bmp", "/t/second/r_1000.bmp"));
   EXPECT_TRUE(ComesBeforeInPageOrder("/t/r_001.bmp", "/t/r_002.bmp"));
   EXPECT_FALSE(ComesBeforeInPageOrder("/t/r_002.bmp", "/t/r_002.bmp"));
 }
