@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "batch/batch_converter.h"
@@ -378,12 +379,13 @@ FileConversion::Rendered FileConversion::RenderPages(int handle, const std::stri
   const int yDpi = run_.settings.ydpi;
   bool ok = false;
   // Out of processes (the user's limit): once one of the run's own interpreters has ended,
-  // there is one again. Without another to wait for, the file fails.
+  // there is one again. Without another to wait for, the file fails. A part of a document
+  // does not wait: the other part's interpreter, which it would wait for, ends only after it.
   do {
     ok = pages ? run_.renderer.RenderPages(handle, source, pattern, xDpi, yDpi, pages->first,
                                            pages->last)
                : run_.renderer.Render(handle, source, pattern, xDpi, yDpi);
-  } while (!ok && run_.renderer.LackedProcess(handle) &&
+  } while (!ok && !pages && run_.renderer.LackedProcess(handle) &&
            run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
   return {ok, run_.renderer.LastError(handle)};
 }
@@ -423,6 +425,7 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
   }
   Rendered first;
   Rendered rest;
+  bool firstLacked = false;
   bool restLacked = false;
   size_t firstPages = 0;
   bool counted = false;
@@ -433,18 +436,26 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
         second, [this](const std::string& page) { PageFinished(page, Part::Second); });
     // A stop that came in before the handle was registered must still end this rendering.
     if (run_.stop.stop_requested() || fileStop_.stop_requested()) run_.renderings.Abort(second);
-    std::jthread drawRest([&] {
-      try {
-        rest = RenderPages(second, source, secondFolder, PageRange{firstPart + 1, pages});
-        restLacked = !rest.ok && run_.renderer.LackedProcess(second);
-      } catch (const std::exception& e) {
-        rest = {false, e.what()};
-      }
-    });
+    std::jthread drawRest;
+    try {
+      drawRest = std::jthread([&] {
+        try {
+          rest = RenderPages(second, source, secondFolder, PageRange{firstPart + 1, pages});
+          restLacked = !rest.ok && run_.renderer.LackedProcess(second);
+        } catch (const std::exception& e) {
+          rest = {false, e.what()};
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: one interpreter draws the document.
+      run_.renderer.SetPageListener(second, {});
+      return RenderPages(handle, source, folder);
+    }
     // Whatever happens here, the second part is released or dropped before it is waited for:
     // a second part held back may wait for nothing else.
     try {
       first = RenderPages(handle, source, folder, PageRange{1, firstPart});
+      firstLacked = !first.ok && run_.renderer.LackedProcess(handle);
     } catch (const std::exception& e) {
       first = {false, e.what()};
     }
@@ -461,10 +472,10 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
     run_.renderer.SetPageListener(second, {});
   }
   secondShare.Release();
-  if (!first.ok) return first;
+  if (!first.ok && !firstLacked) return first;
   // The first part came out short: its pages are those one interpreter gives first, but what
   // comes after them is known only by drawing the document once more. So is the rest when no
-  // process could be started for it.
+  // process could be started for a part.
   if (!counted) return RenderAgain(handle, source, folder, static_cast<int>(firstPages));
   if (restLacked) return RenderAgain(handle, source, folder, firstPart);
   if (!rest.ok) return rest;

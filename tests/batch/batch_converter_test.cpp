@@ -882,8 +882,8 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
 // interpreters at once when the run has one to spare: its first half and the rest, into the
 // images one interpreter gives. A first half that comes out short (a damaged page passed over)
 // has the rest dropped unconverted, and the document is drawn once more by one interpreter; a
-// second half that comes out short is what one interpreter gives there too. Never drawn in
-// parts: a PostScript program, a merged TIFF, one page, a run without an interpreter to spare.
+// second half that comes out short is what one interpreter gives there too; so is a part for
+// which no process could be started, drawn once more by one interpreter. Never drawn in parts: a PostScript program, a merged TIFF, one page, a run without an interpreter to spare.
 TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
   using Ranges = std::vector<std::pair<int, int>>;
   const struct {
@@ -898,6 +898,7 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
       {"first half short", "independent pages 9 skip 3", 2, 1, false, {{1, 5}, {6, 9}}},
       {"second half short", "independent pages 9 skip 7", 2, 1, false, {{1, 5}, {6, 9}}},
       {"two pages", "independent pages 2", 3, 1, false, {{1, 1}, {2, 2}}},
+      {"no process for a part", "independent pages 9 noprocess", 2, 1, false, {{1, 5}, {6, 9}}},
       {"a postscript program", "pages 9", 2, 1, false, {}},
       {"one interpreter at a time", "independent pages 9", 1, 1, false, {}},
       {"two files at once", "independent pages 9", 2, 2, false, {}},
@@ -1526,8 +1527,23 @@ class WatchedRenderer : public PageRenderer {
     holds += paused ? 1 : 0;
     inner_.Pause(handle, paused);
   }
+  bool LackedProcess(int handle) override { return inner_.LackedProcess(handle); }
+  std::optional<int> PageCount(int handle, const std::string& path,
+                               const std::string& workFolder) override {
+    return inner_.PageCount(handle, path, workFolder);
+  }
+  bool RenderPages(int handle, const std::string& path, const std::string& pattern, int xDpi,
+                   int yDpi, int first, int last) override {
+    {
+      std::lock_guard lock(mutex_);
+      ranges.emplace_back(first, last);
+    }
+    return inner_.RenderPages(handle, path, pattern, xDpi, yDpi, first, last);
+  }
   std::chrono::steady_clock::time_point renderEnded;
   std::atomic<int> holds{0};
+  std::mutex mutex_;
+  std::vector<std::pair<int, int>> ranges;  // the page ranges rendered, under the mutex
 
  private:
   PageRenderer& inner_;
@@ -1582,6 +1598,84 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
     ASSERT_TRUE(tif);
     EXPECT_EQ(tif->frames, 40);
     EXPECT_NEAR(tif->pixels[0], (page + 1) * 6, 1) << page;
+  }
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// A PDF document drawn by two interpreters at once gives the images one interpreter gives, byte
+// for byte: a sound one, one with a page whose drawing fails (the interpreter goes on), and
+// one whose page tree names a page that is not there in its first half (the interpreter ends
+// there: the first half comes out short, and the document is drawn once more) or in its second.
+TEST_F(RealInterpreter, PdfDrawnInTwoPartsGivesTheImagesOfOneInterpreter) {
+  std::string ps = "%!PS\n<< /PageSize [216 144] >> setpagedevice\n";
+  ps += "/Helvetica findfont 60 scalefont setfont\n";
+  for (int k = 1; k <= 7; ++k) {
+    ps += std::to_string(k * 30) + " 255 div setgray 0 0 216 144 rectfill 1 0 0 setrgbcolor " +
+          "30 50 moveto (" + std::to_string(k) + ") show showpage\n";
+  }
+  Source("seven.ps", ps);
+  ASSERT_EQ(test::RunCommand({"ps2pdf", dir.File("seven.ps"), dir.File("seven.pdf")}).exitCode, 0);
+  ASSERT_EQ(test::RunCommand({"qpdf", "--qdf", "--object-streams=disable", dir.File("seven.pdf"),
+                              dir.File("open.pdf")})
+                .exitCode,
+            0);
+  const std::string open = test::ReadFileText(dir.File("open.pdf"));
+  // The page objects in page order, as the page tree lists them ("6 0 R ...").
+  const size_t kids = open.find("/Kids [");
+  ASSERT_NE(kids, std::string::npos);
+  std::vector<size_t> references;
+  for (size_t at = open.find(" 0 R", kids); at < open.find(']', kids);
+       at = open.find(" 0 R", at + 1))
+    references.push_back(at);
+  ASSERT_EQ(references.size(), 7u);
+  // A page left out: its reference names an object that is not there (the interpreter
+  // rebuilds the cross-reference table the longer name puts out of place).
+  const auto missingPage = [&](size_t page) {
+    std::string pdf = open;
+    const size_t number = open.rfind(' ', references[page - 1] - 1) + 1;
+    pdf.insert(number, "9");
+    return pdf;
+  };
+  // A page whose contents are not there.
+  std::string undrawable = open;
+  const size_t contents = undrawable.find("/Contents ");
+  ASSERT_NE(contents, std::string::npos);
+  undrawable.replace(undrawable.find(" 0 R", contents), 4, " 7 R");
+  const struct {
+    const char* name;
+    std::string bytes;
+    size_t images;
+  } documents[] = {{"sound.pdf", test::ReadFileText(dir.File("seven.pdf")), 7},
+                   {"undrawable.pdf", undrawable, 7},
+                   {"missing2.pdf", missingPage(2), 1},
+                   {"missing6.pdf", missingPage(6), 5}};
+  WatchedRenderer watched(*library_);
+  ConversionSettings s = DefaultSettings("");
+  s.xdpi = s.ydpi = 72;
+  for (const auto& [name, bytes, count] : documents) {
+    SCOPED_TRACE(name);
+    const std::string source = Source(name, bytes);
+    std::map<std::string, std::vector<uint8_t>> images[2];
+    for (const int jobs : {2, 1}) {
+      s.output = Out(std::string(name) + "/" + std::to_string(jobs) + "/");
+      watched.ranges.clear();
+      RecordingView view = Run({source}, s, jobs, 0, {}, 0, &watched);
+      ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
+      std::sort(watched.ranges.begin(), watched.ranges.end());
+      using Ranges = std::vector<std::pair<int, int>>;
+      const Ranges expected = jobs == 1 ? Ranges{} : Ranges{{1, 4}, {5, 7}};
+      EXPECT_EQ(watched.ranges, expected);
+      images[jobs - 1] = Snapshot(s.output);
+    }
+    EXPECT_EQ(images[0].size(), count);
+    EXPECT_TRUE(images[0] == images[1]) << "the images differ";
+  }
+  // The sound document's pages in order: page k is grey k * 30.
+  for (int page = 1; page <= 7; ++page) {
+    const auto image =
+        test::PillowDecode(Out("sound.pdf/2/sound_00" + std::to_string(page) + ".png"));
+    ASSERT_TRUE(image);
+    EXPECT_NEAR(image->At(2, 2)[0], page * 30, 1) << page;
   }
   EXPECT_TRUE(PageTmpIsEmpty());
 }

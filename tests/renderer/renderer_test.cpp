@@ -121,6 +121,55 @@ TEST_F(RendererTest, EveryPageBecomesOneBmpNamedByThePattern) {
   }
 }
 
+// A PDF document's pages are counted, and a range of them rendered, each page under its own
+// number, through the same confined interpreter; anything else is refused with a reason.
+TEST_F(RendererTest, PdfPagesAreCountedAndRenderedInRanges) {
+  WriteText(dir_.Path() / "five.ps", Document(5));
+  ASSERT_EQ(test::RunCommand({"ps2pdf", dir_.File("five.ps"), dir_.File("five.pdf")}).exitCode, 0);
+  WriteText(dir_.Path() / "cut.pdf", test::ReadFileText(dir_.File("five.pdf")).substr(0, 400));
+  const fs::path work = dir_.Path() / "work";
+  fs::create_directory(work);
+  const int handle = library_->Open();
+  ASSERT_GT(handle, 0);
+  EXPECT_EQ(library_->PageCount(handle, dir_.File("five.pdf"), work.string()), 5);
+  for (const auto& [name, says] : {std::pair{"five.ps", "does not begin with %PDF-"},
+                                   std::pair{"cut.pdf", "could not count the pages"},
+                                   std::pair{"none.pdf", "cannot open"}}) {
+    EXPECT_EQ(library_->PageCount(handle, dir_.File(name), work.string()), std::nullopt) << name;
+    EXPECT_NE(library_->LastError(handle).find(says), std::string::npos)
+        << name << ": " << library_->LastError(handle);
+  }
+  EXPECT_TRUE(fs::is_empty(work));
+
+  const struct {
+    int first, last;
+    std::vector<int> pages;  // the pages written, "" for a refused range
+  } ranges[] = {{3, 5, {3, 4, 5}}, {1, 1, {1}}, {4, 9, {4, 5}}, {0, 2, {}}, {3, 2, {}}};
+  for (const auto& range : ranges) {
+    SCOPED_TRACE(std::to_string(range.first) + " to " + std::to_string(range.last));
+    const fs::path pages = work / ("r" + std::to_string(range.first) + std::to_string(range.last));
+    fs::create_directory(pages);
+    const bool ok = library_->RenderPages(handle, dir_.File("five.pdf"),
+                                          (pages / "r_%03d.bmp").string(), 72, 72, range.first,
+                                          range.last);
+    EXPECT_EQ(ok, !range.pages.empty()) << library_->LastError(handle);
+    std::vector<std::string> names;
+    for (const int page : range.pages) {
+      names.push_back("r_00" + std::to_string(page) + ".bmp");
+      // Page k of the document is filled with red k * 40.
+      const auto image = test::PillowDecode((pages / names.back()).string());
+      ASSERT_TRUE(image) << names.back();
+      EXPECT_NEAR(image->At(72, 36)[0], page * 40, 1) << names.back();
+    }
+    EXPECT_EQ(Entries(pages), names);
+  }
+  // A PostScript program's pages are whatever it prints: never taken in ranges.
+  EXPECT_FALSE(library_->RenderPages(handle, dir_.File("five.ps"),
+                                     (work / "p_%03d.bmp").string(), 72, 72, 1, 2));
+  EXPECT_NE(library_->LastError(handle).find("only a PDF document's pages"), std::string::npos);
+  library_->Close(handle);
+}
+
 TEST_F(RendererTest, AwkwardNamesWorkForSourceFolderAndPages) {
   const std::string names[] = {
       "with space", "quote\"d 'single'", "100% %d %s %03d", "-leading dash", "@at",
