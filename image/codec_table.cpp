@@ -16,40 +16,30 @@ namespace orvalis {
 
 namespace {
 
+// A row's encoder: `Encode` with the options `OptionsOf` reads from the image's own settings.
+template <auto Encode, auto OptionsOf>
+Status WithOwnSettings(const RasterImage& image, ByteStream& out) {
+  return Encode(image, OptionsOf(image), out);
+}
+
+Status EncodeJp2(const RasterImage& image, ByteStream& out) {
+  return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::Jp2), out);
+}
+
+Status EncodeJpc(const RasterImage& image, ByteStream& out) {
+  return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::CodeStream), out);
+}
+
 constexpr CodecEntry kCodecs[] = {
     {ImageFormat::Bmp, &EncodeBmp, &DecodeWith<RasterImageBmp>},
-    {ImageFormat::Gif,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodeGif(image, GifOptionsOf(image), out);
-     },
-     nullptr},
-    {ImageFormat::Jpeg,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodeJpeg(image, JpegOptionsOf(image), out);
-     },
-     nullptr},
-    {ImageFormat::Png,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodePng(image, PngOptionsOf(image), out);
-     },
-     nullptr},
+    {ImageFormat::Gif, &WithOwnSettings<&EncodeGif, &GifOptionsOf>, nullptr},
+    {ImageFormat::Jpeg, &WithOwnSettings<&EncodeJpeg, &JpegOptionsOf>, nullptr},
+    {ImageFormat::Png, &WithOwnSettings<&EncodePng, &PngOptionsOf>, nullptr},
     {ImageFormat::Tga, &EncodeTga, nullptr},
     {ImageFormat::Pcx, &EncodePcx, nullptr},
-    {ImageFormat::Tiff,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodeTiff(image, TiffOptionsOf(image), out);
-     },
-     nullptr},
-    {ImageFormat::Jp2,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::Jp2), out);
-     },
-     nullptr},
-    {ImageFormat::Jpc,
-     [](const RasterImage& image, ByteStream& out) {
-       return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::CodeStream), out);
-     },
-     nullptr},
+    {ImageFormat::Tiff, &WithOwnSettings<&EncodeTiff, &TiffOptionsOf>, nullptr},
+    {ImageFormat::Jp2, &EncodeJp2, nullptr},
+    {ImageFormat::Jpc, &EncodeJpc, nullptr},
     {ImageFormat::Ras, &EncodeRas, nullptr},
 };
 

@@ -197,34 +197,43 @@ TEST(PngEncoder, BackgroundAndPhysicalSizeChunks) {
   }
 }
 
-TEST(PngEncoder, TransparentPaletteEntryMovesToIndexZeroAndBack) {
-  auto image = MakeImage(8, Palette::Colors);
-  image->SetTransparentIndex(5);
-  const std::vector<uint8_t> blockBefore(image->BitmapBlock(),
-                                         image->BitmapBlock() + image->BlockSize());
-  const RGBQUAD transparentColor = image->PaletteEntryAt(5);
-  TempDir dir;
-  ASSERT_TRUE(image->Save(dir.File("t.png"), ImageFormat::Png)) << image->ErrorText();
+TEST(PngEncoder, TransparentPaletteEntryIsWrittenFirstAndTheImageStaysAsItWas) {
+  // Packed depths too: the exchanged indices are written into rows of 47 pixels, whose last
+  // byte holds padding.
+  struct Case {
+    uint32_t bits;
+    int32_t transparent;
+  };
+  for (const Case c : {Case{8, 5}, Case{4, 5}, Case{4, 15}, Case{1, 1}}) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, entry " << c.transparent);
+    auto image = MakeImage(c.bits, Palette::Colors);
+    image->SetTransparentIndex(c.transparent);
+    const std::vector<uint8_t> blockBefore(image->BitmapBlock(),
+                                           image->BitmapBlock() + image->BlockSize());
+    const RGBQUAD transparentColor = image->PaletteEntryAt(static_cast<uint32_t>(c.transparent));
+    TempDir dir;
+    ASSERT_TRUE(image->Save(dir.File("t.png"), ImageFormat::Png)) << image->ErrorText();
 
-  const auto chunks = Chunks(test::ReadFileBytes(dir.File("t.png")));
-  ASSERT_TRUE(chunks.count("PLTE") && chunks.count("tRNS"));
-  EXPECT_EQ(chunks.at("tRNS"), std::vector<uint8_t>{0});
-  const std::vector<uint8_t>& plte = chunks.at("PLTE");
-  EXPECT_EQ(plte[0], transparentColor.rgbRed);
-  EXPECT_EQ(plte[1], transparentColor.rgbGreen);
-  EXPECT_EQ(plte[2], transparentColor.rgbBlue);
-  // bKGD keeps palette index 0, which now is the transparent entry.
-  EXPECT_EQ(chunks.at("bKGD"), std::vector<uint8_t>{0});
+    const auto chunks = Chunks(test::ReadFileBytes(dir.File("t.png")));
+    ASSERT_TRUE(chunks.count("PLTE") && chunks.count("tRNS"));
+    EXPECT_EQ(chunks.at("tRNS"), std::vector<uint8_t>{0});
+    const std::vector<uint8_t>& plte = chunks.at("PLTE");
+    EXPECT_EQ(plte[0], transparentColor.rgbRed);
+    EXPECT_EQ(plte[1], transparentColor.rgbGreen);
+    EXPECT_EQ(plte[2], transparentColor.rgbBlue);
+    // bKGD keeps palette index 0, which now is the transparent entry.
+    EXPECT_EQ(chunks.at("bKGD"), std::vector<uint8_t>{0});
 
-  const auto decoded = PillowDecode(dir.File("t.png"));
-  ASSERT_TRUE(decoded);
-  ASSERT_EQ(decoded->channels, 4);
-  EXPECT_TRUE(decoded->pixels == Expected(*image, 4, [&](uint32_t x, uint32_t y) {
-                return image->IndexAt(x, y) == 5;
-              }));
-  // The image comes back exactly as it was: palette, pixels and transparent index.
-  EXPECT_TRUE(std::equal(blockBefore.begin(), blockBefore.end(), image->BitmapBlock()));
-  EXPECT_EQ(image->TransparentIndex(), 5);
+    const auto decoded = PillowDecode(dir.File("t.png"));
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->channels, 4);
+    EXPECT_TRUE(decoded->pixels == Expected(*image, 4, [&](uint32_t x, uint32_t y) {
+                  return image->IndexAt(x, y) == c.transparent;
+                }));
+    // The image is as it was: palette, pixels and transparent index.
+    EXPECT_TRUE(std::equal(blockBefore.begin(), blockBefore.end(), image->BitmapBlock()));
+    EXPECT_EQ(image->TransparentIndex(), c.transparent);
+  }
 }
 
 TEST(PngEncoder, TransparentGrayLevelAndColour) {
