@@ -8,6 +8,7 @@
 
 #include "engine/converter.h"
 #include "engine/output_formats.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
@@ -56,6 +57,9 @@ struct ImageConverter {
 
   void RecordError(const std::string& message) {
     if (error.empty()) error = message;
+  }
+  void Record(const Status& status) {
+    if (!status.IsOk()) RecordError(status.Message());
   }
 };
 

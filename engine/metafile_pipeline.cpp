@@ -24,19 +24,14 @@ struct PictureSize {
 };
 
 // W x H: the job's width and height when both are set, otherwise the page's own size.
-bool DecidePictureSize(ImageConverter& job, const RasterImage& image, PictureSize* size) {
-  if (job.width > 0 && job.height > 0) {
-    *size = {job.width, job.height};
-    return true;
-  }
+Result<PictureSize> DecidePictureSize(const ImageConverter& job, const RasterImage& image) {
+  if (job.width > 0 && job.height > 0) return PictureSize{job.width, job.height};
   constexpr uint32_t kMax = std::numeric_limits<int32_t>::max();
   if (image.Width() > kMax || image.Height() > kMax) {
-    job.RecordError("Cannot write " + Quoted(job.outputPath) +
-                    ": the page is too large for a metafile");
-    return false;
+    return Status::Error("Cannot write " + Quoted(job.outputPath) +
+                         ": the page is too large for a metafile");
   }
-  *size = {static_cast<int32_t>(image.Width()), static_cast<int32_t>(image.Height())};
-  return true;
+  return PictureSize{static_cast<int32_t>(image.Width()), static_cast<int32_t>(image.Height())};
 }
 
 // The picture's extent in 0.01 mm at the reference device's millimetres per pixel: the
@@ -74,101 +69,87 @@ void RecordWhiteRectangle(gdi::HDC dc, const PictureSize& size) {
 
 // Loads the page and turns it by any non-zero angle; quarter turns go through RotateByAngle
 // too, as the metafile pages always have.
-bool PreparePage(ImageConverter& job, RasterImage& image, PictureSize* size) {
-  if (!LoadPage(job, image, job.inputFiles.front())) return false;
-  if (job.angle != 0 && !CheckStep(job, image, image.RotateByAngle(static_cast<float>(job.angle)),
-                                   "Cannot rotate the page")) {
-    return false;
+Result<PictureSize> PreparePage(const ImageConverter& job, RasterImage& image) {
+  if (Status loaded = LoadPage(image, job.inputFiles.front()); !loaded.IsOk()) return loaded;
+  if (job.angle != 0) {
+    Status turned = StepResult(image, image.RotateByAngle(static_cast<float>(job.angle)),
+                               "Cannot rotate the page");
+    if (!turned.IsOk()) return turned;
   }
-  return DecidePictureSize(job, image, size);
+  return DecidePictureSize(job, image);
 }
 
 // Classic metafile records count in 16-bit coordinates: a picture or page beyond 32767 pixels
 // would be cut short, so it is refused before anything is written.
-bool FitsClassicMetafile(ImageConverter& job, const RasterImage& image, const PictureSize& size) {
+Status FitsClassicMetafile(const ImageConverter& job, const RasterImage& image,
+                           const PictureSize& size) {
   constexpr uint32_t kLimit = 32767;
   if (static_cast<uint32_t>(size.width) <= kLimit && static_cast<uint32_t>(size.height) <= kLimit &&
       image.Width() <= kLimit && image.Height() <= kLimit) {
-    return true;
+    return Status::Ok();
   }
-  job.RecordError("Cannot write " + Quoted(job.outputPath) +
-                  ": a WMF file holds pictures of at most 32767 x 32767 pixels; this one is " +
-                  std::to_string(size.width) + " x " + std::to_string(size.height) + " (page " +
-                  std::to_string(image.Width()) + " x " + std::to_string(image.Height()) + ")");
-  return false;
+  return Status::Error("Cannot write " + Quoted(job.outputPath) +
+                       ": a WMF file holds pictures of at most 32767 x 32767 pixels; this one is " +
+                       std::to_string(size.width) + " x " + std::to_string(size.height) +
+                       " (page " + std::to_string(image.Width()) + " x " +
+                       std::to_string(image.Height()) + ")");
 }
 
-void RecordGdiFailure(ImageConverter& job) {
-  job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " + gdi::GetLastErrorText());
+Status GdiFailure(const ImageConverter& job) {
+  return Status::Error("Cannot write " + Quoted(job.outputPath) + ": " + gdi::GetLastErrorText());
 }
 
 }  // namespace
 
-void RunMetafilePipeline(ImageConverter& job) {
-  if (job.format == OutputFormat::Emf) {
-    RunEmfPipeline(job);
-  } else {
-    RunWmfPipeline(job);
-  }
+Status RunMetafilePipeline(const ImageConverter& job) {
+  return job.format == OutputFormat::Emf ? RunEmfPipeline(job) : RunWmfPipeline(job);
 }
 
-void RunEmfPipeline(ImageConverter& job) {
+Status RunEmfPipeline(const ImageConverter& job) {
   RasterImage image;
-  PictureSize size;
-  if (!PreparePage(job, image, &size)) return;
+  const Result<PictureSize> prepared = PreparePage(job, image);
+  if (!prepared.IsOk()) return prepared.AsStatus();
+  const PictureSize& size = prepared.Value();
 
   gdi::ScreenDC screen;
   gdi::RECT frame;
   if (!FrameFor(size, screen.get(), &frame)) {
-    job.RecordError("Cannot write " + Quoted(job.outputPath) + ": a picture of " +
-                    std::to_string(size.width) + " x " + std::to_string(size.height) +
-                    " pixels is too large for an EMF frame");
-    return;
+    return Status::Error("Cannot write " + Quoted(job.outputPath) + ": a picture of " +
+                         std::to_string(size.width) + " x " + std::to_string(size.height) +
+                         " pixels is too large for an EMF frame");
   }
   std::string error;
   std::unique_ptr<ReplacementFile> output =
       ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
-  if (!output) {
-    job.RecordError(error);
-    return;
-  }
+  if (!output) return Status::Error(error);
   gdi::UniqueMetafileDC dc(
       gdi::CreateEnhMetaFileOnFile(screen.get(), output->File(), &frame, kDescription));
-  if (!dc) {
-    RecordGdiFailure(job);
-    return;
-  }
+  if (!dc) return GdiFailure(job);
 
   RecordWhiteRectangle(dc.get(), size);
   DrawToDevice(image, dc.get(), 0, 0, size.width, size.height, gdi::SRCCOPY);
   image.Release();
 
   gdi::HENHMETAFILE metafile = gdi::CloseEnhMetaFile(dc.release());
-  if (metafile == nullptr) {
-    RecordGdiFailure(job);
-    return;
-  }
+  if (metafile == nullptr) return GdiFailure(job);
   gdi::DeleteEnhMetaFile(metafile);
-  if (!output->Commit(&error)) job.RecordError(error);
+  if (!output->Commit(&error)) return Status::Error(error);
+  return Status::Ok();
 }
 
-void RunWmfPipeline(ImageConverter& job) {
+Status RunWmfPipeline(const ImageConverter& job) {
   RasterImage image;
-  PictureSize size;
-  if (!PreparePage(job, image, &size) || !FitsClassicMetafile(job, image, size)) return;
+  const Result<PictureSize> prepared = PreparePage(job, image);
+  if (!prepared.IsOk()) return prepared.AsStatus();
+  const PictureSize& size = prepared.Value();
+  if (Status fits = FitsClassicMetafile(job, image, size); !fits.IsOk()) return fits;
 
   std::string error;
   std::unique_ptr<ReplacementFile> output =
       ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
-  if (!output) {
-    job.RecordError(error);
-    return;
-  }
+  if (!output) return Status::Error(error);
   gdi::UniqueMetafileDC dc(gdi::CreateMetaFileOnFile(output->File()));
-  if (!dc) {
-    RecordGdiFailure(job);
-    return;
-  }
+  if (!dc) return GdiFailure(job);
 
   RecordWhiteRectangle(dc.get(), size);
   // The bitmap stored in the metafile carries the job's resolution.
@@ -178,12 +159,10 @@ void RunWmfPipeline(ImageConverter& job) {
   image.Release();
 
   gdi::HMETAFILE metafile = gdi::CloseMetaFile(dc.release());
-  if (metafile == nullptr) {
-    RecordGdiFailure(job);
-    return;
-  }
+  if (metafile == nullptr) return GdiFailure(job);
   gdi::DeleteMetaFile(metafile);
-  if (!output->Commit(&error)) job.RecordError(error);
+  if (!output->Commit(&error)) return Status::Error(error);
+  return Status::Ok();
 }
 
 }  // namespace orvalis

@@ -3,13 +3,14 @@
 // classic metafile, recorded through the platform's GDI layer.
 
 #include "engine/image_converter.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
 // Runs the EMF or WMF pipeline (by job.format) on the first input, writing job.outputPath.
-void RunMetafilePipeline(ImageConverter& job);
+Status RunMetafilePipeline(const ImageConverter& job);
 
-void RunEmfPipeline(ImageConverter& job);
-void RunWmfPipeline(ImageConverter& job);
+Status RunEmfPipeline(const ImageConverter& job);
+Status RunWmfPipeline(const ImageConverter& job);
 
 }  // namespace orvalis

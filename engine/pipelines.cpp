@@ -6,6 +6,7 @@
 
 #include "engine/metafile_pipeline.h"
 #include "engine/tiff_pipeline.h"
+#include "image/codec_table.h"
 #include "image/colour_reduction.h"
 #include "platform/file_replace.h"
 
@@ -17,58 +18,60 @@ bool IsPaletteDepth(int depth) {
   return depth == 1 || depth == 4 || depth == 8;
 }
 
-bool MakeGray(ImageConverter& job, RasterImage& image) {
-  return CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray");
+Status MakeGray(RasterImage& image) {
+  return StepResult(image, image.ToGrayscale(), "Cannot make the page gray");
 }
 
-bool Reduce(ImageConverter& job, RasterImage& image, int paletteDepth) {
-  return CheckStep(job, image, ReduceColors(image, paletteDepth),
-                   "Cannot reduce the page's colours");
+Status Reduce(RasterImage& image, int paletteDepth) {
+  return StepResult(image, ReduceColors(image, paletteDepth), "Cannot reduce the page's colours");
 }
 
-bool ApplyColourStep(ImageConverter& job, RasterImage& image, ColourStep step) {
+Status ApplyColourStep(const ImageConverter& job, RasterImage& image, ColourStep step) {
   const ColourPlan& plan = job.colour;
   switch (step) {
     case ColourStep::None:
     case ColourStep::Tiff:  // the TIFF pipeline's own
-      return true;
+      return Status::Ok();
     case ColourStep::Palette:
-      if (plan.paletteDepth == 0) return true;
-      if (plan.gray && plan.paletteDepth != 1 && !MakeGray(job, image)) return false;
-      return Reduce(job, image, plan.paletteDepth);
+      if (plan.paletteDepth == 0) return Status::Ok();
+      if (plan.gray && plan.paletteDepth != 1) {
+        if (Status gray = MakeGray(image); !gray.IsOk()) return gray;
+      }
+      return Reduce(image, plan.paletteDepth);
     case ColourStep::GrayIfAsked:
-      return !plan.gray || MakeGray(job, image);
+      return plan.gray ? MakeGray(image) : Status::Ok();
     case ColourStep::Tga:
-      if (plan.paletteDepth != 8) return true;
-      return plan.gray ? MakeGray(job, image) : Reduce(job, image, 8);
+      if (plan.paletteDepth != 8) return Status::Ok();
+      return plan.gray ? MakeGray(image) : Reduce(image, 8);
   }
-  return true;
+  return Status::Ok();
 }
 
-void RunRasterPipeline(ImageConverter& job, const OutputFormatInfo& info) {
+Status RunRasterPipeline(const ImageConverter& job, const OutputFormatInfo& info) {
   const Recipe& recipe = info.recipe;
   RasterImage image;
-  if (!LoadPage(job, image, job.inputFiles.front())) return;
+  if (Status loaded = LoadPage(image, job.inputFiles.front()); !loaded.IsOk()) return loaded;
   if (recipe.encoderOptions != 0) image.SetEncoderOption(recipe.encoderOptions, info.imageFormat);
-  if (!ApplyColourStep(job, image, recipe.colour)) return;
+  if (Status coloured = ApplyColourStep(job, image, recipe.colour); !coloured.IsOk())
+    return coloured;
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
-  if (recipe.rotates &&
-      !CheckStep(job, image, ApplyRotation(image, job.angle), "Cannot rotate the page"))
-    return;
+  if (recipe.rotates) {
+    Status turned = StepResult(image, ApplyRotation(image, job.angle), "Cannot rotate the page");
+    if (!turned.IsOk()) return turned;
+  }
   if (recipe.setsQuality) image.SetQuality(static_cast<uint32_t>(job.quality) & 0xFF);
   image.SetEncoderThreads(job.encoderThreads);
-  if (!ResizeStep(job, image)) return;
-  WriteOutput(job, image, info.imageFormat);
+  if (Status resized = ResizeStep(job, image); !resized.IsOk()) return resized;
+  return WriteOutput(job, image, info.imageFormat);
 }
 
 }  // namespace
 
-bool ResizeStep(ImageConverter& job, RasterImage& image) {
-  if (job.width <= 0 || job.height <= 0) return true;
-  return CheckStep(
-      job, image,
-      image.Resize(static_cast<uint32_t>(job.width), static_cast<uint32_t>(job.height), 1),
+Status ResizeStep(const ImageConverter& job, RasterImage& image) {
+  if (job.width <= 0 || job.height <= 0) return Status::Ok();
+  return StepResult(
+      image, image.Resize(static_cast<uint32_t>(job.width), static_cast<uint32_t>(job.height), 1),
       "Cannot resize the page");
 }
 
@@ -115,10 +118,10 @@ void RunPipeline(ImageConverter& job) {
       RunTiffPipeline(job);
       break;
     case PipelineKind::Metafile:
-      RunMetafilePipeline(job);
+      job.Record(RunMetafilePipeline(job));
       break;
     case PipelineKind::Raster:
-      RunRasterPipeline(job, info);
+      job.Record(RunRasterPipeline(job, info));
       break;
   }
 }
@@ -152,54 +155,41 @@ bool ApplyRotation(RasterImage& image, int angle) {
   }
 }
 
-bool CheckStep(ImageConverter& job, const RasterImage& image, bool ok, const char* what) {
-  if (!ok) {
-    const std::string& reason = image.ErrorText();
-    job.RecordError(reason.empty() ? std::string(what) : std::string(what) + ": " + reason);
-  }
-  return ok;
+Status StepResult(const RasterImage& image, bool ok, const char* what) {
+  if (ok) return Status::Ok();
+  const std::string& reason = image.ErrorText();
+  return Status::Error(reason.empty() ? std::string(what) : std::string(what) + ": " + reason);
 }
 
-bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path) {
+Status LoadPage(RasterImage& image, const std::string& path) {
   if (image.Load(path, ImageFormat::Bmp)) {
     // A page cut short (a full disk, a stopped interpreter) would be written half black.
-    if (!image.Info().truncated) return true;
-    job.RecordError("The page file " + Quoted(path) +
-                    " is incomplete: it holds less than its header promises");
-    return false;
+    if (!image.Info().truncated) return Status::Ok();
+    return Status::Error("The page file " + Quoted(path) +
+                         " is incomplete: it holds less than its header promises");
   }
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    job.RecordError("Cannot read page " + Quoted(path) + ": the file does not exist");
-  } else {
-    const std::string& reason = image.ErrorText();
-    job.RecordError("Cannot read page " + Quoted(path) + ": " +
-                    (reason.empty() ? std::string("the file cannot be opened") : reason));
-  }
-  return false;
+  if (!std::filesystem::exists(path, ec))
+    return Status::Error("Cannot read page " + Quoted(path) + ": the file does not exist");
+  const std::string& reason = image.ErrorText();
+  return Status::Error("Cannot read page " + Quoted(path) + ": " +
+                       (reason.empty() ? std::string("the file cannot be opened") : reason));
 }
 
-bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat) {
+Status WriteOutput(const ImageConverter& job, const RasterImage& image, ImageFormat imageFormat) {
   std::string error;
   // Read access too: the TIFF encoder looks for an existing header before it writes.
   std::unique_ptr<ReplacementFile> output =
       ReplacementFile::Open(job.outputPath, LinkAtFinalName::Replace, &error);
-  if (!output) {
-    job.RecordError(error);
-    return false;
-  }
+  if (!output) return Status::Error(error);
   FileStream stream(output->File());
-  if (!image.Encode(&stream, imageFormat)) {
-    const std::string& reason = image.ErrorText();
-    job.RecordError("Cannot write " + Quoted(job.outputPath) + ": " +
-                    (reason.empty() ? std::string("the encoder failed") : reason));
-    return false;
+  if (Status encoded = EncodeImage(image, imageFormat, stream); !encoded.IsOk()) {
+    const std::string& reason = encoded.Message();
+    return Status::Error("Cannot write " + Quoted(job.outputPath) + ": " +
+                         (reason.empty() ? std::string("the encoder failed") : reason));
   }
-  if (!output->Commit(&error)) {
-    job.RecordError(error);
-    return false;
-  }
-  return true;
+  if (!output->Commit(&error)) return Status::Error(error);
+  return Status::Ok();
 }
 
 }  // namespace orvalis

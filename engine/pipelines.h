@@ -6,13 +6,14 @@
 
 #include "engine/image_converter.h"
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
 // The colour plan of the job's format, requested depth, gray flag and compression.
 ColourPlan DecideColour(const ImageConverter& job);
 
-// Runs the pipeline of job.format on the job's inputs.
+// Runs the pipeline of job.format on the job's inputs; its failures are recorded in the job.
 void RunPipeline(ImageConverter& job);
 
 // Reduces the page to an optimal palette of 2, 16 or 256 entries (depth 1, 4, 8).
@@ -22,15 +23,15 @@ bool ReduceColors(RasterImage& image, int paletteDepth);
 bool ApplyRotation(RasterImage& image, int angle);
 
 // Encodes `image` into the job's output file through a temporary that is renamed into place
-// only when the encoder succeeded. Records the failure in the job otherwise.
-bool WriteOutput(ImageConverter& job, RasterImage& image, ImageFormat imageFormat);
+// only when the encoder succeeded.
+Status WriteOutput(const ImageConverter& job, const RasterImage& image, ImageFormat imageFormat);
 
-// Loads an input page as BMP; records the failure in the job when it cannot be read.
-bool LoadPage(ImageConverter& job, RasterImage& image, const std::string& path);
+// Loads an input page as BMP; a failure says why it cannot be read.
+Status LoadPage(RasterImage& image, const std::string& path);
 
-bool ResizeStep(ImageConverter& job, RasterImage& image);
+Status ResizeStep(const ImageConverter& job, RasterImage& image);
 
-// Records "what: the image's error text" when a step failed, and returns `ok`.
-bool CheckStep(ImageConverter& job, const RasterImage& image, bool ok, const char* what);
+// "what: the image's error text" when a step of the image's own (`ok` false) failed.
+Status StepResult(const RasterImage& image, bool ok, const char* what);
 
 }  // namespace orvalis

@@ -8,12 +8,12 @@
 namespace orvalis {
 
 // The merged document of a job: the pages go into a temporary file, put in place when the job
-// finishes. The stream is declared before the image, so that the document inside the image is
-// ended while the stream under it is still open.
+// finishes. The stream is declared before the writer, so that the document is ended while the
+// stream under it is still open.
 struct MultiPageTiff {
   std::unique_ptr<ReplacementFile> output;
   std::unique_ptr<FileStream> stream;
-  RasterImageTIF image;
+  TiffWriter writer;
   int pagesWritten = 0;
 };
 
@@ -23,85 +23,86 @@ void MultiPageTiffDeleter::operator()(MultiPageTiff* document) const {
 
 namespace {
 
-bool OpenMultiPageFile(ImageConverter& job) {
-  if (job.merged) return true;
+Status OpenMultiPageFile(ImageConverter& job) {
+  if (job.merged) return Status::Ok();
   if (job.mergedAbandoned) {
-    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": the document was abandoned");
-    return false;
+    return Status::Error("Cannot write " + Quoted(job.multiPagePath) +
+                         ": the document was abandoned");
   }
   std::string error;
   std::unique_ptr<ReplacementFile> output =
       ReplacementFile::Open(job.multiPagePath, LinkAtFinalName::Replace, &error);
-  if (!output) {
-    job.RecordError(error);
-    return false;
-  }
+  if (!output) return Status::Error(error);
   job.merged.reset(new MultiPageTiff);
   job.merged->stream = std::make_unique<FileStream>(output->File());
   job.merged->output = std::move(output);
-  return true;
+  return Status::Ok();
 }
 
-bool ApplyTiffColourStep(ImageConverter& job, RasterImage& image) {
+Status ApplyTiffColourStep(const ImageConverter& job, RasterImage& image) {
   const ColourPlan& plan = job.colour;
-  if (plan.paletteDepth == 0) return true;
-  if (plan.gray && plan.paletteDepth != 1 &&
-      !CheckStep(job, image, image.ToGrayscale(), "Cannot make the page gray"))
-    return false;
-  if (plan.reduce && !CheckStep(job, image, ReduceColors(image, plan.paletteDepth),
-                                "Cannot reduce the page's colours"))
-    return false;
-  return true;
+  if (plan.paletteDepth == 0) return Status::Ok();
+  if (plan.gray && plan.paletteDepth != 1) {
+    Status gray = StepResult(image, image.ToGrayscale(), "Cannot make the page gray");
+    if (!gray.IsOk()) return gray;
+  }
+  if (!plan.reduce) return Status::Ok();
+  return StepResult(image, ReduceColors(image, plan.paletteDepth),
+                    "Cannot reduce the page's colours");
 }
 
-// Loads a page and takes it through the TIFF steps; false (recorded) when a step failed.
-bool PreparePage(ImageConverter& job, RasterImageTIF& image, const std::string& input) {
-  if (!LoadPage(job, image, input)) return false;
-  if (!ApplyTiffColourStep(job, image)) return false;
+// Loads a page and takes it through the TIFF steps.
+Status PreparePage(const ImageConverter& job, RasterImage& image, const std::string& input) {
+  if (Status loaded = LoadPage(image, input); !loaded.IsOk()) return loaded;
+  if (Status coloured = ApplyTiffColourStep(job, image); !coloured.IsOk()) return coloured;
   image.SetResolutionX(job.xDpi);
   image.SetResolutionY(job.yDpi);
   const int depth = job.colour.paletteDepth != 0 ? job.colour.paletteDepth : 24;
   image.SetEncoderOption(TiffCompressionCode(job.compression, depth, job.colour.gray),
                          ImageFormat::Tiff);
   image.SetQuality(static_cast<uint32_t>(job.quality) & 0xFF);
-  if (!CheckStep(job, image, ApplyRotation(image, job.angle), "Cannot rotate the page"))
-    return false;
+  Status turned = StepResult(image, ApplyRotation(image, job.angle), "Cannot rotate the page");
+  if (!turned.IsOk()) return turned;
   return ResizeStep(job, image);
 }
 
-void AddMergedPage(ImageConverter& job, const std::string& input) {
-  if (!OpenMultiPageFile(job)) return;
+Status AddMergedPage(ImageConverter& job, const std::string& input) {
+  if (Status opened = OpenMultiPageFile(job); !opened.IsOk()) return opened;
   MultiPageTiff& merged = *job.merged;
-  if (!PreparePage(job, merged.image, input)) return;
-  if (merged.image.SaveToStream(merged.stream.get(), true)) {
-    ++merged.pagesWritten;
-  } else {
-    job.RecordError("Cannot add page " + Quoted(input) + " to " + Quoted(job.multiPagePath) + ": " +
-                    merged.image.ErrorText());
+  RasterImage image;
+  if (Status prepared = PreparePage(job, image, input); !prepared.IsOk()) return prepared;
+  Status added = merged.writer.AddPage(image, TiffOptionsOf(image), *merged.stream, true);
+  if (!added.IsOk()) {
+    return Status::Error("Cannot add page " + Quoted(input) + " to " + Quoted(job.multiPagePath) +
+                         ": " + added.Message());
   }
+  ++merged.pagesWritten;
+  return Status::Ok();
 }
 
 }  // namespace
 
 void RunTiffPipeline(ImageConverter& job) {
   if (!job.multiPage) {
-    RasterImageTIF image;
-    if (PreparePage(job, image, job.inputFiles.front())) WriteOutput(job, image, ImageFormat::Tiff);
+    RasterImage image;
+    Status prepared = PreparePage(job, image, job.inputFiles.front());
+    job.Record(prepared.IsOk() ? WriteOutput(job, image, ImageFormat::Tiff) : prepared);
     return;
   }
+  // A page that fails is reported and the next one is still added.
   for (; job.multiPageInputsRun < job.inputFiles.size(); ++job.multiPageInputsRun)
-    AddMergedPage(job, job.inputFiles[job.multiPageInputsRun]);
+    job.Record(AddMergedPage(job, job.inputFiles[job.multiPageInputsRun]));
 }
 
 void FinishMultiPageTiff(ImageConverter& job) {
   if (!job.merged) return;
   MultiPageTiff& merged = *job.merged;
   // A document that cannot be completed (a full disk at its last directory) is not put in place.
-  const bool ended = merged.image.EndDocument();
-  if (!ended)
-    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": " + merged.image.ErrorText());
+  const Status ended = merged.writer.EndDocument();
+  if (!ended.IsOk())
+    job.RecordError("Cannot write " + Quoted(job.multiPagePath) + ": " + ended.Message());
   merged.stream.reset();
-  if (ended && merged.pagesWritten > 0) {
+  if (ended.IsOk() && merged.pagesWritten > 0) {
     std::string error;
     if (!merged.output->Commit(&error)) job.RecordError(error);
   }

@@ -22,6 +22,7 @@ bool CheckedWriter::Finish() {
 std::string WithReason(std::string_view message, std::string_view reason) {
   std::string text(message);
   if (!reason.empty()) text.append(": ").append(reason);
+  if (text.size() > kMessageLimit) text.resize(kMessageLimit);
   return text;
 }
 

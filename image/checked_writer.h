@@ -39,7 +39,11 @@ class CheckedWriter {
   bool failed_ = false;
 };
 
-// "message: reason", or the message alone when the library gave no reason.
+// The image library's messages are at most this many characters long.
+inline constexpr size_t kMessageLimit = 255;
+
+// "message: reason", or the message alone when the library gave no reason; cut to
+// kMessageLimit characters, as a library's reason may be of any length.
 std::string WithReason(std::string_view message, std::string_view reason);
 
 }  // namespace orvalis

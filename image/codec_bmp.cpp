@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/bmp_rle.h"
+#include "image/checked_writer.h"
 #include "platform/byte_order.h"
 
 namespace orvalis {
@@ -474,42 +475,25 @@ void RasterImageBmp::UnpackPixelRun32(const uint8_t* source, uint64_t first, uin
   }
 }
 
-bool RasterImageBmp::Encode(ByteStream* stream) {
-  if (!CheckBeforeEncode(stream)) return false;
-  CheckedWriter writer(stream);
-  if (ColorCount() != 0 || !HasAlpha()) {
-    // The block is a packed DIB already: file header, then the block in one write.
-    const std::vector<uint8_t> fileHeader = FileHeader(
-        BlockSize() + kFileHeaderSize, PaletteBytes() + BITMAPINFOHEADER::kSize + kFileHeaderSize);
-    WriteHeaderToBlock();
-    writer.Write(fileHeader) && writer.Write(BitmapBlock(), BlockSize());
-  } else {
-    WriteWithAlpha(writer);
-  }
-  if (!writer.Finish()) {
-    SetErrorText("BMP write failed");
-    return false;
-  }
-  return true;
-}
+namespace {
 
 // A 24-bit image with an alpha plane becomes a 32-bit BI_RGB file: blue, green, red, alpha.
-bool RasterImageBmp::WriteWithAlpha(CheckedWriter& writer) {
-  BITMAPINFOHEADER h = Header();
+void WriteWithAlpha(const RasterImage& image, CheckedWriter& writer) {
+  BITMAPINFOHEADER h = image.Header();
   h.biBitCount = 32;
   h.biCompression = kRgb;
-  h.biSizeImage = Width() * Height() * 4;  // within 32 bits: Create's ceiling is lower
+  h.biSizeImage = image.Width() * image.Height() * 4;  // within 32 bits: Create's ceiling is lower
   const uint32_t headersSize = BITMAPINFOHEADER::kSize + kFileHeaderSize;
   const std::vector<uint8_t> fileHeader = FileHeader(h.biSizeImage + headersSize, headersSize);
   uint8_t info[BITMAPINFOHEADER::kSize];
   h.WriteTo(info);
-  if (!writer.Write(fileHeader) || !writer.Write(info, sizeof info)) return false;
-  const uint32_t width = Width();
+  if (!writer.Write(fileHeader) || !writer.Write(info, sizeof info)) return;
+  const uint32_t width = image.Width();
   const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(width, kChunkPixels));
   std::vector<uint8_t> out(size_t{chunk} * 4);
-  for (uint32_t y = 0; y < Height(); ++y) {
-    const uint8_t* pixel = RowAddress(y);
-    const uint8_t* alpha = AlphaAddress(0, y);
+  for (uint32_t y = 0; y < image.Height(); ++y) {
+    const uint8_t* pixel = image.RowAddress(y);
+    const uint8_t* alpha = image.AlphaAddress(0, y);
     for (uint32_t x = 0; x < width; x += chunk) {
       const uint32_t n = std::min(chunk, width - x);
       for (uint32_t i = 0; i < n; ++i, pixel += 3) {
@@ -518,10 +502,35 @@ bool RasterImageBmp::WriteWithAlpha(CheckedWriter& writer) {
         out[i * 4 + 2] = pixel[2];
         out[i * 4 + 3] = alpha[x + i];
       }
-      if (!writer.Write(out.data(), size_t{n} * 4)) return false;
+      if (!writer.Write(out.data(), size_t{n} * 4)) return;
     }
   }
-  return true;
+}
+
+}  // namespace
+
+Status EncodeBmp(const RasterImage& image, ByteStream& out) {
+  if (Status valid = CheckEncodable(image); !valid.IsOk()) return valid;
+  CheckedWriter writer(&out);
+  if (image.ColorCount() != 0 || !image.HasAlpha()) {
+    // The block is a packed DIB already: file header, the image's header, then the rest of the
+    // block (palette and rows) in one write.
+    const uint32_t headersSize = BITMAPINFOHEADER::kSize + kFileHeaderSize;
+    const std::vector<uint8_t> fileHeader =
+        FileHeader(image.BlockSize() + kFileHeaderSize, image.PaletteBytes() + headersSize);
+    uint8_t info[BITMAPINFOHEADER::kSize];
+    image.Header().WriteTo(info);
+    writer.Write(fileHeader) && writer.Write(info, sizeof info) &&
+        writer.Write(image.BitmapBlock() + BITMAPINFOHEADER::kSize,
+                     image.BlockSize() - BITMAPINFOHEADER::kSize);
+  } else {
+    WriteWithAlpha(image, writer);
+  }
+  return writer.Finish() ? Status::Ok() : Status::Error("BMP write failed");
+}
+
+bool RasterImageBmp::Encode(ByteStream* stream) {
+  return EncodeThrough(stream, [this](ByteStream& out) { return EncodeBmp(*this, out); });
 }
 
 }  // namespace orvalis

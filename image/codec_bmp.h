@@ -12,17 +12,22 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/checked_writer.h"
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
+
+// Writes the image as a BMP file; it has no options.
+Status EncodeBmp(const RasterImage& image, ByteStream& out);
+
+// The library's BMP object: its Encode is EncodeBmp over itself; it also decodes.
 
 class RasterImageBmp : public RasterImage {
  public:
   RasterImageBmp() : RasterImage(ImageFormat::Bmp) {}
 
   bool Decode(ByteStream* stream);
-  bool Encode(ByteStream* stream);
+  bool Encode(ByteStream* stream);  // EncodeBmp(*this, *stream)
 
   // Reads the DIB header at the stream's position into `header` and normalises it (a zero
   // biSizeImage is computed, a zero biClrUsed of a palette depth becomes 2^depth). A core header
@@ -58,7 +63,6 @@ class RasterImageBmp : public RasterImage {
   void UnpackPixelRun32(const uint8_t* source, uint64_t first, uint64_t count, PixelRun32& run);
   uint8_t* FileRow(uint32_t row) const;
   void ClearFileRowsFrom(uint8_t* plane, size_t stride, uint32_t row, size_t byteInRow) const;
-  bool WriteWithAlpha(CheckedWriter& writer);
 
   bool topDown_ = false;  // while decoding: the file stores its top row first
 };

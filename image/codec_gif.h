@@ -5,65 +5,72 @@
 // Format: https://www.w3.org/Graphics/GIF/spec-gif89a.txt
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "image/checked_writer.h"
 #include "image/gif_lzw.h"
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
+struct GifOptions {
+  // The data encoding; the option word (EncoderOption of format 2) picks it: 1 literal codes,
+  // 2 run-length codes, anything else LZW.
+  GifDataEncoder::Method method = GifDataEncoder::Method::Lzw;
+  // Written as a comment extension when not empty; cut to 255 bytes.
+  std::string comment;
+  // Animation loop setting: 1 writes no loop extension, otherwise the extension's count is
+  // loopCount - 1 (0 = endless).
+  int32_t loopCount = 0;
+};
+
+// The options an image's own settings ask for.
+GifOptions GifOptionsOf(const RasterImage& image);
+
+// Sides above this many pixels do not fit the format's 16-bit fields.
+inline constexpr uint32_t kGifMaxSide = 65535;
+
+// A true-colour image as tiles, an image whose frame list holds more than one frame (frameCount)
+// as an animation of those frames, any other palette image as one frame.
+Status EncodeGif(const RasterImage& image, const GifOptions& options, ByteStream& out);
+Status EncodeGifTrueColor(const RasterImage& image, const GifOptions& options, ByteStream& out);
+
+// Palette images as one animation. The first gives the logical screen and the global colour
+// table; each frame is written with its own position, delay, transparency and data encoding
+// (its option word), and with its own disposal method or the shared one.
+struct GifAnimation {
+  std::span<const RasterImage* const> frames;
+  bool localColorTables = false;  // every frame after the first carries its own table
+  bool ownDisposal = false;
+  uint8_t sharedDisposal = 0;  // the disposal method of every frame without ownDisposal
+};
+Status EncodeGifFrames(const GifAnimation& animation, const GifOptions& options, ByteStream& out);
+
+// The library's GIF object: its encoders are the functions above over itself, with its own
+// option word, comment and loop count.
 class RasterImageGIF : public RasterImage {
  public:
   RasterImageGIF() : RasterImage(ImageFormat::Gif) {}
 
-  // The GIF option word (EncoderOption of format 2) picks the data encoding: 1 literal codes,
-  // 2 run-length codes, anything else LZW.
   bool Encode(ByteStream* stream);
   bool EncodeTrueColor(ByteStream* stream);
   bool EncodeFrames(ByteStream* stream, RasterImage* const* images, int32_t count,
                     bool localColorTables, bool ownDisposal);
 
-  // Written as a comment extension when not empty; cut to 255 bytes.
   void SetComment(std::string_view text) { comment_.assign(text); }
   const std::string& Comment() const { return comment_; }
-  // Animation loop setting: 1 writes no loop extension, otherwise the extension's count is
-  // loopCount - 1 (0 = endless).
   void SetLoopCount(int32_t count) { loopCount_ = count; }
   int32_t LoopCount() const { return loopCount_; }
 
-  // Sides above this many pixels do not fit the format's 16-bit fields.
-  static constexpr uint32_t kMaxSide = 65535;
+  static constexpr uint32_t kMaxSide = kGifMaxSide;
 
  private:
-  bool FitsFormat(const RasterImage& image);
-  bool EncodeSingleFrame(ByteStream* stream);
-
-  // Each Put* appends to out_; Flush writes it to the stream in one call.
-  void PutLogicalScreen(const RasterImage& image);
-  void PutColorTable(const RasterImage& image);
-  void PutGraphicControl(int32_t transparentIndex, uint32_t delay, uint8_t disposal);
-  void PutComment();
-  void PutImageDescriptor(int32_t left, int32_t top, uint32_t width, uint32_t height,
-                          uint8_t packed);
-  void Flush(ByteStream* stream);
-
-  // Writes the initial code size, the data sub-blocks of the image's indices (rows from the top
-  // of the picture) and the block terminator.
-  void WriteImageData(ByteStream* stream, const RasterImage& image);
-  void WriteTileData(ByteStream* stream, const uint8_t* indices, uint32_t width, uint32_t height);
-  // Flushes the stream; false with "Write Error in GIF file" when any write failed.
-  bool CheckWrites(ByteStream* stream);
+  GifOptions Options() const;
 
   std::string comment_;
   int32_t loopCount_ = 0;
-  GifDataEncoder dataEncoder_;
-  std::vector<uint8_t> out_;
-  std::vector<uint8_t> rowIndices_;
-  CheckedWriter writer_{nullptr};  // the stream of the encode under way
-  bool writesOk_ = true;           // false once the data encoder lost a write
 };
 
 }  // namespace orvalis

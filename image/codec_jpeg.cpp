@@ -182,35 +182,41 @@ UINT16 DensityOf(int32_t dpi) {
 
 }  // namespace
 
-bool RasterImageJpeg::Encode(ByteStream* stream) {
-  if (!CheckBeforeEncode(stream)) return false;
-  const bool gray = ColorCount() != 0;
-  if (gray && !HasGrayRamp()) {
-    SetErrorText("JPEG can save only RGB or GreyScale images");
-    return false;
-  }
+JpegOptions JpegOptionsOf(const RasterImage& image) {
+  JpegOptions options;
+  options.flags = image.EncoderOption(ImageFormat::Jpeg);
+  options.quality = image.Quality() & 0xFF;
+  return options;
+}
+
+Status EncodeJpeg(const RasterImage& image, const JpegOptions& options, ByteStream& out) {
+  if (Status valid = CheckEncodable(image); !valid.IsOk()) return valid;
+  const bool gray = image.ColorCount() != 0;
+  if (gray && !image.HasGrayRamp())
+    return Status::Error("JPEG can save only RGB or GreyScale images");
   // Checked here so that a poster-sized page fails before a single byte is written.
-  if (Width() > kJpegMaxDimension || Height() > kJpegMaxDimension) {
-    SetErrorText("JPEG allows at most " + std::to_string(kJpegMaxDimension) +
-                 " pixels a side; this image is " + std::to_string(Width()) + " x " +
-                 std::to_string(Height()));
-    return false;
+  if (image.Width() > kJpegMaxDimension || image.Height() > kJpegMaxDimension) {
+    return Status::Error("JPEG allows at most " + std::to_string(kJpegMaxDimension) +
+                         " pixels a side; this image is " + std::to_string(image.Width()) + " x " +
+                         std::to_string(image.Height()));
   }
 
   JpegJob job{};
-  job.image = this;
+  job.image = &image;
   job.grayInput = gray;
-  job.options = EncoderOption(ImageFormat::Jpeg);
-  job.quality = Quality() & 0xFF;
-  job.smoothing = Smoothing();
-  job.densityX = DensityOf(ResolutionX());
-  job.densityY = DensityOf(ResolutionY());
-  CheckedWriter writer(stream);
-  if (!CompressImage(&job, &writer)) {
-    SetErrorText(job.error.message);
-    return false;
-  }
-  return true;
+  job.options = options.flags;
+  job.quality = options.quality;
+  job.smoothing = options.smoothing;
+  job.densityX = DensityOf(image.ResolutionX());
+  job.densityY = DensityOf(image.ResolutionY());
+  CheckedWriter writer(&out);
+  if (!CompressImage(&job, &writer)) return Status::Error(job.error.message);
+  return Status::Ok();
+}
+
+bool RasterImageJpeg::Encode(ByteStream* stream) {
+  return EncodeThrough(
+      stream, [this](ByteStream& out) { return EncodeJpeg(*this, JpegOptionsOf(*this), out); });
 }
 
 }  // namespace orvalis

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
@@ -28,12 +29,24 @@ inline constexpr uint32_t Sampling444 = 8192;  // no chroma subsampling; wins ov
 // libjpeg stores sizes in 16 bits and refuses anything above this many pixels a side.
 inline constexpr uint32_t kJpegMaxDimension = 65500;
 
+struct JpegOptions {
+  uint32_t flags = 0;  // JpegOption bits
+  int quality = 90;    // libjpeg's scale, 0 to 100
+  // Input smoothing strength used when the flags ask for smoothing: libjpeg's scale of 1
+  // (barely) to 100 (strongest). A light setting that takes the edge off dithered pages
+  // without blurring text.
+  int smoothing = 10;
+};
+
+// The options an image's own settings ask for: its option word and quality.
+JpegOptions JpegOptionsOf(const RasterImage& image);
+
+Status EncodeJpeg(const RasterImage& image, const JpegOptions& options, ByteStream& out);
+
+// The library's JPEG object: its Encode is EncodeJpeg over itself with its own settings.
 class RasterImageJpeg : public RasterImage {
  public:
-  // Input smoothing strength used when the option word asks for smoothing: libjpeg's scale of
-  // 1 (barely) to 100 (strongest). A light setting that takes the edge off dithered pages
-  // without blurring text.
-  static constexpr int kDefaultSmoothing = 10;
+  static constexpr int kDefaultSmoothing = JpegOptions{}.smoothing;
 
   RasterImageJpeg() : RasterImage(ImageFormat::Jpeg) {}
 

@@ -152,55 +152,48 @@ std::string LastLibraryError(const std::string& messages) {
   return last;
 }
 
-}  // namespace
-
-bool RasterImageOpenJpeg::Fail(const char* message) {
-  SetErrorText(WithReason(message, LastLibraryError(libraryMessages_)));
-  return false;
-}
-
-bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
-  libraryMessages_.clear();
-  if (!CheckBeforeEncode(stream)) return false;
-  if (ColorCount() != 0 && !HasGrayRamp()) {
-    return Fail("OpenJPEG can save only RGB or GrayScale images");
-  }
-  const bool gray = ColorCount() != 0;
-  const double rate = Jpeg2000TargetRate(Info().quality);
-  const float ratio = Jpeg2000CompressionRatio(rate);
-
-  // OpenJPEG meets a size target by searching for the cut-off among the coding passes, a
-  // single-threaded search that costs a third of the time on a rendered page, which nearly
-  // always compresses far below the target anyway. So a lossless code stream is tried first,
-  // in memory and capped at the target; when it fits, it is the best answer the target allows.
-  if (ratio > 0.0f) {
-    const double rawBytes = static_cast<double>(Width()) * Height() * (gray ? 1 : 3);
-    CappedMemoryStream trial(static_cast<int64_t>(rawBytes * rate));
-    if (trial.OpenEmpty() && RunOpenJpeg(&trial, 0.0f, gray) == nullptr) {
-      CheckedWriter writer(stream);
-      writer.Write(trial.DetachBuffer(false), static_cast<size_t>(trial.Length()));
-      return writer.Finish() || Fail("error: cannot encode image");
+// Hands the rows over from the top of the picture: stored row y is picture row height-1-y.
+void CopyPixelsTo(const RasterImage& image, opj_image* samples, bool gray) {
+  const uint32_t width = image.Width();
+  const uint32_t height = image.Height();
+  for (uint32_t y = 0; y < height; ++y) {
+    const size_t top = static_cast<size_t>(height - 1 - y) * width;
+    const uint8_t* row = image.RowAddress(y);
+    if (gray) {
+      OPJ_INT32* level = samples->comps[0].data + top;
+      if (image.BitsPerPixel() == 8) {
+        for (uint32_t x = 0; x < width; ++x) level[x] = row[x];
+      } else {
+        for (uint32_t x = 0; x < width; ++x) level[x] = image.IndexAtUnchecked(x, y);
+      }
+      continue;
     }
-    libraryMessages_.clear();
+    OPJ_INT32* red = samples->comps[0].data + top;
+    OPJ_INT32* green = samples->comps[1].data + top;
+    OPJ_INT32* blue = samples->comps[2].data + top;
+    for (uint32_t x = 0; x < width; ++x, row += 3) {
+      blue[x] = row[0];
+      green[x] = row[1];
+      red[x] = row[2];
+    }
   }
-  const char* failure = RunOpenJpeg(stream, ratio, gray);
-  return failure == nullptr ? true : Fail(failure);
 }
 
 // One run of OpenJPEG over the whole picture into `stream`: nullptr on success, otherwise the
-// message of the step that failed.
-const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bool gray) {
-  UniqueCodec codec(
-      opj_create_compress(codecFormat_ == ImageFormat::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+// message of the step that failed. OpenJPEG's own texts are added to `messages`.
+const char* RunOpenJpeg(const RasterImage& image, const Jpeg2000Options& options, float ratio,
+                        bool gray, ByteStream& stream, std::string& messages) {
+  UniqueCodec codec(opj_create_compress(
+      options.container == Jpeg2000Container::Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
   if (!codec) return "cannot initialize openjpeg";
   // OpenJPEG prints nothing of its own: its texts are kept for diagnosis. Failed stream writes
   // are reported at the information level, so that level is kept too.
-  opj_set_info_handler(codec.get(), &CollectMessage, &libraryMessages_);
-  opj_set_warning_handler(codec.get(), &CollectMessage, &libraryMessages_);
-  opj_set_error_handler(codec.get(), &CollectMessage, &libraryMessages_);
+  opj_set_info_handler(codec.get(), &CollectMessage, &messages);
+  opj_set_warning_handler(codec.get(), &CollectMessage, &messages);
+  opj_set_error_handler(codec.get(), &CollectMessage, &messages);
 
-  CheckedWriter writer(stream);
-  StreamBinding binding{&writer, std::max<int64_t>(stream->Position(), 0)};
+  CheckedWriter writer(&stream);
+  StreamBinding binding{&writer, std::max<int64_t>(stream.Position(), 0)};
   UniqueStream output(opj_stream_create(kStreamChunk, OPJ_FALSE));
   if (!output) return "error: cannot open standard output";
   opj_stream_set_write_function(output.get(), &WriteToByteStream);
@@ -210,9 +203,9 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
   opj_stream_set_user_data(output.get(), &binding, nullptr);
 
   // A fresh image for every run: with a single tile OpenJPEG transforms the samples in place.
-  UniqueImage image = CreateOpenJpegImage(Width(), Height(), gray);
-  if (!image) return "error : opj_image_create";
-  CopyPixelsTo(image.get(), gray);
+  UniqueImage samples = CreateOpenJpegImage(image.Width(), image.Height(), gray);
+  if (!samples) return "error : opj_image_create";
+  CopyPixelsTo(image, samples.get(), gray);
 
   opj_cparameters_t params;
   opj_set_default_encoder_parameters(&params);
@@ -220,12 +213,12 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
   params.tcp_rates[0] = ratio;  // 0: every coding pass, lossless
   params.cp_disto_alloc = 1;
   params.irreversible = 0;  // the reversible 5/3 wavelet
-  params.numresolution = ResolutionLevels(Width(), Height());
+  params.numresolution = ResolutionLevels(image.Width(), image.Height());
   params.tcp_mct = gray ? 0 : 1;
 
-  if (!opj_setup_encoder(codec.get(), &params, image.get()) ||
-      !opj_codec_set_threads(codec.get(), OpenJpegThreads(EncoderThreads())) ||
-      !opj_start_compress(codec.get(), image.get(), output.get()) ||
+  if (!opj_setup_encoder(codec.get(), &params, samples.get()) ||
+      !opj_codec_set_threads(codec.get(), OpenJpegThreads(options.threads)) ||
+      !opj_start_compress(codec.get(), samples.get(), output.get()) ||
       !opj_encode(codec.get(), output.get()) || !opj_end_compress(codec.get(), output.get())) {
     return "error: cannot encode image";
   }
@@ -235,31 +228,56 @@ const char* RasterImageOpenJpeg::RunOpenJpeg(ByteStream* stream, float ratio, bo
   return writer.Finish() ? nullptr : "error: cannot encode image";
 }
 
-// Hands the rows over from the top of the picture: stored row y is picture row height-1-y.
-void RasterImageOpenJpeg::CopyPixelsTo(opj_image* image, bool gray) const {
-  const uint32_t width = Width();
-  const uint32_t height = Height();
-  for (uint32_t y = 0; y < height; ++y) {
-    const size_t top = static_cast<size_t>(height - 1 - y) * width;
-    const uint8_t* row = RowAddress(y);
-    if (gray) {
-      OPJ_INT32* level = image->comps[0].data + top;
-      if (BitsPerPixel() == 8) {
-        for (uint32_t x = 0; x < width; ++x) level[x] = row[x];
-      } else {
-        for (uint32_t x = 0; x < width; ++x) level[x] = IndexAtUnchecked(x, y);
-      }
-      continue;
+// The encoder, with OpenJPEG's texts of the run that decided collected in `messages`.
+Status EncodeCollecting(const RasterImage& image, const Jpeg2000Options& options, ByteStream& out,
+                        std::string& messages) {
+  const auto fail = [&](const char* message) {
+    return Status::Error(WithReason(message, LastLibraryError(messages)));
+  };
+  if (Status valid = CheckEncodable(image); !valid.IsOk()) return valid;
+  if (image.ColorCount() != 0 && !image.HasGrayRamp())
+    return fail("OpenJPEG can save only RGB or GrayScale images");
+  const bool gray = image.ColorCount() != 0;
+  const double rate = Jpeg2000TargetRate(options.quality);
+  const float ratio = Jpeg2000CompressionRatio(rate);
+
+  // OpenJPEG meets a size target by searching for the cut-off among the coding passes, a
+  // single-threaded search that costs a third of the time on a rendered page, which nearly
+  // always compresses far below the target anyway. So a lossless code stream is tried first,
+  // in memory and capped at the target; when it fits, it is the best answer the target allows.
+  if (ratio > 0.0f) {
+    const double rawBytes = static_cast<double>(image.Width()) * image.Height() * (gray ? 1 : 3);
+    CappedMemoryStream trial(static_cast<int64_t>(rawBytes * rate));
+    if (trial.OpenEmpty() && RunOpenJpeg(image, options, 0.0f, gray, trial, messages) == nullptr) {
+      CheckedWriter writer(&out);
+      writer.Write(trial.DetachBuffer(false), static_cast<size_t>(trial.Length()));
+      return writer.Finish() ? Status::Ok() : fail("error: cannot encode image");
     }
-    OPJ_INT32* red = image->comps[0].data + top;
-    OPJ_INT32* green = image->comps[1].data + top;
-    OPJ_INT32* blue = image->comps[2].data + top;
-    for (uint32_t x = 0; x < width; ++x, row += 3) {
-      blue[x] = row[0];
-      green[x] = row[1];
-      red[x] = row[2];
-    }
+    messages.clear();
   }
+  const char* failure = RunOpenJpeg(image, options, ratio, gray, out, messages);
+  return failure == nullptr ? Status::Ok() : fail(failure);
+}
+
+}  // namespace
+
+Jpeg2000Options Jpeg2000OptionsOf(const RasterImage& image, Jpeg2000Container container) {
+  return Jpeg2000Options{container, image.Info().quality, image.EncoderThreads()};
+}
+
+Status EncodeJpeg2000(const RasterImage& image, const Jpeg2000Options& options, ByteStream& out,
+                      std::string* libraryMessages) {
+  std::string messages;
+  Status status = EncodeCollecting(image, options, out, messages);
+  if (libraryMessages != nullptr) *libraryMessages = std::move(messages);
+  return status;
+}
+
+bool RasterImageOpenJpeg::Encode(ByteStream* stream) {
+  libraryMessages_.clear();
+  return EncodeThrough(stream, [this](ByteStream& out) {
+    return EncodeJpeg2000(*this, Jpeg2000OptionsOf(*this, container_), out, &libraryMessages_);
+  });
 }
 
 }  // namespace orvalis

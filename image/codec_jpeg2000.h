@@ -12,8 +12,7 @@
 #include <string>
 
 #include "image/raster_image.h"
-
-struct opj_image;
+#include "platform/status.h"
 
 namespace orvalis {
 
@@ -27,7 +26,27 @@ double Jpeg2000TargetRate(float quality);
 // decimals, 0.001.
 float Jpeg2000CompressionRatio(double rate);
 
-// Shared encoder of the two JPEG 2000 formats; the derived classes fix which one.
+enum class Jpeg2000Container {
+  Jp2,         // a JP2 file: signature, file type and header boxes around the code stream
+  CodeStream,  // a bare JPEG 2000 code stream (J2K, called JPC here)
+};
+
+struct Jpeg2000Options {
+  Jpeg2000Container container = Jpeg2000Container::Jp2;
+  float quality = 90.0f;  // sets the target size: Jpeg2000TargetRate
+  int threads = 0;        // OpenJPEG's threads; 0: one per processor, up to 8
+};
+
+// The options an image's own settings ask for: its quality and encoder threads.
+Jpeg2000Options Jpeg2000OptionsOf(const RasterImage& image, Jpeg2000Container container);
+
+// `libraryMessages`, when given, receives what OpenJPEG reported (errors, warnings, notes), one
+// per line; it is for diagnosis only: the status holds this encoder's own message.
+Status EncodeJpeg2000(const RasterImage& image, const Jpeg2000Options& options, ByteStream& out,
+                      std::string* libraryMessages = nullptr);
+
+// The library's JPEG 2000 objects: their Encode is EncodeJpeg2000 over themselves with their
+// own settings; the derived classes fix the container.
 class RasterImageOpenJpeg : public RasterImage {
  public:
   bool Encode(ByteStream* stream);
@@ -36,27 +55,22 @@ class RasterImageOpenJpeg : public RasterImage {
   const std::string& LibraryMessages() const { return libraryMessages_; }
 
  protected:
-  explicit RasterImageOpenJpeg(ImageFormat format) : RasterImage(format), codecFormat_(format) {}
+  RasterImageOpenJpeg(ImageFormat format, Jpeg2000Container container)
+      : RasterImage(format), container_(container) {}
 
  private:
-  bool Fail(const char* message);
-  const char* RunOpenJpeg(ByteStream* stream, float ratio, bool gray);
-  void CopyPixelsTo(opj_image* image, bool gray) const;
-
-  ImageFormat codecFormat_;
+  Jpeg2000Container container_;
   std::string libraryMessages_;
 };
 
-// A JP2 file: signature, file type and header boxes around the code stream.
 class RasterImageJp2 : public RasterImageOpenJpeg {
  public:
-  RasterImageJp2() : RasterImageOpenJpeg(ImageFormat::Jp2) {}
+  RasterImageJp2() : RasterImageOpenJpeg(ImageFormat::Jp2, Jpeg2000Container::Jp2) {}
 };
 
-// A bare JPEG 2000 code stream.
 class RasterImageJpc : public RasterImageOpenJpeg {
  public:
-  RasterImageJpc() : RasterImageOpenJpeg(ImageFormat::Jpc) {}
+  RasterImageJpc() : RasterImageOpenJpeg(ImageFormat::Jpc, Jpeg2000Container::CodeStream) {}
 };
 
 }  // namespace orvalis

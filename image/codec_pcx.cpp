@@ -80,76 +80,76 @@ bool Append(ByteStream* body, const std::vector<uint8_t>& bytes) {
   return bytes.empty() || body->WriteBytes(bytes.data(), 1, bytes.size()) == bytes.size();
 }
 
-}  // namespace
-
-uint32_t RasterImagePcx::Planes() const {
-  switch (BitsPerPixel()) {
+uint32_t Planes(const RasterImage& image) {
+  switch (image.BitsPerPixel()) {
     case 8:
       return 1;
     case 24:
-      return HasAlpha() ? 4 : 3;
+      return image.HasAlpha() ? 4 : 3;
     default:
-      return ColorCount() == 16 ? 4 : 1;
+      return image.ColorCount() == 16 ? 4 : 1;
   }
 }
 
-uint32_t RasterImagePcx::BytesPerLine() const {
-  const uint32_t bytes = BitsPerPixel() >= 8 ? Width() : (Width() + 7) / 8;
+uint32_t BytesPerLine(const RasterImage& image) {
+  const uint32_t bytes = image.BitsPerPixel() >= 8 ? image.Width() : (image.Width() + 7) / 8;
   return bytes + (bytes & 1);
 }
 
-bool RasterImagePcx::FitsFormat() {
-  const uint32_t maxWidth = MaxWidth(BitsPerPixel());
-  if (Width() <= maxWidth && Height() <= kMaxHeight) return true;
-  SetErrorText("PCX cannot hold a " + std::to_string(Width()) + " x " + std::to_string(Height()) +
-               " image: at most " + std::to_string(maxWidth) + " x " + std::to_string(kMaxHeight) +
-               " pixels at this depth");
-  return false;
+Status CheckFits(const RasterImage& image) {
+  const uint32_t maxWidth = RasterImagePcx::MaxWidth(image.BitsPerPixel());
+  if (image.Width() <= maxWidth && image.Height() <= RasterImagePcx::kMaxHeight)
+    return Status::Ok();
+  return Status::Error("PCX cannot hold a " + std::to_string(image.Width()) + " x " +
+                       std::to_string(image.Height()) + " image: at most " +
+                       std::to_string(maxWidth) + " x " +
+                       std::to_string(RasterImagePcx::kMaxHeight) + " pixels at this depth");
 }
 
-void RasterImagePcx::BuildHeader(uint8_t* header) const {
-  std::fill_n(header, kHeaderSize, 0);
-  const bool oneBitPlanes = BitsPerPixel() < 8;
+std::array<uint8_t, kHeaderSize> Header(const RasterImage& image) {
+  std::array<uint8_t, kHeaderSize> header{};
+  const bool oneBitPlanes = image.BitsPerPixel() < 8;
   header[0] = 0x0A;  // manufacturer
   header[1] = 5;     // version
   header[2] = 1;     // run-length encoding
   header[3] = oneBitPlanes ? 1 : 8;
-  StoreLE16(header + 8, static_cast<uint16_t>(Width() - 1));
-  StoreLE16(header + 10, static_cast<uint16_t>(Height() - 1));
-  StoreLE16(header + 12, static_cast<uint16_t>(ResolutionX()));
-  StoreLE16(header + 14, static_cast<uint16_t>(ResolutionY()));
+  StoreLE16(&header[8], static_cast<uint16_t>(image.Width() - 1));
+  StoreLE16(&header[10], static_cast<uint16_t>(image.Height() - 1));
+  StoreLE16(&header[12], static_cast<uint16_t>(image.ResolutionX()));
+  StoreLE16(&header[14], static_cast<uint16_t>(image.ResolutionY()));
   if (oneBitPlanes) {
-    uint8_t* map = header + 16;
-    if (Planes() == 1) {
+    uint8_t* map = &header[16];
+    if (Planes(image) == 1) {
       map[3] = map[4] = map[5] = 255;  // entry 0 black, entry 1 white
     } else {
       for (uint32_t i = 0; i < 16; ++i) {
-        const RGBQUAD c = PaletteEntryAt(i);
+        const RGBQUAD c = image.PaletteEntryAt(i);
         map[i * 3] = c.rgbRed;
         map[i * 3 + 1] = c.rgbGreen;
         map[i * 3 + 2] = c.rgbBlue;
       }
     }
   }
-  header[65] = static_cast<uint8_t>(Planes());
-  StoreLE16(header + 66, static_cast<uint16_t>(BytesPerLine()));
-  StoreLE16(header + 68, ColorCount() == 0 ? 1 : 0);
+  header[65] = static_cast<uint8_t>(Planes(image));
+  StoreLE16(&header[66], static_cast<uint16_t>(BytesPerLine(image)));
+  StoreLE16(&header[68], image.ColorCount() == 0 ? 1 : 0);
+  return header;
 }
 
 // Rows from the top of the picture; each row is its red, green, blue (and alpha) planes.
-bool RasterImagePcx::EncodeTrueColorRows(ByteStream* body) {
-  const uint32_t width = Width();
+bool EncodeTrueColorRows(const RasterImage& image, ByteStream* body) {
+  const uint32_t width = image.Width();
   std::vector<uint8_t> out;
   PixelRunCoder coder(out);
-  for (uint32_t y = Height(); y-- > 0;) {
+  for (uint32_t y = image.Height(); y-- > 0;) {
     out.clear();
-    const uint8_t* row = RowAddress(y);
+    const uint8_t* row = image.RowAddress(y);
     for (int channel = 2; channel >= 0; --channel) {
       for (uint32_t x = 0; x < width; ++x) coder.Put(row[x * 3 + channel]);
       coder.EndLine(width);
     }
-    if (HasAlpha()) {
-      for (uint32_t x = 0; x < width; ++x) coder.Put(AlphaAtUnchecked(x, y));
+    if (image.HasAlpha()) {
+      for (uint32_t x = 0; x < width; ++x) coder.Put(image.AlphaAtUnchecked(x, y));
       coder.EndLine(width);
     }
     if (!Append(body, out)) return false;
@@ -157,13 +157,13 @@ bool RasterImagePcx::EncodeTrueColorRows(ByteStream* body) {
   return true;
 }
 
-bool RasterImagePcx::EncodeIndexedRows(ByteStream* body) {
-  const uint32_t width = Width();
+bool EncodeIndexedRows(const RasterImage& image, ByteStream* body) {
+  const uint32_t width = image.Width();
   std::vector<uint8_t> out;
   PixelRunCoder coder(out);
-  for (uint32_t y = Height(); y-- > 0;) {
+  for (uint32_t y = image.Height(); y-- > 0;) {
     out.clear();
-    const uint8_t* row = RowAddress(y);
+    const uint8_t* row = image.RowAddress(y);
     for (uint32_t x = 0; x < width; ++x) coder.Put(row[x]);
     coder.EndLine(width);
     if (!Append(body, out)) return false;
@@ -174,19 +174,19 @@ bool RasterImagePcx::EncodeIndexedRows(ByteStream* body) {
 // 1- and 4-bit images: plane p of a line holds bit p of every pixel's index, packed most
 // significant bit first. A 1-bit image is written against the fixed black-and-white map, so its
 // indices are inverted when palette entry 0 is the lighter colour.
-bool RasterImagePcx::EncodePlanarRows(ByteStream* body) {
-  const uint32_t width = Width();
-  const uint32_t planes = Planes();
-  const uint32_t bytesPerLine = BytesPerLine();
+bool EncodePlanarRows(const RasterImage& image, ByteStream* body) {
+  const uint32_t width = image.Width();
+  const uint32_t planes = Planes(image);
   const bool invert =
-      BitsPerPixel() == 1 && LuminanceCompare(PaletteEntryAt(0), PaletteEntryAt(1)) > 0;
+      image.BitsPerPixel() == 1 &&
+      RasterImage::LuminanceCompare(image.PaletteEntryAt(0), image.PaletteEntryAt(1)) > 0;
   std::vector<uint8_t> indices(width);
-  std::vector<uint8_t> line(bytesPerLine);
+  std::vector<uint8_t> line(BytesPerLine(image));
   std::vector<uint8_t> out;
-  for (uint32_t y = Height(); y-- > 0;) {
+  for (uint32_t y = image.Height(); y-- > 0;) {
     out.clear();
     for (uint32_t x = 0; x < width; ++x) {
-      const uint8_t index = IndexAtUnchecked(x, y);
+      const uint8_t index = image.IndexAtUnchecked(x, y);
       indices[x] = invert ? static_cast<uint8_t>(1 - index) : index;
     }
     for (uint32_t p = 0; p < planes; ++p) {
@@ -201,53 +201,49 @@ bool RasterImagePcx::EncodePlanarRows(ByteStream* body) {
   return true;
 }
 
-bool RasterImagePcx::EncodeBody(ByteStream* body) {
-  switch (BitsPerPixel()) {
+// Appends the run-length body of the whole picture; false when the memory stream cannot grow.
+bool EncodeBody(const RasterImage& image, ByteStream* body) {
+  switch (image.BitsPerPixel()) {
     case 24:
-      return EncodeTrueColorRows(body);
+      return EncodeTrueColorRows(image, body);
     case 8:
-      return EncodeIndexedRows(body);
+      return EncodeIndexedRows(image, body);
     default:
-      return EncodePlanarRows(body);
+      return EncodePlanarRows(image, body);
   }
 }
 
-bool RasterImagePcx::Encode(ByteStream* stream) {
-  if (!CheckBeforeEncode(stream)) return false;
-  if (!FitsFormat()) return false;
+}  // namespace
 
-  std::array<uint8_t, kHeaderSize> header;
-  BuildHeader(header.data());
-  CheckedWriter writer(stream);
-  if (!writer.Write(header)) {
-    SetErrorText("cannot write PCX header");
-    return false;
-  }
+Status EncodePcx(const RasterImage& image, ByteStream& out) {
+  if (Status valid = CheckEncodable(image); !valid.IsOk()) return valid;
+  if (Status fits = CheckFits(image); !fits.IsOk()) return fits;
+
+  CheckedWriter writer(&out);
+  if (!writer.Write(Header(image))) return Status::Error("cannot write PCX header");
 
   MemoryStream body;
-  if (!body.OpenEmpty() || !EncodeBody(&body)) {
-    SetErrorText("cannot allocate memory for the PCX image data");
-    return false;
-  }
+  if (!body.OpenEmpty() || !EncodeBody(image, &body))
+    return Status::Error("cannot allocate memory for the PCX image data");
   const auto bodyLength = static_cast<size_t>(body.Length());
   writer.Write(body.DetachBuffer(false), bodyLength);
   body.CloseStream();
 
-  if (BitsPerPixel() == 8) {
+  if (image.BitsPerPixel() == 8) {
     std::vector<uint8_t> palette;
     palette.reserve(769);
     palette.push_back(0x0C);
     for (uint32_t i = 0; i < 256; ++i) {
-      const RGBQUAD c = PaletteEntryAt(i);
+      const RGBQUAD c = image.PaletteEntryAt(i);
       palette.insert(palette.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
     }
     writer.Write(palette);
   }
-  if (!writer.Finish()) {
-    SetErrorText("cannot write PCX file");
-    return false;
-  }
-  return true;
+  return writer.Finish() ? Status::Ok() : Status::Error("cannot write PCX file");
+}
+
+bool RasterImagePcx::Encode(ByteStream* stream) {
+  return EncodeThrough(stream, [this](ByteStream& out) { return EncodePcx(*this, out); });
 }
 
 }  // namespace orvalis

@@ -7,9 +7,14 @@
 #include <cstdint>
 
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
+// Writes the image as a PCX file; it has no options.
+Status EncodePcx(const RasterImage& image, ByteStream& out);
+
+// The library's PCX object: its Encode is EncodePcx over itself.
 class RasterImagePcx : public RasterImage {
  public:
   RasterImagePcx() : RasterImage(ImageFormat::Pcx) {}
@@ -20,17 +25,6 @@ class RasterImagePcx : public RasterImage {
   // (even) in 16 bits.
   static constexpr uint32_t kMaxHeight = 65536;
   static uint32_t MaxWidth(uint32_t bitsPerPixel) { return bitsPerPixel >= 8 ? 65534 : 65536; }
-
- private:
-  bool FitsFormat();
-  uint32_t Planes() const;
-  uint32_t BytesPerLine() const;
-  void BuildHeader(uint8_t* header) const;
-  // Appends the run-length body of the whole picture; false when the memory stream cannot grow.
-  bool EncodeBody(ByteStream* body);
-  bool EncodeTrueColorRows(ByteStream* body);
-  bool EncodeIndexedRows(ByteStream* body);
-  bool EncodePlanarRows(ByteStream* body);
 };
 
 }  // namespace orvalis

@@ -43,7 +43,15 @@ struct PngPlan {
   png_byte transparencyAlpha[256];
   png_color_16 transparencyColor;
 
-  png_bytep rowBuffer;  // rows with an alpha channel are assembled here
+  // Transparency through the alpha channel of a true-colour image: pixels of this colour get
+  // alpha 0 whatever the alpha plane says.
+  bool clearKeyAlpha;
+  RGBQUAD alphaKey;
+  // The transparent entry of a colour palette goes to index 0 for the file's one-entry tRNS:
+  // entries 0 and swapIndex change places in the palette and in the rows written (0: none).
+  uint8_t swapIndex;
+
+  png_bytep rowBuffer;  // rows with an alpha channel or changed indices are assembled here
 };
 
 enum class PngResult { Written, NoWriteStruct, NoInfoStruct, LibpngError };
@@ -72,6 +80,10 @@ void FlushStream(png_structp png) {
 }
 void IgnoreWarning(png_structp, png_const_charp) {}
 
+bool SameRgb(RGBQUAD a, RGBQUAD b) {
+  return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen && a.rgbBlue == b.rgbBlue;
+}
+
 // One picture row (stored row y) with its alpha channel: R, G, B, A or gray, A.
 void FillAlphaRow(const PngPlan& plan, uint32_t y) {
   const RasterImage& image = *plan.image;
@@ -86,8 +98,39 @@ void FillAlphaRow(const PngPlan& plan, uint32_t y) {
     } else {
       *out++ = c.rgbBlue;
     }
-    *out++ = image.AlphaAtUnchecked(x, y);
+    *out++ = plan.clearKeyAlpha && SameRgb(c, plan.alphaKey) ? 0 : image.AlphaAtUnchecked(x, y);
   }
+}
+
+uint8_t SwappedIndex(uint8_t index, uint8_t swapIndex) {
+  if (swapIndex == 0) return index;
+  return index == 0 ? swapIndex : index == swapIndex ? 0 : index;
+}
+
+// Stored row y with palette entries 0 and swapIndex exchanged; the row's padding is kept.
+void FillSwappedRow(const PngPlan& plan, uint32_t y) {
+  const RasterImage& image = *plan.image;
+  const uint8_t* row = image.RowAddress(y);
+  std::memcpy(plan.rowBuffer, row, image.RowStride());
+  for (uint32_t x = 0; x < plan.width; ++x) {
+    const uint8_t index = IndexInRow(row, image.BitsPerPixel(), x);
+    if (index == 0 || index == plan.swapIndex) {
+      SetIndexInRow(plan.rowBuffer, image.BitsPerPixel(), x, SwappedIndex(index, plan.swapIndex));
+    }
+  }
+}
+
+// The bytes libpng gets for stored row y.
+png_bytep RowToWrite(const PngPlan& plan, uint32_t y) {
+  if (plan.image->HasAlpha()) {
+    FillAlphaRow(plan, y);
+    return plan.rowBuffer;
+  }
+  if (plan.swapIndex != 0) {
+    FillSwappedRow(plan, y);
+    return plan.rowBuffer;
+  }
+  return plan.image->RowAddress(y);
 }
 
 void SetHeaderChunks(PngPlan* plan) {
@@ -126,14 +169,7 @@ PngResult WritePng(PngPlan* plan) {
 
   const int passes = png_set_interlace_handling(plan->png);
   for (int pass = 0; pass < passes; ++pass) {
-    for (uint32_t row = plan->height; row-- > 0;) {
-      if (plan->rowBuffer != nullptr) {
-        FillAlphaRow(*plan, row);
-        png_write_row(plan->png, plan->rowBuffer);
-      } else {
-        png_write_row(plan->png, plan->image->RowAddress(row));
-      }
-    }
+    for (uint32_t row = plan->height; row-- > 0;) png_write_row(plan->png, RowToWrite(*plan, row));
   }
   png_write_end(plan->png, plan->info);
   // libpng does not flush after IEND; without this a write that fails in the stream's own
@@ -143,126 +179,131 @@ PngResult WritePng(PngPlan* plan) {
   return PngResult::Written;
 }
 
-// Highest palette index any pixel uses.
-uint32_t HighestIndexUsed(const RasterImage& image) {
+// Highest palette index any pixel written uses.
+uint32_t HighestIndexUsed(const RasterImage& image, uint8_t swapIndex) {
   uint32_t highest = 0;
   for (uint32_t y = 0; y < image.Height(); ++y)
     for (uint32_t x = 0; x < image.Width(); ++x)
-      highest = std::max<uint32_t>(highest, image.IndexAtUnchecked(x, y));
+      highest = std::max<uint32_t>(highest, SwappedIndex(image.IndexAtUnchecked(x, y), swapIndex));
   return highest;
+}
+
+// Depth and colour type.
+void PlanLayout(const RasterImage& image, PngPlan& plan, bool palette, bool gray) {
+  plan.bitDepth = static_cast<int>(image.BitsPerPixel()) / (image.BitsPerPixel() > 8 ? 3 : 1);
+  plan.colorType = !palette ? PNG_COLOR_TYPE_RGB
+                   : gray   ? PNG_COLOR_TYPE_GRAY
+                            : PNG_COLOR_TYPE_PALETTE;
+  if (image.HasAlpha()) {
+    // A palette image with alpha asks for colour type 7, which libpng refuses.
+    plan.colorType |= PNG_COLOR_MASK_ALPHA;
+    plan.bitDepth = 8;
+  }
+  plan.swapRedBlue = !palette && !image.HasAlpha();
+}
+
+// bKGD (white, or the transparent colour) and the one-entry tRNS of a transparent image.
+void PlanTransparency(const RasterImage& image, PngPlan& plan, bool palette, bool gray) {
+  plan.background.red = plan.background.green = plan.background.blue = 255;
+  if (!image.IsTransparent()) return;
+  const RGBQUAD t = image.TransparentColorOf();
+  plan.background.red = t.rgbRed;
+  plan.background.green = t.rgbGreen;
+  plan.background.blue = t.rgbBlue;
+  const int32_t transparent = image.TransparentIndex();
+  if (palette && !gray && transparent > 0) plan.swapIndex = static_cast<uint8_t>(transparent);
+  if (image.HasAlpha()) {
+    // An alpha channel already says what is transparent; PNG forbids tRNS beside it.
+    if (!palette) {
+      plan.clearKeyAlpha = true;
+      plan.alphaKey = t;
+    }
+    return;
+  }
+  plan.writeTransparency = true;
+  plan.transparencyCount = 1;
+  plan.transparencyAlpha[0] = 0;
+  // The colour counts for gray and RGB files only, which keep their entries in place.
+  plan.transparencyColor.gray = static_cast<png_uint_16>(transparent);
+  plan.transparencyColor.red = t.rgbRed;
+  plan.transparencyColor.green = t.rgbGreen;
+  plan.transparencyColor.blue = t.rgbBlue;
+}
+
+// PLTE and, for a palette with alpha, a tRNS entry per colour.
+void PlanPalette(const RasterImage& image, PngPlan& plan, bool gray) {
+  plan.writePalette = !gray;
+  // The header's significant-colour count is trusted no further than the palette it describes,
+  // and a palette shorter than the indices in use would make an invalid file.
+  const uint32_t entries = std::min<uint32_t>(image.ColorCount(), 256);
+  const uint32_t significant = image.SignificantColors();
+  uint32_t count = significant != 0 && significant < entries ? significant : entries;
+  if (count < entries) count = std::max(count, HighestIndexUsed(image, plan.swapIndex) + 1);
+  plan.paletteCount = static_cast<int>(count);
+  const auto entry = [&](uint32_t i) {
+    return image.PaletteEntryAt(SwappedIndex(static_cast<uint8_t>(i), plan.swapIndex));
+  };
+  for (uint32_t i = 0; i < count; ++i) {
+    const RGBQUAD e = entry(i);
+    plan.palette[i] = {e.rgbRed, e.rgbGreen, e.rgbBlue};
+  }
+  if (image.Info().paletteAlpha != 0 && plan.colorType == PNG_COLOR_TYPE_PALETTE) {
+    plan.writeTransparency = true;
+    plan.transparencyCount = plan.paletteCount;
+    for (uint32_t i = 0; i < count; ++i) plan.transparencyAlpha[i] = entry(i).rgbReserved;
+  }
 }
 
 }  // namespace
 
-bool RasterImagePng::Encode(ByteStream* stream) {
-  if (!CheckBeforeEncode(stream)) return false;
+PngOptions PngOptionsOf(const RasterImage& image) {
+  return PngOptions{image.EncoderOption(ImageFormat::Png) == 1};
+}
 
-  CheckedWriter writer(stream);
+Status EncodePng(const RasterImage& image, const PngOptions& options, ByteStream& out) {
+  if (Status valid = CheckEncodable(image); !valid.IsOk()) return valid;
+  CheckedWriter writer(&out);
   PngPlan plan{};
-  plan.image = this;
+  plan.image = &image;
   plan.writer = &writer;
-  plan.width = Width();
-  plan.height = Height();
-  plan.interlace = EncoderOption(ImageFormat::Png) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+  plan.width = image.Width();
+  plan.height = image.Height();
+  plan.interlace = options.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+  plan.pelsPerMeterX = static_cast<png_uint_32>(image.Header().biXPelsPerMeter);
+  plan.pelsPerMeterY = static_cast<png_uint_32>(image.Header().biYPelsPerMeter);
 
   // Only the 8-bit identity ramp is written as gray: a 1- or 4-bit identity ramp holds the
   // levels 0..1 or 0..15, which a gray PNG of that depth would stretch to black..white.
-  const bool palette = ColorCount() != 0;
-  const bool gray = palette && BitsPerPixel() == 8 && HasGrayRamp();
-  int channels = BitsPerPixel() > 8 ? 3 : 1;
-  plan.bitDepth = static_cast<int>(BitsPerPixel()) / channels;
-  plan.colorType = !palette ? PNG_COLOR_TYPE_RGB
-                   : gray   ? PNG_COLOR_TYPE_GRAY
-                            : PNG_COLOR_TYPE_PALETTE;
-  if (HasAlpha()) {
-    // A palette image with alpha asks for colour type 7, which libpng refuses below.
-    plan.colorType |= PNG_COLOR_MASK_ALPHA;
-    channels += 1;
-    plan.bitDepth = 8;
-  }
-  plan.swapRedBlue = !palette && !HasAlpha();
-
-  plan.background.red = plan.background.green = plan.background.blue = 255;
-  if (IsTransparent()) {
-    const RGBQUAD t = TransparentColorOf();
-    plan.background.red = t.rgbRed;
-    plan.background.green = t.rgbGreen;
-    plan.background.blue = t.rgbBlue;
-  }
-  plan.pelsPerMeterX = static_cast<png_uint_32>(Header().biXPelsPerMeter);
-  plan.pelsPerMeterY = static_cast<png_uint_32>(Header().biYPelsPerMeter);
-
-  // The transparent entry of a colour palette moves to index 0 for the file's one-entry tRNS;
-  // it moves back afterwards whatever the outcome, so the image never stays renumbered.
-  const int32_t transparent = TransparentIndex();
-  const bool swapped = palette && !gray && transparent > 0;
-  if (swapped) SwapPaletteEntries(0, static_cast<uint8_t>(transparent));
-
-  // An alpha channel already says what is transparent; PNG forbids tRNS beside it.
-  if (IsTransparent() && !HasAlpha()) {
-    plan.writeTransparency = true;
-    plan.transparencyCount = 1;
-    plan.transparencyAlpha[0] = 0;
-    const RGBQUAD t = TransparentColorOf();
-    plan.transparencyColor.gray = static_cast<png_uint_16>(transparent);
-    plan.transparencyColor.red = t.rgbRed;
-    plan.transparencyColor.green = t.rgbGreen;
-    plan.transparencyColor.blue = t.rgbBlue;
-  }
-
-  if (palette) {
-    plan.writePalette = !gray;
-    // The header's significant-colour count is trusted no further than the palette it describes,
-    // and a palette shorter than the indices in use would make an invalid file.
-    const uint32_t entries = std::min<uint32_t>(ColorCount(), 256);
-    const uint32_t significant = SignificantColors();
-    uint32_t count = significant != 0 && significant < entries ? significant : entries;
-    if (count < entries) count = std::max(count, HighestIndexUsed(*this) + 1);
-    plan.paletteCount = static_cast<int>(count);
-    for (uint32_t i = 0; i < count; ++i) {
-      const RGBQUAD e = PaletteEntryAt(i);
-      plan.palette[i] = {e.rgbRed, e.rgbGreen, e.rgbBlue};
-    }
-    if (Info().paletteAlpha != 0 && plan.colorType == PNG_COLOR_TYPE_PALETTE) {
-      plan.writeTransparency = true;
-      plan.transparencyCount = plan.paletteCount;
-      for (uint32_t i = 0; i < count; ++i)
-        plan.transparencyAlpha[i] = PaletteEntryAt(i).rgbReserved;
-    }
-  }
-
-  if (HasAlpha() && !palette && IsTransparent()) {
-    const RGBQUAD t = TransparentColorOf();
-    for (uint32_t y = 0; y < Height(); ++y)
-      for (uint32_t x = 0; x < Width(); ++x) {
-        const RGBQUAD c = ColorAtUnchecked(x, y);
-        if (c.rgbRed == t.rgbRed && c.rgbGreen == t.rgbGreen && c.rgbBlue == t.rgbBlue)
-          SetAlphaAt(x, y, 0);
-      }
-  }
+  const bool palette = image.ColorCount() != 0;
+  const bool gray = palette && image.BitsPerPixel() == 8 && image.HasGrayRamp();
+  PlanLayout(image, plan, palette, gray);
+  PlanTransparency(image, plan, palette, gray);
+  if (palette) PlanPalette(image, plan, gray);
 
   std::vector<png_byte> rowBuffer;
-  if (HasAlpha()) {
-    rowBuffer.resize(static_cast<size_t>(channels) * Width());
-    plan.rowBuffer = rowBuffer.data();
+  if (image.HasAlpha()) {
+    rowBuffer.resize(size_t{image.Width()} * ((plan.colorType & PNG_COLOR_MASK_COLOR) ? 4 : 2));
+  } else if (plan.swapIndex != 0) {
+    rowBuffer.resize(image.RowStride());
   }
+  plan.rowBuffer = rowBuffer.empty() ? nullptr : rowBuffer.data();
 
-  const PngResult result = WritePng(&plan);
-  if (swapped) SwapPaletteEntries(0, static_cast<uint8_t>(transparent));
-  switch (result) {
+  switch (WritePng(&plan)) {
     case PngResult::Written:
-      return true;
+      return Status::Ok();
     case PngResult::NoWriteStruct:
-      SetErrorText("Failed to create PNG structure");
-      break;
+      return Status::Error("Failed to create PNG structure");
     case PngResult::NoInfoStruct:
-      SetErrorText("Failed to initialize PNG info structure");
-      break;
+      return Status::Error("Failed to initialize PNG info structure");
     case PngResult::LibpngError:
-      SetErrorText(WithReason("Error saving PNG file", plan.reason));
       break;
   }
-  return false;
+  return Status::Error(WithReason("Error saving PNG file", plan.reason));
+}
+
+bool RasterImagePng::Encode(ByteStream* stream) {
+  return EncodeThrough(
+      stream, [this](ByteStream& out) { return EncodePng(*this, PngOptionsOf(*this), out); });
 }
 
 }  // namespace orvalis

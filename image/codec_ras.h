@@ -10,9 +10,14 @@
 #include <cstdint>
 
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
+// Writes the image as a Sun raster file; it has no options.
+Status EncodeRas(const RasterImage& image, ByteStream& out);
+
+// The library's Sun raster object: its Encode is EncodeRas over itself.
 class RasterImageRas : public RasterImage {
  public:
   RasterImageRas() : RasterImage(ImageFormat::Ras) {}

@@ -16,17 +16,31 @@ namespace orvalis {
 
 namespace {
 
+// A row's encoder: `Encode` with the options `OptionsOf` reads from the image's own settings.
+template <auto Encode, auto OptionsOf>
+Status WithOwnSettings(const RasterImage& image, ByteStream& out) {
+  return Encode(image, OptionsOf(image), out);
+}
+
+Status EncodeJp2(const RasterImage& image, ByteStream& out) {
+  return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::Jp2), out);
+}
+
+Status EncodeJpc(const RasterImage& image, ByteStream& out) {
+  return EncodeJpeg2000(image, Jpeg2000OptionsOf(image, Jpeg2000Container::CodeStream), out);
+}
+
 constexpr CodecEntry kCodecs[] = {
-    {ImageFormat::Bmp, &EncodeWith<RasterImageBmp>, &DecodeWith<RasterImageBmp>},
-    {ImageFormat::Gif, &EncodeWith<RasterImageGIF>, nullptr},
-    {ImageFormat::Jpeg, &EncodeWith<RasterImageJpeg>, nullptr},
-    {ImageFormat::Png, &EncodeWith<RasterImagePng>, nullptr},
-    {ImageFormat::Tga, &EncodeWith<RasterImageTga>, nullptr},
-    {ImageFormat::Pcx, &EncodeWith<RasterImagePcx>, nullptr},
-    {ImageFormat::Tiff, &EncodeWith<RasterImageTIF>, nullptr},
-    {ImageFormat::Jp2, &EncodeWith<RasterImageJp2>, nullptr},
-    {ImageFormat::Jpc, &EncodeWith<RasterImageJpc>, nullptr},
-    {ImageFormat::Ras, &EncodeWith<RasterImageRas>, nullptr},
+    {ImageFormat::Bmp, &EncodeBmp, &DecodeWith<RasterImageBmp>},
+    {ImageFormat::Gif, &WithOwnSettings<&EncodeGif, &GifOptionsOf>, nullptr},
+    {ImageFormat::Jpeg, &WithOwnSettings<&EncodeJpeg, &JpegOptionsOf>, nullptr},
+    {ImageFormat::Png, &WithOwnSettings<&EncodePng, &PngOptionsOf>, nullptr},
+    {ImageFormat::Tga, &EncodeTga, nullptr},
+    {ImageFormat::Pcx, &EncodePcx, nullptr},
+    {ImageFormat::Tiff, &WithOwnSettings<&EncodeTiff, &TiffOptionsOf>, nullptr},
+    {ImageFormat::Jp2, &EncodeJp2, nullptr},
+    {ImageFormat::Jpc, &EncodeJpc, nullptr},
+    {ImageFormat::Ras, &EncodeRas, nullptr},
 };
 
 }  // namespace
@@ -39,6 +53,17 @@ const CodecEntry* FindCodec(ImageFormat format) {
   const auto it = std::find_if(std::begin(kCodecs), std::end(kCodecs),
                                [format](const CodecEntry& c) { return c.format == format; });
   return it == std::end(kCodecs) ? nullptr : &*it;
+}
+
+Result<EncodeFunction> EncoderOf(ImageFormat format) {
+  const CodecEntry* codec = FindCodec(format);
+  if (codec == nullptr || codec->encode == nullptr) return Status::Error("Encode: Unknown format");
+  return codec->encode;
+}
+
+Status EncodeImage(const RasterImage& image, ImageFormat format, ByteStream& out) {
+  const Result<EncodeFunction> encoder = EncoderOf(format);
+  return encoder.IsOk() ? encoder.Value()(image, out) : encoder.AsStatus();
 }
 
 }  // namespace orvalis

@@ -5,13 +5,17 @@
 #include <span>
 
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
+// Encodes the image with its own settings (option word, quality, threads) and never changes it.
+using EncodeFunction = Status (*)(const RasterImage& image, ByteStream& out);
+
 struct CodecEntry {
   ImageFormat format;
-  // Both run a codec object of the format on `image` and copy its error text back on failure.
-  bool (*encode)(RasterImage& image, ByteStream* stream);  // nullptr: no encoder
+  EncodeFunction encode;  // nullptr: no encoder
+  // Runs a codec object of the format on `image` and copies its error text back on failure.
   bool (*decode)(RasterImage& image, ByteStream* stream);  // nullptr: no decoder
 };
 
@@ -19,15 +23,10 @@ struct CodecEntry {
 std::span<const CodecEntry> Codecs();
 const CodecEntry* FindCodec(ImageFormat format);
 
-// Encodes through a codec object that views the image's buffers without copying them.
-template <class Codec>
-bool EncodeWith(RasterImage& image, ByteStream* stream) {
-  Codec codec;
-  codec.MakeViewOf(image);
-  const bool ok = codec.Encode(stream);
-  if (!ok) image.SetErrorText(codec.ErrorText());
-  return ok;
-}
+// The encoder of `format`; "Encode: Unknown format" when it has none.
+Result<EncodeFunction> EncoderOf(ImageFormat format);
+// Encodes `image` as `format` into `out` with the image's own settings.
+Status EncodeImage(const RasterImage& image, ImageFormat format, ByteStream& out);
 
 // Decodes into a fresh codec object that starts from the image's settings, then moves the
 // result into the image.

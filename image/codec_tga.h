@@ -6,17 +6,24 @@
 #include <cstdint>
 
 #include "image/raster_image.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
+// Width and height are 16-bit header fields.
+inline constexpr uint32_t kTgaMaxSide = 65535;
+
+// Writes the image as a TGA file; it has no options.
+Status EncodeTga(const RasterImage& image, ByteStream& out);
+
+// The library's TGA object: its Encode is EncodeTga over itself.
 class RasterImageTga : public RasterImage {
  public:
   RasterImageTga() : RasterImage(ImageFormat::Tga) {}
 
   bool Encode(ByteStream* stream);
 
-  // Width and height are 16-bit header fields.
-  static constexpr uint32_t kMaxSide = 65535;
+  static constexpr uint32_t kMaxSide = kTgaMaxSide;
 };
 
 }  // namespace orvalis

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "image/checked_writer.h"
 #include "image/codec_table.h"
 #include "platform/byte_order.h"
 
@@ -76,18 +77,15 @@ RasterImage::~RasterImage() {
 }
 
 bool RasterImage::Release() {
-  if (info_.viewOf != nullptr) return false;
-  ownedBlock_.reset();
-  ownedAlpha_.reset();
-  bitmapBlock_ = nullptr;
-  alphaPlane_ = nullptr;
+  block_.reset();
+  alpha_.reset();
   info_.pixelRows = nullptr;
   return true;
 }
 
 uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel,
                              ImageFormat format) {
-  if (!Release()) return nullptr;
+  Release();
   if (width == 0 || height == 0) {
     SetErrorText("RasterImage::Create : width and height must be greater than zero");
     return nullptr;
@@ -124,45 +122,30 @@ uint8_t* RasterImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPi
   info_.rowStride = stride;
   info_.sourceFormat = format;
 
-  ownedBlock_.reset(new (std::nothrow) uint8_t[BlockSize()]);
-  if (!ownedBlock_) {
+  block_.reset(new (std::nothrow) uint8_t[BlockSize()]);
+  if (!block_) {
     SetErrorText("RasterImage::Create can't allocate memory");
     return nullptr;
   }
-  bitmapBlock_ = ownedBlock_.get();
-  std::memset(bitmapBlock_ + BITMAPINFOHEADER::kSize, 0, PaletteBytes());
-  header_.WriteTo(bitmapBlock_);
-  info_.pixelRows = bitmapBlock_ + BITMAPINFOHEADER::kSize + PaletteBytes();
+  std::memset(block_.get() + BITMAPINFOHEADER::kSize, 0, PaletteBytes());
+  header_.WriteTo(block_.get());
+  info_.pixelRows = block_.get() + BITMAPINFOHEADER::kSize + PaletteBytes();
   InvalidateNearestCache();
-  return bitmapBlock_;
+  return block_.get();
 }
 
 void RasterImage::CopyInfoFrom(const RasterImage& other) {
-  if (bitmapBlock_ == nullptr) info_ = other.info_;
+  if (block_ == nullptr) info_ = other.info_;
 }
 
 bool RasterImage::TakeOver(RasterImage& other) {
-  if (!Release()) return false;
   header_ = other.header_;
   info_ = other.info_;
-  ownedBlock_ = std::move(other.ownedBlock_);
-  ownedAlpha_ = std::move(other.ownedAlpha_);
-  bitmapBlock_ = other.bitmapBlock_;
-  alphaPlane_ = other.alphaPlane_;
-  other.bitmapBlock_ = nullptr;
-  other.alphaPlane_ = nullptr;
+  block_ = std::move(other.block_);
+  alpha_ = std::move(other.alpha_);
   other.header_ = {};
   other.info_ = {};
   return true;
-}
-
-void RasterImage::MakeViewOf(RasterImage& other) {
-  Release();
-  header_ = other.header_;
-  info_ = other.info_;
-  bitmapBlock_ = other.bitmapBlock_;
-  alphaPlane_ = other.alphaPlane_;
-  info_.viewOf = &other;
 }
 
 // ---- Queries ----
@@ -172,8 +155,8 @@ uint32_t RasterImage::BlockSize() const {
 }
 
 RGBQUAD* RasterImage::PaletteData() const {
-  if (bitmapBlock_ == nullptr || ColorCount() == 0) return nullptr;
-  return reinterpret_cast<RGBQUAD*>(bitmapBlock_ + BITMAPINFOHEADER::kSize);
+  if (block_ == nullptr || ColorCount() == 0) return nullptr;
+  return reinterpret_cast<RGBQUAD*>(block_.get() + BITMAPINFOHEADER::kSize);
 }
 
 uint8_t* RasterImage::RowAddress(uint32_t y) const {
@@ -186,11 +169,7 @@ bool RasterImage::Contains(int64_t x, int64_t y) const {
 }
 
 void RasterImage::SetErrorText(std::string_view message) {
-  info_.errorText.assign(message.substr(0, 255));
-}
-
-void RasterImage::WriteHeaderToBlock() {
-  if (bitmapBlock_ != nullptr) header_.WriteTo(bitmapBlock_);
+  info_.errorText.assign(message.substr(0, kMessageLimit));
 }
 
 // ---- Palette ----
@@ -270,21 +249,11 @@ void RasterImage::SwapPaletteEntries(uint8_t i, uint8_t j) {
 void RasterImage::SetSignificantColors(uint32_t n) {
   if (n == 0 || n > 256) {
     header_.biClrImportant = 0;
-    return;
+  } else if (BitsPerPixel() <= 8) {
+    header_.biClrImportant = std::min(n, 1u << BitsPerPixel());
   }
-  switch (BitsPerPixel()) {
-    case 1:
-      header_.biClrImportant = std::min(n, 2u);
-      break;
-    case 4:
-      header_.biClrImportant = std::min(n, 16u);
-      break;
-    case 8:
-      header_.biClrImportant = n;
-      break;
-    default:
-      break;
-  }
+  // The block's own header says the same: readers of the block see the count too.
+  if (block_ != nullptr) StoreLE32(block_.get() + 36, header_.biClrImportant);
 }
 
 uint8_t RasterImage::ClosestPaletteIndex(RGBQUAD color) {
@@ -326,9 +295,8 @@ int RasterImage::LuminanceCompare(RGBQUAD a, RGBQUAD b) {
 
 // ---- Pixels ----
 
-uint8_t RasterImage::IndexAtUnchecked(uint32_t x, uint32_t y) const {
-  const uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
-  switch (BitsPerPixel()) {
+uint8_t IndexInRow(const uint8_t* row, uint32_t bitsPerPixel, uint32_t x) {
+  switch (bitsPerPixel) {
     case 8:
       return row[x];
     case 4:
@@ -340,16 +308,8 @@ uint8_t RasterImage::IndexAtUnchecked(uint32_t x, uint32_t y) const {
   }
 }
 
-uint8_t RasterImage::IndexAt(int64_t x, int64_t y) const {
-  if (bitmapBlock_ == nullptr || ColorCount() == 0) return 0;
-  if (Contains(x, y)) return IndexAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
-  if (info_.transparentIndex >= 0) return static_cast<uint8_t>(info_.transparentIndex);
-  return IndexAtUnchecked(0, 0);
-}
-
-void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
-  uint8_t* row = info_.pixelRows + static_cast<size_t>(y) * info_.rowStride;
-  switch (BitsPerPixel()) {
+void SetIndexInRow(uint8_t* row, uint32_t bitsPerPixel, uint32_t x, uint8_t index) {
+  switch (bitsPerPixel) {
     case 8:
       row[x] = index;
       break;
@@ -370,8 +330,24 @@ void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
   }
 }
 
+uint8_t RasterImage::IndexAtUnchecked(uint32_t x, uint32_t y) const {
+  return IndexInRow(info_.pixelRows + static_cast<size_t>(y) * info_.rowStride, BitsPerPixel(), x);
+}
+
+uint8_t RasterImage::IndexAt(int64_t x, int64_t y) const {
+  if (block_ == nullptr || ColorCount() == 0) return 0;
+  if (Contains(x, y)) return IndexAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+  if (info_.transparentIndex >= 0) return static_cast<uint8_t>(info_.transparentIndex);
+  return IndexAtUnchecked(0, 0);
+}
+
+void RasterImage::SetIndexAtUnchecked(uint32_t x, uint32_t y, uint8_t index) {
+  SetIndexInRow(info_.pixelRows + static_cast<size_t>(y) * info_.rowStride, BitsPerPixel(), x,
+                index);
+}
+
 void RasterImage::SetIndexAt(int64_t x, int64_t y, uint8_t index) {
-  if (bitmapBlock_ == nullptr || ColorCount() == 0 || !Contains(x, y)) return;
+  if (block_ == nullptr || ColorCount() == 0 || !Contains(x, y)) return;
   SetIndexAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), index);
 }
 
@@ -383,12 +359,12 @@ RGBQUAD RasterImage::ColorAtUnchecked(uint32_t x, uint32_t y, bool withAlpha) co
   } else {
     c = PaletteData()[IndexAtUnchecked(x, y)];
   }
-  if (withAlpha && alphaPlane_ != nullptr) c.rgbReserved = AlphaAtUnchecked(x, y);
+  if (withAlpha && alpha_ != nullptr) c.rgbReserved = AlphaAtUnchecked(x, y);
   return c;
 }
 
 RGBQUAD RasterImage::ColorAt(int64_t x, int64_t y, bool withAlpha) const {
-  if (bitmapBlock_ == nullptr) return info_.transparentColor;
+  if (block_ == nullptr) return info_.transparentColor;
   if (Contains(x, y))
     return ColorAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), withAlpha);
   if (info_.transparentIndex >= 0) {
@@ -411,7 +387,7 @@ void RasterImage::SetColorAtUnchecked(uint32_t x, uint32_t y, RGBQUAD color, boo
 }
 
 void RasterImage::SetColorAt(int64_t x, int64_t y, RGBQUAD color, bool setAlpha) {
-  if (bitmapBlock_ == nullptr || !Contains(x, y)) return;
+  if (block_ == nullptr || !Contains(x, y)) return;
   SetColorAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y), color, setAlpha);
 }
 
@@ -423,7 +399,7 @@ void RasterImage::FillBytes(uint8_t value) {
 }
 
 bool RasterImage::FlipRows(bool alsoAlpha) {
-  if (bitmapBlock_ == nullptr) return false;
+  if (block_ == nullptr) return false;
   const uint32_t height = Height();
   std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[info_.rowStride]);
   if (!scratch) return false;
@@ -434,11 +410,11 @@ bool RasterImage::FlipRows(bool alsoAlpha) {
     std::memcpy(a, b, info_.rowStride);
     std::memcpy(b, scratch.get(), info_.rowStride);
   }
-  if (alsoAlpha && alphaPlane_ != nullptr) {
+  if (alsoAlpha && alpha_ != nullptr) {
     const size_t width = Width();
     for (uint32_t y = 0; y < height / 2; ++y) {
-      std::swap_ranges(alphaPlane_ + y * width, alphaPlane_ + (y + 1) * width,
-                       alphaPlane_ + (height - 1 - y) * width);
+      std::swap_ranges(alpha_.get() + y * width, alpha_.get() + (y + 1) * width,
+                       alpha_.get() + (height - 1 - y) * width);
     }
   }
   return true;
@@ -453,44 +429,40 @@ void RasterImage::SwapRedBlueInRow(uint8_t* buffer, uint32_t length) const {
 // ---- Alpha plane ----
 
 bool RasterImage::AllocateAlpha() {
-  if (alphaPlane_ == nullptr && bitmapBlock_ != nullptr && info_.viewOf == nullptr) {
+  if (alpha_ == nullptr && block_ != nullptr) {
     const size_t size = size_t{Width()} * Height();
-    ownedAlpha_.reset(new (std::nothrow) uint8_t[size]);
-    if (ownedAlpha_) std::memset(ownedAlpha_.get(), 255, size);
-    alphaPlane_ = ownedAlpha_.get();
+    alpha_.reset(new (std::nothrow) uint8_t[size]);
+    if (alpha_) std::memset(alpha_.get(), 255, size);
   }
-  return alphaPlane_ != nullptr;
+  return alpha_ != nullptr;
 }
 
 void RasterImage::ZeroAlpha() {
-  if (alphaPlane_ != nullptr) std::memset(alphaPlane_, 0, size_t{Width()} * Height());
+  if (alpha_ != nullptr) std::memset(alpha_.get(), 0, size_t{Width()} * Height());
 }
 
 void RasterImage::DropAlpha() {
-  if (info_.viewOf != nullptr) return;
-  ownedAlpha_.reset();
-  alphaPlane_ = nullptr;
+  alpha_.reset();
 }
 
 void RasterImage::InvertAlpha() {
-  if (alphaPlane_ == nullptr) return;
+  if (alpha_ == nullptr) return;
   const size_t size = size_t{Width()} * Height();
-  for (size_t i = 0; i < size; ++i) alphaPlane_[i] = static_cast<uint8_t>(255 - alphaPlane_[i]);
+  for (size_t i = 0; i < size; ++i) alpha_[i] = static_cast<uint8_t>(255 - alpha_[i]);
 }
 
 void RasterImage::CopyAlphaFrom(const RasterImage& other) {
-  if (other.alphaPlane_ == nullptr || other.Width() != Width() || other.Height() != Height())
-    return;
+  if (other.alpha_ == nullptr || other.Width() != Width() || other.Height() != Height()) return;
   if (!AllocateAlpha()) return;
-  std::memcpy(alphaPlane_, other.alphaPlane_, size_t{Width()} * Height());
+  std::memcpy(alpha_.get(), other.alpha_.get(), size_t{Width()} * Height());
 }
 
 uint8_t RasterImage::AlphaAtUnchecked(uint32_t x, uint32_t y) const {
-  return alphaPlane_[size_t{y} * Width() + x];
+  return alpha_[size_t{y} * Width() + x];
 }
 
 uint8_t RasterImage::AlphaAt(int64_t x, int64_t y) const {
-  if (alphaPlane_ == nullptr || !Contains(x, y)) return 0;
+  if (alpha_ == nullptr || !Contains(x, y)) return 0;
   return AlphaAtUnchecked(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
 }
 
@@ -499,8 +471,8 @@ void RasterImage::SetAlphaAt(int64_t x, int64_t y, uint8_t value) {
 }
 
 uint8_t* RasterImage::AlphaAddress(int64_t x, int64_t y) const {
-  if (alphaPlane_ == nullptr || !Contains(x, y)) return nullptr;
-  return alphaPlane_ + static_cast<size_t>(y) * Width() + static_cast<size_t>(x);
+  if (alpha_ == nullptr || !Contains(x, y)) return nullptr;
+  return alpha_.get() + static_cast<size_t>(y) * Width() + static_cast<size_t>(x);
 }
 
 // ---- Transparency ----
@@ -525,16 +497,16 @@ void RasterImage::SetResolutionX(int32_t dpi) {
   if (dpi <= 0) dpi = 96;
   info_.dpiX = dpi;
   header_.biXPelsPerMeter = PelsPerMeterFromDpi(dpi);
-  if (bitmapBlock_ != nullptr)
-    StoreLE32(bitmapBlock_ + 24, static_cast<uint32_t>(header_.biXPelsPerMeter));
+  if (block_ != nullptr)
+    StoreLE32(block_.get() + 24, static_cast<uint32_t>(header_.biXPelsPerMeter));
 }
 
 void RasterImage::SetResolutionY(int32_t dpi) {
   if (dpi <= 0) dpi = 96;
   info_.dpiY = dpi;
   header_.biYPelsPerMeter = PelsPerMeterFromDpi(dpi);
-  if (bitmapBlock_ != nullptr)
-    StoreLE32(bitmapBlock_ + 28, static_cast<uint32_t>(header_.biYPelsPerMeter));
+  if (block_ != nullptr)
+    StoreLE32(block_.get() + 28, static_cast<uint32_t>(header_.biYPelsPerMeter));
 }
 
 void RasterImage::SetQuality(uint32_t quality) {
@@ -559,16 +531,13 @@ uint32_t RasterImage::EncoderOption(ImageFormat format) const {
 
 // ---- Files and streams ----
 
-bool RasterImage::CheckBeforeEncode(ByteStream* stream) {
-  if (stream == nullptr) {
-    SetErrorText("null file handler");
-    return false;
-  }
-  if (!IsValid()) {
-    SetErrorText("null image!!!");
-    return false;
-  }
-  return true;
+Status CheckEncodable(const RasterImage& image) {
+  return image.IsValid() ? Status::Ok() : Status::Error("null image!!!");
+}
+
+bool RasterImage::Report(const Status& status) {
+  if (!status.IsOk()) SetErrorText(status.Message());
+  return status.IsOk();
 }
 
 bool RasterImage::DecodeFile(const std::string& path, ImageFormat format, bool* opened) {
@@ -613,12 +582,9 @@ bool RasterImage::Save(const std::string& path, ImageFormat format) {
 }
 
 bool RasterImage::Encode(ByteStream* stream, ImageFormat format) {
-  const CodecEntry* codec = FindCodec(format);
-  if (codec == nullptr || codec->encode == nullptr) {
-    SetErrorText("Encode: Unknown format");
-    return false;
-  }
-  return codec->encode(*this, stream);
+  const Result<EncodeFunction> encoder = EncoderOf(format);
+  if (!encoder.IsOk()) return Report(encoder.AsStatus());
+  return EncodeThrough(stream, [&](ByteStream& out) { return encoder.Value()(*this, out); });
 }
 
 bool RasterImage::Decode(ByteStream* stream, ImageFormat format) {

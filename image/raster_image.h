@@ -8,7 +8,8 @@
 // entries) or 24 (blue, green, red; no palette). Row 0 is the bottom row of the picture and all
 // y coordinates count from it. An optional alpha plane holds one opacity byte per pixel.
 //
-// Errors are reported as false (or nullptr) plus a short English message in ErrorText().
+// The object's methods report errors as false (or nullptr) plus a short English message in
+// ErrorText(). The encoders are functions over a const image that return a Status (codec_*.h).
 
 #include <array>
 #include <cstdint>
@@ -20,6 +21,7 @@
 
 #include "image/byte_stream.h"
 #include "image/image_format.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
@@ -65,7 +67,6 @@ class RasterImage;
 struct ImageInfo {
   uint32_t rowStride = 0;
   uint8_t* pixelRows = nullptr;
-  RasterImage* viewOf = nullptr;  // the image whose buffers a view shares
   ImageFormat sourceFormat = ImageFormat::None;
   std::string errorText;
   int32_t transparentIndex = -1;
@@ -106,13 +107,7 @@ class RasterImage {
   bool Release();
   void CopyInfoFrom(const RasterImage& other);
   bool TakeOver(RasterImage& other);
-  // Shares `other`'s buffers and settings without copying them, for one encode: a codec object
-  // works on a caller's image this way. The view never frees the buffers; `other` must outlive
-  // it, and may be changed through it (an encoder that reorders the palette does so).
-  void MakeViewOf(RasterImage& other);
-  // The image a view shares its buffers with; nullptr for an image that owns its own.
-  RasterImage* ViewedImage() const { return info_.viewOf; }
-  bool IsValid() const { return bitmapBlock_ != nullptr; }
+  bool IsValid() const { return block_ != nullptr; }
 
   // ---- Queries ----
   uint32_t Width() const { return static_cast<uint32_t>(header_.biWidth); }
@@ -129,7 +124,7 @@ class RasterImage {
   const std::string& ErrorText() const { return info_.errorText; }
   uint32_t SignificantColors() const { return header_.biClrImportant; }
   const BITMAPINFOHEADER& Header() const { return header_; }
-  uint8_t* BitmapBlock() const { return bitmapBlock_; }
+  uint8_t* BitmapBlock() const { return block_.get(); }
   uint8_t* PixelRows() const { return info_.pixelRows; }
   const ImageInfo& Info() const { return info_; }
   // Stores a message (cut to 255 characters) in the error text.
@@ -164,7 +159,7 @@ class RasterImage {
   void SwapRedBlueInRow(uint8_t* buffer, uint32_t length) const;
 
   // ---- Alpha plane: width x height bytes, no padding, row 0 at the bottom ----
-  bool HasAlpha() const { return alphaPlane_ != nullptr; }
+  bool HasAlpha() const { return alpha_ != nullptr; }
   bool AllocateAlpha();
   void ZeroAlpha();
   void DropAlpha();
@@ -174,7 +169,7 @@ class RasterImage {
   uint8_t AlphaAtUnchecked(uint32_t x, uint32_t y) const;
   void SetAlphaAt(int64_t x, int64_t y, uint8_t value);
   uint8_t* AlphaAddress(int64_t x, int64_t y) const;
-  uint8_t* AlphaPlane() const { return alphaPlane_; }
+  uint8_t* AlphaPlane() const { return alpha_.get(); }
 
   // ---- Transparency ----
   int32_t TransparentIndex() const { return info_.transparentIndex; }
@@ -199,9 +194,9 @@ class RasterImage {
   // ---- Files and streams ----
   bool Load(const std::string& path, ImageFormat format);
   bool Save(const std::string& path, ImageFormat format);
+  // Encodes through the codec table (codec_table.h) with the image's own settings.
   bool Encode(ByteStream* stream, ImageFormat format);
   bool Decode(ByteStream* stream, ImageFormat format);
-  bool CheckBeforeEncode(ByteStream* stream);
 
   // ---- Animation frames: the images an animated picture carries (frameCount of them). Nothing
   // in the converter fills the list; the GIF encoder writes it as an animation when present ----
@@ -223,8 +218,15 @@ class RasterImage {
   bool Resize(uint32_t width, uint32_t height, int mode = 1, RasterImage* destination = nullptr);
 
  protected:
-  // Writes both copies of the header's resolution fields.
-  void WriteHeaderToBlock();
+  // Keeps a failure's message as the error text; true for a success.
+  bool Report(const Status& status);
+  // Runs `encode` (ByteStream& -> Status) on `stream`, after refusing a null stream, and keeps
+  // its failure as the error text: the format classes' Encode.
+  template <class Encoder>
+  bool EncodeThrough(ByteStream* stream, Encoder&& encode) {
+    if (stream == nullptr) return Report(Status::Error("null file handler"));
+    return Report(encode(*stream));
+  }
   BITMAPINFOHEADER& MutableHeader() { return header_; }
   ImageInfo& MutableInfo() { return info_; }
 
@@ -232,10 +234,8 @@ class RasterImage {
   void InvalidateNearestCache() { info_.nearestCache.valid = false; }
   bool DecodeFile(const std::string& path, ImageFormat format, bool* opened);
 
-  std::unique_ptr<uint8_t[]> ownedBlock_;
-  std::unique_ptr<uint8_t[]> ownedAlpha_;
-  uint8_t* bitmapBlock_ = nullptr;  // ownedBlock_, or another image's block for a view
-  uint8_t* alphaPlane_ = nullptr;   // ownedAlpha_, or another image's plane for a view
+  std::unique_ptr<uint8_t[]> block_;
+  std::unique_ptr<uint8_t[]> alpha_;
   BITMAPINFOHEADER header_{};
   ImageInfo info_;
   std::vector<std::unique_ptr<RasterImage>> frameList_;
@@ -243,6 +243,13 @@ class RasterImage {
 
 // The depth an image gets for a requested number of bits per pixel: 1, 4, 8 or 24.
 uint32_t RoundedDepth(uint32_t bitsPerPixel);
+
+// Success for an image with pixels; "null image!!!" for one without. Every encoder starts here.
+Status CheckEncodable(const RasterImage& image);
+
+// The palette index of pixel x in a stored row of 1, 4 or 8 bits per pixel, and its setter.
+uint8_t IndexInRow(const uint8_t* row, uint32_t bitsPerPixel, uint32_t x);
+void SetIndexInRow(uint8_t* row, uint32_t bitsPerPixel, uint32_t x, uint8_t index);
 
 // floor(dpi x 39.37007874015748 + 0.5): the header's pixels per metre for a resolution.
 int32_t PelsPerMeterFromDpi(int32_t dpi);

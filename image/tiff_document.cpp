@@ -84,25 +84,20 @@ bool WalkDirectoryChain(ByteStream& stream, uint32_t* directories, std::string* 
 
 }  // namespace
 
-std::unique_ptr<TiffDocument> TiffDocument::Open(ByteStream* stream, std::string* diagnostic) {
+Result<std::unique_ptr<TiffDocument>> TiffDocument::Open(ByteStream* stream) {
   std::unique_ptr<TiffDocument> document(new TiffDocument(stream));
   std::unique_ptr<TIFFOpenOptions, OpenOptionsDeleter> options(TIFFOpenOptionsAlloc());
-  if (!options) {
-    *diagnostic = "libtiff open options cannot be allocated";
-    return nullptr;
-  }
+  if (!options) return Status::Error("libtiff open options cannot be allocated");
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &OnError, document.get());
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &OnWarning, document.get());
-  if (!WalkDirectoryChain(*stream, &document->pagesFound_, diagnostic)) return nullptr;
+  std::string why;
+  if (!WalkDirectoryChain(*stream, &document->pagesFound_, &why)) return Status::Error(why);
   // TIFF offsets count from the start of the stream, and libtiff reads the header wherever
   // the stream stands: the stream is rewound first.
   stream->SeekTo(0, kSeekStart);
   document->tiff_ = TIFFClientOpenExt("TIFF IMAGE", "a", document.get(), &Read, &Write, &Seek,
                                       &Close, &Size, &Map, &Unmap, options.get());
-  if (document->tiff_ == nullptr) {
-    *diagnostic = document->diagnostic_;
-    return nullptr;
-  }
+  if (document->tiff_ == nullptr) return Status::Error(document->diagnostic_);
   // Looking for a document already there reads, which fails on a file open for writing only;
   // that is not a failure of what is written next.
   stream->ClearError();

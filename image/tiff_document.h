@@ -18,16 +18,16 @@
 #include <string>
 
 #include "image/byte_stream.h"
+#include "platform/status.h"
 
 namespace orvalis {
 
 class TiffDocument {
  public:
-  // Opens a document at the start of `stream`. nullptr when libtiff refuses it (the stream
+  // Opens a document at the start of `stream`. A failure when libtiff refuses it (the stream
   // holds something that is not a TIFF file or a TIFF file whose directory chain is broken, or
-  // libtiff cannot write the header); the reason, when libtiff gave one, is stored in
-  // `diagnostic`.
-  static std::unique_ptr<TiffDocument> Open(ByteStream* stream, std::string* diagnostic);
+  // libtiff cannot write the header); its message is the reason, empty when libtiff gave none.
+  static Result<std::unique_ptr<TiffDocument>> Open(ByteStream* stream);
 
   ~TiffDocument();
   TiffDocument(const TiffDocument&) = delete;

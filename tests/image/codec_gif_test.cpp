@@ -440,12 +440,12 @@ TEST(GifEncoder, CommentIsWrittenWhenSetAndCutTo255Bytes) {
   const std::string long300(300, 'c');
   for (const Case& c : {Case{"", std::nullopt}, Case{"made by us", "made by us"},
                         Case{long300, long300.substr(0, 255)}}) {
-    RasterImageGIF gif;
-    gif.MakeViewOf(image);
-    gif.SetComment(c.text);
+    GifOptions options = GifOptionsOf(image);
+    options.comment = c.text;
     MemoryStream stream;
     stream.OpenEmpty();
-    ASSERT_TRUE(gif.Encode(&stream));
+    const Status status = EncodeGif(image, options, stream);
+    ASSERT_TRUE(status.IsOk()) << status.Message();
     EXPECT_EQ(ParseGif(test::StreamBytes(stream)).comment, c.written);
   }
 }

@@ -197,34 +197,43 @@ TEST(PngEncoder, BackgroundAndPhysicalSizeChunks) {
   }
 }
 
-TEST(PngEncoder, TransparentPaletteEntryMovesToIndexZeroAndBack) {
-  auto image = MakeImage(8, Palette::Colors);
-  image->SetTransparentIndex(5);
-  const std::vector<uint8_t> blockBefore(image->BitmapBlock(),
-                                         image->BitmapBlock() + image->BlockSize());
-  const RGBQUAD transparentColor = image->PaletteEntryAt(5);
-  TempDir dir;
-  ASSERT_TRUE(image->Save(dir.File("t.png"), ImageFormat::Png)) << image->ErrorText();
+TEST(PngEncoder, TransparentPaletteEntryIsWrittenFirstAndTheImageStaysAsItWas) {
+  // Packed depths too: the exchanged indices are written into rows of 47 pixels, whose last
+  // byte holds padding.
+  struct Case {
+    uint32_t bits;
+    int32_t transparent;
+  };
+  for (const Case c : {Case{8, 5}, Case{4, 5}, Case{4, 15}, Case{1, 1}}) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, entry " << c.transparent);
+    auto image = MakeImage(c.bits, Palette::Colors);
+    image->SetTransparentIndex(c.transparent);
+    const std::vector<uint8_t> blockBefore(image->BitmapBlock(),
+                                           image->BitmapBlock() + image->BlockSize());
+    const RGBQUAD transparentColor = image->PaletteEntryAt(static_cast<uint32_t>(c.transparent));
+    TempDir dir;
+    ASSERT_TRUE(image->Save(dir.File("t.png"), ImageFormat::Png)) << image->ErrorText();
 
-  const auto chunks = Chunks(test::ReadFileBytes(dir.File("t.png")));
-  ASSERT_TRUE(chunks.count("PLTE") && chunks.count("tRNS"));
-  EXPECT_EQ(chunks.at("tRNS"), std::vector<uint8_t>{0});
-  const std::vector<uint8_t>& plte = chunks.at("PLTE");
-  EXPECT_EQ(plte[0], transparentColor.rgbRed);
-  EXPECT_EQ(plte[1], transparentColor.rgbGreen);
-  EXPECT_EQ(plte[2], transparentColor.rgbBlue);
-  // bKGD keeps palette index 0, which now is the transparent entry.
-  EXPECT_EQ(chunks.at("bKGD"), std::vector<uint8_t>{0});
+    const auto chunks = Chunks(test::ReadFileBytes(dir.File("t.png")));
+    ASSERT_TRUE(chunks.count("PLTE") && chunks.count("tRNS"));
+    EXPECT_EQ(chunks.at("tRNS"), std::vector<uint8_t>{0});
+    const std::vector<uint8_t>& plte = chunks.at("PLTE");
+    EXPECT_EQ(plte[0], transparentColor.rgbRed);
+    EXPECT_EQ(plte[1], transparentColor.rgbGreen);
+    EXPECT_EQ(plte[2], transparentColor.rgbBlue);
+    // bKGD keeps palette index 0, which now is the transparent entry.
+    EXPECT_EQ(chunks.at("bKGD"), std::vector<uint8_t>{0});
 
-  const auto decoded = PillowDecode(dir.File("t.png"));
-  ASSERT_TRUE(decoded);
-  ASSERT_EQ(decoded->channels, 4);
-  EXPECT_TRUE(decoded->pixels == Expected(*image, 4, [&](uint32_t x, uint32_t y) {
-                return image->IndexAt(x, y) == 5;
-              }));
-  // The image comes back exactly as it was: palette, pixels and transparent index.
-  EXPECT_TRUE(std::equal(blockBefore.begin(), blockBefore.end(), image->BitmapBlock()));
-  EXPECT_EQ(image->TransparentIndex(), 5);
+    const auto decoded = PillowDecode(dir.File("t.png"));
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->channels, 4);
+    EXPECT_TRUE(decoded->pixels == Expected(*image, 4, [&](uint32_t x, uint32_t y) {
+                  return image->IndexAt(x, y) == c.transparent;
+                }));
+    // The image is as it was: palette, pixels and transparent index.
+    EXPECT_TRUE(std::equal(blockBefore.begin(), blockBefore.end(), image->BitmapBlock()));
+    EXPECT_EQ(image->TransparentIndex(), c.transparent);
+  }
 }
 
 TEST(PngEncoder, TransparentGrayLevelAndColour) {
@@ -259,30 +268,32 @@ TEST(PngEncoder, TransparentGrayLevelAndColour) {
   }
 }
 
-TEST(PngEncoder, TransparentColourClearsTheAlphaPlaneInsteadOfATrnsChunk) {
+TEST(PngEncoder, TransparentColourGetsAlphaZeroInsteadOfATrnsChunk) {
   auto image = MakeImage(24, Palette::None, true);
   const RGBQUAD key = image->ColorAt(3, 4);
   image->SetTransparentIndex(0);
   image->SetTransparentColor(key);
   const std::vector<uint8_t> bytes = EncodeToMemory(*image);
   EXPECT_FALSE(Chunks(bytes).count("tRNS"));  // PNG forbids tRNS beside an alpha channel
-  size_t cleared = 0;
-  for (uint32_t y = 0; y < image->Height(); ++y) {
+  // The file has alpha 0 where the key colour is; the image's own alpha plane stays as it was.
+  std::vector<uint8_t> expected = Expected(*image, 4);
+  size_t keyed = 0;
+  for (uint32_t top = 0; top < image->Height(); ++top) {
     for (uint32_t x = 0; x < image->Width(); ++x) {
-      const bool isKey = image->ColorAt(x, y) == key;
-      cleared += isKey;
-      if (isKey)
-        EXPECT_EQ(image->AlphaAt(x, y), 0);
-      else
-        EXPECT_EQ(image->AlphaAt(x, y), static_cast<uint8_t>(x * 13 + y * 29));
+      const uint32_t y = image->Height() - 1 - top;
+      EXPECT_EQ(image->AlphaAt(x, y), static_cast<uint8_t>(x * 13 + y * 29));
+      if (image->ColorAt(x, y) == key) {
+        expected[(size_t{top} * image->Width() + x) * 4 + 3] = 0;
+        ++keyed;
+      }
     }
   }
-  EXPECT_GE(cleared, 1u);
+  EXPECT_GE(keyed, 1u);
   TempDir dir;
   test::WriteFileBytes(dir.File("a.png"), bytes);
   const auto decoded = PillowDecode(dir.File("a.png"));
   ASSERT_TRUE(decoded);
-  EXPECT_TRUE(decoded->pixels == Expected(*image, 4));
+  EXPECT_TRUE(decoded->pixels == expected);
 }
 
 // Sets the header's significant-colour count as a file would, without SetSignificantColors'
@@ -303,15 +314,16 @@ TEST(PngEncoder, PaletteHoldsTheSignificantColoursButNeverFewerThanTheIndicesInU
       for (uint32_t x = 0; x < source->Width(); ++x)
         source->SetIndexAt(x, y, static_cast<uint8_t>((x + y) % 4));
     source->SetIndexAt(46, 0, static_cast<uint8_t>(c.highestIndex));
+    const auto expected = Expected(*source, 3);
     RawHeaderImage image;
-    image.MakeViewOf(*source);
+    image.TakeOver(*source);
     image.SetClrImportant(c.significant);
     TempDir dir;
     ASSERT_TRUE(image.Save(dir.File("s.png"), ImageFormat::Png));
     EXPECT_EQ(Chunks(test::ReadFileBytes(dir.File("s.png"))).at("PLTE").size(), c.entries * 3);
     const auto decoded = PillowDecode(dir.File("s.png"));
     ASSERT_TRUE(decoded);
-    EXPECT_TRUE(decoded->pixels == Expected(*source, 3));
+    EXPECT_TRUE(decoded->pixels == expected);
   }
 }
 

@@ -7,7 +7,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "image/codec_table.h"
 #include "image/raster_image.h"
@@ -177,6 +179,58 @@ TEST(EncoderContract, TinyPagesAtEveryDepthReadBack) {
           EXPECT_EQ(decoded->height, static_cast<int>(size.height));
         }
       }
+    }
+  }
+}
+
+// Encoders read the image and never write to it: not the pixels, the palette, the alpha plane
+// nor the settings, even where the file wants a different order (TIFF stores white as 0, PNG
+// the transparent entry first, a PNG colour key becomes alpha 0). Each picture is one that a
+// format rewrites on its way out; every encoder meets every picture it takes.
+TEST(EncoderContract, EncodingLeavesTheImageAsItWas) {
+  const auto blackFirstBilevel = [](RasterImage& image) {
+    test::MakeImage(image, 21, 7, 1);
+    image.SetPaletteEntry(0, 0, 0, 0);
+    image.SetPaletteEntry(1, 255, 255, 255);
+  };
+  const auto transparentEntry = [](RasterImage& image) {
+    test::MakeImage(image, 13, 5, 8);
+    image.SetTransparentIndex(5);
+  };
+  const auto keyedAlpha = [](RasterImage& image) {
+    test::MakeImage(image, 13, 5, 24);
+    ASSERT_TRUE(image.AllocateAlpha());
+    for (uint32_t y = 0; y < 5; ++y)
+      for (uint32_t x = 0; x < 13; ++x) image.SetAlphaAt(x, y, static_cast<uint8_t>(x * 19 + y));
+    image.SetTransparentIndex(0);
+    image.SetTransparentColor(image.ColorAt(2, 3));
+  };
+  const struct {
+    const char* name;
+    void (*make)(RasterImage&);
+  } pictures[] = {{"black-first 1-bit", blackFirstBilevel},
+                  {"8-bit with transparent entry 5", transparentEntry},
+                  {"24-bit with alpha and colour key", keyedAlpha}};
+  for (const Contract& c : kContracts) {
+    for (const auto& picture : pictures) {
+      SCOPED_TRACE(testing::Message() << c.format << ", " << picture.name);
+      RasterImage image;
+      picture.make(image);
+      const std::vector<uint8_t> block(image.BitmapBlock(),
+                                       image.BitmapBlock() + image.BlockSize());
+      const size_t alphaSize = image.HasAlpha() ? size_t{image.Width()} * image.Height() : 0;
+      const std::vector<uint8_t> alpha(image.AlphaPlane(), image.AlphaPlane() + alphaSize);
+      const int32_t transparentIndex = image.TransparentIndex();
+      const uint8_t nearestBlack = image.ClosestPaletteIndex(RGBQUAD{});  // cached now
+
+      MemoryStream stream;
+      ASSERT_TRUE(stream.OpenEmpty());
+      (void)EncodeImage(image, c.format, stream);  // some formats refuse some pictures
+
+      EXPECT_TRUE(std::equal(block.begin(), block.end(), image.BitmapBlock()));
+      EXPECT_TRUE(std::equal(alpha.begin(), alpha.end(), image.AlphaPlane()));
+      EXPECT_EQ(image.TransparentIndex(), transparentIndex);
+      EXPECT_EQ(image.ClosestPaletteIndex(RGBQUAD{}), nearestBlack);
     }
   }
 }

@@ -197,19 +197,6 @@ TEST(RasterImage, TakeOverMovesBuffersAndInfo) {
   EXPECT_TRUE(target.HasAlpha());
 }
 
-TEST(RasterImage, AViewNeverReleases) {
-  RasterImage owner;
-  ASSERT_NE(owner.Create(2, 2, 8, ImageFormat::None), nullptr);
-  {
-    RasterImage view;
-    view.MakeViewOf(owner);
-    EXPECT_EQ(view.BitmapBlock(), owner.BitmapBlock());
-    EXPECT_FALSE(view.Release());
-    EXPECT_EQ(view.Create(4, 4, 8, ImageFormat::None), nullptr);
-  }
-  EXPECT_TRUE(owner.IsValid());
-}
-
 TEST(RasterImage, DispatchErrors) {
   test::TempDir dir;
   RasterImage image;
