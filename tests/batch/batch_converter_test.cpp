@@ -931,6 +931,38 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
   }
 }
 
+// The time, or a stop, ends both interpreters of a document drawn in two parts: the first
+// half's pages complete by then are kept, the second half's are dropped (it never came out
+// whole), and nothing is left behind.
+TEST_F(BatchRun, TimeOrAStopEndsBothPartsOfADocument) {
+  renderer.reportsPages = true;
+  const std::string source = Source("both.ps", "independent pages 4 hang");
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stop" : "time");
+    ConversionSettings s = DefaultSettings(Out(stop ? "stop/" : "time/"));
+    renderer.ranges.clear();
+    std::atomic<int> written{0};
+    // Stopped once both interpreters have written all their pages and hang.
+    RecordingView view = Run({source}, s, 2, stop ? 0 : 1, [&](BatchConverter& converter, auto&) {
+      renderer.onPage = [&, stop](int) {
+        if (++written == 4 && stop) converter.RequestStop();
+      };
+    });
+    renderer.onPage = {};
+    std::sort(renderer.ranges.begin(), renderer.ranges.end());
+    EXPECT_EQ(renderer.ranges, (std::vector<std::pair<int, int>>{{1, 2}, {3, 4}}));
+    const RowResult& result = view.results[0];
+    EXPECT_EQ(result.status, stop ? RowStatus::Aborted : RowStatus::Failed) << result.reason;
+    if (!stop) {
+      EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+      EXPECT_EQ(result.outputs,
+                (std::vector<std::string>{s.output + "both_001.png", s.output + "both_002.png"}));
+    }
+    EXPECT_FALSE(fs::exists(s.output + "both_003.png"));
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+}
+
 // Several long files at once share the run's conversion threads: three files with --jobs 8
 // never convert more pages at once than the machine has processors (8 at most), however many
 // wait, and use more than one thread between them; with a budget of 2, never more than 2.
