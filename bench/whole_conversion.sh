@@ -16,8 +16,9 @@
 # corpus table, LONG=0 the long-document ones, LEVERS=1 adds the Ghostscript option timings.
 # Then 200 small one-page documents against Ghostscript in parallel and one after another, and
 # the window (bench_window) over 40 of them (SMALL=0 skips them), a 100-page PDF beside gs and
-# pdftoppm (PDF=0 skips it), and the run itself (CORE=0 skips it): the most threads orvalis-cli has
-# with --jobs 8 over 8 long documents, and how long 20 stops at random moments take.
+# pdftoppm, to PNG and to TGA (PDF=0 skips it), and the run itself (CORE=0 skips it): the most
+# threads orvalis-cli has with --jobs 8 over 8 long documents, and how long 20 stops at random
+# moments take.
 set -euo pipefail
 bindir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -329,6 +330,15 @@ pdf_tables() {
   measure "orvalis --jobs 1" bash -c "orvalis $bindir -f png --jobs 1 $pdf"
   measure "orvalis --jobs $(nproc)" bash -c "orvalis $bindir -f png $pdf"
   print_rows png "gs png16m" "gs png16m" "pdftoppm -png" "orvalis --jobs 1" "orvalis --jobs $(nproc)"
+  # A format that costs little to write: here the rendering is what takes the time, and two
+  # interpreters (a PDF drawn in two parts, --jobs 2 and up) draw it in half. gs has no TGA
+  # device: its BMP, which it writes as it draws, stands beside it.
+  unset wall cpu mem; declare -gA wall cpu mem
+  measure "gs bmp16m" gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=bmp16m -r"$dpi" -dTextAlphaBits=4 \
+    -dGraphicsAlphaBits=4 -sOutputFile="$work/out/manual_%03d.bmp" -f "$pdf"
+  measure "orvalis tga --jobs 1" bash -c "orvalis $bindir -f tga --jobs 1 $pdf"
+  measure "orvalis tga --jobs $(nproc)" bash -c "orvalis $bindir -f tga $pdf"
+  print_rows tga "gs bmp16m" "gs bmp16m" "orvalis tga --jobs 1" "orvalis tga --jobs $(nproc)"
 }
 
 # ---- The run itself: its threads, and how fast it stops ----

@@ -93,6 +93,18 @@ std::string LongestPageName(const std::string& escapedPattern) {
   return PageName(fs::path(escapedPattern).filename().string(), INT_MAX);
 }
 
+// Why the pages cannot be written under `pattern` (escaped: its escaped form, nullopt when it
+// has no page number), or nullopt when they can.
+std::optional<std::string> PatternProblem(const std::string& pattern,
+                                          const std::optional<std::string>& escaped) {
+  if (!escaped) return "the output pattern " + pattern + " has no page number (%d or %03d)";
+  const std::string longest = LongestPageName(*escaped);
+  if (longest.size() <= kMaxNameBytes) return std::nullopt;
+  return "the page files would be named up to " + longest + ", " + std::to_string(longest.size()) +
+         " bytes, longer than the " + std::to_string(kMaxNameBytes) +
+         " a file name may have; rename the file";
+}
+
 // Ghostscript reads the names on its command line as UTF-8 and drops the bytes that are not
 // (a name like "caf\xe9.ps" from an older system becomes "caf.ps"), so such a source is
 // given through a link, and its pages are written under plain names, both in the
@@ -578,15 +590,8 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   }
   if (range && !BeginsAsPdf(source)) return {TAVRINX_RENDER_FAILED, NotPdfMessage(source)};
   const std::optional<std::string> escaped = EscapeOutputPattern(outputPattern.string());
-  if (!escaped) {
-    return {TAVRINX_RENDER_FAILED,
-            "the output pattern " + outputPattern.string() + " has no page number (%d or %03d)"};
-  }
-  if (const std::string longest = LongestPageName(*escaped); longest.size() > kMaxNameBytes) {
-    return {TAVRINX_RENDER_FAILED, "the page files would be named up to " + longest + ", " +
-                                       std::to_string(longest.size()) + " bytes, longer than the " +
-                                       std::to_string(kMaxNameBytes) +
-                                       " a file name may have; rename the file"};
+  if (std::optional<std::string> problem = PatternProblem(outputPattern.string(), escaped)) {
+    return {TAVRINX_RENDER_FAILED, *problem};
   }
   std::string error;
   const std::unique_ptr<ScratchFolder> scratch =
@@ -636,15 +641,24 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                   {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, wakeFd,
                   pages.get(), output, &failure);
   if (!ended) return failure;
-  const int status = ended->status;
   if (plainNames) MovePlainPages(scratch->Path(), *escaped, numberOffset);
-  if (ended->stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
-  if (!ended->diskFull.empty() || ended->tooManyFiles) {
+  return JudgeRendering(*ended, output, pages.get(), outputPattern.parent_path().string(), xdpi,
+                        ydpi);
+}
+
+RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
+                                                     const InterpreterOutput& output,
+                                                     const PageReporter* pages,
+                                                     const std::string& pageFolder, int xdpi,
+                                                     int ydpi) {
+  const int status = ended.status;
+  if (ended.stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
+  if (!ended.diskFull.empty() || ended.tooManyFiles) {
     // The pages before the one being written are whole and stay (a listener never got it).
-    if (!pages) RemoveNewestPage(outputPattern.parent_path());
-    return {TAVRINX_RENDER_FAILED,
-            ended->tooManyFiles ? TooManyFilesMessage()
-                                : DiskFullMessage(outputPattern.parent_path(), ended->diskFull)};
+    if (pages == nullptr) RemoveNewestPage(pageFolder);
+    return {TAVRINX_RENDER_FAILED, ended.tooManyFiles
+                                       ? TooManyFilesMessage()
+                                       : DiskFullMessage(pageFolder, ended.diskFull)};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     // What went wrong in a rendering that went on (a damaged or locked PDF opens to no page).
@@ -654,8 +668,7 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
     // The pages before the big one are whole and stay. Without a cut page, the document wrote
     // a file of that size into its temporary folder.
-    const bool pageCut =
-        pages ? pages->CutAtSizeLimit() : RemoveCutPages(outputPattern.parent_path());
+    const bool pageCut = pages != nullptr ? pages->CutAtSizeLimit() : RemoveCutPages(pageFolder);
     if (pageCut) return {TAVRINX_RENDER_FAILED, PageTooLargeMessage(xdpi, ydpi)};
     return {TAVRINX_RENDER_FAILED, "the document tried to write a file larger than " +
                                        std::to_string(kFileSizeLimit >> 20) +

@@ -131,6 +131,10 @@ class RenderSession {
                                    InterpreterOutput& output, Outcome* failure);
   Outcome RunInterpreter(const std::string& psPath, const std::string& pattern, int xdpi, int ydpi,
                          std::optional<PageRange> range, int wakeFd);
+  // What a rendering into `pageFolder` that ended so gave.
+  static Outcome JudgeRendering(const Ended& ended, const InterpreterOutput& output,
+                                const PageReporter* pages, const std::string& pageFolder, int xdpi,
+                                int ydpi);
   Outcome RunPageCount(const std::string& pdfPath, const std::string& workFolder, int wakeFd,
                        int* count);
 
