@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
+#include "engine/output_formats.h"
 #include "platform/profile_ini.h"
 #include "settings/app_paths.h"
 #include "settings/settings_keys.h"
@@ -80,10 +82,12 @@ bool WriteEntries(const std::string& profilePath, const std::vector<ProfileEntry
   return WriteProfileStrings(profilePath, kSettingsSection, entries, error);
 }
 
+// The colour key of a format whose page offers colours and nothing else.
 bool IsColorPageKey(std::string_view key) {
-  static constexpr std::string_view kKeys[] = {"bmpc", "pngc", "pcxc", "gifc",
-                                               "tgac", "jp2c", "rasc", "jpcc"};
-  return std::find(std::begin(kKeys), std::end(kKeys), key) != std::end(kKeys);
+  const std::span<const OutputFormatInfo> formats = OutputFormats();
+  return !key.empty() && std::any_of(formats.begin(), formats.end(), [key](const auto& format) {
+           return format.colorKey == key && format.qualityKey.empty();
+         });
 }
 
 bool IsWritableFolder(const std::string& folder) {

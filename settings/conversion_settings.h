@@ -94,8 +94,8 @@ struct CommonPageKeys {
 // "angle", "width", "height", "resize", "each", "xdpi", "ydpi".
 SettingEntries CommonPageEntries(const CommonPageKeys& keys);
 
-// A page with only a colour list: `colorKey` is one of "bmpc", "pngc", "pcxc", "gifc", "tgac",
-// "jp2c", "rasc", "jpcc" (any other key gives no entry).
+// A page with only a colour list: `colorKey` is the colour key of a format that offers colours
+// and no quality, "bmpc" say (any other key gives no entry).
 SettingEntries ColorPageEntries(std::string_view colorKey,
                                 std::optional<std::string_view> colorText);
 
