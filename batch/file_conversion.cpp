@@ -43,7 +43,7 @@ constexpr char kSecondPartFolder[] = "second/";
 constexpr char kAgainFolder[] = "again/";
 // Disk taken by the pages of a second part that wait for the first part to come out: the
 // second renderer is held once it has drawn this much ahead, or holdAt pages when that is more.
-constexpr uint64_t kSecondPartPileBytes = uint64_t{256} << 20;
+constexpr uint64_t kSecondPartPileBytes = uint64_t{512} << 20;
 
 // The bytes of a BMP page of A4 or US Letter, whichever is larger, at the run's resolution.
 uint64_t LetterPageBytes(const ConversionSettings& settings) {
