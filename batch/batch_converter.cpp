@@ -36,8 +36,7 @@ void KeepPageBuffersForReuse() {
 // the machine has processors.
 int PoolThreads(const BatchOptions& options) {
   if (options.threads > 0) return options.threads;
-  const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return std::clamp(options.jobs, 1, processors);
+  return std::clamp(options.jobs, 1, Processors(options));
 }
 
 }  // namespace

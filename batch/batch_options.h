@@ -1,8 +1,10 @@
 #pragma once
 // How a run of the batch driver goes: what the window and the command line choose.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 namespace orvalis {
 
@@ -12,6 +14,8 @@ struct BatchOptions {
   // `jobs`, but no more than the machine has processors, so that --jobs 1 keeps to one
   // conversion thread and many files at once do not oversubscribe the processors.
   int threads = 0;
+  // Processors the run may keep busy; 0: the machine's.
+  int processors = 0;
   // Pages are converted while the renderer writes the next ones. Off: a file's pages are
   // converted once it has rendered, one at a time in page order (the plain path, which gives
   // the same files).
@@ -25,5 +29,11 @@ struct BatchOptions {
   // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.
   std::function<void(int)> conversionObserver;
 };
+
+// The processors a run may keep busy.
+inline int Processors(const BatchOptions& options) {
+  if (options.processors > 0) return options.processors;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 }  // namespace orvalis

@@ -45,6 +45,20 @@ constexpr char kAgainFolder[] = "again/";
 // second renderer is held once it has drawn this much ahead, or holdAt pages when that is more.
 constexpr uint64_t kSecondPartPileBytes = uint64_t{512} << 20;
 
+// A second interpreter pays only where drawing holds a file back: where converting a page takes
+// less than drawing it, by this margin (in eighths of a drawing), on the conversion threads and
+// on the processors beside one interpreter. Otherwise it costs its start and the document's
+// count, and takes processor time from the conversions.
+constexpr uint32_t kSecondInterpreterMarginEighths = 2;
+
+// The processor time converting a page takes beyond drawing it, in eighths of a drawing.
+uint32_t ConversionEighthsOf(const RunShared& run) {
+  const OutputFormatInfo& info = InfoOf(run.format.format);
+  const std::string colour =
+      info.colorKey.empty() ? "" : SettingText(run.settings, info.colorKey).value_or("");
+  return ConversionEighths(run.format.format, colour, run.settings.compress);
+}
+
 // The bytes of a BMP page of A4 or US Letter, whichever is larger, at the run's resolution.
 uint64_t LetterPageBytes(const ConversionSettings& settings) {
   const uint64_t width = static_cast<uint64_t>(std::max(settings.xdpi, 1)) * 85 / 10 + 1;
@@ -390,13 +404,18 @@ FileConversion::Rendered FileConversion::RenderPages(int handle, const std::stri
   return {ok, run_.renderer.LastError(handle)};
 }
 
-// Two interpreters draw a document only when that cannot change its images and the run has
-// room for them: a PDF document (the renderer says so by counting its pages) of two pages or
-// more, converted page by page while it renders, in a run converting fewer files than it may
-// at once, with memory for a second interpreter and disk for the pages it draws ahead.
+// Two interpreters draw a document only when that cannot change its images and makes it sooner:
+// a PDF document (the renderer says so by counting its pages) of two pages or more, converted
+// page by page while it renders, into a format that takes less to write than to draw, in a run
+// converting fewer files than it may at once, with memory for a second interpreter and disk for
+// the pages it draws ahead.
 int FileConversion::PagesToDrawInParts(int handle, const std::string& source,
                                        const std::string& folder, MemoryBudget::Share& share) {
   if (merged_ || !run_.options.overlap || run_.rowsLeft.load() >= run_.options.jobs) return 0;
+  const int room = std::min(run_.pool.Threads(), Processors(run_.options) - 1);
+  if (ConversionEighthsOf(run_) + kSecondInterpreterMarginEighths >=
+      8 * static_cast<uint32_t>(std::max(room, 0)))
+    return 0;
   const PageSchedule::Limits limits = LimitsOf(run_);
   if (!run_.disk
            .CheckWrite(folder, 2 * limits.pileAt * LetterPageBytes(run_.settings), limits.pileAt)

@@ -69,7 +69,7 @@ const char kHelpOptions[] =
     "                       one per processor); one interpreter draws each file, from\n"
     "                       its first page to its last, but while fewer than N files\n"
     "                       are left, two draw a PDF file at once (its first half and\n"
-    "                       the rest), with the same images\n"
+    "                       the rest) where that is sooner, with the same images\n"
     "      --timeout S      stop a file that takes longer than S seconds, rendering and\n"
     "                       conversion together; the pages complete by then that can\n"
     "                       begin within a second are still converted and kept, and the\n"

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <vector>
 
+#include "engine/tiff_compressions.h"
 #include "image/codec_jpeg.h"
 
 namespace orvalis {
@@ -68,29 +69,29 @@ constexpr std::string_view kTgaText =
 // clang-format off
 constexpr OutputFormatInfo kOutputFormats[] = {
     {OutputFormat::Jpeg, ImageFormat::Jpeg, "jpg", ".jpg", "JPEG Files(*.jpg)", "jpgc", kTrueOrGray, "JQu",
-     {Raster, Jpeg, ColourStep::GrayIfAsked, true, true, kJpegOptimisedProgressive, 8}, kJpegText},
+     {Raster, Jpeg, ColourStep::GrayIfAsked, true, true, kJpegOptimisedProgressive, 8, 5}, kJpegText},
     {OutputFormat::Tiff, ImageFormat::Tiff, "tif", ".tif", "TIFF Files(*.tif) ", "tifc", kColorNames, "TJQu",
-     {PipelineKind::Tiff, Palette, ColourStep::Tiff, true, true, 0, 1}, kTiffText},
+     {PipelineKind::Tiff, Palette, ColourStep::Tiff, true, true, 0, 1, 0}, kTiffText},
     {OutputFormat::Bmp, ImageFormat::Bmp, "bmp", ".bmp", "BMP Files(*.bmp)", "bmpc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, false, false, 0, 1}, kBmpText},
+     {Raster, Palette, ColourStep::Palette, false, false, 0, 1, 2}, kBmpText},
     {OutputFormat::Png, ImageFormat::Png, "png", ".png", "PNG Files(*.png)", "pngc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, true, false, 0, 1}, kPngText},
+     {Raster, Palette, ColourStep::Palette, true, false, 0, 1, 11}, kPngText},
     {OutputFormat::Gif, ImageFormat::Gif, "gif", ".gif", "GIF Files(*.gif)", "gifc", kGifColors, "",
-     {Raster, PaletteOr8, ColourStep::Palette, true, false, 0, 1}, kGifText},
+     {Raster, PaletteOr8, ColourStep::Palette, true, false, 0, 1, 4}, kGifText},
     {OutputFormat::Pcx, ImageFormat::Pcx, "pcx", ".pcx", "PCX Files(*.pcx)", "pcxc", kColorNames, "",
-     {Raster, Palette, ColourStep::Palette, true, false, 0, 1}, kPcxText},
+     {Raster, Palette, ColourStep::Palette, true, false, 0, 1, 2}, kPcxText},
     {OutputFormat::Wmf, ImageFormat::None, "wmf", ".wmf", "WMF Files(*.wmf)", "", {}, "",
-     {Metafile, Palette, ColourStep::None, true, false, 0, 8}, ""},
+     {Metafile, Palette, ColourStep::None, true, false, 0, 8, 2}, ""},
     {OutputFormat::Emf, ImageFormat::None, "emf", ".emf", "EMF Files(*.emf)", "", {}, "",
-     {Metafile, Palette, ColourStep::None, true, false, 0, 8}, ""},
+     {Metafile, Palette, ColourStep::None, true, false, 0, 8, 2}, ""},
     {OutputFormat::Tga, ImageFormat::Tga, "tga", ".tga", "TGA Files(*.tga)", "tgac", kTgaColors, "",
-     {Raster, EightOr24, ColourStep::Tga, true, false, 0, 1}, kTgaText},
+     {Raster, EightOr24, ColourStep::Tga, true, false, 0, 1, 2}, kTgaText},
     {OutputFormat::Jp2, ImageFormat::Jp2, "jp2", ".jp2", "JPEG2000 Files(*.jp2)", "jp2c", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56}, kJp2Text},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56, 48}, kJp2Text},
     {OutputFormat::Jpc, ImageFormat::Jpc, "jpc", ".jpc", "JPEG2000 Files(*.jpc)", "jpcc", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56}, kJpcText},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, true, 0, 56, 48}, kJpcText},
     {OutputFormat::Ras, ImageFormat::Ras, "ras", ".ras", "RAS Files(*.ras)", "rasc", kTrueOrGray, "",
-     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, false, 0, 1}, kRasText},
+     {Raster, GrayOr24, ColourStep::GrayIfAsked, true, false, 0, 1, 2}, kRasText},
 };
 // clang-format on
 
@@ -190,6 +191,16 @@ ColorOptions ColorOptionsFor(std::string_view colorName) {
 
 std::span<const std::string_view> ColorNamesOffered(OutputFormat format) {
   return InfoOf(format).colorsOffered;
+}
+
+uint32_t ConversionEighths(OutputFormat format, std::string_view colorName, int tiffCompress) {
+  const uint32_t encode = format == OutputFormat::Tiff
+                              ? TiffCompressionOf(tiffCompress).encodeEighths
+                              : InfoOf(format).recipe.encodeEighths;
+  uint32_t reduce = 0;
+  for (const ColourChoice& choice : ColourChoices())
+    if (EqualsIgnoringCase(colorName, choice.name)) reduce = choice.reduceEighths;
+  return encode + reduce;
 }
 
 }  // namespace orvalis

@@ -12,15 +12,17 @@ using namespace tiff_compression;
 
 using enum TiffColours;
 
+// clang-format off
 constexpr TiffCompressionChoice kChoices[] = {
-    {"Uncompressed", "uncompressed", 0, Chosen, false, {kNone, kNone, kNone, kNone, kNone}},
-    {"LZW", "lzw", 1, Chosen, false, {kLzw, kLzw, kLzw, kLzw, kLzw}},
-    {"RLE", "rle", 6, Chosen, false, {kHuffmanRle, kLzw, kLzw, kLzw, kJpegYCbCr}},
-    {"JPEG", "jpeg", 2, TrueColour, true, {kFax4, kLzw, kLzw, kJpegYCbCr, kJpegYCbCr}},
-    {"PACKBITS", "packbits", 3, Chosen, false, {kFax4, kPackBits, kPackBits, kPackBits, kPackBits}},
-    {"CCITT FAX3", "fax3", 5, BlackAndWhite, false, {kFax3, kLzw, kLzw, kLzw, kJpegYCbCr}},
-    {"CCITT FAX4", "fax4", 4, BlackAndWhite, false, {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr}},
+    {"Uncompressed", "uncompressed", 0, Chosen, false, {kNone, kNone, kNone, kNone, kNone}, 3},
+    {"LZW", "lzw", 1, Chosen, false, {kLzw, kLzw, kLzw, kLzw, kLzw}, 6},
+    {"RLE", "rle", 6, Chosen, false, {kHuffmanRle, kLzw, kLzw, kLzw, kJpegYCbCr}, 7},
+    {"JPEG", "jpeg", 2, TrueColour, true, {kFax4, kLzw, kLzw, kJpegYCbCr, kJpegYCbCr}, 7},
+    {"PACKBITS", "packbits", 3, Chosen, false, {kFax4, kPackBits, kPackBits, kPackBits, kPackBits}, 3},
+    {"CCITT FAX3", "fax3", 5, BlackAndWhite, false, {kFax3, kLzw, kLzw, kLzw, kJpegYCbCr}, 1},
+    {"CCITT FAX4", "fax4", 4, BlackAndWhite, false, {kFax4, kLzw, kLzw, kLzw, kJpegYCbCr}, 1},
 };
+// clang-format on
 constexpr int kJpegChoice = 3;
 constexpr int kFax4Choice = 6;
 

@@ -883,9 +883,11 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
 // images one interpreter gives. A first half that comes out short (a damaged page passed over)
 // has the rest dropped unconverted, and the document is drawn once more by one interpreter; a
 // second half that comes out short is what one interpreter gives there too; so is a part for
-// which no process could be started, drawn once more by one interpreter. Never drawn in parts: a PostScript program, a merged TIFF, one page, a run without an interpreter to spare.
+// which no process could be started, drawn once more by one interpreter. Never drawn in parts: a
+// PostScript program, a merged TIFF, one page, a run without an interpreter to spare.
 TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
   using Ranges = std::vector<std::pair<int, int>>;
+  constexpr int kPng = 3, kTga = 8;
   const struct {
     const char* name;
     const char* script;
@@ -893,12 +895,31 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
     int rows;
     bool merged;
     Ranges ranges;
+    int processors = 4;
+    int type = kPng;
   } cases[] = {
       {"halves", "independent pages 9 delay 5", 2, 1, false, {{1, 5}, {6, 9}}},
       {"first half short", "independent pages 9 skip 3", 2, 1, false, {{1, 5}, {6, 9}}},
       {"second half short", "independent pages 9 skip 7", 2, 1, false, {{1, 5}, {6, 9}}},
       {"two pages", "independent pages 2", 3, 1, false, {{1, 1}, {2, 2}}},
       {"no process for a part", "independent pages 9 noprocess", 2, 1, false, {{1, 5}, {6, 9}}},
+      {"a cheap format on two processors",
+       "independent pages 9",
+       2,
+       1,
+       false,
+       {{1, 5}, {6, 9}},
+       2,
+       kTga},
+      {"a format dearer to write than to draw on two processors",
+       "independent pages 9",
+       2,
+       1,
+       false,
+       {},
+       2,
+       kPng},
+      {"one processor", "independent pages 9", 2, 1, false, {}, 1, kTga},
       {"a postscript program", "pages 9", 2, 1, false, {}},
       {"one interpreter at a time", "independent pages 9", 1, 1, false, {}},
       {"two files at once", "independent pages 9", 2, 2, false, {}},
@@ -912,8 +933,9 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
     for (int row = 0; row < c.rows; ++row)
       sources.push_back(Source(std::string(c.name) + "/" + std::to_string(row) + ".ps", c.script));
     ConversionSettings s = DefaultSettings("");
-    s.type = c.merged ? 1 : 3;
+    s.type = c.merged ? 1 : c.type;
     s.multpage = c.merged ? 1 : 0;
+    tuneOptions = [&c](BatchOptions& options) { options.processors = c.processors; };
     std::map<std::string, std::vector<uint8_t>> images[2];
     for (const bool one : {false, true}) {
       s.output = Out(std::string(c.name) + (one ? "/one/" : "/asked/"));
@@ -929,6 +951,7 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
     EXPECT_TRUE(images[0] == images[1]) << "the images differ";
     EXPECT_TRUE(PageTmpIsEmpty());
   }
+  tuneOptions = {};
 }
 
 // The time, or a stop, ends both interpreters of a document drawn in two parts: the first
@@ -936,6 +959,7 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
 // whole), and nothing is left behind.
 TEST_F(BatchRun, TimeOrAStopEndsBothPartsOfADocument) {
   renderer.reportsPages = true;
+  tuneOptions = [](BatchOptions& options) { options.processors = 4; };
   const std::string source = Source("both.ps", "independent pages 4 hang");
   for (const bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "stop" : "time");
@@ -961,6 +985,7 @@ TEST_F(BatchRun, TimeOrAStopEndsBothPartsOfADocument) {
     EXPECT_FALSE(fs::exists(s.output + "both_003.png"));
     EXPECT_TRUE(PageTmpIsEmpty());
   }
+  tuneOptions = {};
 }
 
 // Several long files at once share the run's conversion threads: three files with --jobs 8
@@ -1684,6 +1709,8 @@ TEST_F(RealInterpreter, PdfDrawnInTwoPartsGivesTheImagesOfOneInterpreter) {
   WatchedRenderer watched(*library_);
   ConversionSettings s = DefaultSettings("");
   s.xdpi = s.ydpi = 72;
+  // Room for two interpreters beside the PNG conversions.
+  tuneOptions = [](BatchOptions& options) { options.processors = 4; };
   for (const auto& [name, bytes, count] : documents) {
     SCOPED_TRACE(name);
     const std::string source = Source(name, bytes);
@@ -1710,6 +1737,7 @@ TEST_F(RealInterpreter, PdfDrawnInTwoPartsGivesTheImagesOfOneInterpreter) {
     EXPECT_NEAR(image->At(2, 2)[0], page * 30, 1) << page;
   }
   EXPECT_TRUE(PageTmpIsEmpty());
+  tuneOptions = {};
 }
 
 // Names are bytes: a source whose name is not UTF-8 (or holds a control character) renders

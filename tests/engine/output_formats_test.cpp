@@ -99,5 +99,26 @@ TEST(OutputFormats, ColourNames) {
   }
 }
 
+// What converting a page costs beside drawing it: the encoder's share (TIFF's by its
+// compression) and the colour reduction's, in eighths of a drawing.
+TEST(OutputFormats, ConversionCostsAddTheEncoderAndTheColours) {
+  const struct {
+    OutputFormat format;
+    const char* colour;
+    int compress;
+    uint32_t eighths;
+  } cases[] = {
+      {OutputFormat::Tga, "True Color", 3, 2},  {OutputFormat::Jpeg, "True Color", 3, 5},
+      {OutputFormat::Png, "True Color", 3, 11}, {OutputFormat::Bmp, "256 Color", 3, 9},
+      {OutputFormat::Gif, "256 Color", 3, 11},  {OutputFormat::Tiff, "True Color", 3, 7},
+      {OutputFormat::Tiff, "B&W", 6, 4},        {OutputFormat::Tiff, "True Color", 0, 3},
+      {OutputFormat::Jp2, "True Color", 3, 48}, {OutputFormat::Emf, "", 3, 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ConversionEighths(c.format, c.colour, c.compress), c.eighths)
+        << InfoOf(c.format).cliName << " " << c.colour << " " << c.compress;
+  }
+}
+
 }  // namespace
 }  // namespace orvalis
