@@ -140,6 +140,13 @@ std::vector<std::string_view> Column(std::string_view OutputFormatInfo::*field) 
   return column;
 }
 
+// The colour of `colorName`, in any case; true colour for a name that is none.
+const ColourChoice& ColourNamed(std::string_view colorName) {
+  for (const ColourChoice& choice : kColourChoices)
+    if (EqualsIgnoringCase(colorName, choice.name)) return choice;
+  return colour::kTrueColor;
+}
+
 }  // namespace
 
 std::span<const std::string_view> ListTexts() {
@@ -184,9 +191,8 @@ std::string_view ColorKeyOf(OutputFormat format) {
 }
 
 ColorOptions ColorOptionsFor(std::string_view colorName) {
-  for (const ColourChoice& choice : ColourChoices())
-    if (EqualsIgnoringCase(colorName, choice.name)) return {choice.depth, choice.gray};
-  return {colour::kTrueColor.depth, colour::kTrueColor.gray};
+  const ColourChoice& choice = ColourNamed(colorName);
+  return {choice.depth, choice.gray};
 }
 
 std::span<const std::string_view> ColorNamesOffered(OutputFormat format) {
@@ -197,10 +203,7 @@ uint32_t ConversionEighths(OutputFormat format, std::string_view colorName, int 
   const uint32_t encode = format == OutputFormat::Tiff
                               ? TiffCompressionOf(tiffCompress).encodeEighths
                               : InfoOf(format).recipe.encodeEighths;
-  uint32_t reduce = 0;
-  for (const ColourChoice& choice : ColourChoices())
-    if (EqualsIgnoringCase(colorName, choice.name)) reduce = choice.reduceEighths;
-  return encode + reduce;
+  return encode + ColourNamed(colorName).reduceEighths;
 }
 
 }  // namespace orvalis
