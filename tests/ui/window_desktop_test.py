@@ -268,13 +268,14 @@ class WindowOnTheDesktop(unittest.TestCase):
 class VirtualScreen:
     """An Xvfb server on a free display: -displayfd lets the server take the first free number
     itself and says it only once it accepts clients, so there is neither a race for the number
-    nor a wait that guesses."""
+    nor a wait that guesses. -noreset: an X server resets itself whenever its last client leaves,
+    and refuses the clients that come while it does, which would be the next program started."""
 
     def __enter__(self):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
-             "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-noreset",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as announced:
             number = announced.readline().strip()
