@@ -43,9 +43,11 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt,
     if (g_previous[i].sa_handler != SIG_IGN) ::sigaction(kWatched[i], &g_action, nullptr);
   }
   thread_ = std::thread([this] {
-    char byte = 0;
-    while (::read(g_pipe[0], &byte, 1) == 1 || errno == EINTR) {
-      if (byte == kQuit) break;
+    for (;;) {
+      char byte = 0;
+      const ssize_t got = ::read(g_pipe[0], &byte, 1);
+      if (got < 0 && errno == EINTR) continue;  // a handler ran on this thread: nothing read
+      if (got != 1 || byte == kQuit) break;
       if (byte == kSuspend) Suspend();
       if (byte == kInterrupt && !interrupted_.exchange(true)) onInterrupt_();
     }

@@ -506,7 +506,6 @@ int RenderSession::RunExclusive(const std::function<Outcome(int wakeFd)>& body) 
       return TAVRINX_RENDER_FAILED;
     }
     busy_ = true;
-    paused_ = false;
     wakeFd_ = wakeFd;
     lastError_.clear();
   }

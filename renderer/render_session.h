@@ -70,7 +70,7 @@ class RenderSession {
   // Ends the running rendering at once, and refuses later ones. Callable from any thread.
   void Abort();
   // Holds the running interpreter where it is (true) or lets it go on (false). Callable from
-  // any thread; a new rendering starts running.
+  // any thread; a rendering that starts while held starts held.
   void Pause(bool paused);
   // Sets the free space below which a rendering is stopped, in place of the reserve above
   // (tests use it to simulate a disk that fills). Call before Render.

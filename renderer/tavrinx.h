@@ -74,8 +74,9 @@ TAVRINX_EXPORT void RendererSetMemoryLimit(int handle, unsigned long long bytes)
 
 /* Optional: holds the interpreter of this handle's running rendering where it is (paused not 0)
  * or lets it go on (0), from any thread. A program that converts pages while they render uses
- * it to keep the interpreter from running far ahead. A rendering that is aborted or closed
- * ends whether held or not; a new rendering starts running. Unknown handles are ignored. */
+ * it to keep the interpreter from running far ahead. The hold stays until let go: a rendering
+ * that starts on a held handle starts held. A rendering that is aborted or closed ends whether
+ * held or not. Unknown handles are ignored. */
 TAVRINX_EXPORT void RendererPause(int handle, int paused);
 
 /* Optional: reports the pages of this handle's later renderings as they are finished. During

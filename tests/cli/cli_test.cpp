@@ -513,10 +513,15 @@ TEST_F(Cli, CtrlZStopsTheInterpretersToo) {
                        [&](pid_t p) { return (ProcessState(p) == 'T') == stopped; }) &&
            (ProcessState(pid) == 'T') == stopped;
   };
+  const auto states = [&] {
+    std::string said = "program " + std::string(1, ProcessState(pid));
+    for (pid_t p : interpreters()) said += ", " + std::to_string(p) + " " + ProcessState(p);
+    return said;
+  };
   kill(pid, SIGTSTP);
-  EXPECT_TRUE(WaitUntil([&] { return allIn(true); })) << "an interpreter went on";
+  EXPECT_TRUE(WaitUntil([&] { return allIn(true); })) << "an interpreter went on: " << states();
   kill(pid, SIGCONT);
-  EXPECT_TRUE(WaitUntil([&] { return allIn(false); })) << "an interpreter stayed stopped";
+  EXPECT_TRUE(WaitUntil([&] { return allIn(false); })) << "one stayed stopped: " << states();
   kill(pid, SIGINT);
   EXPECT_EQ(WaitForExit(pid), 130);
   EXPECT_TRUE(TmpIsEmpty());

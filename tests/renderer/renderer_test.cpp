@@ -445,7 +445,8 @@ TEST_F(RendererTest, AbortFromAnotherThreadEndsAnEndlessDocumentAtOnce) {
   library_->Close(handle);
 }
 
-// A held interpreter writes no further page until it is let go, and a stop ends it held or not.
+// A held interpreter writes no further page until it is let go, whether it was held before it
+// started or while it ran, and a stop ends it held or not.
 TEST_F(RendererTest, AHeldRenderingWritesNothingUntilLetGo) {
   WriteText(dir_.Path() / "endless.ps",
             "%!PS\n<< /PageSize [72 72] >> setpagedevice\n"
@@ -466,11 +467,16 @@ TEST_F(RendererTest, AHeldRenderingWritesNothingUntilLetGo) {
   };
   const int handle = library_->Open();
   ASSERT_GT(handle, 0);
+  // Held before it starts (a program stopped with Ctrl+Z as a file begins): it starts held.
+  library_->Pause(handle, true);
   int result = 0;
   std::thread render([&] {
     result = library_->RenderToBitmaps(handle, dir_.File("endless.ps"),
                                        (pages / "e_%03d.bmp").string(), 72, 72);
   });
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  EXPECT_EQ(pageCount(), 0u) << "a rendering held before it started ran";
+  library_->Pause(handle, false);
   ASSERT_TRUE(waitForPages(2));
   library_->Pause(handle, true);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
