@@ -3,6 +3,7 @@
 // Calls arrive on the driver's worker threads; an implementation hands them to its own thread
 // as it needs to.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct RowResult {
   RowStatus status = RowStatus::Failed;
   std::string reason;                // why it failed, "" otherwise
   std::vector<std::string> outputs;  // files written, in page order
+  // The pages the document was held to (page_renderer.h: ExpectedPages), when it was.
+  std::optional<int> pagesExpected = std::nullopt;
 };
 
 class BatchView {

@@ -374,6 +374,7 @@ std::string FileConversion::RenderInto(int handle) {
   // Every page file is now complete or cut short, reported or not.
   LookIntoFolder(true);
   std::lock_guard lock(mutex_);
+  pagesExpected_ = rendered.expected;
   if (rendered.ok) {
     renderNotes_ = rendered.said;
     return "";
@@ -401,7 +402,7 @@ FileConversion::Rendered FileConversion::RenderPages(int handle, const std::stri
                : run_.renderer.Render(handle, source, pattern, xDpi, yDpi);
   } while (!ok && !pages && run_.renderer.LackedProcess(handle) &&
            run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
-  return {ok, run_.renderer.LastError(handle)};
+  return {ok, run_.renderer.LastError(handle), run_.renderer.ExpectedPages(handle)};
 }
 
 // Two interpreters draw a document only when that cannot change its images and makes it sooner:
@@ -462,7 +463,7 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
           rest = RenderPages(second, source, secondFolder, PageRange{firstPart + 1, pages});
           restLacked = !rest.ok && run_.renderer.LackedProcess(second);
         } catch (const std::exception& e) {
-          rest = {false, e.what()};
+          rest = {false, e.what(), std::nullopt};
         }
       });
     } catch (const std::system_error&) {
@@ -476,7 +477,7 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
       first = RenderPages(handle, source, folder, PageRange{1, firstPart});
       firstLacked = !first.ok && run_.renderer.LackedProcess(handle);
     } catch (const std::exception& e) {
-      first = {false, e.what()};
+      first = {false, e.what(), std::nullopt};
     }
     std::unique_lock lock(mutex_);
     firstPages = schedule_.FinishedBy(Part::First);
@@ -491,15 +492,18 @@ FileConversion::Rendered FileConversion::RenderInParts(int handle, const std::st
     run_.renderer.SetPageListener(second, {});
   }
   secondShare.Release();
-  if (!first.ok && !firstLacked) return first;
+  // A first part held to its pages and short of them failed only for that.
+  const bool firstShort = !first.ok && first.expected.has_value();
+  if (!first.ok && !firstLacked && !firstShort) return first;
   // The first part came out short: its pages are those one interpreter gives first, but what
   // comes after them is known only by drawing the document once more. So is the rest when no
   // process could be started for a part.
   if (!counted) return RenderAgain(handle, source, folder, static_cast<int>(firstPages));
   if (restLacked) return RenderAgain(handle, source, folder, firstPart);
-  if (!rest.ok) return rest;
-  if (first.said.empty() || rest.said.empty()) return {true, first.said + rest.said};
-  return {true, first.said + "\n" + rest.said};
+  // A second part short of its pages fails the document: its pages were taken already.
+  if (!rest.ok) return {false, rest.said, rest.expected ? std::optional<int>(pages) : std::nullopt};
+  if (first.said.empty() || rest.said.empty()) return {true, first.said + rest.said, pages};
+  return {true, first.said + "\n" + rest.said, pages};
 }
 
 FileConversion::Rendered FileConversion::RenderAgain(int handle, const std::string& source,
@@ -507,7 +511,7 @@ FileConversion::Rendered FileConversion::RenderAgain(int handle, const std::stri
   const std::string again = folder + kAgainFolder;
   std::error_code ec;
   if (!fs::create_directory(again, ec))
-    return {false, "cannot create " + again + ": " + ec.message()};
+    return {false, "cannot create " + again + ": " + ec.message(), std::nullopt};
   run_.renderer.SetPageListener(handle, [this, taken](const std::string& page) {
     const std::optional<int> number = PageNumberOf(page, plan_.pageStem);
     if (number && *number <= taken) {
@@ -779,6 +783,10 @@ void FileConversion::Conclude() {
   facts.mergedOutput = plan_.target + MergedImageName(plan_.baseName);
   Verdict verdict = JudgeFile(facts);
   if (verdict.putMergedInPlace) verdict.result = PutMergedInPlace();
+  {
+    std::lock_guard lock(mutex_);
+    verdict.result.pagesExpected = pagesExpected_;
+  }
   const RowResult& result = verdict.result;
 
   onStop_.reset();

@@ -133,6 +133,7 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   struct Rendered {
     bool ok = false;
     std::string said;
+    std::optional<int> expected;  // the pages it was held to (PageRenderer::ExpectedPages)
   };
 
   // The rendering, on the row's thread; the reason when it failed or could not begin.
@@ -201,6 +202,7 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   bool endedByTime_ = false;  // the file's time ended the rendering
   std::string renderError_;
   std::string renderNotes_;  // what the renderer said of a rendering that finished
+  std::optional<int> pagesExpected_;  // the pages the rendering was held to, when it was
   bool isConcluded_ = false;
   std::stop_source fileStop_;  // a stop or the file's time: wakes the wait for memory
   using StopCallback = std::stop_callback<std::function<void()>>;

@@ -49,6 +49,10 @@ class PageRenderer {
                                        const std::string& /*workFolder*/) {
     return std::nullopt;
   }
+  // The pages the last Render or RenderPages of `handle` was held to: a PDF document's pages
+  // (or the range's), or those a PostScript program cut short promised. A rendering that drew
+  // fewer failed, its pages kept. nullopt when it was held to none, or the renderer cannot say.
+  virtual std::optional<int> ExpectedPages(int /*handle*/) { return std::nullopt; }
   // Renders pages `first` to `last` (counted from 1) of such a document as Render renders all
   // of it, each page under its own number in `pattern`. False when it failed, or cannot.
   virtual bool RenderPages(int /*handle*/, const std::string& /*path*/,

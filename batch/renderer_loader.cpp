@@ -60,6 +60,7 @@ std::unique_ptr<RendererLibrary> RendererLibrary::Load(std::string* message, std
   LookUp(handle, "RendererSetPageListener", &renderer->setPageListener_, nullptr);
   LookUp(handle, "RendererPageCount", &renderer->pageCount_, nullptr);
   LookUp(handle, "RenderPagesToBitmaps", &renderer->renderPages_, nullptr);
+  LookUp(handle, "RendererPagesExpected", &renderer->pagesExpected_, nullptr);
   const int probe = renderer->open_();
   if (probe <= 0) {
     if (detail != nullptr) *detail = "Ghostscript (gs) was not found on PATH";

@@ -57,6 +57,10 @@ class RendererLibrary : public PageRenderer {
                                const std::string& workFolder) override;
   bool RenderPages(int handle, const std::string& path, const std::string& pattern, int xDpi,
                    int yDpi, int first, int last) override;
+  std::optional<int> ExpectedPages(int handle) override {
+    const int pages = pagesExpected_ != nullptr ? pagesExpected_(handle) : -1;
+    return pages >= 0 ? std::optional<int>(pages) : std::nullopt;
+  }
   // The plug-in's line on what confines its interpreter, and whether every protection is
   // active; "" (and false) for a plug-in that does not say.
   std::string Protections(bool* allActive) const;
@@ -93,6 +97,7 @@ class RendererLibrary : public PageRenderer {
   RendererSetPageListenerFn setPageListener_ = nullptr;
   RendererPageCountFn pageCount_ = nullptr;
   RenderPagesToBitmapsFn renderPages_ = nullptr;
+  RendererPagesExpectedFn pagesExpected_ = nullptr;
 
   std::mutex mutex_;
   // The listeners of each handle: the plug-in holds a pointer to the latest, and a rendering in

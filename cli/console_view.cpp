@@ -149,7 +149,8 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
                                                     ? std::chrono::steady_clock::now() - start.time
                                                     : std::chrono::duration<double>(0);
   Record({sources_[static_cast<size_t>(row)], start.stamp, StatusText(result.status), result.reason,
-          result.outputs, pages, seconds.count(), settingsDigest_, std::move(outputStamps)});
+          result.outputs, pages, result.pagesExpected, seconds.count(), settingsDigest_,
+          std::move(outputStamps)});
   DrawProgress();
 }
 

@@ -140,6 +140,7 @@ std::string ReportLine(const ReportRecord& r) {
       {"reason", r.reason},
       {"outputs", r.outputs},
       {"pages", r.pages},
+      {"pages_expected", r.pagesExpected ? Json(*r.pagesExpected) : Json(nullptr)},
       // Milliseconds are all a scheduler can use; more digits only lengthen the line.
       {"seconds", std::round(r.seconds * 1000) / 1000},
       {"settings", r.settings},
@@ -182,6 +183,9 @@ std::optional<ReportRecord> ParseReportLine(std::string_view line) {
     record.stamp = FileStamp{size->get<uint64_t>(), *mtime};
   if (const auto pages = json.find("pages"); pages != json.end() && pages->is_number_integer())
     record.pages = pages->get<int>();
+  if (const auto expected = json.find("pages_expected");
+      expected != json.end() && expected->is_number_integer())
+    record.pagesExpected = expected->get<int>();
   if (const auto seconds = json.find("seconds"); seconds != json.end() && seconds->is_number())
     record.seconds = seconds->get<double>();
   // Stamps that do not pair with the outputs prove nothing about them.

@@ -48,6 +48,9 @@ struct ReportRecord {
   std::string reason;
   std::vector<std::string> outputs;
   int pages = 0;
+  // The pages the document was held to (its PDF page count, or the pages a PostScript program
+  // cut short promised), when it was.
+  std::optional<int> pagesExpected;
   double seconds = 0;
   std::string settings;  // SettingsDigest
   // One per output once written (nullopt for an image that could not be looked at); empty in
@@ -56,7 +59,8 @@ struct ReportRecord {
 };
 
 // One JSON object and a line break: the fields above as "source", "size", "mtime", "status",
-// "reason", "outputs", "pages", "seconds", "settings" and "output_stamps" (objects with "size"
+// "reason", "outputs", "pages", "pages_expected" (null when none), "seconds", "settings" and
+// "output_stamps" (objects with "size"
 // and "mtime", or null). Bytes of a name that are not UTF-8 become U+FFFD; the exact names are
 // then added in base64, "source_base64" for the source and "outputs_base64" (one per output)
 // when any output name needs it.

@@ -54,7 +54,8 @@ SourcePlan PlanSources(const std::vector<std::string>& sources, const Conversion
                        const std::string& digest, const ResumeIndex* resume, bool skipExisting) {
   SourcePlan plan;
   for (const std::string& source : sources) {
-    ReportRecord skipped{source, StampOf(source), kStatusSkipped, "", {}, 0, 0, digest, {}};
+    ReportRecord skipped{source, StampOf(source), kStatusSkipped, "", {}, 0, std::nullopt, 0,
+                         digest, {}};
     const ReportRecord* earlier = resume != nullptr && skipped.stamp
                                       ? resume->Converted(source, *skipped.stamp, digest)
                                       : nullptr;
@@ -63,6 +64,7 @@ SourcePlan PlanSources(const std::vector<std::string>& sources, const Conversion
       skipped.outputs = earlier->outputs;
       skipped.outputStamps = earlier->outputStamps;
       skipped.pages = earlier->pages;
+      skipped.pagesExpected = earlier->pagesExpected;
       plan.skipped.push_back(std::move(skipped));
       continue;
     }

@@ -79,7 +79,8 @@ std::optional<std::string> EscapeOutputPattern(std::string_view pattern) {
 
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
                                               const std::string& escapedPattern, int xdpi, int ydpi,
-                                              bool epsCrop, std::optional<PageRange> pages) {
+                                              bool epsCrop, std::optional<PageRange> pages,
+                                              bool quiet) {
   std::vector<std::string> arguments = {gsPath,
                                         "-q",
                                         "-dSAFER",
@@ -89,6 +90,7 @@ std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const s
                                         "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
                                         "-dTextAlphaBits=4",
                                         "-dGraphicsAlphaBits=4"};
+  if (!quiet) arguments.erase(arguments.begin() + 1);
   if (epsCrop) arguments.push_back("-dEPSCrop");
   if (pages) {
     arguments.push_back("-dFirstPage=" + std::to_string(pages->first));

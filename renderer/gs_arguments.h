@@ -30,11 +30,14 @@ struct PageRange {
 // -dGraphicsAlphaBits=4 [-dEPSCrop] [-dFirstPage=<a> -dLastPage=<b>] -sOutputFile=<escapedPattern>
 // -f <psPath>, with `gsPath` as argv[0]; -dEPSCrop when `epsCrop` (eps_bounding_box.h), the page
 // range when `pages` is given (for a PDF document only: the interpreter would pick the pages
-// of a PostScript program by counting what it prints, which the program controls).
+// of a PostScript program by counting what it prints, which the program controls). Without -q
+// when not `quiet`: for a PDF document the interpreter then says which pages it sets out to
+// draw and begins each (interpreter_output.h).
 std::vector<std::string> GhostscriptArguments(const std::string& gsPath, const std::string& psPath,
                                               const std::string& escapedPattern, int xdpi, int ydpi,
                                               bool epsCrop = false,
-                                              std::optional<PageRange> pages = std::nullopt);
+                                              std::optional<PageRange> pages = std::nullopt,
+                                              bool quiet = true);
 
 // gs -q -dSAFER -dNODISPLAY -dBATCH -dNOPAUSE --permit-file-read=<pdfPath> -sOrvalisPdf=<pdfPath>
 // -c "OrvalisPdf (r) file runpdfbegin pdfpagecount = quit": prints the number of pages of the

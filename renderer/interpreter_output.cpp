@@ -1,6 +1,7 @@
 #include "renderer/interpreter_output.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,25 @@ bool IsSummaryLine(std::string_view line) {
   const size_t text = std::min(line.find_first_not_of(" \t"), line.size());
   return IsErrorLine(line) || line.find("Unrecoverable error") != std::string_view::npos ||
          StartsWith(line, "Last OS error:") || StartsWith(line.substr(text), "****");
+}
+
+// The whole of `text` as a number of at most 9 digits.
+std::optional<int> WholeNumber(std::string_view text) {
+  int value = 0;
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The interpreter's notes that say nothing of the document: its banner and the fonts it loads.
+bool IsInterpreterNote(std::string_view line) {
+  for (std::string_view note :
+       {"GPL Ghostscript ", "Copyright (C) ", "This software is supplied under the GNU ",
+        "see the file COPYING for details.", "Loading font ", "Querying operating system for "}) {
+    if (StartsWith(line, note)) return true;
+  }
+  return false;
 }
 
 bool IsBlankLine(std::string_view line) {
@@ -86,6 +106,51 @@ std::string PrintableText(std::string_view text) {
 // line break puts the report on the same line, after its own text.
 constexpr std::string_view kErrorStart = "Error: /";
 
+std::optional<int> PdfProgress::Expected() const {
+  if (!first || !last) return std::nullopt;
+  return *last >= *first ? *last - *first + 1 : 0;
+}
+
+std::optional<std::set<int>> PdfProgress::NotBegun() const {
+  const std::optional<int> expected = Expected();
+  if (!expected || !allBegunKept || static_cast<size_t>(*expected) > kMaxPagesKept)
+    return std::nullopt;
+  std::set<int> pages;
+  for (int page = *first; page <= *last; ++page) {
+    if (begun.count(page) == 0) pages.insert(page);
+  }
+  return pages;
+}
+
+bool InterpreterOutput::TakeProgress(std::string_view line) {
+  constexpr std::string_view kProcessing = "Processing pages ";
+  constexpr std::string_view kThrough = " through ";
+  constexpr std::string_view kPage = "Page ";
+  if (StartsWith(line, kPage)) {
+    const std::optional<int> page = WholeNumber(line.substr(kPage.size()));
+    if (!page) return false;
+    if (progress_.begun.size() < PdfProgress::kMaxPagesKept) {
+      progress_.begun.insert(*page);
+    } else {
+      progress_.allBegunKept = false;
+    }
+    return true;
+  }
+  if (StartsWith(line, kProcessing) && line.ends_with('.')) {
+    const std::string_view range =
+        line.substr(kProcessing.size(), line.size() - kProcessing.size() - 1);
+    const size_t through = range.find(kThrough);
+    if (through == std::string_view::npos) return false;
+    const std::optional<int> first = WholeNumber(range.substr(0, through));
+    const std::optional<int> last = WholeNumber(range.substr(through + kThrough.size()));
+    if (!first || !last) return false;
+    progress_.first = first;
+    progress_.last = last;
+    return true;
+  }
+  return IsInterpreterNote(line);
+}
+
 void InterpreterOutput::Append(std::string_view bytes) {
   // Bytes past the limit of a line are dropped; the line itself is kept.
   constexpr size_t kKeptBytes = kMaxLineBytes + 4;
@@ -125,6 +190,7 @@ void InterpreterOutput::EndLine() {
   partial_.clear();
   lineBytes_ = 0;
   errorMatch_ = 0;
+  if (pdfProgress_ && TakeProgress(line)) return;
   if (firstError_.empty() && IsErrorLine(line)) firstError_ = line;
   lines_.push_back(std::move(line));
   if (lines_.size() > kKeptLines) lines_.pop_front();

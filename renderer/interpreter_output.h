@@ -3,16 +3,37 @@
 // end), and the few lines of it that say why a rendering failed.
 
 #include <deque>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
 namespace orvalis::renderer {
+
+// What the interpreter says of a PDF document's pages when it is not told to be quiet:
+// "Processing pages 1 through 50.", then "Page 1", "Page 2", ... as it begins each page it
+// found. A PDF document prints nothing itself, so these lines are the interpreter's own.
+struct PdfProgress {
+  // Pages whose beginnings are remembered: past them the pages not begun are not named.
+  static constexpr size_t kMaxPagesKept = size_t{1} << 20;
+  std::optional<int> first, last;  // the pages it set out to draw
+  std::set<int> begun;             // the pages it began, while there are at most kMaxPagesKept
+  bool allBegunKept = true;
+  // The number of pages it set out to draw, when it said.
+  std::optional<int> Expected() const;
+  // The pages it set out to draw and never began, when every one is known.
+  std::optional<std::set<int>> NotBegun() const;
+};
 
 class InterpreterOutput {
  public:
   static constexpr size_t kKeptLines = 64;
   static constexpr size_t kMaxLineBytes = 400;
   static constexpr size_t kMaxSummaryLines = 6;
+
+  // `pdfProgress`: the output of a PDF rendering, whose progress lines are read into Progress()
+  // and not kept, nor are the interpreter's banner and font loading notes.
+  explicit InterpreterOutput(bool pdfProgress = false) : pdfProgress_(pdfProgress) {}
 
   // Takes the next bytes of output; lines end at '\n', and the interpreter's error report
   // ("Error: /...") always starts a line, even right after text a document printed.
@@ -30,9 +51,15 @@ class InterpreterOutput {
   std::string Summary() const;
   // Whether the interpreter reported an error or a warning of its own, even if it went on.
   bool HasReports() const;
+  const PdfProgress& Progress() const { return progress_; }
 
  private:
   void EndLine();
+  // Takes a line of a PDF rendering's progress; false for a line to keep.
+  bool TakeProgress(std::string_view line);
+
+  const bool pdfProgress_;
+  PdfProgress progress_;
 
   std::string partial_;
   size_t lineBytes_ = 0;   // bytes of the current line, the dropped ones included

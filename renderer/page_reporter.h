@@ -40,6 +40,8 @@ class PageReporter {
   // From now on, pages closed are the interpreter's last, cut short by its end: they are
   // removed, not reported. Drains what is waiting first.
   void Withhold();
+  // The pages the interpreter has finished so far, reported or not.
+  size_t Finished() const { return reported_.size(); }
   // Whether a page reached the file-size limit (and was removed).
   bool CutAtSizeLimit() const { return cutAtSizeLimit_; }
 

@@ -20,10 +20,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/file_descriptor.h"
 #include "renderer/child_process.h"
+#include "renderer/declared_pages.h"
 #include "renderer/eps_bounding_box.h"
 #include "renderer/gs_arguments.h"
 #include "renderer/interpreter_output.h"
@@ -271,6 +273,37 @@ std::string PageTooLargeMessage(int xdpi, int ydpi) {
          " MiB a page may have; use a lower resolution";
 }
 
+// The page files in `folder` that the escaped file-name pattern `name` numbers.
+size_t PagesIn(const fs::path& folder, const std::string& name) {
+  size_t count = 0;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    if (PageNumberOf(entry.path().filename().string(), name) >= 0) ++count;
+  }
+  return count;
+}
+
+// Why a PDF rendering that ended well still failed: it drew fewer pages than it set out to.
+// The pages are named where those it never began account for every one missing.
+std::string PdfPagesMissingMessage(const PdfProgress& progress, size_t drawn,
+                                   const std::string& reported) {
+  const int expected = *progress.Expected();
+  const size_t missing = static_cast<size_t>(expected) - drawn;
+  std::string text;
+  const std::optional<std::set<int>> notBegun = progress.NotBegun();
+  if (notBegun && notBegun->size() == missing) {
+    text = PageNumbersText(*notBegun) + (missing == 1 ? " was" : " were") + " not drawn";
+  } else {
+    const std::string of = *progress.first == 1
+                               ? "the " + std::to_string(expected) + " pages"
+                               : "pages " + std::to_string(*progress.first) + "\u2013" +
+                                     std::to_string(*progress.last);
+    text = std::to_string(missing) + " of " + of + (missing == 1 ? " was" : " were") +
+           " not drawn";
+  }
+  return text + (reported.empty() ? "" : ": " + reported);
+}
+
 // Reads what is waiting in the output pipe. False once the pipe is closed.
 bool DrainOutput(int fd, InterpreterOutput& output) {
   char buffer[8192];
@@ -508,6 +541,7 @@ int RenderSession::RunExclusive(const std::function<Outcome(int wakeFd)>& body) 
     busy_ = true;
     wakeFd_ = wakeFd;
     lastError_.clear();
+    expectedPages_ = -1;
   }
   Outcome outcome = body(wakeFd);
   std::lock_guard lock(mutex_);
@@ -515,6 +549,7 @@ int RenderSession::RunExclusive(const std::function<Outcome(int wakeFd)>& body) 
   wakeFd_ = -1;
   busy_ = false;
   lastError_ = std::move(outcome.message);
+  expectedPages_ = outcome.expectedPages;
   return outcome.result;
 }
 
@@ -587,7 +622,10 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
   if (std::optional<std::string> problem = SourceProblem(source)) {
     return {TAVRINX_RENDER_FAILED, *problem};
   }
-  if (range && !BeginsAsPdf(source)) return {TAVRINX_RENDER_FAILED, NotPdfMessage(source)};
+  Promise promise;
+  promise.pdf = BeginsAsPdf(source);
+  if (range && !promise.pdf) return {TAVRINX_RENDER_FAILED, NotPdfMessage(source)};
+  if (!promise.pdf) promise.cutProgramPages = PagesPromisedByCutProgram(source);
   const std::optional<std::string> escaped = EscapeOutputPattern(outputPattern.string());
   if (std::optional<std::string> problem = PatternProblem(outputPattern.string(), escaped)) {
     return {TAVRINX_RENDER_FAILED, *problem};
@@ -632,24 +670,27 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                                 *escaped, numberOffset, kFileSizeLimit, listener, listenerContext,
                                 &error);
   }
-  InterpreterOutput output;
+  // A PDF rendering is not quiet: the interpreter then says how many pages it draws.
+  InterpreterOutput output(promise.pdf);
   Outcome failure;
   const std::optional<Ended> ended =
       RunConfined(GhostscriptArguments(gsPath_, gsSource, gsPattern, xdpi, ydpi,
-                                       !range && IsEpsToCrop(source, xdpi, ydpi), range),
+                                       !range && IsEpsToCrop(source, xdpi, ydpi), range,
+                                       /*quiet=*/!promise.pdf),
                   {gsPath_, source, outputPattern.parent_path().string(), scratch->Path()}, wakeFd,
                   pages.get(), output, &failure);
   if (!ended) return failure;
   if (plainNames) MovePlainPages(scratch->Path(), *escaped, numberOffset);
-  return JudgeRendering(*ended, output, pages.get(), outputPattern.parent_path().string(), xdpi,
-                        ydpi);
+  return JudgeRendering(*ended, output, promise, pages.get(), *escaped, xdpi, ydpi);
 }
 
 RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
                                                      const InterpreterOutput& output,
+                                                     const Promise& promise,
                                                      const PageReporter* pages,
-                                                     const std::string& pageFolder, int xdpi,
+                                                     const std::string& pagePattern, int xdpi,
                                                      int ydpi) {
+  const std::string pageFolder = fs::path(pagePattern).parent_path().string();
   const int status = ended.status;
   if (ended.stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (!ended.diskFull.empty() || ended.tooManyFiles) {
@@ -660,9 +701,10 @@ RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
                                        : DiskFullMessage(pageFolder, ended.diskFull)};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    // What went wrong in a rendering that went on (a damaged or locked PDF opens to no page).
-    return {TAVRINX_RENDER_SUCCEEDED,
-            output.HasReports() ? kInterpreterReported + output.Summary() : ""};
+    const size_t drawn = pages != nullptr
+                             ? pages->Finished()
+                             : PagesIn(pageFolder, fs::path(pagePattern).filename().string());
+    return JudgeFinished(output, promise, drawn);
   }
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
     // The pages before the big one are whole and stay. Without a cut page, the document wrote
@@ -674,6 +716,32 @@ RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
                                        " MiB and was stopped"};
   }
   return {TAVRINX_RENDER_FAILED, FailureMessage(status, output.Summary())};
+}
+
+RenderSession::Outcome RenderSession::JudgeFinished(const InterpreterOutput& output,
+                                                    const Promise& promise, size_t drawn) {
+  // What went wrong in a rendering that went on (a damaged or locked PDF opens to no page).
+  const std::string reported =
+      output.HasReports() ? kInterpreterReported + output.Summary() : std::string();
+  if (promise.pdf) {
+    const PdfProgress& progress = output.Progress();
+    const std::optional<int> expected = progress.Expected();
+    if (!expected) return {TAVRINX_RENDER_SUCCEEDED, reported};
+    if (drawn >= static_cast<size_t>(*expected))
+      return {TAVRINX_RENDER_SUCCEEDED, reported, *expected};
+    return {TAVRINX_RENDER_FAILED, PdfPagesMissingMessage(progress, drawn, reported), *expected};
+  }
+  if (!promise.cutProgramPages) return {TAVRINX_RENDER_SUCCEEDED, reported};
+  const int promised = *promise.cutProgramPages;
+  if (drawn >= static_cast<size_t>(promised)) return {TAVRINX_RENDER_SUCCEEDED, reported, promised};
+  std::set<int> missing;
+  for (int page = static_cast<int>(drawn) + 1; page <= promised; ++page) missing.insert(page);
+  return {TAVRINX_RENDER_FAILED,
+          PageNumbersText(missing) + (missing.size() == 1 ? " was" : " were") +
+              " not drawn: the file ends before its last page (its header promises " +
+              std::to_string(promised) + " pages, and it has no %%EOF)" +
+              (reported.empty() ? "" : "; " + reported),
+          promised};
 }
 
 RenderSession::Outcome RenderSession::RunPageCount(const std::string& pdfPath,

@@ -90,6 +90,12 @@ class RenderSession {
   // The reason of the last failure or stop; after a success, what the interpreter reported
   // while it went on, if anything.
   const char* LastError() const { return lastError_.c_str(); }
+  // The pages the last rendering was held to, -1 when it was held to none (a PostScript program
+  // that ended as it should, a rendering that did not finish).
+  int ExpectedPages() const {
+    std::lock_guard lock(mutex_);
+    return expectedPages_;
+  }
 
 #ifdef ORVALIS_INTERPRETER_TEST_HOOK
   // Only in the test build of the renderer's core (tests/renderer): the shipped library has no
@@ -110,6 +116,13 @@ class RenderSession {
   struct Outcome {
     int result;
     std::string message;
+    int expectedPages = -1;  // the pages the rendering was held to, -1 when none
+  };
+  // The pages a rendering is held to: a PDF document's as the interpreter counts them, or the
+  // pages a PostScript program cut short promises (declared_pages.h).
+  struct Promise {
+    bool pdf = false;
+    std::optional<int> cutProgramPages;
   };
 
   // How a confined interpreter ended.
@@ -132,22 +145,27 @@ class RenderSession {
   Outcome RunInterpreter(const std::string& psPath, const std::string& pattern, int xdpi, int ydpi,
                          std::optional<PageRange> range, int wakeFd);
   // What a rendering into `pageFolder` that ended so gave.
+  // `pagePattern`: the escaped path pattern of the pages.
   static Outcome JudgeRendering(const Ended& ended, const InterpreterOutput& output,
-                                const PageReporter* pages, const std::string& pageFolder, int xdpi,
-                                int ydpi);
+                                const Promise& promise, const PageReporter* pages,
+                                const std::string& pagePattern, int xdpi, int ydpi);
+  // A rendering that ended well, held to what the document promised: `drawn` pages.
+  static Outcome JudgeFinished(const InterpreterOutput& output, const Promise& promise,
+                               size_t drawn);
   Outcome RunPageCount(const std::string& pdfPath, const std::string& workFolder, int wakeFd,
                        int* count);
 
   const std::string gsPath_;
   std::optional<uint64_t> freeSpaceFloor_;
   std::atomic<uint64_t> addressSpaceLimit_{kAddressSpaceLimit};
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   bool busy_ = false;
   bool aborted_ = false;
   int wakeFd_ = -1;       // eventfd that wakes the running rendering, or -1
   pid_t childGroup_ = 0;  // the running interpreter's process group until it is reaped, or 0
   bool paused_ = false;
   std::string lastError_;
+  int expectedPages_ = -1;
   RendererPageListener listener_ = nullptr;
   void* listenerContext_ = nullptr;
 #ifdef ORVALIS_INTERPRETER_TEST_HOOK

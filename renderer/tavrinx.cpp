@@ -122,6 +122,11 @@ TAVRINX_EXPORT const char* RendererLastError(int handle) {
   return session ? session->LastError() : orvalis::renderer::kInvalidHandle;
 }
 
+TAVRINX_EXPORT int RendererPagesExpected(int handle) {
+  const std::shared_ptr<RenderSession> session = Sessions().Find(handle);
+  return session ? session->ExpectedPages() : -1;
+}
+
 TAVRINX_EXPORT const char* RendererProtections(int* allActive) {
   const orvalis::renderer::KernelProtections& kernel = orvalis::renderer::ThisKernelProtections();
   static const std::string text = orvalis::renderer::DescribeProtections(kernel);

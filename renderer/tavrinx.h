@@ -16,8 +16,8 @@
  * loads the library with dlopen and finds these entry points by name with dlsym. The four
  * entry points RendererOpen, RenderToBitmaps, RendererClose and RendererAbort are required of
  * every renderer plug-in; RendererLastError, RendererSetMemoryLimit, RendererPause,
- * RendererSetPageListener, RendererProtections, RendererPageCount and RenderPagesToBitmaps are
- * optional. All strings are NUL-terminated
+ * RendererSetPageListener, RendererProtections, RendererPageCount, RenderPagesToBitmaps and
+ * RendererPagesExpected are optional. All strings are NUL-terminated
  * bytes (UTF-8 file names pass through unchanged). */
 
 #ifdef __cplusplus
@@ -66,6 +66,15 @@ TAVRINX_EXPORT void RendererClose(int handle);
  * '?'. The pointer stays valid until the next RenderToBitmaps or RendererClose with the handle.
  * An unknown handle gives a static message. */
 TAVRINX_EXPORT const char* RendererLastError(int handle);
+
+/* Optional: the pages the last rendering of this handle was held to, or -1. A PDF rendering is
+ * held to the pages the interpreter set out to draw (the document's page count, or the range's
+ * pages it has); a PostScript program that ends before the pages its DSC header promises
+ * ("%%Pages: N") without the "%%EOF" a DSC document ends with was cut short, and is held to
+ * them. A rendering that drew fewer pages than it was held to fails, its pages kept, with the
+ * pages missing in RendererLastError. -1 for any other rendering (a PostScript program that
+ * ended as it should: its pages are whatever it printed), and before any. */
+TAVRINX_EXPORT int RendererPagesExpected(int handle);
 
 /* Optional: caps the address space of the interpreter of this handle's later renderings, in
  * bytes (at least 128 MiB is given; 3 GiB until set). A program that runs several renderings
@@ -128,6 +137,7 @@ typedef void (*RendererPageListener)(void* context, const char* pagePath);
 typedef void (*RendererSetPageListenerFn)(int, RendererPageListener, void*);
 typedef int (*RendererPageCountFn)(int, const char*, const char*);
 typedef int (*RenderPagesToBitmapsFn)(int, const char*, const char*, int, int, int, int);
+typedef int (*RendererPagesExpectedFn)(int);
 
 #ifdef __cplusplus
 }

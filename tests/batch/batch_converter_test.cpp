@@ -1589,6 +1589,7 @@ class WatchedRenderer : public PageRenderer {
                                const std::string& workFolder) override {
     return inner_.PageCount(handle, path, workFolder);
   }
+  std::optional<int> ExpectedPages(int handle) override { return inner_.ExpectedPages(handle); }
   bool RenderPages(int handle, const std::string& path, const std::string& pattern, int xDpi,
                    int yDpi, int first, int last) override {
     {
@@ -1698,28 +1699,35 @@ TEST_F(RealInterpreter, PdfDrawnInTwoPartsGivesTheImagesOfOneInterpreter) {
   const size_t contents = undrawable.find("/Contents ");
   ASSERT_NE(contents, std::string::npos);
   undrawable.replace(undrawable.find(" 0 R", contents), 4, " 7 R");
+  // A page the interpreter cannot find ends its rendering there: the file fails, the pages
+  // before it kept.
   const struct {
     const char* name;
     std::string bytes;
     size_t images;
-  } documents[] = {{"sound.pdf", test::ReadFileText(dir.File("seven.pdf")), 7},
-                   {"undrawable.pdf", undrawable, 7},
-                   {"missing2.pdf", missingPage(2), 1},
-                   {"missing6.pdf", missingPage(6), 5}};
+    RowStatus status;
+  } documents[] = {{"sound.pdf", test::ReadFileText(dir.File("seven.pdf")), 7, RowStatus::Succeed},
+                   {"undrawable.pdf", undrawable, 7, RowStatus::Succeed},
+                   {"missing2.pdf", missingPage(2), 1, RowStatus::Failed},
+                   {"missing6.pdf", missingPage(6), 5, RowStatus::Failed}};
   WatchedRenderer watched(*library_);
   ConversionSettings s = DefaultSettings("");
   s.xdpi = s.ydpi = 72;
   // Room for two interpreters beside the PNG conversions.
   tuneOptions = [](BatchOptions& options) { options.processors = 4; };
-  for (const auto& [name, bytes, count] : documents) {
+  for (const auto& [name, bytes, count, status] : documents) {
     SCOPED_TRACE(name);
     const std::string source = Source(name, bytes);
     std::map<std::string, std::vector<uint8_t>> images[2];
+    std::string reasons[2];
     for (const int jobs : {2, 1}) {
       s.output = Out(std::string(name) + "/" + std::to_string(jobs) + "/");
       watched.ranges.clear();
       RecordingView view = Run({source}, s, jobs, 0, {}, 0, &watched);
-      ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
+      ASSERT_EQ(view.results[0].status, status) << view.results[0].reason;
+      EXPECT_EQ(view.results[0].pagesExpected, 7);
+      EXPECT_EQ(view.results[0].outputs.size(), count);
+      reasons[jobs - 1] = view.results[0].reason;
       std::sort(watched.ranges.begin(), watched.ranges.end());
       using Ranges = std::vector<std::pair<int, int>>;
       const Ranges expected = jobs == 1 ? Ranges{} : Ranges{{1, 4}, {5, 7}};
@@ -1728,6 +1736,12 @@ TEST_F(RealInterpreter, PdfDrawnInTwoPartsGivesTheImagesOfOneInterpreter) {
     }
     EXPECT_EQ(images[0].size(), count);
     EXPECT_TRUE(images[0] == images[1]) << "the images differ";
+    EXPECT_EQ(reasons[0], reasons[1]);
+    if (status == RowStatus::Failed) {
+      EXPECT_NE(reasons[0].find("pages " + std::to_string(count + 1) + "\u20137 were not drawn"),
+                std::string::npos)
+          << reasons[0];
+    }
   }
   // The sound document's pages in order: page k is grey k * 30.
   for (int page = 1; page <= 7; ++page) {

@@ -89,15 +89,17 @@ TEST(RunReport, LinesParseWithPythonAndBack) {
        "",
        {"/o/my \"report\"_001.png", "/o/my \"report\"_002.png"},
        2,
+       2,
        1.25,
        "0123456789abcdef",
        {FileStamp{7, "2026-01-02T03:04:06.000000001Z"}, FileStamp{8, "x"}}},
       {"/a/line\nbreak\t\xC3\xA9.ps",
        std::nullopt,
        "Failed",
-       "Error: /undefined\nin foo",
+       "pages 3\u201350 were not drawn",
        {},
        0,
+       50,
        0.5,
        "0123456789abcdef",
        {}},
@@ -107,6 +109,7 @@ TEST(RunReport, LinesParseWithPythonAndBack) {
        "bad \xFF byte",
        {"/o/latin1-\xE9_001.png", "/o/plain_002.png"},
        2,
+       std::nullopt,
        0,
        "d",
        {FileStamp{10, "2026-01-02T03:04:05.100000000Z"}, std::nullopt}},
@@ -126,22 +129,22 @@ TEST(RunReport, LinesParseWithPythonAndBack) {
        "for line in open(sys.argv[1], encoding='utf-8'):\n"
        "  r = json.loads(line)\n"
        "  print(repr((r['source'], r['size'], r['mtime'], r['status'], r['reason'],"
-       " r['outputs'], r['pages'], r['seconds'], r['settings'])))\n"
+       " r['outputs'], r['pages'], r['pages_expected'], r['seconds'], r['settings'])))\n"
        "  print(repr(r['output_stamps']), repr(base64.b64decode(r.get('source_base64', ''))),"
        " repr([base64.b64decode(o) for o in r.get('outputs_base64', [])]))\n",
        dir.File("r.jsonl")});
   ASSERT_EQ(python.exitCode, 0) << python.err;
   EXPECT_EQ(python.out,
             "('/a/my \"report\".ps', 1234, '2026-01-02T03:04:05.000000007Z', 'Succeed', '', "
-            "['/o/my \"report\"_001.png', '/o/my \"report\"_002.png'], 2, 1.25, "
+            "['/o/my \"report\"_001.png', '/o/my \"report\"_002.png'], 2, 2, 1.25, "
             "'0123456789abcdef')\n"
             "[{'size': 7, 'mtime': '2026-01-02T03:04:06.000000001Z'}, {'size': 8, 'mtime': 'x'}] "
             "b'' []\n"
-            "('/a/line\\nbreak\\té.ps', None, None, 'Failed', 'Error: /undefined\\nin foo', [], "
-            "0, 0.5, '0123456789abcdef')\n"
+            "('/a/line\\nbreak\\té.ps', None, None, 'Failed', 'pages 3\u201350 were not drawn', "
+            "[], 0, 50, 0.5, '0123456789abcdef')\n"
             "[] b'' []\n"
             "('/a/latin1-\xEF\xBF\xBD.ps', 1, 'x', 'Succeed', 'bad \xEF\xBF\xBD byte', "
-            "['/o/latin1-\xEF\xBF\xBD_001.png', '/o/plain_002.png'], 2, 0.0, 'd')\n"
+            "['/o/latin1-\xEF\xBF\xBD_001.png', '/o/plain_002.png'], 2, None, 0.0, 'd')\n"
             "[{'size': 10, 'mtime': '2026-01-02T03:04:05.100000000Z'}, None] "
             "b'/a/latin1-\\xe9.ps' [b'/o/latin1-\\xe9_001.png', b'/o/plain_002.png']\n");
 
@@ -154,6 +157,7 @@ TEST(RunReport, LinesParseWithPythonAndBack) {
     EXPECT_EQ(back->outputs, record.outputs);
     EXPECT_EQ(back->outputStamps, record.outputStamps);
     EXPECT_EQ(back->pages, record.pages);
+    EXPECT_EQ(back->pagesExpected, record.pagesExpected);
   }
   const std::string valid = R"({"source":"a","status":"Succeed","settings":"d","outputs":["o"])";
   for (const std::string& broken :
@@ -220,8 +224,9 @@ std::optional<ResumeIndex> LoadRecords(const std::string& report,
 
 // The record of a conversion: the images as they stand now.
 ReportRecord Converted(const std::string& source, const std::vector<std::string>& outputs) {
-  return {source, StampOf(source), "Succeed",        "", outputs, static_cast<int>(outputs.size()),
-          1,      "digest",        StampsOf(outputs)};
+  const int pages = static_cast<int>(outputs.size());
+  return {source, StampOf(source), "Succeed", "", outputs, pages, pages, 1, "digest",
+          StampsOf(outputs)};
 }
 
 // A file skipped on resume must have its images as they were: a later run at other settings,
