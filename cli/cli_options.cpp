@@ -91,16 +91,16 @@ const char kHelpOptions[] =
     "      --null           the list of --files-from is separated by NUL bytes (find -print0)\n"
     "      --report FILE    append one JSON line per file to FILE: source, size, modification\n"
     "                       time, status, reason, outputs with their sizes and times, pages,\n"
-    "                       seconds, settings digest. FILE is a regular file or none yet,\n"
-    "                       and no file the run reads or writes otherwise\n"
+    "                       pages expected, seconds, settings digest. FILE is a regular file\n"
+    "                       or none yet, and no file the run reads or writes otherwise\n"
     "      --resume FILE    skip every file that the report FILE records as converted, when\n"
     "                       the file, the settings and its images are as they were; the run's\n"
     "                       own records are appended to FILE unless --report names another\n"
     "      --skip-existing  skip a file whose first image (or merged TIFF) exists and is\n"
     "                       newer than the file\n"
     "\n"
-    "Exit status: 0 when every file converted or was skipped, 1 when any failed, 2 for a\n"
-    "usage error, 130 when interrupted.\n";
+    "Exit status: 0 when every file converted (every page it holds) or was skipped, 1 when\n"
+    "any failed, 2 for a usage error, 130 when interrupted.\n";
 
 }  // namespace
 

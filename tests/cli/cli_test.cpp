@@ -1189,5 +1189,123 @@ TEST_F(Cli, SameNameFromTwoKindsNeverOverwrites) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("out")), {}), 3);
 }
 
+
+// A PDF document of `pages` pages, page k a grey square of its own, its objects in page order
+// after the catalog and the page tree; `ends[k]` gets the length of the bytes up to the end of
+// page k's last object, so that a download cut there holds exactly the first k pages.
+std::string PlainPdf(int pages, std::vector<size_t>* ends) {
+  std::string out = "%PDF-1.4\n";
+  std::vector<size_t> offsets(static_cast<size_t>(2 * pages + 3), 0);
+  const auto object = [&](int number, const std::string& body) {
+    offsets[static_cast<size_t>(number)] = out.size();
+    out += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  std::string kids;
+  for (int k = 0; k < pages; ++k) kids += std::to_string(3 + 2 * k) + " 0 R ";
+  object(2, "<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [" + kids + "] >>");
+  ends->assign(1, out.size());
+  for (int k = 0; k < pages; ++k) {
+    const std::string content =
+        std::to_string(0.1 + 0.8 * k / pages) + " g 20 20 " + std::to_string(60 + k) + " 60 re f";
+    object(3 + 2 * k, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] /Contents " +
+                          std::to_string(4 + 2 * k) + " 0 R >>");
+    object(4 + 2 * k, "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                          "\nendstream");
+    ends->push_back(out.size());
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n";
+  for (size_t n = 1; n < offsets.size(); ++n) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offsets[n]);
+    out += entry;
+  }
+  out += "trailer\n<< /Size " + std::to_string(offsets.size()) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+// A DSC PostScript document whose header promises `declared` pages ("(atend)" when 0) and that
+// prints `printed`; `eof` ends it as a whole DSC document ends.
+std::string DscDocument(int declared, int printed, bool eof) {
+  std::string ps = "%!PS-Adobe-3.0\n%%Pages: " +
+                   (declared > 0 ? std::to_string(declared) : std::string("(atend)")) +
+                   "\n%%EndComments\n<< /PageSize [144 144] >> setpagedevice\n";
+  for (int k = 1; k <= printed; ++k) {
+    ps += "%%Page: " + std::to_string(k) + " " + std::to_string(k) + "\n" +
+          std::to_string(0.1 * k) + " setgray 20 20 100 100 rectfill showpage\n";
+  }
+  if (eof) ps += "%%Trailer\n%%EOF\n";
+  return ps;
+}
+
+// "Succeed" means every page the document holds was written. A document cut short (a PDF whose
+// page tree counts more pages than could be drawn; a DSC program that ends before the pages its
+// header promises, without its %%EOF) fails, says which pages are missing and keeps the images
+// it gave, at every job count; a program that reaches its end is judged by what it printed.
+TEST_F(Cli, DocumentsCutShortFailAndKeepTheirImages) {
+  std::vector<size_t> ends;
+  const std::string pdf = PlainPdf(12, &ends);
+  const struct {
+    const char* name;
+    std::string bytes;
+    int images;
+    int expected;         // the pages the report records as expected, -1 for none
+    const char* missing;  // what the reason names, nullptr for a file that succeeds
+  } documents[] = {
+      {"whole.pdf", pdf, 12, 12, nullptr},
+      {"cut1.pdf", pdf.substr(0, ends[1]), 1, 12, "pages 2\u201312 were not drawn"},
+      {"cut6.pdf", pdf.substr(0, ends[6]), 6, 12, "pages 7\u201312 were not drawn"},
+      {"cut11.pdf", pdf.substr(0, ends[11]), 11, 12, "page 12 was not drawn"},
+      {"half.ps", DscDocument(8, 4, false), 4, 8, "pages 5\u20138 were not drawn"},
+      {"atend.ps", DscDocument(0, 4, false), 4, -1, nullptr},
+      {"more.ps", DscDocument(2, 3, true), 3, -1, nullptr},
+      {"fewer.ps", DscDocument(5, 3, true), 3, -1, nullptr},
+  };
+  for (const auto& document : documents) Write(std::string("in/") + document.name, document.bytes);
+  // TGA: the default job count may draw the PDF documents in two parts.
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    fs::remove_all(dir.File("out"));
+    fs::remove(dir.File("report.jsonl"));
+    const test::CommandResult run = Run({"-f", "tga", "--dpi", "72", "--jobs", jobs, "-o",
+                                         dir.File("out"), "--report", dir.File("report.jsonl"),
+                                         dir.File("in")});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    const test::CommandResult report = test::RunCommand(
+        {"python3", "-c",
+         "import json, sys\n"
+         "for line in open(sys.argv[1], encoding='utf-8'):\n"
+         "  r = json.loads(line)\n"
+         "  print(r['source'].split('/')[-1], r['status'], len(r['outputs']), r['pages'],"
+         " r['pages_expected'])\n",
+         dir.File("report.jsonl")});
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    for (const auto& document : documents) {
+      SCOPED_TRACE(document.name);
+      const std::string stem = fs::path(document.name).stem().string();
+      const std::string expected = std::string(document.expected < 0 ? "None" : "") +
+                                   (document.expected < 0 ? "" : std::to_string(document.expected));
+      const std::string record = std::string(document.name) + " " +
+                                 (document.missing ? "Failed" : "Succeed") + " " +
+                                 std::to_string(document.images) + " " +
+                                 std::to_string(document.images) + " " + expected + "\n";
+      EXPECT_NE(report.out.find(record), std::string::npos) << report.out;
+      for (int page = 1; page <= 12; ++page) {
+        char name[64];
+        std::snprintf(name, sizeof name, "out/%s_%03d.tga", stem.c_str(), page);
+        EXPECT_EQ(fs::exists(dir.File(name)), page <= document.images) << name;
+      }
+      if (document.missing != nullptr) {
+        const std::string line = "Failed   " + dir.File(std::string("in/") + document.name) +
+                                 ": " + document.missing;
+        EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+      }
+    }
+  }
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
 }  // namespace
 }  // namespace orvalis
