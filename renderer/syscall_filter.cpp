@@ -56,7 +56,12 @@ constexpr int kDenied[] = {__NR_ptrace,
                            __NR_keyctl,
                            __NR_syslog,
                            __NR_quotactl,
-                           __NR_name_to_handle_at};
+                           __NR_name_to_handle_at,
+                           // A program held in memory, or named by a descriptor, is out of
+                           // Landlock's sight: programs run only by a name it can judge.
+                           __NR_memfd_create,
+                           __NR_memfd_secret,
+                           __NR_execveat};
 // Signals to anyone but the caller's own process group, where Landlock cannot keep them in.
 constexpr int kSignalsElsewhere[] = {__NR_tkill, __NR_tgkill, __NR_rt_sigqueueinfo,
                                      __NR_rt_tgsigqueueinfo, __NR_pidfd_send_signal};
