@@ -7,6 +7,9 @@
 // what was free then when that is less (a small disk may still be used, but only half of it);
 // the same for inodes with kReserveInodes. File systems that report no inode count (some
 // network and copy-on-write ones) are watched in bytes only.
+//
+// What a write will take is the caller's estimate: the driver counts an output by what the
+// pages of its file took as written (FileConversion::OutputEstimate).
 
 #include <sys/types.h>
 

@@ -17,6 +17,7 @@
 #include "batch/output_names.h"
 #include "batch/page_files.h"
 #include "batch/row_verdict.h"
+#include "batch/shown_names.h"
 #include "batch/source_preparation.h"
 #include "platform/file_replace.h"
 
@@ -37,10 +38,6 @@ constexpr std::chrono::milliseconds kDiskLookInterval{100};
 // finds each page soon after the renderer moves past it.
 constexpr std::chrono::milliseconds kFolderLookInterval{5};
 
-// Where the second part of a document drawn in two parts, and a document drawn once more, put
-// their pages, inside the file's page folder.
-constexpr char kSecondPartFolder[] = "second/";
-constexpr char kAgainFolder[] = "again/";
 // Disk taken by the pages of a second part that wait for the first part to come out: the
 // second renderer is held once it has drawn this much ahead, or holdAt pages when that is more.
 constexpr uint64_t kSecondPartPileBytes = uint64_t{512} << 20;
@@ -65,6 +62,9 @@ uint64_t LetterPageBytes(const ConversionSettings& settings) {
   const uint64_t height = static_cast<uint64_t>(std::max(settings.ydpi, 1)) * 117 / 10 + 1;
   return (width * 3 + 3) / 4 * 4 * height + 54;
 }
+
+// What an output's headers, palette and metafile records take at the most beside its picture.
+constexpr uint64_t kOutputHeaders = 16 << 10;
 
 // Hands the heap's free pages back to the system. Under AddressSanitizer the heap is the
 // sanitizer's own, and glibc's trim would walk arenas it never set up.
@@ -338,8 +338,11 @@ std::string FileConversion::RenderInto(int handle) {
   {
     std::lock_guard lock(mutex_);
     pageFolder_ = std::move(folder);
+    pageFolderPath_ = path;
   }
   DiskGuard& disk = run_.disk;
+  // The disk is named by the temporary folder, which outlives this file's page folder.
+  disk.Watch(fs::path(path).parent_path().parent_path().string());
   disk.Watch(path);
   disk.Watch(ExistingAncestor(plan_.target));
   // Earlier files may have used the room up already.
@@ -511,7 +514,8 @@ FileConversion::Rendered FileConversion::RenderAgain(int handle, const std::stri
   const std::string again = folder + kAgainFolder;
   std::error_code ec;
   if (!fs::create_directory(again, ec))
-    return {false, "cannot create " + again + ": " + ec.message(), std::nullopt};
+    return {false, "cannot make a folder to draw the file again in " + folder + ": " + ec.message(),
+            std::nullopt};
   run_.renderer.SetPageListener(handle, [this, taken](const std::string& page) {
     const std::optional<int> number = PageNumberOf(page, plan_.pageStem);
     if (number && *number <= taken) {
@@ -684,14 +688,41 @@ PageOutcome FileConversion::Convert(const std::string& page) {
   return merged_ ? AppendMergedPage(page) : ConvertPageFile(page);
 }
 
-// The most an output of `page` can take on disk: its picture uncompressed, at the size it is
-// resized to.
-uint64_t FileConversion::OutputEstimate(const std::string& page) const {
-  constexpr uint64_t kHeaders = 64 << 10;
+// The bytes of the picture of `page` uncompressed, at the size it is resized to.
+uint64_t FileConversion::PictureBytes(const std::string& page) const {
   if (steps_.width > 0 && steps_.height > 0)
-    return uint64_t{steps_.width} * uint64_t{steps_.height} * 3 + kHeaders;
+    return uint64_t{steps_.width} * uint64_t{steps_.height} * 3;
   const std::optional<PageFileHeader> header = ReadPageFileHeader(page);
-  return (header ? header->DecodedBytes() : 0) + kHeaders;
+  return header ? header->DecodedBytes() : 0;
+}
+
+// What an output of `page` will take on disk. How much of its picture a format and colour
+// keep depends on the pages themselves, so it is learnt from this file's pages: the largest
+// share of its picture a page written so far took, and a quarter more for a busier page. Until
+// one is written, a page is counted at its headers alone, so that the first page is refused
+// only when the disk is at its reserve already; one that is larger than the room left fails as
+// it is written, and ReplacementFile leaves nothing of it. A merged TIFF grows out of sight
+// until it is put in place: its pages are counted uncompressed.
+uint64_t FileConversion::OutputEstimate(const std::string& page) const {
+  const uint64_t picture = PictureBytes(page);
+  if (merged_) return picture + kOutputHeaders;
+  const uint64_t known = largestShare_.load();
+  if (known == 0) return kOutputHeaders;
+  // No picture reaches 2^40 bytes, nor a share 2^24: the product does not overflow.
+  return picture * (known - 1) / 65536 * 5 / 4 + kOutputHeaders;
+}
+
+void FileConversion::LearnOutputSize(const std::string& page, const std::string& written) {
+  struct stat info {};
+  const uint64_t picture = PictureBytes(page);
+  if (picture == 0 || ::stat(written.c_str(), &info) != 0 || info.st_size < 0) return;
+  // What the headers take is counted apart: a small page's would seem a large share.
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  const uint64_t share =
+      std::min<uint64_t>((size - std::min(size, kOutputHeaders)) * 65536 / picture, 1 << 22) + 1;
+  for (uint64_t known = largestShare_.load();
+       share > known && !largestShare_.compare_exchange_weak(known, share);) {
+  }
 }
 
 uint64_t FileConversion::ConversionEstimate(const std::string& page) const {
@@ -719,7 +750,16 @@ PageOutcome FileConversion::ConvertPageFile(const std::string& page) {
   BatchConverter::ApplySettings(job.handle, run_.format.format, run_.settings);
   ConverterRun(job.handle);
   error = Shown(ConverterGetError(job.handle));
-  if (!error.empty()) return {"", error, false};
+  if (!error.empty()) {
+    // An encoder says only that its write failed; where the page might not have fitted, the
+    // disk is the likely reason, and the file ends there.
+    if (const std::string full =
+            run_.disk.CheckWrite(plan_.target, PictureBytes(page) + kOutputHeaders);
+        !full.empty() && error.starts_with("Cannot write " + Quoted(output) + ": "))
+      return {"", error + "; " + full, true};
+    return {"", error, false};
+  }
+  LearnOutputSize(page, WritePath(name));
   return {output, "", false};
 }
 
@@ -787,6 +827,7 @@ void FileConversion::Conclude() {
     std::lock_guard lock(mutex_);
     verdict.result.pagesExpected = pagesExpected_;
   }
+  verdict.result.reason = Shown(std::move(verdict.result.reason));
   const RowResult& result = verdict.result;
 
   onStop_.reset();
@@ -862,11 +903,8 @@ std::string FileConversion::WritePath(const std::string& name) const {
 }
 
 std::string FileConversion::Shown(std::string text) const {
-  if (writeFolder_.empty()) return text;
-  for (size_t at = text.find(writeFolder_); at != std::string::npos;
-       at = text.find(writeFolder_, at + plan_.target.size()))
-    text.replace(at, writeFolder_.size(), plan_.target);
-  return text;
+  return ShownToUser({plan_.source, pageFolderPath_, plan_.pageStem, writeFolder_, plan_.target},
+                     std::move(text));
 }
 
 bool FileConversion::TimeIsUp() const {

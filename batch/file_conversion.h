@@ -176,10 +176,15 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   RowResult PutMergedInPlace();
   bool EnsureTarget(std::string* error);
   void HoldTarget();
-  // Where the engine writes `name`, and a text of its with that folder named as the user knows it.
+  // Where the engine writes `name`.
   std::string WritePath(const std::string& name) const;
+  // `text` with the files made for this one (its page folder, its pages, the link or copy the
+  // interpreter reads, the output folder's descriptor) named as the user knows them.
   std::string Shown(std::string text) const;
+  uint64_t PictureBytes(const std::string& page) const;
   uint64_t OutputEstimate(const std::string& page) const;
+  // Takes what the output `written` of `page` took into the estimate of the pages after it.
+  void LearnOutputSize(const std::string& page, const std::string& written);
   uint64_t ConversionEstimate(const std::string& page) const;
   std::string TimeReason() const;
   bool TimeIsUp() const;
@@ -198,6 +203,8 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   int handle_ = 0;        // the renderer handle while it renders, else 0
   int secondHandle_ = 0;  // that of a second part's renderer while it renders, else 0
   std::unique_ptr<PageFolder> pageFolder_;
+  // Its path, kept once the folder is gone: set by the row's thread before any page exists.
+  std::string pageFolderPath_;
   std::string diskFull_;      // why the watch ended the rendering, "" when it did not
   bool endedByTime_ = false;  // the file's time ended the rendering
   std::string renderError_;
@@ -218,6 +225,9 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   std::string writeFolder_;      // "/proc/self/fd/N/" for it, "" to write by its name
 
   std::unique_ptr<MergedDocument> mergedDocument_;
+  // The largest share of its picture an output of this file took on disk beyond its headers,
+  // in 1/65536ths, plus one; 0 until one is written.
+  std::atomic<uint64_t> largestShare_{0};
 };
 
 }  // namespace orvalis

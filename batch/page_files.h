@@ -46,6 +46,11 @@ std::vector<std::string> CollectPages(const std::string& folder);
 // stem for its pages), and the outputs still take the source's own name.
 inline constexpr char kPlainSourceLink[] = "source.ps";
 inline constexpr char kPlainPageStem[] = "page";
+
+// Where the second part of a document drawn in two parts, and a document drawn once more, put
+// their pages, inside the file's page folder.
+inline constexpr char kSecondPartFolder[] = "second/";
+inline constexpr char kAgainFolder[] = "again/";
 bool IsPlainName(std::string_view name);
 
 // The page number in the name of `page`, written under `stem`: 7 for report_007.bmp; nullopt

@@ -121,7 +121,7 @@ PreparedSource TakePostScriptSection(int fd, std::span<const uint8_t> head,
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || !WriteAll(copy.Fd(), buffer.data(), static_cast<size_t>(n)))
       return {{},
-              "cannot copy its PostScript section to " + target + ": " +
+              "cannot copy its PostScript section out: " +
                   (n == 0 ? std::string("the file got shorter") : std::strerror(errno))};
     done += static_cast<uint64_t>(n);
   }
@@ -244,14 +244,14 @@ PreparedSource PrepareSource(const std::string& source, const std::string& folde
   if (!sniff.problem.empty()) return {{}, sniff.problem};
   if (sniff.kind == SourceKind::PostScript || sniff.kind == SourceKind::Pdf) return {source, {}};
 
-  const std::string copies = folder + "document/";
+  const std::string copies = folder + kCopyFolder;
   std::error_code ec;
   if (!fs::create_directory(copies, ec) && ec)
-    return {{}, "cannot create " + copies + ": " + ec.message()};
+    return {{}, "cannot make a folder for its copy in " + folder + ": " + ec.message()};
   if (sniff.kind == SourceKind::DosEps)
-    return TakePostScriptSection(fd.Get(), head, copies + "section.eps", disk);
+    return TakePostScriptSection(fd.Get(), head, copies + kSectionCopy, disk);
 
-  PreparedSource unpacked = Unpack(fd.Get(), copies + "unpacked", unpackLimit, disk, stop);
+  PreparedSource unpacked = Unpack(fd.Get(), copies + kUnpackedCopy, unpackLimit, disk, stop);
   if (unpacked.path.empty()) return unpacked;
   FileDescriptor inner = OpenForReading(unpacked.path);
   const std::vector<uint8_t> innerHead = ReadHead(inner.Get());
@@ -263,7 +263,7 @@ PreparedSource PrepareSource(const std::string& source, const std::string& folde
   }
   if (innerSniff.kind != SourceKind::DosEps) return unpacked;
   PreparedSource section =
-      TakePostScriptSection(inner.Get(), innerHead, copies + "section.eps", disk);
+      TakePostScriptSection(inner.Get(), innerHead, copies + kSectionCopy, disk);
   ::unlink(unpacked.path.c_str());
   return section;
 }

@@ -13,6 +13,11 @@ namespace orvalis {
 
 class DiskGuard;
 
+// Where the copies go, inside the folder PrepareSource is given, and their names.
+inline constexpr char kCopyFolder[] = "document/";
+inline constexpr char kUnpackedCopy[] = "unpacked";
+inline constexpr char kSectionCopy[] = "section.eps";
+
 // The most a compressed file may unpack to, unless the run says otherwise.
 inline constexpr uint64_t kDefaultUnpackLimit = uint64_t{1} << 30;
 

@@ -138,12 +138,25 @@ void MovePlainPages(const std::string& scratch, const std::string& escapedPatter
   }
 }
 
-// Links `source` into `scratch` under the plain name kPlainSource; the reason when it cannot.
+// Links `source` into `scratch` under the plain name kPlainSource; the reason when it cannot,
+// naming the folder the caller gave rather than our private one.
 std::optional<std::string> LinkSource(const std::string& source, const ScratchFolder& scratch) {
   std::error_code linkError;
   fs::create_symlink(source, fs::path(scratch.Path()) / kPlainSource, linkError);
   if (!linkError) return std::nullopt;
-  return "cannot link " + source + " into " + scratch.Path() + ": " + linkError.message();
+  return "cannot link " + source + " into a private folder in " +
+         fs::path(scratch.Path()).parent_path().string() + ": " + linkError.message();
+}
+
+// The interpreter names a file it cannot open as it was given it, "(source)" for the link to
+// `source`: the caller knows it by the name it gave.
+std::string NamedAsGiven(std::string message, const std::string& source) {
+  const std::string link = "(" + std::string(kPlainSource) + ")";
+  const std::string given = "(" + source + ")";
+  for (size_t at = message.find(link); at != std::string::npos;
+       at = message.find(link, at + given.size()))
+    message.replace(at, link.size(), given);
+  return message;
 }
 
 // Whether the file at `path` begins as a PDF document does. Only such a document's pages are
@@ -681,7 +694,9 @@ RenderSession::Outcome RenderSession::RunInterpreter(const std::string& psPath,
                   pages.get(), output, &failure);
   if (!ended) return failure;
   if (plainNames) MovePlainPages(scratch->Path(), *escaped, numberOffset);
-  return JudgeRendering(*ended, output, promise, pages.get(), *escaped, xdpi, ydpi);
+  Outcome judged = JudgeRendering(*ended, output, promise, pages.get(), *escaped, xdpi, ydpi);
+  if (plainNames) judged.message = NamedAsGiven(std::move(judged.message), source);
+  return judged;
 }
 
 RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
@@ -772,19 +787,22 @@ RenderSession::Outcome RenderSession::RunPageCount(const std::string& pdfPath,
   if (!ended->diskFull.empty() || ended->tooManyFiles) {
     return {TAVRINX_RENDER_FAILED, ended->tooManyFiles
                                        ? TooManyFilesMessage()
-                                       : DiskFullMessage(scratch->Path(), ended->diskFull)};
+                                       : DiskFullMessage(workFolder, ended->diskFull)};
   }
   if (!WIFEXITED(ended->status) || WEXITSTATUS(ended->status) != 0)
-    return {TAVRINX_RENDER_FAILED, FailureMessage(ended->status, output.Summary())};
+    return {TAVRINX_RENDER_FAILED,
+            NamedAsGiven(FailureMessage(ended->status, output.Summary()), source)};
   // The count is the last line; a document the interpreter cannot open gives none, or 0 after
   // its reports.
   const std::deque<std::string>& lines = output.LastLines();
   const std::optional<int> pages = lines.empty() ? std::nullopt : CountIn(lines.back());
   if (!pages || *pages <= 0 || output.HasReports()) {
     return {TAVRINX_RENDER_FAILED,
-            "the interpreter could not count the pages" +
-                (output.HasReports() ? "; " + std::string(kInterpreterReported) + output.Summary()
-                                     : std::string())};
+            NamedAsGiven("the interpreter could not count the pages" +
+                             (output.HasReports()
+                                  ? "; " + std::string(kInterpreterReported) + output.Summary()
+                                  : std::string()),
+                         source)};
   }
   *count = *pages;
   return {TAVRINX_RENDER_SUCCEEDED, ""};

@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <climits>
 #include <condition_variable>
@@ -38,7 +39,8 @@ namespace fs = std::filesystem;
 //   "cut K"        cuts the last page written to K bytes, as an interpreter ended while writing
 //                  it leaves it;
 //   "fail [text]"  reports an interpreter error (the text, or "Error: /undefined in foo") after
-//                  writing the pages;
+//                  writing the pages; "{source}" in the text stands for the path it was given,
+//                  as an interpreter quotes the file it could not read;
 //   "sleep MS"     takes that long before writing;
 //   "delay MS"     takes that long before each page, as an interpreter rendering it would;
 //   "hang"         blocks until aborted, after the pages;
@@ -187,7 +189,10 @@ class ScriptRenderer : public PageRenderer {
       return false;
     }
     --active_;
-    errors_[handle] = script.failure.value_or("");
+    std::string failure = script.failure.value_or("");
+    if (const size_t at = failure.find("{source}"); at != std::string::npos)
+      failure.replace(at, 8, psPath);
+    errors_[handle] = failure;
     renderEnded = std::chrono::steady_clock::now();
     return !script.failure;
   }
@@ -1844,6 +1849,135 @@ TEST_F(RealInterpreter, StatefulDocumentsGiveThePagesOfOneRun) {
   }
   tuneOptions = {};
   EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// What the renderer and the engine say of the page folder's files reaches the row in the
+// user's words: the source as listed (the interpreter read it through a link of a plain name),
+// "page 2" for a page file, and never the page folder.
+TEST_F(BatchRun, ReasonsNameTheSourceAndPagesNotThePageFolder) {
+  const struct {
+    const char* name;
+    const char* script;
+    bool merged;
+    const char* says;  // "{source}" stands for the source as listed
+  } cases[] = {
+      {"the interpreter quotes the file", "pages 1 fail cannot open {source}: gone", false,
+       "cannot open {source}: gone"},
+      {"a page cut short", "pages 2 cut 100", false,
+       "The file of page 2 is incomplete: it holds less than its header promises"},
+      {"a page cut short, merged", "pages 2 cut 100", true,
+       "The file of page 2 is incomplete; nothing was merged into "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string source =
+        Source("caf\xc3\xa9 " + std::to_string(&c - cases) + ".ps", c.script);
+    ConversionSettings s = DefaultSettings(Out());
+    if (c.merged) {
+      s.type = 1;
+      s.multpage = 1;
+    }
+    const RowResult result = Run({source}, s).results[0];
+    std::string says = c.says;
+    if (const size_t at = says.find("{source}"); at != std::string::npos)
+      says.replace(at, 8, source);
+    EXPECT_EQ(result.status, RowStatus::Failed);
+    EXPECT_NE(result.reason.find(says), std::string::npos) << result.reason;
+    EXPECT_EQ(result.reason.find("mtmp_"), std::string::npos) << result.reason;
+    EXPECT_EQ(result.reason.find(pageTmp()), std::string::npos) << result.reason;
+  }
+  EXPECT_TRUE(PageTmpIsEmpty());
+}
+
+// The real renderer, with a hook just before the driver hands it a document.
+class HookedRenderer : public PageRenderer {
+ public:
+  explicit HookedRenderer(PageRenderer& real) : real_(real) {}
+  int Open() override { return real_.Open(); }
+  bool Render(int handle, const std::string& psPath, const std::string& pattern, int xDpi,
+              int yDpi) override {
+    if (beforeRender) beforeRender(psPath);
+    return real_.Render(handle, psPath, pattern, xDpi, yDpi);
+  }
+  void Close(int handle) override { real_.Close(handle); }
+  void Abort(int handle) override { real_.Abort(handle); }
+  std::string LastError(int handle) override { return real_.LastError(handle); }
+  void SetMemoryLimit(int handle, uint64_t bytes) override { real_.SetMemoryLimit(handle, bytes); }
+  void Pause(int handle, bool paused) override { real_.Pause(handle, paused); }
+  bool SetPageListener(int handle, PageListener listener) override {
+    return real_.SetPageListener(handle, std::move(listener));
+  }
+  bool LackedProcess(int handle) override { return real_.LackedProcess(handle); }
+  std::function<void(const std::string& psPath)> beforeRender;
+
+ private:
+  PageRenderer& real_;
+};
+
+// A file that changes after it was put on the list fails with a reason naming it as the list
+// does, whatever the interpreter was given to read: the file itself, a link of a plain name in
+// the page folder (a name that is not plain ASCII), or an unpacked copy.
+TEST_F(RealInterpreter, AFileThatChangesAfterItWasListedIsNamedAsListed) {
+  const std::string page = "%!PS\n0 0 100 100 rectfill showpage\n";
+  const auto gone = [](const std::string& path) { fs::remove(path); };
+  const struct {
+    const char* name;
+    bool gzip;
+    std::function<void(const std::string& source)> atStart;  // when its row begins
+    bool removeWhatIsRead;  // the file the interpreter is given goes just before it reads it
+    const char* says;       // after the source's name
+  } cases[] = {
+      {"deleted", false, gone, false, ": No such file or directory"},
+      {"replaced by a folder", false,
+       [&](const std::string& path) {
+         fs::remove(path);
+         fs::create_directory(path);
+       },
+       false, " is a folder, not a PostScript file"},
+      {"a dangling link", false,
+       [&](const std::string& path) {
+         fs::remove(path);
+         fs::create_symlink(path + ".missing", path);
+       },
+       false, ": No such file or directory"},
+      {"vanishes before the interpreter reads it", false, {}, true, ": No such file or directory"},
+      {"its unpacked copy vanishes", true, {}, true, ": No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    for (const char* stem : {"plain", "caf\xc3\xa9"}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + stem);
+      const std::string source = dir.File(std::string(stem) + " " + std::to_string(&c - cases) +
+                                          (c.gzip ? ".ps.gz" : ".ps"));
+      if (c.gzip) {
+        gzFile packed = gzopen(source.c_str(), "wb");
+        ASSERT_NE(packed, nullptr);
+        gzputs(packed, page.c_str());
+        gzclose(packed);
+      } else {
+        std::ofstream(source) << page;
+      }
+      HookedRenderer hooked(*library_);
+      if (c.removeWhatIsRead)
+        hooked.beforeRender = c.gzip ? std::function<void(const std::string&)>(gone)
+                                     : [&](const std::string&) { fs::remove(source); };
+      RecordingView view = Run(
+          {source}, DefaultSettings(Out()), 1, 0,
+          [&](BatchConverter&, RecordingView& v) {
+            v.onStatus = [&](int, const std::string& status) {
+              if (status == "Converting." && c.atStart) c.atStart(source);
+            };
+          },
+          0, &hooked);
+      const RowResult& result = view.results[0];
+      EXPECT_EQ(result.status, RowStatus::Failed);
+      const std::string named =
+          c.gzip ? "the unpacked copy of " + source + c.says : source + c.says;
+      EXPECT_NE(result.reason.find(named), std::string::npos) << result.reason;
+      EXPECT_EQ(result.reason.find(pageTmp()), std::string::npos) << result.reason;
+      EXPECT_TRUE(PageTmpIsEmpty());
+      fs::remove_all(source);
+    }
+  }
 }
 
 }  // namespace

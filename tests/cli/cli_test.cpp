@@ -267,6 +267,140 @@ TEST_F(Cli, AFullOutputDiskIsNamed) {
   }
 }
 
+// Pages are counted by what they take as PNG files, not by their pictures: three letter pages
+// at 150 dpi (6 MB each as pictures, some 300 KB each as PNG files) fit a 3 MiB disk with its
+// reserve kept. A disk too full for the first page still refuses it with the disk named, and
+// keeps nothing of it.
+TEST_F(Cli, ASmallDiskTakesThePagesThatFitIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string doc = Write(
+      "brochure.ps",
+      "%!PS\n/Helvetica findfont 14 scalefont setfont\n"
+      "1 1 3 { /n exch def\n"
+      "  0 1 40 { /i exch def i 40 div n 3 div 0.5 setrgbcolor\n"
+      "    30 i 18 mul add 30 i 15 mul add 200 120 rectfill } for\n"
+      "  0 setgray 1 1 45 { /l exch def 72 760 l 16 mul sub moveto\n"
+      "    (The quick brown fox jumps over the lazy dog, line ) show l 3 string cvs show } for\n"
+      "  showpage } for\n");
+  const std::string small = dir.File("small");
+  fs::create_directories(small);
+  const struct {
+    const char* name;
+    const char* filler;  // bytes written onto the disk before the run
+    bool converts;
+  } cases[] = {{"3 MiB free", "0", true}, {"140 KiB free", "3000000", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // What is left on the disk is listed after the marker line, and its images are kept for
+    // the decoder.
+    const std::string kept = dir.File(std::string("kept/") + c.filler);
+    fs::create_directories(kept);
+    const std::string script =
+        "mount -t tmpfs -o size=3m tmpfs \"$0\" || exit 99; head -c \"$1\" /dev/zero > "
+        "\"$0/filler\"; keep=$2; shift 2; \"$@\"; status=$?; echo '== left =='; ls -A \"$0\"; "
+        "cp \"$0\"/*.png \"$keep\" 2>/dev/null; exit $status";
+    const test::CommandResult run = test::RunCommand({"unshare",
+                                                      "-m",
+                                                      "sh",
+                                                      "-c",
+                                                      script,
+                                                      small,
+                                                      c.filler,
+                                                      kept,
+                                                      "env",
+                                                      "TMPDIR=" + Tmp(),
+                                                      CliPath(),
+                                                      "--profile",
+                                                      dir.File("p.ini"),
+                                                      "-o",
+                                                      small,
+                                                      "-f",
+                                                      "png",
+                                                      "--dpi",
+                                                      "150",
+                                                      doc});
+    const std::string leftMarker = "== left ==\n";
+    const size_t marker = run.out.find(leftMarker);
+    ASSERT_NE(marker, std::string::npos) << run.out << run.err;
+    const std::string said = run.out.substr(0, marker);
+    const std::string left = run.out.substr(marker + leftMarker.size());
+    for (const auto& image : fs::directory_iterator(kept))
+      EXPECT_TRUE(test::PillowDecode(image.path().string())) << image.path();
+    if (c.converts) {
+      EXPECT_EQ(run.exitCode, 0) << said << run.err;
+      EXPECT_EQ(left, "brochure_001.png\nbrochure_002.png\nbrochure_003.png\nfiller\n");
+    } else {
+      EXPECT_EQ(run.exitCode, 1) << said << run.err;
+      // Which page is refused first depends on which finished first.
+      EXPECT_NE(said.find("Failed   " + doc + ": Cannot write "), std::string::npos) << said;
+      EXPECT_NE(said.find("the disk holding " + small), std::string::npos) << said;
+      EXPECT_NE(said.find("is nearly full"), std::string::npos) << said;
+      EXPECT_EQ(left, "filler\n");
+    }
+    EXPECT_TRUE(TmpIsEmpty());
+  }
+}
+
+// A file the run cannot read is named as the user gave it, on the console and in the report,
+// also where the interpreter was to read it through a link (a name that is not plain ASCII) or
+// an unpacked copy.
+TEST_F(Cli, UnreadableFilesAreNamedAsGiven) {
+  const std::string report = dir.File("report.jsonl");
+  // 300 KB of comments once unpacked.
+  std::string big = "%!PS\n";
+  for (int line = 0; line < 5000; ++line) big += "% " + std::string(60, 'x') + "\n";
+  big += "showpage\n";
+  Write("big.ps", big);
+  ASSERT_EQ(test::RunCommand({"gzip", "-k", dir.File("big.ps")}).exitCode, 0);
+  // Root reads any file: the run is denied that power.
+  const std::vector<std::string> asUser =
+      ::geteuid() == 0
+          ? std::vector<std::string>{"setpriv", "--bounding-set", "-dac_override,-dac_read_search"}
+          : std::vector<std::string>{};
+  const std::vector<std::string> smallFiles = {"sh", "-c",
+                                               "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"};
+  const struct {
+    const char* name;
+    std::vector<std::string> wrapper;
+    const char* says;  // after "<source>: "
+  } cases[] = {
+      {"unreadable.ps", asUser, "cannot open {source}: Permission denied"},
+      {"unr\xc3\xa9"
+       "adable.ps",
+       asUser, "cannot open {source}: Permission denied"},
+      {"copy\xc3\xa9.ps.gz", smallFiles,
+       "cannot write the unpacked copy of {source}: File too large"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string source = dir.File(c.name);
+    if (std::string(c.name).ends_with(".gz")) {
+      fs::copy_file(dir.File("big.ps.gz"), source);
+    } else {
+      Write(c.name, ThreePages());
+      fs::permissions(source, fs::perms::none);
+    }
+    std::vector<std::string> args = c.wrapper;
+    for (const std::string& word : {std::string("env"), "TMPDIR=" + Tmp(), CliPath(),
+                                    std::string("--profile"), dir.File("p.ini"), std::string("-o"),
+                                    dir.File("out"), std::string("--report"), report, source})
+      args.push_back(word);
+    const test::CommandResult run = test::RunCommand(args);
+    fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    std::string says = c.says;
+    says.replace(says.find("{source}"), 8, source);
+    EXPECT_NE(run.out.find("Failed   " + source + ": " + says), std::string::npos) << run.out;
+    const test::CommandResult reasons = test::RunCommand(
+        {"python3", "-c",
+         "import json, sys\n"
+         "print(json.loads(open(sys.argv[1], 'rb').read().splitlines()[-1])['reason'])",
+         report});
+    EXPECT_EQ(reasons.out, says + "\n") << reasons.err;
+    EXPECT_TRUE(TmpIsEmpty());
+  }
+}
+
 TEST_F(Cli, EveryFormatOnce) {
   const std::string doc = Write("report.ps", ThreePages());
   struct Format {
