@@ -136,10 +136,40 @@ std::optional<int> IndexOf(std::span<const std::string_view> names, std::string_
   return std::nullopt;
 }
 
-std::string Joined(std::span<const std::string_view> names) {
+// "a, b, c", or "a, b or c" with `last` " or ".
+std::string Joined(std::span<const std::string_view> names, std::string_view last = ", ") {
   std::string text;
-  for (std::string_view name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? last : std::string_view(", ");
+    text += names[i];
+  }
   return text;
+}
+
+// "B&W only", "True Color or 256 Grays", ...
+std::string ColoursWritten(int compressIndex) {
+  std::vector<std::string_view> names;
+  for (const ColourChoice& colour : TiffColoursWritten(compressIndex)) names.push_back(colour.name);
+  return names.size() == 1 ? std::string(names[0]) + " only" : Joined(names, " or ");
+}
+
+// Sets the colour of the chosen format from a name given in any case, or says which it offers.
+bool ApplyColour(const std::string& given, const FormatChoice& format, ConversionSettings& s,
+                 std::string* error) {
+  const std::span<const std::string_view> offered = ColorNamesOffered(format.format);
+  const std::string wanted = Lower(given);
+  for (std::string_view name : offered) {
+    if (Lower(name) == wanted) {
+      SetSettingFromText(s, ColorKeyOf(format.format), name);
+      return true;
+    }
+  }
+  // The format actually chosen: a "type" out of range in the profile means JPEG.
+  const std::string formatName = format.extension.substr(1);
+  *error = offered.empty() ? formatName + " output has no colour choice"
+                           : "--color '" + given + "' is not offered for " + formatName +
+                                 "; choose one of: " + Joined(offered);
+  return false;
 }
 
 // A whole number within [low, high], or a message.
@@ -538,23 +568,51 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
   if (o.quality) s.JQu = s.TJQu = *o.quality;
   if (o.compress) s.compress = *o.compress;
   if (o.merge) s.multpage = *o.merge;
-  if (!o.color) return true;
-
   const FormatChoice format = FormatFromType(s.type);
-  const std::span<const std::string_view> offered = ColorNamesOffered(format.format);
-  const std::string wanted = Lower(*o.color);
-  for (std::string_view name : offered) {
-    if (Lower(name) == wanted) {
-      SetSettingFromText(s, ColorKeyOf(format.format), name);
-      return true;
-    }
+  if (o.color && !ApplyColour(*o.color, format, s, error)) return false;
+  if (format.format != OutputFormat::Tiff || !o.compress) return true;
+
+  // A compression given here takes the colours it writes, as on the settings page: one it
+  // cannot write is refused when given here too, and otherwise replaced by the compression's
+  // own (B&W for rle and the fax codes).
+  const ColourChoice& colour = ColourNamed(s.tifc);
+  if (TiffCompressionWrites(s.compress, colour)) return true;
+  if (!o.color) {
+    s.tifc = std::string(TiffColourSelected(s.compress).name);
+    return true;
   }
-  // The format actually chosen: a "type" out of range in the profile means JPEG.
-  const std::string formatName = format.extension.substr(1);
-  *error = offered.empty() ? formatName + " output has no colour choice"
-                           : "--color '" + *o.color + "' is not offered for " + formatName +
-                                 "; choose one of: " + Joined(offered);
+  *error = "--compression " + std::string(TiffCompressionOf(s.compress).cliName) + " writes " +
+           ColoursWritten(s.compress) + ", not " + std::string(colour.name) + "; " +
+           std::string(colour.name) + " is written by " +
+           Joined(TiffCompressionsWriting(colour), " or ");
   return false;
+}
+
+std::vector<std::string> CommandLineNotes(const CliOptions& o, const ConversionSettings& s) {
+  const OutputFormatInfo& info = InfoOf(FormatFromType(s.type).format);
+  const std::string formatName(info.cliName);
+  const bool tiff = info.recipe.pipeline == PipelineKind::Tiff;
+  const ColourChoice& colour = ColourNamed(s.tifc);
+  const TiffCompressionChoice& written = TiffCompressionWritten(s.compress, colour);
+  std::vector<std::string> notes;
+  if (o.merge && !tiff)
+    notes.push_back("--merge is not used: " + formatName + " output has a file per page (only " +
+                    "tif merges pages)");
+  if (o.compress && !tiff)
+    notes.push_back("--compression is not used: " + formatName + " output has no compression " +
+                    "to choose (only tif)");
+  if (o.quality && !tiff && info.qualityKey.empty())
+    notes.push_back("--quality is not used: " + formatName +
+                    " output has no quality (only jpg, and tif with jpeg compression)");
+  if (o.quality && tiff && !written.usesQuality)
+    notes.push_back("--quality is not used: " + std::string(colour.name) +
+                    " tif pages are written with " + std::string(written.cliName) +
+                    " compression, which has no quality (only jpeg has)");
+  if (o.color && tiff && !o.compress && written.own != TiffCompressionOf(s.compress).own)
+    notes.push_back(std::string(colour.name) + " is written with " + std::string(written.cliName) +
+                    " compression: the " + std::string(TiffCompressionOf(s.compress).cliName) +
+                    " compression of the settings does not write it");
+  return notes;
 }
 
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,
