@@ -93,7 +93,7 @@ const char kHelpOptions[] =
     "                       (default: 1G), and never into the free space the run keeps\n"
     "                       on the disk of its temporary files\n"
     "      --profile FILE   read the settings from FILE instead of Profile.ini\n"
-    "  -q, --quiet          print only failures (and the lines below)\n"
+    "  -q, --quiet          print only failures, and the options not used (below)\n"
     "      --help, --version\n"
     "\n"
     "Large batches:\n"

@@ -316,7 +316,7 @@ class SettingsSheetTest : public QObject {
     f.Visit(kTiff);
     QCOMPARE(CurrentText(f.Find<QComboBox>(1030)), QString("JPEG"));
     QComboBox* colour = f.Find<QComboBox>(1040);
-    QVERIFY(!colour->isEnabled());
+    QVERIFY(colour->isEnabled());  // JPEG writes True Color and 256 Grays
     QCOMPARE(CurrentText(colour), QString("True Color"));
     QSlider* quality = f.Find<QSlider>(1032);
     QVERIFY(quality->isEnabled());
