@@ -62,7 +62,18 @@ const char kHelpOptions[] =
     "      --color NAME     \"True Color\", \"256 Color\", \"256 Grays\", \"16 Color\",\n"
     "                       \"16 Grays\" or \"B&W\", as far as the format offers it\n"
     "      --quality N      JPEG quality 1 to 100 (also JPEG inside TIFF)\n"
-    "      --compression C  TIFF: uncompressed, lzw, rle, jpeg, packbits, fax3 or fax4\n"
+    "      --compression C  TIFF compression, and the colours each writes:\n"
+    "                         uncompressed, lzw  every colour\n"
+    "                         packbits           every colour but B&W\n"
+    "                         jpeg               True Color (YCbCr) and 256 Grays\n"
+    "                         rle, fax3, fax4    B&W only (CCITT run length, Group 3,\n"
+    "                                            Group 4)\n"
+    "                       Without --color it selects B&W for rle, fax3 and fax4, and\n"
+    "                       True Color where the stored colour is one it does not write;\n"
+    "                       with a --color it does not write, it is a usage error. A\n"
+    "                       --color given alone that the stored compression does not\n"
+    "                       write goes with fax4 (B&W), lzw (16 or 256 colours or grays)\n"
+    "                       or jpeg (True Color), and a line says so\n"
     "      --merge          TIFF: all pages of a file in one multi-page file\n"
     "      --jobs N         files converted at once, and at most N pages converted at\n"
     "                       once across them, no more than one per processor (default:\n"
@@ -82,7 +93,7 @@ const char kHelpOptions[] =
     "                       (default: 1G), and never into the free space the run keeps\n"
     "                       on the disk of its temporary files\n"
     "      --profile FILE   read the settings from FILE instead of Profile.ini\n"
-    "  -q, --quiet          print only failures\n"
+    "  -q, --quiet          print only failures, and the options not used (below)\n"
     "      --help, --version\n"
     "\n"
     "Large batches:\n"
@@ -98,6 +109,10 @@ const char kHelpOptions[] =
     "                       own records are appended to FILE unless --report names another\n"
     "      --skip-existing  skip a file whose first image (or merged TIFF) exists and is\n"
     "                       newer than the file\n"
+    "\n"
+    "An option given here that the format does not use (--merge or --compression without\n"
+    "TIFF, --quality without JPEG or a TIFF written with JPEG) is named on stderr, once,\n"
+    "with -q too; the run goes on as without it. Values from Profile.ini are not named.\n"
     "\n"
     "Exit status: 0 when every file converted (every page it holds) or was skipped, 1 when\n"
     "any failed, 2 for a usage error, 130 when interrupted.\n";
@@ -136,10 +151,40 @@ std::optional<int> IndexOf(std::span<const std::string_view> names, std::string_
   return std::nullopt;
 }
 
-std::string Joined(std::span<const std::string_view> names) {
+// "a, b, c", or "a, b or c" with `last` " or ".
+std::string Joined(std::span<const std::string_view> names, std::string_view last = ", ") {
   std::string text;
-  for (std::string_view name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? last : std::string_view(", ");
+    text += names[i];
+  }
   return text;
+}
+
+// "B&W only", "True Color or 256 Grays", ...
+std::string ColoursWritten(int compressIndex) {
+  std::vector<std::string_view> names;
+  for (const ColourChoice& colour : TiffColoursWritten(compressIndex)) names.push_back(colour.name);
+  return names.size() == 1 ? std::string(names[0]) + " only" : Joined(names, " or ");
+}
+
+// Sets the colour of the chosen format from a name given in any case, or says which it offers.
+bool ApplyColour(const std::string& given, const FormatChoice& format, ConversionSettings& s,
+                 std::string* error) {
+  const std::span<const std::string_view> offered = ColorNamesOffered(format.format);
+  const std::string wanted = Lower(given);
+  for (std::string_view name : offered) {
+    if (Lower(name) == wanted) {
+      SetSettingFromText(s, ColorKeyOf(format.format), name);
+      return true;
+    }
+  }
+  // The format actually chosen: a "type" out of range in the profile means JPEG.
+  const std::string formatName = format.extension.substr(1);
+  *error = offered.empty() ? formatName + " output has no colour choice"
+                           : "--color '" + given + "' is not offered for " + formatName +
+                                 "; choose one of: " + Joined(offered);
+  return false;
 }
 
 // A whole number within [low, high], or a message.
@@ -538,23 +583,51 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
   if (o.quality) s.JQu = s.TJQu = *o.quality;
   if (o.compress) s.compress = *o.compress;
   if (o.merge) s.multpage = *o.merge;
-  if (!o.color) return true;
-
   const FormatChoice format = FormatFromType(s.type);
-  const std::span<const std::string_view> offered = ColorNamesOffered(format.format);
-  const std::string wanted = Lower(*o.color);
-  for (std::string_view name : offered) {
-    if (Lower(name) == wanted) {
-      SetSettingFromText(s, ColorKeyOf(format.format), name);
-      return true;
-    }
+  if (o.color && !ApplyColour(*o.color, format, s, error)) return false;
+  if (format.format != OutputFormat::Tiff || !o.compress) return true;
+
+  // A compression given here takes the colours it writes, as on the settings page: one it
+  // cannot write is refused when given here too, and otherwise replaced by the compression's
+  // own (B&W for rle and the fax codes).
+  const ColourChoice& colour = ColourNamed(s.tifc);
+  if (TiffCompressionWrites(s.compress, colour)) return true;
+  if (!o.color) {
+    s.tifc = std::string(TiffColourSelected(s.compress).name);
+    return true;
   }
-  // The format actually chosen: a "type" out of range in the profile means JPEG.
-  const std::string formatName = format.extension.substr(1);
-  *error = offered.empty() ? formatName + " output has no colour choice"
-                           : "--color '" + *o.color + "' is not offered for " + formatName +
-                                 "; choose one of: " + Joined(offered);
+  *error = "--compression " + std::string(TiffCompressionOf(s.compress).cliName) + " writes " +
+           ColoursWritten(s.compress) + ", not " + std::string(colour.name) + "; " +
+           std::string(colour.name) + " is written by " +
+           Joined(TiffCompressionsWriting(colour), " or ");
   return false;
+}
+
+std::vector<std::string> CommandLineNotes(const CliOptions& o, const ConversionSettings& s) {
+  const OutputFormatInfo& info = InfoOf(FormatFromType(s.type).format);
+  const std::string formatName(info.cliName);
+  const bool tiff = info.recipe.pipeline == PipelineKind::Tiff;
+  const ColourChoice& colour = ColourNamed(s.tifc);
+  const TiffCompressionChoice& written = TiffCompressionWritten(s.compress, colour);
+  std::vector<std::string> notes;
+  if (o.merge && !tiff)
+    notes.push_back("--merge is not used: " + formatName + " output has a file per page (only " +
+                    "tif merges pages)");
+  if (o.compress && !tiff)
+    notes.push_back("--compression is not used: " + formatName + " output has no compression " +
+                    "to choose (only tif)");
+  if (o.quality && !tiff && info.qualityKey.empty())
+    notes.push_back("--quality is not used: " + formatName +
+                    " output has no quality (only jpg, and tif with jpeg compression)");
+  if (o.quality && tiff && !written.usesQuality)
+    notes.push_back("--quality is not used: " + std::string(colour.name) +
+                    " tif pages are written with " + std::string(written.cliName) +
+                    " compression, which has no quality (only jpeg has)");
+  if (o.color && tiff && !o.compress && written.own != TiffCompressionOf(s.compress).own)
+    notes.push_back(std::string(colour.name) + " is written with " + std::string(written.cliName) +
+                    " compression: the " + std::string(TiffCompressionOf(s.compress).cliName) +
+                    " compression of the settings does not write it");
+  return notes;
 }
 
 std::optional<std::vector<std::string>> ExpandSources(const std::vector<std::string>& paths,

@@ -62,8 +62,18 @@ std::optional<uint64_t> ParseByteSize(std::string_view text, bool* tooLarge = nu
 bool CheckProfile(const std::string& path, bool named, std::string* error);
 
 // Applies the overrides to settings loaded from the profile. Fails (with the reason) when a
-// colour is not offered by the chosen format.
+// colour is not offered by the chosen format, or, for TIFF, when --compression and --color are
+// both given and the compression does not write the colour (TiffCompressionWrites). A
+// --compression given without --color selects the compression's colour when the stored one is
+// not among those it writes (B&W for rle, fax3 and fax4), as the settings page does.
 bool ApplyOverrides(const CliOptions& options, ConversionSettings& settings, std::string* error);
+
+// One line for each option given on the command line (not from Profile.ini) that the run, with
+// `settings` as ApplyOverrides left them, does not use: --merge and --compression without TIFF,
+// --quality without JPEG or a TIFF written with JPEG compression; and one when a --color given
+// alone is written with another compression than the stored one. Without "orvalis-cli: ".
+std::vector<std::string> CommandLineNotes(const CliOptions& options,
+                                          const ConversionSettings& settings);
 
 // The documents named by the arguments: files as given (an extension of source_type.h in any
 // case), folders replaced by their documents sorted by name, not recursing. Absolute paths.

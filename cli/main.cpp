@@ -78,6 +78,10 @@ int Main(int argc, char** argv) {
   }
   std::optional<RunRecords> records = OpenRunRecords(options->report, options->resume, &error);
   if (!records) return UsageError(error);
+  // Options the run does not use are said once, before it starts, even with -q: they are about
+  // the command itself, and change nothing of the run or its exit status.
+  for (const std::string& note : CommandLineNotes(*options, settings))
+    std::fprintf(stderr, "orvalis-cli: %s\n", note.c_str());
   const std::string digest = SettingsDigest(settings);
   const SourcePlan plan =
       PlanSources(*sources, settings, digest, records->resume ? &*records->resume : nullptr,

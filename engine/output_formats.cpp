@@ -140,14 +140,13 @@ std::vector<std::string_view> Column(std::string_view OutputFormatInfo::*field) 
   return column;
 }
 
-// The colour of `colorName`, in any case; true colour for a name that is none.
+}  // namespace
+
 const ColourChoice& ColourNamed(std::string_view colorName) {
   for (const ColourChoice& choice : kColourChoices)
     if (EqualsIgnoringCase(colorName, choice.name)) return choice;
   return colour::kTrueColor;
 }
-
-}  // namespace
 
 std::span<const std::string_view> ListTexts() {
   static const std::vector<std::string_view> texts = Column(&OutputFormatInfo::listText);

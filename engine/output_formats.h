@@ -135,6 +135,9 @@ std::span<const std::string_view> CliNames();
 std::span<const ColourChoice> ColourChoices();
 // Their names, as the settings store and the pages write them.
 std::span<const std::string_view> ColorNames();
+// The colour of `colorName`, in any case; true colour for a name that is none (as the engine
+// takes it).
+const ColourChoice& ColourNamed(std::string_view colorName);
 
 // ---- How the setting "type" or a list text picks a format, and what a colour name asks ----
 

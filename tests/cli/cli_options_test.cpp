@@ -53,6 +53,41 @@ TEST(CliOptions, GnuFormsGiveTheSameOptions) {
   }
 }
 
+// A --compression given alone keeps a stored TIFF colour it writes and otherwise takes its own,
+// as the settings page does; for another format it changes no colour. The stored settings are
+// ConversionSettings' defaults (TIFF with JPEG inside, True Color) but for what a row sets.
+TEST(CliOptions, CompressionGivenAloneTakesAColourItWrites) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* stored;  // "tifc"
+    const char* after;
+  };
+  const Case cases[] = {
+      {{"-f", "tif", "--compression", "fax3"}, "256 Color", "B&W"},
+      {{"-f", "tif", "--compression", "rle"}, "True Color", "B&W"},
+      {{"-f", "tif", "--compression", "jpeg"}, "256 Grays", "256 Grays"},
+      {{"-f", "tif", "--compression", "jpeg"}, "16 Color", "True Color"},
+      {{"-f", "tif", "--compression", "packbits"}, "B&W", "True Color"},
+      {{"-f", "tif", "--compression", "lzw"}, "16 Grays", "16 Grays"},
+      // Not a TIFF: the compression is not used, the colour stays.
+      {{"-f", "png", "--compression", "fax4"}, "256 Color", "256 Color"},
+      // Given in another case, the colour is stored by its name.
+      {{"-f", "tif", "--compression", "FAX4", "--color", "b&w"}, "True Color", "B&W"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("a.ps");
+    std::string error;
+    const std::optional<CliOptions> o = Parse(args, &error);
+    ASSERT_TRUE(o) << error;
+    ConversionSettings settings;
+    settings.tifc = c.stored;
+    settings.compress = 3;
+    ASSERT_TRUE(ApplyOverrides(*o, settings, &error)) << error;
+    EXPECT_EQ(settings.tifc, c.after) << c.args[3] << " over " << c.stored;
+  }
+}
+
 TEST(CliOptions, BatchOptionsAndTheirErrors) {
   std::string error;
   const auto o = Parse({"--report=r.jsonl", "--resume", "old.jsonl", "--files-from", "-", "--null",

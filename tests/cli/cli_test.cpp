@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -424,6 +425,194 @@ TEST_F(Cli, EveryFormatOnce) {
       EXPECT_EQ(image->width, 595) << f.name;
     }
   }
+}
+
+// A small page of four colours, quick to draw.
+constexpr char kColourPage[] =
+    "%!PS\n<< /PageSize [144 108] >> setpagedevice\n"
+    "1 0 0 setrgbcolor 0 0 72 54 rectfill 0 0.5 1 setrgbcolor 72 0 72 54 rectfill\n"
+    "0.2 0.8 0.2 setrgbcolor 0 54 72 54 rectfill 0 setgray 30 20 80 60 rectfill showpage\n";
+
+// "Compression Scheme|Bits/Sample|Photometric Interpretation" as libtiff's tiffinfo reads them.
+std::string TiffFields(const std::string& path) {
+  const test::CommandResult info = test::RunCommand({"tiffinfo", path});
+  std::string fields;
+  for (const char* name :
+       {"Compression Scheme: ", "Bits/Sample: ", "Photometric Interpretation: "}) {
+    const size_t at = info.out.find(name);
+    if (at == std::string::npos) return "no " + std::string(name) + "in " + info.out + info.err;
+    const size_t begin = at + std::strlen(name);
+    fields +=
+        (fields.empty() ? "" : "|") + info.out.substr(begin, info.out.find('\n', begin) - begin);
+  }
+  return fields;
+}
+
+// The lines of stderr that say an option is not used or a colour goes with another compression.
+std::vector<std::string> NoteLines(const std::string& err) {
+  std::vector<std::string> notes;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find(" is not used: ") != std::string::npos ||
+        line.find(" compression of the settings does not write it") != std::string::npos)
+      notes.push_back(line);
+  return notes;
+}
+
+// Every compression at every colour, as --help and the manual list them: what tiffinfo reads
+// from the page written, or, for a colour the compression does not write, a usage error that
+// names the colours it writes and the compressions that write the colour.
+TEST_F(Cli, EachTiffCompressionWritesItsColoursAndRefusesTheOthers) {
+  const std::string doc = Write("page.ps", kColourPage);
+  const char* const colours[] = {"True Color", "256 Color", "256 Grays",
+                                 "16 Color",   "16 Grays",  "B&W"};
+  const std::string rgb = "|8|RGB color", map8 = "|8|palette color (RGB from colormap)",
+                    map4 = "|4|palette color (RGB from colormap)", white = "|1|min-is-white";
+  struct Row {
+    const char* compression;
+    std::string wrote[6];  // per colour above; "" refused
+    const char* writes;    // what the refusal says it writes
+  };
+  const Row rows[] = {
+      {"uncompressed",
+       {"None" + rgb, "None" + map8, "None" + map8, "None" + map4, "None" + map4, "None" + white},
+       ""},
+      {"lzw",
+       {"LZW" + rgb, "LZW" + map8, "LZW" + map8, "LZW" + map4, "LZW" + map4, "LZW" + white},
+       ""},
+      {"rle", {"", "", "", "", "", "CCITT RLE" + white}, "B&W only"},
+      {"jpeg", {"JPEG|8|YCbCr", "", "JPEG|8|min-is-black", "", "", ""}, "True Color or 256 Grays"},
+      {"packbits",
+       {"PackBits" + rgb, "PackBits" + map8, "PackBits" + map8, "PackBits" + map4,
+        "PackBits" + map4, ""},
+       "True Color, 256 Color, 256 Grays, 16 Color or 16 Grays"},
+      {"fax3", {"", "", "", "", "", "CCITT Group 3" + white}, "B&W only"},
+      {"fax4", {"", "", "", "", "", "CCITT Group 4" + white}, "B&W only"},
+  };
+  for (size_t column = 0; column < std::size(colours); ++column) {
+    const std::string colour = colours[column];
+    std::string writers;  // the compressions of the table that write the colour
+    std::vector<std::string> names;
+    for (const Row& row : rows)
+      if (!row.wrote[column].empty()) names.push_back(row.compression);
+    for (size_t i = 0; i < names.size(); ++i)
+      writers += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.compression) + " at " + colour);
+      const std::string out =
+          dir.File(std::string("c-") + row.compression + "-" + std::to_string(column));
+      const test::CommandResult run = Run({"-q", "-f", "tif", "--compression", row.compression,
+                                           "--color", colour, "--dpi", "72", "-o", out, doc});
+      if (row.wrote[column].empty()) {
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_NE(
+            run.err.find("--compression " + std::string(row.compression) + " writes " + row.writes +
+                         ", not " + colour + "; " + colour + " is written by " + writers + "\n"),
+            std::string::npos)
+            << run.err;
+        EXPECT_FALSE(fs::exists(out));
+        continue;
+      }
+      ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+      EXPECT_EQ(TiffFields(out + "/page_001.tif"), row.wrote[column]);
+      EXPECT_EQ(NoteLines(run.err), std::vector<std::string>{});
+    }
+  }
+  // Given alone, a compression keeps a stored colour it writes, and otherwise selects its own
+  // (B&W for rle and the fax codes); a colour given alone goes with the compression usual for
+  // it when the stored one does not write it, and a line says so.
+  struct Alone {
+    const char* profile;
+    std::vector<std::string> args;
+    std::string wrote;
+    std::vector<std::string> notes;
+  };
+  const Alone alone[] = {
+      {"tifc=256 Color", {"--compression", "fax3"}, "CCITT Group 3" + white, {}},
+      {"tifc=256 Color", {"--compression", "rle"}, "CCITT RLE" + white, {}},
+      {"tifc=256 Color", {"--compression", "jpeg"}, "JPEG|8|YCbCr", {}},
+      {"tifc=256 Color", {"--compression", "packbits"}, "PackBits" + map8, {}},
+      {"tifc=256 Grays", {"--compression", "jpeg"}, "JPEG|8|min-is-black", {}},
+      {"compress=3",
+       {"--color", "B&W"},
+       "CCITT Group 4" + white,
+       {"orvalis-cli: B&W is written with fax4 compression: the jpeg compression of the settings "
+        "does not write it"}},
+      {"compress=6",
+       {"--color", "16 Grays"},
+       "LZW" + map4,
+       {"orvalis-cli: 16 Grays is written with lzw compression: the fax4 compression of the "
+        "settings does not write it"}},
+      {"compress=6", {"--color", "B&W"}, "CCITT Group 4" + white, {}},
+  };
+  for (const Alone& a : alone) {
+    SCOPED_TRACE(std::string(a.profile) + " " + a.args[0] + " " + a.args[1]);
+    Write("p.ini", std::string("[Set]\n") + a.profile + "\n");
+    const std::string out = dir.File("alone");
+    fs::remove_all(out);
+    std::vector<std::string> args = {"-f", "tif", "--dpi", "72", "-o", out, doc};
+    args.insert(args.begin(), a.args.begin(), a.args.end());
+    const test::CommandResult run = Run(args);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(TiffFields(out + "/page_001.tif"), a.wrote);
+    EXPECT_EQ(NoteLines(run.err), a.notes);
+  }
+}
+
+// An option given on the command line that the chosen format does not use is named on stderr,
+// -q or not, and the run goes on as without it; the same values stored in Profile.ini are not.
+TEST_F(Cli, OptionsTheFormatDoesNotUseAreNamed) {
+  const std::string doc = Write("page.ps", kColourPage);
+  const std::string merge =
+      "orvalis-cli: --merge is not used: png output has a file per page (only tif merges pages)";
+  const std::string compression =
+      "orvalis-cli: --compression is not used: png output has no compression to choose (only tif)";
+  auto quality = [](const std::string& format) {
+    return "orvalis-cli: --quality is not used: " + format +
+           " output has no quality (only jpg, and tif with jpeg compression)";
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> notes;
+  };
+  const Case cases[] = {
+      {{"-f", "png", "--merge", "--compression", "fax4", "--quality", "5"},
+       {merge, compression, quality("png")}},
+      {{"-q", "-f", "png", "--merge", "--compression", "fax4", "--quality", "5"},
+       {merge, compression, quality("png")}},
+      {{"-f", "jp2", "--quality", "5"}, {quality("jp2")}},
+      {{"-f", "jpg", "--quality", "5"}, {}},
+      {{"-f", "tif", "--merge", "--quality", "5"}, {}},  // JPEG inside, the default
+      {{"-f", "tif", "--compression", "lzw", "--quality", "5"},
+       {"orvalis-cli: --quality is not used: True Color tif pages are written with lzw "
+        "compression, which has no quality (only jpeg has)"}},
+      {{"-f", "tif", "--compression", "fax4", "--quality", "5"},
+       {"orvalis-cli: --quality is not used: B&W tif pages are written with fax4 compression, "
+        "which has no quality (only jpeg has)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const std::string out = dir.File("out");
+    fs::remove_all(out);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--dpi", "72", "-o", out, doc});
+    const test::CommandResult run = Run(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(NoteLines(run.err), c.notes);
+    EXPECT_TRUE(fs::exists(out) && !fs::is_empty(out)) << "nothing written";
+  }
+  // PNG with merging, fax4 and a TIFF quality stored: nothing was given to be named.
+  Write("p.ini", "[Set]\ntype=3\nmultpage=1\ncompress=6\nTJQu=5\nJQu=5\n");
+  const test::CommandResult stored = Run({"--dpi", "72", "-o", dir.File("stored"), doc});
+  EXPECT_EQ(stored.exitCode, 0) << stored.err;
+  EXPECT_TRUE(fs::exists(dir.File("stored/page_001.png")));
+  EXPECT_EQ(NoteLines(stored.err), std::vector<std::string>{});
+  // A file that fails still fails, with the line said before.
+  const std::string bad = Write("bad.ps", "This is not PostScript.\n");
+  const test::CommandResult failed =
+      Run({"-f", "png", "--merge", "--dpi", "72", "-o", dir.File("bad"), bad});
+  EXPECT_EQ(failed.exitCode, 1) << failed.err;
+  EXPECT_EQ(NoteLines(failed.err), std::vector<std::string>{merge});
 }
 
 TEST_F(Cli, NamesThatShellsAndFormatsStumbleOver) {

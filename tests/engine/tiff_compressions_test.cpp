@@ -38,5 +38,23 @@ TEST(TiffCompressions, EveryChoiceKeepsItsIndexNameAndCode) {
   EXPECT_EQ(EngineCompressionCode(-1), 2);
 }
 
+// The colour rule the settings page and orvalis-cli read must be the encoder's table: the
+// compression named as written for a colour is the one the engine hands the encoder at that
+// colour's depth, and every choice writes at least the colour it selects. (What the files hold
+// is read back by tiffinfo in the orvalis-cli tests.)
+TEST(TiffCompressions, TheColoursWrittenAreTheEncodersCodes) {
+  for (int index = 0; index < static_cast<int>(TiffCompressionChoices().size()); ++index) {
+    const TiffCompressionChoice& choice = TiffCompressionOf(index);
+    EXPECT_TRUE(TiffCompressionWrites(index, TiffColourSelected(index))) << choice.cliName;
+    for (const ColourChoice& colour : ColourChoices()) {
+      const TiffCompressionChoice& written = TiffCompressionWritten(index, colour);
+      EXPECT_EQ(written.own, TiffCompressionCode(choice.engineCode, colour.depth, colour.gray))
+          << choice.cliName << " at " << colour.name;
+      EXPECT_EQ(&written == &choice, TiffCompressionWrites(index, colour))
+          << choice.cliName << " at " << colour.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvalis

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -21,8 +22,8 @@
 #include <memory>
 
 #include "engine/converter.h"
-#include "ui/controls/dialog_units.h"
 #include "settings/conversion_settings.h"
+#include "ui/controls/dialog_units.h"
 #include "ui/sheet/my_prop_sheet.h"
 #include "ui/sheet/page_rules.h"
 #include "ui/sheet/property_page.h"
@@ -133,31 +134,39 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(FindItemByPrefix(items, text), found);
   }
 
+  // The colour items each compression lets the page pick, True Color first and B&W last: the
+  // engine's rule of what each writes (PACKBITS writes B&W pages as CCITT Group 4, JPEG the
+  // colour palettes as LZW).
   void tiffCompressionEffects_data() {
     QTest::addColumn<int>("compression");
     QTest::addColumn<bool>("colorEnabled");
     QTest::addColumn<bool>("qualityEnabled");
     QTest::addColumn<int>("colorIndex");
-    QTest::newRow("none selected") << -1 << true << false << 0;
-    QTest::newRow("Uncompressed") << 0 << true << false << 0;
-    QTest::newRow("LZW") << 1 << true << false << 0;
-    QTest::newRow("RLE") << 2 << true << false << 0;
-    QTest::newRow("JPEG") << 3 << false << true << 0;
-    QTest::newRow("PACKBITS") << 4 << true << false << 0;
-    QTest::newRow("CCITT FAX3") << 5 << false << false << 5;
-    QTest::newRow("CCITT FAX4") << 6 << false << false << 5;
+    QTest::addColumn<QString>("itemsEnabled");
+    QTest::newRow("none selected") << -1 << true << false << 0 << "111111";
+    QTest::newRow("Uncompressed") << 0 << true << false << 0 << "111111";
+    QTest::newRow("LZW") << 1 << true << false << 0 << "111111";
+    QTest::newRow("RLE") << 2 << false << false << 5 << "000001";
+    QTest::newRow("JPEG") << 3 << true << true << 0 << "101000";
+    QTest::newRow("PACKBITS") << 4 << true << false << 0 << "111110";
+    QTest::newRow("CCITT FAX3") << 5 << false << false << 5 << "000001";
+    QTest::newRow("CCITT FAX4") << 6 << false << false << 5 << "000001";
   }
   void tiffCompressionEffects() {
     QFETCH(int, compression);
     QFETCH(bool, colorEnabled);
     QFETCH(bool, qualityEnabled);
     QFETCH(int, colorIndex);
+    QFETCH(QString, itemsEnabled);
     const TiffCompressionEffect effect = TiffCompressionEffectFor(compression);
     QCOMPARE(effect.colorListEnabled, colorEnabled);
     QCOMPARE(effect.qualityEnabled, qualityEnabled);
     QCOMPARE(effect.colorIndex, colorIndex);
     QCOMPARE(ColorItemsOffered(orvalis::OutputFormat::Tiff).value(colorIndex),
              colorIndex == 5 ? QString("B&W") : QString("True Color"));
+    QString enabled;
+    for (bool item : effect.colorItemsEnabled) enabled += item ? '1' : '0';
+    QCOMPARE(enabled, itemsEnabled);
   }
 
   void colourItemsPerFormat() {
@@ -307,7 +316,7 @@ class SettingsSheetTest : public QObject {
     f.Visit(kTiff);
     QCOMPARE(CurrentText(f.Find<QComboBox>(1030)), QString("JPEG"));
     QComboBox* colour = f.Find<QComboBox>(1040);
-    QVERIFY(!colour->isEnabled());
+    QVERIFY(colour->isEnabled());  // JPEG writes True Color and 256 Grays
     QCOMPARE(CurrentText(colour), QString("True Color"));
     QSlider* quality = f.Find<QSlider>(1032);
     QVERIFY(quality->isEnabled());
@@ -338,11 +347,22 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(CurrentText(colour), QString("True Color"));
     colour->setCurrentIndex(4);
 
-    compression->setCurrentIndex(3);  // JPEG
+    compression->setCurrentIndex(3);  // JPEG: True Color or 256 Grays, nothing else
     QCOMPARE(CurrentText(colour), QString("True Color"));
-    QVERIFY(!colour->isEnabled());
+    QVERIFY(colour->isEnabled());
+    const auto* items = qobject_cast<QStandardItemModel*>(colour->model());
+    QVERIFY(items != nullptr);
+    QVERIFY(items->item(2)->isEnabled());
+    QVERIFY(!items->item(1)->isEnabled());
+    QVERIFY(!items->item(5)->isEnabled());
     QVERIFY(quality->isEnabled());
     QVERIFY(f.Find<QLabel>(1042)->isEnabled());
+
+    compression->setCurrentIndex(2);  // RLE: B&W alone, as the fax codes
+    QCOMPARE(CurrentText(colour), QString("B&W"));
+    QVERIFY(!colour->isEnabled());
+    compression->setCurrentIndex(0);  // every colour again
+    QVERIFY(items->item(5)->isEnabled());
   }
 
   void tiffPageShowsStoredValues_data() {

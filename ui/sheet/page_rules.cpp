@@ -17,22 +17,24 @@ QStringList TiffCompressionItems() {
 }
 
 TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex) {
-  constexpr int kTrueColorItem = 0;
-  constexpr int kBlackWhiteItem = 5;
+  const std::span<const orvalis::ColourChoice> colours = orvalis::ColourChoices();
   const auto choices = orvalis::TiffCompressionChoices();
-  // No selection (-1) leaves the page as an ordinary choice does.
+  // No selection (-1) leaves the page as an uncompressed choice does.
   if (compressionIndex < 0 || compressionIndex >= static_cast<int>(choices.size()))
-    return {true, false, kTrueColorItem};
-  const orvalis::TiffCompressionChoice& choice = choices[static_cast<size_t>(compressionIndex)];
-  switch (choice.colours) {
-    case orvalis::TiffColours::TrueColour:
-      return {false, choice.usesQuality, kTrueColorItem};
-    case orvalis::TiffColours::BlackAndWhite:
-      return {false, choice.usesQuality, kBlackWhiteItem};
-    case orvalis::TiffColours::Chosen:
-      break;
+    return {true, false, 0, QList<bool>(static_cast<qsizetype>(colours.size()), true)};
+  TiffCompressionEffect effect{
+      false, choices[static_cast<size_t>(compressionIndex)].usesQuality, 0, {}};
+  const std::string_view selected = orvalis::TiffColourSelected(compressionIndex).name;
+  int written = 0;
+  for (const orvalis::ColourChoice& colour : colours) {
+    const bool writes = orvalis::TiffCompressionWrites(compressionIndex, colour);
+    if (colour.name == selected)
+      effect.colorIndex = static_cast<int>(effect.colorItemsEnabled.size());
+    effect.colorItemsEnabled << writes;
+    written += writes ? 1 : 0;
   }
-  return {true, choice.usesQuality, kTrueColorItem};
+  effect.colorListEnabled = written > 1;
+  return effect;
 }
 
 QStringList ColorItemsOffered(orvalis::OutputFormat outputFormat) {

@@ -15,15 +15,19 @@ int FindItemByPrefix(const QStringList& items, const QString& text);
 // (engine/tiff_compressions.h).
 QStringList TiffCompressionItems();
 
-// What choosing a compression does to the rest of the TIFF page.
+// What choosing a compression does to the rest of the TIFF page, by the engine's rule of the
+// colours each compression writes (engine/tiff_compressions.h).
 struct TiffCompressionEffect {
-  bool colorListEnabled;
-  bool qualityEnabled;  // track bar, its value and its "Quality" label
-  int colorIndex;       // the colour item selected: 0 "True Color", 5 "B&W"
+  bool colorListEnabled;          // the compression writes more than one colour
+  bool qualityEnabled;            // track bar, its value and its "Quality" label
+  int colorIndex;                 // the colour item selected: 0 "True Color", 5 "B&W"
+  QList<bool> colorItemsEnabled;  // one per colour item: the compression writes that colour
 };
 
-// JPEG: the colour list off on "True Color", the quality controls on. CCITT FAX3 and FAX4: the
-// colour list off on "B&W". Every other index, and no selection (-1): the list on, "True Color".
+// Uncompressed and LZW: every colour. PACKBITS: every colour but B&W. JPEG: True Color and
+// 256 Grays, with the quality controls on. RLE, CCITT FAX3 and FAX4: the list off on "B&W".
+// The colour selected is the first the compression writes. No selection (-1): every colour,
+// "True Color".
 TiffCompressionEffect TiffCompressionEffectFor(int compressionIndex);
 
 // The colour items the page of `outputFormat` (an engine format number) offers, in list order.

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSlider>
+#include <QStandardItemModel>
 
 #include "engine/converter.h"
 #include "ui/sheet/page_rules.h"
@@ -42,6 +43,11 @@ void CTiff::BuildControls() {
 void CTiff::OnCompressionChanged() {
   const TiffCompressionEffect effect = TiffCompressionEffectFor(compression_->currentIndex());
   ColorList()->setEnabled(effect.colorListEnabled);
+  // The colours the compression does not write cannot be picked.
+  if (auto* items = qobject_cast<QStandardItemModel*>(ColorList()->model())) {
+    for (int row = 0; row < items->rowCount(); ++row)
+      items->item(row)->setEnabled(effect.colorItemsEnabled.value(row, true));
+  }
   for (QWidget* widget : std::initializer_list<QWidget*>{quality_, qualityValue_, qualityLabel_})
     widget->setEnabled(effect.qualityEnabled);
   ColorList()->setCurrentIndex(effect.colorIndex);

@@ -28,8 +28,8 @@ class CTiff : public CFormatPage {
   void BuildControls() override;
 
  private:
-  // A new compression enables and disables the colour list and the quality controls and
-  // selects the colour that goes with it.
+  // A new compression enables and disables the colour list, its items (the colours the
+  // compression writes) and the quality controls, and selects the colour that goes with it.
   void OnCompressionChanged();
 
   QComboBox* compression_ = nullptr;
