@@ -561,6 +561,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialog_->Settings().JQu, 33);
   }
 
+  // a.ps and a.eps of one folder would both write a_001.png: the later row is refused and told
+  // the window's setting that keeps them apart. Once the settings sheet has stored it (OK), the
+  // next run names every image after its full file name.
+  void fullNamesFromTheSettingsReachTheRun() {
+    std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
+    Open(1);
+    dialog_->AddDroppedFiles({Script("a.ps", "pages 2"), Script("a.eps", "pages 1")});
+    auto* start = Control<QPushButton>("1002");
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+    QVERIFY2(StatusTip(1).contains(
+                 QStringLiteral("turn on 'Name after the full file name' under Settings, Common")),
+             qPrintable(StatusTip(1)));
+    QVERIFY(fs::exists(dir_->File("a_002.png")) && !fs::exists(dir_->File("a_003.png")));
+
+    std::ofstream(Profile(), std::ios::app) << "fullnames=1\n";  // what the sheet's OK writes
+    Control<QPushButton>("1010")->click();
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Succeed"));
+    for (const char* name : {"a.ps_001.png", "a.ps_002.png", "a.eps_001.png"})
+      QVERIFY2(fs::exists(dir_->File(name)), name);
+  }
+
   void runReportsOnTheGuiThread() {
     std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
     Open(2);
