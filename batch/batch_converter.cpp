@@ -123,6 +123,8 @@ std::vector<RowPlan> BatchConverter::PlanRows(const ConversionSettings& settings
   };
   std::vector<RowPlan> plans(static_cast<size_t>(rowCount));
   std::map<std::pair<std::string, std::string>, First> firstSource;
+  const FormatChoice format = FormatFromType(settings.type);
+  const bool merged = format.format == OutputFormat::Tiff && settings.multpage == 1;
   for (int row = 0; row < rowCount; ++row) {
     RowPlan& plan = plans[static_cast<size_t>(row)];
     plan.source = view_.RowPath(row);
@@ -145,7 +147,9 @@ std::vector<RowPlan> BatchConverter::PlanRows(const ConversionSettings& settings
     if (inserted || it->second.identity == identity) continue;
     plan.conflict = "Its images would replace those of " + it->second.identity + " in " + folder;
     if (it->second.fileName != fileName)
-      plan.conflict += "; " + options_.fullNamesAdvice;
+      plan.conflict +=
+          "; " + options_.fullNamesAdvice + " (" +
+          (merged ? MergedImageName(fileName) : PageImageName(fileName, 1, format.extension)) + ")";
     else if (settings.mode == 1)
       plan.conflict += "; " + options_.besideAdvice + ", or rename one of the two files";
     else

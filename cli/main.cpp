@@ -112,7 +112,7 @@ int Main(int argc, char** argv) {
   batchOptions.memoryBudget = options->memoryBytes;
   batchOptions.unpackLimit = options->unpackLimit;
   batchOptions.fullNamesAdvice =
-      "add --full-names, which names the images after the full file names (a.pdf_001.png)";
+      "add --full-names, which names the images after the full file names";
   batchOptions.besideAdvice = "add --beside, which writes the images beside their sources";
   BatchConverter converter(settings, *renderer, view, batchOptions);
 

@@ -573,8 +573,9 @@ class MainWindowTest : public QObject {
     WaitForRunEnd();
     QCOMPARE(Status(0), QStringLiteral("Succeed"));
     QCOMPARE(Status(1), QStringLiteral("Failed"));
-    QVERIFY2(StatusTip(1).contains(
-                 QStringLiteral("turn on 'Name after the full file name' under Settings, Common")),
+    QVERIFY2(StatusTip(1).simplified().contains(
+                 QStringLiteral("; turn on 'Name after the full file name' under Settings, Common "
+                                "(a.eps_001.png)")),
              qPrintable(StatusTip(1)));
     QVERIFY(fs::exists(dir_->File("a_002.png")) && !fs::exists(dir_->File("a_003.png")));
 

@@ -156,7 +156,7 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
   if (services_.batch.threads == 0) services_.batch.threads = processors;
   // A clash of image names is resolved by the window's own controls.
   services_.batch.fullNamesAdvice =
-      "turn on 'Name after the full file name' under Settings, Common (a.pdf_001.png)";
+      "turn on 'Name after the full file name' under Settings, Common";
   services_.batch.besideAdvice = "choose 'Convert to the source file folder'";
   converter_ =
       std::make_unique<BatchConverter>(settings_, *services_.renderer, view_, services_.batch);
