@@ -22,11 +22,11 @@ namespace orvalis {
 // (an empty text must not become the root folder).
 std::string OutputFolder(const std::string& folder);
 
-// The sub-folder of one source file: its image base (output_names.h). By default that is its
-// name without the extension; "..ps" and "...ps" would give "." and "..", the destination itself
-// and its parent, so they keep their whole name. With full names it is the whole name followed
-// by "_images" ("a.pdf_images"): beside the source, a folder of the source's own name could not
-// be made.
+// The sub-folder of one source file, named after it by the run's naming rule (output_names.h).
+// By default that is its name without the extension; "..ps" and "...ps" would give "." and "..",
+// the destination itself and its parent, so they keep their whole name. With full names it is
+// the whole name followed by "_images" ("a.pdf_images"): beside the source, a folder of the
+// source's own name could not be made.
 std::string EachFolderName(const std::filesystem::path& source, bool fullNames);
 inline constexpr std::string_view kFullNameFolderSuffix = "_images";
 
