@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "batch/output_folder.h"
+#include "batch/output_names.h"
 #include "batch/page_files.h"
-#include "batch/source_type.h"
 #include "engine/tiff_compressions.h"
 
 namespace orvalis {
@@ -110,22 +110,29 @@ void BatchConverter::Run(const ConversionSettings& settings) {
   view_.SelectRow(0);
 }
 
-// Decides every row's output folder before anything is converted. Two different sources whose
-// outputs would carry the same names in the same folder would destroy each other's images: the
-// later row of the list is refused, whatever order the rows finish in.
+// Decides every row's output folder and image base before anything is converted. Two different
+// sources whose outputs would carry the same names in the same folder would destroy each
+// other's images: the later row of the list is refused, whatever order the rows finish in, and
+// told the choice that keeps the two apart. Sources whose file names differ (a.ps, a.pdf) part
+// with full names; sources of one file name from two folders, beside their sources.
 std::vector<RowPlan> BatchConverter::PlanRows(const ConversionSettings& settings,
                                               int rowCount) const {
+  struct First {
+    std::string identity;
+    std::string fileName;
+  };
   std::vector<RowPlan> plans(static_cast<size_t>(rowCount));
-  std::map<std::pair<std::string, std::string>, std::string> firstSource;
+  std::map<std::pair<std::string, std::string>, First> firstSource;
+  const FormatChoice format = FormatFromType(settings.type);
+  const bool merged = format.format == OutputFormat::Tiff && settings.multpage == 1;
   for (int row = 0; row < rowCount; ++row) {
     RowPlan& plan = plans[static_cast<size_t>(row)];
     plan.source = view_.RowPath(row);
     const fs::path source(plan.source);
-    plan.baseName = SourceStem(source.filename().string());
+    const std::string fileName = source.filename().string();
+    plan.baseName = ImageBase(fileName, settings.fullnames == 1);
     plan.pageStem = IsPlainName(plan.baseName) ? plan.baseName : kPlainPageStem;
-    std::string folder =
-        OutputFolder(settings.mode == 0 ? source.parent_path().string() : settings.output);
-    if (settings.each == 1) folder += EachFolderName(source) + "/";
+    const std::string folder = OutputFolderOf(plan.source, settings);
     plan.target = folder;
 
     // The same folder reached by another spelling (a link, "..") is the same folder.
@@ -135,14 +142,18 @@ std::vector<RowPlan> BatchConverter::PlanRows(const ConversionSettings& settings
     const fs::path canonicalFolder = fs::weakly_canonical(folder, ec);
     const std::string key =
         ec ? fs::path(folder).lexically_normal().string() : canonicalFolder.string();
-    const auto [it, inserted] = firstSource.try_emplace({key, plan.baseName}, identity);
-    if (!inserted && it->second != identity) {
-      plan.conflict = "Its images would replace those of " + it->second + " in " + folder +
-                      (settings.each == 1
-                           ? "; rename one of the two files, or convert them beside their sources"
-                           : "; convert into one folder per file (each source in its own "
-                             "sub-folder)");
-    }
+    const auto [it, inserted] =
+        firstSource.try_emplace({key, plan.baseName}, First{identity, fileName});
+    if (inserted || it->second.identity == identity) continue;
+    plan.conflict = "Its images would replace those of " + it->second.identity + " in " + folder;
+    if (it->second.fileName != fileName)
+      plan.conflict +=
+          "; " + options_.fullNamesAdvice + " (" +
+          (merged ? MergedImageName(fileName) : PageImageName(fileName, 1, format.extension)) + ")";
+    else if (settings.mode == 1)
+      plan.conflict += "; " + options_.besideAdvice + ", or rename one of the two files";
+    else
+      plan.conflict += "; rename one of the two files";
   }
   return plans;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace orvalis {
@@ -26,6 +27,12 @@ struct BatchOptions {
   uint64_t unpackLimit = 0;
   uint64_t memoryBudget = 0;  // bytes shared by the run's interpreters and pages; 0 = 3/4 of the
                               // memory available at start
+  // What this front end calls the two choices that keep apart the images of sources that would
+  // share names (the later of two such sources is refused, and told which to take): naming
+  // every image after its source's full file name (the refusal adds the name the file's first
+  // image would then take), and writing beside each source.
+  std::string fullNamesAdvice = "name the images after the full file names";
+  std::string besideAdvice = "convert them beside their sources";
   // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.
   std::function<void(int)> conversionObserver;
 };

@@ -27,9 +27,19 @@ std::string OutputFolder(const std::string& folder) {
   return WithTrailingSlash(absolute == "." ? folder : absolute);
 }
 
-std::string EachFolderName(const fs::path& source) {
-  const std::string stem = SourceStem(source.filename().string());
-  return stem == "." || stem == ".." ? source.filename().string() : stem;
+std::string EachFolderName(const fs::path& source, bool fullNames) {
+  const std::string name = source.filename().string();
+  if (fullNames) return name + std::string(kFullNameFolderSuffix);
+  const std::string stem = SourceStem(name);
+  return stem == "." || stem == ".." ? name : stem;
+}
+
+std::string OutputFolderOf(const std::string& source, const ConversionSettings& settings) {
+  const fs::path path(source);
+  std::string folder =
+      OutputFolder(settings.mode == 0 ? path.parent_path().string() : settings.output);
+  if (settings.each == 1) folder += EachFolderName(path, settings.fullnames == 1) + "/";
+  return folder;
 }
 
 std::string FolderProblem(const std::string& folder, const std::error_code& error) {

@@ -9,9 +9,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "settings/conversion_settings.h"
 
 namespace orvalis {
 
@@ -19,9 +22,17 @@ namespace orvalis {
 // (an empty text must not become the root folder).
 std::string OutputFolder(const std::string& folder);
 
-// The sub-folder of one source file: its name without the extension. "..ps" and "...ps" would
-// give "." and "..", the destination itself and its parent; they keep their whole name.
-std::string EachFolderName(const std::filesystem::path& source);
+// The sub-folder of one source file, named after it by the run's naming rule (output_names.h).
+// By default that is its name without the extension; "..ps" and "...ps" would give "." and "..",
+// the destination itself and its parent, so they keep their whole name. With full names it is
+// the whole name followed by "_images" ("a.pdf_images"): beside the source, a folder of the
+// source's own name could not be made.
+std::string EachFolderName(const std::filesystem::path& source, bool fullNames);
+inline constexpr std::string_view kFullNameFolderSuffix = "_images";
+
+// The folder the images of `source` go into, ending in '/': beside it or in the destination
+// folder, and in its own sub-folder with "each".
+std::string OutputFolderOf(const std::string& source, const ConversionSettings& settings);
 
 // Why `folder` could not be made, as ": reason" for a message: "File exists" alone does not say
 // that the thing in the way is a file, or a link to nothing.

@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "batch/source_type.h"
+
 namespace orvalis {
+
+std::string ImageBase(std::string_view fileName, bool fullNames) {
+  return fullNames ? std::string(fileName) : SourceStem(fileName);
+}
 
 std::string PageImageName(std::string_view base, int page, std::string_view extension) {
   char number[16];

@@ -27,13 +27,13 @@ namespace orvalis {
 namespace fs = std::filesystem;
 
 const char kCliUsage[] =
-    "usage: orvalis-cli [-f FORMAT] [-o DIR | --beside] [--each] [--dpi N | --xdpi N --ydpi N]\n"
-    "                   [--angle 0|90|180|270] [--resize WxH] [--color NAME] [--quality N]\n"
-    "                   [--compression NAME] [--merge] [--jobs N] [--timeout SECONDS]\n"
-    "                   [--memory SIZE] [--max-unpacked SIZE] [--report FILE]\n"
-    "                   [--resume FILE] [--skip-existing]\n"
-    "                   [--files-from FILE [--null]] [--profile FILE] [-q] [--help]\n"
-    "                   [--version] [--] PATH...\n";
+    "usage: orvalis-cli [-f FORMAT] [-o DIR | --beside] [--each] [--full-names]\n"
+    "                   [--dpi N | --xdpi N --ydpi N] [--angle 0|90|180|270] [--resize WxH]\n"
+    "                   [--color NAME] [--quality N] [--compression NAME] [--merge]\n"
+    "                   [--jobs N] [--timeout SECONDS] [--memory SIZE]\n"
+    "                   [--max-unpacked SIZE] [--report FILE] [--resume FILE]\n"
+    "                   [--skip-existing] [--files-from FILE [--null]] [--profile FILE]\n"
+    "                   [-q] [--help] [--version] [--] PATH...\n";
 
 namespace {
 
@@ -43,7 +43,8 @@ const char kHelpIntroduction[] =
     "or a folder whose documents are converted (not recursing). What a file is, is read from\n"
     "its first bytes: an EPS figure gives one image of its bounding box, a file compressed\n"
     "with gzip is unpacked first (at most --max-unpacked), and images are named without the\n"
-    "extensions (report.ps.gz gives report_001.png).\n"
+    "extensions (report.ps.gz gives report_001.png), or with --full-names after the full\n"
+    "file name (report.ps.gz_001.png).\n"
     "Defaults come from Profile.ini; the options below override them for this run only.\n"
     "A value may follow its option as the next word or after '=' (--format=png), and a short\n"
     "option's value may be joined to it (-fpng); short options may be bundled (-qfpng).\n"
@@ -56,6 +57,9 @@ const char kHelpOptions[] =
     "  -o, --output DIR     write into DIR (created when missing)\n"
     "      --beside         write beside each source file\n"
     "      --each           one sub-folder per source file, named after it\n"
+    "      --full-names     name the images after the full file name, extension included:\n"
+    "                       a.pdf_001.png, a.pdf.tif, and the sub-folder a.pdf_images with\n"
+    "                       --each; a.ps and a.pdf in one folder then both convert\n"
     "      --dpi N          resolution, 72 to 600 (--xdpi N and --ydpi N set one axis)\n"
     "      --angle A        turn pages clockwise by 0, 90, 180 or 270 degrees\n"
     "      --resize WxH     scale every page to W x H pixels\n"
@@ -268,6 +272,10 @@ const OptionSpec kOptions[] = {
     {"--each", false,
      [](std::string_view, std::string_view, CliOptions& o, std::string*) {
        return o.each = 1, true;
+     }},
+    {"--full-names", false,
+     [](std::string_view, std::string_view, CliOptions& o, std::string*) {
+       return o.fullNames = 1, true;
      }},
     {"--merge", false,
      [](std::string_view, std::string_view, CliOptions& o, std::string*) {
@@ -572,6 +580,7 @@ bool ApplyOverrides(const CliOptions& o, ConversionSettings& s, std::string* err
   if (o.output) s.output = AbsolutePath(*o.output);
   if (o.mode) s.mode = *o.mode;
   if (o.each) s.each = *o.each;
+  if (o.fullNames) s.fullnames = *o.fullNames;
   if (o.xdpi) s.xdpi = *o.xdpi;
   if (o.ydpi) s.ydpi = *o.ydpi;
   if (o.angle) s.angle = *o.angle;

@@ -18,6 +18,7 @@ struct CliOptions {
   std::optional<std::string> output;
   std::optional<int> mode;
   std::optional<int> each;
+  std::optional<int> fullNames;
   std::optional<int> xdpi, ydpi;
   std::optional<int> angle;
   std::optional<int> width, height;

@@ -115,6 +115,9 @@ int Main(int argc, char** argv) {
   batchOptions.timeoutSeconds = options->timeoutSeconds;
   batchOptions.memoryBudget = options->memoryBytes;
   batchOptions.unpackLimit = options->unpackLimit;
+  batchOptions.fullNamesAdvice =
+      "add --full-names, which names the images after the full file names";
+  batchOptions.besideAdvice = "add --beside, which writes the images beside their sources";
   BatchConverter converter(settings, *renderer, view, batchOptions);
 
   const auto start = std::chrono::steady_clock::now();

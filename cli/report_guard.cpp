@@ -9,11 +9,12 @@
 #include <optional>
 #include <string_view>
 
-#include "engine/output_formats.h"
+#include "batch/output_folder.h"
 #include "batch/output_names.h"
 #include "batch/source_type.h"
 #include "cli/cli_options.h"
 #include "cli/source_filter.h"
+#include "engine/output_formats.h"
 #include "platform/paths.h"
 
 namespace orvalis {
@@ -64,7 +65,8 @@ std::string OutputClash(const std::string& path, const RunFiles& run) {
     const std::optional<std::string_view> base = ImageBaseOf(
         fileName, FormatFromType(run.settings.type).extension, MergesPages(run.settings));
     for (const std::string& source : run.sources) {
-      if (base && SourceStem(fs::path(source).filename().native()) == *base &&
+      if (base &&
+          ImageBase(fs::path(source).filename().native(), run.settings.fullnames == 1) == *base &&
           folderOf(source) == name.parent_path())
         return "the run writes an image of " + source + " under that name";
     }

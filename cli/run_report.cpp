@@ -14,10 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include "batch/output_folder.h"
-#include "engine/output_formats.h"
 #include "cli/bounded_records.h"
 #include "cli/name_encoding.h"
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 #include "engine/tiff_compressions.h"
 #include "platform/file_descriptor.h"
 
@@ -66,6 +66,9 @@ std::string SettingsText(const ConversionSettings& s) {
   std::string text = "format=" + format.extension.substr(1) + "\n";
   text += "output=" + (s.mode == 0 ? std::string("beside") : OutputFolder(s.output)) + "\n";
   text += "each=" + std::to_string(s.each == 1) + "\n";
+  // Said only when chosen, so that the digests of the runs that name images as before stay
+  // what their reports hold.
+  if (s.fullnames == 1) text += "names=full\n";
   text += "dpi=" + std::to_string(s.xdpi) + "x" + std::to_string(s.ydpi) + "\n";
   text += "angle=" + std::to_string(s.angle) + "\n";
   text += "size=" +

@@ -5,10 +5,9 @@
 #include <filesystem>
 
 #include "batch/output_folder.h"
-#include "engine/output_formats.h"
 #include "batch/output_names.h"
-#include "batch/source_type.h"
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 
 namespace orvalis {
 
@@ -30,21 +29,13 @@ bool FirstOutputIsNewer(const std::string& source, const std::string& output) {
 
 }  // namespace
 
-std::string OutputFolderOf(const std::string& source, const ConversionSettings& settings) {
-  const fs::path path(source);
-  std::string folder =
-      OutputFolder(settings.mode == 0 ? path.parent_path().string() : settings.output);
-  if (settings.each == 1) folder += EachFolderName(path) + "/";
-  return folder;
-}
-
 bool MergesPages(const ConversionSettings& settings) {
   return FormatFromType(settings.type).format == OutputFormat::Tiff && settings.multpage == 1;
 }
 
 std::string FirstOutputPath(const std::string& source, const ConversionSettings& settings) {
   const std::string folder = OutputFolderOf(source, settings);
-  const std::string base = SourceStem(fs::path(source).filename().string());
+  const std::string base = ImageBase(fs::path(source).filename().string(), settings.fullnames == 1);
   return folder + (MergesPages(settings)
                        ? MergedImageName(base)
                        : PageImageName(base, 1, FormatFromType(settings.type).extension));

@@ -11,8 +11,6 @@
 
 namespace orvalis {
 
-// The folder the images of `source` go into, ending in '/'.
-std::string OutputFolderOf(const std::string& source, const ConversionSettings& settings);
 // All pages of a file go into one TIFF file named after it.
 bool MergesPages(const ConversionSettings& settings);
 // The first image a conversion of `source` writes: its merged TIFF, or the image of page 1.

@@ -86,8 +86,8 @@ bool WriteEntries(const std::string& profilePath, const std::vector<ProfileEntry
 bool IsColorPageKey(std::string_view key) {
   const std::span<const OutputFormatInfo> formats = OutputFormats();
   return !key.empty() && std::any_of(formats.begin(), formats.end(), [key](const auto& format) {
-           return format.colorKey == key && format.qualityKey.empty();
-         });
+    return format.colorKey == key && format.qualityKey.empty();
+  });
 }
 
 bool IsWritableFolder(const std::string& folder) {
@@ -150,6 +150,7 @@ SettingEntries CommonPageEntries(const CommonPageKeys& keys) {
                                  {"height", keys.height},
                                  {"resize", Decimal(keys.resize)},
                                  {"each", Decimal(keys.each)},
+                                 {"fullnames", Decimal(keys.fullnames)},
                                  {"xdpi", keys.xdpi},
                                  {"ydpi", keys.ydpi}});
   return entries;

@@ -16,7 +16,6 @@
 
 namespace orvalis {
 
-
 inline constexpr std::string_view kSettingsSection = "Set";
 inline constexpr std::string_view kProfileFileName = "Profile.ini";
 // The key of the folder where the window's file-open dialog starts (not part of the record).
@@ -37,7 +36,10 @@ struct ConversionSettings {
   int32_t xdpi = 0;   // 72..600 after a load
   int32_t ydpi = 0;   // 72..600 after a load
   int32_t each = 0;   // 1 = one sub-folder per source file
-  std::string bmpc;   // colour texts, at most 31 bytes
+  // 1 = images named after the source's full file name, extension included (a.pdf_001.png, and
+  // the sub-folder a.pdf_images/), so that a.ps and a.pdf keep theirs apart
+  int32_t fullnames = 0;
+  std::string bmpc;  // colour texts, at most 31 bytes
   std::string pngc;
   std::string pcxc;
   std::string gifc;
@@ -88,10 +90,11 @@ struct CommonPageKeys {
   std::string height;
   int32_t resize = 0;
   int32_t each = 0;
+  int32_t fullnames = 0;
   std::string xdpi;
   std::string ydpi;
 };
-// "angle", "width", "height", "resize", "each", "xdpi", "ydpi".
+// "angle", "width", "height", "resize", "each", "fullnames", "xdpi", "ydpi".
 SettingEntries CommonPageEntries(const CommonPageKeys& keys);
 
 // A page with only a colour list: `colorKey` is the colour key of a format that offers colours

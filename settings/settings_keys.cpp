@@ -34,6 +34,7 @@ constexpr std::array kKeys{
     Number("xdpi", G::kOption, &S::xdpi, 72, C::kResolution),
     Number("ydpi", G::kOption, &S::ydpi, 72, C::kResolution),
     Number("each", G::kOption, &S::each, 0),
+    Number("fullnames", G::kOption, &S::fullnames, 0),
     Color("bmpc", &S::bmpc, colour::kTrueColor.name),
     Color("pngc", &S::pngc, colour::kTrueColor.name),
     Color("pcxc", &S::pcxc, colour::kTrueColor.name),

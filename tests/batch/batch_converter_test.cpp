@@ -603,6 +603,24 @@ TEST_F(BatchRun, SameNamesFromDifferentSourcesDoNotOverwriteEachOther) {
   s.each = 0;
   RecordingView linked = Run({first, (dir.Path() / "alias" / "report.eps").string()}, s);
   EXPECT_EQ(linked.results[1].status, RowStatus::Failed) << linked.results[1].reason;
+
+  // Two kinds of one name are told of full names, with the name the later one's image would
+  // then take; with full names, each merged TIFF keeps its whole file name.
+  const std::string eps = dir.File("a/report.eps");
+  s.mode = 1;
+  s.type = 1;
+  s.multpage = 1;
+  RecordingView kinds = Run({first, eps}, s);
+  EXPECT_EQ(kinds.results[1].status, RowStatus::Failed);
+  EXPECT_TRUE(kinds.results[1].reason.ends_with(
+      "; name the images after the full file names (report.eps.tif)"))
+      << kinds.results[1].reason;
+  s.fullnames = 1;
+  RecordingView full = Run({first, eps}, s);
+  EXPECT_EQ(full.results[0].outputs, std::vector<std::string>{Out("report.ps.tif")});
+  EXPECT_EQ(full.results[1].outputs, std::vector<std::string>{Out("report.eps.tif")});
+  EXPECT_EQ(test::PillowDecode(Out("report.ps.tif"))->frames, 1);
+  EXPECT_TRUE(PageTmpIsEmpty());
 }
 
 // Every file of a folder with its bytes, to show that a run left older outputs untouched.

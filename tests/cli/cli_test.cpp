@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -1499,17 +1501,184 @@ TEST_F(Cli, UnreadableDocumentsFailWithTheirReason) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
-// a.ps and a.pdf in one folder would give the same image names: the later one is refused.
-TEST_F(Cli, SameNameFromTwoKindsNeverOverwrites) {
+// Every image file under `root` (sources and folders aside), relative to it, sorted.
+std::vector<std::string> ImagesUnder(const std::string& root) {
+  std::vector<std::string> images;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file() && entry.path().extension() == ".png")
+      images.push_back(fs::relative(entry.path(), root).string());
+  std::sort(images.begin(), images.end());
+  return images;
+}
+
+// Sources whose images would share names in one folder: a.ps (three red pages) and a.pdf (one
+// blue page) of one folder, in every output mode, and a.ps of another folder (two pages). The
+// later of two such files is refused, its line naming the option that keeps it apart; a run
+// that adds that option, and the next one, if need be, converts every file, and no image of
+// one source ever replaces another's. The advice never sends a run back where it was.
+TEST_F(Cli, SameNamesConvertWithTheOptionTheRefusalNames) {
+  Write("src/in/a.ps", ThreePages());
+  Write("blue.ps", "%!PS\n0 0 1 setrgbcolor 100 100 200 200 rectfill showpage\n");
+  Write("src/other/a.ps", "%!PS\nshowpage showpage\n");
+  ASSERT_EQ(test::RunCommand({"ps2pdf", dir.File("blue.ps"), dir.File("src/in/a.pdf")}).exitCode,
+            0);
+  const std::vector<std::string> sourceFiles = {"in/a.pdf", "in/a.ps", "other/a.ps"};
+  const std::string src = dir.File("src");
+  const std::string out = dir.File("src/out");
+  const std::vector<std::string> inFolder = {dir.File("src/in")};
+  const std::vector<std::string> bothFolders = {dir.File("src/in"), dir.File("src/other/a.ps")};
+  const std::vector<std::string> fullNames = {"a.pdf_001.png", "a.ps_001.png", "a.ps_002.png",
+                                              "a.ps_003.png"};
+  const std::vector<std::string> otherFullNames = {"a.ps_001.png", "a.ps_002.png"};
+  auto under = [](const std::string& folder, const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const std::string& name : names) paths.push_back(folder + name);
+    return paths;
+  };
+  auto each = [&](const std::string& folder, bool other) {
+    std::vector<std::string> paths = {folder + "a.pdf_images/a.pdf_001.png"};
+    for (const char* page : {"001", "002", "003"})
+      paths.push_back(folder + "a.ps_images/a.ps_" + page + ".png");
+    if (other)
+      for (const char* page : {"001", "002"})
+        paths.push_back("other/a.ps_images/a.ps_" + std::string(page) + ".png");
+    return paths;
+  };
+  std::vector<std::string> besideBoth = under("in/", fullNames);
+  for (const std::string& path : under("other/", otherFullNames)) besideBoth.push_back(path);
+
+  struct Case {
+    const char* what;
+    std::string profile;
+    std::vector<std::string> args;
+    std::vector<std::string> sources;
+    std::vector<std::string> advice;  // the options the refusals name, run after run
+    std::vector<std::string> images;  // under src/, once every file converted
+  };
+  const Case cases[] = {
+      {"-o", "", {"-o", out}, inFolder, {"--full-names"}, under("out/", fullNames)},
+      {"-o --each", "", {"-o", out, "--each"}, inFolder, {"--full-names"}, each("out/", false)},
+      {"--beside", "", {"--beside"}, inFolder, {"--full-names"}, under("in/", fullNames)},
+      {"--beside --each",
+       "",
+       {"--beside", "--each"},
+       inFolder,
+       {"--full-names"},
+       each("in/", false)},
+      {"chosen in Profile.ini",
+       "[Set]\nfullnames=1\n",
+       {"-o", out},
+       inFolder,
+       {},
+       under("out/", fullNames)},
+      {"two folders, -o", "", {"-o", out}, bothFolders, {"--full-names", "--beside"}, besideBoth},
+      {"two folders, --each",
+       "",
+       {"-o", out, "--each"},
+       bothFolders,
+       {"--full-names", "--beside"},
+       each("in/", true)},
+  };
+  const std::regex advice(
+      R"(\nFailed   [^\n]*: Its images would replace those of [^\n]*; add (--[a-z-]+), )");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("p.ini", c.profile);
+    std::vector<std::string> args = c.args;
+    std::vector<std::string> named;
+    test::CommandResult run;
+    for (int round = 0; round < 4; ++round) {
+      // Each run begins from the sources alone.
+      for (const std::string& image : ImagesUnder(src)) fs::remove(src + "/" + image);
+      fs::remove_all(out);
+      for (const char* folder : {"in", "other"})
+        for (const auto& entry : fs::directory_iterator(src + "/" + folder))
+          if (entry.is_directory()) fs::remove_all(entry.path());
+      std::vector<std::string> command = {"-f", "png"};
+      command.insert(command.end(), args.begin(), args.end());
+      command.insert(command.end(), c.sources.begin(), c.sources.end());
+      run = Run(command);
+      if (run.exitCode == 0) break;
+      ASSERT_EQ(run.exitCode, 1) << Lines(run);
+      // Every refusal of the run names one option, and the same one.
+      std::set<std::string> options;
+      const std::string text = "\n" + run.out;
+      for (std::sregex_iterator it(text.begin(), text.end(), advice), end; it != end; ++it)
+        options.insert((*it)[1]);
+      ASSERT_EQ(options.size(), 1u) << Lines(run);
+      const std::string option = *options.begin();
+      // Full names come with the name the refused file's first image then takes.
+      if (option == "--full-names") {
+        EXPECT_NE(run.out.find("--full-names, which names the images after the full file names "
+                               "(a.ps_001.png)\n"),
+                  std::string::npos)
+            << run.out;
+      }
+      ASSERT_EQ(std::find(args.begin(), args.end(), option), args.end())
+          << option << " again: " << Lines(run);
+      named.push_back(option);
+      args.push_back(option);
+    }
+    EXPECT_EQ(run.exitCode, 0) << Lines(run);
+    EXPECT_EQ(named, c.advice);
+    EXPECT_EQ(ImagesUnder(src), c.images);
+    // Each image is its own source's page: a.pdf's is blue, other/a.ps's white, and the red of
+    // in/a.ps grows with its page number.
+    for (const std::string& image : c.images) {
+      const auto png = test::PillowDecode(src + "/" + image);
+      ASSERT_TRUE(png) << image;
+      const std::string name = fs::path(image).filename().string();
+      const int page = name[name.size() - 5] - '0';
+      std::array<double, 3> expected = {page * 0.3 * 255, 0, 0};
+      if (name.starts_with("a.pdf")) expected = {0, 0, 255};
+      if (image.starts_with("other/")) expected = {255, 255, 255};
+      const auto square = png->At(200, png->height - 200);
+      for (int channel = 0; channel < 3; ++channel)
+        EXPECT_NEAR(square[channel], expected[channel], 2) << image;
+    }
+  }
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+// With full names, a later run finds the images again: --resume skips what the report shows
+// converted with the same choice, --skip-existing finds the first image under its full name,
+// and a run without the choice (other names, other images) is not skipped for it.
+TEST_F(Cli, ResumeAndSkipExistingFindFullNames) {
   Write("in/a.ps", ThreePages());
   ASSERT_EQ(test::RunCommand({"ps2pdf", dir.File("in/a.ps"), dir.File("in/a.pdf")}).exitCode, 0);
-  const test::CommandResult run = Run({"-f", "png", "-o", dir.File("out"), dir.File("in")});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.out.find("Failed   " + dir.File("in/a.ps") +
-                         ": Its images would replace those of " + dir.File("in/a.pdf")),
-            std::string::npos)
-      << run.out;
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("out")), {}), 3);
+  const std::string a = dir.File("in/a.ps");
+  const std::string pdf = dir.File("in/a.pdf");
+  const std::string report = dir.File("r.jsonl");
+  struct Step {
+    const char* what;
+    std::vector<std::string> args;
+    std::vector<std::string> converted, skipped, failed;
+  };
+  const Step steps[] = {
+      {"first", {"--full-names", "--resume", report}, {pdf, a}, {}, {}},
+      {"again", {"--full-names", "--resume", report}, {}, {pdf, a}, {}},
+      {"by date", {"--full-names", "--skip-existing"}, {}, {pdf, a}, {}},
+      {"image gone", {"--full-names", "--resume", report}, {a}, {pdf}, {}},
+      {"without full names", {"--resume", report}, {pdf}, {}, {a}},
+  };
+  for (const Step& step : steps) {
+    if (std::string(step.what) == "image gone") fs::remove(dir.File("out/a.ps_002.png"));
+    std::vector<std::string> args = {"-f", "png", "-o", dir.File("out")};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    args.push_back(dir.File("in"));
+    const test::CommandResult run = Run(args);
+    EXPECT_EQ(run.exitCode, step.failed.empty() ? 0 : 1) << step.what << "\n" << Lines(run);
+    for (const std::string& source : step.converted)
+      EXPECT_TRUE(Converted(run, source)) << step.what << " " << source << "\n" << run.out;
+    for (const std::string& source : step.skipped)
+      EXPECT_TRUE(Skipped(run, source)) << step.what << " " << source << "\n" << run.out;
+    for (const std::string& source : step.failed)
+      EXPECT_NE(run.out.find("Failed   " + source + ": "), std::string::npos)
+          << step.what << " " << source << "\n"
+          << run.out;
+  }
+  EXPECT_TRUE(fs::exists(dir.File("out/a.ps_002.png")));
+  EXPECT_TRUE(fs::exists(dir.File("out/a.pdf_003.png")));
 }
 
 

@@ -37,6 +37,12 @@ TEST(ReportGuard, FilesTheRunReadsOrWrites) {
   merged.multpage = 1;
   ConversionSettings beside = png;
   beside.mode = 0;
+  ConversionSettings full = png;
+  full.fullnames = 1;
+  ConversionSettings fullEach = each;
+  fullEach.fullnames = 1;
+  ConversionSettings fullMerged = merged;
+  fullMerged.fullnames = 1;
 
   struct Case {
     std::string report;
@@ -70,6 +76,14 @@ TEST(ReportGuard, FilesTheRunReadsOrWrites) {
       {"out/a_001.tif", &merged, ""},
       {"docs/b_001.png", &beside, "an image of " + sources[1]},
       {"out/b_001.png", &beside, ""},
+      // With full names the images keep the whole file name, and only those are the run's.
+      {"out/b.ps_002.png", &full, "an image of " + sources[1]},
+      {"out/b_002.png", &full, ""},
+      {"out/a.ps.tif", &fullMerged, "an image of " + sources[0]},
+      {"out/a.tif", &fullMerged, ""},
+      {"out/b.ps_images", &fullEach, "the run writes images into " + dir.File("out/b.ps_images")},
+      {"out/b.ps_images/b.ps_001.png", &fullEach, "an image of " + sources[1]},
+      {"out/b", &fullEach, ""},
   };
   for (const Case& c : cases) {
     const std::string report = dir.File(c.report);

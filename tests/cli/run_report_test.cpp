@@ -47,6 +47,7 @@ TEST(RunReport, DigestFollowsTheSettingsThatChangeTheImages) {
       {"folder", [](ConversionSettings& s) { s.output = "/srv/other/"; }, true},
       {"beside", [](ConversionSettings& s) { s.mode = 0; }, true},
       {"each", [](ConversionSettings& s) { s.each = 1; }, true},
+      {"full names", [](ConversionSettings& s) { s.fullnames = 1; }, true},
       {"dpi", [](ConversionSettings& s) { s.ydpi = 300; }, true},
       {"angle", [](ConversionSettings& s) { s.angle = 90; }, true},
       {"size", [](ConversionSettings& s) { s.resize = 1, s.width = 10, s.height = 20; }, true},
@@ -63,6 +64,8 @@ TEST(RunReport, DigestFollowsTheSettingsThatChangeTheImages) {
     change.apply(changed);
     EXPECT_EQ(SettingsDigest(changed) != digest, change.changes) << change.what;
   }
+  // A run that does not choose full names keeps the digest its reports of earlier versions hold.
+  EXPECT_EQ(SettingsText(base).find("names"), std::string::npos) << SettingsText(base);
   // TIFF: compression, merge and the quality of JPEG inside it.
   base.type = 1;
   base.compress = 1;  // LZW

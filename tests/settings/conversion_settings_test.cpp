@@ -82,6 +82,7 @@ TEST_F(SettingsTest, NoFileGivesEveryDefault) {
       {"xdpi", 72},
       {"ydpi", 72},
       {"each", 0},
+      {"fullnames", 0},
       {"bmpc", "True Color"},
       {"pngc", "True Color"},
       {"pcxc", "True Color"},
@@ -175,16 +176,18 @@ TEST_F(SettingsTest, PageEntriesAreWrittenInOrderInOneWrite) {
   common.height = "200";
   common.resize = 1;
   common.each = 0;
+  common.fullnames = 1;
   common.xdpi = "1000";
   common.ydpi = "96";
   ASSERT_TRUE(WriteSettingEntries(
       profile_, Concat({CommonPageEntries(common), ColorPageEntries("gifc", "16 Grays"),
                         JpegPageEntries("256 Grays", 33), TiffPageEntries("B&W", 60, 6, 1)})));
   ASSERT_TRUE(SaveWindowSettings(profile_, 3, 0, "/data/out/"));
-  EXPECT_EQ(test::ReadFileText(profile_),
-            "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nxdpi=1000\nydpi=96\n"
-            "gifc=16 Grays\njpgc=256 Grays\nJQu=33\ntifc=B&W\nTJQu=60\ncompress=6\nmultpage=1\n"
-            "output=/data/out/\ntype=3\nmode=0\n");
+  EXPECT_EQ(
+      test::ReadFileText(profile_),
+      "[Set]\nangle=90\nwidth=100\nheight=200\nresize=1\neach=0\nfullnames=1\nxdpi=1000\n"
+      "ydpi=96\ngifc=16 Grays\njpgc=256 Grays\nJQu=33\ntifc=B&W\nTJQu=60\ncompress=6\nmultpage=1\n"
+      "output=/data/out/\ntype=3\nmode=0\n");
 
   // What the pages wrote comes back through a reload, typed resolutions clamped.
   ConversionSettings settings;
@@ -194,6 +197,7 @@ TEST_F(SettingsTest, PageEntriesAreWrittenInOrderInOneWrite) {
   EXPECT_EQ(settings.ydpi, 96);
   EXPECT_EQ(settings.angle, 90);
   EXPECT_EQ(settings.gifc, "16 Grays");
+  EXPECT_EQ(settings.fullnames, 1);
   EXPECT_EQ(settings.compress, 6);
   EXPECT_EQ(settings.output, "/data/out/");
   EXPECT_EQ(settings.mode, 0);
@@ -206,7 +210,8 @@ TEST_F(SettingsTest, PageEntriesAreWrittenInOrderInOneWrite) {
       profile_, Concat({CommonPageEntries(common), ColorPageEntries("gifc", std::nullopt)})));
   const std::string text = test::ReadFileText(profile_);
   EXPECT_EQ(text.substr(0, text.find("gifc")),
-            "[Set]\nangle=90\nwidth=\nheight=200\nresize=1\neach=0\nxdpi=300\nydpi=96\n");
+            "[Set]\nangle=90\nwidth=\nheight=200\nresize=1\neach=0\nfullnames=1\nxdpi=300\n"
+            "ydpi=96\n");
   EXPECT_NE(text.find("gifc=16 Grays\n"), std::string::npos);
   // An emptied width turns resizing off: it loads as 0, and a size of 0 is not resized to.
   LoadConversionOptions(profile_, settings);

@@ -561,6 +561,48 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialog_->Settings().JQu, 33);
   }
 
+  // a.ps and a.eps of one folder would both write a_001.png: the later row is refused and told
+  // the window's setting that keeps them apart. Once the settings sheet has stored it (OK), the
+  // next run names every image after its full file name.
+  void fullNamesFromTheSettingsReachTheRun() {
+    std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\noutput=" << dir_->File("out") << "/\n";
+    Open(1);
+    dialog_->AddDroppedFiles({Script("a.ps", "pages 2"), Script("a.eps", "pages 1")});
+    auto* start = Control<QPushButton>("1002");
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+    QVERIFY2(StatusTip(1).simplified().contains(
+                 QStringLiteral("; turn on 'Name after the full file name' under Settings, Common "
+                                "(a.eps_001.png)")),
+             qPrintable(StatusTip(1)));
+    QVERIFY(fs::exists(dir_->File("a_002.png")) && !fs::exists(dir_->File("a_003.png")));
+
+    std::ofstream(Profile(), std::ios::app) << "fullnames=1\n";  // what the sheet's OK writes
+    Control<QPushButton>("1010")->click();
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    QCOMPARE(Status(1), QStringLiteral("Succeed"));
+    for (const char* name : {"a.ps_001.png", "a.ps_002.png", "a.eps_001.png"})
+      QVERIFY2(fs::exists(dir_->File(name)), name);
+
+    // Into one destination folder, a.ps of another folder shares even the full names: it is
+    // told the window's output mode that keeps the two apart.
+    fs::create_directories(dir_->File("other"));
+    dialog_->AddDroppedFiles({Script("other/a.ps", "pages 1")});
+    Control<QComboBox>("1058")->setCurrentIndex(1);
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(2), QStringLiteral("Failed"));
+    QVERIFY2(StatusTip(2).simplified().contains(QStringLiteral(
+                 "; choose 'Convert to the source file folder', or rename one of the two files")),
+             qPrintable(StatusTip(2)));
+    QVERIFY(fs::exists(dir_->File("out/a.ps_002.png")));
+    QVERIFY(fs::exists(dir_->File("out/a.eps_001.png")));
+  }
+
   void runReportsOnTheGuiThread() {
     std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
     Open(2);

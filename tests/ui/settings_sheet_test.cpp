@@ -230,13 +230,15 @@ class SettingsSheetTest : public QObject {
   }
 
   void commonPageShowsTheStoredValues() {
-    SheetFixture f("[Set]\nwidth=1200\nheight=12345\nresize=1\neach=1\nangle=9\nxdpi=1000\n");
+    SheetFixture f(
+        "[Set]\nwidth=1200\nheight=12345\nresize=1\neach=1\nfullnames=1\nangle=9\nxdpi=1000\n");
     f.Open();
     QCOMPARE(f.Find<QLineEdit>(1024)->text(), QString("1200"));
     // A longer stored value is shown whole (typing is what is limited to four digits).
     QCOMPARE(f.Find<QLineEdit>(1025)->text(), QString("12345"));
     QVERIFY(f.Find<QCheckBox>(1023)->isChecked());
     QVERIFY(f.Find<QCheckBox>(1034)->isChecked());
+    QVERIFY(f.Find<QCheckBox>(1064)->isChecked());
     for (int id : {1024, 1025, 1060, 1061}) QVERIFY(f.Find<QWidget>(id)->isEnabled());
     QCOMPARE(CurrentText(f.Find<QComboBox>(1033)), QString("90"));
     // The resolution lists show the loaded (clamped) values as text, no item selected.
@@ -254,13 +256,23 @@ class SettingsSheetTest : public QObject {
     QVERIFY(width->alignment().testFlag(Qt::AlignRight));
   }
 
-  void okAfterOnlyCommonWritesTheSevenKeysInOrder() {
+  void okAfterOnlyCommonWritesTheEightKeysInOrder() {
     SheetFixture f;
     f.Open();
     f.ClickOk();
     QCOMPARE(f.Sheet().result(), int(QDialog::Accepted));
     QCOMPARE(f.ProfileLines(), QStringList({"angle=0", "width=594", "height=842", "resize=0",
-                                            "each=0", "xdpi=72", "ydpi=72"}));
+                                            "each=0", "fullnames=0", "xdpi=72", "ydpi=72"}));
+    // The full-names box, clicked on, is stored and read back by the next load.
+    f.Open();
+    QCheckBox* fullNames = f.Find<QCheckBox>(1064);
+    QVERIFY(!fullNames->isChecked());
+    QTest::mouseClick(fullNames, Qt::LeftButton, {}, QPoint(6, fullNames->height() / 2));
+    f.ClickOk();
+    QVERIFY(f.ProfileLines().contains("fullnames=1"));
+    orvalis::ConversionSettings settings;
+    orvalis::LoadConversionOptions(f.Path(), settings);
+    QCOMPARE(settings.fullnames, 1);
   }
 
   void typedResolutionIsWrittenAsTypedAndLoadsClamped() {
@@ -446,11 +458,11 @@ class SettingsSheetTest : public QObject {
     QCOMPARE(
         f.ProfileLines(),
         QStringList({"angle=0",         "width=594",       "height=842",      "resize=0",
-                     "each=0",          "xdpi=72",         "ydpi=72",         "bmpc=True Color",
-                     "tifc=16 Color",   "TJQu=33",         "compress=4",      "multpage=1",
-                     "jpgc=256 Grays",  "JQu=90",          "gifc=256 Color",  "pngc=True Color",
-                     "pcxc=True Color", "jp2c=True Color", "jpcc=True Color", "rasc=True Color",
-                     "tgac=256 Grays"}));
+                     "each=0",          "fullnames=0",     "xdpi=72",         "ydpi=72",
+                     "bmpc=True Color", "tifc=16 Color",   "TJQu=33",         "compress=4",
+                     "multpage=1",      "jpgc=256 Grays",  "JQu=90",          "gifc=256 Color",
+                     "pngc=True Color", "pcxc=True Color", "jp2c=True Color", "jpcc=True Color",
+                     "rasc=True Color", "tgac=256 Grays"}));
   }
 
   void aColourNoItemMatchesShowsNoSelectionAndStays() {
@@ -548,9 +560,9 @@ class SettingsSheetTest : public QObject {
     QTest::addColumn<int>("tab");
     QTest::addColumn<QList<int>>("ids");       // every control with an id
     QTest::addColumn<QList<int>>("tabStops");  // the keyboard order
-    QTest::newRow("Common") << int(kCommon)
-                            << QList<int>{1023, 1060, 1024, 1061, 1025, 1062, 1063, 1034, 1033}
-                            << QList<int>{1023, 1024, 1025, 1062, 1063, 1034, 1033};
+    QTest::newRow("Common") << int(kCommon) << QList<int>{1023, 1060, 1024, 1061, 1025,
+                                                          1062, 1063, 1034, 1064, 1033}
+                            << QList<int>{1023, 1024, 1025, 1062, 1063, 1034, 1064, 1033};
     QTest::newRow("TIFF") << int(kTiff) << QList<int>{1035, 1040, 1030, 1059, 1032, 1042, 1043}
                           << QList<int>{1040, 1030, 1032, 1043};
     QTest::newRow("JPEG") << int(kJpeg) << QList<int>{1035, 1031, 1041, 1042}

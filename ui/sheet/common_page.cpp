@@ -46,17 +46,20 @@ void CComn::BuildControls() {
   xdpi_ = AddResolution(kXDpiList, "X-DPI", 20, options.xdpi);
   ydpi_ = AddResolution(kYDpiList, "Y-DPI", 126, options.ydpi);
 
-  AddGroup("Convert Output", QRect(7, 96, 136, 34));
+  AddGroup("Convert Output", QRect(7, 96, 136, 48));
   each_ = Place(new QCheckBox("Create directories for each file"), kEachFolderBox,
                 QRect(14, 111, 124, 12));
-  AddGroup("Rotate", QRect(148, 96, 92, 34));
+  fullNames_ =
+      Place(new QCheckBox("Name after the full file name"), kFullNamesBox, QRect(14, 126, 124, 12));
+  AddGroup("Rotate", QRect(148, 96, 92, 48));
   rotation_ = AddList(kRotationList, RotationItems(), QRect(158, 110, 50, 14), "Rotate");
   SelectByPrefix(rotation_, QString::number(options.angle));
 
-  for (QCheckBox* box : {resize_, each_}) box->setAccessibleName(box->text());
+  for (QCheckBox* box : {resize_, each_, fullNames_}) box->setAccessibleName(box->text());
   resize_->setChecked(options.resize != 0);
   each_->setChecked(options.each != 0);
-  ChainTabOrder({resize_, width_, height_, xdpi_, ydpi_, each_, rotation_});
+  fullNames_->setChecked(options.fullnames != 0);
+  ChainTabOrder({resize_, width_, height_, xdpi_, ydpi_, each_, fullNames_, rotation_});
   connect(resize_, &QCheckBox::toggled, this, &CComn::OnResizeToggled);
   OnResizeToggled();
 }
@@ -90,6 +93,7 @@ orvalis::SettingEntries CComn::Entries() const {
   keys.height = TextOf(height_);
   keys.resize = resize_->isChecked() ? 1 : 0;
   keys.each = each_->isChecked() ? 1 : 0;
+  keys.fullnames = fullNames_->isChecked() ? 1 : 0;
   keys.xdpi = xdpi_->currentText().toStdString();
   keys.ydpi = ydpi_->currentText().toStdString();
   return orvalis::CommonPageEntries(keys);

@@ -1,7 +1,8 @@
 #pragma once
 // CComn: the common page. Resizing (width and height in pixels), the two resolutions, one folder
-// per source file and the rotation. On OK it writes "angle", "width", "height", "resize", "each",
-// "xdpi" and "ydpi", in this order, each text as it stands in its field.
+// per source file, names after the full file name, and the rotation. On OK it writes "angle",
+// "width", "height", "resize", "each", "fullnames", "xdpi" and "ydpi", in this order, each text
+// as it stands in its field.
 
 #include "ui/sheet/property_page.h"
 
@@ -23,6 +24,7 @@ class CComn : public CPropertyPage {
     kXDpiList = 1062,
     kYDpiList = 1063,
     kEachFolderBox = 1034,
+    kFullNamesBox = 1064,
     kRotationList = 1033,
   };
 
@@ -45,5 +47,6 @@ class CComn : public CPropertyPage {
   QComboBox* xdpi_ = nullptr;
   QComboBox* ydpi_ = nullptr;
   QCheckBox* each_ = nullptr;
+  QCheckBox* fullNames_ = nullptr;
   QComboBox* rotation_ = nullptr;
 };

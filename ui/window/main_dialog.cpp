@@ -154,6 +154,10 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
   const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   services_.batch.jobs = services_.filesAtOnce > 0 ? services_.filesAtOnce : processors;
   if (services_.batch.threads == 0) services_.batch.threads = processors;
+  // A clash of image names is resolved by the window's own controls.
+  services_.batch.fullNamesAdvice =
+      "turn on 'Name after the full file name' under Settings, Common";
+  services_.batch.besideAdvice = "choose 'Convert to the source file folder'";
   converter_ =
       std::make_unique<BatchConverter>(settings_, *services_.renderer, view_, services_.batch);
 }
