@@ -47,7 +47,8 @@ void CIconButton::SetDrawBorder(bool drawBorder, bool repaint) {
 }
 
 QSize CIconButton::sizeHint() const {
-  const QSize textSize = text().isEmpty() ? QSize(0, 0) : fontMetrics().size(0, text());
+  const QSize textSize =
+      text().isEmpty() ? QSize(0, 0) : fontMetrics().size(Qt::TextShowMnemonic, text());
   const QSize iconSize = IconSize();
   const int mx = kButtonMargins.x(), my = kButtonMargins.y();
   QSize hint;
@@ -125,7 +126,11 @@ void CIconButton::DrawIcon(QPainter& painter, const QRect& item, bool hasCaption
 
 void CIconButton::DrawCaption(QPainter& painter, QRect captionRect, const QString& caption) {
   if (pressed_) captionRect.translate(kPressedOffset);
-  constexpr int kFlags = Qt::TextWordWrap | Qt::AlignHCenter;
+  // A caption's "&" marks its mnemonic: underlined where the style underlines shortcuts.
+  const int kFlags =
+      Qt::TextWordWrap | Qt::AlignHCenter |
+      (style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, this) ? Qt::TextShowMnemonic
+                                                                       : Qt::TextHideMnemonic);
   painter.setFont(font());
   const QRect measured = painter.fontMetrics().boundingRect(captionRect, kFlags, caption);
   const QRect centred = CentreIn(captionRect, measured.size());

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
@@ -34,26 +35,27 @@ void CComn::BuildControls() {
 
   // The check box stands where the style draws group titles: above the group's frame.
   AddGroup(QString(), QRect(7, 17, 233, 30));
-  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
-  widthLabel_ = AddLabel(kWidthLabel, "Width", QRect(20, 27, 28, 10));
+  resize_ = Place(new QCheckBox("&Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
+  widthLabel_ = AddLabel(kWidthLabel, "&Width", QRect(20, 27, 28, 10));
   width_ = Place(MakeNumberEdit(options.width, "Width"), kWidthEdit, QRect(50, 25, 50, 14));
-  heightLabel_ = AddLabel(kHeightLabel, "Height", QRect(126, 27, 30, 10));
+  heightLabel_ = AddLabel(kHeightLabel, "&Height", QRect(126, 27, 30, 10));
   height_ = Place(MakeNumberEdit(options.height, "Height"), kHeightEdit, QRect(158, 25, 50, 14));
   widthLabel_->setBuddy(width_);
   heightLabel_->setBuddy(height_);
 
   AddGroup("Resolution", QRect(7, 52, 233, 38));
-  xdpi_ = AddResolution(kXDpiList, "X-DPI", 20, options.xdpi);
-  ydpi_ = AddResolution(kYDpiList, "Y-DPI", 126, options.ydpi);
+  xdpi_ = AddResolution(kXDpiList, "&X-DPI", 20, options.xdpi);
+  ydpi_ = AddResolution(kYDpiList, "&Y-DPI", 126, options.ydpi);
 
   AddGroup("Convert Output", QRect(7, 96, 136, 34));
-  each_ = Place(new QCheckBox("Create directories for each file"), kEachFolderBox,
+  each_ = Place(new QCheckBox("Create &directories for each file"), kEachFolderBox,
                 QRect(14, 111, 124, 12));
-  AddGroup("Rotate", QRect(148, 96, 92, 34));
+  QGroupBox* rotate = AddGroup("Rotate", QRect(148, 96, 92, 34));
   rotation_ = AddList(kRotationList, RotationItems(), QRect(158, 110, 50, 14), "Rotate");
+  LabelGroupControl(rotate, "R&otate", rotation_);
   SelectByPrefix(rotation_, QString::number(options.angle));
 
-  for (QCheckBox* box : {resize_, each_}) box->setAccessibleName(box->text());
+  for (QCheckBox* box : {resize_, each_}) box->setAccessibleName(WithoutMnemonic(box->text()));
   resize_->setChecked(options.resize != 0);
   each_->setChecked(options.each != 0);
   ChainTabOrder({resize_, width_, height_, xdpi_, ydpi_, each_, rotation_});
@@ -71,7 +73,9 @@ QComboBox* CComn::AddResolution(int id, const QString& label, int left, int valu
   list->addItems(ResolutionItems());
   list->setCurrentIndex(-1);
   list->setEditText(QString::number(value));
-  list->setAccessibleName(label);
+  list->setAccessibleName(WithoutMnemonic(label));
+  // The field typed into is named as its list is.
+  list->lineEdit()->setAccessibleName(WithoutMnemonic(label));
   caption->setBuddy(list);
   return list;
 }
