@@ -151,7 +151,8 @@ class MainWindowTest : public QObject {
   void opensIdleWithEveryControlInPlace() {
     Open();
     QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune Orvalis"));
-    QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
+    // Resizable; windowResizesAroundTheList checks how.
+    QVERIFY(dialog_->minimumSize() != dialog_->maximumSize());
     // Every control is found by its id and has a name a screen reader can say.
     const char* ids[] = {"1007", "1008", "1009", "1010", "1016", "1001", "1003", "1058",
                          "1013", "1014", "1012", "1002", "1047", "1048", "1011"};
@@ -186,7 +187,9 @@ class MainWindowTest : public QObject {
 
     QTreeView* list = List();
     QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
-    QCOMPARE(list->columnWidth(0), 300);
+    // Files takes the room Size and Status leave: names are cut only when the list is full.
+    QVERIFY(list->columnWidth(0) >= 300);
+    QCOMPARE(list->columnWidth(0) + 100 + 150, list->viewport()->width());
     QCOMPARE(list->columnWidth(1), 100);
     QCOMPARE(list->columnWidth(2), 150);
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);

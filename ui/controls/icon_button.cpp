@@ -132,17 +132,19 @@ void CIconButton::DrawCaption(QPainter& painter, QRect captionRect, const QStrin
       (style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, this) ? Qt::TextShowMnemonic
                                                                        : Qt::TextHideMnemonic);
   painter.setFont(font());
-  const QRect measured = painter.fontMetrics().boundingRect(captionRect, kFlags, caption);
-  const QRect centred = CentreIn(captionRect, measured.size());
+  // Centred in the caption's room, drawn in all of it: a rectangle measured to the text would
+  // wrap a caption whose mnemonic marker the measure and the drawing count differently.
+  const int flags = kFlags | Qt::AlignVCenter;
+  const QRect centred = captionRect;
   if (disabled_) {
     // Embossed: a light copy one pixel down and right, the shadow colour on top.
     painter.setPen(palette().color(QPalette::Light));
-    painter.drawText(centred.translated(1, 1), kFlags, caption);
+    painter.drawText(centred.translated(1, 1), flags, caption);
     painter.setPen(palette().color(QPalette::Dark));
-    painter.drawText(centred, kFlags, caption);
+    painter.drawText(centred, flags, caption);
   } else {
     painter.setPen(palette().color(QPalette::ButtonText));
-    painter.drawText(centred, kFlags, caption);
+    painter.drawText(centred, flags, caption);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "ui/window/window_fit.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
 
