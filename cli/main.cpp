@@ -58,7 +58,7 @@ int Main(int argc, char** argv) {
     return 0;
   }
   if (options->version) {
-    std::printf("orvalis-cli (Kestrune Orvalis) 0.1.0\n");
+    std::printf("orvalis-cli (Kestrune Orvalis) %s\n", ORVALIS_VERSION);
     std::printf("interpreter protections: %s\n", ProtectionsLine().c_str());
     return 0;
   }

@@ -17,7 +17,9 @@ endif()
 
 install(TARGETS ${ORVALIS_PROGRAMS} RUNTIME DESTINATION ${ORVALIS_PROGRAM_DIR})
 install(TARGETS tavrinx LIBRARY DESTINATION ${ORVALIS_PROGRAM_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/doc/help.html DESTINATION ${ORVALIS_PROGRAM_DIR})
+# The help page with the build's version in it.
+configure_file(${PROJECT_SOURCE_DIR}/doc/help.html ${CMAKE_BINARY_DIR}/packaging/help.html @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/help.html DESTINATION ${ORVALIS_PROGRAM_DIR})
 
 foreach(program IN LISTS ORVALIS_PROGRAMS)
   install(CODE "

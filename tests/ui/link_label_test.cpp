@@ -3,10 +3,13 @@
 
 #include "ui/controls/link_label.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -315,6 +318,32 @@ class LinkLabelTest : public QObject {
     // The click shows its outcome at once, even with the mouse still over the link.
     QCOMPARE(f.link->CurrentTextColour(), visited ? kVisited : kNormal);
     QCOMPARE(f.link->palette().color(QPalette::WindowText), visited ? kVisited : kNormal);
+  }
+
+  // Tab reaches a link, and Enter, Return or Space open it as a click does; when nothing on the
+  // desktop opens it, a message beside the window shows the address, selectable for copying.
+  void keyboardOpensTheLinkAndAFailureShowsTheAddress() {
+    Fixture f;
+    auto* other = new QPushButton("other", &f.window);
+    other->setGeometry(20, 60, 80, 24);
+    other->show();
+    f.window.activateWindow();
+    QTRY_VERIFY(f.window.isActiveWindow());
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f.link);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+      QTest::keyClick(f.link, key);
+    QCOMPARE(f.launcher.desktopUrls.size(), 3);
+    QVERIFY(f.window.findChild<QMessageBox*>("cannotOpen") == nullptr);
+
+    f.launcher.desktopOpens = false;
+    QTest::keyClick(f.link, Qt::Key_Space);
+    QCOMPARE(f.launcher.beeps, 1);
+    auto* message = f.window.findChild<QMessageBox*>("cannotOpen");
+    QVERIFY(message != nullptr && message->isVisible());
+    QVERIFY(message->text().endsWith("\n" + f.link->URL()));
+    QVERIFY(message->textInteractionFlags() & Qt::TextSelectableByKeyboard);
   }
 
   void clickWaitsForTheOpenersAnswer() {

@@ -2,12 +2,15 @@
 // labels and enabling, the context menu, the output mode, keys, closing, and a run reported
 // through the driver's queued calls.
 
+#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +19,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -29,6 +33,8 @@
 #include "engine/output_formats.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_fixture.h"
+#include "ui/controls/dialog_units.h"
+#include "ui/window/file_list_view.h"
 #include "ui/window/main_dialog.h"
 
 namespace orvalis {
@@ -145,7 +151,8 @@ class MainWindowTest : public QObject {
   void opensIdleWithEveryControlInPlace() {
     Open();
     QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune Orvalis"));
-    QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
+    // Resizable; windowResizesAroundTheList checks how.
+    QVERIFY(dialog_->minimumSize() != dialog_->maximumSize());
     // Every control is found by its id and has a name a screen reader can say.
     const char* ids[] = {"1007", "1008", "1009", "1010", "1016", "1001", "1003", "1058",
                          "1013", "1014", "1012", "1002", "1047", "1048", "1011"};
@@ -180,7 +187,9 @@ class MainWindowTest : public QObject {
 
     QTreeView* list = List();
     QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
-    QCOMPARE(list->columnWidth(0), 300);
+    // Files takes the room Size and Status leave: names are cut only when the list is full.
+    QVERIFY(list->columnWidth(0) >= 300);
+    QCOMPARE(list->columnWidth(0) + 100 + 150, list->viewport()->width());
     QCOMPARE(list->columnWidth(1), 100);
     QCOMPARE(list->columnWidth(2), 150);
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -338,18 +347,21 @@ class MainWindowTest : public QObject {
       }
       return shown;
     };
-    QCOMPARE(states(), QStringList({"Add File(s)...", "Add Folder...", "-",
-                                    "Delete Selected Items\tDel (off)", "Clear All Items (off)",
-                                    "-", "View Original File (off)"}));
+    QCOMPARE(states(),
+             QStringList({"&Add File(s)...", "Add &Folder...", "-",
+                          "&Delete Selected Items\tDel (off)", "&Clear All Items (off)", "-",
+                          "&View Original File (off)", "Copy &Reason\tCtrl+C (off)"}));
     const std::vector<std::string> files = Rows(2);
     dialog_->AddDroppedFiles(files);
     List()->clearSelection();
-    QCOMPARE(states().mid(3), QStringList({"Delete Selected Items\tDel (off)", "Clear All Items",
-                                           "-", "View Original File (off)"}));
+    QCOMPARE(states().mid(3),
+             QStringList({"&Delete Selected Items\tDel (off)", "&Clear All Items", "-",
+                          "&View Original File (off)", "Copy &Reason\tCtrl+C (off)"}));
     List()->selectionModel()->select(dialog_->Model().index(1, 0),
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QCOMPARE(states().mid(3), QStringList({"Delete Selected Items\tDel", "Clear All Items", "-",
-                                           "View Original File"}));
+    // A Ready row has no reason to copy.
+    QCOMPARE(states().mid(3), QStringList({"&Delete Selected Items\tDel", "&Clear All Items", "-",
+                                           "&View Original File", "Copy &Reason\tCtrl+C (off)"}));
 
     const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();
     menu->findChild<QAction*>(QStringLiteral("32776"))->trigger();
@@ -603,6 +615,163 @@ class MainWindowTest : public QObject {
     QVERIFY(fs::exists(dir_->File("out/a.eps_001.png")));
   }
 
+  // A failed row's reason without a mouse: the line under the list shows the selected row's,
+  // every cell gives it as its accessible description, and "Copy Reason" (the menu, Ctrl+C)
+  // copies it. A row the next run does not reach keeps its status and says which run set it.
+  void reasonsInSightAndRowsOfAnEarlierRun() {
+    std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
+    Open(1);
+    const std::string first = Script("first.ps", "pages 1");
+    dialog_->AddDroppedFiles({first, Script("broken.ps", "pages 1 fail")});
+    auto* start = Control<QPushButton>("1002");
+    start->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+
+    auto* details = Control<QLabel>("details");
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Home);
+    QVERIFY(details->text().isEmpty());  // a converted row: nothing beyond its status
+    QTest::keyClick(List(), Qt::Key_Down);
+    QCOMPARE(SelectedRows(), std::vector<int>{1});
+    QVERIFY2(details->text().contains(QStringLiteral("/undefined in")),
+             qPrintable(details->text()));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(List());
+    QVERIFY(list != nullptr && list->tableInterface() != nullptr);
+    for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+      QAccessibleInterface* cell = list->tableInterface()->cellAt(1, column);
+      QVERIFY(cell != nullptr);
+      QVERIFY2(cell->text(QAccessible::Description).contains(QStringLiteral("/undefined in")),
+               qPrintable(cell->text(QAccessible::Description)));
+    }
+    QVERIFY(list->tableInterface()->cellAt(0, 0)->text(QAccessible::Description).isEmpty());
+
+    QGuiApplication::clipboard()->clear();
+    dialog_->CreateContextMenu()->findChild<QAction*>(QStringLiteral("copyReason"))->trigger();
+    const QString reason = dialog_->Model().Row(1).reason;
+    QCOMPARE(QGuiApplication::clipboard()->text(), reason);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(List(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), reason);
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-reason-line"));
+
+    // The next run stops on its first row; the second keeps the first run's result.
+    std::ofstream(first, std::ios::trunc) << "hang";
+    start->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(0), QStringLiteral("Converting.."), 10000);
+    start->click();  // Stop
+    WaitForRunEnd();
+    QCOMPARE(Status(0), QStringLiteral("Aborted"));
+    QCOMPARE(Status(1), QStringLiteral("Failed"));
+    const QString earlier = dialog_->Model().Details(1);
+    const QString format = Control<QComboBox>("1003")->currentText();
+    QVERIFY2(earlier.startsWith(QStringLiteral("Failed in an earlier run: ") + format +
+                                QStringLiteral(" beside each source file, started ")),
+             qPrintable(earlier));
+    QVERIFY(earlier.endsWith(reason));
+    QVERIFY(StatusTip(1).contains(QStringLiteral("earlier run")));
+    QVERIFY(!dialog_->Model().Details(0).contains(QStringLiteral("earlier run")));
+  }
+
+  // An empty list says what to do, on screen and to a screen reader; a list with rows does not.
+  void emptyListGivesAHint() {
+    Open();
+    auto* list = Control<FileListView>("1001");
+    QCOMPARE(list->accessibleDescription(), QString::fromLatin1(kEmptyListHint));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-empty"));
+    dialog_->AddDroppedFiles(Rows(1));
+    QVERIFY(list->accessibleDescription().isEmpty());
+    dialog_->CreateContextMenu()->findChild<QAction*>(QStringLiteral("32774"))->trigger();
+    QCOMPARE(list->accessibleDescription(), QString::fromLatin1(kEmptyListHint));
+  }
+
+  // Resizable around its default layout: the extra room goes to the list and its Files column,
+  // and down to the smallest size every control stays inside the window, none over another.
+  void windowResizesAroundTheList() {
+    Open();
+    const QSize base =
+        DialogUnits::FromFont(QFont(QStringLiteral("Tahoma"), 8)).ToPixels(QSize(402, 259));
+    QCOMPARE(dialog_->size(), base);
+    QVERIFY(dialog_->minimumSize().width() < base.width());
+    QVERIFY(dialog_->maximumSize().width() > base.width());
+    const QRect list = List()->geometry();
+    const QRect start = Control<QWidget>("1002")->geometry();
+    const int filesColumn = List()->columnWidth(FileListModel::kFilesColumn);
+
+    dialog_->resize(base + QSize(300, 120));
+    QTRY_COMPARE(List()->geometry().size(), list.size() + QSize(300, 120));
+    QCOMPARE(Control<QWidget>("1002")->geometry(), start.translated(300, 120));
+    QCOMPARE(List()->columnWidth(FileListModel::kFilesColumn), filesColumn + 300);
+
+    dialog_->resize(dialog_->minimumSize());
+    QTRY_COMPARE(dialog_->size(), dialog_->minimumSize());
+    // Every control inside the window, and the controls of each row of the layout apart.
+    for (QWidget* widget : dialog_->findChildren<QWidget*>()) {
+      if (!widget->isVisibleTo(dialog_.get()) || widget->isWindow()) continue;
+      const QRect inWindow(widget->mapTo(dialog_.get(), QPoint(0, 0)), widget->size());
+      QVERIFY2(dialog_->rect().contains(inWindow), qPrintable(widget->objectName()));
+    }
+    const std::vector<std::vector<const char*>> rows = {{"1007", "1008", "1009", "1010", "1016"},
+                                                        {"outputGroup", "1002"},
+                                                        {"1003", "1013", "1014"}};
+    for (const auto& row : rows)
+      for (size_t i = 0; i < row.size(); ++i)
+        for (size_t j = i + 1; j < row.size(); ++j) {
+          const QWidget* a = Control<QWidget>(row[i]);
+          const QWidget* b = Control<QWidget>(row[j]);
+          QVERIFY2(!QRect(a->mapTo(dialog_.get(), QPoint()), a->size())
+                        .intersects(QRect(b->mapTo(dialog_.get(), QPoint()), b->size())),
+                   row[i]);
+        }
+    QVERIFY(List()->height() > 3 * List()->sizeHintForRow(0));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-smallest"));
+  }
+
+  // Every captioned control of the window and every menu item has one mnemonic, none shared;
+  // the caption read aloud is the caption without its marker.
+  void mnemonicsOnEveryCaption() {
+    Open();
+    auto letterOf = [](const QString& text) -> QChar {
+      QChar letter;
+      int markers = 0;
+      for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&')) continue;
+        if (text[i + 1] == QLatin1Char('&')) {
+          ++i;
+          continue;
+        }
+        ++markers;
+        letter = text[i + 1].toLower();
+      }
+      return markers == 1 ? letter : QChar();
+    };
+    QStringList captions;
+    for (QAbstractButton* button : dialog_->findChildren<QAbstractButton*>())
+      if (!button->text().isEmpty()) captions << button->text();
+    for (QGroupBox* group : dialog_->findChildren<QGroupBox*>()) captions << group->title();
+    QCOMPARE(captions.size(), 8);
+    QSet<QChar> letters;
+    for (const QString& caption : captions) {
+      const QChar letter = letterOf(caption);
+      QVERIFY2(!letter.isNull() && !letters.contains(letter), qPrintable(caption));
+      letters.insert(letter);
+    }
+    QCOMPARE(Control<QWidget>("1007")->accessibleName(), QStringLiteral("Add File(s)"));
+    // Alt+I goes to the format list.
+    dialog_->activateWindow();
+    QTRY_VERIFY(dialog_->isActiveWindow());
+    QTest::keyClick(dialog_.get(), Qt::Key_I, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), Control<QWidget>("1003"));
+
+    letters.clear();
+    for (QAction* action : dialog_->CreateContextMenu()->actions()) {
+      if (action->isSeparator()) continue;
+      const QChar letter = letterOf(action->text());
+      QVERIFY2(!letter.isNull() && !letters.contains(letter), qPrintable(action->text()));
+      letters.insert(letter);
+    }
+  }
+
   void runReportsOnTheGuiThread() {
     std::ofstream(Profile()) << "[Set]\nmode=0\ntype=3\n";
     Open(2);
@@ -623,7 +792,7 @@ class MainWindowTest : public QObject {
 
     auto* start = Control<QPushButton>("1002");
     start->click();
-    QCOMPARE(start->text(), QStringLiteral("Stop Converting"));
+    QCOMPARE(start->accessibleName(), QStringLiteral("Stop Converting"));
     for (const char* id : {"1007", "1008", "1009", "1010", "1003", "1058"})
       QVERIFY2(!Control<QWidget>(id)->isEnabled(), id);
     QVERIFY(Control<QProgressBar>("1011")->isVisible());
@@ -665,7 +834,7 @@ class MainWindowTest : public QObject {
     QVERIFY(StatusTip(0).isEmpty());
     QVERIFY(fs::exists(dir_->File("two_001.png")) && fs::exists(dir_->File("two_002.png")));
 
-    QCOMPARE(start->text(), QStringLiteral("Start Converting"));
+    QCOMPARE(start->accessibleName(), QStringLiteral("Start Converting"));
     for (const char* id : {"1007", "1008", "1009", "1010", "1003", "1058"})
       QVERIFY2(Control<QWidget>(id)->isEnabled(), id);
     QVERIFY(!Control<QProgressBar>("1011")->isVisible());

@@ -12,16 +12,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QStyleFactory>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "engine/converter.h"
+#include "engine/output_formats.h"
 #include "settings/conversion_settings.h"
 #include "ui/controls/dialog_units.h"
 #include "ui/sheet/my_prop_sheet.h"
@@ -554,6 +558,99 @@ class SettingsSheetTest : public QObject {
       QVERIFY2(std::any_of(lines.begin(), lines.end(),
                            [key](const QString& line) { return line.startsWith(key); }),
                key);
+  }
+
+  // The sheet opens on the chosen format's page (Common for a format without one), with the
+  // focus on the page; Tab visits the page, then OK, Cancel and the tab bar.
+  void opensOnTheFormatsPageAndTabsThroughThePageFirst_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QList<int>>("tabStops");
+    QTest::newRow("TIFF") << int(orvalis::OutputFormat::Tiff) << int(kTiff)
+                          << QList<int>{1040, 1030, 1032, 1043};
+    QTest::newRow("PNG") << int(orvalis::OutputFormat::Png) << int(kPng) << QList<int>{1039};
+    QTest::newRow("EMF") << int(orvalis::OutputFormat::Emf) << int(kCommon)
+                         << QList<int>{1023, 1024, 1025, 1062, 1063, 1034, 1064, 1033};
+  }
+  void opensOnTheFormatsPageAndTabsThroughThePageFirst() {
+    QFETCH(int, format);
+    QFETCH(int, tab);
+    QFETCH(QList<int>, tabStops);
+    SheetFixture f;
+    CMyPropSheet sheet(f.Path());
+    sheet.ShowFormatPage(static_cast<orvalis::OutputFormat>(format));
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    QCOMPARE(sheet.Tabs()->currentIndex(), tab);
+    QWidget* page = sheet.Page(tab);
+    QWidget* widget = sheet.focusWidget();
+    QVERIFY(widget != nullptr);
+    QList<QString> walked;
+    for (int i = 0; i < tabStops.size() + 3; ++i) {
+      walked << (widget == sheet.Tabs()->tabBar() ? QStringLiteral("tabs") : widget->objectName());
+      do {
+        widget = widget->nextInFocusChain();
+      } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&sheet) ||
+               !widget->isEnabled() ||
+               (widget->parentWidget() != page &&
+                widget->parentWidget() != sheet.findChild<QDialogButtonBox*>() &&
+                widget != sheet.Tabs()->tabBar()));
+    }
+    QList<QString> expected;
+    for (int id : tabStops)
+      if (sheet.findChild<QWidget*>(QString::number(id))->isEnabled())
+        expected << QString::number(id);
+    expected << "1"
+             << "2"
+             << "tabs";
+    QCOMPARE(walked.mid(0, expected.size()), expected);
+  }
+
+  // Every captioned control of a page has a mnemonic of its own on that page; the lists inside
+  // a titled group have the title as their label (Alt and its letter go there, a screen reader
+  // reads it with the list).
+  void mnemonicsAndGroupLabelsOnEveryPage() {
+    SheetFixture f;
+    CMyPropSheet& sheet = f.Open();
+    sheet.activateWindow();
+    QTRY_VERIFY(sheet.isActiveWindow());
+    const std::map<int, QString> labelled = {
+        {1033, "Rotate"}, {1030, "Compress"}, {1036, "Color"}, {1041, "Quality"}};
+    int groupLabels = 0;
+    for (int tab = 0; tab < kTabs.size(); ++tab) {
+      f.Visit(tab);
+      QWidget* page = sheet.Page(tab);
+      QSet<QChar> letters;
+      for (QWidget* control : page->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(control); label != nullptr && label->buddy())
+          text = label->text();
+        if (auto* box = qobject_cast<QCheckBox*>(control)) text = box->text();
+        if (text.isEmpty()) continue;
+        const qsizetype at = text.indexOf('&');
+        QVERIFY2(at >= 0 && at + 1 < text.size() && text.indexOf('&', at + 1) < 0,
+                 qPrintable(text));
+        const QChar letter = text[at + 1].toLower();
+        QVERIFY2(!letters.contains(letter), qPrintable(kTabs[tab] + " " + text));
+        letters.insert(letter);
+        QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name),
+                 QString(text).remove('&'));
+        auto* label = qobject_cast<QLabel*>(control);
+        if (label == nullptr) continue;
+        const auto named = labelled.find(label->buddy()->objectName().toInt());
+        if (named == labelled.end()) continue;
+        ++groupLabels;
+        QCOMPARE(label->text().remove('&'), named->second);
+        // The label's relation names it for the list, and its letter reaches the list.
+        const auto relations =
+            QAccessible::queryAccessibleInterface(label->buddy())->relations(QAccessible::Label);
+        QVERIFY(!relations.isEmpty() &&
+                relations.first().first->text(QAccessible::Name) == named->second);
+        QTest::keyClick(&sheet, letter.toLatin1(), Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), label->buddy());
+      }
+    }
+    QCOMPARE(groupLabels, 1 + 1 + 1 + 1);  // Rotate; TIFF's Compress; BMP's Color; JPEG's Quality
   }
 
   void controlsAreNamedAndReachable_data() {

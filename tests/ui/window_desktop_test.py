@@ -10,6 +10,10 @@ its folder with settings, runtime, cache and home folders of its own.
   refused with a message during a run; a second start without files ends at once, silently.
 - A lock folder that is a planted link, or another user's, is not used: the program starts
   anyway and writes nothing there.
+- SIGTERM, SIGHUP or SIGINT end the program with 130 whatever dialog is open over the window.
+- A display that goes away mid-run (the X server killed) leaves no page folder and no
+  unfinished image behind.
+- On a 1280x800 screen at QT_SCALE_FACTOR=2 the whole window is on the screen.
 
 Usage: window_desktop_test.py BIN_DIR
 """
@@ -43,6 +47,11 @@ def wait_until(predicate, seconds, what):
 
 def xdotool(*arguments):
     return subprocess.run(["xdotool", *arguments], capture_output=True, text=True, timeout=20)
+
+
+def xdotool_on(display, *arguments):
+    return subprocess.run(["xdotool", *arguments], capture_output=True, text=True, timeout=20,
+                          env=dict(os.environ, DISPLAY=display))
 
 
 def children_named(pid, name):
@@ -98,9 +107,9 @@ class Desktop:
             f.write(text)
         return path
 
-    def start(self, *files):
+    def start(self, *files, env=None):
         process = subprocess.Popen([os.path.join(self.program_folder, "kestrune-orvalis"), *files],
-                                   cwd=self.docs, env=self.env, stdout=subprocess.PIPE,
+                                   cwd=self.docs, env=env or self.env, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE, text=True)
         self.processes.append(process)
         return process
@@ -228,6 +237,70 @@ class WindowOnTheDesktop(unittest.TestCase):
                 self.assertEqual([n for n in os.listdir(tmp) if n.startswith("mtmp_")], [])
                 self.assertEqual([n for n in os.listdir(d.docs) if n.endswith(".part")], [])
 
+    def test_ending_signals_with_a_dialog_open(self):
+        d = self.desktop()
+        cases = (("the settings sheet", ("alt+s",), signal.SIGTERM),
+                 ("the about box", ("F1",), signal.SIGHUP),
+                 ("the file chooser", ("alt+a",), signal.SIGINT))
+        for name, keys, ending in cases:
+            with self.subTest(dialog=name, signal=ending.name):
+                process = d.start()
+                window = d.main_window(process)
+                d.type_keys(window, *keys)
+                wait_until(lambda: len(xdotool("search", "--onlyvisible", "--pid",
+                                               str(process.pid)).stdout.split()) >= 2, 20, name)
+                process.send_signal(ending)
+                _, said = process.communicate(timeout=20)
+                self.assertEqual(process.returncode, 130, said)
+
+    def test_lost_display_cleans_up_as_sigterm_does(self):
+        d = self.desktop()
+        tmp = d.env["TMPDIR"]
+        endless = d.write("endless.ps", PAGE + ENDLESS)
+        with VirtualScreen(publish=False) as screen:
+            env = dict(d.env, DISPLAY=screen.display)
+            process = d.start(endless, env=env)
+            window = wait_until(lambda: xdotool_on(screen.display, "search", "--onlyvisible",
+                                                   "--pid", str(process.pid), "--name", TITLE)
+                                .stdout.split(), 30, "the window")[0]
+            xdotool_on(screen.display, "windowfocus", "--sync", window)
+            time.sleep(0.3)
+            xdotool_on(screen.display, "key", "--delay", "150", "Tab", "Tab", "Tab", "Tab",
+                       "space")
+            wait_until(lambda: os.path.exists(os.path.join(d.docs, "endless_001.png")), 30,
+                       "the first page")
+            self.assertTrue([n for n in os.listdir(tmp) if n.startswith("mtmp_")])
+            screen.server.kill()
+            screen.server.wait(timeout=20)
+            _, said = process.communicate(timeout=20)
+        self.assertNotEqual(process.returncode, 0, said)
+        self.assertEqual(children_named(process.pid, "gs"), [])
+        self.assertEqual([n for n in os.listdir(tmp) if n.startswith("mtmp_")], [], said)
+        self.assertEqual([n for n in os.listdir(d.docs) if n.endswith(".part")], [])
+
+    def test_window_fits_a_small_screen_at_scale_factor_two(self):
+        d = self.desktop()
+        with VirtualScreen(publish=False, size="1280x800x24") as screen:
+            env = dict(d.env, DISPLAY=screen.display, QT_SCALE_FACTOR="2")
+            process = d.start(d.write("page.ps", PAGE), env=env)
+            window = wait_until(lambda: xdotool_on(screen.display, "search", "--onlyvisible",
+                                                   "--pid", str(process.pid), "--name", TITLE)
+                                .stdout.split(), 30, "the window")[0]
+            time.sleep(1)  # the window settles on the screen
+            shape = xdotool_on(screen.display, "getwindowgeometry", "--shell", window).stdout
+            values = dict(line.split("=") for line in shape.split())
+            x, y, w, h = (int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+            self.assertTrue(x >= 0 and y >= 0 and x + w <= 1280 and y + h <= 800,
+                            (x, y, w, h))
+            shots = os.environ.get("ORVALIS_SCREENSHOT_DIR")
+            if shots:
+                os.makedirs(shots, exist_ok=True)
+                subprocess.run(["import", "-display", screen.display, "-window", "root",
+                                os.path.join(shots, "window-1280x800-scale2.png")], timeout=30)
+            process.send_signal(signal.SIGTERM)
+            process.communicate(timeout=20)
+            self.assertEqual(process.returncode, 130)
+
     def test_planted_link_is_not_used_as_the_lock_folder(self):
         d = self.desktop()
         chosen = os.path.join(self.folder.name, "chosen")
@@ -271,10 +344,14 @@ class VirtualScreen:
     nor a wait that guesses. -noreset: an X server resets itself whenever its last client leaves,
     and refuses the clients that come while it does, which would be the next program started."""
 
+    def __init__(self, publish=True, size="1280x1024x24"):
+        self.publish = publish  # DISPLAY of this process and its children
+        self.size = size
+
     def __enter__(self):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-noreset",
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size, "-noreset",
              "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as announced:
@@ -282,14 +359,18 @@ class VirtualScreen:
         if not number.isdigit():
             self.server.kill()
             raise RuntimeError("Xvfb did not start")
-        os.environ["DISPLAY"] = ":" + number
-        os.environ.pop("XAUTHORITY", None)
+        self.display = ":" + number
+        if self.publish:
+            os.environ["DISPLAY"] = self.display
+            os.environ.pop("XAUTHORITY", None)
         # A client that gets an answer, before the program is the first to try.
-        wait_until(lambda: xdotool("getdisplaygeometry").returncode == 0, 20, "the X server")
+        wait_until(lambda: xdotool_on(self.display, "getdisplaygeometry").returncode == 0, 20,
+                   "the X server")
         return self
 
     def __exit__(self, *unused):
-        self.server.terminate()
+        if self.server.poll() is None:
+            self.server.terminate()
         self.server.wait(timeout=20)
 
 

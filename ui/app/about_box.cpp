@@ -64,15 +64,18 @@ CAboutBox::CAboutBox(QWidget* parent, LinkLauncher* launcher, std::string progra
   mail_->setAccessibleName("Support e-mail");
   mail_->Attach();
 
-  auto* help = new QPushButton("Help", this);
+  auto* help = new QPushButton("&Help", this);
   help->setObjectName("1016");
   help->setGeometry(units.ToPixels(QRect(233, 142, 50, 14)));
   help->setAutoDefault(false);
   connect(help, &QPushButton::clicked, this, &CAboutBox::OnHelp);
+  // Tab visits the links, then Help.
+  setTabOrder(site_, mail_);
+  setTabOrder(mail_, help);
 }
 
 void CAboutBox::OnHelp() {
-  OpenHelpFile(launcher_, programFolder_);
+  OpenHelpFile(launcher_, programFolder_, this);
 }
 
 }  // namespace orvalis

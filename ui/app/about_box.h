@@ -14,7 +14,8 @@ class CLinkLabel;
 class LinkLauncher;
 
 inline constexpr char kProductText[] = "Kestrune Orvalis";
-inline constexpr char kVersionText[] = "Version: 8.2.327";
+// The build's version (the CMake project's), the one orvalis-cli --version and the help page show.
+inline constexpr char kVersionText[] = "Version: " ORVALIS_VERSION;
 inline constexpr char kMakerSiteText[] = "orvalis.kestrune.example";
 inline constexpr char kMakerSiteUrl[] = "https://orvalis.kestrune.example/";
 inline constexpr char kSupportAddress[] = "support@kestrune.example";

@@ -5,10 +5,13 @@
 //
 //   orvalis::OpenHelpFile();
 //
-// A missing help file, or nothing on the desktop that can show it, gives no message.
+// A missing help file gives no message; when nothing on the desktop can show it, a message says
+// so and shows the page's address to copy (open_failure.h).
 
 #include <string>
 #include <string_view>
+
+class QWidget;
 
 namespace orvalis {
 
@@ -18,8 +21,9 @@ inline constexpr std::string_view kHelpFileName = "help.html";
 
 // Opens `programFolder` + "help.html" (default folder: the program's own, found through
 // /proc/self/exe) with `launcher` (default: the desktop). Returns true when the file was handed
-// to the launcher; false, and nothing else happens, when the file is missing. Whether the
-// desktop could show it is not reported.
-bool OpenHelpFile(LinkLauncher* launcher = nullptr, const std::string& programFolder = {});
+// to the launcher; false, and nothing else happens, when the file is missing. When the desktop
+// could not show it, the message that says so stands beside `noticeParent`.
+bool OpenHelpFile(LinkLauncher* launcher = nullptr, const std::string& programFolder = {},
+                  QWidget* noticeParent = nullptr);
 
 }  // namespace orvalis

@@ -47,7 +47,8 @@ void CIconButton::SetDrawBorder(bool drawBorder, bool repaint) {
 }
 
 QSize CIconButton::sizeHint() const {
-  const QSize textSize = text().isEmpty() ? QSize(0, 0) : fontMetrics().size(0, text());
+  const QSize textSize =
+      text().isEmpty() ? QSize(0, 0) : fontMetrics().size(Qt::TextShowMnemonic, text());
   const QSize iconSize = IconSize();
   const int mx = kButtonMargins.x(), my = kButtonMargins.y();
   QSize hint;
@@ -125,19 +126,25 @@ void CIconButton::DrawIcon(QPainter& painter, const QRect& item, bool hasCaption
 
 void CIconButton::DrawCaption(QPainter& painter, QRect captionRect, const QString& caption) {
   if (pressed_) captionRect.translate(kPressedOffset);
-  constexpr int kFlags = Qt::TextWordWrap | Qt::AlignHCenter;
+  // A caption's "&" marks its mnemonic: underlined where the style underlines shortcuts.
+  const int kFlags =
+      Qt::TextWordWrap | Qt::AlignHCenter |
+      (style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, this) ? Qt::TextShowMnemonic
+                                                                       : Qt::TextHideMnemonic);
   painter.setFont(font());
-  const QRect measured = painter.fontMetrics().boundingRect(captionRect, kFlags, caption);
-  const QRect centred = CentreIn(captionRect, measured.size());
+  // Centred in the caption's room, drawn in all of it: a rectangle measured to the text would
+  // wrap a caption whose mnemonic marker the measure and the drawing count differently.
+  const int flags = kFlags | Qt::AlignVCenter;
+  const QRect centred = captionRect;
   if (disabled_) {
     // Embossed: a light copy one pixel down and right, the shadow colour on top.
     painter.setPen(palette().color(QPalette::Light));
-    painter.drawText(centred.translated(1, 1), kFlags, caption);
+    painter.drawText(centred.translated(1, 1), flags, caption);
     painter.setPen(palette().color(QPalette::Dark));
-    painter.drawText(centred, kFlags, caption);
+    painter.drawText(centred, flags, caption);
   } else {
     painter.setPen(palette().color(QPalette::ButtonText));
-    painter.drawText(centred, kFlags, caption);
+    painter.drawText(centred, flags, caption);
   }
 }
 

@@ -8,16 +8,21 @@
 #include <QEnterEvent>
 #include <QFile>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTextStream>
 #include <QTimer>
 #include <QTimerEvent>
 #include <memory>
 #include <utility>
+
+#include "ui/controls/open_failure.h"
 
 namespace orvalis {
 
@@ -229,6 +234,7 @@ CLinkLabel::CLinkLabel(QWidget* parent, LinkLauncher* launcher)
     : QLabel(parent), launcher_(launcher) {
   // A URL is shown as it is written, never read as markup.
   setTextFormat(Qt::PlainText);
+  setFocusPolicy(Qt::StrongFocus);
   ApplyLook();
 }
 
@@ -379,6 +385,24 @@ void CLinkLabel::paintEvent(QPaintEvent* event) {
     painter.fillRect(rect(), CurrentBackground());
   }
   QLabel::paintEvent(event);
+  if (hasFocus()) {
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = CurrentBackground();
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+  }
+}
+
+void CLinkLabel::keyPressEvent(QKeyEvent* event) {
+  const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+                event->key() == Qt::Key_Space)) {
+    event->accept();
+    OnClick();
+    return;
+  }
+  QLabel::keyPressEvent(event);
 }
 
 void CLinkLabel::StartHover() {
@@ -404,7 +428,10 @@ void CLinkLabel::OnClick() {
 
 void CLinkLabel::FinishClick(int result) {
   visited_ = GotoSucceeded(result);
-  if (!visited_) Launcher().Beep();
+  if (!visited_) {
+    Launcher().Beep();
+    ShowCannotOpen(window(), url_);
+  }
   ApplyLook();
   if (notifyParent_) emit Clicked(objectName().toInt());
 }

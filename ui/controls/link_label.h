@@ -2,7 +2,9 @@
 // CLinkLabel: a label that behaves as a web link. It draws its text in link colours (normal,
 // visited, hover), underlines it while the mouse is over it, shows a hand cursor and a tooltip
 // with its URL, and on a click opens the URL with the desktop's default handler, falling back to
-// the handler registered for text/html.
+// the handler registered for text/html. It takes the focus with Tab, shows a focus frame then,
+// and Enter, Return or Space open it. When nothing opens the URL, it beeps and a message shows
+// the address to copy (open_failure.h).
 //
 // Use: create the label with its text and geometry as a dialog lays it out, set the URL, then
 // call Attach() once, which fills an empty text or URL from the other and fits the label to its
@@ -162,6 +164,8 @@ class CLinkLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  // Enter, Return and Space open the link, as a click does.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void StartHover();

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
@@ -34,28 +35,30 @@ void CComn::BuildControls() {
 
   // The check box stands where the style draws group titles: above the group's frame.
   AddGroup(QString(), QRect(7, 17, 233, 30));
-  resize_ = Place(new QCheckBox("Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
-  widthLabel_ = AddLabel(kWidthLabel, "Width", QRect(20, 27, 28, 10));
+  resize_ = Place(new QCheckBox("&Resize image (Pixel)"), kResizeBox, QRect(7, 4, 100, 12));
+  widthLabel_ = AddLabel(kWidthLabel, "&Width", QRect(20, 27, 28, 10));
   width_ = Place(MakeNumberEdit(options.width, "Width"), kWidthEdit, QRect(50, 25, 50, 14));
-  heightLabel_ = AddLabel(kHeightLabel, "Height", QRect(126, 27, 30, 10));
+  heightLabel_ = AddLabel(kHeightLabel, "&Height", QRect(126, 27, 30, 10));
   height_ = Place(MakeNumberEdit(options.height, "Height"), kHeightEdit, QRect(158, 25, 50, 14));
   widthLabel_->setBuddy(width_);
   heightLabel_->setBuddy(height_);
 
   AddGroup("Resolution", QRect(7, 52, 233, 38));
-  xdpi_ = AddResolution(kXDpiList, "X-DPI", 20, options.xdpi);
-  ydpi_ = AddResolution(kYDpiList, "Y-DPI", 126, options.ydpi);
+  xdpi_ = AddResolution(kXDpiList, "&X-DPI", 20, options.xdpi);
+  ydpi_ = AddResolution(kYDpiList, "&Y-DPI", 126, options.ydpi);
 
   AddGroup("Convert Output", QRect(7, 96, 136, 48));
-  each_ = Place(new QCheckBox("Create directories for each file"), kEachFolderBox,
+  each_ = Place(new QCheckBox("Create &directories for each file"), kEachFolderBox,
                 QRect(14, 111, 124, 12));
-  fullNames_ =
-      Place(new QCheckBox("Name after the full file name"), kFullNamesBox, QRect(14, 126, 124, 12));
-  AddGroup("Rotate", QRect(148, 96, 92, 48));
+  fullNames_ = Place(new QCheckBox("&Name after the full file name"), kFullNamesBox,
+                     QRect(14, 126, 124, 12));
+  QGroupBox* rotate = AddGroup("Rotate", QRect(148, 96, 92, 48));
   rotation_ = AddList(kRotationList, RotationItems(), QRect(158, 110, 50, 14), "Rotate");
+  LabelGroupControl(rotate, "R&otate", rotation_);
   SelectByPrefix(rotation_, QString::number(options.angle));
 
-  for (QCheckBox* box : {resize_, each_, fullNames_}) box->setAccessibleName(box->text());
+  for (QCheckBox* box : {resize_, each_, fullNames_})
+    box->setAccessibleName(WithoutMnemonic(box->text()));
   resize_->setChecked(options.resize != 0);
   each_->setChecked(options.each != 0);
   fullNames_->setChecked(options.fullnames != 0);
@@ -74,7 +77,9 @@ QComboBox* CComn::AddResolution(int id, const QString& label, int left, int valu
   list->addItems(ResolutionItems());
   list->setCurrentIndex(-1);
   list->setEditText(QString::number(value));
-  list->setAccessibleName(label);
+  list->setAccessibleName(WithoutMnemonic(label));
+  // The field typed into is named as its list is.
+  list->lineEdit()->setAccessibleName(WithoutMnemonic(label));
   caption->setBuddy(list);
   return list;
 }

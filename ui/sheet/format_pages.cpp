@@ -1,6 +1,7 @@
 #include "ui/sheet/format_pages.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QSlider>
 
@@ -22,9 +23,10 @@ void CFormatPage::AddIntroduction(int descriptionHeight) {
 }
 
 QComboBox* CFormatPage::AddColorGroup(int groupTop) {
-  AddGroup("Color", QRect(7, groupTop, 233, 32));
+  QGroupBox* group = AddGroup("Color", QRect(7, groupTop, 233, 32));
   colorList_ = AddList(colorListId_, ColorItemsOffered(outputFormat_),
                        QRect(16, groupTop + 13, 110, 14), "Color");
+  LabelGroupControl(group, "&Color", colorList_);
   return colorList_;
 }
 

@@ -43,6 +43,9 @@ class CFormatPage : public CPropertyPage {
   QualityControls AddQualitySlider(int sliderId, const QRect& sliderUnits, const QRect& valueUnits,
                                    int quality);
 
+ public:
+  orvalis::OutputFormat Format() const { return outputFormat_; }
+
  private:
   orvalis::OutputFormat outputFormat_;
   int colorListId_;

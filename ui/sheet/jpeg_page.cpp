@@ -1,6 +1,7 @@
 #include "ui/sheet/jpeg_page.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QSlider>
 
 #include "engine/converter.h"
@@ -13,12 +14,13 @@ void CJpg::BuildControls() {
   // The colour group stands where the TIFF page has it, so switching tabs does not move it.
   AddColorGroup(42);
   SelectColor(Options().jpgc);
-  AddGroup("Quality", QRect(7, 78, 233, 54));
+  QGroupBox* group = AddGroup("Quality", QRect(7, 78, 233, 54));
   AddLabel(0, "Small Size", QRect(12, 98, 44, 10), Qt::AlignRight | Qt::AlignVCenter);
   quality_ = AddQualitySlider(kQualitySlider, QRect(60, 92, 120, 20), QRect(60, 114, 120, 10),
                               Options().JQu)
                  .slider;
   AddLabel(0, "High Quality", QRect(184, 98, 52, 10));
+  LabelGroupControl(group, "&Quality", quality_);
   ChainTabOrder({ColorList(), quality_});
 }
 

@@ -4,7 +4,10 @@
 //   CMyPropSheet sheet(profilePath, parent);   // or (options, profilePath, parent)
 //   if (sheet.exec() == QDialog::Accepted) LoadConversionOptions(profilePath, settings);
 //
-// RunSettingsSheet below does exactly that. The Common tab is shown first. A page builds its
+// RunSettingsSheet below does exactly that, opening on the page of the format the window has
+// chosen (ShowFormatPage); otherwise the Common tab is shown first. The keyboard visits the
+// shown page's controls first, then OK and Cancel, then the tab bar; the focus starts on the
+// page. A page builds its
 // controls the first time its tab is shown; on OK every page built so far writes its keys into
 // Profile.ini, in tab order and in one replacement of the file; pages never shown, and Cancel,
 // write nothing.
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/output_formats.h"
 #include "settings/conversion_settings.h"
 
 class CPropertyPage;
@@ -34,6 +38,10 @@ class CMyPropSheet : public QDialog {
   int PageCount() const { return static_cast<int>(pages_.size()); }
   CPropertyPage* Page(int index) const { return pages_.at(static_cast<size_t>(index)); }
 
+  // Shows the page of `format` (the Common page for a format without a page of its own) with
+  // the focus on its first control.
+  void ShowFormatPage(orvalis::OutputFormat format);
+
   // Saves the pages that were shown, all in one write, and closes with OK. When the file cannot
   // be written, nothing is saved: the sheet says why and stays open, so that nothing the user
   // chose is lost without notice.
@@ -45,6 +53,9 @@ class CMyPropSheet : public QDialog {
 
  private:
   void OnTabShown(int index);
+  // The shown page's controls, then OK, Cancel and the tab bar, in the keyboard's order; the
+  // focus goes to the page's first control.
+  void ChainPageFirst(CPropertyPage* page);
 
   std::string profilePath_;
   QTabWidget* tabs_ = nullptr;

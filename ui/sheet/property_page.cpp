@@ -3,6 +3,9 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 #include "ui/sheet/page_rules.h"
 
@@ -37,13 +40,14 @@ QLabel* CPropertyPage::AddLabel(int id, const QString& text, const QRect& units,
                                 Qt::Alignment alignment) {
   auto* label = Place(new QLabel(text), id, units);
   label->setAlignment(alignment);
-  label->setAccessibleName(text);
+  label->setAccessibleName(WithoutMnemonic(text));
   return label;
 }
 
 QGroupBox* CPropertyPage::AddGroup(const QString& title, const QRect& units) {
   auto* group = Place(new QGroupBox(title), 0, units);
-  group->setAccessibleName(title);
+  // A group without a title is still a named panel to a screen reader.
+  group->setAccessibleName(title.isEmpty() ? QStringLiteral("Options") : title);
   // Controls are siblings of their group, as on a dialog template, so the group keeps no focus.
   group->setFocusPolicy(Qt::NoFocus);
   return group;
@@ -56,6 +60,34 @@ QComboBox* CPropertyPage::AddList(int id, const QStringList& items, const QRect&
   list->setCurrentIndex(-1);
   list->setAccessibleName(accessibleName);
   return list;
+}
+
+QLabel* CPropertyPage::LabelGroupControl(QGroupBox* group, const QString& caption,
+                                         QWidget* control) {
+  // Where the style draws the group's title, in page coordinates.
+  QStyleOptionGroupBox option;
+  option.initFrom(group);
+  option.text = group->title();
+  option.lineWidth = 1;
+  option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+  const QRect title =
+      group->style()
+          ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group)
+          .translated(group->pos());
+  auto* label = new QLabel(caption, this);
+  label->setGeometry(QRect(title.topLeft(), title.size().expandedTo(label->sizeHint())));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->setAutoFillBackground(true);
+  label->setAccessibleName(WithoutMnemonic(caption));
+  label->setBuddy(control);
+  label->show();
+  return label;
+}
+
+QString WithoutMnemonic(QString text) {
+  for (qsizetype i = 0; i < text.size(); ++i)
+    if (text[i] == QLatin1Char('&')) text.remove(i, 1);
+  return text;
 }
 
 void CPropertyPage::ChainTabOrder(std::initializer_list<QWidget*> widgets) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/controls/dialog_units.h"
 #include "settings/conversion_settings.h"
+#include "ui/controls/dialog_units.h"
 
 class QComboBox;
 class QGroupBox;
@@ -60,6 +60,11 @@ class CPropertyPage : public QWidget {
   QLabel* AddLabel(int id, const QString& text, const QRect& units,
                    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
   QGroupBox* AddGroup(const QString& title, const QRect& units);
+  // Makes the title of `group` (whose controls are its siblings) the label of `control`: a label
+  // over the title, reading `caption` (the title with its "&" mnemonic), whose buddy is
+  // `control`. Alt and the letter reach the control, and a screen reader hears the title with
+  // it.
+  QLabel* LabelGroupControl(QGroupBox* group, const QString& caption, QWidget* control);
   // A drop-down list with `items`, named after its label for screen readers.
   QComboBox* AddList(int id, const QStringList& items, const QRect& units,
                      const QString& accessibleName);
@@ -75,6 +80,9 @@ class CPropertyPage : public QWidget {
   orvalis::ConversionSettings options_;
   DialogUnits units_;
 };
+
+// A caption as read aloud: without the "&" that marks its mnemonic ("&&" stays one "&").
+QString WithoutMnemonic(QString text);
 
 // The selected item's text of a list, or nullopt when nothing is selected.
 std::optional<std::string> SelectedText(const QComboBox* list);

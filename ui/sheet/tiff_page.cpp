@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QSlider>
 #include <QStandardItemModel>
@@ -16,18 +17,19 @@ void CTiff::BuildControls() {
   const orvalis::ConversionSettings& options = Options();
   AddIntroduction(20);
   AddColorGroup(42);
-  AddGroup("Compress", QRect(7, 78, 233, 64));
+  QGroupBox* group = AddGroup("Compress", QRect(7, 78, 233, 64));
   compression_ =
       AddList(kCompressionList, TiffCompressionItems(), QRect(16, 91, 110, 14), "Compress");
-  qualityLabel_ = AddLabel(kQualityLabel, "Quality", QRect(16, 114, 36, 10));
+  LabelGroupControl(group, "Com&press", compression_);
+  qualityLabel_ = AddLabel(kQualityLabel, "&Quality", QRect(16, 114, 36, 10));
   const QualityControls quality = AddQualitySlider(kQualitySlider, QRect(56, 108, 150, 20),
                                                    QRect(56, 129, 150, 10), options.TJQu);
   quality_ = quality.slider;
   qualityValue_ = quality.value;
   qualityLabel_->setBuddy(quality_);
   merge_ =
-      Place(new QCheckBox("Merge images into one TIFF file"), kMergeBox, QRect(9, 146, 200, 12));
-  merge_->setAccessibleName(merge_->text());
+      Place(new QCheckBox("&Merge images into one TIFF file"), kMergeBox, QRect(9, 146, 200, 12));
+  merge_->setAccessibleName(WithoutMnemonic(merge_->text()));
   ChainTabOrder({ColorList(), compression_, quality_, merge_});
 
   // An index outside the list selects nothing.

@@ -149,9 +149,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
       // A long path is cut by its column; the reason of a failed or stopped row is nowhere
       // else.
       if (index.column() == kFilesColumn) return PlainTextTooltip(row.displayPath);
-      if (index.column() == kStatusColumn && !row.reason.isEmpty())
-        return ReasonTooltip(row.reason);
+      if (index.column() == kStatusColumn) {
+        const QString details = Details(index.row());
+        if (!details.isEmpty()) return ReasonTooltip(details);
+      }
       break;
+    case Qt::AccessibleDescriptionRole:
+      // A screen reader reads the reason with whichever cell it is on.
+      return VisibleText(Details(index.row()));
   }
   return {};
 }
@@ -211,6 +216,7 @@ void FileListModel::SetStatus(int row, const QString& status) {
   if (!IsRow(row)) return;
   rows_[static_cast<size_t>(row)].status = status;
   rows_[static_cast<size_t>(row)].reason.clear();
+  rows_[static_cast<size_t>(row)].run = lastRun_;
   RowChanged(row);
 }
 
@@ -218,7 +224,21 @@ void FileListModel::SetResult(int row, const QString& status, const QString& rea
   if (!IsRow(row)) return;
   rows_[static_cast<size_t>(row)].status = status;
   rows_[static_cast<size_t>(row)].reason = reason;
+  rows_[static_cast<size_t>(row)].run = lastRun_;
   RowChanged(row);
+}
+
+void FileListModel::BeginRun(RunRecord run) {
+  lastRun_ = std::make_shared<const RunRecord>(std::move(run));
+  // Every row concluded before is of an earlier run now: its tooltip and description change.
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+}
+
+QString FileListModel::Details(int row) const {
+  if (!IsRow(row)) return {};
+  const FileRow& entry = Row(row);
+  return RowDetails(entry.status, entry.reason, entry.run.get(),
+                    entry.run != nullptr && entry.run != lastRun_);
 }
 
 std::vector<std::string> FileListModel::Paths() const {
@@ -229,7 +249,8 @@ std::vector<std::string> FileListModel::Paths() const {
 }
 
 void FileListModel::RowChanged(int row) {
-  emit dataChanged(index(row, kStatusColumn), index(row, kStatusColumn));
+  // The status, and the tooltips and descriptions of the whole row.
+  emit dataChanged(index(row, kFilesColumn), index(row, kStatusColumn));
 }
 
 }  // namespace orvalis

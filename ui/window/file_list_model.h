@@ -6,10 +6,13 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/window/row_details.h"
 
 namespace orvalis {
 
@@ -21,7 +24,8 @@ struct FileRow {
   QString displayPath;  // as the list shows it: VisibleText of the decoded path
   uint32_t sizeKB = 0;
   QString status = QString::fromLatin1(kStatusReady);
-  QString reason;  // why the row failed or was stopped; "" otherwise
+  QString reason;                        // why the row failed or was stopped; "" otherwise
+  std::shared_ptr<const RunRecord> run;  // the run that set the status; null for none
 };
 
 // The row of a file the list takes: an existing, readable file (not a folder) named like a
@@ -67,6 +71,12 @@ class FileListModel : public QAbstractTableModel {
   void SetStatus(int row, const QString& status);
   // The final status with its reason.
   void SetResult(int row, const QString& status, const QString& reason);
+  // A run begins: the statuses set from now on are its own, those set before are of an earlier
+  // run, and the rows say so (RowDetails).
+  void BeginRun(RunRecord run);
+  // The row's details (RowDetails): its reason, and the run it comes from when that was not the
+  // last. The Status cell's tooltip and every cell's accessible description show them.
+  QString Details(int row) const;
 
   const FileRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
   std::vector<std::string> Paths() const;
@@ -76,6 +86,7 @@ class FileListModel : public QAbstractTableModel {
   void RowChanged(int row);
 
   std::vector<FileRow> rows_;
+  std::shared_ptr<const RunRecord> lastRun_;
 };
 
 }  // namespace orvalis

@@ -2,6 +2,7 @@
 // shows the main window with the files named on the command line already in its list. A second
 // start with files hands them to this window (CConverterApp, file_hand_off.h).
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "batch/renderer_loader.h"
 #include "ui/app/converter_app.h"
 #include "ui/app/ending_signals.h"
+#include "ui/app/exit_cleanup.h"
 #include "ui/window/main_dialog.h"
 
 namespace {
@@ -57,19 +59,32 @@ int main(int argc, char** argv) {
     services.profilePath = DefaultProfilePath();
     MainDialog window(std::move(services));
     // Asked to end (logout, kill, Ctrl+C in a terminal): the run stops and cleans up first.
+    // Whatever dialog is open over the window then (Settings, Add File(s), About, a message)
+    // ends with it: exit() ends every event loop the window and its dialogs run, and none starts
+    // again.
     int endedBy = 0;
     const std::unique_ptr<EndingSignals> endingSignals = EndingSignals::Install([&](int signal) {
       if (endedBy != 0) return;
       endedBy = signal;
       window.EndNow();
+      QCoreApplication::exit(kExitEnded);
     });
+    // A display that goes away makes Qt exit on the spot: the run stops and cleans up as it does
+    // for SIGTERM.
+    const ExitCleanup exitCleanup([&window] { window.StopRunForExit(); });
     window.show();
     // Files given by the desktop ("Open with", the desktop entry's %F) come in as a drop does,
     // and so do those of a later start while the window is open; the user hears of any that
     // cannot be added.
     std::string error;
     const bool receiving = session.ReceiveFiles(
-        [&window](std::vector<std::string> files, FileHandOffServer::Reply reply) {
+        [&window, &endedBy](std::vector<std::string> files, FileHandOffServer::Reply reply) {
+          // Files that come while the program ends are refused, never taken into a window that
+          // is going away.
+          if (endedBy != 0) {
+            reply({false, "the program is ending; the files were not added"});
+            return;
+          }
           window.ReceiveFiles(std::move(files), [reply](MainDialog::NamedFilesOutcome outcome) {
             reply({outcome.allAdded, outcome.message.toStdString()});
           });

@@ -2,8 +2,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -21,8 +23,10 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QShowEvent>
 #include <QThread>
-#include <QTreeView>
+#include <QTimer>
 #include <algorithm>
 #include <thread>
 
@@ -31,16 +35,20 @@
 #include "ui/controls/icon_button.h"
 #include "ui/controls/icon_table.h"
 #include "ui/controls/link_label.h"
+#include "ui/controls/open_failure.h"
+#include "ui/window/file_list_view.h"
 #include "ui/window/folder_listing.h"
 #include "ui/window/format_list.h"
+#include "ui/window/row_details.h"
 
 namespace orvalis {
 
 namespace {
 
 constexpr char kTitle[] = "Kestrune Orvalis";
-constexpr char kStartText[] = "Start Converting";
-constexpr char kStopText[] = "Stop Converting";
+// "&" marks the mnemonic (Alt+C stops a run as it starts one).
+constexpr char kStartText[] = "Start &Converting";
+constexpr char kStopText[] = "Stop &Converting";
 
 // How long adding files may hold the event loop before the list is shown and repainted.
 constexpr int kAddSliceMs = 40;
@@ -92,6 +100,13 @@ QString WithTrailingSlash(QString folder) {
   return folder;
 }
 
+// A caption as read aloud: without the "&" that marks its mnemonic ("&&" is one "&").
+QString WithoutMnemonic(QString text) {
+  for (qsizetype i = 0; i < text.size(); ++i)
+    if (text[i] == QLatin1Char('&')) text.remove(i, 1);
+  return text;
+}
+
 // One of the window's image buttons: its icon beside (alignment 0) or above (1) the caption,
 // drawn themed through `theme` when given.
 CThemedIconButton* MakeImageButton(QWidget* parent, const char* id, const QString& text, int iconId,
@@ -99,15 +114,17 @@ CThemedIconButton* MakeImageButton(QWidget* parent, const char* id, const QStrin
   auto* button = new CThemedIconButton(text, parent);
   button->setObjectName(QString::fromLatin1(id));
   button->setAutoDefault(false);
-  button->setAccessibleName(text.isEmpty() ? QStringLiteral("Help") : text);
+  button->setAccessibleName(text.isEmpty() ? QStringLiteral("Help") : WithoutMnemonic(text));
   button->SetAlign(alignment, false);
   if (theme != nullptr) button->SetThemeLibrary(theme);
   button->SetIcon(iconId);
   return button;
 }
 
-QFrame* MakeEtchedLine(QWidget* parent, QFrame::Shape shape, const QRect& geometry) {
+QFrame* MakeEtchedLine(QWidget* parent, const char* name, QFrame::Shape shape,
+                       const QRect& geometry) {
   auto* line = new QFrame(parent);
+  line->setObjectName(QString::fromLatin1(name));
   line->setFrameShape(shape);
   line->setFrameShadow(QFrame::Sunken);
   line->setGeometry(geometry);
@@ -166,7 +183,11 @@ MainDialog::~MainDialog() = default;
 
 void MainDialog::BuildControls() {
   setFont(DialogFont());
-  setFixedSize(units_.ToPixels(QSize(402, 259)));
+  // The layout's size is the default; the window can be made larger, the list taking the room,
+  // or smaller down to where every control still has its caption (a small screen, a large
+  // scale factor).
+  resize(units_.ToPixels(QSize(402, 259)));
+  setMinimumSize(units_.ToPixels(QSize(340, 200)));
   setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
   BuildButtons();
   BuildList();
@@ -178,6 +199,33 @@ void MainDialog::BuildControls() {
                                           help_,     list_,      format_, mode_,
                                           browse_,   explore_,   folder_, start_};
   for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  AnchorControls();
+}
+
+void MainDialog::AnchorControls() {
+  anchors_ = std::make_unique<AnchoredLayout>(size());
+  auto anchor = [this](QWidget* widget, unsigned anchors) { anchors_->Add(widget, anchors); };
+  for (QWidget* button : {addFiles_, addFolder_, remove_, settingsButton_})
+    anchor(button, kTopLeft);
+  anchor(help_, kRight | kTop);
+  anchor(list_, kLeft | kRight | kTop | kBottom);
+  anchor(details_, kLeft | kRight | kBottom);
+  // The output group grows with the width; in it the mode list and the folder field take the
+  // room, Browse and Explore keep to its right edge.
+  QWidget* const group = format_->parentWidget();
+  anchor(group, kLeft | kRight | kBottom);
+  anchor(format_, kTopLeft);
+  anchor(mode_, kLeft | kRight | kTop);
+  anchor(browse_, kRight | kTop);
+  anchor(explore_, kRight | kTop);
+  anchor(folder_, kLeft | kRight | kTop);
+  anchor(start_, kRight | kBottom);
+  anchor(findChild<QFrame*>(QStringLiteral("statusLine")), kLeft | kRight | kBottom);
+  anchor(findChild<QFrame*>(QStringLiteral("statusSeparator1")), kLeft | kBottom);
+  anchor(findChild<QFrame*>(QStringLiteral("statusSeparator2")), kRight | kBottom);
+  anchor(filesCount_, kLeft | kBottom);
+  anchor(selected_, kLeft | kRight | kBottom);
+  anchor(progress_, kRight | kBottom);
 }
 
 QRect MainDialog::du(int x, int y, int width, int height) const {
@@ -186,21 +234,23 @@ QRect MainDialog::du(int x, int y, int width, int height) const {
 
 void MainDialog::BuildButtons() {
   addFiles_ =
-      MakeImageButton(this, "1007", QStringLiteral("Add File(s)"), kIconAddFiles, 0, &theme_);
+      MakeImageButton(this, "1007", QStringLiteral("&Add File(s)"), kIconAddFiles, 0, &theme_);
   addFiles_->setGeometry(du(5, 5, 70, 25));
   addFolder_ =
-      MakeImageButton(this, "1008", QStringLiteral("Add Folder"), kIconAddFolder, 0, &theme_);
+      MakeImageButton(this, "1008", QStringLiteral("Add &Folder"), kIconAddFolder, 0, &theme_);
   addFolder_->setGeometry(du(77, 5, 70, 25));
-  remove_ = MakeImageButton(this, "1009", QStringLiteral("Remove"), kIconRemove, 0, &theme_);
+  remove_ = MakeImageButton(this, "1009", QStringLiteral("&Remove"), kIconRemove, 0, &theme_);
   remove_->setGeometry(du(149, 5, 70, 25));
   remove_->setEnabled(false);
   settingsButton_ =
-      MakeImageButton(this, "1010", QStringLiteral("Settings"), kIconSettings, 0, &theme_);
+      MakeImageButton(this, "1010", QStringLiteral("&Settings"), kIconSettings, 0, &theme_);
   settingsButton_->setGeometry(du(221, 5, 70, 25));
   help_ = MakeImageButton(this, "1016", QString(), kIconHelp, 0, nullptr);
   help_->SetDrawBorder(false, false);
   help_->setGeometry(du(375, 5, 20, 20));
-  help_->setToolTip(QStringLiteral("Help"));
+  help_->setToolTip(QStringLiteral("Help (F1)"));
+  // The help button has no caption to carry a mnemonic: F1, as everywhere.
+  help_->setShortcut(QKeySequence(Qt::Key_F1));
 
   start_ = MakeImageButton(this, "1002", QString::fromLatin1(kStartText), kIconConvert, 1, &theme_);
   start_->setGeometry(du(300, 184, 95, 56));
@@ -208,10 +258,11 @@ void MainDialog::BuildButtons() {
 }
 
 void MainDialog::BuildList() {
-  list_ = new QTreeView(this);
+  list_ = new FileListView(this);
   list_->setObjectName(QStringLiteral("1001"));
   list_->setAccessibleName(QStringLiteral("Files"));
-  list_->setGeometry(du(5, 35, 390, 140));
+  list_->setGeometry(du(5, 35, 390, 130));
+  list_->SetPlaceholder(QString::fromLatin1(kEmptyListHint));
   list_->setModel(&model_);
   list_->setRootIsDecorated(false);
   list_->setItemsExpandable(false);
@@ -224,6 +275,8 @@ void MainDialog::BuildList() {
   list_->setTextElideMode(Qt::ElideMiddle);
   list_->header()->setStretchLastSection(false);
   list_->header()->setSectionsMovable(false);
+  // Names take the room the list has: the Files column fills what Size and Status leave.
+  list_->header()->setSectionResizeMode(FileListModel::kFilesColumn, QHeaderView::Stretch);
   list_->setColumnWidth(FileListModel::kFilesColumn, 300);
   list_->setColumnWidth(FileListModel::kSizeColumn, 100);
   list_->setColumnWidth(FileListModel::kStatusColumn, 150);
@@ -236,10 +289,20 @@ void MainDialog::BuildList() {
   list_->setPalette(palette);
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
+
+  // The selected row's reason, in sight without a mouse.
+  details_ = new QLabel(this);
+  details_->setObjectName(QStringLiteral("details"));
+  details_->setAccessibleName(QStringLiteral("Reason"));
+  details_->setTextFormat(Qt::PlainText);
+  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_->setGeometry(du(5, 166, 390, 10));
 }
 
 void MainDialog::BuildOutputGroup() {
-  auto* group = new QGroupBox(QStringLiteral("Image Format && Output Folder"), this);
+  // Alt+I goes to the format list, the group's first control.
+  auto* group = new QGroupBox(QStringLiteral("&Image Format && Output Folder"), this);
+  group->setObjectName(QStringLiteral("outputGroup"));
   group->setGeometry(du(5, 180, 290, 60));
   // The caption sits on the frame's top line, as the layout's units expect; a caption above the
   // frame would push the line into the format list.
@@ -262,11 +325,11 @@ void MainDialog::BuildOutputGroup() {
                    QStringLiteral("Convert to the destination folder")});
   mode_->setGeometry(du(15, 205, 185, 12).translated(inGroup));
 
-  browse_ = new QPushButton(QStringLiteral("Browse..."), group);
+  browse_ = new QPushButton(QStringLiteral("&Browse..."), group);
   browse_->setObjectName(QStringLiteral("1013"));
   browse_->setAutoDefault(false);
   browse_->setGeometry(du(205, 205, 39, 12).translated(inGroup));
-  explore_ = new QPushButton(QStringLiteral("Explore..."), group);
+  explore_ = new QPushButton(QStringLiteral("&Explore..."), group);
   explore_->setObjectName(QStringLiteral("1014"));
   explore_->setAutoDefault(false);
   explore_->setGeometry(du(245, 205, 39, 12).translated(inGroup));
@@ -279,9 +342,9 @@ void MainDialog::BuildOutputGroup() {
 }
 
 void MainDialog::BuildStatusBar() {
-  MakeEtchedLine(this, QFrame::HLine, du(0, 245, 401, 1));
-  MakeEtchedLine(this, QFrame::VLine, du(130, 246, 1, 12));
-  MakeEtchedLine(this, QFrame::VLine, du(260, 246, 1, 12));
+  MakeEtchedLine(this, "statusLine", QFrame::HLine, du(0, 245, 401, 1));
+  MakeEtchedLine(this, "statusSeparator1", QFrame::VLine, du(130, 246, 1, 12));
+  MakeEtchedLine(this, "statusSeparator2", QFrame::VLine, du(260, 246, 1, 12));
 
   filesCount_ = new QLabel(FilesCountText(0), this);
   filesCount_->setObjectName(QStringLiteral("1047"));
@@ -324,7 +387,11 @@ void MainDialog::ConnectControls() {
   connect(list_, &QTreeView::customContextMenuRequested, this, &MainDialog::OnContextMenu);
   connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     if (!running_) Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
+    UpdateDetails();
   });
+  connect(&model_, &QAbstractItemModel::dataChanged, this, &MainDialog::UpdateDetails);
+  connect(&model_, &QAbstractItemModel::modelReset, this, &MainDialog::UpdateDetails);
+  connect(&model_, &QAbstractItemModel::rowsRemoved, this, &MainDialog::UpdateDetails);
 }
 
 void MainDialog::ConnectDriver() {
@@ -468,7 +535,7 @@ void MainDialog::OnSettings() {
 
 void MainDialog::OnHelp() {
   if (running_) {
-    OpenHelpFile(services_.launcher);
+    OpenHelpFile(services_.launcher, {}, this);
   } else if (services_.showAbout) {
     services_.showAbout(this);
   }
@@ -483,6 +550,10 @@ void MainDialog::OnStartStop() {
   settings_.mode = mode_->currentIndex();
   view_.TakeRows(model_.Paths());
   running_ = true;
+  // The rows this run concludes are its own; the others keep an earlier run's status and say so.
+  model_.BeginRun({format_->currentText(),
+                   settings_.mode == 1 ? VisibleText(Native(settings_.output)) : QString(),
+                   QDateTime::currentDateTime()});
   inListOrder_.Begin();
   progress_->setValue(0);
   // The run shows one row at a time.
@@ -532,17 +603,37 @@ std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
     action->setEnabled(enabled);
     connect(action, &QAction::triggered, this, slot);
   };
-  add("32771", QStringLiteral("Add File(s)..."), state.addEnabled, &MainDialog::OnAddFiles);
-  add("32772", QStringLiteral("Add Folder..."), state.addEnabled, &MainDialog::OnAddFolder);
+  add("32771", QStringLiteral("&Add File(s)..."), state.addEnabled, &MainDialog::OnAddFiles);
+  add("32772", QStringLiteral("Add &Folder..."), state.addEnabled, &MainDialog::OnAddFolder);
   menu->addSeparator();
   // The key goes in the menu's shortcut column.
-  add("32773", QStringLiteral("Delete Selected Items\tDel"), state.deleteEnabled,
+  add("32773", QStringLiteral("&Delete Selected Items\tDel"), state.deleteEnabled,
       &MainDialog::OnRemove);
-  add("32774", QStringLiteral("Clear All Items"), state.clearEnabled, &MainDialog::OnClearAll);
+  add("32774", QStringLiteral("&Clear All Items"), state.clearEnabled, &MainDialog::OnClearAll);
   menu->addSeparator();
-  add("32776", QStringLiteral("View Original File"), state.viewEnabled,
+  add("32776", QStringLiteral("&View Original File"), state.viewEnabled,
       &MainDialog::OnViewOriginal);
+  add("copyReason", QStringLiteral("Copy &Reason\tCtrl+C"), !SelectedDetails().isEmpty(),
+      &MainDialog::OnCopyReason);
   return menu;
+}
+
+void MainDialog::OnCopyReason() {
+  const QString details = SelectedDetails();
+  if (!details.isEmpty()) QGuiApplication::clipboard()->setText(details);
+}
+
+QString MainDialog::SelectedDetails() const {
+  const std::vector<int> rows = SelectedRows();
+  return rows.size() == 1 ? model_.Details(rows.front()) : QString();
+}
+
+void MainDialog::UpdateDetails() {
+  const QString details = VisibleText(SelectedDetails());
+  const QString line =
+      details_->fontMetrics().elidedText(details, Qt::ElideRight, details_->width());
+  if (details_->text() != line) details_->setText(line);
+  details_->setToolTip(line == details ? QString() : ReasonTooltip(SelectedDetails()));
 }
 
 // The driver's reports come as the files convert, several at once; the list shows them one row
@@ -583,7 +674,7 @@ void MainDialog::OnRunningChanged(bool running) {
 void MainDialog::ShowRunning(bool running) {
   start_->setText(QString::fromLatin1(running ? kStopText : kStartText));
   start_->SetIcon(running ? kIconStop : kIconConvert);
-  start_->setAccessibleName(start_->text());
+  start_->setAccessibleName(WithoutMnemonic(start_->text()));
   const RunControls controls = ControlsForRun(running, mode_->currentIndex());
   // A disabled image button passes the focus on to the next control; the control the user is on
   // (Start Converting, pressed with the keyboard) keeps it when it stays enabled.
@@ -638,7 +729,14 @@ int MainDialog::SelectedCount() const {
 void MainDialog::OpenUrl(const QUrl& url) const {
   LinkLauncher& launcher =
       services_.launcher != nullptr ? *services_.launcher : DefaultLinkLauncher();
-  launcher.OpenWithDesktop(url.toString(QUrl::FullyEncoded), {});
+  // When nothing opens it, the user gets the address to open by hand: a file's path as the
+  // list shows it.
+  const QString address = url.isLocalFile() ? VisibleText(url.toLocalFile()) : url.toString();
+  launcher.OpenWithDesktop(
+      url.toString(QUrl::FullyEncoded),
+      [window = QPointer<QWidget>(const_cast<MainDialog*>(this)), address](bool opened) {
+        if (!opened) ShowCannotOpen(window, address);
+      });
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
@@ -654,6 +752,13 @@ void MainDialog::SaveOnClose() {
   settings_.type = format_->currentIndex();
   settings_.mode = mode_->currentIndex();
   SaveWindowSettings(services_.profilePath, settings_.type, settings_.mode, settings_.output);
+}
+
+void MainDialog::StopRunForExit() {
+  if (!running_) return;
+  converter_->RequestStop();
+  converter_->Wait();
+  running_ = false;
 }
 
 void MainDialog::EndNow() {
@@ -714,8 +819,32 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
       Apply(AfterSelectAll(model_.rowCount()));
       return true;
     }
+    if (key->matches(QKeySequence::Copy)) {
+      OnCopyReason();
+      return true;
+    }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void MainDialog::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (anchors_) anchors_->Apply(event->size());
+  if (details_ != nullptr) UpdateDetails();
+}
+
+void MainDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (fittedToScreen_) return;
+  fittedToScreen_ = true;
+  // A screen with less room than the default size (a small screen, a large scale factor) gets a
+  // smaller window, and all of it on the screen; again once the window manager's frame is known.
+  resize(SizeThatFits(this, size()));
+  KeepOnScreen(this);
+  QTimer::singleShot(0, this, [this] {
+    resize(SizeThatFits(this, size()));
+    KeepOnScreen(this);
+  });
 }
 
 }  // namespace orvalis

@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "batch/batch_converter.h"
+#include "settings/conversion_settings.h"
 #include "ui/controls/dialog_units.h"
 #include "ui/controls/theme_library.h"
-#include "settings/conversion_settings.h"
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/rows_in_list_order.h"
 #include "ui/window/window_batch_view.h"
+#include "ui/window/window_fit.h"
 #include "ui/window/window_services.h"
 
 class QComboBox;
@@ -30,9 +31,10 @@ class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class CThemedIconButton;
-class QTreeView;
 
 namespace orvalis {
+
+class FileListView;
 
 class MainDialog : public QDialog {
   Q_OBJECT
@@ -69,6 +71,9 @@ class MainDialog : public QDialog {
   // Ends the window at once, as the program is asked to end (SIGTERM, SIGHUP): stops the run
   // and waits for it (its page folders go with it), keeps the settings as a close does.
   void EndNow();
+  // Stops the run and waits for it, touching no widget: for a program that ends because its
+  // display is gone (an exit handler), so that no page folder or half-written image stays.
+  void StopRunForExit();
 
   // The list's context menu as it would pop up now.
   std::unique_ptr<QMenu> CreateContextMenu();
@@ -79,6 +84,8 @@ class MainDialog : public QDialog {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -86,6 +93,8 @@ class MainDialog : public QDialog {
   void BuildList();
   void BuildOutputGroup();
   void BuildStatusBar();
+  // The anchors that let the window grow and shrink around its default layout.
+  void AnchorControls();
   // A rectangle of the layout, given in dialog units, in pixels.
   QRect du(int x, int y, int width, int height) const;
   void ConnectControls();
@@ -104,6 +113,12 @@ class MainDialog : public QDialog {
   void OnExplore();
   void OnOutputModeChanged();
   void OnContextMenu(const QPoint& position);
+  void OnCopyReason();
+  // The details line under the list: the selected row's details (RowDetails), fitted to the
+  // line, whole in its tooltip.
+  void UpdateDetails();
+  // The one selected row's details; "" with none or several selected.
+  QString SelectedDetails() const;
 
   // The driver's reports, on the GUI thread.
   void OnRowStarted(int row);
@@ -143,7 +158,8 @@ class MainDialog : public QDialog {
   CThemedIconButton* remove_ = nullptr;
   CThemedIconButton* settingsButton_ = nullptr;
   CThemedIconButton* help_ = nullptr;
-  QTreeView* list_ = nullptr;
+  FileListView* list_ = nullptr;
+  QLabel* details_ = nullptr;
   QComboBox* format_ = nullptr;
   QComboBox* mode_ = nullptr;
   QPushButton* browse_ = nullptr;
@@ -153,6 +169,8 @@ class MainDialog : public QDialog {
   QLabel* filesCount_ = nullptr;
   QLabel* selected_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  std::unique_ptr<AnchoredLayout> anchors_;
+  bool fittedToScreen_ = false;
 
   // Last, so that it is destroyed first: its destructor stops and joins the worker while the
   // settings and the view it uses are still there.

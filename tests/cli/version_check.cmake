@@ -1,0 +1,25 @@
+# cmake -DVERSION=... -DCLI=... -DHELP=... -DCHANGELOG=... -DREADME=... -P version_check.cmake:
+# the build's one version number is the one orvalis-cli --version prints, the help page beside
+# the programs shows (and no placeholder is left in it), the package's changelog begins with
+# and the README quotes.
+execute_process(COMMAND ${CLI} --version OUTPUT_VARIABLE said RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT said MATCHES "^orvalis-cli \\(Kestrune Orvalis\\) ([^\n]*)\n")
+  message(FATAL_ERROR "orvalis-cli --version said: ${said}")
+endif()
+if(NOT CMAKE_MATCH_1 STREQUAL VERSION)
+  message(FATAL_ERROR "orvalis-cli --version says ${CMAKE_MATCH_1}, the build is ${VERSION}")
+endif()
+file(READ ${HELP} page)
+string(REGEX MATCHALL "version [0-9]+(\\.[0-9]+)*" versions "${page}")
+if(NOT versions STREQUAL "version ${VERSION};version ${VERSION}" OR page MATCHES "@ORVALIS_")
+  message(FATAL_ERROR "help.html shows ${versions}, the build is ${VERSION}")
+endif()
+file(STRINGS ${CHANGELOG} first LIMIT_COUNT 1)
+if(NOT first MATCHES "^kestrune-orvalis \\(${VERSION}\\) ")
+  message(FATAL_ERROR "the changelog begins with '${first}', the build is ${VERSION}")
+endif()
+file(READ ${README} readme)
+string(FIND "${readme}" "orvalis-cli (Kestrune Orvalis) ${VERSION}\n" at)
+if(at LESS 0)
+  message(FATAL_ERROR "the README's --version line is not ${VERSION}")
+endif()
