@@ -170,18 +170,32 @@ void Renderings::Remove(int handle) {
     std::lock_guard lock(mutex_);
     active_.erase(handle);
     held_.erase(handle);
+    waiting_.erase(handle);
     ++endings_;
   }
   ended_.notify_all();
 }
 
+bool Renderings::OthersHaveProcesses(int handle) const {
+  return std::any_of(active_.begin(), active_.end(), [&](int other) {
+    return other != handle && waiting_.count(other) == 0;
+  });
+}
+
+// Renderings that wait for a process never wait for each other: the last one to find that
+// none of the others has one wakes them all, and they fail.
 bool Renderings::WaitForAnotherToEnd(int handle, std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  const bool othersRun =
-      std::any_of(active_.begin(), active_.end(), [handle](int other) { return other != handle; });
-  if (!othersRun) return false;
+  if (!OthersHaveProcesses(handle)) {
+    ended_.notify_all();
+    return false;
+  }
+  waiting_.insert(handle);
   const uint64_t seen = endings_;
-  return ended_.wait(lock, stop, [&] { return endings_ != seen; });
+  const bool ended =
+      ended_.wait(lock, stop, [&] { return endings_ != seen || !OthersHaveProcesses(handle); });
+  waiting_.erase(handle);
+  return ended && endings_ != seen;
 }
 
 void Renderings::Abort(int handle) {

@@ -63,17 +63,21 @@ class Renderings {
   // Stops every rendering, and those that start meanwhile, until called with false; a
   // rendering held for its pages stays held.
   void Suspend(bool suspended);
-  // Waits until another rendering than that of `handle` has ended: true then, false at once
-  // when no other one runs, or when `stop` is requested meanwhile.
+  // Waits, while `handle` found no process, until another rendering has ended: true then;
+  // false at once when no other one has a process (every other one waits too, or none runs),
+  // as soon as that becomes so, or when `stop` is requested meanwhile.
   bool WaitForAnotherToEnd(int handle, std::stop_token stop);
 
  private:
+  bool OthersHaveProcesses(int handle) const;
+
   PageRenderer& renderer_;
   std::mutex mutex_;
   std::condition_variable_any ended_;
   uint64_t endings_ = 0;  // renderings ended so far
   std::set<int> active_;
   std::set<int> held_;
+  std::set<int> waiting_;  // handles waiting for a process
   bool suspended_ = false;
 };
 

@@ -45,6 +45,7 @@ namespace fs = std::filesystem;
 //   "delay MS"     takes that long before each page, as an interpreter rendering it would;
 //   "hang"         blocks until aborted, after the pages;
 //   "noprocess"    its first rendering fails as one that could not start a process would.
+//   "starved"      every rendering of it does.
 //   "independent"  its pages do not depend on one another (a PDF document's): PageCount
 //                  counts them, and RenderPages renders a range of them;
 //   "skip K"       page K gives no page file, and the pages after it come one number earlier,
@@ -87,6 +88,7 @@ class ScriptRenderer : public PageRenderer {
     std::optional<std::string> failure;
     bool hang = false;
     bool noProcess = false;
+    bool starved = false;
     bool independent = false;
   };
   static Script Read(const std::string& path) {
@@ -104,6 +106,7 @@ class ScriptRenderer : public PageRenderer {
         if (word == "skip") words >> script.skip;
         if (word == "hang") script.hang = true;
         if (word == "noprocess") script.noProcess = true;
+        if (word == "starved") script.starved = true;
         if (word == "independent") script.independent = true;
         if (word == "fail") {
           std::string text;
@@ -120,7 +123,7 @@ class ScriptRenderer : public PageRenderer {
             int last) {
     const Script script = Read(psPath);
     const int width = script.width, height = script.height, delayMs = script.delayMs;
-    const bool noProcess = script.noProcess;
+    const bool noProcess = script.noProcess, starved = script.starved;
     {
       std::lock_guard lock(mutex_);
       maxActive = std::max(maxActive, ++active_);
@@ -128,7 +131,8 @@ class ScriptRenderer : public PageRenderer {
     std::this_thread::sleep_for(std::chrono::milliseconds(script.sleepMs));
     {
       std::lock_guard lock(mutex_);
-      lackedProcess_[handle] = noProcess && triedWithoutProcess_.insert(psPath).second;
+      lackedProcess_[handle] =
+          starved || (noProcess && triedWithoutProcess_.insert(psPath).second);
       if (lackedProcess_[handle]) {
         errors_[handle] = "cannot start a child process: Resource temporarily unavailable";
         --active_;
@@ -833,6 +837,17 @@ TEST_F(BatchRun, OutOfProcessesWaitsForOneOfItsOwn) {
   EXPECT_EQ(view.results[0].status, RowStatus::Failed);
   EXPECT_NE(view.results[0].reason.find("cannot start a child process"), std::string::npos)
       << view.results[0].reason;
+
+  // Files that all find no process do not wait for each other's wait: they fail. (This hung.)
+  const std::vector<std::string> starvedAll = {Source("s1.ps", "pages 1 starved sleep 20"),
+                                               Source("s2.ps", "pages 1 starved sleep 20"),
+                                               Source("s3.ps", "pages 1 starved sleep 20")};
+  view = Run(starvedAll, DefaultSettings(Out()), 3);
+  for (size_t row = 0; row < starvedAll.size(); ++row) {
+    EXPECT_EQ(view.results[row].status, RowStatus::Failed) << row;
+    EXPECT_NE(view.results[row].reason.find("cannot start a child process"), std::string::npos)
+        << view.results[row].reason;
+  }
 }
 
 // A renderer that reports the pages it finished and one whose pages are found by looking into
