@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +21,10 @@ namespace {
 constexpr std::string_view kPrefix = "mtmp_";
 constexpr std::string_view kLockSuffix = ".lock";
 constexpr int kCreateAttempts = 100;
+// A page folder whose lock file is gone (its owner could not finish removing the folder, or
+// something else removed the file) is taken for abandoned once it has not changed for this
+// long: a rendering writes its pages into it.
+constexpr std::chrono::hours kLocklessGrace{1};
 
 bool TryLock(int fd) {
   return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -41,6 +47,35 @@ bool IsOwnRealFolder(const std::string& path) {
 
 std::string FolderOfLock(const std::string& lockPath) {
   return lockPath.substr(0, lockPath.size() - kLockSuffix.size());
+}
+
+// "mtmp_<digits>_XXXXXX": the names Create gives, and no others.
+bool IsPageFolderName(std::string_view name) {
+  if (!name.starts_with(kPrefix)) return false;
+  name.remove_prefix(kPrefix.size());
+  const size_t underscore = name.find('_');
+  if (underscore == 0 || underscore == std::string_view::npos) return false;
+  const std::string_view pid = name.substr(0, underscore);
+  const std::string_view random = name.substr(underscore + 1);
+  const auto all = [](std::string_view text, int (*test)(int)) {
+    for (const char c : text)
+      if (test(static_cast<unsigned char>(c)) == 0) return false;
+    return true;
+  };
+  return all(pid, std::isdigit) && random.size() == 6 && all(random, std::isalnum);
+}
+
+// A page folder of this user, no lock file beside it, unchanged for the grace time.
+bool IsLocklessAndOld(const std::string& folder) {
+  struct stat info {}, lock{};
+  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      info.st_uid != ::geteuid())
+    return false;
+  if (::lstat((folder + std::string(kLockSuffix)).c_str(), &lock) == 0 || errno != ENOENT)
+    return false;
+  const auto changed = std::chrono::system_clock::time_point(
+      std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec));
+  return std::chrono::system_clock::now() - changed > kLocklessGrace;
 }
 
 }  // namespace
@@ -84,8 +119,11 @@ std::unique_ptr<PageFolder> PageFolder::Create(std::string* error) {
 }
 
 PageFolder::~PageFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::error_code error;
+  std::filesystem::remove_all(path_, error);
+  // A folder that could not be removed (out of descriptors, say) keeps its lock file, unlocked
+  // as this goes: the next run's clean-up finds it by that.
+  if (error && std::filesystem::exists(std::filesystem::symlink_status(path_))) return;
   ::unlink(lockPath_.c_str());
 }
 
@@ -95,6 +133,12 @@ std::vector<std::string> RemoveAbandonedPageFolders() {
   std::error_code ec;
   for (fs::directory_iterator it(TemporaryFolder(), ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
+    if (IsPageFolderName(name) && IsLocklessAndOld(it->path().string())) {
+      std::error_code removeError;
+      fs::remove_all(it->path(), removeError);
+      if (!removeError) removed.push_back(it->path().string());
+      continue;
+    }
     if (!name.starts_with(kPrefix) || !name.ends_with(kLockSuffix)) continue;
     const std::string lockPath = it->path().string();
     // O_NONBLOCK: a named pipe planted under a lock file's name does not hang the start.

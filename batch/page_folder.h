@@ -43,9 +43,11 @@ std::string TemporaryFolder();
 
 // Removes the page folders in TemporaryFolder() that belong to this user and whose lock nobody
 // holds (their owner ended before it could clean up), with everything in them and their lock
-// files; returns the folders it removed. Folders of other users, folders whose lock is held or
-// cannot be taken, folders without a lock file, and anything that is not a real folder are left
-// alone.
+// files; returns the folders it removed. So are those of this program's naming
+// ("mtmp_<digits>_XXXXXX") whose lock file is gone and that have not changed for an hour (a run
+// that could not remove its folder keeps its lock file, but something else may remove it).
+// Folders of other users, folders whose lock is held or cannot be taken, younger folders without
+// a lock file, and anything that is not a real folder are left alone.
 std::vector<std::string> RemoveAbandonedPageFolders();
 
 }  // namespace orvalis

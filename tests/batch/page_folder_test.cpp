@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -129,19 +132,72 @@ TEST(PageFolders, OnlyThoseWhoseLockIsFreeAreRemoved) {
   fs::create_directories(dir.File("mtmp_1_dddddd"));
   fs::create_directories(dir.File("mtmp_1_eeeeee"));
   ASSERT_EQ(::mkfifo(dir.File("mtmp_1_eeeeee.lock").c_str(), 0600), 0);
+  // Folders without a lock file that have not changed for two hours: one of our naming is
+  // abandoned; one named otherwise, or (as root) another user's, is not ours to remove.
+  const auto aged = [&](const char* name) {
+    fs::create_directories(dir.Path() / name / ".tavrinx_x");
+    fs::last_write_time(dir.Path() / name,
+                        fs::file_time_type::clock::now() - std::chrono::hours(2));
+  };
+  aged("mtmp_2_ffffff");
+  aged("mtmp_2_gg");
+  aged("mtmp_x_hhhhhh");
+  aged("mtmp_3_iiiiii");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(dir.File("mtmp_3_iiiiii").c_str(), 65534, 65534), 0);
+  }
 
   const std::vector<std::string> removed = RemoveAbandonedPageFolders();
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
 
-  EXPECT_EQ(removed, std::vector<std::string>{fs::path(ended).parent_path().string()});
+  std::vector<std::string> expected = {fs::path(ended).parent_path().string(),
+                                       dir.File("mtmp_2_ffffff")};
+  if (::geteuid() != 0) expected.push_back(dir.File("mtmp_3_iiiiii"));
+  std::vector<std::string> sorted = removed;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
   EXPECT_FALSE(fs::exists(fs::path(ended).parent_path()));
   EXPECT_FALSE(fs::exists(fs::path(ended).parent_path().string() + ".lock"));
   EXPECT_TRUE(fs::is_directory(mine->Path()));
   EXPECT_TRUE(fs::is_directory(fs::path(elsewhere) / "sub"));
   for (const char* name : {"target", "mtmp_1_bbbbbb", "mtmp_1_cccccc", "mtmp_1_dddddd",
-                           "mtmp_1_eeeeee", "mtmp_1_eeeeee.lock"})
+                           "mtmp_1_eeeeee", "mtmp_1_eeeeee.lock", "mtmp_2_gg", "mtmp_x_hhhhhh"})
     EXPECT_TRUE(fs::exists(fs::symlink_status(dir.Path() / name))) << name;
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(fs::exists(dir.File("mtmp_3_iiiiii")));
+  }
+}
+
+// A run that cannot remove its folder (out of descriptors) keeps the folder's lock file, so
+// that the next run's clean-up finds it.
+TEST(PageFolders, OneThatCannotBeRemovedKeepsItsLockFile) {
+  test::TempDir dir;
+  TemporaryFolderAt tmp(dir.Path());
+  std::string error;
+  std::unique_ptr<PageFolder> folder = PageFolder::Create(&error);
+  ASSERT_NE(folder, nullptr) << error;
+  fs::create_directories(folder->Path() + "second/deeper");
+  std::ofstream(folder->Path() + "second/deeper/p_001.bmp") << "page";
+  const std::string path = fs::path(folder->Path()).parent_path().string();
+
+  // No descriptor left: the folder cannot be opened to be emptied.
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  size_t open = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) (void)entry, ++open;
+  rlimit tight = old;
+  tight.rlim_cur = open - 1;  // the listing's own descriptor is closed again
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  folder.reset();
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+  ASSERT_TRUE(fs::exists(path)) << "the folder was removed: nothing was shown";
+  EXPECT_TRUE(fs::exists(path + ".lock"));
+
+  // Its lock was let go: the next run removes it.
+  EXPECT_EQ(RemoveAbandonedPageFolders(), std::vector<std::string>{path});
+  EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 }  // namespace
