@@ -7,7 +7,10 @@
 
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -359,6 +363,85 @@ class AppStartTest : public QObject {
     QVERIFY2(answer.has_value(), error.c_str());
     QVERIFY(!answer->allAdded);
     QCOMPARE(answer->message, std::string("one file was not added"));
+  }
+
+  // Connections left idle, more than the program reads at once, and a descriptor limit reached
+  // with them: the listener neither spins nor keeps a second start out.
+  void handOverSurvivesIdleConnectionsAndNoDescriptorsLeft() {
+    SingleInstance holder("crowd", runtime_.filePath("crowd").toStdString());
+    QVERIFY(holder.TryAcquire());
+    std::vector<std::string> received;
+    FileHandOffServer server(
+        [&received](std::vector<std::string> files, FileHandOffServer::Reply reply) {
+          received = files;
+          reply({true, {}});
+        });
+    std::string error;
+    QVERIFY2(server.Listen(holder.SocketPath(), &error), error.c_str());
+
+    // A few descriptors left to the program.
+    rlimit old{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int open = 0;
+    for (const QString& entry : QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System))
+      (void)entry, ++open;
+    rlimit tight = old;
+    tight.rlim_cur = static_cast<rlim_t>(open + 4);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    // The idle clients are a child's, so that their descriptors are not the program's: it
+    // connects while the program listens, as many times as it can.
+    const pid_t crowd = ::fork();
+    if (crowd == 0) {
+      ::setrlimit(RLIMIT_NOFILE, &old);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      const std::string path = holder.SocketPath();
+      std::memcpy(address.sun_path, path.data(), std::min(path.size(), sizeof address.sun_path - 1));
+      for (int made = 0, tries = 0; made < 60 && tries < 2000; ++tries) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+          ++made;
+        } else {
+          ::close(fd);
+          ::usleep(5000);
+        }
+      }
+      ::pause();
+      ::_exit(0);
+    }
+    struct Reaper {
+      pid_t pid;
+      ~Reaper() {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+      }
+    } reaper{crowd};
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    QTest::qWait(2000);  // what a spinning listener would burn
+    ::getrusage(RUSAGE_SELF, &after);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    const auto seconds = [](const rusage& usage) {
+      return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+             double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const double busy = seconds(after) - seconds(before);
+    QVERIFY2(busy < 0.25, qPrintable(QString("the listener spun: %1 s of processor time").arg(busy)));
+
+    // A second start still gets through, the idle connections dropped for it.
+    std::optional<HandOffAnswer> answer;
+    SingleInstance second("crowd", runtime_.filePath("crowd").toStdString());
+    QVERIFY(!second.TryAcquire());
+    std::atomic<bool> answered{false};
+    std::thread client([&] {
+      answer = orvalis::HandFilesOver(second.SocketPath(), {"/a.ps"}, &error);
+      answered = true;
+    });
+    // The hand-over gives up on its own after its patience; the limit here guards a hang only.
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 300000);
+    client.join();
+    QVERIFY2(answer.has_value() && answer->allAdded, error.c_str());
+    QCOMPARE(received, std::vector<std::string>{"/a.ps"});
   }
 
   void anotherUserCannotHandFilesOver() {

@@ -1,5 +1,6 @@
 #include "ui/app/file_hand_off.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,8 +30,15 @@ constexpr size_t kMaxRequestBytes = 16u << 20;
 constexpr auto kConnectPatience = std::chrono::seconds(5);
 // How long it waits for the answer: the running program adds the files first.
 constexpr auto kAnswerPatience = std::chrono::seconds(120);
-// How long the running program waits for a request to arrive whole.
-constexpr int kRequestTimeoutMs = 10000;
+// How long the running program waits for a request to arrive whole: a second start writes it
+// at once.
+constexpr int kRequestTimeoutMs = 3000;
+// Requests read at once; at the limit the one that has waited longest for its request is
+// dropped for a new one, so that connections left idle cannot keep a second start out.
+constexpr size_t kMaxConnections = 16;
+// When no descriptor is left to take a connection with and none of ours can be given up, the
+// listener rests this long: nothing tells when a descriptor frees elsewhere.
+constexpr int kNoDescriptorRestMs = 1000;
 
 std::string Reason(std::string_view what) {
   return std::string(what) + ": " + std::strerror(errno);
@@ -192,6 +200,7 @@ class FileHandOffServer::Connection : public QObject {
   void Complete() {
     notifier_.setEnabled(false);
     timeout_.stop();
+    complete_ = true;
     if (!request_.starts_with(kGreeting)) return Drop();
     std::vector<std::string> files;
     std::string_view rest = std::string_view(request_).substr(kGreeting.size());
@@ -222,10 +231,21 @@ class FileHandOffServer::Connection : public QObject {
   QSocketNotifier notifier_;
   QTimer timeout_;
   std::string request_;
+  bool complete_ = false;  // the request came whole: it waits for its answer
+
+ public:
+  bool HasRequest() const { return complete_; }
 };
 
 FileHandOffServer::FileHandOffServer(Receiver receiver, QObject* parent)
-    : QObject(parent), receiver_(std::move(receiver)) {}
+    : QObject(parent),
+      receiver_(std::move(receiver)),
+      spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+  rest_.setSingleShot(true);
+  connect(&rest_, &QTimer::timeout, this, [this] {
+    if (notifier_ != nullptr) notifier_->setEnabled(true);
+  });
+}
 
 FileHandOffServer::~FileHandOffServer() {
   if (fd_ < 0) return;
@@ -255,16 +275,54 @@ bool FileHandOffServer::Listen(const std::string& socketPath, std::string* error
   return true;
 }
 
+// Connections are kept in the order they came; one dropped or answered leaves the list.
 void FileHandOffServer::Accept() {
   for (;;) {
+    std::erase_if(connections_, [](const QPointer<Connection>& c) { return c.isNull(); });
+    if (connections_.size() >= kMaxConnections && !DropOldestWaiting()) {
+      // Every connection waits for its answer: take no more until one is answered.
+      Rest();
+      return;
+    }
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;  // none waiting (or a connection that went away meanwhile)
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE) {
+        // No descriptor to take it with: give one of ours up, or refuse the connection with
+        // the spare one, so that the listener does not stay readable for nothing.
+        if (DropOldestWaiting() || RefuseWithSpare()) continue;
+        Rest();
+      }
+      return;  // none waiting (or a connection that went away meanwhile)
+    }
     if (!PeerIsSameUser(fd)) {
       ::close(fd);
       continue;
     }
-    new Connection(fd, this);
+    connections_.emplace_back(new Connection(fd, this));
   }
+}
+
+bool FileHandOffServer::DropOldestWaiting() {
+  for (QPointer<Connection>& connection : connections_) {
+    if (connection.isNull() || connection->HasRequest()) continue;
+    delete connection.data();  // closes its descriptor now
+    return true;
+  }
+  return false;
+}
+
+bool FileHandOffServer::RefuseWithSpare() {
+  if (!spare_.IsOpen()) return false;
+  spare_ = FileDescriptor();
+  const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+  spare_ = FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return fd >= 0;
+}
+
+void FileHandOffServer::Rest() {
+  notifier_->setEnabled(false);
+  rest_.start(kNoDescriptorRestMs);
 }
 
 }  // namespace orvalis

@@ -11,11 +11,14 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/file_descriptor.h"
 
 class QSocketNotifier;
 
@@ -51,11 +54,20 @@ class FileHandOffServer : public QObject {
  private:
   class Connection;
   void Accept();
+  // Drops the oldest connection still waiting for its request; false when there is none.
+  bool DropOldestWaiting();
+  // Takes one waiting connection with the spare descriptor and closes it; false when it cannot.
+  bool RefuseWithSpare();
+  // Stops listening for a while.
+  void Rest();
 
   Receiver receiver_;
   std::string path_;
   int fd_ = -1;
   QSocketNotifier* notifier_ = nullptr;
+  std::vector<QPointer<Connection>> connections_;
+  FileDescriptor spare_;  // kept open to refuse a connection with when no descriptor is left
+  QTimer rest_;
 };
 
 }  // namespace orvalis
