@@ -33,6 +33,7 @@
 #include "ui/controls/link_label.h"
 #include "ui/window/folder_listing.h"
 #include "ui/window/format_list.h"
+#include "ui/window/preview_pane.h"
 
 namespace orvalis {
 
@@ -41,6 +42,9 @@ namespace {
 constexpr char kTitle[] = "Kestrune Orvalis";
 constexpr char kStartText[] = "Start Converting";
 constexpr char kStopText[] = "Stop Converting";
+// The window, and the preview pane beside it, in dialog units.
+constexpr QSize kWindowSize(402, 259);
+constexpr int kPreviewWidth = 160;
 
 // How long adding files may hold the event loop before the list is shown and repainted.
 constexpr int kAddSliceMs = 40;
@@ -138,8 +142,9 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
     : QDialog(parent),
       services_(std::move(services)),
       units_(DialogUnits::FromFont(DialogFont())),
-      pacer_(services_.pacing,
-             [this](int row, const QString& text) { model_.SetStatus(row, text); }) {
+      pacer_(services_.pacing, [this](int row, const QString& text) {
+        model_.SetStatus(row, feedback_ ? feedback_->Shown(row, text) : text);
+      }) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -162,18 +167,21 @@ MainDialog::~MainDialog() = default;
 
 void MainDialog::BuildControls() {
   setFont(DialogFont());
-  setFixedSize(units_.ToPixels(QSize(402, 259)));
+  setFixedSize(units_.ToPixels(kWindowSize));
   setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
   BuildButtons();
   BuildList();
   BuildOutputGroup();
   BuildStatusBar();
+  BuildPreview();
 
   // Keyboard order: the order in which the controls are listed in the layout.
   const std::vector<QWidget*> tabOrder = {addFiles_, addFolder_, remove_, settingsButton_,
                                           help_,     list_,      format_, mode_,
                                           browse_,   explore_,   folder_, start_};
   for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  setTabOrder(settingsButton_, previewToggle_);
+  setTabOrder(previewToggle_, help_);
 }
 
 QRect MainDialog::du(int x, int y, int width, int height) const {
@@ -293,6 +301,58 @@ void MainDialog::BuildStatusBar() {
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
   progress_->hide();
+
+  // The last run's summary takes the bar's place once the run is over.
+  summary_ = new QLabel(this);
+  summary_->setObjectName(QStringLiteral("runSummary"));
+  summary_->setGeometry(du(265, 247, 135, 10));
+  feedback_ = std::make_unique<RunFeedback>(
+      this, QString::fromLatin1(kTitle), progress_, summary_, services_.notify,
+      [this](const QString& folder) { OpenUrl(FileUrl(Native(folder))); });
+}
+
+void MainDialog::BuildPreview() {
+  previewToggle_ = new QPushButton(QStringLiteral("Preview"), this);
+  previewToggle_->setObjectName(QStringLiteral("previewToggle"));
+  previewToggle_->setAccessibleName(QStringLiteral("Show preview"));
+  previewToggle_->setToolTip(QStringLiteral("Show or hide the preview of the selected file"));
+  previewToggle_->setCheckable(true);
+  previewToggle_->setAutoDefault(false);
+  previewToggle_->setGeometry(du(296, 9, 60, 16));
+  preview_ = new PreviewPane(services_.previewRenderer, this);
+  preview_->setFont(font());
+  preview_->setGeometry(du(kWindowSize.width(), 5, kPreviewWidth - 6, 236));
+  preview_->hide();
+}
+
+void MainDialog::SetPreviewShown(bool shown) {
+  previewToggle_->setChecked(shown);
+  preview_->setVisible(shown);
+  setFixedSize(units_.ToPixels(
+      QSize(kWindowSize.width() + (shown ? kPreviewWidth : 0), kWindowSize.height())));
+  // The run's summary may take the room under the pane.
+  summary_->setGeometry(du(265, 247, 135 + (shown ? kPreviewWidth - 6 : 0), 10));
+  UpdatePreview();
+}
+
+void MainDialog::UpdatePreview() {
+  if (!previewToggle_->isChecked()) {
+    preview_->ShowDocument({});
+    return;
+  }
+  const std::vector<int> rows = SelectedRows();
+  if (rows.size() == 1) {
+    preview_->ShowDocument(model_.Row(rows.front()).path);
+  } else {
+    preview_->ShowDocument({}, rows.empty() ? QStringLiteral("Select a file to see its pages.")
+                                            : QStringLiteral("Select one file to see its pages."));
+  }
+}
+
+void MainDialog::UpdatePreviewSettings() {
+  ConversionSettings shown = settings_;
+  shown.type = format_->currentIndex();
+  preview_->SetSettings(shown);
 }
 
 void MainDialog::LoadSettings() {
@@ -303,6 +363,8 @@ void MainDialog::LoadSettings() {
   format_->setCurrentIndex(known ? settings_.type : 0);
   mode_->setCurrentIndex(settings_.mode);
   OnOutputModeChanged();
+  UpdatePreviewSettings();
+  SetPreviewShown(LoadPreviewShown(services_.profilePath));
 }
 
 void MainDialog::ConnectControls() {
@@ -314,12 +376,20 @@ void MainDialog::ConnectControls() {
   connect(start_, &QPushButton::clicked, this, &MainDialog::OnStartStop);
   connect(browse_, &QPushButton::clicked, this, &MainDialog::OnBrowse);
   connect(explore_, &QPushButton::clicked, this, &MainDialog::OnExplore);
-  connect(format_, &QComboBox::currentIndexChanged, this,
-          [this](int index) { settings_.type = index; });
+  connect(format_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    settings_.type = index;
+    UpdatePreviewSettings();
+  });
+  connect(previewToggle_, &QPushButton::toggled, this, [this](bool shown) {
+    if (shown == !preview_->isHidden()) return;
+    SetPreviewShown(shown);
+    SavePreviewShown(services_.profilePath, shown);
+  });
   connect(mode_, &QComboBox::currentIndexChanged, this, &MainDialog::OnOutputModeChanged);
   connect(list_, &QTreeView::customContextMenuRequested, this, &MainDialog::OnContextMenu);
   connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     if (!running_) Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
+    UpdatePreview();
   });
 }
 
@@ -333,6 +403,11 @@ void MainDialog::ConnectDriver() {
           Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::runningChanged, this, &MainDialog::OnRunningChanged,
           Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowPagesChanged, this, &MainDialog::OnRowPages,
+          Qt::QueuedConnection);
+  connect(
+      &view_, &WindowBatchView::rowWrote, this,
+      [this](int, const QString& output) { feedback_->Wrote(output); }, Qt::QueuedConnection);
 }
 
 void MainDialog::AddDroppedFiles(const std::vector<std::string>& paths) {
@@ -458,8 +533,10 @@ void MainDialog::OnViewOriginal() {
 }
 
 void MainDialog::OnSettings() {
-  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_))
+  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_)) {
     LoadConversionOptions(services_.profilePath, settings_);
+    UpdatePreviewSettings();
+  }
 }
 
 void MainDialog::OnHelp() {
@@ -472,6 +549,7 @@ void MainDialog::OnHelp() {
 
 void MainDialog::OnStartStop() {
   if (running_) {
+    stopClicked_ = true;
     converter_->RequestStop();
     return;
   }
@@ -480,7 +558,10 @@ void MainDialog::OnStartStop() {
   view_.TakeRows(model_.Paths());
   running_ = true;
   inListOrder_.Begin();
-  progress_->setValue(0);
+  stopClicked_ = false;
+  lastRunRow_ = -1;
+  firstAborted_ = -1;
+  feedback_->Begin(view_.RowCount());
   // The run shows one row at a time.
   selected_->setText(SelectedText(1));
   ShowRunning(true);
@@ -545,9 +626,15 @@ std::unique_ptr<QMenu> MainDialog::CreateContextMenu() {
 // at a time, in its order.
 void MainDialog::OnRowStarted(int row) {
   AssertGuiThread(this);
+  inListOrder_.Report(row, [this, row] { ShowRow(row); });
+}
+
+// The bar and the title follow the run's pages as they come; the row's text waits its turn.
+void MainDialog::OnRowPages(int row, int done, int total) {
+  AssertGuiThread(this);
+  feedback_->Pages(row, done, total);
   inListOrder_.Report(row, [this, row] {
-    ShowRow(row);
-    if (running_) progress_->setValue(100 * (row + 1) / std::max(1, view_.RowCount()));
+    if (const std::optional<QString> text = feedback_->ShownNow(row)) model_.SetStatus(row, *text);
   });
 }
 
@@ -560,11 +647,15 @@ void MainDialog::OnRowFinished(int row, const QString& status, const QString& re
                                int outputCount) {
   AssertGuiThread(this);
   const bool stopped = status == QLatin1String(kStatusAborted) && reason.isEmpty();
-  inListOrder_.Conclude(row,
-                        [this, row, status, shown = stopped ? StoppedReason(outputCount) : reason] {
-                          pacer_.Finish(row);
-                          model_.SetResult(row, status, shown);
-                        });
+  feedback_->Finished(row, status);
+  inListOrder_.Conclude(
+      row, [this, row, status, shown = stopped ? StoppedReason(outputCount) : reason] {
+        pacer_.Finish(row);
+        feedback_->Concluded(row);
+        model_.SetResult(row, status, shown);
+        if (status == QLatin1String(kStatusAborted) && (firstAborted_ < 0 || row < firstAborted_))
+          firstAborted_ = row;
+      });
 }
 
 void MainDialog::OnRunningChanged(bool running) {
@@ -574,6 +665,9 @@ void MainDialog::OnRunningChanged(bool running) {
   inListOrder_.End();
   running_ = false;
   ShowRunning(false);
+  // The list goes back to its first row, with the row where the run stopped kept in sight.
+  keepInView_ = firstAborted_ >= 0 ? firstAborted_ : lastRunRow_;
+  feedback_->End(stopClicked_, settings_.mode == 1 ? Native(settings_.output) : QString());
 }
 
 void MainDialog::ShowRunning(bool running) {
@@ -607,7 +701,11 @@ void MainDialog::ShowRow(int row) {
   const QModelIndex index = model_.index(row, 0);
   list_->selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  list_->scrollTo(index);
+  if (running_) lastRunRow_ = row;
+  const bool keep = !running_ && keepInView_ >= 0 && keepInView_ < model_.rowCount();
+  const int inView = keep ? keepInView_ : row;
+  keepInView_ = -1;
+  list_->scrollTo(model_.index(inView, 0));
 }
 
 void MainDialog::Apply(const ListUpdate& update) {

@@ -19,6 +19,7 @@
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/rows_in_list_order.h"
+#include "ui/window/run_feedback.h"
 #include "ui/window/window_batch_view.h"
 #include "ui/window/window_services.h"
 
@@ -31,6 +32,10 @@ class QProgressBar;
 class QPushButton;
 class CThemedIconButton;
 class QTreeView;
+
+namespace orvalis {
+class PreviewPane;
+}
 
 namespace orvalis {
 
@@ -72,6 +77,7 @@ class MainDialog : public QDialog {
 
   // The list's context menu as it would pop up now.
   std::unique_ptr<QMenu> CreateContextMenu();
+  PreviewPane* Preview() const { return preview_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -86,6 +92,12 @@ class MainDialog : public QDialog {
   void BuildList();
   void BuildOutputGroup();
   void BuildStatusBar();
+  void BuildPreview();
+  // Shows or hides the preview pane, the window growing or shrinking by its width.
+  void SetPreviewShown(bool shown);
+  // The preview follows the one selected row, and the settings the window holds now.
+  void UpdatePreview();
+  void UpdatePreviewSettings();
   // A rectangle of the layout, given in dialog units, in pixels.
   QRect du(int x, int y, int width, int height) const;
   void ConnectControls();
@@ -109,6 +121,7 @@ class MainDialog : public QDialog {
   void OnRowStarted(int row);
   void OnRowStatus(int row, const QString& status);
   void OnRowFinished(int row, const QString& status, const QString& reason, int outputCount);
+  void OnRowPages(int row, int done, int total);
   void OnRunningChanged(bool running);
 
   // Adds the files that qualify; the reasons of the others go into `notAdded` when given.
@@ -153,6 +166,15 @@ class MainDialog : public QDialog {
   QLabel* filesCount_ = nullptr;
   QLabel* selected_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QLabel* summary_ = nullptr;  // the last run's summary, where the bar was
+  std::unique_ptr<RunFeedback> feedback_;
+  bool stopClicked_ = false;  // the user stopped the run
+  int lastRunRow_ = -1;       // the last row the run showed
+  int firstAborted_ = -1;     // the first row the run left aborted
+  int keepInView_ = -1;       // the row kept in sight when the list goes back to its first row
+
+  QPushButton* previewToggle_ = nullptr;
+  PreviewPane* preview_ = nullptr;
 
   // Last, so that it is destroyed first: its destructor stops and joins the worker while the
   // settings and the view it uses are still there.
