@@ -21,8 +21,9 @@
 
 namespace orvalis {
 
-// The resolution the window's preview draws at.
-inline constexpr int kPreviewDpi = 40;
+// The resolution the window's preview draws at: the lowest the plug-in draws at (it clamps to
+// 72..600 dpi).
+inline constexpr int kPreviewDpi = 72;
 // The interpreter's memory cap for a preview, far below a run's: the pages are small.
 inline constexpr uint64_t kPreviewMemoryCap = uint64_t{512} << 20;
 // The most a compressed document may unpack to for a preview.
