@@ -288,6 +288,11 @@ class WindowRunTest : public QObject {
     Select(1);
     QVERIFY(!pane->ShownPage().isNull());
     QCOMPARE(pane->Page(), 1);
+    // A document whose page never comes is given up after a while, its interpreter ended.
+    Select(2);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        pane->Note(), QStringLiteral("No preview: a page took longer than 10 s to draw"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(ChildProcesses().empty(), 10000);
     ticker.stop();
     qInfo("The event loop's longest gap while the previews were drawn: %lld ms", longest);
 

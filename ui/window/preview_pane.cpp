@@ -9,6 +9,7 @@
 #include <QResizeEvent>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <tuple>
 
 #include "batch/preview_rendering.h"
@@ -24,6 +25,8 @@ constexpr size_t kCacheBytes = size_t{96} << 20;
 // The written side is shown no larger than this: a page resized to thousands of pixels is
 // scaled down on the worker, not on the window's thread.
 constexpr int kLargestShown = 800;
+// The longest a page may take to draw at the preview's resolution.
+constexpr int kSlowPageSeconds = 10;
 
 QImage Smaller(QImage image) {
   if (image.width() > kLargestShown || image.height() > kLargestShown)
@@ -193,6 +196,10 @@ PreviewPane::PreviewPane(PageRenderer* renderer, QWidget* parent)
   layout->setRowStretch(1, 1);
   layout->setColumnStretch(0, 1);
   layout->setColumnStretch(1, 1);
+  slowPage_ = new QTimer(this);
+  slowPage_->setSingleShot(true);
+  slowPage_->setInterval(kSlowPageSeconds * 1000);
+  connect(slowPage_, &QTimer::timeout, this, &PreviewPane::GiveUpSlowDocument);
   connect(slider_, &QSlider::valueChanged, this, [this](int page) {
     if (page != page_) ShowPage(page);
   });
@@ -227,6 +234,8 @@ void PreviewPane::ShowDocument(const std::string& path, const QString& why) {
   slider_->hide();
   pageText_->clear();
   note_->setText(why);
+  slowPage_->stop();
+  if (!path.empty() && renderer_ != nullptr) slowPage_->start();
   if (!path.empty()) {
     if (const std::optional<PreviewCache::Page> first = cache_.Get(document_, 1)) {
       shownPage_ = first->Image();
@@ -268,9 +277,21 @@ QString PreviewPane::Note() const {
   return note_->text();
 }
 
+void PreviewPane::GiveUpSlowDocument() {
+  const PreviewCache::Known known = cache_.KnownOf(document_);
+  if (document_.path.empty() || known.whole || !known.error.empty()) return;
+  cache_.SetEnded(
+      document_, known.pages, false,
+      QStringLiteral("a page took longer than %1 s to draw").arg(kSlowPageSeconds).toStdString());
+  // The same document, asked again: its rendering is stopped, and what was drawn is kept.
+  Ask({document_, page_, settings_, settingsId_}, true);
+  Refresh();
+}
+
 // The slider and the page line, from what the cache knows of the document.
 void PreviewPane::Refresh() {
   const PreviewCache::Known known = cache_.KnownOf(document_);
+  if (known.whole || !known.error.empty()) slowPage_->stop();
   if (known.pages > 1) {
     slider_->blockSignals(true);
     slider_->setRange(1, known.pages);
@@ -284,7 +305,7 @@ void PreviewPane::Refresh() {
                            : QStringLiteral("Page %1 of %2 so far").arg(page_).arg(known.pages));
   }
   if (!known.error.empty())
-    note_->setText((known.pages > 0 ? QStringLiteral("The document ends early: ")
+    note_->setText((known.pages > 0 ? QStringLiteral("Not drawn to its end: ")
                                     : QStringLiteral("No preview: ")) +
                    QString::fromStdString(known.error));
 }
@@ -435,7 +456,10 @@ void PreviewPane::PostKnown(const PreviewDocument& document) {
   QMetaObject::invokeMethod(
       this,
       [this, document] {
-        if (document == document_) Refresh();
+        if (!(document == document_)) return;
+        // A page came: the next one has its own time.
+        if (slowPage_->isActive()) slowPage_->start();
+        Refresh();
       },
       Qt::QueuedConnection);
 }

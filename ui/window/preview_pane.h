@@ -8,7 +8,9 @@
 // goes): the window's thread only asks and shows. Moving the selection to another document ends
 // the rendering of the one before (a stop: RendererAbort). Pages already drawn are kept, by the
 // document's path, size and time of change and the page number, within a memory bound, so that
-// going back to a document or a page shows it at once.
+// going back to a document or a page shows it at once. A document whose next page does not come
+// within 10 s (a program that never ends, or one that draws for minutes) is left there: its
+// rendering is stopped, and the pane says so.
 
 #include <QByteArray>
 #include <QImage>
@@ -29,6 +31,7 @@
 
 class QLabel;
 class QSlider;
+class QTimer;
 
 namespace orvalis {
 
@@ -126,6 +129,8 @@ class PreviewPane : public QWidget {
   void PostKnown(const PreviewDocument& document);
   void Ask(Request request, bool newDocument);
   void Refresh();
+  // No page came within kSlowPage: the document's rendering is stopped and the pane says why.
+  void GiveUpSlowDocument();
   void ShowImage(QLabel* label, const QImage& image);
   void resizeEvent(QResizeEvent* event) override;
 
@@ -140,6 +145,7 @@ class PreviewPane : public QWidget {
   QLabel* pageText_ = nullptr;
   QLabel* note_ = nullptr;
   QSlider* slider_ = nullptr;
+  QTimer* slowPage_ = nullptr;  // runs while the document is drawn, from one page to the next
   PreviewDocument document_;
   int page_ = 0;
   ConversionSettings settings_;
