@@ -310,6 +310,26 @@ class WindowRunTest : public QObject {
     QVERIFY2(fs::is_empty(tmp_), "a preview's page folder was left");
   }
 
+  // While a run converts, the preview draws nothing (it would take the run's processors): a
+  // document it has not drawn says it waits; once the run is over, the selected one is drawn.
+  void previewWaitsForTheRun() {
+    Open({Write("a.ps", kPage), Write("b.ps", std::string(kPage) + kPage)}, 0, kWindowPacing, 1,
+         true);
+    PreviewPane* pane = dialog_->Preview();
+    QSignalSpy written(pane, &PreviewPane::writtenShown);
+    Start()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(1), QStringLiteral("Converting."), 30000);
+    QCOMPARE(pane->Note(), QStringLiteral("The preview is drawn when the conversion is over."));
+    QVERIFY(pane->ShownPage().isNull());
+    WaitForRunEnd(60000);
+    written.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QVERIFY(!pane->ShownPage().isNull());
+    QCOMPARE(pane->Note(), QString());
+    dialog_.reset();
+    QVERIFY(fs::is_empty(tmp_));
+  }
+
   // Without its renderer the program says so and ends, before any window.
   void missingRendererIsReported() {
     const char* bin = std::getenv("ORVALIS_BIN_DIR");

@@ -562,6 +562,7 @@ void MainDialog::OnStartStop() {
   lastRunRow_ = -1;
   firstAborted_ = -1;
   feedback_->Begin(view_.RowCount());
+  preview_->SetQuiet(true);
   // The run shows one row at a time.
   selected_->setText(SelectedText(1));
   ShowRunning(true);
@@ -668,6 +669,7 @@ void MainDialog::OnRunningChanged(bool running) {
   // The list goes back to its first row, with the row where the run stopped kept in sight.
   keepInView_ = firstAborted_ >= 0 ? firstAborted_ : lastRunRow_;
   feedback_->End(stopClicked_, settings_.mode == 1 ? Native(settings_.output) : QString());
+  preview_->SetQuiet(false);
 }
 
 void MainDialog::ShowRunning(bool running) {

@@ -235,7 +235,7 @@ void PreviewPane::ShowDocument(const std::string& path, const QString& why) {
   pageText_->clear();
   note_->setText(why);
   slowPage_->stop();
-  if (!path.empty() && renderer_ != nullptr) slowPage_->start();
+  if (!path.empty() && renderer_ != nullptr && !quiet_) slowPage_->start();
   if (!path.empty()) {
     if (const std::optional<PreviewCache::Page> first = cache_.Get(document_, 1)) {
       shownPage_ = first->Image();
@@ -244,17 +244,34 @@ void PreviewPane::ShowDocument(const std::string& path, const QString& why) {
     Refresh();
     if (renderer_ == nullptr)
       note_->setText(QStringLiteral("No preview: the page renderer is not available."));
+    else if (quiet_ && shownPage_.isNull())
+      note_->setText(QStringLiteral("The preview is drawn when the conversion is over."));
     else if (shownPage_.isNull())
       pageText_->setText(QStringLiteral("Drawing the first page\u2026"));
   }
-  Ask({document_, page_, settings_, settingsId_}, true);
+  // During a run nothing is drawn: the rendering of the document before is stopped all the same.
+  Ask({quiet_ ? PreviewDocument{} : document_, page_, settings_, settingsId_}, true);
+}
+
+void PreviewPane::SetQuiet(bool quiet) {
+  if (quiet == quiet_) return;
+  quiet_ = quiet;
+  const std::string path = document_.path;
+  if (quiet) {
+    slowPage_->stop();
+    Ask({}, true);
+  } else if (!path.empty()) {
+    // The document selected now, drawn afresh where the run left it unfinished.
+    document_ = {};
+    ShowDocument(path);
+  }
 }
 
 void PreviewPane::SetSettings(const ConversionSettings& settings) {
   settings_ = settings;
   ++settingsId_;
   writtenCaption_->setText(WrittenCaption(settings_));
-  if (!document_.path.empty()) Ask({document_, page_, settings_, settingsId_}, false);
+  if (!document_.path.empty() && !quiet_) Ask({document_, page_, settings_, settingsId_}, false);
 }
 
 void PreviewPane::ShowPage(int page) {
@@ -266,7 +283,7 @@ void PreviewPane::ShowPage(int page) {
     emit pageShown(page_);
   }
   Refresh();
-  Ask({document_, page_, settings_, settingsId_}, false);
+  if (!quiet_) Ask({document_, page_, settings_, settingsId_}, false);
 }
 
 QString PreviewPane::PageText() const {
