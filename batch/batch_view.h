@@ -43,6 +43,12 @@ class BatchView {
   // renders), "Converting..." (it rendered), "Converting...." (its outputs are done), then the
   // final status.
   virtual void SetRowStatus(int row, const std::string& status) = 0;
+  // The row's pages so far: `done` converted (or failed), of `total` when the document's page
+  // count is known (a PDF drawn by two interpreters, or any document once its rendering has
+  // returned), else 0. Calls come from the threads that convert the pages, so one may arrive
+  // after a later one, or after RowFinished: a view keeps the most pages done and ignores the
+  // calls of a row that has its result.
+  virtual void RowPages(int /*row*/, int /*done*/, int /*total*/) {}
   // The row's outcome, after its final status was set.
   virtual void RowFinished(int row, const RowResult& result) = 0;
   virtual void SelectRow(int row) = 0;

@@ -381,6 +381,10 @@ std::string FileConversion::RenderInto(int handle) {
   const std::string plainSource = PlainSource(source.path, path);
   MemoryBudget::Share secondShare;
   const int pages = reports ? PagesToDrawInParts(handle, plainSource, path, secondShare) : 0;
+  if (pages > 0) {
+    std::lock_guard lock(mutex_);
+    pagesCounted_ = static_cast<size_t>(pages);
+  }
   const Rendered rendered =
       pages > 0 ? RenderInParts(handle, plainSource, path, pages, std::move(secondShare))
                 : RenderPages(handle, plainSource, path);
@@ -545,6 +549,16 @@ void FileConversion::RenderingReturned(const std::string& error) {
   std::unique_lock lock(mutex_);
   renderError_ = error;
   Carry(lock, schedule_.RenderingReturned());
+  ShowPages();
+}
+
+void FileConversion::ShowPages() {
+  PageSchedule::Progress progress;
+  {
+    std::lock_guard lock(mutex_);
+    progress = schedule_.PagesDone(pagesCounted_);
+  }
+  run_.view.RowPages(row_, static_cast<int>(progress.done), static_cast<int>(progress.total));
 }
 
 void FileConversion::PageFinished(const std::string& page, Part part) {
@@ -687,6 +701,7 @@ void FileConversion::ConvertTask(size_t index, const std::shared_ptr<MemoryBudge
   share->Release();
   std::unique_lock lock(mutex_);
   Carry(lock, schedule_.Converted(index, std::move(outcome)));
+  ShowPages();
 }
 
 PageOutcome FileConversion::Convert(const std::string& page) {

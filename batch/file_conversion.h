@@ -159,6 +159,8 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
                          int pages, MemoryBudget::Share secondShare);
   Rendered RenderAgain(int handle, const std::string& source, const std::string& folder, int taken);
   void RenderingReturned(const std::string& error);
+  // Tells the view the row's pages done so far; with no lock held.
+  void ShowPages();
 
   // Events, from any thread.
   void PageFinished(const std::string& page, Part part = Part::First);
@@ -212,8 +214,9 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   std::string diskFull_;      // why the watch ended the rendering, "" when it did not
   bool endedByTime_ = false;  // the file's time ended the rendering
   std::string renderError_;
-  std::string renderNotes_;  // what the renderer said of a rendering that finished
+  std::string renderNotes_;           // what the renderer said of a rendering that finished
   std::optional<int> pagesExpected_;  // the pages the rendering was held to, when it was
+  size_t pagesCounted_ = 0;           // the document's pages counted before it renders, or 0
   bool isConcluded_ = false;
   std::stop_source fileStop_;  // a stop or the file's time: wakes the wait for memory
   using StopCallback = std::stop_callback<std::function<void()>>;

@@ -220,6 +220,19 @@ size_t PageSchedule::Count(PageState state) const {
       pages_.begin(), pages_.end(), [state](const Page& page) { return page.state == state; }));
 }
 
+PageSchedule::Progress PageSchedule::PagesDone(size_t counted) const {
+  Progress progress;
+  progress.done = Count(PageState::Converted) + Count(PageState::Failed);
+  if (returned_) {
+    progress.total = pages_.size() - Count(PageState::Cut) - Count(PageState::Discarded);
+  } else {
+    progress.total = counted;
+  }
+  // A count that came out short of the pages done is no count.
+  if (progress.total < progress.done) progress.total = 0;
+  return progress;
+}
+
 std::vector<std::string> PageSchedule::Outputs() const {
   std::vector<const Page*> written;
   for (const Page& page : pages_) {

@@ -123,6 +123,14 @@ class PageSchedule {
   size_t Count(PageState state) const;
   // The files written, in page order.
   std::vector<std::string> Outputs() const;
+  // Pages done (converted, or their conversion failed), and the pages of the document: once the
+  // rendering has returned, those it finished whole; before, `counted` (the document's count
+  // when it is known in advance, else 0: not known yet).
+  struct Progress {
+    size_t done = 0;
+    size_t total = 0;
+  };
+  Progress PagesDone(size_t counted = 0) const;
 
  private:
   // Hands out what may be, holds or releases the renderer, and concludes when done.

@@ -1,6 +1,8 @@
 #include "cli/console_view.h"
 
+#include <sys/ioctl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -13,7 +15,8 @@ ConsoleView::ConsoleView(std::vector<std::string> sources, bool quiet, bool prog
       results_(sources_.size()),
       starts_(sources_.size()),
       quiet_(quiet),
-      progressBar_(progressBar && !quiet) {}
+      progressBar_(progressBar && !quiet),
+      progress_(static_cast<int>(sources_.size())) {}
 
 namespace {
 
@@ -125,6 +128,7 @@ void ConsoleView::SetRowStatus(int row, const std::string&) {
   start.started = true;
   start.time = std::chrono::steady_clock::now();
   start.stamp = StampOf(sources_[static_cast<size_t>(row)]);
+  DrawProgress();
 }
 
 void ConsoleView::RowFinished(int row, const RowResult& result) {
@@ -134,6 +138,7 @@ void ConsoleView::RowFinished(int row, const RowResult& result) {
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;
   ++finished_;
+  progress_.Finished(row);
   const std::string source = PrintablePath(sources_[static_cast<size_t>(row)]);
   if (result.status == RowStatus::Succeed) {
     if (!quiet_) PrintLine("Succeed  " + source + " -> " + DescribeOutputs(result.outputs), stdout);
@@ -160,14 +165,104 @@ void ConsoleView::PrintLine(const std::string& line, FILE* stream) {
   std::fflush(stream);
 }
 
+void ConsoleView::RowPages(int row, int done, int total) {
+  std::lock_guard lock(mutex_);
+  const bool firstPage = row >= 0 && row < progress_.Rows() && progress_.RowAt(row).done == 0;
+  if (!progress_.Pages(row, done, total) || !progressBar_) return;
+  // Pages come faster than anyone reads: the line is drawn anew at most ten times a second,
+  // and as a file's first page is done.
+  constexpr auto kRedraw = std::chrono::milliseconds(100);
+  if (firstPage || std::chrono::steady_clock::now() - drawn_ >= kRedraw) DrawProgress();
+}
+
+namespace {
+
+// The width of `text` on a terminal, counting each UTF-8 character once.
+size_t Columns(const std::string& text) {
+  size_t columns = 0;
+  for (char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return columns;
+}
+
+// `text` cut to `columns` characters, ending in "~" when it was cut.
+std::string CutTo(const std::string& text, size_t columns) {
+  if (Columns(text) <= columns) return text;
+  if (columns == 0) return {};
+  std::string cut;
+  size_t taken = 0;
+  for (char c : text) {
+    const bool starts = (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (starts && ++taken > columns - 1) break;
+    cut += c;
+  }
+  return cut + "~";
+}
+
+size_t TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+std::string ProgressLineOf(const RunProgress& progress, const std::vector<std::string>& sources,
+                           const std::vector<int>& running, int finished,
+                           std::chrono::steady_clock::time_point now, size_t columns) {
+  constexpr int kWidth = 20;
+  const int total = static_cast<int>(sources.size());
+  const int filled = static_cast<int>(kWidth * progress.Share());
+  std::string head = "[" + std::string(static_cast<size_t>(filled), '#') +
+                     std::string(static_cast<size_t>(kWidth - filled), ' ') + "] " +
+                     std::to_string(finished) + "/" + std::to_string(total) + " files";
+  std::string tail;
+  if (const std::optional<double> rate = progress.PagesPerSecond(now)) {
+    char text[48];
+    std::snprintf(text, sizeof text, ", %.1f pages/s", *rate);
+    tail += text;
+  }
+  if (const std::optional<std::chrono::seconds> left = progress.TimeLeft(now))
+    tail += ", " + DurationText(*left) + " left";
+  // Each file being converted, its name cut so that the line fits; those that do not fit are
+  // counted.
+  std::vector<std::string> files;
+  for (int row : running) {
+    const RunProgress::Row& pages = progress.RowAt(row);
+    std::string name =
+        PrintablePath(std::filesystem::path(sources[static_cast<size_t>(row)]).filename().string());
+    const std::string done = PagesText(pages.done, pages.total);
+    files.push_back(CutTo(name, 24) + (done.empty() ? "" : " " + done));
+  }
+  std::string middle;
+  size_t shown = 0;
+  for (const std::string& file : files) {
+    const std::string more =
+        shown + 1 < files.size() ? " +" + std::to_string(files.size() - shown - 1) : "";
+    if (Columns(head + middle + ", " + file + more + tail) > columns) break;
+    middle += ", " + file;
+    ++shown;
+  }
+  if (shown < files.size()) middle += " +" + std::to_string(files.size() - shown);
+  return CutTo(head + middle + tail, columns);
+}
+
+std::string ConsoleView::ProgressLine(size_t columns) const {
+  std::vector<int> running;
+  for (int row = 0; row < RowCount(); ++row) {
+    if (starts_[static_cast<size_t>(row)].started && !results_[static_cast<size_t>(row)])
+      running.push_back(row);
+  }
+  return ProgressLineOf(progress_, sources_, running, finished_, std::chrono::steady_clock::now(),
+                        columns);
+}
+
+// Called with the mutex held. The line never reaches the terminal's last column, so that it
+// never wraps and "\r" always goes back to its start.
 void ConsoleView::DrawProgress() {
   if (!progressBar_) return;
-  constexpr int kWidth = 30;
-  const int total = RowCount();
-  const int filled = total == 0 ? kWidth : kWidth * finished_ / total;
-  std::fprintf(stderr, "\r[%s%s] %d/%d files",
-               std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kWidth - filled), ' ').c_str(), finished_, total);
+  drawn_ = std::chrono::steady_clock::now();
+  const size_t columns = TerminalColumns();
+  std::fprintf(stderr, "\r\033[K%s", ProgressLine(columns > 1 ? columns - 1 : 1).c_str());
   std::fflush(stderr);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The command line's view of a run: one line per file as it finishes, a progress bar on a
-// terminal, a summary, and a report record per file when a report is kept.
+// The command line's view of a run: one line per file as it finishes, a progress line on a
+// terminal (the run's share by pages, the pages done of each file being converted, the pages
+// per second and the time left), a summary, and a report record per file when a report is kept.
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/run_progress.h"
 #include "cli/run_report.h"
 
 namespace orvalis {
@@ -27,6 +29,7 @@ class ConsoleView : public BatchView {
   std::string RowPath(int row) const override { return sources_[static_cast<size_t>(row)]; }
   // The first status of a row marks its start: its time, and its source's size and date.
   void SetRowStatus(int row, const std::string& status) override;
+  void RowPages(int row, int done, int total) override;
   void RowFinished(int row, const RowResult& result) override;
   void SelectRow(int) override {}
   void SetProgress(int) override {}
@@ -46,6 +49,8 @@ class ConsoleView : public BatchView {
 
   void PrintLine(const std::string& line, FILE* stream);
   void DrawProgress();
+  // The progress line as it reads now, cut to `columns` characters.
+  std::string ProgressLine(size_t columns) const;
   void Record(const ReportRecord& record);
 
   std::vector<std::string> sources_;
@@ -58,6 +63,8 @@ class ConsoleView : public BatchView {
   bool quiet_;
   bool progressBar_;
   int finished_ = 0;
+  RunProgress progress_;
+  std::chrono::steady_clock::time_point drawn_{};  // when the progress line was last drawn
   mutable std::mutex mutex_;
 };
 
@@ -68,6 +75,13 @@ std::string DescribeOutputs(const std::vector<std::string>& outputs);
 // UTF-8) and the bidirectional overrides, which would split the line or drive the terminal or
 // reorder what follows, each become '?'.
 std::string PrintablePath(const std::string& path);
+
+// The progress line a terminal shows (ConsoleView): "[#####     ] 2/5 files, a.ps page 12 of
+// 87, 8.4 pages/s, 0:42 left", the running files' names cut to fit, the whole no wider than
+// `columns`. `running` holds the rows being converted, in list order.
+std::string ProgressLineOf(const RunProgress& progress, const std::vector<std::string>& sources,
+                           const std::vector<int>& running, int finished,
+                           std::chrono::steady_clock::time_point now, size_t columns);
 
 // How many pages an output holds: the frames of a merged TIFF, one for any other image.
 int PagesIn(const std::vector<std::string>& outputs);

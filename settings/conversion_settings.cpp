@@ -198,6 +198,17 @@ bool SaveAddFileFolder(const std::string& profilePath, std::string_view folder,
   return WriteEntries(profilePath, {{kAddFileKey, folder}}, error);
 }
 
+bool LoadPreviewShown(const std::string& profilePath) {
+  ProfileDocument document;
+  if (!LoadProfileDocument(profilePath, &document)) return false;
+  const std::optional<std::string> shown = document.Find(kSettingsSection, kPreviewKey);
+  return shown && *shown == "1";
+}
+
+bool SavePreviewShown(const std::string& profilePath, bool shown, std::string* error) {
+  return WriteEntries(profilePath, {{kPreviewKey, shown ? "1" : "0"}}, error);
+}
+
 std::optional<std::string> SettingText(const ConversionSettings& settings, std::string_view key) {
   const SettingKey* entry = FindSettingKey(key);
   if (entry == nullptr || entry->text == nullptr) return std::nullopt;

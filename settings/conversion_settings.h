@@ -20,6 +20,8 @@ inline constexpr std::string_view kSettingsSection = "Set";
 inline constexpr std::string_view kProfileFileName = "Profile.ini";
 // The key of the folder where the window's file-open dialog starts (not part of the record).
 inline constexpr std::string_view kAddFileKey = "AddFile";
+// The key that remembers whether the window shows its preview pane (not part of the record).
+inline constexpr std::string_view kPreviewKey = "Preview";
 
 struct ConversionSettings {
   // Window fields: written by SaveWindowSettings, read by LoadWindowSettings.
@@ -118,6 +120,11 @@ bool WriteSettingEntries(const std::string& profilePath, const SettingEntries& e
 std::string LoadAddFileFolder(const std::string& profilePath);
 bool SaveAddFileFolder(const std::string& profilePath, std::string_view folder,
                        std::string* error = nullptr);
+
+// "Preview": whether the window shows its preview pane; hidden unless the file says 1, so that
+// the window opens at its own size.
+bool LoadPreviewShown(const std::string& profilePath);
+bool SavePreviewShown(const std::string& profilePath, bool shown, std::string* error = nullptr);
 
 // Access to a record field by its key (without regard to case), for callers that hold a key
 // name, such as the batch driver's colour-key lookup and command-line overrides.

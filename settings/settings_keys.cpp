@@ -50,6 +50,7 @@ constexpr std::array kKeys{
     Number("TJQu", G::kOption, &S::TJQu, 75),
     Number("multpage", G::kOption, &S::multpage, 0),
     SettingKey{kAddFileKey, G::kStandalone, nullptr, nullptr, 0, {}, D::kHomeFolder, C::kNone},
+    SettingKey{kPreviewKey, G::kStandalone, nullptr, nullptr, 0, {}, D::kFixed, C::kNone},
 };
 
 bool EqualNoCase(std::string_view a, std::string_view b) {

@@ -295,6 +295,10 @@ class RecordingView : public BatchView {
     std::lock_guard lock(*mutex_);
     results[row] = result;
   }
+  void RowPages(int row, int done, int total) override {
+    std::lock_guard lock(*mutex_);
+    pages[row].emplace_back(done, total);
+  }
   // Several files at once call from several threads.
   void SelectRow(int row) override {
     std::lock_guard lock(*mutex_);
@@ -309,6 +313,7 @@ class RecordingView : public BatchView {
   std::function<void(int, const std::string&)> onStatus;
   std::map<int, std::vector<std::string>> statuses;
   std::map<int, RowResult> results;
+  std::map<int, std::vector<std::pair<int, int>>> pages;  // (done, total) as told
   std::vector<int> selected, progress;
   std::vector<bool> runningStates;
 
@@ -988,6 +993,45 @@ TEST_F(BatchRun, IndependentPagesDrawnInTwoPartsGiveTheImagesOfOne) {
     EXPECT_FALSE(images[1].empty());
     EXPECT_TRUE(images[0] == images[1]) << "the images differ";
     EXPECT_TRUE(PageTmpIsEmpty());
+  }
+  tuneOptions = {};
+}
+
+// A row tells its pages as they are converted: never more than its count once that is known,
+// the count known while it renders when the document is drawn in two parts (counted first),
+// and at the end every page of it, counted. A rendering that failed after its pages still
+// counts the pages it gave.
+TEST_F(BatchRun, RowPagesCountTheConvertedPages) {
+  const struct {
+    const char* name;
+    const char* script;
+    int jobs;
+    int pages;
+    bool countedWhileRendering;
+  } cases[] = {
+      {"a postscript program", "pages 4 delay 5", 1, 4, false},
+      {"drawn in two parts", "independent pages 9 delay 20", 2, 9, true},
+      {"failed after its pages", "pages 3 fail", 1, 3, false},
+  };
+  renderer.reportsPages = true;
+  tuneOptions = [](BatchOptions& options) { options.processors = 4; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConversionSettings s = DefaultSettings(Out(c.name));
+    RecordingView view = Run({Source(std::string(c.name) + ".ps", c.script)}, s, c.jobs);
+    const std::vector<std::pair<int, int>>& told = view.pages[0];
+    ASSERT_FALSE(told.empty());
+    int most = 0;
+    bool countedEarly = false, countedAtTheEnd = false;
+    for (const auto& [done, total] : told) {
+      EXPECT_TRUE(total == 0 || total == c.pages) << done << " of " << total;
+      most = std::max(most, done);
+      countedEarly = countedEarly || (total == c.pages && done < c.pages);
+      countedAtTheEnd = countedAtTheEnd || (total == c.pages && done == c.pages);
+    }
+    EXPECT_EQ(most, c.pages);
+    EXPECT_TRUE(countedAtTheEnd);
+    EXPECT_TRUE(countedEarly || !c.countedWhileRendering);
   }
   tuneOptions = {};
 }

@@ -192,6 +192,33 @@ TEST(PageSchedule, OutputsAndEndReason) {
   EXPECT_EQ(player.schedule().Count(State::Converted), 2u);
 }
 
+// The pages a row shows: done counts converted and failed pages; the count is the one known in
+// advance until the rendering returns, then the pages it finished whole (a cut page is none, a
+// dropped second part's pages are none of the document).
+TEST(PageSchedule, PagesDoneAndTheirCount) {
+  const struct {
+    const char* name;
+    const char* script;
+    size_t counted;
+    size_t done;
+    size_t total;
+  } cases[] = {
+      {"rendering, count not known", "p1,p2,go p1,ok p1", 0, 1, 0},
+      {"rendering, counted in advance", "p1,p2,go p1,ok p1", 10, 1, 10},
+      {"returned: the pages finished", "p1,p2,p3 cut,ret,go p1,ok p1,go p2,fail p2", 10, 2, 2},
+      {"a count short of the pages done is none", "p1,p2,go p1,ok p1,go p2,ok p2", 1, 2, 0},
+      {"a dropped second part", "p1,2nd q5,2nd q6,drop2,go p1,ok p1,ret", 6, 1, 1},
+      {"stopped: the pages left count", "p1,p2,go p1,ok p1,stop,p3,ret", 0, 1, 3},
+  };
+  for (const auto& c : cases) {
+    Player player(Limits(1, 0));
+    player.Play(c.script);
+    const PageSchedule::Progress progress = player.schedule().PagesDone(c.counted);
+    EXPECT_EQ(progress.done, c.done) << c.name;
+    EXPECT_EQ(progress.total, c.total) << c.name;
+  }
+}
+
 TEST(PageSchedule, PageOrderPutsLongerNumbersLater) {
   EXPECT_TRUE(ComesBeforeInPageOrder("/t/r_999.bmp", "/t/r_1000.bmp"));
   // Whatever folder a part of the document was drawn into.

@@ -23,6 +23,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/console_view.h"
 #include "tests/support/oracle.h"
 #include "tests/support/stateful_documents.h"
 #include "tests/support/temp_dir.h"
@@ -1124,6 +1125,69 @@ TEST_F(Cli, AReportMayNotBeAFileTheRunReadsOrWrites) {
   EXPECT_EQ(ReadText(a), ThreePages());
   EXPECT_EQ(ReadText(b), ThreePages());
   EXPECT_EQ(ReadText(notes), "my notes\n");
+}
+
+// On a terminal (a pty, as `script` gives) the run draws its progress line on stderr: the pages
+// done of the file being converted and the pages per second. -q on the same terminal, and a
+// pipe, draw none: their output is the same lines as ever.
+TEST_F(Cli, ProgressLineOnATerminalOnly) {
+  std::string pages = "%!PS\n/Helvetica findfont 24 scalefont setfont\n";
+  for (int page = 1; page <= 12; ++page)
+    pages += "72 700 moveto (Page " + std::to_string(page) + ") show showpage\n";
+  const std::string doc = Write("long doc.ps", pages);
+  auto quoted = [](const std::string& word) {
+    std::string text = "'";
+    for (char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+  };
+  auto onTerminal = [&](bool quiet) {
+    std::string command;
+    for (const std::string& word :
+         {std::string("env"), "TMPDIR=" + Tmp(), CliPath(), std::string("--profile"),
+          dir.File("p.ini"), std::string("-f"), std::string("png"), std::string("--dpi"),
+          std::string("72"), std::string("-o"), dir.File("out"), doc})
+      command += quoted(word) + " ";
+    if (quiet) command += "-q";
+    return test::RunCommand({"script", "-qfec", command, "/dev/null"});
+  };
+  const test::CommandResult shown = onTerminal(false);
+  ASSERT_EQ(shown.exitCode, 0) << shown.out << shown.err;
+  EXPECT_NE(shown.out.find("1/1 files"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("files, long doc.ps page 1"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("pages/s"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("Succeed"), std::string::npos) << shown.out;
+
+  const test::CommandResult quiet = onTerminal(true);
+  ASSERT_EQ(quiet.exitCode, 0) << quiet.out << quiet.err;
+  EXPECT_EQ(quiet.out.find("files"), std::string::npos) << quiet.out;
+  EXPECT_EQ(quiet.out.find("pages/s"), std::string::npos) << quiet.out;
+
+  const test::CommandResult piped = Run({"-f", "png", "--dpi", "72", "-o", dir.File("out"), doc});
+  ASSERT_EQ(piped.exitCode, 0) << piped.out << piped.err;
+  EXPECT_EQ(piped.err.find("pages/s"), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.out.find("pages/s"), std::string::npos) << piped.out;
+  EXPECT_TRUE(TmpIsEmpty());
+}
+
+// The line fits the terminal whatever the names: a long name is cut, the files that do not fit
+// are counted, and nothing ever reaches the last column.
+TEST(ProgressLine, FitsTheTerminal) {
+  RunProgress progress(3, {});
+  progress.Pages(0, 12, 87);
+  progress.Pages(1, 5, 0);
+  const std::vector<std::string> sources = {"/d/first.ps", "/d/" + std::string(60, 'n') + ".ps",
+                                            "/d/third.ps"};
+  const auto now = RunProgress::Clock::time_point{} + std::chrono::seconds(10);
+  const std::string wide = ProgressLineOf(progress, sources, {0, 1}, 0, now, 200);
+  EXPECT_NE(wide.find("0/3 files, first.ps page 12 of 87, nnnnnnnnnnnnnnnnnnnnnnn~ page 5"),
+            std::string::npos)
+      << wide;
+  EXPECT_NE(wide.find("1.7 pages/s, 3:28 left"), std::string::npos) << wide;
+  for (const size_t columns : {80u, 50u, 20u}) {
+    const std::string line = ProgressLineOf(progress, sources, {0, 1}, 0, now, columns);
+    EXPECT_LE(line.size(), columns) << line;
+  }
+  EXPECT_NE(ProgressLineOf(progress, sources, {0, 1}, 0, now, 60).find("+"), std::string::npos);
 }
 
 // Started with standard output closed (>&-), the next file opened would take its place: the

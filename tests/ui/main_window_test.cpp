@@ -162,15 +162,17 @@ class MainWindowTest : public QObject {
       QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(), id);
     }
     QCOMPARE(Control<QWidget>("1016")->accessibleName(), QStringLiteral("Help"));
-    // The keyboard visits the controls in the order of the table, from Add File(s) to Start.
+    // The keyboard visits the controls in sight in the order of the table, from Add File(s) to
+    // Start, the preview's button beside Settings.
     QStringList order;
     QWidget* widget = Control<QWidget>("1007");
     do {
-      if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+      if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisible())
+        order << widget->objectName();
       widget = widget->nextInFocusChain();
     } while (widget != Control<QWidget>("1007"));
-    QCOMPARE(order, QStringList({"1007", "1008", "1009", "1010", "1016", "1001", "1003", "1058",
-                                 "1013", "1014", "1012", "1002"}));
+    QCOMPARE(order, QStringList({"1007", "1008", "1009", "1010", "previewToggle", "1016", "1001",
+                                 "1003", "1058", "1013", "1014", "1012", "1002"}));
 
     QVERIFY(!Control<QPushButton>("1009")->isEnabled());
     QVERIFY(!Control<QPushButton>("1002")->isEnabled());
@@ -443,6 +445,86 @@ class MainWindowTest : public QObject {
     QCOMPARE(Status(0), QStringLiteral("Succeed"));
     QCOMPARE(Status(1), QStringLiteral("Aborted"));
     QCOMPARE(QApplication::focusWidget(), start);
+  }
+
+  // While a run goes on, the row being converted shows its pages after its progress text, the
+  // bar counts the run's pages (a file whose count is not known yet counts nothing: a
+  // PostScript program's pages are known when it ends) and the title shows the run's share. At
+  // the end: the title as before, a summary where the bar was, whose link opens the output
+  // folder, and a desktop notification only when the window is not the active one.
+  void runShowsItsPagesShareAndSummary_data() {
+    QTest::addColumn<bool>("active");
+    QTest::newRow("active window") << true;
+    QTest::newRow("window in the background") << false;
+  }
+  void runShowsItsPagesShareAndSummary() {
+    QFETCH(bool, active);
+    std::ofstream(Profile()) << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
+    Open(1);
+    QWidget other;
+    QWidget* const front = active ? static_cast<QWidget*>(dialog_.get()) : &other;
+    front->show();
+    front->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(front));
+    dialog_->AddDroppedFiles({Script("two.ps", "pages 2"), Script("hang.ps", "pages 3 hang")});
+    Control<QPushButton>("1002")->click();
+    // The third page is still the interpreter's: it counts once the rendering has moved past it.
+    QTRY_COMPARE_WITH_TIMEOUT(Status(1), QStringLiteral("Converting.. page 2"), 10000);
+    auto* bar = Control<QProgressBar>("1011");
+    QTRY_COMPARE(bar->value(), 50);
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("50 % \u2014 Kestrune Orvalis"));
+    QCOMPARE(Status(0), QStringLiteral("Succeed"));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-run-pages"));
+
+    Control<QPushButton>("1002")->click();
+    WaitForRunEnd();
+    QCOMPARE(Status(1), QStringLiteral("Aborted"));
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune Orvalis"));
+    QVERIFY(!bar->isVisible());
+    auto* summary = Control<QLabel>("runSummary");
+    QVERIFY(summary->isVisible());
+    QVERIFY2(summary->text().startsWith(QStringLiteral("Stopped: 1 of 2 converted")),
+             qPrintable(summary->text()));
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-run-summary"));
+    emit summary->linkActivated(QStringLiteral("folder"));
+    QCOMPARE(record_.opened.size(), size_t(1));
+    QCOMPARE(record_.opened[0].toLocalFile(), QString::fromStdString(dir_->File("out")));
+    if (active) {
+      QVERIFY(record_.notified.empty());
+    } else {
+      QCOMPARE(record_.notified.size(), size_t(1));
+      QCOMPARE(record_.notified[0].first, QStringLiteral("Conversion stopped"));
+      QVERIFY2(record_.notified[0].second.startsWith(QStringLiteral("Stopped: 1 of 2 converted")),
+               qPrintable(record_.notified[0].second));
+    }
+    // The next run starts without the summary; a run that ends by itself says so.
+    List()->selectionModel()->select(
+        dialog_->Model().index(1, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Control<QPushButton>("1009")->click();
+    QCOMPARE(dialog_->Model().rowCount(), 1);
+    Control<QPushButton>("1002")->click();
+    QVERIFY(!summary->isVisible());
+    WaitForRunEnd();
+    QVERIFY2(summary->text().startsWith(QStringLiteral("Converted")), qPrintable(summary->text()));
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune Orvalis"));
+  }
+
+  // After a run the list goes back to its first row, as it always has, with the row where the
+  // run stopped kept in sight.
+  void theRowWhereARunStoppedStaysInSight() {
+    Open(1);
+    std::vector<std::string> rows = Rows(40);
+    rows[30] = Script("hang.ps", "hang");
+    dialog_->AddDroppedFiles(rows);
+    Control<QPushButton>("1002")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(30), QStringLiteral("Converting.."), 20000);
+    Control<QPushButton>("1002")->click();
+    WaitForRunEnd();
+    QCOMPARE(SelectedRows(), std::vector<int>{0});
+    const QRect inSight = List()->viewport()->rect();
+    QVERIFY(inSight.intersects(List()->visualRect(dialog_->Model().index(30, 0))));
+    QVERIFY(!inSight.intersects(List()->visualRect(dialog_->Model().index(0, 0))));
   }
 
   void namedFilesThatCannotBeAddedAreToldAbout() {
@@ -749,7 +831,7 @@ class MainWindowTest : public QObject {
     for (QAbstractButton* button : dialog_->findChildren<QAbstractButton*>())
       if (!button->text().isEmpty()) captions << button->text();
     for (QGroupBox* group : dialog_->findChildren<QGroupBox*>()) captions << group->title();
-    QCOMPARE(captions.size(), 8);
+    QCOMPARE(captions.size(), 9);
     QSet<QChar> letters;
     for (const QString& caption : captions) {
       const QChar letter = letterOf(caption);

@@ -87,9 +87,10 @@ class Desktop:
             os.makedirs(folder)
         for name in PROGRAM_FILES:
             shutil.copy2(os.path.join(BIN, name), self.program_folder)
-        # PNG beside each source file.
+        # PNG beside each source file. The preview pane is hidden: its own interpreter would be
+        # counted with the run's here (the preview is tested in window_run_test).
         with open(os.path.join(self.program_folder, "Profile.ini"), "w") as f:
-            f.write("[Set]\ntype=3\nmode=0\n")
+            f.write("[Set]\ntype=3\nmode=0\nPreview=0\n")
         self.env = dict(os.environ)
         self.env.pop("QT_QPA_PLATFORM", None)
         self.env.update(HOME=os.path.join(root, "home"), TMPDIR=os.path.join(root, "tmp"),

@@ -61,6 +61,9 @@ WindowServices RecordingServices(PageRenderer& renderer, const std::string& prof
   services.pacing = kNoPacing;
   services.launcher = &record;
   services.showAbout = [&record](QWidget*) { ++record.aboutShown; };
+  services.notify = [&record](const QString& summary, const QString& body) {
+    record.notified.emplace_back(summary, body);
+  };
   services.runSettings = [&record](QWidget*, const std::string&, const ConversionSettings&) {
     ++record.settingsShown;
     return record.settingsAnswer;

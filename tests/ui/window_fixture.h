@@ -58,6 +58,7 @@ struct DesktopRecord : LinkLauncher {
   std::vector<QString> startedIn;  // the folder each dialog started in
   std::vector<QString> titles;     // the folder browser's titles
   bool settingsAnswer = true;
+  std::vector<std::pair<QString, QString>> notified;  // desktop notifications: summary, body
 };
 
 // Services over `renderer` and `profilePath` that answer from `record` and record into it; no

@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <QTreeView>
 #include <cstdlib>
@@ -23,6 +27,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/window/main_dialog.h"
+#include "ui/window/preview_pane.h"
 
 namespace orvalis {
 namespace {
@@ -69,14 +74,19 @@ class WindowRunTest : public QObject {
   // A window converting into out/ as PNG, with the window's own pauses unless `pacing` says
   // otherwise, converting `threads` pages at once (0: one per processor, as the window does).
   void Open(const std::vector<std::string>& files, int threads = 0,
-            StatusPacing pacing = kWindowPacing, int filesAtOnce = 0) {
-    std::ofstream(dir_->File("Profile.ini"))
-        << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n";
+            StatusPacing pacing = kWindowPacing, int filesAtOnce = 0, bool preview = false) {
+    // A window opened again keeps what the one before wrote. The preview pane is shown once
+    // the user has chosen it.
+    if (!fs::exists(dir_->File("Profile.ini")))
+      std::ofstream(dir_->File("Profile.ini"))
+          << "[Set]\ntype=3\nmode=1\noutput=" << dir_->File("out") << "/\n"
+          << (preview ? "Preview=1\n" : "");
     WindowServices services =
         test::RecordingServices(*renderer_, dir_->File("Profile.ini"), record_);
     services.pacing = pacing;
     services.batch.threads = threads;
     services.filesAtOnce = filesAtOnce;
+    if (preview) services.previewRenderer = renderer_.get();
     dialog_ = std::make_unique<MainDialog>(std::move(services));
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
@@ -200,6 +210,126 @@ class WindowRunTest : public QObject {
     const std::vector<std::string> children = ChildProcesses();
     QVERIFY2(children.empty(), children.empty() ? "" : children.front().c_str());
     QVERIFY2(fs::is_empty(tmp_), "a temporary page folder was left");
+  }
+
+  void Select(int row) {
+    auto* list = dialog_->findChild<QTreeView*>(QStringLiteral("1001"));
+    list->selectionModel()->setCurrentIndex(
+        dialog_->Model().index(row, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+
+  // The preview draws the selected document's first page through the plug-in and shows beside
+  // it the page as the settings write it; a longer document gets a slider; moving the selection
+  // ends the rendering of the document before; a document seen before shows at once from what
+  // was kept. The event loop is watched meanwhile (its longest gap is written out, never judged
+  // here: that is bench_window's). Hidden, the pane stays hidden in the next window.
+  void previewShowsTheSelectedDocument() {
+    std::string five = "%!PS\n/Helvetica findfont 48 scalefont setfont\n";
+    for (int page = 1; page <= 5; ++page)
+      five += "72 600 moveto (" + std::to_string(page) + ") show showpage\n";
+    Open({Write("one.ps", kPage), Write("five.ps", five),
+          Write("endless.ps", "%!PS\n{ 1 pop } loop\n")},
+         0, kWindowPacing, 0, true);
+    PreviewPane* pane = dialog_->Preview();
+    QVERIFY(pane->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, this, [&] {
+      longest = std::max(longest, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    ticker.start();
+
+    QSignalSpy written(pane, &PreviewPane::writtenShown);
+    Select(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    qInfo("five.ps: its first page and its written side shown %lld ms after the selection",
+          clock.elapsed());
+    QCOMPARE(pane->Page(), 1);
+    const QImage page = pane->ShownPage();
+    QVERIFY(!page.isNull());
+    // Letter or A4 at the preview's 72 dpi.
+    QVERIFY2(page.width() >= 590 && page.width() <= 612, qPrintable(QString::number(page.width())));
+    QVERIFY(page.height() > page.width());
+    QVERIFY(!pane->ShownWritten().isNull());
+    auto* slider = pane->findChild<QSlider*>(QStringLiteral("previewSlider"));
+    QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), 5, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(pane->PageText(), QStringLiteral("Page 1 of 5"), 30000);
+    written.clear();
+    slider->setValue(3);
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QCOMPARE(pane->PageText(), QStringLiteral("Page 3 of 5"));
+    QVERIFY(pane->ShownPage() != page);
+
+    // Turned by the settings: the written side is landscape.
+    std::ofstream(dir_->File("Profile.ini"), std::ios::app) << "angle=90\n";
+    written.clear();
+    dialog_->findChild<QPushButton*>(QStringLiteral("1010"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QVERIFY(pane->ShownWritten().width() > pane->ShownWritten().height());
+    test::SaveScreenshot(dialog_.get(), QStringLiteral("window-preview"));
+    // A format the window cannot read itself is shown through PNG, and the pane says so.
+    written.clear();
+    dialog_->findChild<QComboBox*>(QStringLiteral("1003"))->setCurrentIndex(1);  // TIFF
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QVERIFY(!pane->ShownWritten().isNull());
+    QCOMPARE(pane->Note(), QStringLiteral("Shown as PNG: the window cannot show TIF files"));
+
+    // A document that never ends is left for another: its interpreter goes.
+    Select(2);
+    QTRY_VERIFY_WITH_TIMEOUT(!ChildProcesses().empty(), 10000);
+    written.clear();
+    Select(0);
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(ChildProcesses().empty(), 10000);
+    // Back to the document seen before: its page is there at once, before any event.
+    Select(1);
+    QVERIFY(!pane->ShownPage().isNull());
+    QCOMPARE(pane->Page(), 1);
+    // A document whose page never comes is given up after a while, its interpreter ended.
+    Select(2);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        pane->Note(), QStringLiteral("No preview: a page took longer than 10 s to draw"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(ChildProcesses().empty(), 10000);
+    ticker.stop();
+    qInfo("The event loop's longest gap while the previews were drawn: %lld ms", longest);
+
+    // Hidden, and hidden again in the next window.
+    auto* toggle = dialog_->findChild<QPushButton*>(QStringLiteral("previewToggle"));
+    QVERIFY(toggle->isChecked());
+    const int wide = dialog_->width();
+    toggle->click();
+    QVERIFY(!pane->isVisible());
+    QVERIFY(dialog_->width() < wide);
+    Open({}, 0, kWindowPacing, 0, true);
+    QVERIFY(!dialog_->Preview()->isVisible());
+    QVERIFY(!dialog_->findChild<QPushButton*>(QStringLiteral("previewToggle"))->isChecked());
+    dialog_.reset();
+    QVERIFY2(fs::is_empty(tmp_), "a preview's page folder was left");
+  }
+
+  // While a run converts, the preview draws nothing (it would take the run's processors): a
+  // document it has not drawn says it waits; once the run is over, the selected one is drawn.
+  void previewWaitsForTheRun() {
+    Open({Write("a.ps", kPage), Write("b.ps", std::string(kPage) + kPage)}, 0, kWindowPacing, 1,
+         true);
+    PreviewPane* pane = dialog_->Preview();
+    QSignalSpy written(pane, &PreviewPane::writtenShown);
+    Start()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(1), QStringLiteral("Converting."), 30000);
+    QCOMPARE(pane->Note(), QStringLiteral("The preview is drawn when the conversion is over."));
+    QVERIFY(pane->ShownPage().isNull());
+    WaitForRunEnd(60000);
+    written.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 30000);
+    QVERIFY(!pane->ShownPage().isNull());
+    QCOMPARE(pane->Note(), QString());
+    dialog_.reset();
+    QVERIFY(fs::is_empty(tmp_));
   }
 
   // Without its renderer the program says so and ends, before any window.

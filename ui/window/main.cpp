@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     RemoveAbandonedPageFolders();
     WindowServices services = DesktopWindowServices();
     services.renderer = renderer.get();
+    services.previewRenderer = renderer.get();
     services.profilePath = DefaultProfilePath();
     MainDialog window(std::move(services));
     // Asked to end (logout, kill, Ctrl+C in a terminal): the run stops and cleans up first.

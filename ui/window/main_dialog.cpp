@@ -39,6 +39,7 @@
 #include "ui/window/file_list_view.h"
 #include "ui/window/folder_listing.h"
 #include "ui/window/format_list.h"
+#include "ui/window/preview_pane.h"
 #include "ui/window/row_details.h"
 
 namespace orvalis {
@@ -49,6 +50,11 @@ constexpr char kTitle[] = "Kestrune Orvalis";
 // "&" marks the mnemonic (Alt+C stops a run as it starts one).
 constexpr char kStartText[] = "Start &Converting";
 constexpr char kStopText[] = "Stop &Converting";
+// The window's default and smallest sizes without the preview pane, and the pane's width beside
+// them, in dialog units.
+constexpr QSize kWindowSize(402, 259);
+constexpr QSize kSmallestWindow(340, 200);
+constexpr int kPreviewWidth = 160;
 
 // How long adding files may hold the event loop before the list is shown and repainted.
 constexpr int kAddSliceMs = 40;
@@ -155,8 +161,9 @@ MainDialog::MainDialog(WindowServices services, QWidget* parent)
     : QDialog(parent),
       services_(std::move(services)),
       units_(DialogUnits::FromFont(DialogFont())),
-      pacer_(services_.pacing,
-             [this](int row, const QString& text) { model_.SetStatus(row, text); }) {
+      pacer_(services_.pacing, [this](int row, const QString& text) {
+        model_.SetStatus(row, feedback_ ? feedback_->Shown(row, text) : text);
+      }) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -185,20 +192,23 @@ void MainDialog::BuildControls() {
   setFont(DialogFont());
   // The layout's size is the default; the window can be made larger, the list taking the room,
   // or smaller down to where every control still has its caption (a small screen, a large
-  // scale factor).
-  resize(units_.ToPixels(QSize(402, 259)));
-  setMinimumSize(units_.ToPixels(QSize(340, 200)));
+  // scale factor). The preview pane, when shown, adds its column on the right.
+  resize(units_.ToPixels(kWindowSize));
+  setMinimumSize(units_.ToPixels(kSmallestWindow));
   setWindowIcon(QIcon(QPixmap::fromImage(LoadIconImage(kIconApplication))));
   BuildButtons();
   BuildList();
   BuildOutputGroup();
   BuildStatusBar();
+  BuildPreview();
 
   // Keyboard order: the order in which the controls are listed in the layout.
   const std::vector<QWidget*> tabOrder = {addFiles_, addFolder_, remove_, settingsButton_,
                                           help_,     list_,      format_, mode_,
                                           browse_,   explore_,   folder_, start_};
   for (size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  setTabOrder(settingsButton_, previewToggle_);
+  setTabOrder(previewToggle_, help_);
   AnchorControls();
 }
 
@@ -226,6 +236,8 @@ void MainDialog::AnchorControls() {
   anchor(filesCount_, kLeft | kBottom);
   anchor(selected_, kLeft | kRight | kBottom);
   anchor(progress_, kRight | kBottom);
+  anchor(summary_, kRight | kBottom);
+  anchor(previewToggle_, kRight | kTop);
 }
 
 QRect MainDialog::du(int x, int y, int width, int height) const {
@@ -360,6 +372,75 @@ void MainDialog::BuildStatusBar() {
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
   progress_->hide();
+
+  // The last run's summary takes the bar's place once the run is over.
+  summary_ = new QLabel(this);
+  summary_->setObjectName(QStringLiteral("runSummary"));
+  summary_->setGeometry(du(265, 247, 135, 10));
+  feedback_ = std::make_unique<RunFeedback>(
+      this, QString::fromLatin1(kTitle), progress_, summary_, services_.notify,
+      [this](const QString& folder) { OpenUrl(FileUrl(Native(folder))); });
+}
+
+void MainDialog::BuildPreview() {
+  previewToggle_ = new QPushButton(QStringLiteral("&Preview"), this);
+  previewToggle_->setObjectName(QStringLiteral("previewToggle"));
+  previewToggle_->setAccessibleName(QStringLiteral("Show preview"));
+  previewToggle_->setToolTip(QStringLiteral("Show or hide the preview of the selected file"));
+  previewToggle_->setCheckable(true);
+  previewToggle_->setAutoDefault(false);
+  previewToggle_->setGeometry(du(296, 9, 60, 16));
+  preview_ = new PreviewPane(services_.previewRenderer, this);
+  preview_->setFont(font());
+  preview_->setGeometry(du(kWindowSize.width(), 5, kPreviewWidth - 6, 236));
+  preview_->hide();
+}
+
+int MainDialog::PreviewColumn() const {
+  return previewShown_ ? units_.ToPixels(QSize(kPreviewWidth, 0)).width() : 0;
+}
+
+void MainDialog::SetPreviewShown(bool shown) {
+  previewToggle_->setChecked(shown);
+  if (shown != previewShown_) {
+    // The window grows or shrinks by the pane's column; the rest keeps its size.
+    const int column = units_.ToPixels(QSize(kPreviewWidth, 0)).width();
+    previewShown_ = shown;
+    preview_->setVisible(shown);
+    setMinimumSize(units_.ToPixels(kSmallestWindow) + QSize(PreviewColumn(), 0));
+    resize(size() + QSize(shown ? column : -column, 0));
+    PlaceControls(size());
+  }
+  UpdatePreview();
+}
+
+void MainDialog::PlaceControls(QSize window) {
+  const int column = PreviewColumn();
+  if (anchors_) anchors_->Apply(window - QSize(column, 0));
+  if (column == 0) return;
+  const QRect margins = du(0, 5, 6, 23);  // top, the gap beside and the room below the pane
+  preview_->setGeometry(window.width() - column, margins.y(), column - margins.width(),
+                        window.height() - margins.height());
+}
+
+void MainDialog::UpdatePreview() {
+  if (!previewToggle_->isChecked()) {
+    preview_->ShowDocument({});
+    return;
+  }
+  const std::vector<int> rows = SelectedRows();
+  if (rows.size() == 1) {
+    preview_->ShowDocument(model_.Row(rows.front()).path);
+  } else {
+    preview_->ShowDocument({}, rows.empty() ? QStringLiteral("Select a file to see its pages.")
+                                            : QStringLiteral("Select one file to see its pages."));
+  }
+}
+
+void MainDialog::UpdatePreviewSettings() {
+  ConversionSettings shown = settings_;
+  shown.type = format_->currentIndex();
+  preview_->SetSettings(shown);
 }
 
 void MainDialog::LoadSettings() {
@@ -370,6 +451,8 @@ void MainDialog::LoadSettings() {
   format_->setCurrentIndex(known ? settings_.type : 0);
   mode_->setCurrentIndex(settings_.mode);
   OnOutputModeChanged();
+  UpdatePreviewSettings();
+  SetPreviewShown(LoadPreviewShown(services_.profilePath));
 }
 
 void MainDialog::ConnectControls() {
@@ -381,13 +464,21 @@ void MainDialog::ConnectControls() {
   connect(start_, &QPushButton::clicked, this, &MainDialog::OnStartStop);
   connect(browse_, &QPushButton::clicked, this, &MainDialog::OnBrowse);
   connect(explore_, &QPushButton::clicked, this, &MainDialog::OnExplore);
-  connect(format_, &QComboBox::currentIndexChanged, this,
-          [this](int index) { settings_.type = index; });
+  connect(format_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    settings_.type = index;
+    UpdatePreviewSettings();
+  });
+  connect(previewToggle_, &QPushButton::toggled, this, [this](bool shown) {
+    if (shown == !preview_->isHidden()) return;
+    SetPreviewShown(shown);
+    SavePreviewShown(services_.profilePath, shown);
+  });
   connect(mode_, &QComboBox::currentIndexChanged, this, &MainDialog::OnOutputModeChanged);
   connect(list_, &QTreeView::customContextMenuRequested, this, &MainDialog::OnContextMenu);
   connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     if (!running_) Apply(AfterSelectionChange(model_.rowCount(), SelectedCount()));
     UpdateDetails();
+    UpdatePreview();
   });
   connect(&model_, &QAbstractItemModel::dataChanged, this, &MainDialog::UpdateDetails);
   connect(&model_, &QAbstractItemModel::modelReset, this, &MainDialog::UpdateDetails);
@@ -404,6 +495,11 @@ void MainDialog::ConnectDriver() {
           Qt::QueuedConnection);
   connect(&view_, &WindowBatchView::runningChanged, this, &MainDialog::OnRunningChanged,
           Qt::QueuedConnection);
+  connect(&view_, &WindowBatchView::rowPagesChanged, this, &MainDialog::OnRowPages,
+          Qt::QueuedConnection);
+  connect(
+      &view_, &WindowBatchView::rowWrote, this,
+      [this](int, const QString& output) { feedback_->Wrote(output); }, Qt::QueuedConnection);
 }
 
 void MainDialog::AddDroppedFiles(const std::vector<std::string>& paths) {
@@ -529,8 +625,10 @@ void MainDialog::OnViewOriginal() {
 }
 
 void MainDialog::OnSettings() {
-  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_))
+  if (services_.runSettings && services_.runSettings(this, services_.profilePath, settings_)) {
     LoadConversionOptions(services_.profilePath, settings_);
+    UpdatePreviewSettings();
+  }
 }
 
 void MainDialog::OnHelp() {
@@ -543,6 +641,7 @@ void MainDialog::OnHelp() {
 
 void MainDialog::OnStartStop() {
   if (running_) {
+    stopClicked_ = true;
     converter_->RequestStop();
     return;
   }
@@ -555,7 +654,11 @@ void MainDialog::OnStartStop() {
                    settings_.mode == 1 ? VisibleText(Native(settings_.output)) : QString(),
                    QDateTime::currentDateTime()});
   inListOrder_.Begin();
-  progress_->setValue(0);
+  stopClicked_ = false;
+  lastRunRow_ = -1;
+  firstAborted_ = -1;
+  feedback_->Begin(view_.RowCount());
+  preview_->SetQuiet(true);
   // The run shows one row at a time.
   selected_->setText(SelectedText(1));
   ShowRunning(true);
@@ -640,9 +743,15 @@ void MainDialog::UpdateDetails() {
 // at a time, in its order.
 void MainDialog::OnRowStarted(int row) {
   AssertGuiThread(this);
+  inListOrder_.Report(row, [this, row] { ShowRow(row); });
+}
+
+// The bar and the title follow the run's pages as they come; the row's text waits its turn.
+void MainDialog::OnRowPages(int row, int done, int total) {
+  AssertGuiThread(this);
+  feedback_->Pages(row, done, total);
   inListOrder_.Report(row, [this, row] {
-    ShowRow(row);
-    if (running_) progress_->setValue(100 * (row + 1) / std::max(1, view_.RowCount()));
+    if (const std::optional<QString> text = feedback_->ShownNow(row)) model_.SetStatus(row, *text);
   });
 }
 
@@ -655,11 +764,15 @@ void MainDialog::OnRowFinished(int row, const QString& status, const QString& re
                                int outputCount) {
   AssertGuiThread(this);
   const bool stopped = status == QLatin1String(kStatusAborted) && reason.isEmpty();
-  inListOrder_.Conclude(row,
-                        [this, row, status, shown = stopped ? StoppedReason(outputCount) : reason] {
-                          pacer_.Finish(row);
-                          model_.SetResult(row, status, shown);
-                        });
+  feedback_->Finished(row, status);
+  inListOrder_.Conclude(
+      row, [this, row, status, shown = stopped ? StoppedReason(outputCount) : reason] {
+        pacer_.Finish(row);
+        feedback_->Concluded(row);
+        model_.SetResult(row, status, shown);
+        if (status == QLatin1String(kStatusAborted) && (firstAborted_ < 0 || row < firstAborted_))
+          firstAborted_ = row;
+      });
 }
 
 void MainDialog::OnRunningChanged(bool running) {
@@ -669,6 +782,10 @@ void MainDialog::OnRunningChanged(bool running) {
   inListOrder_.End();
   running_ = false;
   ShowRunning(false);
+  // The list goes back to its first row, with the row where the run stopped kept in sight.
+  keepInView_ = firstAborted_ >= 0 ? firstAborted_ : lastRunRow_;
+  feedback_->End(stopClicked_, settings_.mode == 1 ? Native(settings_.output) : QString());
+  preview_->SetQuiet(false);
 }
 
 void MainDialog::ShowRunning(bool running) {
@@ -702,7 +819,11 @@ void MainDialog::ShowRow(int row) {
   const QModelIndex index = model_.index(row, 0);
   list_->selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  list_->scrollTo(index);
+  if (running_) lastRunRow_ = row;
+  const bool keep = !running_ && keepInView_ >= 0 && keepInView_ < model_.rowCount();
+  const int inView = keep ? keepInView_ : row;
+  keepInView_ = -1;
+  list_->scrollTo(model_.index(inView, 0));
 }
 
 void MainDialog::Apply(const ListUpdate& update) {
@@ -829,7 +950,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
 
 void MainDialog::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  if (anchors_) anchors_->Apply(event->size());
+  PlaceControls(event->size());
   if (details_ != nullptr) UpdateDetails();
 }
 

@@ -19,6 +19,7 @@
 #include "ui/window/file_list_model.h"
 #include "ui/window/list_rules.h"
 #include "ui/window/rows_in_list_order.h"
+#include "ui/window/run_feedback.h"
 #include "ui/window/window_batch_view.h"
 #include "ui/window/window_fit.h"
 #include "ui/window/window_services.h"
@@ -31,6 +32,10 @@ class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class CThemedIconButton;
+
+namespace orvalis {
+class PreviewPane;
+}
 
 namespace orvalis {
 
@@ -77,6 +82,7 @@ class MainDialog : public QDialog {
 
   // The list's context menu as it would pop up now.
   std::unique_ptr<QMenu> CreateContextMenu();
+  PreviewPane* Preview() const { return preview_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +101,17 @@ class MainDialog : public QDialog {
   void BuildStatusBar();
   // The anchors that let the window grow and shrink around its default layout.
   void AnchorControls();
+  void BuildPreview();
+  // Shows or hides the preview pane, the window growing or shrinking by its width.
+  void SetPreviewShown(bool shown);
+  // The width the preview pane's column takes, 0 while it is hidden.
+  int PreviewColumn() const;
+  // Lays the controls out for a window of `size`: the anchored ones in the room the preview
+  // pane leaves, the pane in its column on the right.
+  void PlaceControls(QSize size);
+  // The preview follows the one selected row, and the settings the window holds now.
+  void UpdatePreview();
+  void UpdatePreviewSettings();
   // A rectangle of the layout, given in dialog units, in pixels.
   QRect du(int x, int y, int width, int height) const;
   void ConnectControls();
@@ -124,6 +141,7 @@ class MainDialog : public QDialog {
   void OnRowStarted(int row);
   void OnRowStatus(int row, const QString& status);
   void OnRowFinished(int row, const QString& status, const QString& reason, int outputCount);
+  void OnRowPages(int row, int done, int total);
   void OnRunningChanged(bool running);
 
   // Adds the files that qualify; the reasons of the others go into `notAdded` when given.
@@ -171,6 +189,16 @@ class MainDialog : public QDialog {
   QProgressBar* progress_ = nullptr;
   std::unique_ptr<AnchoredLayout> anchors_;
   bool fittedToScreen_ = false;
+  QLabel* summary_ = nullptr;  // the last run's summary, where the bar was
+  std::unique_ptr<RunFeedback> feedback_;
+  bool stopClicked_ = false;  // the user stopped the run
+  int lastRunRow_ = -1;       // the last row the run showed
+  int firstAborted_ = -1;     // the first row the run left aborted
+  int keepInView_ = -1;       // the row kept in sight when the list goes back to its first row
+
+  QPushButton* previewToggle_ = nullptr;
+  PreviewPane* preview_ = nullptr;
+  bool previewShown_ = false;
 
   // Last, so that it is destroyed first: its destructor stops and joins the worker while the
   // settings and the view it uses are still there.

@@ -1,5 +1,7 @@
 #include "ui/window/window_batch_view.h"
 
+#include <QFile>
+
 namespace orvalis {
 
 std::string WindowBatchView::RowPath(int row) const {
@@ -12,6 +14,8 @@ void WindowBatchView::SetRowStatus(int row, const std::string& status) {
 }
 
 void WindowBatchView::RowFinished(int row, const RowResult& result) {
+  if (!result.outputs.empty())
+    emit rowWrote(row, QFile::decodeName(QByteArray::fromStdString(result.outputs.front())));
   emit rowFinished(row, QString::fromLatin1(StatusText(result.status)),
                    QString::fromStdString(result.reason), static_cast<int>(result.outputs.size()));
 }

@@ -26,6 +26,7 @@ class WindowBatchView : public QObject, public BatchView {
   int RowCount() const override { return static_cast<int>(paths_.size()); }
   std::string RowPath(int row) const override;
   void SetRowStatus(int row, const std::string& status) override;
+  void RowPages(int row, int done, int total) override { emit rowPagesChanged(row, done, total); }
   void RowFinished(int row, const RowResult& result) override;
   void SelectRow(int row) override { emit rowSelected(row); }
   // The window's bar follows the row the list shows, which may lag the files being converted.
@@ -35,6 +36,9 @@ class WindowBatchView : public QObject, public BatchView {
  signals:
   void rowStatusChanged(int row, const QString& status);
   void rowFinished(int row, const QString& status, const QString& reason, int outputCount);
+  void rowPagesChanged(int row, int done, int total);
+  // The first image a row wrote, sent before its rowFinished.
+  void rowWrote(int row, const QString& firstOutput);
   void rowSelected(int row);
   void runningChanged(bool running);
 

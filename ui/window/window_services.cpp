@@ -4,11 +4,15 @@
 
 #include "ui/app/about_box.h"
 #include "ui/sheet/my_prop_sheet.h"
+#include "ui/window/run_feedback.h"
 
 namespace orvalis {
 
 WindowServices DesktopWindowServices() {
   WindowServices services;
+  services.notify = [](const QString& summary, const QString& body) {
+    SendDesktopNotification(QStringLiteral("Kestrune Orvalis"), summary, body);
+  };
   services.showAbout = [](QWidget* parent) {
     CAboutBox about(parent);
     about.exec();

@@ -20,7 +20,10 @@ namespace orvalis {
 class LinkLauncher;
 
 struct WindowServices {
-  PageRenderer* renderer = nullptr;     // loaded by the caller, outlives the window
+  PageRenderer* renderer = nullptr;  // loaded by the caller, outlives the window
+  // What the preview draws with (the same confined plug-in as `renderer`, in the program);
+  // nullptr: the preview draws nothing.
+  PageRenderer* previewRenderer = nullptr;
   std::string profilePath;              // Profile.ini
   BatchOptions batch;                   // the window's run; 0 threads: one per processor
   int filesAtOnce = 0;                  // files the run converts at once; 0: one per processor
@@ -29,6 +32,9 @@ struct WindowServices {
   // Opens files, folders and the help page with the desktop's default application; nullptr: the
   // desktop itself.
   LinkLauncher* launcher = nullptr;
+  // A desktop notification (summary, body) at the end of a run the user is not looking at;
+  // nullptr: none.
+  std::function<void(const QString& summary, const QString& body)> notify;
   // The about box.
   std::function<void(QWidget* parent)> showAbout;
   // The settings sheet over the option fields of `settings`; true when it was closed with OK
