@@ -1229,7 +1229,7 @@ TEST_F(BatchRun, TimeOrAStopEndsBothPartsOfADocument) {
     std::thread ender;
     RecordingView view = Run({source}, s, 2, stop ? 0 : 1, [&](BatchConverter& converter, auto&) {
       ender = std::thread([&, stop, running = &converter] {
-        EXPECT_TRUE(renderer.WaitUntilHanging(2)) << "hang guard: both parts never hung";
+        EXPECT_TRUE(renderer.WaitUntilHanging(2)) << "hang guard: both halves never hung";
         if (stop) {
           running->RequestStop();
         } else {
