@@ -35,6 +35,17 @@ struct BatchOptions {
   std::string besideAdvice = "convert them beside their sources";
   // Called with +1 as each page conversion begins and -1 as it ends, on the converting thread.
   std::function<void(int)> conversionObserver;
+  // For tests, which cannot tell on a busy machine what a file has done by the time a clock
+  // runs out: when set (with a time limit), a file's time is not kept by the clock. This is
+  // called on the row's thread as the file begins, with the row and the two moments the clock
+  // would bring, for the test to bring them when the file has reached the point it wants.
+  // They may be called from any thread, in their order; once the file is concluded they do
+  // nothing.
+  struct FileTime {
+    std::function<void()> timeUp;         // the file's time has run out
+    std::function<void()> lateStartOver;  // no page may begin any more
+  };
+  std::function<void(int row, FileTime calls)> fileTimeKeeper;
 };
 
 // The processors a run may keep busy.

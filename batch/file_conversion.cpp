@@ -176,6 +176,11 @@ void Renderings::Remove(int handle) {
   ended_.notify_all();
 }
 
+uint64_t Renderings::Endings() {
+  std::lock_guard lock(mutex_);
+  return endings_;
+}
+
 bool Renderings::OthersHaveProcesses(int handle) const {
   return std::any_of(active_.begin(), active_.end(), [&](int other) {
     return other != handle && waiting_.count(other) == 0;
@@ -184,18 +189,19 @@ bool Renderings::OthersHaveProcesses(int handle) const {
 
 // Renderings that wait for a process never wait for each other: the last one to find that
 // none of the others has one wakes them all, and they fail.
-bool Renderings::WaitForAnotherToEnd(int handle, std::stop_token stop) {
+bool Renderings::WaitForAnotherToEnd(int handle, uint64_t since, std::stop_token stop) {
   std::unique_lock lock(mutex_);
+  // One that ended while the attempt failed may have given back the process it lacked.
+  if (endings_ != since) return true;
   if (!OthersHaveProcesses(handle)) {
     ended_.notify_all();
     return false;
   }
   waiting_.insert(handle);
-  const uint64_t seen = endings_;
   const bool ended =
-      ended_.wait(lock, stop, [&] { return endings_ != seen || !OthersHaveProcesses(handle); });
+      ended_.wait(lock, stop, [&] { return endings_ != since || !OthersHaveProcesses(handle); });
   waiting_.erase(handle);
-  return ended && endings_ != seen;
+  return ended && endings_ != since;
 }
 
 void Renderings::Abort(int handle) {
@@ -274,7 +280,10 @@ void FileConversion::Run(int rowCount) {
   }
 
   const std::shared_ptr<FileConversion> self = shared_from_this();
-  if (run_.options.timeoutSeconds > 0) {
+  if (run_.options.timeoutSeconds > 0 && run_.options.fileTimeKeeper) {
+    run_.options.fileTimeKeeper(row_,
+                                {[self] { self->TimeUp(); }, [self] { self->LateStartOver(); }});
+  } else if (run_.options.timeoutSeconds > 0) {
     deadline_ = Clock::now() + std::chrono::seconds(run_.options.timeoutSeconds);
     deadlineWatch_ = run_.watch.At(deadline_, [self] { self->TimeUp(); });
     lateStartWatch_ = run_.watch.At(deadline_ + kLateStart, [self] { self->LateStartOver(); });
@@ -414,15 +423,17 @@ FileConversion::Rendered FileConversion::RenderPages(int handle, const std::stri
   const int xDpi = run_.settings.xdpi;
   const int yDpi = run_.settings.ydpi;
   bool ok = false;
+  uint64_t endings = 0;
   // Out of processes (the user's limit): once one of the run's own interpreters has ended,
   // there is one again. Without another to wait for, the file fails. A part of a document
   // does not wait: the other part's interpreter, which it would wait for, ends only after it.
   do {
+    endings = run_.renderings.Endings();
     ok = pages ? run_.renderer.RenderPages(handle, source, pattern, xDpi, yDpi, pages->first,
                                            pages->last)
                : run_.renderer.Render(handle, source, pattern, xDpi, yDpi);
   } while (!ok && !pages && run_.renderer.LackedProcess(handle) &&
-           run_.renderings.WaitForAnotherToEnd(handle, fileStop_.get_token()));
+           run_.renderings.WaitForAnotherToEnd(handle, endings, fileStop_.get_token()));
   return {ok, run_.renderer.LastError(handle), run_.renderer.ExpectedPages(handle)};
 }
 
@@ -593,6 +604,12 @@ void FileConversion::Stop() {
 }
 
 void FileConversion::TimeUp() {
+  {
+    // The run's watch no longer calls a concluded file; a test's time keeper may.
+    std::lock_guard lock(mutex_);
+    if (schedule_.Concluded()) return;
+    timeRanOut_ = true;
+  }
   fileStop_.request_stop();
   std::unique_lock lock(mutex_);
   if (!schedule_.RenderingHasReturned()) endedByTime_ = true;
@@ -601,6 +618,7 @@ void FileConversion::TimeUp() {
 
 void FileConversion::LateStartOver() {
   std::unique_lock lock(mutex_);
+  if (schedule_.Concluded()) return;
   Carry(lock, schedule_.LateStartOver());
 }
 
@@ -937,7 +955,7 @@ std::string FileConversion::Shown(std::string text) const {
 }
 
 bool FileConversion::TimeIsUp() const {
-  return Clock::now() >= deadline_;
+  return timeRanOut_ || Clock::now() >= deadline_;
 }
 
 std::string FileConversion::TimeReason() const {

@@ -63,10 +63,13 @@ class Renderings {
   // Stops every rendering, and those that start meanwhile, until called with false; a
   // rendering held for its pages stays held.
   void Suspend(bool suspended);
-  // Waits, while `handle` found no process, until another rendering has ended: true then;
-  // false at once when no other one has a process (every other one waits too, or none runs),
-  // as soon as that becomes so, or when `stop` is requested meanwhile.
-  bool WaitForAnotherToEnd(int handle, std::stop_token stop);
+  // Renderings ended so far.
+  uint64_t Endings();
+  // Waits, while `handle` found no process, until another rendering has ended since `since`
+  // (Endings, taken before the attempt that found no process): true then, at once when one
+  // ended meanwhile; false at once when no other one has a process (every other one waits too,
+  // or none runs), as soon as that becomes so, or when `stop` is requested meanwhile.
+  bool WaitForAnotherToEnd(int handle, uint64_t since, std::stop_token stop);
 
  private:
   bool OthersHaveProcesses(int handle) const;
@@ -202,6 +205,7 @@ class FileConversion : public std::enable_shared_from_this<FileConversion> {
   const bool merged_;
   const PageSteps steps_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  std::atomic<bool> timeRanOut_{false};  // TimeUp came (from the watch, or a test's time keeper)
 
   std::mutex mutex_;
   std::condition_variable concludedChanged_;

@@ -596,15 +596,22 @@ std::optional<RenderSession::Ended> RenderSession::RunConfined(std::vector<std::
   // Watched before the interpreter starts, so that no file it creates goes uncounted.
   FileCreationCounter files(paths.scratchFolder);
   bool outOfProcesses = false;
-  const std::unique_ptr<ChildProcess> child = ChildProcess::Start(request, &error, &outOfProcesses);
+  std::unique_ptr<ChildProcess> child;
+  {
+    // Held from before the fork until the group is known, so that a Pause meanwhile waits and
+    // then reaches the interpreter: Ctrl+Z holds the renderings and then stops this process,
+    // which could otherwise stop between the fork and the check below, leaving the new
+    // interpreter running.
+    std::lock_guard lock(mutex_);
+    child = ChildProcess::Start(request, &error, &outOfProcesses);
+    if (child) {
+      childGroup_ = child->Pid();
+      if (paused_) ::kill(-childGroup_, SIGSTOP);
+    }
+  }
   if (!child) {
     *failure = {outOfProcesses ? TAVRINX_RENDER_NO_PROCESS : TAVRINX_RENDER_FAILED, error};
     return std::nullopt;
-  }
-  {
-    std::lock_guard lock(mutex_);
-    childGroup_ = child->Pid();
-    if (paused_) ::kill(-childGroup_, SIGSTOP);
   }
   Ended ended;
   FreeSpaceGuard space(paths.pageFolder, freeSpaceFloor_);

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -23,6 +25,7 @@
 
 #include "batch/renderer_loader.h"
 #include "engine/image_converter.h"
+#include "platform/file_descriptor.h"
 #include "tests/support/oracle.h"
 #include "tests/support/stateful_documents.h"
 #include "tests/support/temp_dir.h"
@@ -32,6 +35,79 @@ namespace orvalis {
 namespace {
 
 namespace fs = std::filesystem;
+
+// How long a test waits for something it needs to happen before it gives up: only a guard
+// against a hang, long enough for the busiest machine. Verdicts never depend on it.
+constexpr auto kHangGuard = std::chrono::minutes(3);
+
+// Things that happen on the run's threads, counted under one lock, for a test to wait for.
+class Happenings {
+ public:
+  // Changes the counts under the lock (`change` may be empty) and wakes the waiters.
+  void Note(const std::function<void(std::map<std::string, int>&)>& change) {
+    {
+      std::lock_guard lock(mutex_);
+      change(counts_);
+    }
+    changed_.notify_all();
+  }
+  void Add(const std::string& what, int by = 1) {
+    Note([&](auto& counts) { counts[what] += by; });
+  }
+  int Count(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    return counts_[what];
+  }
+  // Waits until `condition` holds over the counts; false when the hang guard ran out first.
+  bool WaitUntil(const std::function<bool(std::map<std::string, int>&)>& condition) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kHangGuard, [&] { return condition(counts_); });
+  }
+  bool WaitFor(const std::string& what, int atLeast = 1) {
+    return WaitUntil([&](auto& counts) { return counts[what] >= atLeast; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, int> counts_;
+};
+
+// Keeps the time of a run's files in a test's hands (BatchOptions::fileTimeKeeper): a file's
+// time runs out, and its late start ends, when the test says so, not when a clock on a
+// machine of unknown speed does.
+class TestClock {
+ public:
+  void Install(BatchOptions& options) {
+    options.fileTimeKeeper = [this](int row, BatchOptions::FileTime calls) {
+      {
+        std::lock_guard lock(mutex_);
+        files_[row] = std::move(calls);
+      }
+      begun_.notify_all();
+    };
+  }
+  // Once row `row` has begun: its time runs out.
+  void TimeUp(int row) {
+    if (const auto calls = CallsOf(row)) calls->timeUp();
+  }
+  void LateStartOver(int row) {
+    if (const auto calls = CallsOf(row)) calls->lateStartOver();
+  }
+
+ private:
+  std::optional<BatchOptions::FileTime> CallsOf(int row) {
+    std::unique_lock lock(mutex_);
+    if (!begun_.wait_for(lock, kHangGuard, [&] { return files_.count(row) != 0; })) {
+      ADD_FAILURE() << "hang guard: row " << row << " never began";
+      return std::nullopt;
+    }
+    return files_[row];
+  }
+  std::mutex mutex_;
+  std::condition_variable begun_;
+  std::map<int, BatchOptions::FileTime> files_;
+};
 
 // A renderer that reads a tiny script instead of PostScript (a "fail" text runs to the end of
 // its line):
@@ -46,13 +122,19 @@ namespace fs = std::filesystem;
 //   "hang"         blocks until aborted, after the pages;
 //   "noprocess"    its first rendering fails as one that could not start a process would.
 //   "starved"      every rendering of it does.
+//   "meet N of T"  waits, before "sleep", until N renderings run at once, or until T have
+//                  begun in all (so that the last ones never wait for company that cannot come);
 //   "independent"  its pages do not depend on one another (a PDF document's): PageCount
 //                  counts them, and RenderPages renders a range of them;
 //   "skip K"       page K gives no page file, and the pages after it come one number earlier,
 //                  as an interpreter that passes over a damaged page numbers them.
 // It can be held (Pause) between two pages, and an abort ends it there too, as the real one.
 // With `reportsPages` it reports each page it finished to the listener, as the real one does
-// (the last one once it is cut, when it is).
+// (the last one once it is cut, when it is). Without, with `waitsForLooks`, it writes no page
+// before the driver's look into the folder has found the pages before the last one written,
+// as an interpreter slow enough for the watch would: it waits, after each page, until the
+// folder has been opened twice since (the looks run one after the other on one thread, so the
+// second begins once the first, which saw the page, has done all it does).
 class ScriptRenderer : public PageRenderer {
  public:
   int Open() override {
@@ -84,6 +166,7 @@ class ScriptRenderer : public PageRenderer {
   // The script of a source.
   struct Script {
     int pages = 0, width = 0, height = 0, sleepMs = 0, delayMs = 0, skip = 0;
+    int meet = 0, meetOf = 0;
     long cut = -1;
     std::optional<std::string> failure;
     bool hang = false;
@@ -104,6 +187,10 @@ class ScriptRenderer : public PageRenderer {
         if (word == "sleep") words >> script.sleepMs;
         if (word == "delay") words >> script.delayMs;
         if (word == "skip") words >> script.skip;
+        if (word == "meet") {
+          std::string of;
+          words >> script.meet >> of >> script.meetOf;
+        }
         if (word == "hang") script.hang = true;
         if (word == "noprocess") script.noProcess = true;
         if (word == "starved") script.starved = true;
@@ -125,8 +212,15 @@ class ScriptRenderer : public PageRenderer {
     const int width = script.width, height = script.height, delayMs = script.delayMs;
     const bool noProcess = script.noProcess, starved = script.starved;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       maxActive = std::max(maxActive, ++active_);
+      ++begun_;
+      changed_.notify_all();
+      if (script.meet > 0 && !changed_.wait_for(lock, kHangGuard, [&] {
+            return active_ >= script.meet || begun_ >= script.meetOf;
+          })) {
+        ADD_FAILURE() << "hang guard: " << script.meet << " renderings never ran at once";
+      }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(script.sleepMs));
     {
@@ -136,10 +230,17 @@ class ScriptRenderer : public PageRenderer {
       if (lackedProcess_[handle]) {
         errors_[handle] = "cannot start a child process: Resource temporarily unavailable";
         --active_;
+        ++lacked_;
+        changed_.notify_all();
         return false;
       }
     }
     const fs::path folder = fs::path(pattern).parent_path();
+    FileDescriptor looks;
+    if (waitsForLooks && !reportsPages) {
+      looks.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+      EXPECT_GE(::inotify_add_watch(looks.Get(), folder.c_str(), IN_OPEN), 0);
+    }
     std::string written;
     int number = first;
     for (int page = first; page <= std::min(last, script.pages); ++page) {
@@ -176,6 +277,7 @@ class ScriptRenderer : public PageRenderer {
             maxPageFiles, static_cast<size_t>(std::distance(fs::directory_iterator(folder), {})));
       }
       if (onPage) onPage(page);
+      if (looks.IsOpen()) WaitForTwoLooks(looks.Get());
     }
     if (script.cut >= 0 && !written.empty()) {
       if (fs::hard_link_count(written) > 1) {  // cut this page only
@@ -187,7 +289,10 @@ class ScriptRenderer : public PageRenderer {
     if (!written.empty()) Report(handle, written);
     std::unique_lock lock(mutex_);
     if (script.hang) {
+      ++hanging_;
+      changed_.notify_all();
       changed_.wait(lock, [&] { return abortedHandles_.count(handle) != 0; });
+      --hanging_;
       errors_[handle] = "aborted";
       --active_;
       return false;
@@ -239,8 +344,33 @@ class ScriptRenderer : public PageRenderer {
     memoryLimits.push_back(bytes);
   }
 
+  // Waits until `count` renderings hang after their pages, until `count` (not ended) are held, or
+  // until a rendering found no process; false when the hang guard ran out first.
+  bool WaitUntilHanging(int count) {
+    return WaitUntil([&] { return hanging_ >= count; });
+  }
+  bool WaitUntilHeld(size_t count) {
+    return WaitUntil([&] {
+      return static_cast<size_t>(
+                 std::count_if(heldHandles_.begin(), heldHandles_.end(),
+                               [&](int h) { return abortedHandles_.count(h) == 0; })) >= count;
+    });
+  }
+  bool WaitUntilLackedProcess() {
+    return WaitUntil([&] { return lacked_ > 0; });
+  }
+  bool WaitUntilHeldOnce() {
+    return WaitUntil([&] { return holds > 0; });
+  }
+  // Counts renderings begun ("meet") from none again.
+  void ResetBegun() {
+    std::lock_guard lock(mutex_);
+    begun_ = 0;
+  }
+
   bool openFails = false;
   bool reportsPages = false;
+  bool waitsForLooks = false;
   // Written under the renderer's lock; read after the run.
   std::vector<bool> tmpWasEmptyAtOpen;
   std::vector<uint64_t> memoryLimits;
@@ -260,6 +390,37 @@ class ScriptRenderer : public PageRenderer {
     }
     if (listener) listener(page);
   }
+  bool WaitUntil(const std::function<bool()>& condition) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kHangGuard, condition);
+  }
+  // The opens of the watched folder itself (not of a file in it) that `fd` has to tell.
+  static int FolderOpens(int fd) {
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      for (char* at = buffer; at < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if ((event->mask & IN_ISDIR) != 0 && event->len == 0) ++opens;
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return opens;
+  }
+  static void WaitForTwoLooks(int fd) {
+    FolderOpens(fd);  // this thread's own count of the folder, and looks that may precede the page
+    const auto until = std::chrono::steady_clock::now() + kHangGuard;
+    for (int opens = 0; opens < 2;) {
+      pollfd ready{fd, POLLIN, 0};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1) {
+        ADD_FAILURE() << "hang guard: the driver never looked into the page folder";
+        return;
+      }
+      opens += FolderOpens(fd);
+    }
+  }
   static bool TmpIsEmpty() {
     const char* tmp = std::getenv("TMPDIR");
     std::error_code ec;
@@ -276,6 +437,9 @@ class ScriptRenderer : public PageRenderer {
   std::map<int, bool> lackedProcess_;
   std::set<std::string> triedWithoutProcess_;
   int active_ = 0;
+  int begun_ = 0;    // renderings begun
+  int hanging_ = 0;  // renderings hanging after their pages
+  int lacked_ = 0;   // renderings that found no process
 };
 
 // Records what the driver shows; `onStatus` may act on a status (a stop click, say).
@@ -652,12 +816,22 @@ TEST_F(BatchRun, StopDuringRenderingKeepsTheImagesWritten) {
     ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
     s.type = merged ? 1 : 3;
     s.multpage = merged ? 1 : 0;
-    RecordingView view = Run({first, second}, s, 1, 0, [this](BatchConverter& c, RecordingView&) {
-      renderer.onPage = [&c](int page) {
-        if (page == 6) c.RequestStop();
+    Happenings happened;
+    tuneOptions = [&](BatchOptions& options) {
+      options.conversionObserver = [&](int delta) {
+        if (delta < 0) happened.Add("converted");
+      };
+    };
+    RecordingView view = Run({first, second}, s, 1, 0, [&](BatchConverter& c, RecordingView&) {
+      // Stopped while page 6 is written, once a page before it has been converted.
+      renderer.onPage = [&](int page) {
+        if (page != 6) return;
+        EXPECT_TRUE(happened.WaitFor("converted")) << "hang guard: no page was converted";
+        c.RequestStop();
       };
     });
     renderer.onPage = {};
+    tuneOptions = {};
     const RowResult& result = view.results[0];
     EXPECT_EQ(result.status, RowStatus::Aborted);
     EXPECT_EQ(view.results.count(1), 0u) << "rows after the stop keep their status";
@@ -674,7 +848,7 @@ TEST_F(BatchRun, StopDuringRenderingKeepsTheImagesWritten) {
       EXPECT_TRUE(result.outputs.empty());
       continue;
     }
-    EXPECT_FALSE(result.outputs.empty()) << "pages 1 to 4 were complete well before the stop";
+    EXPECT_FALSE(result.outputs.empty()) << "a page was converted before the stop";
     EXPECT_LE(result.outputs.size(), 5u) << "page 6 was being written; no page after it";
     EXPECT_TRUE(std::is_sorted(result.outputs.begin(), result.outputs.end()));
     for (const std::string& output : result.outputs) EXPECT_TRUE(test::PillowDecode(output));
@@ -684,16 +858,15 @@ TEST_F(BatchRun, StopDuringRenderingKeepsTheImagesWritten) {
 TEST_F(BatchRun, StopEndsARenderingThatNeverFinishes) {
   const std::string hang = Source("hang.ps", "pages 1 hang");
   ConversionSettings s = DefaultSettings(Out());
-  RecordingView view = Run({hang}, s, 1, 0, [](BatchConverter& c, RecordingView& v) {
-    v.onStatus = [&c](int, const std::string& status) {
-      if (status == "Converting..") {
-        std::thread([&c] {
-          std::this_thread::sleep_for(std::chrono::milliseconds(100));
-          c.RequestStop();
-        }).detach();
-      }
-    };
+  std::thread stopper;
+  RecordingView view = Run({hang}, s, 1, 0, [&](BatchConverter& c, RecordingView&) {
+    // Stopped once the rendering hangs, from another thread, as the window's Stop is.
+    stopper = std::thread([this, converter = &c] {
+      EXPECT_TRUE(renderer.WaitUntilHanging(1)) << "hang guard: the rendering never began";
+      converter->RequestStop();
+    });
   });
+  stopper.join();
   EXPECT_EQ(view.results[0].status, RowStatus::Aborted);
   EXPECT_TRUE(PageTmpIsEmpty());
   EXPECT_FALSE(fs::exists(Out("hang_001.png")));
@@ -701,7 +874,8 @@ TEST_F(BatchRun, StopEndsARenderingThatNeverFinishes) {
 
 // A time limit that runs out while the interpreter is stuck after page 2 is a partial rendering:
 // the two complete pages are converted, the row fails with the reason, and the run goes on. A
-// merged TIFF is whole or nothing: its pages go nowhere.
+// merged TIFF is whole or nothing: its pages go nowhere. The time runs out once the interpreter
+// is stuck, whatever the machine's speed.
 TEST_F(BatchRun, TimeoutKeepsThePagesCompleteByThen) {
   const std::string hang = Source("hang.ps", "pages 2 delay 20 hang");
   const std::string good = Source("good.ps", "pages 1");
@@ -710,7 +884,15 @@ TEST_F(BatchRun, TimeoutKeepsThePagesCompleteByThen) {
     ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
     s.type = merged ? 1 : 3;
     s.multpage = merged ? 1 : 0;
+    TestClock clock;
+    tuneOptions = [&](BatchOptions& options) { clock.Install(options); };
+    std::thread timer([&] {
+      EXPECT_TRUE(renderer.WaitUntilHanging(1)) << "hang guard: the rendering never got stuck";
+      clock.TimeUp(0);
+    });
     RecordingView view = Run({hang, good}, s, 1, 1);
+    timer.join();
+    tuneOptions = {};
     const RowResult& result = view.results[0];
     EXPECT_EQ(result.status, RowStatus::Failed);
     EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
@@ -725,6 +907,36 @@ TEST_F(BatchRun, TimeoutKeepsThePagesCompleteByThen) {
       EXPECT_EQ(result.outputs,
                 (std::vector<std::string>{s.output + "hang_001.png", s.output + "hang_002.png"}));
       for (const std::string& output : result.outputs) EXPECT_TRUE(test::PillowDecode(output));
+    }
+    EXPECT_TRUE(PageTmpIsEmpty());
+  }
+}
+
+// The same with the run's own clock: whatever the interpreter managed before its second ran
+// out, the file fails with the reason and keeps only whole images of its first pages. (A file
+// after it would have its second too, which a busy machine may need.)
+TEST_F(BatchRun, TimeoutOfTheRunsClockEndsAStuckRendering) {
+  const std::string hang = Source("hang.ps", "pages 2 hang");
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "per page");
+    ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
+    s.type = merged ? 1 : 3;
+    s.multpage = merged ? 1 : 0;
+    RecordingView view = Run({hang}, s, 1, 1);
+    const RowResult& result = view.results[0];
+    EXPECT_EQ(result.status, RowStatus::Failed);
+    EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+    const std::vector<std::string> firstPages = {s.output + "hang_001.png",
+                                                 s.output + "hang_002.png"};
+    if (merged) {
+      EXPECT_TRUE(result.outputs.empty());
+      EXPECT_FALSE(fs::exists(s.output + "hang.tif"));
+    } else {
+      EXPECT_LE(result.outputs.size(), 2u);
+      for (size_t k = 0; k < result.outputs.size(); ++k) {
+        EXPECT_EQ(result.outputs[k], firstPages[k]);
+        EXPECT_TRUE(test::PillowDecode(result.outputs[k]));
+      }
     }
     EXPECT_TRUE(PageTmpIsEmpty());
   }
@@ -750,15 +962,29 @@ TEST_F(BatchRun, OverlappedConversionGivesThePlainPathsFiles) {
       s.output = Out(std::string(c.name) + (overlap ? "/overlap/" : "/plain/"));
       std::mutex mutex;
       std::optional<std::chrono::steady_clock::time_point> firstConversion;
+      Happenings happened;
       tuneOptions = [&](BatchOptions& options) {
         options.overlap = overlap;
         options.threads = 3;
         options.conversionObserver = [&](int delta) {
-          std::lock_guard lock(mutex);
-          if (delta > 0 && !firstConversion) firstConversion = std::chrono::steady_clock::now();
+          {
+            std::lock_guard lock(mutex);
+            if (delta > 0 && !firstConversion) firstConversion = std::chrono::steady_clock::now();
+          }
+          if (delta > 0) happened.Add("begun");
         };
       };
+      // Overlapped, the last page is not written before a page has begun to be converted,
+      // however slowly the conversion threads get to run: the moments are then ordered by the
+      // events, not by the machine's speed. (The plain path converts nothing before the
+      // rendering has returned, and cannot be waited for here.)
+      renderer.onPage = [&](int page) {
+        if (overlap && page == 12) {
+          EXPECT_TRUE(happened.WaitFor("begun")) << "hang guard: no page converted while rendering";
+        }
+      };
       RecordingView view = Run({source}, s);
+      renderer.onPage = {};
       ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
       ASSERT_TRUE(firstConversion);
       if (overlap) {
@@ -794,6 +1020,9 @@ TEST_F(BatchRun, HalfWrittenImagesOfAKilledRunAreRemoved) {
   test::WriteFileBytes(recent, {1, 2, 3});
   const timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, left.c_str(), old, 0), 0);
+  // "A moment ago" however long the run takes to get to the folder: its time is ahead.
+  const timespec ahead[2] = {{::time(nullptr) + 600, 0}, {::time(nullptr) + 600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, recent.c_str(), ahead, 0), 0);
   RecordingView view = Run({Source("doc.ps", "pages 2")}, DefaultSettings(Out()));
   ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
   EXPECT_FALSE(fs::exists(left));
@@ -832,7 +1061,12 @@ TEST_F(BatchRun, EveryImageOfAFileLandsInOneFolderWhenItsLinkIsSwapped) {
 TEST_F(BatchRun, OutOfProcessesWaitsForOneOfItsOwn) {
   const std::string slow = Source("slow.ps", "pages 2 delay 150");
   const std::string starved = Source("starved.ps", "sleep 50 pages 1 noprocess");
+  // The slow file still renders when the other finds no process, however the two threads run.
+  renderer.onPage = [&](int) {
+    EXPECT_TRUE(renderer.WaitUntilLackedProcess()) << "hang guard: no file lacked a process";
+  };
   RecordingView view = Run({slow, starved}, DefaultSettings(Out()), 2);
+  renderer.onPage = {};
   EXPECT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
   EXPECT_EQ(view.results[1].status, RowStatus::Succeed) << view.results[1].reason;
   EXPECT_TRUE(fs::exists(Out("starved_001.png")));
@@ -880,7 +1114,19 @@ TEST_F(BatchRun, ReportedPagesGiveWhatTheLookFinds) {
       s.type = c.type;
       s.multpage = c.multpage;
       renderer.reportsPages = reports;
+      // A file that hangs runs out of time once it hangs, for both alike.
+      TestClock clock;
+      tuneOptions = [&](BatchOptions& options) { clock.Install(options); };
+      std::thread timer;
+      if (c.timeout > 0) {
+        timer = std::thread([&] {
+          EXPECT_TRUE(renderer.WaitUntilHanging(1)) << "hang guard: the rendering never hung";
+          clock.TimeUp(0);
+        });
+      }
       RowResult result = Run({source}, s, 1, c.timeout).results[0];
+      if (timer.joinable()) timer.join();
+      tuneOptions = {};
       result.reason = std::regex_replace(result.reason, runFolders, "*");
       for (std::string& output : result.outputs) output = fs::path(output).filename().string();
       results[reports] = result;
@@ -900,15 +1146,23 @@ TEST_F(BatchRun, ReportedPagesGiveWhatTheLookFinds) {
 // While the encoders are behind, the renderer is held: the page folder never holds more than the
 // pages being converted, the one waiting for the next encoder and the one being written.
 TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
-  // JPEG 2000 pages of this size take far longer to convert than these take to "render", and
-  // the 100 ms between pages leave the driver time to look even on a loaded machine.
-  const std::string source = Source("long.ps", "pages 10 size 1400 1400 delay 100");
+  // The conversions wait until the renderer has been held, so that the encoders are behind on
+  // any machine; a renderer whose pages are looked for waits for the driver's looks.
+  const std::string source = Source("long.ps", "pages 10 size 1400 1400");
   ConversionSettings s = DefaultSettings(Out());
   s.type = 9;
+  renderer.waitsForLooks = true;
   for (const auto& [threads, reports] : {std::pair{1, false}, {2, false}, {2, true}}) {
     SCOPED_TRACE(std::to_string(threads) + (reports ? " reported" : " looked"));
     renderer.reportsPages = reports;
-    tuneOptions = [threads](BatchOptions& options) { options.threads = threads; };
+    tuneOptions = [this, threads](BatchOptions& options) {
+      options.threads = threads;
+      options.conversionObserver = [this](int delta) {
+        if (delta > 0) {
+          EXPECT_TRUE(renderer.WaitUntilHeldOnce()) << "hang guard: the renderer was never held";
+        }
+      };
+    };
     renderer.maxPageFiles = 0;
     renderer.holds = 0;
     RecordingView view = Run({source}, s);
@@ -918,6 +1172,7 @@ TEST_F(BatchRun, PageFolderHoldsOnlyThePagesInFlight) {
     EXPECT_GT(renderer.holds, 0) << "the encoders were never behind: the case was not shown";
   }
   renderer.reportsPages = false;
+  renderer.waitsForLooks = false;
   tuneOptions = {};
 }
 
@@ -1047,14 +1302,24 @@ TEST_F(BatchRun, TimeOrAStopEndsBothPartsOfADocument) {
     SCOPED_TRACE(stop ? "stop" : "time");
     ConversionSettings s = DefaultSettings(Out(stop ? "stop/" : "time/"));
     renderer.ranges.clear();
-    std::atomic<int> written{0};
-    // Stopped once both interpreters have written all their pages and hang.
+    TestClock clock;
+    tuneOptions = [&](BatchOptions& options) {
+      options.processors = 4;
+      clock.Install(options);
+    };
+    // Stopped, or out of time, once both interpreters have written all their pages and hang.
+    std::thread ender;
     RecordingView view = Run({source}, s, 2, stop ? 0 : 1, [&](BatchConverter& converter, auto&) {
-      renderer.onPage = [&, stop](int) {
-        if (++written == 4 && stop) converter.RequestStop();
-      };
+      ender = std::thread([&, stop, running = &converter] {
+        EXPECT_TRUE(renderer.WaitUntilHanging(2)) << "hang guard: both halves never hung";
+        if (stop) {
+          running->RequestStop();
+        } else {
+          clock.TimeUp(0);
+        }
+      });
     });
-    renderer.onPage = {};
+    ender.join();
     std::sort(renderer.ranges.begin(), renderer.ranges.end());
     EXPECT_EQ(renderer.ranges, (std::vector<std::pair<int, int>>{{1, 2}, {3, 4}}));
     const RowResult& result = view.results[0];
@@ -1089,11 +1354,18 @@ TEST_F(BatchRun, FilesShareOneThreadBudget) {
     SCOPED_TRACE(c.jobs);
     std::atomic<int> running{0};
     std::atomic<int> peak{0};
+    Happenings happened;
     tuneOptions = [&](BatchOptions& options) {
       options.threads = c.threads;
       options.conversionObserver = [&](int delta) {
         const int now = running += delta;
         for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+        }
+        // Where two may convert at once, the first waits for a second to begin, so that how
+        // the threads happen to be scheduled decides nothing.
+        if (delta > 0 && c.limit > 1) {
+          happened.Add("begun");
+          EXPECT_TRUE(happened.WaitFor("begun", 2)) << "hang guard: no second page converted";
         }
       };
     };
@@ -1289,59 +1561,116 @@ TEST_F(BatchRun, RendererThatCannotStartMakesNoPageFolder) {
   EXPECT_TRUE(PageTmpIsEmpty());
 }
 
-// The time limit bounds the whole file: it runs out while the pages are converted, the row
-// fails with the reason, the outputs written so far stay, and no more are written.
+// The time limit bounds the whole file: it runs out once the rendering has returned, while its
+// first pages are being converted; the row fails with the reason, the outputs written so far
+// stay, and the page not begun is not converted. The conversions are held until the time has
+// run out, so that the machine's speed decides nothing.
 TEST_F(BatchRun, TimeoutCoversConversionToo) {
-  // Rendering is quick; converting 200 pages to JPEG 2000 takes several seconds.
-  const std::string source = Source("long.ps", "pages 200 size 300 300");
+  // Three conversion threads take the first three pages; the fourth waits for one of them.
+  const std::string source = Source("long.ps", "pages 4");
   ConversionSettings s = DefaultSettings(Out());
   s.type = 9;
-  RecordingView view = Run({source}, s, 1, 1);
+  TestClock clock;
+  Happenings happened;
+  tuneOptions = [&](BatchOptions& options) {
+    options.threads = 3;
+    clock.Install(options);
+    options.conversionObserver = [&](int delta) {
+      if (delta < 0) return;
+      happened.Add("begun");
+      EXPECT_TRUE(happened.WaitFor("released")) << "hang guard: the time never ran out";
+    };
+  };
+  std::thread timer;
+  RecordingView view = Run({source}, s, 1, 1, [&](BatchConverter&, RecordingView& v) {
+    v.onStatus = [&](int, const std::string& status) {
+      if (status == "Converting...") happened.Add("rendered");
+    };
+    timer = std::thread([&] {
+      EXPECT_TRUE(happened.WaitFor("rendered")) << "hang guard: the rendering never returned";
+      EXPECT_TRUE(happened.WaitFor("begun", 3)) << "hang guard: three pages never began";
+      clock.TimeUp(0);
+      clock.LateStartOver(0);
+      happened.Add("released");
+    });
+  });
+  timer.join();
+  tuneOptions = {};
   const RowResult& result = view.results[0];
   EXPECT_EQ(result.status, RowStatus::Failed);
   EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
-  EXPECT_FALSE(result.outputs.empty()) << "the time should run out during conversion";
-  EXPECT_LT(result.outputs.size(), 200u);
+  EXPECT_EQ(result.outputs, (std::vector<std::string>{Out("long_001.jp2"), Out("long_002.jp2"),
+                                                      Out("long_003.jp2")}));
+  EXPECT_EQ(happened.Count("begun"), 3) << "a page began after the time ran out";
   EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(Out()), {})),
             result.outputs.size());
-  EXPECT_TRUE(test::PillowDecode(result.outputs.back())) << "the last one written is whole";
+  for (const std::string& output : result.outputs) EXPECT_TRUE(test::PillowDecode(output));
+  EXPECT_TRUE(PageTmpIsEmpty());
 }
 
 // Many conversions at once do not stretch the time limit: the pages waiting for a thread when
-// it runs out, or taken after it, begin within a second of it or not at all, and the file fails
-// with the pages left. Per page and merged.
+// it runs out, or taken after it, begin before the late start is over (a second after it) or
+// not at all, and the files fail with the pages left. Per page and merged. Two files share the
+// run's conversion threads, so that pages handed out wait for one; every conversion is held
+// until the test lets it go, so that it knows, on any machine, which pages had begun when.
 TEST_F(BatchRun, TimeoutHoldsWithManyConversionsAtOnce) {
-  // Quick to render; each page takes a while to become JPEG 2000 beside seven others.
-  const std::string source = Source("long.ps", "pages 60 size 1400 1400");
+  const std::string sources[] = {Source("long.ps", "pages 60"), Source("more.ps", "pages 60")};
   for (const bool merged : {false, true}) {
     SCOPED_TRACE(merged ? "merged" : "per page");
     ConversionSettings s = DefaultSettings(Out(merged ? "merged/" : "pages/"));
     s.type = merged ? 1 : 9;
     s.multpage = merged ? 1 : 0;
-    std::mutex mutex;
-    std::vector<std::chrono::steady_clock::time_point> begun;
+    // Each file hands out as many pages as there are threads: half of them wait for one.
+    const int threads = merged ? 1 : 2;
+    TestClock clock;
+    Happenings happened;
     tuneOptions = [&](BatchOptions& options) {
-      options.threads = 8;
+      options.threads = threads;
+      clock.Install(options);
       options.conversionObserver = [&](int delta) {
-        std::lock_guard lock(mutex);
-        if (delta > 0) begun.push_back(std::chrono::steady_clock::now());
+        if (delta < 0) return;
+        int begun = 0;
+        happened.Note([&](auto& counts) { begun = ++counts["begun"]; });
+        EXPECT_TRUE(happened.WaitUntil([&](auto& counts) { return counts["released"] >= begun; }))
+            << "hang guard: a conversion was never let go";
       };
     };
-    const auto start = std::chrono::steady_clock::now();
-    RecordingView view = Run({source}, s, 8, 1);
-    const RowResult& result = view.results[0];
-    EXPECT_EQ(result.status, RowStatus::Failed);
-    EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
-    ASSERT_FALSE(begun.empty());
-    // The limit, the second after it, and room for a busy machine between the check and the
-    // conversion's start.
-    const auto latest = start + std::chrono::milliseconds(2800);
-    for (const auto& time : begun) EXPECT_LT(time, latest) << "a page began after its time";
+    int begunBeforeTheEnd = 0;
+    std::thread timer([&] {
+      // Every thread converts, and both renderings are held: pages handed out wait.
+      EXPECT_TRUE(happened.WaitFor("begun", threads)) << "hang guard: the threads never converted";
+      EXPECT_TRUE(renderer.WaitUntilHeld(2)) << "hang guard: the renderings were never held";
+      clock.TimeUp(0);
+      clock.TimeUp(1);
+      if (!merged) {
+        // In the late start, a page that waited for a thread may still begin.
+        happened.Add("released");
+        EXPECT_TRUE(happened.WaitFor("begun", threads + 1)) << "hang guard: no page began late";
+      }
+      // Every thread is held in a conversion: no page can begin while the late start ends.
+      clock.LateStartOver(0);
+      clock.LateStartOver(1);
+      begunBeforeTheEnd = happened.Count("begun");
+      happened.Add("released", 1000);
+    });
+    RecordingView view = Run({sources[0], sources[1]}, s, 2, 1);
+    timer.join();
+    tuneOptions = {};
+    EXPECT_EQ(happened.Count("begun"), begunBeforeTheEnd) << "a page began after its time";
+    for (int row = 0; row < 2; ++row) {
+      const RowResult& result = view.results[row];
+      EXPECT_EQ(result.status, RowStatus::Failed);
+      EXPECT_NE(result.reason.find("longer than 1 s"), std::string::npos) << result.reason;
+      if (merged) {
+        EXPECT_TRUE(result.outputs.empty());
+      } else {
+        EXPECT_LT(result.outputs.size(), 60u);
+        EXPECT_NE(result.reason.find("not converted"), std::string::npos) << result.reason;
+      }
+    }
     if (merged) {
       EXPECT_FALSE(fs::exists(s.output + "long.tif"));
-    } else {
-      EXPECT_LT(result.outputs.size(), 60u);
-      EXPECT_NE(result.reason.find("not converted"), std::string::npos) << result.reason;
+      EXPECT_FALSE(fs::exists(s.output + "more.tif"));
     }
     if (fs::exists(s.output)) {
       for (const auto& entry : fs::directory_iterator(s.output))
@@ -1356,9 +1685,17 @@ TEST_F(BatchRun, TimeoutHoldsWithManyConversionsAtOnce) {
 // files wait while the budget is taken, and a budget too small for even one
 // interpreter fails the files with the reason instead of waiting for ever.
 TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
-  std::vector<std::string> sources;
-  for (int i = 0; i < 4; ++i)
-    sources.push_back(Source("s" + std::to_string(i) + ".ps", "sleep 500 pages 1"));
+  // Each rendering waits for company (as many as may run at once, but never for more than can
+  // come), so that the interpreters run side by side however the row threads are scheduled,
+  // and then lingers.
+  const auto sourcesMeeting = [&](int meet) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 4; ++i)
+      sources.push_back(Source("s" + std::to_string(i) + ".ps",
+                               "meet " + std::to_string(meet) + " of 4 sleep 200 pages 1"));
+    return sources;
+  };
+  std::vector<std::string> sources = sourcesMeeting(4);
   ConversionSettings s = DefaultSettings(Out());
   constexpr uint64_t MiB = uint64_t{1} << 20;
 
@@ -1368,6 +1705,8 @@ TEST_F(BatchRun, InterpretersShareTheMemoryBudget) {
 
   renderer.memoryLimits.clear();
   renderer.maxActive = 0;
+  renderer.ResetBegun();
+  sources = sourcesMeeting(2);
   RecordingView tight = Run(sources, s, 4, 0, {}, 600 * MiB);
   EXPECT_EQ(renderer.memoryLimits, std::vector<uint64_t>(4, MemoryBudget::kInterpreterFloor));
   EXPECT_EQ(renderer.maxActive, 2) << "two caps of 256 MiB fit in 600 MiB, not three";
@@ -1644,7 +1983,9 @@ TEST_F(RealInterpreter, MemoryBombsFailWithinTheRunsBudget) {
             std::max(uint64_t{288} << 20, static_cast<uint64_t>(self.ru_maxrss) << 10));
 }
 
-// The real plug-in, with the moments its renderings return and how often it was held.
+// The real plug-in, with the moments its renderings return and how often it was held; with
+// `beforeSecondPage`, it calls that before it passes on the report of a rendering's second page
+// (on the thread that follows the interpreter, so that the rendering has not returned).
 class WatchedRenderer : public PageRenderer {
  public:
   explicit WatchedRenderer(PageRenderer& inner) : inner_(inner) {}
@@ -1658,7 +1999,12 @@ class WatchedRenderer : public PageRenderer {
   void Close(int handle) override { inner_.Close(handle); }
   void Abort(int handle) override { inner_.Abort(handle); }
   bool SetPageListener(int handle, PageListener listener) override {
-    return inner_.SetPageListener(handle, std::move(listener));
+    if (!listener || !beforeSecondPage) return inner_.SetPageListener(handle, std::move(listener));
+    auto reported = std::make_shared<int>(0);
+    return inner_.SetPageListener(handle, [this, reported, listener](const std::string& page) {
+      if (++*reported == 2) beforeSecondPage();
+      listener(page);
+    });
   }
   std::string LastError(int handle) override { return inner_.LastError(handle); }
   void SetMemoryLimit(int handle, uint64_t bytes) override { inner_.SetMemoryLimit(handle, bytes); }
@@ -1682,6 +2028,7 @@ class WatchedRenderer : public PageRenderer {
   }
   std::chrono::steady_clock::time_point renderEnded;
   std::atomic<int> holds{0};
+  std::function<void()> beforeSecondPage;
   std::mutex mutex_;
   std::vector<std::pair<int, int>> ranges;  // the page ranges rendered, under the mutex
 
@@ -1712,14 +2059,25 @@ TEST_F(RealInterpreter, FortyPagesConvertedWhileTheyRenderMatchThePlainPath) {
       s.output = Out(std::string(merged ? "tif" : "png") + (overlap ? "/overlap/" : "/plain/"));
       std::atomic<bool> converted{false};
       std::chrono::steady_clock::time_point firstConversion;
+      Happenings happened;
       tuneOptions = [&](BatchOptions& options) {
         options.overlap = overlap;
         options.conversionObserver = [&](int delta) {
-          if (delta > 0 && !converted.exchange(true))
+          if (delta > 0 && !converted.exchange(true)) {
             firstConversion = std::chrono::steady_clock::now();
+            happened.Add("begun");
+          }
         };
       };
+      // Overlapped, the rendering goes on past its first page only once that page has begun
+      // to be converted, however slowly the conversion threads get to run.
+      watched.beforeSecondPage = [&] {
+        if (overlap) {
+          EXPECT_TRUE(happened.WaitFor("begun")) << "hang guard: no page converted while rendering";
+        }
+      };
       RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
+      watched.beforeSecondPage = {};
       ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
       EXPECT_EQ(view.results[0].outputs.size(), merged ? 1u : 40u);
       if (overlap) {
@@ -1851,13 +2209,21 @@ TEST_F(RealInterpreter, SourceNamesThatAreNotTextKeepThePipeline) {
     const std::string source = Source(name + ".ps", ps);
     std::atomic<bool> converted{false};
     std::chrono::steady_clock::time_point firstConversion;
+    Happenings happened;
     tuneOptions = [&](BatchOptions& options) {
       options.conversionObserver = [&](int delta) {
-        if (delta > 0 && !converted.exchange(true))
+        if (delta > 0 && !converted.exchange(true)) {
           firstConversion = std::chrono::steady_clock::now();
+          happened.Add("begun");
+        }
       };
     };
+    // The rendering goes on past its first page only once that page has begun to be converted.
+    watched.beforeSecondPage = [&] {
+      EXPECT_TRUE(happened.WaitFor("begun")) << "hang guard: no page converted while rendering";
+    };
     RecordingView view = Run({source}, s, 1, 0, {}, 0, &watched);
+    watched.beforeSecondPage = {};
     ASSERT_EQ(view.results[0].status, RowStatus::Succeed) << view.results[0].reason;
     ASSERT_EQ(view.results[0].outputs.size(), 12u);
     EXPECT_EQ(view.results[0].outputs[11], Out(name + "_012.png"));

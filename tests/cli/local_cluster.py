@@ -25,7 +25,7 @@ import sys
 import tempfile
 import time
 
-START_SECONDS = 60
+START_SECONDS = 180
 
 
 class DaemonError(RuntimeError):
@@ -203,7 +203,7 @@ PartitionName=local Nodes=localhost Default=YES MaxTime=INFINITE State=UP
         self._start(f"""
 munged -F --key-file={key} --socket={self.munge_socket} \\
   --pid-file={munge}/munged.pid --log-file={munge}/munged.log --seed-file={munge}/munged.seed &
-for _ in $(seq 100); do [ -S {self.munge_socket} ] && break; sleep 0.1; done
+for _ in $(seq 1800); do [ -S {self.munge_socket} ] && break; sleep 0.1; done
 slurmctld -D -f {self.conf} &
 slurmd -D -f {self.conf} -N localhost &
 wait -n
@@ -215,7 +215,7 @@ echo "a daemon ended" >&2
 
     def run(self, *command):
         return subprocess.run(command, env={**os.environ, **self.env()}, capture_output=True,
-                              text=True, timeout=60)
+                              text=True, timeout=START_SECONDS)
 
     def _node_idle(self):
         states = self.run("sinfo", "--noheader", "--format=%T")
@@ -298,7 +298,7 @@ exec /usr/sbin/sshd -D -e -f {sshd_config}
 
     def _answers(self, host):
         return subprocess.run(["ssh", "-F", self.config, host, "true"], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=30).returncode == 0
+                              capture_output=True, timeout=START_SECONDS).returncode == 0
 
 
 def main():

@@ -226,6 +226,9 @@ TEST(ReplacementFile, OnlyTemporariesWhoseWriterIsGoneAreRemoved) {
   ASSERT_TRUE(live) << error;
   const std::string fresh = folder + "/.fresh.png.ab12cd.part";
   test::WriteFileBytes(fresh, {1, 2, 3});
+  // "A moment ago" however long the test takes to look: its time is ahead.
+  const timespec ahead[2] = {{::time(nullptr) + 600, 0}, {::time(nullptr) + 600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, fresh.c_str(), ahead, 0), 0);
   // Look-alikes: a folder, a link, a named pipe, and names that are not the temporaries' own.
   std::filesystem::create_directory(folder + "/.dir.png.ab12cd.part");
   std::filesystem::create_symlink(killed, folder + "/.link.png.ab12cd.part");

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,7 +87,7 @@ class Bystander {
  public:
   Bystander() {
     char sleep[] = "/bin/sleep";
-    char seconds[] = "60";
+    char seconds[] = "infinity";  // it ends only when killed, however long a test runs
     char* argv[] = {sleep, seconds, nullptr};
     EXPECT_EQ(::posix_spawn(&pid_, sleep, nullptr, nullptr, argv, nullptr), 0);
   }
@@ -95,9 +96,19 @@ class Bystander {
     ::waitpid(pid_, nullptr, 0);
   }
   pid_t Pid() const { return pid_; }
+  // Whether it was signalled: it has ended, or a signal waits for it to run again (the signal
+  // was sent before the rendering returned, but on a busy machine the bystander may not have
+  // run since).
   bool Killed() {
     int status = 0;
-    return ::waitpid(pid_, &status, WNOHANG) == pid_;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) return true;
+    std::ifstream proc("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(proc, line);) {
+      if ((line.starts_with("SigPnd:") || line.starts_with("ShdPnd:")) &&
+          line.find_first_not_of("0\t ", 7) != std::string::npos)
+        return true;
+    }
+    return false;
   }
 
  private:

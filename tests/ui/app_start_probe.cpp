@@ -3,7 +3,8 @@
 // With ORVALIS_PROBE_CHILD set it first starts a detached `sleep` (as a link starts a browser).
 // Files of its own command line and files a second start hands over are appended to the marker
 // as "file <path>" lines; a handed-over file named "refuse.ps" makes it refuse them all.
-// It closes by itself after 30 seconds, should the test that started it fail to end it.
+// It closes by itself after ten minutes, should the test that started it fail to end it (the
+// tests end it themselves: a busy machine may take far longer than usual to get there).
 
 #include <unistd.h>
 
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     window.setWindowTitle("probe");
     qint64 child = 0;
     if (qEnvironmentVariableIsSet("ORVALIS_PROBE_CHILD")) {
-      QProcess::startDetached("sleep", {"30"}, {}, &child);
+      QProcess::startDetached("sleep", {"600"}, {}, &child);
     }
     std::string error;
     session.ReceiveFiles(
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, &window, [child] {
       Mark(QByteArray::number(qint64(::getpid())) + " " + QByteArray::number(child));
     });
-    QTimer::singleShot(30000, &window, &QDialog::reject);
+    QTimer::singleShot(600000, &window, &QDialog::reject);
     window.exec();
   });
 }
