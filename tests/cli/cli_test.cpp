@@ -26,6 +26,7 @@
 #include "cli/console_view.h"
 #include "tests/support/oracle.h"
 #include "tests/support/stateful_documents.h"
+#include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -768,29 +769,12 @@ char ProcessState(pid_t pid) {
 // are "gs": the program also starts a short-lived probe of the kernel's protections, before its
 // run and its Ctrl+C handling have begun).
 std::vector<pid_t> Descendants(pid_t root, const std::string& named = "") {
-  std::map<pid_t, pid_t> parents;
-  std::map<pid_t, std::string> commands;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(line.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    parents[std::stoi(name)] = parent;
-    const size_t open = line.find('(');
-    if (open != std::string::npos)
-      commands[std::stoi(name)] = line.substr(open + 1, close - open - 1);
-  }
+  const std::map<pid_t, test::ProcessInfo> processes = test::Processes();
   std::vector<pid_t> found;
-  for (const auto& [pid, parent] : parents) {
-    if (!named.empty() && commands[pid] != named) continue;
-    for (pid_t up = parent; up > 1 && parents.count(up) != 0; up = parents[up]) {
+  for (const auto& [pid, process] : processes) {
+    if (!named.empty() && process.command != named) continue;
+    for (pid_t up = process.parent; up > 1 && processes.count(up) != 0;
+         up = processes.at(up).parent) {
       if (up == root) {
         found.push_back(pid);
         break;

@@ -21,6 +21,7 @@
 
 #include "batch/renderer_loader.h"
 #include "tests/support/oracle.h"
+#include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvalis {
@@ -47,19 +48,8 @@ bool WaitUntil(const std::function<bool()>& condition) {
 // process), with their state letters ('T' stopped, 'R' running, 'Z' ended, ...).
 std::map<pid_t, char> ChildProcesses() {
   std::map<pid_t, char> children;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(line.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    if (fields >> state >> parent && parent == ::getpid()) children[std::stoi(name)] = state;
-  }
+  for (const auto& [pid, process] : test::Processes())
+    if (process.parent == ::getpid()) children[pid] = process.state;
   return children;
 }
 

@@ -24,6 +24,7 @@
 #include "batch/renderer_loader.h"
 #include "tests/support/oracle.h"
 #include "tests/support/stateful_documents.h"
+#include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/window/main_dialog.h"
@@ -44,18 +45,9 @@ constexpr char kPage[] =
 // Processes whose parent is this test: a Ghostscript left running would be one.
 std::vector<std::string> ChildProcesses() {
   std::vector<std::string> children;
-  const std::string self = std::to_string(::getpid());
-  for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    // pid (comm) state ppid ...: the name may hold spaces, so read after its last ')'.
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    std::string state, ppid;
-    rest >> state >> ppid;
-    if (ppid == self && state != "Z") children.push_back(line.substr(0, close + 1));
+  for (const auto& [pid, process] : test::Processes()) {
+    if (process.parent == ::getpid() && process.state != 'Z')
+      children.push_back(std::to_string(pid) + " (" + process.command + ")");
   }
   return children;
 }
