@@ -24,10 +24,11 @@ bool IsSummaryLine(std::string_view line) {
          StartsWith(line, "Last OS error:") || StartsWith(line.substr(text), "****");
 }
 
-// The whole of `text` as a number of at most 9 digits.
+// The whole of `text` as a number of at most 9 digits, and nothing else.
 std::optional<int> WholeNumber(std::string_view text) {
   int value = 0;
-  if (text.empty() || text.size() > 9) return std::nullopt;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
+    return std::nullopt;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
