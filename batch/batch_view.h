@@ -30,6 +30,8 @@ struct RowResult {
   RowStatus status = RowStatus::Failed;
   std::string reason;                // why it failed, "" otherwise
   std::vector<std::string> outputs;  // files written, in page order
+  // The pages they hold: one an image, or every page that went into a merged document.
+  int pagesWritten = 0;
   // The pages the document was held to (page_renderer.h: ExpectedPages), when it was.
   std::optional<int> pagesExpected = std::nullopt;
 };

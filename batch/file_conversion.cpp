@@ -874,6 +874,12 @@ void FileConversion::Conclude() {
     std::lock_guard lock(mutex_);
     verdict.result.pagesExpected = pagesExpected_;
   }
+  // Counted as written, never read back from the files: their names may lead elsewhere now.
+  verdict.result.pagesWritten =
+      !merged_ ? static_cast<int>(verdict.result.outputs.size())
+      : verdict.result.outputs.empty() || !mergedDocument_
+          ? 0
+          : static_cast<int>(mergedDocument_->pages);
   verdict.result.reason = Shown(std::move(verdict.result.reason));
   const RowResult& result = verdict.result;
 

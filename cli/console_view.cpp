@@ -1,7 +1,6 @@
 #include "cli/console_view.h"
 
 #include <sys/ioctl.h>
-#include <tiffio.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -85,16 +84,6 @@ std::string DescribeOutputs(const std::vector<std::string>& outputs) {
          std::to_string(outputs.size()) + " files)";
 }
 
-int PagesIn(const std::vector<std::string>& outputs) {
-  if (outputs.size() != 1 || std::filesystem::path(outputs[0]).extension() != ".tif")
-    return static_cast<int>(outputs.size());
-  TIFF* tiff = TIFFOpen(outputs[0].c_str(), "r");
-  if (tiff == nullptr) return 1;
-  const int pages = TIFFNumberOfDirectories(tiff);
-  TIFFClose(tiff);
-  return pages;
-}
-
 void ConsoleView::KeepReport(ReportWriter* report, std::string settingsDigest) {
   std::lock_guard lock(mutex_);
   report_ = report;
@@ -132,8 +121,8 @@ void ConsoleView::SetRowStatus(int row, const std::string&) {
 }
 
 void ConsoleView::RowFinished(int row, const RowResult& result) {
-  // Opens a merged TIFF and looks at every image: not under the lock.
-  const int pages = PagesIn(result.outputs);
+  // Looks at every image: not under the lock.
+  const int pages = result.pagesWritten;
   std::vector<std::optional<FileStamp>> outputStamps = StampsOf(result.outputs);
   std::lock_guard lock(mutex_);
   results_[static_cast<size_t>(row)] = result;

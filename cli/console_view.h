@@ -83,7 +83,4 @@ std::string ProgressLineOf(const RunProgress& progress, const std::vector<std::s
                            const std::vector<int>& running, int finished,
                            std::chrono::steady_clock::time_point now, size_t columns);
 
-// How many pages an output holds: the frames of a merged TIFF, one for any other image.
-int PagesIn(const std::vector<std::string>& outputs);
-
 }  // namespace orvalis
