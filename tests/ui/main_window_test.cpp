@@ -850,7 +850,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), Control<QWidget>("1003"));
 
     letters.clear();
-    for (QAction* action : dialog_->CreateContextMenu()->actions()) {
+    const std::unique_ptr<QMenu> menu = dialog_->CreateContextMenu();  // lives while it is read
+    for (QAction* action : menu->actions()) {
       if (action->isSeparator()) continue;
       const QChar letter = letterOf(action->text());
       QVERIFY2(!letter.isNull() && !letters.contains(letter), qPrintable(action->text()));
