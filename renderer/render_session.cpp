@@ -251,18 +251,17 @@ bool RemoveCutPages(const fs::path& folder) {
   return removed;
 }
 
-// Removes the page file the interpreter was writing when it was ended: the newest one.
-void RemoveNewestPage(const fs::path& folder) {
+// Removes the page file the interpreter was writing when it was ended: the one of the highest
+// number (it writes them in order; two pages may carry the same modification time).
+void RemoveNewestPage(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   fs::path newest;
-  fs::file_time_type newestTime{};
+  int highest = -1;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-    std::error_code entryError;
-    if (!entry.is_regular_file(entryError)) continue;
-    const fs::file_time_type time = entry.last_write_time(entryError);
-    if (!entryError && (newest.empty() || time > newestTime)) {
+    const int page = PageNumberOf(entry.path().filename().string(), name);
+    if (page > highest) {
+      highest = page;
       newest = entry.path();
-      newestTime = time;
     }
   }
   if (!newest.empty()) fs::remove(newest, ec);
@@ -717,7 +716,7 @@ RenderSession::Outcome RenderSession::JudgeRendering(const Ended& ended,
   if (ended.stopped) return {TAVRINX_RENDER_ABORTED, kStoppedMessage};
   if (!ended.diskFull.empty() || ended.tooManyFiles) {
     // The pages before the one being written are whole and stay (a listener never got it).
-    if (pages == nullptr) RemoveNewestPage(pageFolder);
+    if (pages == nullptr) RemoveNewestPage(pageFolder, fs::path(pagePattern).filename().string());
     return {TAVRINX_RENDER_FAILED, ended.tooManyFiles
                                        ? TooManyFilesMessage()
                                        : DiskFullMessage(pageFolder, ended.diskFull)};
