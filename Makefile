@@ -12,10 +12,14 @@ all: build
 setup:
 	@scripts/setup.sh
 
+# The programs, the renderer plug-in, the help and man pages: what `make run` runs and the package
+# installs. Tests and benchmarks build in `make test` and `make bench`.
+PROGRAMS := kestrune-orvalis orvalis-cli orvalis-job tavrinx orvalis_help_page orvalis_man_pages
+
 # Release programs into build/bin/.
 build: setup
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(PROGRAMS)
 
 run: build
 	@scripts/main-job.sh $(BUILD_DIR)/bin
@@ -35,6 +39,7 @@ fuzz:
 	scripts/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS)
 
 bench: build
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 	@scripts/run-benchmarks.sh $(BUILD_DIR)/bin
 
 # The Debian package (kestrune-orvalis_<version>_<arch>.deb) of the release build, in build/.
