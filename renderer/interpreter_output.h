@@ -15,7 +15,7 @@ namespace orvalis::renderer {
 // found. A PDF document prints nothing itself, so these lines are the interpreter's own.
 struct PdfProgress {
   // Pages whose beginnings are remembered: past them the pages not begun are not named.
-  static constexpr size_t kMaxPagesKept = size_t{1} << 20;
+  static constexpr size_t kMaxPagesKept = size_t{1} << 16;
   std::optional<int> first, last;  // the pages it set out to draw
   std::set<int> begun;             // the pages it began, while there are at most kMaxPagesKept
   bool allBegunKept = true;

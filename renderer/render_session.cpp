@@ -755,11 +755,13 @@ RenderSession::Outcome RenderSession::JudgeFinished(const InterpreterOutput& out
   if (!promise.cutProgramPages) return {TAVRINX_RENDER_SUCCEEDED, reported};
   const int promised = *promise.cutProgramPages;
   if (drawn >= static_cast<size_t>(promised)) return {TAVRINX_RENDER_SUCCEEDED, reported, promised};
-  std::set<int> missing;
-  for (int page = static_cast<int>(drawn) + 1; page <= promised; ++page) missing.insert(page);
+  // The pages after the last one drawn: a header may promise a billion of them.
+  const int first = static_cast<int>(drawn) + 1;
+  const std::string missing = first == promised ? "page " + std::to_string(first) + " was"
+                                                : "pages " + std::to_string(first) + "\u2013" +
+                                                      std::to_string(promised) + " were";
   return {TAVRINX_RENDER_FAILED,
-          PageNumbersText(missing) + (missing.size() == 1 ? " was" : " were") +
-              " not drawn: the file ends before its last page (its header promises " +
+          missing + " not drawn: the file ends before its last page (its header promises " +
               std::to_string(promised) + " pages, and it has no %%EOF)" +
               (reported.empty() ? "" : "; " + reported),
           promised};

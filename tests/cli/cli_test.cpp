@@ -1824,6 +1824,9 @@ TEST_F(Cli, DocumentsCutShortFailAndKeepTheirImages) {
       {"cut6.pdf", pdf.substr(0, ends[6]), 6, 12, "pages 7\u201312 were not drawn"},
       {"cut11.pdf", pdf.substr(0, ends[11]), 11, 12, "page 12 was not drawn"},
       {"half.ps", DscDocument(8, 4, false), 4, 8, "pages 5\u20138 were not drawn"},
+      // A header may promise any number: the reason names them without counting them out.
+      {"huge.ps", DscDocument(999999999, 2, false), 2, 999999999,
+       "pages 3\u2013999999999 were not drawn"},
       {"atend.ps", DscDocument(0, 4, false), 4, -1, nullptr},
       {"more.ps", DscDocument(2, 3, true), 3, -1, nullptr},
       {"fewer.ps", DscDocument(5, 3, true), 3, -1, nullptr},

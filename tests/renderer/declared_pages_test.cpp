@@ -24,6 +24,7 @@ TEST(DeclaredPages, TheHeaderCountIsTakenOnlyFromTheHeader) {
       {"%!PS-Adobe-3.0\n%%Pages: four\n", std::nullopt},
       {"%!PS-Adobe-3.0\n%%Pages: 12x\n", std::nullopt},
       {"%!PS-Adobe-3.0\n%%Pages: 99999999999\n", std::nullopt},
+      {"%!PS-Adobe-3.0\n%%Pages: 999999999\n", 999999999},
       {"%!PS-Adobe-3.0\n%%Pages: 5", std::nullopt},  // cut within the line
   };
   for (const auto& c : cases) EXPECT_EQ(HeaderPageCount(c.head), c.pages) << c.head;
