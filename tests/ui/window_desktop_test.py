@@ -276,7 +276,7 @@ class WindowOnTheDesktop(unittest.TestCase):
             screen.server.kill()
             screen.server.wait(timeout=HANG_GUARD)
             _, said = process.communicate(timeout=HANG_GUARD)
-        self.assertNotEqual(process.returncode, 0, said)
+        self.assertEqual(process.returncode, 130, said)
         self.assertEqual(children_named(process.pid, "gs"), [])
         self.assertEqual([n for n in os.listdir(tmp) if n.startswith("mtmp_")], [], said)
         self.assertEqual([n for n in os.listdir(d.docs) if n.endswith(".part")], [])

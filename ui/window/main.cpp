@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     });
     // A display that goes away makes Qt exit on the spot: the run stops and cleans up as it does
     // for SIGTERM.
-    const ExitCleanup exitCleanup([&window] { window.StopRunForExit(); });
+    const ExitCleanup exitCleanup([&window] { window.StopRunForExit(); }, kExitEnded);
     window.show();
     // Files given by the desktop ("Open with", the desktop entry's %F) come in as a drop does,
     // and so do those of a later start while the window is open; the user hears of any that
