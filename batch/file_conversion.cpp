@@ -365,7 +365,7 @@ std::string FileConversion::RenderInto(int handle) {
   }
   DiskGuard& disk = run_.disk;
   // The disk is named by the temporary folder, which outlives this file's page folder.
-  disk.Watch(fs::path(path).parent_path().parent_path().string());
+  disk.Watch(TemporaryFolder());
   disk.Watch(path);
   disk.Watch(ExistingAncestor(plan_.target));
   // Earlier files may have used the room up already.

@@ -24,16 +24,6 @@ bool IsSummaryLine(std::string_view line) {
          StartsWith(line, "Last OS error:") || StartsWith(line.substr(text), "****");
 }
 
-// The whole of `text` as a number of at most 9 digits, and nothing else.
-std::optional<int> WholeNumber(std::string_view text) {
-  int value = 0;
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
-    return std::nullopt;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 // The interpreter's notes that say nothing of the document: its banner and the fonts it loads.
 bool IsInterpreterNote(std::string_view line) {
   for (std::string_view note :
@@ -106,6 +96,15 @@ std::string PrintableText(std::string_view text) {
 // The interpreter's error report starts with this. A document that prints text without a final
 // line break puts the report on the same line, after its own text.
 constexpr std::string_view kErrorStart = "Error: /";
+
+std::optional<int> WholeNumber(std::string_view text) {
+  int value = 0;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
+    return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
 
 std::optional<int> PdfProgress::Expected() const {
   if (!first || !last) return std::nullopt;

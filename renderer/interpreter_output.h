@@ -68,6 +68,9 @@ class InterpreterOutput {
   std::string firstError_;
 };
 
+// The whole of `text` as a number of at most 9 digits, and nothing else; nullopt otherwise.
+std::optional<int> WholeNumber(std::string_view text);
+
 // `text` with control characters (other than tab) and bytes that are not valid UTF-8 replaced
 // by '?', so it can be shown on a terminal or in a window as it is.
 std::string PrintableText(std::string_view text);

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -176,14 +175,6 @@ std::string NotPdfMessage(const std::string& path) {
   return path +
          " does not begin with %PDF-: only a PDF document's pages are counted or drawn "
          "in parts";
-}
-
-// The page count a line of the interpreter's output holds: digits and nothing else.
-std::optional<int> CountIn(const std::string& line) {
-  int count = 0;
-  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), count);
-  if (error != std::errc() || end != line.data() + line.size()) return std::nullopt;
-  return count;
 }
 
 // What kind of file a non-regular file is, in words.
@@ -803,7 +794,7 @@ RenderSession::Outcome RenderSession::RunPageCount(const std::string& pdfPath,
   // The count is the last line; a document the interpreter cannot open gives none, or 0 after
   // its reports.
   const std::deque<std::string>& lines = output.LastLines();
-  const std::optional<int> pages = lines.empty() ? std::nullopt : CountIn(lines.back());
+  const std::optional<int> pages = lines.empty() ? std::nullopt : WholeNumber(lines.back());
   if (!pages || *pages <= 0 || output.HasReports()) {
     return {TAVRINX_RENDER_FAILED,
             NamedAsGiven("the interpreter could not count the pages" +
