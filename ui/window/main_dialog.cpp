@@ -732,7 +732,9 @@ QString MainDialog::SelectedDetails() const {
 }
 
 void MainDialog::UpdateDetails() {
-  const QString details = VisibleText(SelectedDetails());
+  // A reason may span lines (the interpreter's report); the line shows them one after another.
+  const QString details =
+      VisibleText(QString(SelectedDetails()).replace(QLatin1Char('\n'), QStringLiteral("; ")));
   const QString line =
       details_->fontMetrics().elidedText(details, Qt::ElideRight, details_->width());
   if (details_->text() != line) details_->setText(line);
